@@ -1,0 +1,39 @@
+// What commands ask of the person in front of the program. The desktop
+// program answers with real dialogs (QtPlatform); tests answer from a
+// script. Commands never call the toolkit directly, so every command runs
+// without a display.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace roamgrid {
+
+enum class MessageStyle {
+  kExclamationOk,  // exclamation icon, one OK button
+  kQuestionYesNo,  // question icon, Yes and No buttons
+};
+
+enum class MessageAnswer { kOk, kYes, kNo };
+
+enum class OverwriteAnswer { kOverwrite, kMerge, kCancel };
+
+class WindowingPlatform {
+ public:
+  virtual ~WindowingPlatform() = default;
+  // Open dialog for several NMEA logs: full paths in the order the dialog
+  // returns them; empty on Cancel.
+  virtual std::vector<std::string> ChooseLogFiles() = 0;
+  // Save dialog proposing `proposedName` (default extension "bmp"): the
+  // chosen full path, or nothing on Cancel. It asks nothing about an
+  // existing file.
+  virtual std::optional<std::string> ChooseExportPath(const std::string& proposedName) = 0;
+  // The overwrite/merge prompt for an existing `path`.
+  virtual OverwriteAnswer AskOverwrite(const std::string& path) = 0;
+  // A modal message box owned by the main dialog.
+  virtual MessageAnswer ShowMessage(const std::string& text, const std::string& title,
+                                    MessageStyle style) = 0;
+};
+
+}  // namespace roamgrid

@@ -1,0 +1,29 @@
+// Numbers as text, independent of the process locale. A Qt program adopts
+// the user's locale, under which printf may print "0,050" and strtod stop
+// at the dot; every conversion of the system goes through these functions.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace roamgrid {
+
+// Formats `value` as printf's "%W.Pf" (zeroPad false) or "%0W.Pf" (zeroPad
+// true) would in the "C" locale: P decimals, correctly rounded, padded to at
+// least W characters with blanks in front or with zeros after the sign.
+std::string FormatFixed(double value, int width, int precision, bool zeroPad = false);
+
+// Reads a number from the start of `text` as strtod does in the "C" locale:
+// leading white space skipped, the longest prefix that forms a number taken,
+// 0.0 when there is none. When `end` is given it receives the first
+// character not used (`text` itself when no number was read).
+double ParseLeadingDouble(const char* text, const char** end = nullptr);
+
+// Reads an integer from the start of `text` as scanf's "%d" does: leading
+// white space, an optional sign, then decimal digits; anything after them is
+// ignored. Returns nothing when no digit follows or when the number does not
+// fit a signed 32-bit integer.
+std::optional<int32_t> ParseLeadingInt32(const char* text);
+
+}  // namespace roamgrid

@@ -1,0 +1,88 @@
+// The tile file: a 3-byte header (0x00, northMask, southMask) and a code
+// stream describing the 114688 groups of seven cells in cell order. A code
+// byte 0x00..0x7F is a literal group (bit 6 = first cell ... bit 0 =
+// seventh); 0x80..0xFF is a run of (value & 0x7F) + 1 unvisited groups.
+// Encoding and decoding are pure functions; LoadTile and SaveTile add the
+// file access.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "tiles/grid_units.h"
+#include "tiles/track_tile.h"
+
+namespace roamgrid {
+
+enum LoadResult : int { kLoaded = 0, kNoFile = 1, kDamaged = 2 };
+
+constexpr size_t kTileHeaderSize = 3;
+// The longest file a tile can need: every group a literal byte.
+constexpr size_t kMaxTileFileSize = kTileHeaderSize + kGroupCount;
+static_assert(kMaxTileFileSize == 114691);
+
+// Walks a code stream, calling sink.Run(firstGroup, groupCount) for each
+// run byte and sink.Literal(group, bits) for each literal byte. A final run
+// may cover one group past the end of the tile; that group is not passed
+// on. Returns kLoaded when the stream described all groups (bytes after
+// that are not looked at), kDamaged when it ended early or a run reached
+// further. `groupsDone` receives the number of groups described.
+template <class Sink>
+inline LoadResult WalkCodeStream(const uint8_t* code, size_t size, Sink& sink,
+                                 int* groupsDone = nullptr) {
+  int g = 0;
+  LoadResult result = kDamaged;
+  for (size_t i = 0; i < size; ++i) {
+    const uint8_t byte = code[i];
+    if (byte & 0x80) {
+      const int n = byte & 0x7F;
+      if (g + n > kGroupCount) break;
+      const int count = (g + n == kGroupCount) ? n : n + 1;  // drop the group past the end
+      sink.Run(g, count);
+      g += n + 1;
+    } else {
+      sink.Literal(g, byte);
+      g += 1;
+    }
+    if (g >= kGroupCount) {
+      result = kLoaded;
+      break;
+    }
+  }
+  if (groupsDone) *groupsDone = g > kGroupCount ? kGroupCount : g;
+  return result;
+}
+
+// Decodes a code stream into 802816 cells (each 0 or 1). Cells that a
+// damaged stream stops short of are set to 0. Returns kLoaded or kDamaged.
+LoadResult DecodeCells(const uint8_t* code, size_t size, uint8_t* cells);
+
+// Encodes masks and cells as the complete file content: the header, then
+// literals for groups with a visited cell and maximal runs (at most 128
+// groups) for the others. Equal tiles give identical bytes.
+std::vector<uint8_t> EncodeTile(uint8_t northMask, uint8_t southMask, const uint8_t* cells);
+
+// Reads at most kMaxTileFileSize bytes of the file at `path` into `buffer`
+// (which must hold that many) in one go. Returns the number of bytes read,
+// or -1 when the file cannot be opened.
+long ReadTileFile(const char* path, uint8_t* buffer);
+
+// Fills cells and masks of `tile` from the file at tile.path:
+//   kLoaded   every cell and both masks from the file;
+//   kNoFile   the file cannot be opened: no cells, masks 0;
+//   kDamaged  a header shorter than 3 bytes or not starting with 0x00: no
+//             cells, masks 0; or a code stream that ends early or runs past
+//             the tile: masks from the file, cells from the file as far as
+//             the stream went and 0 after that.
+LoadResult LoadTile(TrackTile& tile);
+
+// Writes masks and cells to the file at tile.path, creating its directories
+// when needed. The bytes go to a temporary file beside it that replaces the
+// tile file only when complete, so a failed save keeps the previous file.
+// Returns true when the file was replaced; false (nothing changed on disk)
+// when it could not be written, or the tile has no path or no cells.
+// `dirty` is not changed.
+bool SaveTile(const TrackTile& tile);
+
+}  // namespace roamgrid

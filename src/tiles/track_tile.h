@@ -1,0 +1,50 @@
+// The in-memory tile: one 0.05 x 0.05 degree square of 896 x 896 cells,
+// its key, its file path and its two block masks; opened with OpenTile and
+// let go of with ReleaseTile.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+namespace roamgrid {
+
+constexpr int kTilePathSize = 32;  // path field, terminating NUL included
+
+struct TrackTile {
+  int32_t latKey = 0;  // south edge, centidegrees, as passed to OpenTile
+  int32_t lonKey = 0;  // west edge, centidegrees, normalised to -18000..17999
+  // Relative file path, "RGD/E139N035/E13975-N03500.map". Empty for a key
+  // whose path would not fit the field: such a tile has no file, opens
+  // absent and is never written.
+  char path[kTilePathSize] = {};
+  uint8_t dirty = 0;  // 1 once a cell changed from 0 to 1 since opening
+  // The 896 x 896 cells, cell (row, column) at row * 896 + column, row 0 at
+  // the south edge, column 0 at the west edge; non-zero means visited. None
+  // while the tile has neither loaded data nor a recorded fix.
+  std::unique_ptr<uint8_t[]> cells;
+  uint8_t northMask = 0;  // blocks of rows 448..895; first mask byte of the file
+  uint8_t southMask = 0;  // blocks of rows 0..447; second mask byte of the file
+};
+
+// Wraps a longitude key into -18000..17999: 18000 -> -18000, 36000 -> 0,
+// -18005 -> 17995.
+int32_t NormalizeLonKey(int64_t lonKey);
+
+// Writes the relative path of tile (latKey, lonKey) into `out` (keys as
+// stored in the tile: lonKey already normalised). Returns false and leaves
+// `out` empty when the path would not fit 31 characters (|latKey| > 99999).
+bool FormatTilePath(int32_t latKey, int32_t lonKey, char (&out)[kTilePathSize]);
+
+// Initialises a newly created tile for a key: stores the keys (longitude
+// normalised), forms the path, reads the file with LoadTile and clears
+// `dirty`. Afterwards the tile is loaded, absent (no cells, masks 0) or
+// damaged (see LoadTile).
+void OpenTile(TrackTile& tile, int32_t latKey, int64_t lonKey);
+
+// Lets go of a tile: writes it with SaveTile when dirty, then frees it and
+// its cells; `tile` is empty afterwards. Nothing happens when it is empty.
+// Returns false only when a dirty tile could not be saved (its changes are
+// lost; the file keeps its previous content).
+bool ReleaseTile(std::unique_ptr<TrackTile>& tile);
+
+}  // namespace roamgrid

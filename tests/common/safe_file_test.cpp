@@ -1,0 +1,82 @@
+#include "common/safe_file.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "support/temp_dir.h"
+
+namespace roamgrid {
+namespace {
+
+using testing::ReadBytes;
+using testing::WriteText;
+
+class ReplacingFileTest : public testing::TempDirTest {
+ protected:
+  void TearDown() override {
+    ClearWriteFault();
+    TempDirTest::TearDown();
+  }
+  static size_t FileCount() {
+    size_t count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(".")) {
+      (void)entry;
+      ++count;
+    }
+    return count;
+  }
+};
+
+TEST_F(ReplacingFileTest, CommitReplacesTheTargetWhole) {
+  WriteText("data", "old content");
+  ReplacingFile file("data");
+  ASSERT_TRUE(file.Open());
+  ASSERT_TRUE(file.Write("new", 3));
+  EXPECT_EQ(ReadBytes("data").size(), 11u);  // untouched until the commit
+  ASSERT_TRUE(file.Commit());
+  EXPECT_EQ(ReadBytes("data"), std::vector<uint8_t>({'n', 'e', 'w'}));
+  EXPECT_EQ(FileCount(), 1u);  // no temporary file left behind
+}
+
+TEST_F(ReplacingFileTest, FailedWriteOrCloseKeepsTheOldFile) {
+  for (const WriteFault fault : {WriteFault{2, false}, WriteFault{0, false}, WriteFault{-1, true}}) {
+    WriteText("data", "old");
+    SetWriteFault(fault);
+    ReplacingFile file("data");
+    ASSERT_TRUE(file.Open());
+    file.Write("new content", 11);
+    EXPECT_FALSE(file.Commit());
+    EXPECT_EQ(ReadBytes("data"), std::vector<uint8_t>({'o', 'l', 'd'}));
+    EXPECT_EQ(FileCount(), 1u);
+    ClearWriteFault();
+  }
+}
+
+TEST_F(ReplacingFileTest, AbandonAndDestructionLeaveTheTargetAlone) {
+  WriteText("data", "old");
+  {
+    ReplacingFile file("data");
+    ASSERT_TRUE(file.Open());
+    file.Write("x", 1);
+  }
+  ReplacingFile named("data", "data.bk");
+  ASSERT_TRUE(named.Open());
+  EXPECT_EQ(named.tempPath(), "data.bk");
+  named.Abandon();
+  EXPECT_EQ(ReadBytes("data"), std::vector<uint8_t>({'o', 'l', 'd'}));
+  EXPECT_EQ(FileCount(), 1u);
+}
+
+TEST_F(ReplacingFileTest, OpenFailsInAMissingFolderAndParentsCanBeCreated) {
+  ReplacingFile file("RGD/E139N035/x.map");
+  EXPECT_FALSE(file.Open());
+  CreateParentDirectories("RGD/E139N035/x.map");
+  EXPECT_TRUE(std::filesystem::is_directory("RGD/E139N035"));
+  ASSERT_TRUE(file.Open());
+  EXPECT_TRUE(file.Commit());
+  EXPECT_TRUE(std::filesystem::is_regular_file("RGD/E139N035/x.map"));
+}
+
+}  // namespace
+}  // namespace roamgrid
