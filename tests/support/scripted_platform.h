@@ -1,0 +1,96 @@
+// A WindowingPlatform that answers from a script and records every
+// question, so commands can be tested without a display. A question that
+// was not scripted fails the test and gets the Cancel/No answer.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/windowing_platform.h"
+
+namespace roamgrid::testing {
+
+class ScriptedPlatform : public WindowingPlatform {
+ public:
+  struct Message {
+    std::string text;
+    std::string title;
+    MessageStyle style;
+  };
+
+  // Scripting: answers are used in the order queued.
+  void QueueLogFiles(std::vector<std::string> paths) { logFiles_.push_back(std::move(paths)); }
+  void QueueExportPath(std::optional<std::string> path) { exportPaths_.push_back(std::move(path)); }
+  void QueueOverwrite(OverwriteAnswer answer) { overwrites_.push_back(answer); }
+  void QueueMessageAnswer(MessageAnswer answer) { messageAnswers_.push_back(answer); }
+
+  // What was asked.
+  int logFileQuestions = 0;
+  std::vector<std::string> proposedNames;
+  std::vector<std::string> overwriteQuestions;
+  std::vector<Message> messages;
+
+  // True when every scripted answer was used.
+  bool AllAnswersUsed() const {
+    return logFiles_.empty() && exportPaths_.empty() && overwrites_.empty() &&
+           messageAnswers_.empty();
+  }
+
+  std::vector<std::string> ChooseLogFiles() override {
+    ++logFileQuestions;
+    if (logFiles_.empty()) {
+      ADD_FAILURE() << "unscripted log file dialog";
+      return {};
+    }
+    auto answer = std::move(logFiles_.front());
+    logFiles_.pop_front();
+    return answer;
+  }
+
+  std::optional<std::string> ChooseExportPath(const std::string& proposedName) override {
+    proposedNames.push_back(proposedName);
+    if (exportPaths_.empty()) {
+      ADD_FAILURE() << "unscripted save dialog for " << proposedName;
+      return std::nullopt;
+    }
+    auto answer = std::move(exportPaths_.front());
+    exportPaths_.pop_front();
+    return answer;
+  }
+
+  OverwriteAnswer AskOverwrite(const std::string& path) override {
+    overwriteQuestions.push_back(path);
+    if (overwrites_.empty()) {
+      ADD_FAILURE() << "unscripted overwrite prompt for " << path;
+      return OverwriteAnswer::kCancel;
+    }
+    const OverwriteAnswer answer = overwrites_.front();
+    overwrites_.pop_front();
+    return answer;
+  }
+
+  MessageAnswer ShowMessage(const std::string& text, const std::string& title,
+                            MessageStyle style) override {
+    messages.push_back({text, title, style});
+    if (style == MessageStyle::kExclamationOk) return MessageAnswer::kOk;
+    if (messageAnswers_.empty()) {
+      ADD_FAILURE() << "unscripted question: " << text;
+      return MessageAnswer::kNo;
+    }
+    const MessageAnswer answer = messageAnswers_.front();
+    messageAnswers_.pop_front();
+    return answer;
+  }
+
+ private:
+  std::deque<std::vector<std::string>> logFiles_;
+  std::deque<std::optional<std::string>> exportPaths_;
+  std::deque<OverwriteAnswer> overwrites_;
+  std::deque<MessageAnswer> messageAnswers_;
+};
+
+}  // namespace roamgrid::testing
