@@ -33,6 +33,9 @@ class ScriptedPlatform : public WindowingPlatform {
   std::vector<std::string> proposedNames;
   std::vector<std::string> overwriteQuestions;
   std::vector<Message> messages;
+  // Questions that had no scripted answer (Qt Test suites check this, since
+  // ADD_FAILURE only fails GoogleTest suites).
+  int unscripted = 0;
 
   // True when every scripted answer was used.
   bool AllAnswersUsed() const {
@@ -43,6 +46,7 @@ class ScriptedPlatform : public WindowingPlatform {
   std::vector<std::string> ChooseLogFiles() override {
     ++logFileQuestions;
     if (logFiles_.empty()) {
+      ++unscripted;
       ADD_FAILURE() << "unscripted log file dialog";
       return {};
     }
@@ -54,6 +58,7 @@ class ScriptedPlatform : public WindowingPlatform {
   std::optional<std::string> ChooseExportPath(const std::string& proposedName) override {
     proposedNames.push_back(proposedName);
     if (exportPaths_.empty()) {
+      ++unscripted;
       ADD_FAILURE() << "unscripted save dialog for " << proposedName;
       return std::nullopt;
     }
@@ -65,6 +70,7 @@ class ScriptedPlatform : public WindowingPlatform {
   OverwriteAnswer AskOverwrite(const std::string& path) override {
     overwriteQuestions.push_back(path);
     if (overwrites_.empty()) {
+      ++unscripted;
       ADD_FAILURE() << "unscripted overwrite prompt for " << path;
       return OverwriteAnswer::kCancel;
     }
@@ -78,6 +84,7 @@ class ScriptedPlatform : public WindowingPlatform {
     messages.push_back({text, title, style});
     if (style == MessageStyle::kExclamationOk) return MessageAnswer::kOk;
     if (messageAnswers_.empty()) {
+      ++unscripted;
       ADD_FAILURE() << "unscripted question: " << text;
       return MessageAnswer::kNo;
     }
