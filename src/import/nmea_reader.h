@@ -1,0 +1,43 @@
+// Reading NMEA 0183 logs: every "$GPGGA," line yields a latitude and a
+// longitude in degrees, handed to AddPoint of a TrackRecorder. Other lines
+// are skipped; the checksum and all fields after the second hemisphere
+// letter are never looked at.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "tiles/track_recorder.h"
+
+namespace roamgrid {
+
+struct ImportOptions {
+  // Also take "$" + two upper-case letters + "GGA," ($GNGGA, $GLGGA...).
+  // Off: only lines beginning exactly "$GPGGA,".
+  bool anyTalker = false;
+  // Called now and then (every few MiB) and once at the end with the number
+  // of bytes read so far. Optional.
+  std::function<void(long long bytesRead)> onProgress;
+};
+
+// What one log gave, for front ends that tell the user.
+struct ImportReport {
+  bool opened = false;    // the file could be opened
+  long long fixes = 0;    // GGA fixes accepted by AddPoint
+  long long skipped = 0;  // GGA lines skipped as unreadable (missing field, bad hemisphere)
+  long long bytesRead = 0;
+};
+
+// Reads the log at `path` to its end and hands each GGA fix to
+// AddPoint(recorder, latitude, longitude). Lines are judged as a line read
+// with a 1024-byte buffer sees them: a line longer than 1023 characters is
+// judged in pieces of 1023, each as a line of its own. A GGA line whose
+// field commas are missing or whose hemisphere character is not N/S (E/W)
+// is skipped and reading goes on; a read error ends the log like its end.
+// At the end the recorder's tile is released, so its cells are on disk.
+// Returns false (report->opened false, recorder untouched) only when the
+// file cannot be opened. `report`, when given, is filled in.
+bool ImportNmeaLog(TrackRecorder& recorder, const std::string& path, ImportReport* report = nullptr,
+                   const ImportOptions& options = {});
+
+}  // namespace roamgrid

@@ -1,0 +1,88 @@
+#include "tiles/track_recorder.h"
+
+#include <cassert>
+#include <cmath>
+#include <cstdint>
+
+#include "tiles/grid_units.h"
+
+namespace roamgrid {
+
+namespace {
+
+constexpr int kBlockSide = 224;  // cells per side of one block-mask block
+constexpr int kHalfRows = 448;   // rows 0..447 in southMask, 448..895 in northMask
+static_assert(kBlockSide * 4 == kCellsPerSide && kHalfRows * 2 == kCellsPerSide);
+
+// Row (or column) of a coordinate inside the tile with key `key`, in the
+// order the store has always used: degrees x 100, minus the key, / 5,
+// x 896, truncated. Within rounding distance below the north (east) edge
+// the value comes out as 896; such a fix goes to the last row (column).
+int CellIndexOnSide(double degrees, double key) {
+  const double position = ((degrees * 100.0) - key) / kCentiPerTile * kCellsPerSide;
+  // The range check of AddPoint keeps `position` within -1..897, so the
+  // conversion is defined; the bounds keep the cell inside the tile.
+  int index = static_cast<int>(position);
+  if (index < 0) index = 0;
+  if (index > kCellsPerSide - 1) index = kCellsPerSide - 1;
+  return index;
+}
+
+}  // namespace
+
+TrackRecorder::~TrackRecorder() {
+  ReleaseRecorderTile(*this);  // a failed save loses the changes, as on any release
+}
+
+bool ReleaseRecorderTile(TrackRecorder& recorder) {
+  if (!recorder.tile) return true;
+  return ReleaseTile(recorder.tile);
+}
+
+bool AddPoint(TrackRecorder& recorder, double lat, double lon) {
+  // Written so that NaN fails the test too.
+  if (!(lat > -180.0 && lat < 180.0 && lon > -180.0 && lon < 180.0)) return false;
+
+  // The product is a double before the floor is taken.
+  const double latProduct = lat * 20.0;
+  const double lonProduct = lon * 20.0;
+  const double latKey = 5.0 * std::floor(latProduct);
+  const double lonKey = 5.0 * std::floor(lonProduct);
+
+  if (latKey != recorder.tileLatKey || lonKey != recorder.tileLonKey) {
+    ReleaseRecorderTile(recorder);  // a tile that cannot be saved loses its changes
+    recorder.tileLatKey = latKey;
+    recorder.tileLonKey = lonKey;
+  }
+
+  if (!recorder.tile) {
+    recorder.tile = std::make_unique<TrackTile>();
+    OpenTile(*recorder.tile, static_cast<int32_t>(latKey), static_cast<int64_t>(lonKey));
+    // No file, or a damaged header: the tile starts with every cell unvisited.
+    if (!recorder.tile->cells) recorder.tile->cells = std::make_unique<uint8_t[]>(kCellCount);
+  }
+  TrackTile& tile = *recorder.tile;
+
+  const int row = CellIndexOnSide(lat, latKey);
+  const int column = CellIndexOnSide(lon, lonKey);
+  assert(row >= 0 && row < kCellsPerSide && column >= 0 && column < kCellsPerSide);
+
+  uint8_t& cell = tile.cells[size_t(row) * kCellsPerSide + size_t(column)];
+  if (cell == 0) {
+    tile.dirty = 1;
+    cell = 1;
+  }
+
+  // The block bit is set for every accepted fix, changed cell or not.
+  uint8_t bit = uint8_t(1u << (column / kBlockSide));
+  if (row < kHalfRows) {
+    if (row >= kBlockSide) bit = uint8_t(bit << 4);
+    tile.southMask |= bit;
+  } else {
+    if (row >= kHalfRows + kBlockSide) bit = uint8_t(bit << 4);
+    tile.northMask |= bit;
+  }
+  return true;
+}
+
+}  // namespace roamgrid

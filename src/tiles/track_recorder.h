@@ -1,0 +1,36 @@
+// The point recorder: turns a stream of GPS fixes (degrees) into visited
+// cells of the trajectory store. It keeps the tile of the latest fix open
+// while the following fixes stay inside it, and on a change of tile
+// releases the old tile (saving it when changed) before opening the new one.
+#pragma once
+
+#include <memory>
+
+#include "tiles/track_tile.h"
+
+namespace roamgrid {
+
+struct TrackRecorder {
+  // Keys of the tile of the last accepted fix, in centidegrees (integral
+  // values). They stay when the tile is released.
+  double tileLatKey = 0.0;
+  double tileLonKey = 0.0;
+  std::unique_ptr<TrackTile> tile;  // the open tile, or none
+
+  ~TrackRecorder();  // releases a held tile (saving it when dirty)
+};
+
+// Records one fix: `lat` and `lon` in degrees, north and east positive.
+// Returns true when the fix was accepted (-180 < lat, lon < 180 strictly);
+// a fix out of range (or NaN) is dropped and changes nothing. An accepted
+// fix marks its cell (the tile becomes dirty when the cell was unvisited)
+// and sets the block-mask bit of its cell's block.
+bool AddPoint(TrackRecorder& recorder, double lat, double lon);
+
+// Releases the recorder's tile with ReleaseTile (saving it when dirty) and
+// leaves the recorder without one; the keys stay. Nothing happens when it
+// holds no tile. Returns false only when a dirty tile could not be saved
+// (its changes are lost; the file keeps its previous content).
+bool ReleaseRecorderTile(TrackRecorder& recorder);
+
+}  // namespace roamgrid
