@@ -1,0 +1,388 @@
+#include "cli/cli_args.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+#include "common/number_text.h"
+#include "view/view_state.h"
+
+namespace roamgrid {
+
+namespace {
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Splits "A,B" at its one comma.
+bool SplitPair(const std::string& text, std::string* first, std::string* second) {
+  const size_t comma = text.find(',');
+  if (comma == std::string::npos || text.find(',', comma + 1) != std::string::npos) return false;
+  *first = text.substr(0, comma);
+  *second = text.substr(comma + 1);
+  return true;
+}
+
+std::string Quoted(const std::string& text) { return "'" + text + "'"; }
+
+// Reads the arguments of one subcommand. `at` indexes the first argument
+// after the subcommand's name.
+class SubcommandReader {
+ public:
+  SubcommandReader(const std::vector<std::string>& arguments, size_t at, CliArgs& args)
+      : arguments_(arguments), at_(at), args_(args) {}
+
+  std::string Read() {
+    bool optionsEnded = false;
+    std::vector<std::string> positional;
+    while (at_ < arguments_.size()) {
+      const std::string& argument = arguments_[at_++];
+      if (optionsEnded || argument.size() < 2 || argument[0] != '-') {
+        positional.push_back(argument);
+        continue;
+      }
+      if (argument == "--") {
+        optionsEnded = true;
+        continue;
+      }
+      std::string error = ReadOption(argument);
+      if (!error.empty()) return error;
+    }
+    return TakePositional(positional);
+  }
+
+ private:
+  // Splits "--name=value" into its name and value; other options have none.
+  static std::string OptionName(const std::string& argument, std::optional<std::string>* value) {
+    const size_t equals = argument.find('=');
+    if (argument.rfind("--", 0) != 0 || equals == std::string::npos) return argument;
+    *value = argument.substr(equals + 1);
+    return argument.substr(0, equals);
+  }
+
+  // The value of an option: after "=" or the next argument.
+  std::string TakeValue(const std::string& name, std::optional<std::string>& value) {
+    if (value) return {};
+    if (at_ >= arguments_.size()) return name + " needs a value";
+    value = arguments_[at_++];
+    return {};
+  }
+
+  std::string ReadOption(const std::string& argument) {
+    std::optional<std::string> value;
+    const std::string name = OptionName(argument, &value);
+    const CliCommand command = args_.command;
+    const auto noValue = [&]() -> std::string {
+      return value ? name + " takes no value" : std::string();
+    };
+
+    if (command == CliCommand::kImport && name == "--any-talker") {
+      if (args_.anyTalker) return "--any-talker given twice";
+      args_.anyTalker = true;
+      return noValue();
+    }
+    if (command == CliCommand::kExport) {
+      if (name == "--origin") return ReadOrigin(name, value);
+      if (name == "--center") return ReadCenter(name, value);
+      if (name == "--zoom") return ReadZoom(name, value);
+      if (name == "--overwrite" || name == "--merge") {
+        const ExistingFileMode mode =
+            name == "--overwrite" ? ExistingFileMode::kOverwrite : ExistingFileMode::kMerge;
+        if (args_.existing == mode) return name + " given twice";
+        if (args_.existing != ExistingFileMode::kRefuse)
+          return "--overwrite and --merge exclude each other";
+        args_.existing = mode;
+        return noValue();
+      }
+    }
+    return "unknown option " + Quoted(argument) + " for " + CommandName();
+  }
+
+  std::string ReadOrigin(const std::string& name, std::optional<std::string>& value) {
+    if (args_.origin) return name + " given twice";
+    if (args_.center) return "--origin and --center exclude each other";
+    if (std::string error = TakeValue(name, value); !error.empty()) return error;
+    std::string latText, lonText;
+    std::optional<int32_t> lat, lon;
+    if (SplitPair(*value, &latText, &lonText)) {
+      lat = ParseWholeInt32(latText);
+      lon = ParseWholeInt32(lonText);
+    }
+    if (!lat || !lon)
+      return name + ": " + Quoted(*value) +
+             " is not LAT,LON in grid units (two integers, such as 14260,55900)";
+    args_.origin = GridPoint{*lat, *lon};
+    return {};
+  }
+
+  std::string ReadCenter(const std::string& name, std::optional<std::string>& value) {
+    if (args_.center) return name + " given twice";
+    if (args_.origin) return "--origin and --center exclude each other";
+    if (std::string error = TakeValue(name, value); !error.empty()) return error;
+    DegreeText center;
+    std::optional<double> lat, lon;
+    if (SplitPair(*value, &center.latText, &center.lonText)) {
+      lat = ParseWholeDouble(center.latText);
+      lon = ParseWholeDouble(center.lonText);
+    }
+    if (!lat || !lon)
+      return name + ": " + Quoted(*value) +
+             " is not DLAT,DLON in degrees (two decimal numbers, such as 35.675,139.775)";
+    center.lat = *lat;
+    center.lon = *lon;
+    args_.center = center;
+    return {};
+  }
+
+  std::string ReadZoom(const std::string& name, std::optional<std::string>& value) {
+    if (args_.zoom) return name + " given twice";
+    if (std::string error = TakeValue(name, value); !error.empty()) return error;
+    const std::optional<int32_t> zoom = ParseWholeInt32(*value);
+    if (!zoom || *zoom < kMinZoomIndex || *zoom > kMaxZoomIndex)
+      return name + ": " + Quoted(*value) + " is not a zoom index from 0 to 7";
+    args_.zoom = zoom;
+    return {};
+  }
+
+  std::string TakePositional(const std::vector<std::string>& positional) {
+    switch (args_.command) {
+      case CliCommand::kImport:
+        if (positional.empty()) return "import needs at least one LOG";
+        for (const std::string& log : positional)
+          if (log.empty()) return "import: a LOG path is empty";
+        args_.logs = positional;
+        return {};
+      case CliCommand::kExport:
+        if (positional.size() > 1)
+          return "export takes one FILE, not " + std::to_string(positional.size()) + " (" +
+                 Quoted(positional[1]) + " is one too many)";
+        if (positional.size() == 1) {
+          if (positional[0].empty()) return "export: FILE is empty";
+          args_.file = positional[0];
+        }
+        return {};
+      case CliCommand::kStats:
+        if (!positional.empty()) return "stats takes no arguments (" + Quoted(positional[0]) + ")";
+        return {};
+      case CliCommand::kNone:
+        break;
+    }
+    return {};
+  }
+
+  std::string CommandName() const {
+    switch (args_.command) {
+      case CliCommand::kImport:
+        return "import";
+      case CliCommand::kExport:
+        return "export";
+      case CliCommand::kStats:
+        return "stats";
+      case CliCommand::kNone:
+        break;
+    }
+    return "roamgrid-cli";
+  }
+
+  const std::vector<std::string>& arguments_;
+  size_t at_;
+  CliArgs& args_;
+};
+
+bool IsHelp(const std::string& argument) { return argument == "--help" || argument == "-h"; }
+
+}  // namespace
+
+std::optional<int32_t> ParseWholeInt32(const std::string& text) {
+  const char* begin = text.data();
+  const char* end = begin + text.size();
+  if (begin != end && *begin == '+') ++begin;  // from_chars takes only a minus sign
+  if (begin == end || !(IsDigit(*begin) || (*begin == '-' && begin + 1 != end))) return {};
+  int32_t value = 0;
+  const auto result = std::from_chars(begin, end, value);
+  if (result.ec != std::errc() || result.ptr != end) return {};
+  return value;
+}
+
+std::optional<double> ParseWholeDouble(const std::string& text) {
+  // strtod would skip leading blanks; an argument with them is refused.
+  if (text.empty() || !(IsDigit(text[0]) || std::strchr("+-.", text[0]))) return {};
+  const char* end = nullptr;
+  const double value = ParseLeadingDouble(text.c_str(), &end);
+  if (end != text.c_str() + text.size() || !std::isfinite(value)) return {};
+  return value;
+}
+
+CliParse ParseCliArgs(const std::vector<std::string>& arguments) {
+  CliParse parse;
+  CliArgs& args = parse.args;
+  size_t at = 0;
+  // Options of the program, before the subcommand.
+  while (at < arguments.size()) {
+    const std::string& argument = arguments[at];
+    if (IsHelp(argument)) {
+      args.help = true;
+      return parse;
+    }
+    if (argument == "--version") {
+      args.version = true;
+      return parse;
+    }
+    if (argument == "-C") {
+      if (at + 1 >= arguments.size()) {
+        parse.error = "-C needs a directory";
+        return parse;
+      }
+      if (arguments[at + 1].empty()) {
+        parse.error = "-C: the directory is empty";
+        return parse;
+      }
+      args.directories.push_back(arguments[at + 1]);
+      at += 2;
+      continue;
+    }
+    if (argument.size() > 1 && argument[0] == '-') {
+      parse.error = "unknown option '" + argument + "' (options of a command come after its name)";
+      return parse;
+    }
+    break;
+  }
+  if (at >= arguments.size()) {
+    parse.error = "no command given: import, export or stats (see roamgrid-cli --help)";
+    return parse;
+  }
+  const std::string& name = arguments[at++];
+  if (name == "import") {
+    args.command = CliCommand::kImport;
+  } else if (name == "export") {
+    args.command = CliCommand::kExport;
+  } else if (name == "stats") {
+    args.command = CliCommand::kStats;
+  } else {
+    parse.error = "unknown command '" + name + "': import, export or stats";
+    return parse;
+  }
+  // Help wins over every other argument of the subcommand (up to "--").
+  for (size_t i = at; i < arguments.size() && arguments[i] != "--"; ++i) {
+    if (IsHelp(arguments[i])) {
+      args.help = true;
+      return parse;
+    }
+  }
+  parse.error = SubcommandReader(arguments, at, args).Read();
+  return parse;
+}
+
+std::string CliHelpText(CliCommand command) {
+  switch (command) {
+    case CliCommand::kImport:
+      return R"(Usage: roamgrid-cli [-C DIR] import [--any-talker] LOG...
+
+Reads the NMEA 0183 logs in the order given with one recorder, exactly as the
+Import command of the desktop program does, and marks the cell of every GGA
+fix in the tiles below RGD/. Without --any-talker only lines beginning
+"$GPGGA," are used, as in the desktop program.
+
+One line per log on standard output:
+  <path>: <F> fixes, <S> skipped   F GGA fixes accepted, S unreadable GGA lines
+                                   skipped (no position, bad hemisphere letter)
+  <path>: cannot open              the log could not be opened; the others are
+                                   still read
+With a terminal on standard error a progress line shows the bytes read of the
+total and the rate; it is erased when done.
+
+Options:
+  --any-talker   also read the GGA sentences of multi-constellation receivers,
+                 "$" + two letters + "GGA," ($GNGGA, $GLGGA, $GAGGA, $GBGGA,
+                 $BDGGA, $GQGGA), field for field like "$GPGGA,"
+  -h, --help     show this help
+
+Exit status: 0 every log was read, 1 a log could not be opened or a tile could
+not be written, 2 usage error.
+)";
+    case CliCommand::kExport:
+      return R"(Usage: roamgrid-cli [-C DIR] export [--origin LAT,LON | --center DLAT,DLON]
+                    [--zoom Z] [--overwrite | --merge] [FILE]
+
+Builds the view from the tiles as the desktop program's map view does and
+writes it as the Export command does: a 448 x 448 24-bit BMP image, visited
+pixels red, all others white, south at the bottom. Prints the path written.
+
+Options:
+  --origin LAT,LON    the view's south-west corner in grid units (1/400 degree),
+                      such as 14260,55900. Both must be multiples of 5 at zoom 0,
+                      of 10 at zoom 1 and of 20 at zooms 2 to 7.
+  --center DLAT,DLON  a centre in decimal degrees, north and east positive, such
+                      as 35.675,139.775; the view is placed as the Jump command
+                      places it (snapped to a tile boundary).
+                      Without --origin and --center: the home position from
+                      Roamgrid.cfg, else the built-in home (origin 14260,55900,
+                      zoom 1). With another --zoom the home origin is cut toward
+                      zero to that zoom's multiple, as Roamgrid.cfg values are.
+  --zoom Z            zoom index 0 to 7: a view side of 0.025, 0.05, 0.1, 0.2,
+                      0.4, 0.8, 1.6 or 3.2 degrees. Default: the home zoom.
+  --overwrite         replace an existing FILE with a fresh image
+  --merge             merge into an existing FILE (an earlier export of the same
+                      view): a pixel turns red only where the view is marked and
+                      the old pixel is pure white. A FILE that is not such an
+                      image is refused with "Can not Marge" and left as it was.
+                      A missing FILE is written as a fresh image.
+  -h, --help          show this help
+  FILE                default: the name the Export command proposes, such as
+                      N035.650-E139.7500-R0.050.bmp
+
+An existing FILE is an error unless --overwrite or --merge is given. A file is
+only ever replaced by a complete new image.
+
+Exit status: 0 written, 1 FILE exists, cannot be read or written, or cannot
+be merged into, 2 usage error.
+)";
+    case CliCommand::kStats:
+      return R"(Usage: roamgrid-cli [-C DIR] stats
+
+Reads every tile file below RGD/ once, one tile in memory at a time, and
+prints:
+  tile files               files named as the store names its tiles, such as
+                           RGD/E139N035/E13975-N03500.map
+  tiles not loaded whole   their number, then one line per tile: its path and
+                           whether it is damaged or cannot be read
+  visited cells            cells marked in the tiles (in a damaged tile, those
+                           read before the damage)
+  visited area             approximate, in square kilometres: each cell's area
+                           at its latitude on a sphere of radius 6371.0088 km
+                           (the mean earth radius), a cell being 1/17920 degree
+                           on each side
+  bounding box             south, west, north and east edges in degrees of the
+                           tiles that hold a visited cell ("none" without any)
+
+Options:
+  -h, --help   show this help
+
+Exit status: 0 every tile was loaded whole, 1 a tile could not be loaded
+whole or a folder of the store could not be read, 2 usage error.
+)";
+    case CliCommand::kNone:
+      break;
+  }
+  return R"(Usage: roamgrid-cli [-C DIR] COMMAND [OPTIONS] [ARGUMENTS]
+       roamgrid-cli --help | --version
+
+Works on the Roamgrid store in the working directory (the tiles below RGD/
+and the home position in Roamgrid.cfg): the same store, byte for byte, as the
+desktop program's.
+
+Commands:
+  import LOG...   record the GGA fixes of NMEA logs into the tiles
+  export [FILE]   write a view of the store as a 448 x 448 BMP image
+  stats           count the tile files, visited cells and visited area
+
+Options:
+  -C DIR          change to DIR first (several: each relative to the last)
+  -h, --help      show this help; COMMAND --help shows a command's help
+  --version       print the version
+
+Exit status: 0 success, 1 failure (a file could not be read or written),
+2 usage error. Errors are one line on standard error.
+)";
+}
+
+}  // namespace roamgrid

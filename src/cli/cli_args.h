@@ -1,0 +1,79 @@
+// The command line of roamgrid-cli: what the arguments ask for, read
+// without touching any file, and the help texts. Numbers are read
+// independently of the process locale, and an argument with anything after
+// its number is refused.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace roamgrid {
+
+enum class CliCommand { kNone, kImport, kExport, kStats };
+
+// What export does with a file that exists already.
+enum class ExistingFileMode {
+  kRefuse,     // an existing file is an error
+  kOverwrite,  // --overwrite: a fresh image replaces it
+  kMerge,      // --merge: the raster is merged into it
+};
+
+// A point of the grid in grid units (1/400 degree).
+struct GridPoint {
+  int32_t lat = 0;
+  int32_t lon = 0;
+  bool operator==(const GridPoint&) const = default;
+};
+
+// A centre as typed, in degrees: the two texts (kept for the Jump rule,
+// which reads them itself) and their values.
+struct DegreeText {
+  std::string latText;
+  std::string lonText;
+  double lat = 0.0;
+  double lon = 0.0;
+  bool operator==(const DegreeText&) const = default;
+};
+
+struct CliArgs {
+  std::vector<std::string> directories;  // -C DIR, applied in order before the command
+  CliCommand command = CliCommand::kNone;
+  bool help = false;     // --help: of the program, or of `command` when one is given
+  bool version = false;  // --version
+
+  // import
+  std::vector<std::string> logs;
+  bool anyTalker = false;
+
+  // export
+  std::optional<GridPoint> origin;   // --origin LAT,LON
+  std::optional<DegreeText> center;  // --center DLAT,DLON
+  std::optional<int32_t> zoom;       // --zoom Z, 0..7
+  ExistingFileMode existing = ExistingFileMode::kRefuse;
+  std::optional<std::string> file;  // FILE; none: the proposed name
+};
+
+// The outcome of reading the arguments: the request, or one line naming
+// what is wrong (a usage error).
+struct CliParse {
+  CliArgs args;
+  std::string error;
+  bool ok() const { return error.empty(); }
+};
+
+// Reads the arguments after the program name.
+CliParse ParseCliArgs(const std::vector<std::string>& arguments);
+
+// The help text of the program (kNone) or of one subcommand.
+std::string CliHelpText(CliCommand command);
+
+// Strict conversions of a whole argument, independent of the locale:
+// nothing may stand before or after the number.
+//   ParseWholeInt32: optional sign, decimal digits, within int32.
+//   ParseWholeDouble: a finite decimal number as strtod reads it.
+std::optional<int32_t> ParseWholeInt32(const std::string& text);
+std::optional<double> ParseWholeDouble(const std::string& text);
+
+}  // namespace roamgrid

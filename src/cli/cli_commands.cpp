@@ -1,0 +1,272 @@
+#include "cli/cli_commands.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include "cli/progress_line.h"
+#include "cli/store_stats.h"
+#include "common/number_text.h"
+#include "export/bmp_file.h"
+#include "export/export_command.h"
+#include "import/nmea_reader.h"
+#include "settings/home_config.h"
+#include "tiles/track_recorder.h"
+#include "view/navigation.h"
+#include "view/render_view.h"
+#include "view/view_state.h"
+
+namespace roamgrid {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr char kProgram[] = "roamgrid-cli";
+
+void Say(std::FILE* stream, const std::string& line) {
+  std::fputs(line.c_str(), stream);
+  std::fputc('\n', stream);
+  std::fflush(stream);
+}
+
+void Error(std::FILE* err, const std::string& what) {
+  Say(err, std::string(kProgram) + ": " + what);
+}
+
+std::string Quoted(const std::string& text) { return "'" + text + "'"; }
+
+// The farthest origin accepted from --origin: the bound Jump keeps, so the
+// view arithmetic stays inside its integers.
+constexpr int64_t kOriginLimit = int64_t{kJumpLimitTiles} * 20;
+
+// What stands at `path`: nothing, something, or unknown (the reason in
+// `error`).
+enum class PathState { kAbsent, kPresent, kUnknown };
+PathState StatePath(const std::string& path, std::string* error) {
+  std::error_code code;
+  const fs::file_status status = fs::symlink_status(path, code);
+  if (status.type() == fs::file_type::not_found) return PathState::kAbsent;
+  if (code || status.type() == fs::file_type::none) {
+    *error = code.message();
+    return PathState::kUnknown;
+  }
+  return PathState::kPresent;
+}
+
+// An origin cut toward zero to the alignment of `zoomIndex`, as the home
+// file's values are.
+int32_t AlignTowardZero(int32_t value, int zoomIndex) {
+  const int32_t step = AlignmentStep(zoomIndex);
+  return value / step * step;
+}
+
+// Why a file cannot be opened for reading, as the system says it.
+std::string WhyNotReadable(const std::string& path) {
+  errno = 0;
+  if (std::FILE* file = std::fopen(path.c_str(), "r")) {
+    std::fclose(file);
+    return "it could not be read";
+  }
+  return std::strerror(errno);
+}
+
+}  // namespace
+
+int RunImport(const CliArgs& args, std::FILE* out, std::FILE* err) {
+  long long totalBytes = 0;
+  for (const std::string& log : args.logs) {
+    std::error_code ignored;
+    const auto size = fs::file_size(log, ignored);
+    if (!ignored) totalBytes += (long long)size;
+  }
+  ProgressLine progress(err, totalBytes, isatty(fileno(err)) == 1);
+  TrackRecorder recorder;
+  ImportOptions options;
+  options.anyTalker = args.anyTalker;
+  long long bytesBefore = 0;  // of the logs read so far
+  options.onProgress = [&](long long bytesRead) { progress.Show(bytesBefore + bytesRead); };
+
+  int notOpened = 0;
+  for (const std::string& log : args.logs) {
+    ImportReport report;
+    std::error_code code;
+    // A folder opens for reading on some systems and then reads as empty;
+    // it is no log.
+    const bool isFolder = fs::is_directory(log, code);
+    if (!isFolder) ImportNmeaLog(recorder, log, &report, options);
+    progress.Erase();
+    if (!report.opened) {
+      ++notOpened;
+      Say(out, log + ": cannot open");
+      Error(err, "import: cannot open log " + Quoted(log) + ": " +
+                     (isFolder ? std::strerror(EISDIR) : WhyNotReadable(log)));
+      continue;
+    }
+    Say(out, log + ": " + std::to_string(report.fixes) + " fixes, " +
+                 std::to_string(report.skipped) + " skipped");
+    bytesBefore += report.bytesRead;
+  }
+  // Every log read to its end has released its tile already; this only
+  // matters if one did not.
+  const bool saved = ReleaseRecorderTile(recorder);
+  progress.Erase();
+  if (!saved) Error(err, "import: a tile could not be written below RGD/");
+  if (notOpened > 0) {
+    Error(err, "import: " + std::to_string(notOpened) + " of " + std::to_string(args.logs.size()) +
+                   " logs could not be opened");
+  }
+  return notOpened == 0 && saved ? kExitOk : kExitFailure;
+}
+
+int RunExport(const CliArgs& args, std::FILE* out, std::FILE* err) {
+  ViewState view;
+  if (!LoadHomeConfig(view)) {
+    std::string ignored;
+    if (StatePath(kHomeConfigPath, &ignored) == PathState::kPresent)
+      Error(err, std::string("export: ") + kHomeConfigPath +
+                     " is not a valid home file; using the built-in home");
+  }
+  GoHome(view);
+  if (args.zoom) view.zoomIndex = *args.zoom;
+  if (args.origin) {
+    const GridPoint origin = *args.origin;
+    const int32_t step = AlignmentStep(view.zoomIndex);
+    if (origin.lat % step != 0 || origin.lon % step != 0) {
+      Error(err, "export: --origin " + std::to_string(origin.lat) + "," +
+                     std::to_string(origin.lon) + " does not suit zoom " +
+                     std::to_string(view.zoomIndex) + ": both values must be multiples of " +
+                     std::to_string(step));
+      return kExitUsage;
+    }
+    if (std::abs(int64_t{origin.lat}) > kOriginLimit ||
+        std::abs(int64_t{origin.lon}) > kOriginLimit) {
+      Error(err, "export: --origin values must lie within -" + std::to_string(kOriginLimit) +
+                     " to " + std::to_string(kOriginLimit) + " grid units");
+      return kExitUsage;
+    }
+    view.originLat = origin.lat;
+    view.originLon = origin.lon;
+  } else if (args.center) {
+    Jump(view, args.center->latText, args.center->lonText);
+  } else if (view.zoomIndex != view.homeZoom) {
+    view.originLat = AlignTowardZero(view.originLat, view.zoomIndex);
+    view.originLon = AlignTowardZero(view.originLon, view.zoomIndex);
+  }
+
+  std::vector<uint8_t> raster(kRasterSize);
+  RebuildView(view, raster.data());
+  const std::string path = args.file.value_or(ProposedExportName(view));
+
+  std::string reason;
+  const PathState state = StatePath(path, &reason);
+  if (state == PathState::kUnknown) {
+    Error(err, "export: cannot look at " + Quoted(path) + ": " + reason);
+    return kExitFailure;
+  }
+  const bool exists = state == PathState::kPresent;
+  if (exists && args.existing == ExistingFileMode::kRefuse) {
+    Error(err, "export: " + Quoted(path) + " exists; give --overwrite or --merge");
+    return kExitFailure;
+  }
+  if (exists && args.existing == ExistingFileMode::kMerge) {
+    switch (MergeIntoImage(path, raster.data())) {
+      case MergeResult::kMerged:
+        Say(out, path);
+        return kExitOk;
+      case MergeResult::kCannotOpenExisting:
+        Error(err, "export: cannot open " + Quoted(path) + " to merge into it");
+        return kExitFailure;
+      case MergeResult::kForeignHeader:
+        Error(err, "export: " + Quoted(path) + ": " + kCannotMergeText +
+                       " (not a 448 x 448 24-bit image as exported); left as it was");
+        return kExitFailure;
+      case MergeResult::kReadFailed:
+        Error(err, "export: reading " + Quoted(path) + " failed part-way; left as it was");
+        return kExitFailure;
+      case MergeResult::kWriteFailed:
+        Error(err, "export: cannot write the merged image " + Quoted(path + ".bk") +
+                       " or put it in place; " + Quoted(path) + " left as it was");
+        return kExitFailure;
+    }
+    return kExitFailure;
+  }
+  switch (WriteNewImage(path, raster.data())) {
+    case ImageWriteResult::kWritten:
+      Say(out, path);
+      return kExitOk;
+    case ImageWriteResult::kCannotOpen:
+      Error(err, "export: cannot create " + Quoted(path));
+      return kExitFailure;
+    case ImageWriteResult::kWriteFailed:
+      Error(err, "export: writing " + Quoted(path) + " failed" +
+                     (exists ? "; the old file is left as it was" : ""));
+      return kExitFailure;
+  }
+  return kExitFailure;
+}
+
+int RunStats(std::FILE* out, std::FILE* err) {
+  const StoreStats stats = CollectStoreStats();
+  Say(out, "tile files: " + std::to_string(stats.tileFiles));
+  Say(out, "tiles not loaded whole: " + std::to_string(stats.notLoadedWhole.size()));
+  for (const TileLoadFailure& failure : stats.notLoadedWhole)
+    Say(out, "  " + failure.path + (failure.result == kDamaged ? ": damaged" : ": cannot be read"));
+  Say(out, "visited cells: " + std::to_string(stats.visitedCells));
+  Say(out, "visited area: " + FormatFixed(stats.visitedAreaKm2, 0, 6) + " km^2");
+  if (stats.visitedBox) {
+    const auto degrees = [](int32_t centi) { return FormatFixed(centi / 100.0, 0, 2); };
+    const StoreStats::Box& box = *stats.visitedBox;
+    Say(out, "bounding box: south " + degrees(box.south) + ", west " + degrees(box.west) +
+                 ", north " + degrees(box.north) + ", east " + degrees(box.east));
+  } else {
+    Say(out, "bounding box: none");
+  }
+  for (const std::string& folder : stats.unreadableFolders)
+    Error(err, "stats: cannot read the folder " + Quoted(folder));
+  if (!stats.notLoadedWhole.empty())
+    Error(err, "stats: " + std::to_string(stats.notLoadedWhole.size()) +
+                   " tile files could not be loaded whole");
+  return stats.unreadableFolders.empty() && stats.notLoadedWhole.empty() ? kExitOk : kExitFailure;
+}
+
+int RunCli(const std::vector<std::string>& arguments, std::FILE* out, std::FILE* err) {
+  const CliParse parse = ParseCliArgs(arguments);
+  if (!parse.ok()) {
+    Error(err, parse.error);
+    return kExitUsage;
+  }
+  const CliArgs& args = parse.args;
+  if (args.version) {
+    Say(out, ROAMGRID_VERSION);
+    return kExitOk;
+  }
+  if (args.help) {
+    std::fputs(CliHelpText(args.command).c_str(), out);
+    std::fflush(out);
+    return kExitOk;
+  }
+  for (const std::string& directory : args.directories) {
+    if (chdir(directory.c_str()) != 0) {
+      Error(err, "-C: cannot change to " + Quoted(directory) + ": " + std::strerror(errno));
+      return kExitFailure;
+    }
+  }
+  switch (args.command) {
+    case CliCommand::kImport:
+      return RunImport(args, out, err);
+    case CliCommand::kExport:
+      return RunExport(args, out, err);
+    case CliCommand::kStats:
+      return RunStats(out, err);
+    case CliCommand::kNone:
+      break;
+  }
+  return kExitUsage;
+}
+
+}  // namespace roamgrid

@@ -1,0 +1,57 @@
+#include "cli/progress_line.h"
+
+#include "common/number_text.h"
+
+namespace roamgrid {
+
+namespace {
+
+constexpr double kBytesPerMB = 1e6;
+constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
+
+}  // namespace
+
+std::string ProgressText(long long doneBytes, long long totalBytes, double seconds) {
+  std::string text = "import: " + FormatFixed(double(doneBytes) / kBytesPerMB, 0, 1);
+  if (totalBytes > 0) {
+    text += " of " + FormatFixed(double(totalBytes) / kBytesPerMB, 0, 1) + " MB (" +
+            std::to_string(doneBytes * 100 / totalBytes) + "%)";
+  } else {
+    text += " MB";
+  }
+  if (seconds > 0)
+    text += ", " + FormatFixed(double(doneBytes) / kBytesPerMB / seconds, 0, 1) + " MB/s";
+  return text;
+}
+
+ProgressLine::ProgressLine(std::FILE* stream, long long totalBytes, bool enabled)
+    : stream_(stream), totalBytes_(totalBytes), enabled_(enabled), start_(Clock::now()) {}
+
+void ProgressLine::Show(long long doneBytes) {
+  if (!enabled_) return;
+  const Clock::time_point now = Clock::now();
+  if (drawnOnce_ && now - lastDraw_ < kRedrawInterval) return;
+  drawnOnce_ = true;
+  lastDraw_ = now;
+  const double seconds = std::chrono::duration<double>(now - start_).count();
+  std::string text = ProgressText(doneBytes, totalBytes_, seconds);
+  // Blanks cover what a longer earlier text left on the line.
+  const size_t length = text.size();
+  if (length < shownLength_) text.append(shownLength_ - length, ' ');
+  std::fputc('\r', stream_);
+  std::fputs(text.c_str(), stream_);
+  std::fflush(stream_);
+  shownLength_ = length;
+}
+
+void ProgressLine::Erase() {
+  if (!enabled_ || shownLength_ == 0) return;
+  std::fputc('\r', stream_);
+  std::fputs(std::string(shownLength_, ' ').c_str(), stream_);
+  std::fputc('\r', stream_);
+  std::fflush(stream_);
+  shownLength_ = 0;
+  drawnOnce_ = false;
+}
+
+}  // namespace roamgrid

@@ -1,0 +1,42 @@
+// The progress line of a long import on a terminal: bytes read of the
+// total and the rate, redrawn in place on one line and erased when done.
+#pragma once
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+
+namespace roamgrid {
+
+// "import: 12.3 of 200.0 MB (6%), 45.6 MB/s" (MB = 10^6 bytes). The
+// percentage is left out when the total is unknown (0), the rate while no
+// time has passed.
+std::string ProgressText(long long doneBytes, long long totalBytes, double seconds);
+
+class ProgressLine {
+ public:
+  // Draws on `stream` only when `enabled` (a terminal); otherwise every
+  // call does nothing.
+  ProgressLine(std::FILE* stream, long long totalBytes, bool enabled);
+  ~ProgressLine() { Erase(); }
+  ProgressLine(const ProgressLine&) = delete;
+  ProgressLine& operator=(const ProgressLine&) = delete;
+
+  // Shows `doneBytes`; redraws at most ten times a second.
+  void Show(long long doneBytes);
+  // Blanks the line and returns the cursor to its start, so that other
+  // output can follow; the next Show draws it again.
+  void Erase();
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  std::FILE* stream_;
+  long long totalBytes_;
+  bool enabled_;
+  Clock::time_point start_;
+  Clock::time_point lastDraw_;
+  bool drawnOnce_ = false;
+  size_t shownLength_ = 0;  // characters on the line now
+};
+
+}  // namespace roamgrid

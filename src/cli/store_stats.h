@@ -1,0 +1,63 @@
+// Counts over the whole tile store: how many tile files there are, which of
+// them do not load whole, how many cells are visited, the approximate area
+// those cells cover and the bounding box of the tiles that hold them. Every
+// tile is read once, through LoadTile, and only one is in memory at a time.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tiles/tile_file.h"
+
+namespace roamgrid {
+
+// Mean earth radius of the sphere the visited area is measured on.
+constexpr double kEarthRadiusKm = 6371.0088;
+
+// A tile file that did not load whole.
+struct TileLoadFailure {
+  std::string path;   // "RGD/E139N035/E13975-N03500.map"
+  LoadResult result;  // kDamaged, or kNoFile when it could not be opened
+};
+
+struct StoreStats {
+  long long tileFiles = 0;                      // files named as the store names its tiles
+  std::vector<TileLoadFailure> notLoadedWhole;  // in path order
+  std::vector<std::string> unreadableFolders;   // folders of the store that could not be listed
+  long long visitedCells = 0;
+  double visitedAreaKm2 = 0.0;
+  // Edges of the tiles that hold a visited cell, in centidegrees: south and
+  // west edges of the southernmost and westernmost tile, north and east edges
+  // (key + 5) of the northernmost and easternmost. None without a visited cell.
+  struct Box {
+    int32_t south, west, north, east;
+    bool operator==(const Box&) const = default;
+  };
+  std::optional<Box> visitedBox;
+};
+
+// The keys of a tile named by `path`, relative to the working directory,
+// when it is exactly the path the store gives that tile
+// ("RGD/E139N035/E13975-N03500.map" -> 3500, 13975); nothing otherwise
+// (another name, a key not a multiple of 5, a longitude key outside
+// -18000..17995, "W00000" for key 0...).
+struct TileKey {
+  int32_t latKey;
+  int32_t lonKey;
+  bool operator==(const TileKey&) const = default;
+};
+std::optional<TileKey> TileKeyFromPath(const std::string& path);
+
+// Area in km^2 of one cell whose south edge lies `cellRow` cells (of
+// 1/17920 degree) north of the equator (negative: south), on the sphere of
+// kEarthRadiusKm: R^2 * (side in radians) * (sin(north) - sin(south)).
+// Latitudes beyond the poles are held at them, so such cells have no area.
+double CellAreaKm2(int64_t cellRow);
+
+// Walks the store below "RGD" in the working directory: every tile file in
+// every folder directly below it, in path order. No "RGD" is an empty store.
+StoreStats CollectStoreStats();
+
+}  // namespace roamgrid
