@@ -1,0 +1,80 @@
+// Any bytes as a tile file. LoadTile must stay inside its buffers and end
+// in one of its three results with the promised tile state; the cells must
+// agree with a cell-by-cell decoder written from the format rules; and a
+// tile that has cells, saved again, must load back whole with the same
+// cells and mask bytes.
+#include <cstring>
+#include <memory>
+
+#include "common/safe_file.h"
+#include "fuzz_support.h"
+#include "oracles.h"
+#include "tiles/tile_file.h"
+#include "tiles/track_tile.h"
+
+using namespace roamgrid;
+
+namespace {
+
+constexpr int32_t kLatKey = 3565;
+constexpr int32_t kLonKey = 13975;
+
+void PrepareTilePath(TrackTile& tile) {
+  tile.latKey = kLatKey;
+  tile.lonKey = kLonKey;
+  FUZZ_CHECK(FormatTilePath(kLatKey, kLonKey, tile.path));
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  fuzz::EnterScratchDirectory();
+  TrackTile tile;
+  PrepareTilePath(tile);
+  CreateParentDirectories(tile.path);
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  TrackTile tile;
+  PrepareTilePath(tile);
+  fuzz::WriteRaw(tile.path, data, size);
+
+  const LoadResult result = LoadTile(tile);
+  FUZZ_CHECK(result == kLoaded || result == kDamaged);  // the file exists
+
+  if (size < kTileHeaderSize || data[0] != 0x00) {
+    // A damaged header: no cells, both masks 0.
+    FUZZ_CHECK(result == kDamaged);
+    FUZZ_CHECK(!tile.cells);
+    FUZZ_CHECK(tile.northMask == 0 && tile.southMask == 0);
+    return 0;
+  }
+
+  // The header is sound: masks from the file, cells present and equal to
+  // the reference decoding (cells a damaged stream does not reach are 0).
+  FUZZ_CHECK(tile.northMask == data[1] && tile.southMask == data[2]);
+  FUZZ_CHECK(tile.cells);
+  // Only the first kMaxTileFileSize bytes are read; a stream never needs more.
+  const size_t read = size < kMaxTileFileSize ? size : kMaxTileFileSize;
+  static const auto expected = std::make_unique<uint8_t[]>(kCellCount);
+  const LoadResult expectedResult =
+      fuzz::ReferenceDecodeCells(data + kTileHeaderSize, read - kTileHeaderSize, expected.get());
+  FUZZ_CHECK(result == expectedResult);
+  FUZZ_CHECK(std::memcmp(tile.cells.get(), expected.get(), kCellCount) == 0);
+
+  // Saved again, the tile loads back whole with the same cells and masks,
+  // and the file holds exactly the canonical encoding.
+  FUZZ_CHECK(SaveTile(tile));
+  const std::vector<uint8_t> saved = fuzz::ReadRaw(tile.path);
+  FUZZ_CHECK(saved == EncodeTile(tile.northMask, tile.southMask, tile.cells.get()));
+  TrackTile again;
+  PrepareTilePath(again);
+  FUZZ_CHECK(LoadTile(again) == kLoaded);
+  FUZZ_CHECK(again.cells);
+  FUZZ_CHECK(again.northMask == tile.northMask && again.southMask == tile.southMask);
+  FUZZ_CHECK(std::memcmp(again.cells.get(), tile.cells.get(), kCellCount) == 0);
+  // No temporary file is left beside the tile.
+  FUZZ_CHECK(fuzz::Entries("RGD/E139N035").size() == 1);
+  return 0;
+}

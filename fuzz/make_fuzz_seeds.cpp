@@ -1,0 +1,147 @@
+// Writes a small seed corpus for each fuzz target, made with the system's
+// own writers, into OUTDIR/<target>/:
+//   make_fuzz_seeds OUTDIR
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/number_text.h"
+#include "common/safe_file.h"
+#include "export/bmp_file.h"
+#include "settings/home_config.h"
+#include "tiles/tile_file.h"
+
+namespace roamgrid {
+namespace {
+
+namespace fs = std::filesystem;
+
+void WriteSeed(const fs::path& dir, const std::string& name, const std::vector<uint8_t>& bytes) {
+  fs::create_directories(dir);
+  FILE* file = std::fopen((dir / name).c_str(), "wb");
+  if (!file) {
+    std::perror((dir / name).c_str());
+    std::exit(1);
+  }
+  if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), file);
+  std::fclose(file);
+}
+
+void WriteSeed(const fs::path& dir, const std::string& name, const std::string& text) {
+  WriteSeed(dir, name, std::vector<uint8_t>(text.begin(), text.end()));
+}
+
+// Tile files: the canonical encodings of a few tiles, and damaged ones.
+void TileSeeds(const fs::path& dir) {
+  auto cells = std::make_unique<uint8_t[]>(kCellCount);
+  WriteSeed(dir, "empty", EncodeTile(0, 0, cells.get()));
+  cells[0] = 1;
+  WriteSeed(dir, "first-cell", EncodeTile(0, 0x01, cells.get()));
+  cells[kCellCount - 1] = 1;
+  cells[448 * 896 + 300] = 1;
+  const std::vector<uint8_t> corners = EncodeTile(0x82, 0x01, cells.get());
+  WriteSeed(dir, "corners", corners);
+  // A short diagonal track with some dense groups.
+  for (int i = 0; i < 200; ++i) cells[(100 + i) * 896 + 50 + i] = 1;
+  for (int i = 0; i < 21; ++i) cells[600 * 896 + 700 + i] = 1;
+  WriteSeed(dir, "track", EncodeTile(0x44, 0x11, cells.get()));
+  // Damaged: cut in the stream, header only, a foreign format byte, and a
+  // final run reaching two groups past the end.
+  WriteSeed(dir, "cut", std::vector<uint8_t>(corners.begin(), corners.begin() + 400));
+  WriteSeed(dir, "header-only", std::vector<uint8_t>{0x00, 0x12, 0x34});
+  std::vector<uint8_t> foreign = corners;
+  foreign[0] = 0x01;
+  WriteSeed(dir, "foreign", foreign);
+  std::vector<uint8_t> overrun = EncodeTile(0, 0, std::make_unique<uint8_t[]>(kCellCount).get());
+  overrun.back() = 0x81;
+  WriteSeed(dir, "overrun", overrun);
+}
+
+std::vector<uint8_t> ReadSeed(const fs::path& path) {
+  std::vector<uint8_t> out;
+  FILE* file = std::fopen(path.c_str(), "rb");
+  if (!file) return out;
+  uint8_t chunk[65536];
+  size_t got;
+  while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) out.insert(out.end(), chunk, chunk + got);
+  std::fclose(file);
+  return out;
+}
+
+// ddmm.mmmm (dddmm.mmmm) of |degrees| and its hemisphere letter.
+std::string NmeaField(double degrees, int degreeDigits, char positive, char negative) {
+  const double magnitude = degrees < 0 ? -degrees : degrees;
+  const int whole = int(magnitude);
+  const double value = whole * 100.0 + (magnitude - whole) * 60.0;
+  return FormatFixed(value, degreeDigits + 7, 4, true) + "," +
+         (degrees < 0 ? negative : positive);
+}
+
+std::string GgaLine(double lat, double lon, const char* talker = "GP") {
+  return std::string("$") + talker + "GGA,123519," + NmeaField(lat, 2, 'N', 'S') + "," +
+         NmeaField(lon, 3, 'E', 'W') + ",1,08,0.9,545.4,M,46.9,M,,*47";
+}
+
+// NMEA logs: a track over several tiles in both hemispheres, line ends LF
+// and CR LF, other sentences, a fix-less GGA line and an overlong line.
+void NmeaSeeds(const fs::path& dir) {
+  std::string track;
+  for (int i = 0; i < 40; ++i) track += GgaLine(35.64 + i * 0.004, 139.74 + i * 0.003) + "\n";
+  WriteSeed(dir, "track", track);
+  std::string south;
+  for (int i = 0; i < 10; ++i) south += GgaLine(-0.02 + i * 0.004, -0.03 + i * 0.006) + "\r\n";
+  WriteSeed(dir, "equator-crlf", south);
+  WriteSeed(dir, "mixed",
+            "$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6A\n" +
+                GgaLine(48.1173, 11.5167, "GN") + "\n$GPGGA,123520,,,,,0,00,,,M,,M,,*66\n" +
+                GgaLine(-33.8568, 151.2153) + "\n" + GgaLine(179.999, -179.999));
+  WriteSeed(dir, "long-line", std::string(1020, 'x') + GgaLine(35.65, 139.75) + "\n");
+}
+
+// Home files as the writer makes them, and a few hand-edited forms.
+void HomeSeeds(const fs::path& dir) {
+  fs::create_directories(dir);
+  const HomePosition homes[] = {{14260, 55900, 1}, {-14200, -29600, 2}, {14263, 55907, 0},
+                                {2147483640, -2147483640, 7}};
+  int n = 0;
+  for (const HomePosition& home : homes) {
+    if (!WriteHomeConfig(home, (dir / ("written-" + std::to_string(n++))).string())) std::exit(1);
+  }
+  WriteSeed(dir, "edited", "# home\nSKP: 3\nLAT: -27 text\n#\nLON: 900\nLAT: 40");
+}
+
+// Images: a whole exported image, cut ones and one with a foreign header.
+void BmpSeeds(const fs::path& dir) {
+  fs::create_directories(dir);
+  std::vector<uint8_t> raster(kRasterSize, 0);
+  for (int i = 0; i < kRasterSide; ++i) raster[i * kRasterSide + i] = 1;
+  const fs::path whole = dir / "whole";
+  if (WriteNewImage(whole.string(), raster.data()) != ImageWriteResult::kWritten) std::exit(1);
+  const std::vector<uint8_t> image = ReadSeed(whole);
+  for (size_t cut : {size_t(54), size_t(55), size_t(56), size_t(54 + 3 * 500)})
+    WriteSeed(dir, "cut-" + std::to_string(cut), std::vector<uint8_t>(image.begin(), image.begin() + cut));
+  std::vector<uint8_t> coloured(image.begin(), image.begin() + 54 + 3 * 64);
+  for (size_t i = 54; i < coloured.size(); i += 7) coloured[i] = 0x12;
+  WriteSeed(dir, "coloured", coloured);
+  std::vector<uint8_t> foreign(image.begin(), image.begin() + 54 + 30);
+  foreign[38] = 0x13;  // a horizontal resolution
+  WriteSeed(dir, "foreign", foreign);
+}
+
+}  // namespace
+}  // namespace roamgrid
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: make_fuzz_seeds OUTDIR\n");
+    return 2;
+  }
+  const std::filesystem::path out = argv[1];
+  roamgrid::TileSeeds(out / "fuzz_tile_load");
+  roamgrid::NmeaSeeds(out / "fuzz_nmea_log");
+  roamgrid::HomeSeeds(out / "fuzz_home_config");
+  roamgrid::BmpSeeds(out / "fuzz_bmp_merge");
+  return 0;
+}
