@@ -1,0 +1,128 @@
+#include "view/navigation.h"
+
+#include <cmath>
+
+#include "common/number_text.h"
+
+namespace roamgrid {
+namespace {
+
+constexpr int32_t kTileSideGrid = 20;  // one tile, in grid units
+
+bool ValidZoom(int32_t zoomIndex) {
+  return zoomIndex >= kMinZoomIndex && zoomIndex <= kMaxZoomIndex;
+}
+
+// The current span S; the closest span for a zoom index outside the table,
+// so a damaged state cannot index past it.
+int32_t Span(const ViewState& state) {
+  if (state.zoomIndex < kMinZoomIndex) return kZoomSpans[kMinZoomIndex];
+  if (state.zoomIndex > kMaxZoomIndex) return kZoomSpans[kMaxZoomIndex];
+  return kZoomSpans[size_t(state.zoomIndex)];
+}
+
+int32_t HalfSpan(const ViewState& state) { return Span(state) / 2; }
+
+// Converts a number of tiles to a signed 32-bit integer truncating toward
+// zero, as the view's arithmetic wants; a value out of range (or not a
+// number, from typed "nan") is held at the Jump limit instead of being
+// undefined.
+int32_t TruncateTiles(double tiles) {
+  if (std::isnan(tiles)) return 0;
+  if (tiles >= double(kJumpLimitTiles)) return kJumpLimitTiles;
+  if (tiles <= -double(kJumpLimitTiles)) return -kJumpLimitTiles;
+  return int32_t(tiles);
+}
+
+// The origin, in grid units, on the tile boundary toward zero from the typed
+// centre (degrees) minus half a view.
+int32_t JumpOrigin(const std::string& centerText, double halfViewDeg) {
+  const double center = ParseLeadingDouble(centerText.c_str());
+  return TruncateTiles((center - halfViewDeg) * 20.0) * kTileSideGrid;
+}
+
+}  // namespace
+
+bool PanNorth(ViewState& state) {
+  state.pendingDLat = HalfSpan(state);
+  return true;
+}
+
+bool PanSouth(ViewState& state) {
+  state.pendingDLat = -HalfSpan(state);
+  return true;
+}
+
+bool PanEast(ViewState& state) {
+  state.pendingDLon = HalfSpan(state);
+  return true;
+}
+
+bool PanWest(ViewState& state) {
+  state.pendingDLon = -HalfSpan(state);
+  return true;
+}
+
+bool StepTileNorth(ViewState& state) {
+  state.pendingDLat = kTileSideGrid;
+  return true;
+}
+
+bool StepTileSouth(ViewState& state) {
+  state.pendingDLat = -kTileSideGrid;
+  return true;
+}
+
+bool StepTileEast(ViewState& state) {
+  state.pendingDLon = kTileSideGrid;
+  return true;
+}
+
+bool StepTileWest(ViewState& state) {
+  state.pendingDLon = -kTileSideGrid;
+  return true;
+}
+
+bool ZoomUp(ViewState& state, ZoomButtons& buttons) {
+  const int32_t zoom = state.zoomIndex - 1;
+  if (!ValidZoom(zoom) || !ValidZoom(state.zoomIndex)) return false;  // at the bound
+  state.zoomIndex = zoom;
+  if (zoom == kMinZoomIndex) buttons.upEnabled = false;
+  buttons.downEnabled = true;
+  // Half the new span: the old origin plus half the old span stays the centre.
+  const int32_t d = (kZoomSpans[size_t(zoom) + 1] - kZoomSpans[size_t(zoom)]) / 2;
+  state.pendingDLon = d;
+  state.pendingDLat = d;
+  return true;
+}
+
+bool ZoomDown(ViewState& state, ZoomButtons& buttons) {
+  const int32_t zoom = state.zoomIndex + 1;
+  if (!ValidZoom(zoom) || !ValidZoom(state.zoomIndex)) return false;  // at the bound
+  state.zoomIndex = zoom;
+  if (zoom == kMaxZoomIndex) buttons.downEnabled = false;
+  buttons.upEnabled = true;
+  // Minus half the old span, then cut toward zero (the remainder takes the
+  // sign of the dividend) to the alignment step of the new index.
+  const int32_t d = (kZoomSpans[size_t(zoom) - 1] - kZoomSpans[size_t(zoom)]) / 2;
+  const int32_t g = AlignmentStep(zoom);
+  state.pendingDLon = d - ((state.originLon + d) % g);
+  state.pendingDLat = d - ((state.originLat + d) % g);
+  return true;
+}
+
+bool Jump(ViewState& state, const std::string& centerLatText, const std::string& centerLonText) {
+  const double halfViewDeg = (Span(state) / 400.0) * 0.5;
+  state.originLat = JumpOrigin(centerLatText, halfViewDeg);
+  state.originLon = JumpOrigin(centerLonText, halfViewDeg);
+  return true;
+}
+
+bool GoHome(ViewState& state) {
+  state.originLat = state.homeLat;
+  state.originLon = state.homeLon;
+  state.zoomIndex = state.homeZoom;
+  return true;
+}
+
+}  // namespace roamgrid
