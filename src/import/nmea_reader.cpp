@@ -39,15 +39,6 @@ int32_t TruncateToInt32(double value) {
   return INT32_MIN;
 }
 
-// ddmm.mmmm (or dddmm.mmmm) to degrees, each step rounded to double in this
-// order; not replaced by a division by 60, which differs in the last bit
-// (13945.000 gives 139.74999999999997 here).
-double FieldToDegrees(double value) {
-  const double q = value / 100.0;
-  const double d = TruncateToInt32(q);
-  return d + (q - d) * kMinutesToDegrees;
-}
-
 bool IsUpper(char c) { return c >= 'A' && c <= 'Z'; }
 
 bool IsGgaLine(const char* text, size_t length, bool anyTalker) {
@@ -75,7 +66,7 @@ bool ReadGgaPosition(const char* fields, const char* end, double* lat, double* l
   const char* latText = timeEnd + 1;
   const char* latEnd = FindComma(latText, end);
   if (latEnd == end) return false;
-  double latitude = FieldToDegrees(ParseLeadingDouble(latText));
+  double latitude = GgaFieldToDegrees(ParseLeadingDouble(latText));
   const char* hemisphere = latEnd + 1;
   if (hemisphere == end) return false;
   if (*hemisphere == 'S') {
@@ -89,7 +80,7 @@ bool ReadGgaPosition(const char* fields, const char* end, double* lat, double* l
   const char* lonText = field3End + 1;
   const char* lonEnd = FindComma(lonText, end);
   if (lonEnd == end) return false;
-  double longitude = FieldToDegrees(ParseLeadingDouble(lonText));
+  double longitude = GgaFieldToDegrees(ParseLeadingDouble(lonText));
   hemisphere = lonEnd + 1;
   if (hemisphere == end) return false;
   if (*hemisphere == 'W') {
@@ -101,6 +92,26 @@ bool ReadGgaPosition(const char* fields, const char* end, double* lat, double* l
   *lon = longitude;
   return true;
 }
+
+}  // namespace
+
+double GgaFieldToDegrees(double value) {
+  // Not replaced by a division by 60, which differs in the last bit.
+  const double q = value / 100.0;
+  const double d = TruncateToInt32(q);
+  return d + (q - d) * kMinutesToDegrees;
+}
+
+GgaLine ReadGgaLine(const char* text, size_t length, bool anyTalker, double* lat, double* lon) {
+  if (!IsGgaLine(text, length, anyTalker)) return GgaLine::kOther;
+  // The text ends at its first NUL byte.
+  const void* nul = std::memchr(text + kPrefixLength, '\0', length - kPrefixLength);
+  const char* end = nul ? static_cast<const char*>(nul) : text + length;
+  return ReadGgaPosition(text + kPrefixLength, end, lat, lon) ? GgaLine::kFix
+                                                              : GgaLine::kUnreadable;
+}
+
+namespace {
 
 class LogScanner {
  public:
@@ -133,17 +144,18 @@ class LogScanner {
 
  private:
   void JudgePiece(const char* piece, size_t length) {
-    if (!IsGgaLine(piece, length, anyTalker_)) return;
-    // The text of the piece ends at its first NUL byte.
-    const void* nul = std::memchr(piece + kPrefixLength, '\0', length - kPrefixLength);
-    const char* end = nul ? static_cast<const char*>(nul) : piece + length;
     double lat = 0.0;
     double lon = 0.0;
-    if (!ReadGgaPosition(piece + kPrefixLength, end, &lat, &lon)) {
-      ++report_.skipped;  // a fix-less or damaged line; the log goes on
-      return;
+    switch (ReadGgaLine(piece, length, anyTalker_, &lat, &lon)) {
+      case GgaLine::kOther:
+        break;
+      case GgaLine::kUnreadable:
+        ++report_.skipped;  // a fix-less or damaged line; the log goes on
+        break;
+      case GgaLine::kFix:
+        if (AddPoint(recorder_, lat, lon)) ++report_.fixes;
+        break;
     }
-    if (AddPoint(recorder_, lat, lon)) ++report_.fixes;
   }
 
   TrackRecorder& recorder_;

@@ -4,6 +4,7 @@
 // letter are never looked at.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <string>
 
@@ -27,6 +28,27 @@ struct ImportReport {
   long long skipped = 0;  // GGA lines skipped as unreadable (missing field, bad hemisphere)
   long long bytesRead = 0;
 };
+
+// Degrees of a GGA latitude or longitude field value v (ddmm.mmmm or
+// dddmm.mmmm): q = v / 100, d = q truncated toward zero to 32 bits,
+// d + (q - d) x 1.6666666666666667, each step rounded to double in this
+// order. 4807.038 gives 48.117299999999986, 13945.000 139.74999999999997.
+// A q beyond 32 bits (or NaN) gives a value far outside -180..180.
+double GgaFieldToDegrees(double value);
+
+enum class GgaLine {
+  kOther,       // not a GGA line: skipped without effect
+  kUnreadable,  // GGA, but a field comma is missing or a hemisphere is not N/S, E/W
+  kFix,         // GGA with a position; *lat and *lon are set
+};
+
+// Judges one line (or piece of a long line) of `length` bytes, as a line
+// read would hold it; its text ends at the first NUL byte. Only lines
+// beginning "$GPGGA," (with `anyTalker` also "$" + two upper-case letters +
+// "GGA,") are GGA lines. The latitude is field 2 with the hemisphere letter
+// after its comma, the longitude field 4 likewise; only the first character
+// of a hemisphere field is looked at, and the text after the second is not.
+GgaLine ReadGgaLine(const char* text, size_t length, bool anyTalker, double* lat, double* lon);
 
 // Reads the log at `path` to its end and hands each GGA fix to
 // AddPoint(recorder, latitude, longitude). Lines are judged as a line read
