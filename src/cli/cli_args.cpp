@@ -195,8 +195,11 @@ bool IsHelp(const std::string& argument) { return argument == "--help" || argume
 std::optional<int32_t> ParseWholeInt32(const std::string& text) {
   const char* begin = text.data();
   const char* end = begin + text.size();
-  if (begin != end && *begin == '+') ++begin;  // from_chars takes only a minus sign
-  if (begin == end || !(IsDigit(*begin) || (*begin == '-' && begin + 1 != end))) return {};
+  if (begin != end && *begin == '+') {
+    ++begin;  // from_chars takes only a minus sign
+    if (begin == end || !IsDigit(*begin)) return {};
+  }
+  if (begin == end || !(IsDigit(*begin) || *begin == '-')) return {};
   int32_t value = 0;
   const auto result = std::from_chars(begin, end, value);
   if (result.ec != std::errc() || result.ptr != end) return {};

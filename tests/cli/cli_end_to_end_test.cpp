@@ -1,0 +1,465 @@
+// Runs the built roamgrid-cli in a temporary working directory and checks
+// its files, output and exit status against the core it calls.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/cli_runner.h"
+#include "cli/store_stats.h"
+#include "common/number_text.h"
+#include "export/bmp_file.h"
+#include "import/nmea_reader.h"
+#include "support/temp_dir.h"
+#include "tiles/tile_file.h"
+#include "tiles/track_recorder.h"
+#include "view/render_view.h"
+#include "view/view_state.h"
+
+namespace roamgrid {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::CliRun;
+using testing::ReadBytes;
+using testing::RunCli;
+using testing::TempDirTest;
+using testing::WriteBytes;
+using testing::WriteText;
+
+// "ddmm.mmmm" (or "dddmm.mmmm") of a magnitude in degrees.
+std::string GgaField(double degrees) {
+  const int whole = int(degrees);
+  return FormatFixed(whole * 100 + (degrees - whole) * 60.0, 9, 4, true);
+}
+
+std::string GgaLine(const char* talker, double lat, double lon) {
+  return std::string("$") + talker + "GGA,123519," + GgaField(std::fabs(lat)) + "," +
+         (lat < 0 ? "S" : "N") + "," + GgaField(std::fabs(lon)) + "," + (lon < 0 ? "W" : "E") +
+         ",1,08,0.9,545.4,M,46.9,M,,*47";
+}
+
+// A drive of `fixes` fixes from (lat, lon), with the lines a receiver
+// writes besides: RMC sentences, GGA lines without a position, CR LF ends.
+std::string DriveLog(double lat, double lon, int fixes, unsigned seed, const char* talker = "GP") {
+  std::mt19937 random(seed);
+  std::uniform_real_distribution<double> step(-0.0004, 0.0006);
+  std::string log;
+  for (int n = 0; n < fixes; ++n) {
+    lat += step(random);
+    lon += step(random);
+    log += GgaLine(talker, lat, lon) + (n % 3 ? "\r\n" : "\n");
+    if (n % 50 == 0)
+      log += "$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6A\n";
+    if (n % 97 == 0) log += std::string("$") + talker + "GGA,123520,,,,,0,00,,,M,,M,,*66\n";
+  }
+  return log;
+}
+
+// Every file below `root`, by path relative to it, with its bytes.
+std::map<std::string, std::vector<uint8_t>> FilesBelow(const fs::path& root) {
+  std::map<std::string, std::vector<uint8_t>> files;
+  if (!fs::exists(root)) return files;
+  for (const auto& entry : fs::recursive_directory_iterator(root))
+    if (entry.is_regular_file())
+      files[fs::relative(entry.path(), root).string()] = ReadBytes(entry.path().string());
+  return files;
+}
+
+// Imports logs through the core API in `folder`, as the Import command does.
+std::vector<ImportReport> ImportThroughCore(const std::string& folder,
+                                            const std::vector<std::string>& logs,
+                                            bool anyTalker = false) {
+  const fs::path previous = fs::current_path();
+  fs::create_directories(folder);
+  fs::current_path(folder);
+  std::vector<ImportReport> reports;
+  {
+    TrackRecorder recorder;
+    ImportOptions options;
+    options.anyTalker = anyTalker;
+    for (const std::string& log : logs) {
+      reports.emplace_back();
+      ImportNmeaLog(recorder, log, &reports.back(), options);
+    }
+  }
+  fs::current_path(previous);
+  return reports;
+}
+
+// The image of a raster as the exporter must write it.
+std::vector<uint8_t> ImageOf(const std::vector<uint8_t>& raster) {
+  const auto header = BmpHeader();
+  std::vector<uint8_t> image(header.begin(), header.end());
+  for (uint8_t pixel : raster) {
+    const uint8_t blueGreen = pixel ? 0x00 : 0xFF;
+    image.insert(image.end(), {blueGreen, blueGreen, 0xFF});
+  }
+  return image;
+}
+
+std::vector<uint8_t> RasterOf(int32_t originLat, int32_t originLon, int32_t zoomIndex) {
+  ViewState view;
+  view.originLat = originLat;
+  view.originLon = originLon;
+  view.zoomIndex = zoomIndex;
+  std::vector<uint8_t> raster(kRasterSize);
+  RebuildView(view, raster.data());
+  return raster;
+}
+
+int MarkedPixels(const std::vector<uint8_t>& raster) {
+  int marked = 0;
+  for (uint8_t pixel : raster) marked += pixel != 0;
+  return marked;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+class CliEndToEndTest : public TempDirTest {
+ protected:
+  // Tracks around the default home view (35.65..35.70 N, 139.75..139.80 E)
+  // and its neighbours, recorded through the core.
+  void RecordTracksAroundHome() {
+    WriteText("home.log", DriveLog(35.655, 139.742, 400, 1) + DriveLog(35.62, 139.78, 300, 2) +
+                              DriveLog(35.605, 139.655, 300, 3));
+    ImportThroughCore(".", {"home.log"});
+    fs::remove("home.log");
+  }
+
+  // Checks a successful export: `name` printed and written, holding the
+  // image of the view at (lat, lon, zoom).
+  void ExpectExported(const CliRun& run, const std::string& name, int32_t lat, int32_t lon,
+                      int32_t zoom) {
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, name + "\n");
+    EXPECT_EQ(run.err, "");
+    const std::vector<uint8_t> raster = RasterOf(lat, lon, zoom);
+    EXPECT_GT(MarkedPixels(raster), 0) << "the view should show some track";
+    EXPECT_TRUE(ReadBytes(name) == ImageOf(raster)) << name;
+  }
+};
+
+TEST_F(CliEndToEndTest, ImportWritesTheSameTilesAsTheCore) {
+  WriteText("logs/a.log", DriveLog(35.66, 139.76, 3000, 7));
+  // Southern and western hemispheres, across a tile corner, and lines that
+  // cannot be read (a bad hemisphere letter, missing fields).
+  WriteText("logs/b.log", DriveLog(-33.5002, -70.0498, 1500, 8) + "$GPGGA,1,3540.0,X,13946.0,E\n" +
+                              "$GPGGA,1,3540.0\n" + DriveLog(35.7, 139.8, 500, 9));
+  const std::vector<std::string> logs = {"../logs/a.log", "../logs/b.log"};
+  fs::create_directories("cli");
+  const CliRun run = RunCli({"-C", "cli", "import", logs[0], logs[1]});
+  const std::vector<ImportReport> reports = ImportThroughCore("core", logs);
+
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "");  // no terminal: no progress line
+  std::string expected;
+  for (size_t i = 0; i < logs.size(); ++i)
+    expected += logs[i] + ": " + std::to_string(reports[i].fixes) + " fixes, " +
+                std::to_string(reports[i].skipped) + " skipped\n";
+  EXPECT_EQ(run.out, expected);
+  EXPECT_GT(reports[1].skipped, 2);
+
+  const auto cliTiles = FilesBelow("cli/RGD");
+  EXPECT_GE(cliTiles.size(), 6u);
+  EXPECT_TRUE(cliTiles == FilesBelow("core/RGD"));
+  EXPECT_TRUE(cliTiles.count("W070S033/W07005-S03350.map"));
+}
+
+TEST_F(CliEndToEndTest, ImportGoesOnPastLogsItCannotOpenAndFails) {
+  WriteText("a.log", DriveLog(35.66, 139.76, 200, 3));
+  WriteText("b.log", DriveLog(35.61, 139.71, 200, 4));
+  fs::create_directories("folder.log");
+  const CliRun run = RunCli({"import", "a.log", "missing.log", "folder.log", "b.log"});
+  const std::vector<ImportReport> reports = ImportThroughCore("core", {"../a.log", "../b.log"});
+
+  EXPECT_EQ(run.status, 1);
+  const std::vector<std::string> out = Lines(run.out);
+  ASSERT_EQ(out.size(), 4u) << run.out;
+  EXPECT_EQ(out[0], "a.log: " + std::to_string(reports[0].fixes) + " fixes, " +
+                        std::to_string(reports[0].skipped) + " skipped");
+  EXPECT_EQ(out[1], "missing.log: cannot open");
+  EXPECT_EQ(out[2], "folder.log: cannot open");
+  EXPECT_EQ(out[3], "b.log: " + std::to_string(reports[1].fixes) + " fixes, " +
+                        std::to_string(reports[1].skipped) + " skipped");
+  const std::vector<std::string> err = Lines(run.err);
+  ASSERT_EQ(err.size(), 3u) << run.err;
+  EXPECT_NE(err[0].find("'missing.log': No such file or directory"), std::string::npos) << err[0];
+  EXPECT_NE(err[1].find("'folder.log': Is a directory"), std::string::npos) << err[1];
+  EXPECT_NE(err[2].find("2 of 4 logs could not be opened"), std::string::npos) << err[2];
+  EXPECT_TRUE(FilesBelow("RGD") == FilesBelow("core/RGD"));
+}
+
+TEST_F(CliEndToEndTest, AnyTalkerReadsTheGgaOfEveryConstellation) {
+  WriteText("gn.log", DriveLog(35.66, 139.76, 300, 5, "GN") + DriveLog(35.61, 139.7, 100, 6, "GL"));
+  WriteText("gp.log", DriveLog(35.66, 139.76, 300, 5, "GP") + DriveLog(35.61, 139.7, 100, 6, "GP"));
+
+  CliRun run = RunCli({"import", "gn.log"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "gn.log: 0 fixes, 0 skipped\n");  // the desktop program's lines only
+  EXPECT_FALSE(fs::exists("RGD"));
+
+  run = RunCli({"import", "--any-talker", "gn.log"});
+  const ImportReport gp = ImportThroughCore("core", {"../gp.log"})[0];
+  EXPECT_EQ(gp.fixes, 400);
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "gn.log: 400 fixes, " + std::to_string(gp.skipped) + " skipped\n");
+  EXPECT_FALSE(FilesBelow("RGD").empty());
+  EXPECT_TRUE(FilesBelow("RGD") == FilesBelow("core/RGD"));
+}
+
+TEST_F(CliEndToEndTest, ImportShowsProgressOnlyOnATerminalAndErasesIt) {
+  WriteText("a.log", DriveLog(35.66, 139.76, 100, 3));
+  const CliRun run = RunCli({"import", "a.log"}, /*stderrTerminal=*/true);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(Lines(run.out).size(), 1u);
+  // One drawing at the end of this small log, then blanks over all of it
+  // and the cursor back at the line's start.
+  ASSERT_EQ(run.err.rfind("\rimport: 0.0 of 0.0 MB (100%)", 0), 0u) << run.err;
+  const size_t erase = run.err.find('\r', 1);
+  ASSERT_NE(erase, std::string::npos);
+  EXPECT_EQ(run.err.substr(erase), "\r" + std::string(erase - 1, ' ') + "\r");
+}
+
+TEST_F(CliEndToEndTest, ExportWritesTheRasterOfTheChosenView) {
+  RecordTracksAroundHome();
+  struct Case {
+    std::vector<std::string> arguments;
+    std::string homeFile;  // Roamgrid.cfg, when not empty
+    std::string name;
+    int32_t lat, lon, zoom;
+  };
+  const Case cases[] = {
+      // The built-in home.
+      {{}, "", "N035.650-E139.7500-R0.050.bmp", 14260, 55900, 1},
+      {{"--zoom", "0"}, "", "N035.650-E139.7500-R0.025.bmp", 14260, 55900, 0},
+      // The home of Roamgrid.cfg, its zoom, or another zoom with the origin
+      // cut toward zero to that zoom's multiple.
+      {{},
+       "LAT: 14240\r\nLON: 55880\r\nSKP: 2\r\n",
+       "N035.600-E139.7000-R0.100.bmp",
+       14240,
+       55880,
+       2},
+      {{"--zoom", "2"},
+       "LAT: 14265\nLON: 55905\nSKP: 0\n",
+       "N035.650-E139.7500-R0.100.bmp",
+       14260,
+       55900,
+       2},
+      // An explicit origin.
+      {{"--origin", "14240,55880", "--zoom", "3"},
+       "",
+       "N035.600-E139.7000-R0.200.bmp",
+       14240,
+       55880,
+       3},
+      {{"--origin=14265,55895", "--zoom=0"}, "", "N035.663-E139.7375-R0.025.bmp", 14265, 55895, 0},
+      // A centre, placed by the Jump rule: 35.675 - 0.025 at zoom 1 gives
+      // tile 713 (14260); 35.65 - 0.0125 at zoom 0 gives 712.75, cut to 712.
+      {{"--center", "35.675,139.775"}, "", "N035.650-E139.7500-R0.050.bmp", 14260, 55900, 1},
+      {{"--center", "35.65,139.7", "--zoom", "0"},
+       "",
+       "N035.600-E139.6500-R0.025.bmp",
+       14240,
+       55860,
+       0},
+      // FILE given.
+      {{"--zoom", "7", "wide.bmp"}, "", "wide.bmp", 14260, 55900, 7},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove("Roamgrid.cfg");
+    if (!c.homeFile.empty()) WriteText("Roamgrid.cfg", c.homeFile);
+    std::vector<std::string> arguments = {"export"};
+    arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+    ExpectExported(RunCli(arguments), c.name, c.lat, c.lon, c.zoom);
+    fs::remove(c.name);
+  }
+}
+
+TEST_F(CliEndToEndTest, ExportRefusesToOverwriteAndMergesOnlyWhatItExported) {
+  RecordTracksAroundHome();
+  const std::vector<uint8_t> raster = RasterOf(14260, 55900, 1);
+  const std::vector<uint8_t> image = ImageOf(raster);
+  const std::vector<uint8_t> foreign = {'n', 'o', 't', ' ', 'a', 'n', ' ', 'i', 'm', 'a', 'g', 'e'};
+  WriteBytes("v.bmp", foreign);
+
+  // An existing file without --overwrite or --merge: refused, untouched.
+  CliRun run = RunCli({"export", "v.bmp"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, "roamgrid-cli: export: 'v.bmp' exists; give --overwrite or --merge\n");
+  EXPECT_TRUE(ReadBytes("v.bmp") == foreign);
+
+  // Merging into a file that is not an exported image: "Can not Marge".
+  run = RunCli({"export", "--merge", "v.bmp"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("'v.bmp': Can not Marge"), std::string::npos) << run.err;
+  EXPECT_EQ(Lines(run.err).size(), 1u);
+  EXPECT_TRUE(ReadBytes("v.bmp") == foreign);
+  EXPECT_FALSE(fs::exists("v.bmp.bk"));
+
+  // --overwrite: a fresh image over any file.
+  run = RunCli({"export", "--overwrite", "v.bmp"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "v.bmp\n");
+  EXPECT_TRUE(ReadBytes("v.bmp") == image);
+
+  // --merge into an image of the same view: white pixels that the view
+  // marks turn red; every pixel that is not pure white keeps its colour.
+  std::vector<uint8_t> old(image.begin(), image.begin() + kBmpHeaderSize);
+  old.resize(kBmpFileSize, 0xFF);
+  size_t marked = 0;
+  while (!raster[marked]) ++marked;
+  size_t unmarked = 0;
+  while (raster[unmarked]) ++unmarked;
+  const auto pixel = [](size_t index) { return kBmpHeaderSize + 3 * index; };
+  old[pixel(marked)] = 0xFE;  // almost white: kept
+  old[pixel(unmarked) + 1] = 0x00;
+  WriteBytes("v.bmp", old);
+  std::vector<uint8_t> merged = old;
+  for (size_t j = 0; j < raster.size(); ++j) {
+    uint8_t* p = merged.data() + pixel(j);
+    if (raster[j] && p[0] == 0xFF && p[1] == 0xFF && p[2] == 0xFF) p[0] = p[1] = 0x00;
+  }
+  run = RunCli({"export", "--merge", "v.bmp"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "v.bmp\n");
+  EXPECT_TRUE(ReadBytes("v.bmp") == merged);
+  EXPECT_FALSE(fs::exists("v.bmp.bk"));
+
+  // --merge or --overwrite with no file yet: a fresh image.
+  for (const char* mode : {"--merge", "--overwrite"}) {
+    run = RunCli({"export", mode, "new.bmp"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(ReadBytes("new.bmp") == image) << mode;
+    fs::remove("new.bmp");
+  }
+
+  // A file that cannot be created.
+  run = RunCli({"export", "no/such/folder/v.bmp"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "roamgrid-cli: export: cannot create 'no/such/folder/v.bmp'\n");
+}
+
+TEST_F(CliEndToEndTest, EveryMisuseIsOneLineAndItsExitStatus) {
+  fs::create_directories("store");
+  WriteText("a.log", "");
+  struct Case {
+    std::vector<std::string> arguments;
+    int status;
+    std::string named;  // part of the one error line
+  };
+  const Case cases[] = {
+      {{}, 2, "no command given"},
+      {{"frobnicate"}, 2, "unknown command 'frobnicate'"},
+      {{"--bogus", "stats"}, 2, "unknown option '--bogus'"},
+      {{"import"}, 2, "at least one LOG"},
+      {{"import", "--merge", "a.log"}, 2, "'--merge' for import"},
+      {{"export", "--zoom", "8"}, 2, "--zoom: '8'"},
+      {{"export", "--origin", "14260"}, 2, "--origin: '14260'"},
+      {{"export", "--center", "north,east"}, 2, "--center: 'north,east'"},
+      {{"export", "--overwrite", "--merge"}, 2, "exclude each other"},
+      {{"export", "a.bmp", "b.bmp"}, 2, "'b.bmp' is one too many"},
+      {{"stats", "extra"}, 2, "'extra'"},
+      // The alignment rule for the zoom: multiples of 5, 10 and 20.
+      {{"export", "--origin", "14265,55900"}, 2, "multiples of 10"},
+      {{"export", "--origin", "14250,55900", "--zoom", "2"}, 2, "multiples of 20"},
+      {{"export", "--origin", "14262,55900", "--zoom", "0"}, 2, "multiples of 5"},
+      {{"export", "--origin", "2000000020,0", "--zoom", "2"}, 2, "must lie within"},
+      {{"-C"}, 2, "-C needs a directory"},
+      {{"-C", "no-such-folder", "stats"}, 1, "cannot change to 'no-such-folder'"},
+  };
+  for (const Case& c : cases) {
+    std::string shown;
+    for (const std::string& a : c.arguments) shown += " " + a;
+    SCOPED_TRACE(shown);
+    const CliRun run = RunCli(c.arguments);
+    EXPECT_EQ(run.status, c.status);
+    EXPECT_EQ(run.out, "");
+    ASSERT_EQ(Lines(run.err).size(), 1u) << run.err;
+    EXPECT_EQ(run.err.rfind("roamgrid-cli: ", 0), 0u) << run.err;
+    EXPECT_NE(run.err.find(c.named), std::string::npos) << run.err;
+  }
+  EXPECT_TRUE(FilesBelow(".").size() == 1) << "nothing written but a.log";
+}
+
+TEST_F(CliEndToEndTest, HelpAndVersionGoToStandardOutput) {
+  struct Case {
+    std::vector<std::string> arguments;
+    std::string start;
+  };
+  const Case cases[] = {
+      {{"--help"}, "Usage: roamgrid-cli [-C DIR] COMMAND"},
+      {{"-h"}, "Usage: roamgrid-cli [-C DIR] COMMAND"},
+      {{"import", "--help"}, "Usage: roamgrid-cli [-C DIR] import"},
+      {{"export", "--zoom", "9", "-h"}, "Usage: roamgrid-cli [-C DIR] export"},
+      {{"-C", "no-such-folder", "stats", "--help"}, "Usage: roamgrid-cli [-C DIR] stats"},
+      {{"--version"}, ROAMGRID_VERSION},
+  };
+  for (const Case& c : cases) {
+    const CliRun run = RunCli(c.arguments);
+    EXPECT_EQ(run.status, 0) << c.arguments[0];
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.out.rfind(c.start, 0), 0u) << run.out;
+  }
+  EXPECT_EQ(RunCli({"--version"}).out, "1.0.0.1\n");
+}
+
+TEST_F(CliEndToEndTest, StatsCountsAStoreOfKnownFixes) {
+  // Four distinct cells in two tiles (one fix twice), in both hemispheres.
+  WriteText("a.log", GgaLine("GP", 35.6512, 139.7534) + "\n" + GgaLine("GP", 35.6512, 139.7534) +
+                         "\n" + GgaLine("GP", 35.6999, 139.7999) + "\n" +
+                         GgaLine("GP", 35.6601, 139.7601) + "\n" +
+                         GgaLine("GP", -33.4781, -70.0412) + "\n");
+  CliRun run = RunCli({"import", "a.log"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  ASSERT_EQ(run.out, "a.log: 5 fixes, 0 skipped\n");
+
+  const double area = CollectStoreStats().visitedAreaKm2;
+  EXPECT_NEAR(area, 4 * 31e-6, 4e-6);  // a cell is about 6.2 m by 5 m here
+  run = RunCli({"stats"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.out,
+            "tile files: 2\n"
+            "tiles not loaded whole: 0\n"
+            "visited cells: 4\n"
+            "visited area: " +
+                FormatFixed(area, 0, 6) +
+                " km^2\n"
+                "bounding box: south -33.50, west -70.05, north 35.70, east 139.80\n");
+
+  // A damaged tile is named and fails the command; the cells it holds
+  // before the damage still count.
+  WriteBytes("RGD/E000N000/E00000-N00000.map", {0x00, 0x00, 0x01, 0x41});
+  run = RunCli({"stats"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "roamgrid-cli: stats: 1 tile files could not be loaded whole\n");
+  EXPECT_EQ(Lines(run.out)[1], "tiles not loaded whole: 1");
+  EXPECT_EQ(Lines(run.out)[2], "  RGD/E000N000/E00000-N00000.map: damaged");
+  EXPECT_EQ(Lines(run.out)[3], "visited cells: 6");
+
+  // An empty folder has no store.
+  fs::create_directories("empty");
+  run = RunCli({"-C", "empty", "stats"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out,
+            "tile files: 0\ntiles not loaded whole: 0\nvisited cells: 0\n"
+            "visited area: 0.000000 km^2\nbounding box: none\n");
+}
+
+}  // namespace
+}  // namespace roamgrid
