@@ -1,6 +1,10 @@
 #include "tiles/tile_file.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <array>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -92,8 +96,8 @@ std::vector<uint8_t> EncodeTile(uint8_t northMask, uint8_t southMask, const uint
     // Group g is empty: extend the run to the next group with a visited
     // cell, at most 128 groups and never past the end of the tile.
     const int limit = std::min(g + 128, kGroupCount);
-    const size_t next = FindNonZero(cells, size_t(g + 1) * kCellsPerGroup,
-                                    size_t(limit) * kCellsPerGroup);
+    const size_t next =
+        FindNonZero(cells, size_t(g + 1) * kCellsPerGroup, size_t(limit) * kCellsPerGroup);
     const int end = int(next / kCellsPerGroup);  // first group not in the run
     out.push_back(uint8_t(0x80 | (end - g - 1)));
     g = end;
@@ -101,12 +105,22 @@ std::vector<uint8_t> EncodeTile(uint8_t northMask, uint8_t southMask, const uint
   return out;
 }
 
+// Plain system calls: a view reads up to 4096 tile files, and a stdio
+// stream would add an allocation, a buffer and a status call to each.
 long ReadTileFile(const char* path, uint8_t* buffer) {
   if (path[0] == '\0') return -1;  // a key without a real tile has no file
-  FILE* file = std::fopen(path, "rb");
-  if (!file) return -1;
-  const size_t got = std::fread(buffer, 1, kMaxTileFileSize, file);
-  std::fclose(file);
+  const int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  size_t got = 0;
+  while (got < kMaxTileFileSize) {
+    const ssize_t n = read(fd, buffer + got, kMaxTileFileSize - got);
+    if (n > 0) {
+      got += size_t(n);
+    } else if (n == 0 || errno != EINTR) {
+      break;  // the end, or a read error: the file reads as far as it went
+    }
+  }
+  close(fd);
   return long(got);
 }
 
