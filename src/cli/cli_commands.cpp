@@ -113,14 +113,17 @@ int RunImport(const CliArgs& args, std::FILE* out, std::FILE* err) {
   }
   // Every log read to its end has released its tile already; this only
   // matters if one did not.
-  const bool saved = ReleaseRecorderTile(recorder);
+  ReleaseRecorderTile(recorder);  // a failure counts in unsavedTiles
   progress.Erase();
-  if (!saved) Error(err, "import: a tile could not be written below RGD/");
+  if (recorder.unsavedTiles > 0) {
+    Error(err, "import: " + std::to_string(recorder.unsavedTiles) +
+                   " tile files could not be written below RGD/; their new cells are lost");
+  }
   if (notOpened > 0) {
     Error(err, "import: " + std::to_string(notOpened) + " of " + std::to_string(args.logs.size()) +
                    " logs could not be opened");
   }
-  return notOpened == 0 && saved ? kExitOk : kExitFailure;
+  return notOpened == 0 && recorder.unsavedTiles == 0 ? kExitOk : kExitFailure;
 }
 
 int RunExport(const CliArgs& args, std::FILE* out, std::FILE* err) {

@@ -36,7 +36,9 @@ TrackRecorder::~TrackRecorder() {
 
 bool ReleaseRecorderTile(TrackRecorder& recorder) {
   if (!recorder.tile) return true;
-  return ReleaseTile(recorder.tile);
+  const bool saved = ReleaseTile(recorder.tile);
+  if (!saved) ++recorder.unsavedTiles;
+  return saved;
 }
 
 bool AddPoint(TrackRecorder& recorder, double lat, double lon) {

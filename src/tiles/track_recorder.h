@@ -16,6 +16,9 @@ struct TrackRecorder {
   double tileLatKey = 0.0;
   double tileLonKey = 0.0;
   std::unique_ptr<TrackTile> tile;  // the open tile, or none
+  // Releases whose save failed (their changes were lost), counted so that a
+  // front end can report them; nothing in the recorder acts on it.
+  long long unsavedTiles = 0;
 
   ~TrackRecorder();  // releases a held tile (saving it when dirty)
 };
@@ -30,7 +33,8 @@ bool AddPoint(TrackRecorder& recorder, double lat, double lon);
 // Releases the recorder's tile with ReleaseTile (saving it when dirty) and
 // leaves the recorder without one; the keys stay. Nothing happens when it
 // holds no tile. Returns false only when a dirty tile could not be saved
-// (its changes are lost; the file keeps its previous content).
+// (its changes are lost; the file keeps its previous content), which also
+// counts in unsavedTiles.
 bool ReleaseRecorderTile(TrackRecorder& recorder);
 
 }  // namespace roamgrid

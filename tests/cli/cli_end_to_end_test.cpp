@@ -201,6 +201,18 @@ TEST_F(CliEndToEndTest, ImportGoesOnPastLogsItCannotOpenAndFails) {
   EXPECT_TRUE(FilesBelow("RGD") == FilesBelow("core/RGD"));
 }
 
+TEST_F(CliEndToEndTest, ImportFailsWhenTilesCannotBeWritten) {
+  WriteText("a.log", DriveLog(35.66, 139.76, 200, 3) + DriveLog(-33.5, -70.0, 10, 4));
+  WriteText("RGD", "a file where the store's folder belongs");
+  const CliRun run = RunCli({"import", "a.log"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out.rfind("a.log: 210 fixes, ", 0), 0u) << run.out;
+  EXPECT_EQ(Lines(run.err).size(), 1u) << run.err;
+  EXPECT_NE(run.err.find("tile files could not be written below RGD/; their new cells are lost"),
+            std::string::npos)
+      << run.err;
+}
+
 TEST_F(CliEndToEndTest, AnyTalkerReadsTheGgaOfEveryConstellation) {
   WriteText("gn.log", DriveLog(35.66, 139.76, 300, 5, "GN") + DriveLog(35.61, 139.7, 100, 6, "GL"));
   WriteText("gp.log", DriveLog(35.66, 139.76, 300, 5, "GP") + DriveLog(35.61, 139.7, 100, 6, "GP"));
