@@ -6,17 +6,17 @@
 #
 #   bench/run_cli_bench.sh [SIZE_MB]      (default 200)
 #
-# Uses build-bench/bin/roamgrid-cli (or $ROAMGRID_CLI), building it in
+# Uses build-cli-bench/bin/roamgrid-cli (or $ROAMGRID_CLI), building it in
 # Release mode when missing.
 set -euo pipefail
 export LC_ALL=C
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 size_mb="${1:-200}"
-cli="${ROAMGRID_CLI:-$root/build-bench/bin/roamgrid-cli}"
+cli="${ROAMGRID_CLI:-$root/build-cli-bench/bin/roamgrid-cli}"
 if [ ! -x "$cli" ]; then
-  cmake -S "$root" -B "$root/build-bench" -DCMAKE_BUILD_TYPE=Release -DROAMGRID_GUI=OFF \
+  cmake -S "$root" -B "$root/build-cli-bench" -DCMAKE_BUILD_TYPE=Release -DROAMGRID_GUI=OFF \
     -DROAMGRID_TESTS=OFF >/dev/null
-  cmake --build "$root/build-bench" -j2 --target roamgrid-cli >/dev/null
+  cmake --build "$root/build-cli-bench" -j2 --target roamgrid-cli >/dev/null
 fi
 
 work="$(mktemp -d)"
