@@ -1,0 +1,188 @@
+// Import and Export through the main dialog, as a user drives them: the
+// scripted platform chooses generated logs and the export path, and the
+// test compares what the view window paints with the tracks and the BMP.
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QPushButton>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+#include <string>
+
+#include "app/zivozariv_ade.h"
+#include "common/number_text.h"
+#include "export/bmp_file.h"
+#include "support/scripted_platform.h"
+#include "view/view_state.h"
+
+namespace roamgrid {
+
+using testing::ScriptedPlatform;
+
+namespace {
+
+// The default home view: one tile from 35.65 N, 139.75 E, 448 pixels of two
+// cells (1/8960 degree) on a side.
+constexpr double kHomeLat = 35.65;
+constexpr double kHomeLon = 139.75;
+constexpr double kDegreesPerPixel = 2.0 / 17920;
+
+// "ddmm.mmmmmm" (or "dddmm...") for a positive position in degrees.
+std::string NmeaField(double degrees) {
+  const int whole = int(degrees);
+  return FormatFixed(whole * 100 + (degrees - whole) * 60, 0, 6);
+}
+
+// A GGA sentence for the centre of view pixel (x, y), y counted from the
+// south edge.
+std::string FixAtPixel(int x, int y, const char* lineEnd) {
+  const double lat = kHomeLat + (y + 0.5) * kDegreesPerPixel;
+  const double lon = kHomeLon + (x + 0.5) * kDegreesPerPixel;
+  return "$GPGGA,120000.00," + NmeaField(lat) + ",N," + NmeaField(lon) +
+         ",E,1,08,0.9,40.0,M,39.0,M,,*00" + lineEnd;
+}
+
+void WriteLog(const QString& path, const std::string& text) {
+  QFile file(path);
+  QVERIFY(file.open(QIODevice::WriteOnly));
+  file.write(text.data(), qint64(text.size()));
+}
+
+bool IsRed(const QImage& image, QPoint p) { return image.pixelColor(p) == QColor(255, 0, 0); }
+
+}  // namespace
+
+class ImportExportGuiTest : public QObject {
+  Q_OBJECT
+
+ private:
+  std::unique_ptr<QTemporaryDir> dir_;
+  QString previousDir_;
+  ScriptedPlatform platform_;
+  QSet<QPoint> trackPixels_;  // view pixels (x, y from the south) the logs visit
+
+  void Click(ZIvozarivAde& dialog, int id) {
+    auto* button = qobject_cast<QPushButton*>(dialog.GetDlgItem(id));
+    QVERIFY(button);
+    QTest::mouseClick(button, Qt::LeftButton);
+  }
+
+  // The window pixel of view pixel (x, y from the south): the raster is
+  // drawn from the top-left corner inside the border, south at the bottom.
+  static QPoint WindowPixel(const ZIvozarivAde& dialog, int x, int y) {
+    return dialog.viewWindow.contentsRect().topLeft() + QPoint(x, kRasterSide - 1 - y);
+  }
+
+  // Two logs: a diagonal from the south-west corner to the north-east
+  // corner, and an east-west line across the middle with CR LF line ends.
+  void WriteLogs() {
+    std::string diagonal, across;
+    for (int i = 0; i < kRasterSide; ++i) {
+      diagonal += FixAtPixel(i, i, "\n");
+      trackPixels_.insert(QPoint(i, i));
+    }
+    for (int x = 100; x < 300; ++x) {
+      across += FixAtPixel(x, 200, "\r\n");
+      trackPixels_.insert(QPoint(x, 200));
+    }
+    WriteLog("diagonal.log", diagonal);
+    WriteLog("across.log", "$GPRMC,ignored\r\n" + across);
+  }
+
+  void Import(ZIvozarivAde& dialog) {
+    WriteLogs();
+    platform_.QueueLogFiles({"diagonal.log", "missing.log", "across.log"});
+    Click(dialog, 1009);
+  }
+
+ private slots:
+  void init() {
+    previousDir_ = QDir::currentPath();
+    dir_ = std::make_unique<QTemporaryDir>();
+    QVERIFY(dir_->isValid());
+    QVERIFY(QDir::setCurrent(dir_->path()));
+    platform_ = ScriptedPlatform();
+    trackPixels_.clear();
+  }
+  void cleanup() {
+    QCOMPARE(platform_.unscripted, 0);
+    QVERIFY(platform_.AllAnswersUsed());
+    QDir::setCurrent(previousDir_);
+    dir_.reset();
+  }
+
+  void ImportedTracksAppearInRed() {
+    ZIvozarivAde dialog(platform_);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    QImage before = dialog.viewWindow.grab().toImage();
+    for (int y = 0; y < before.height(); ++y)
+      for (int x = 0; x < before.width(); ++x) QVERIFY(!IsRed(before, QPoint(x, y)));
+
+    Import(dialog);
+    QCOMPARE(platform_.logFileQuestions, 1);
+    QVERIFY(platform_.messages.empty());
+    const QImage image = dialog.viewWindow.grab().toImage();
+    int red = 0;
+    for (int y = 0; y < image.height(); ++y)
+      for (int x = 0; x < image.width(); ++x) red += IsRed(image, QPoint(x, y));
+    QCOMPARE(red, int(trackPixels_.size()));
+    for (const QPoint& p : trackPixels_) QVERIFY(IsRed(image, WindowPixel(dialog, p.x(), p.y())));
+  }
+
+  void CancelledImportLeavesTheViewAlone() {
+    ZIvozarivAde dialog(platform_);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    WriteLogs();
+    platform_.QueueLogFiles({});
+    Click(dialog, 1009);
+    const QImage image = dialog.viewWindow.grab().toImage();
+    QVERIFY(!IsRed(image, WindowPixel(dialog, 0, 0)));
+    QVERIFY(!QDir("RGD").exists());
+  }
+
+  void ExportedImageShowsWhatTheViewShows() {
+    ZIvozarivAde dialog(platform_);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    Import(dialog);
+    const QImage image = dialog.viewWindow.grab().toImage();
+
+    platform_.QueueExportPath("view.bmp");
+    Click(dialog, 1013);
+    QCOMPARE(platform_.proposedNames, std::vector<std::string>{"N035.650-E139.7500-R0.050.bmp"});
+    QVERIFY(platform_.overwriteQuestions.empty());
+    QVERIFY(platform_.messages.empty());
+
+    QFile file("view.bmp");
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray bmp = file.readAll();
+    QCOMPARE(qsizetype(bmp.size()), qsizetype(kBmpFileSize));
+    const auto header = BmpHeader();
+    QCOMPARE(bmp.left(kBmpHeaderSize),
+             QByteArray(reinterpret_cast<const char*>(header.data()), kBmpHeaderSize));
+    int red = 0;
+    for (int y = 0; y < kRasterSide; ++y) {
+      for (int x = 0; x < kRasterSide; ++x) {
+        const qsizetype at = qsizetype(kBmpHeaderSize) + 3 * (y * kRasterSide + x);
+        const QColor bmpColour(uchar(bmp[at + 2]), uchar(bmp[at + 1]), uchar(bmp[at]));
+        const QColor viewColour = image.pixelColor(WindowPixel(dialog, x, y));
+        if (bmpColour != viewColour) {
+          QFAIL(qPrintable(QStringLiteral("pixel %1, %2 differs").arg(x).arg(y)));
+        }
+        red += bmpColour == QColor(255, 0, 0);
+      }
+    }
+    QCOMPARE(red, int(trackPixels_.size()));
+    // Export changes nothing on screen.
+    QCOMPARE(dialog.viewWindow.grab().toImage(), image);
+  }
+};
+
+}  // namespace roamgrid
+
+QTEST_MAIN(roamgrid::ImportExportGuiTest)
+#include "import_export_gui_test.moc"
