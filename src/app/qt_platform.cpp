@@ -1,0 +1,62 @@
+#include "app/qt_platform.h"
+
+#include <QFile>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QString>
+#include <QStringList>
+
+#include "export/over_write_dlg.h"
+
+namespace roamgrid {
+namespace {
+
+std::string LocalPath(const QString& path) { return QFile::encodeName(path).toStdString(); }
+
+QString FromLocalPath(const std::string& path) { return QFile::decodeName(path.c_str()); }
+
+}  // namespace
+
+QtPlatform::QtPlatform(QWidget* owner) : owner_(owner) {}
+
+std::vector<std::string> QtPlatform::ChooseLogFiles() {
+  // Qt's dialogs only report the chosen paths; the working directory stays.
+  const QStringList chosen = QFileDialog::getOpenFileNames(owner_, QString(), QString(),
+                                                           QStringLiteral("GPS ログ (*.log)"));
+  std::vector<std::string> paths;
+  paths.reserve(size_t(chosen.size()));
+  for (const QString& path : chosen) paths.push_back(LocalPath(path));
+  return paths;
+}
+
+std::optional<std::string> QtPlatform::ChooseExportPath(const std::string& proposedName) {
+  QFileDialog dialog(owner_);
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setFileMode(QFileDialog::AnyFile);
+  dialog.setNameFilter(QStringLiteral("画像ファイル (*.bmp)"));
+  dialog.setDefaultSuffix(QStringLiteral("bmp"));
+  // The Export command asks about an existing file itself (overwrite or merge).
+  dialog.setOption(QFileDialog::DontConfirmOverwrite);
+  dialog.selectFile(FromLocalPath(proposedName));
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  const QStringList chosen = dialog.selectedFiles();
+  if (chosen.isEmpty()) return std::nullopt;
+  return LocalPath(chosen.front());
+}
+
+OverwriteAnswer QtPlatform::AskOverwrite(const std::string& path) {
+  return OverWriteDlg::Ask(path, owner_);
+}
+
+MessageAnswer QtPlatform::ShowMessage(const std::string& text, const std::string& title,
+                                      MessageStyle style) {
+  const bool question = style == MessageStyle::kQuestionYesNo;
+  QMessageBox box(question ? QMessageBox::Question : QMessageBox::Warning,
+                  QString::fromStdString(title), QString::fromStdString(text),
+                  question ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::Ok, owner_);
+  const int answer = box.exec();
+  if (!question) return MessageAnswer::kOk;
+  return answer == QMessageBox::Yes ? MessageAnswer::kYes : MessageAnswer::kNo;
+}
+
+}  // namespace roamgrid

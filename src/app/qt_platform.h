@@ -1,0 +1,34 @@
+// The windowing platform of the desktop program: Qt's file dialogs, message
+// boxes owned by the main dialog and the overwrite/merge prompt. No dialog
+// changes the working directory, where the store and "Roamgrid.cfg" live.
+#pragma once
+
+#include <QPointer>
+#include <QWidget>
+
+#include "app/windowing_platform.h"
+
+namespace roamgrid {
+
+class QtPlatform : public WindowingPlatform {
+ public:
+  // `owner` parents every dialog and message box (the main dialog).
+  explicit QtPlatform(QWidget* owner);
+
+  // Open dialog, several files, filter "GPS ログ (*.log)", name field empty,
+  // starting in the working directory. Paths in the local file encoding.
+  std::vector<std::string> ChooseLogFiles() override;
+  // Save dialog, filter "画像ファイル (*.bmp)", default suffix "bmp",
+  // `proposedName` in the name field; no overwrite question of its own.
+  std::optional<std::string> ChooseExportPath(const std::string& proposedName) override;
+  // The prompt of template 129.
+  OverwriteAnswer AskOverwrite(const std::string& path) override;
+  // QMessageBox: exclamation icon and OK, or question icon with Yes and No.
+  MessageAnswer ShowMessage(const std::string& text, const std::string& title,
+                            MessageStyle style) override;
+
+ private:
+  QPointer<QWidget> owner_;
+};
+
+}  // namespace roamgrid

@@ -1,0 +1,266 @@
+#include "app/zivozariv_ade.h"
+
+#include <QContextMenuEvent>
+#include <QFont>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+
+#include "app/app_icon.h"
+#include "app/main_dialog_template.h"
+#include "app/qt_platform.h"
+#include "export/export_command.h"
+#include "import/import_command.h"
+#include "settings/home_command.h"
+#include "settings/home_config.h"
+#include "view/render_view.h"
+
+namespace roamgrid {
+namespace {
+
+QRect PixelRect(const ControlTemplate& control) {
+  return QRect(DialogUnitsToPixelsX(control.x), DialogUnitsToPixelsY(control.y),
+               DialogUnitsToPixelsX(control.width), DialogUnitsToPixelsY(control.height));
+}
+
+QWidget* CreateControl(const ControlTemplate& control, QWidget* parent) {
+  const QString text = QString::fromUtf8(control.text);
+  QWidget* widget = nullptr;
+  switch (control.controlClass) {
+    case ControlClass::kButton: {
+      auto* button = new QPushButton(text, parent);
+      // No push button is a default button: Enter in an edit ends the dialog.
+      button->setAutoDefault(false);
+      button->setDefault(false);
+      widget = button;
+      break;
+    }
+    case ControlClass::kEdit: {
+      auto* edit = new QLineEdit(text, parent);
+      edit->setReadOnly(control.style & kStyleReadOnly);
+      edit->setAlignment(((control.style & kStyleEditRight) ? Qt::AlignRight : Qt::AlignLeft) |
+                         Qt::AlignVCenter);
+      widget = edit;
+      break;
+    }
+    case ControlClass::kStatic: {
+      auto* label = new QLabel(text, parent);
+      label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+      if (control.style & kStyleStaticSunken) {
+        label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+      } else if (control.style & kStyleBorder) {
+        label->setFrameStyle(QFrame::Box | QFrame::Plain);
+      }
+      widget = label;
+      break;
+    }
+  }
+  widget->setObjectName(QString::number(control.id));
+  widget->setFocusPolicy((control.style & kStyleTabStop) ? Qt::StrongFocus : Qt::NoFocus);
+  widget->setGeometry(PixelRect(control));
+  return widget;
+}
+
+// The template's font where installed, else a Japanese-capable one, at the
+// pixel height the 7 x 12 dialog base units belong to.
+QFont DialogFont() {
+  QFont font;
+  font.setFamilies({QString::fromUtf8(kMainDialog.fontFace), QStringLiteral("IPAGothic"),
+                    QStringLiteral("IPAPGothic"), QStringLiteral("Noto Sans CJK JP")});
+  font.setPixelSize(kMainDialog.fontPoints * 4 / 3);  // 9 points at 96 dpi: 12 pixels
+  font.setStyleStrategy(QFont::PreferAntialias);
+  font.setHintingPreference(QFont::PreferNoHinting);
+  return font;
+}
+
+}  // namespace
+
+ZIvozarivAde::ZIvozarivAde() : ZIvozarivAde(static_cast<WindowingPlatform*>(nullptr)) {}
+
+ZIvozarivAde::ZIvozarivAde(WindowingPlatform& platform) : ZIvozarivAde(&platform) {}
+
+ZIvozarivAde::ZIvozarivAde(WindowingPlatform* platform)
+    : QDialog(nullptr), appIcon(MakeAppIcon()), platform_(platform) {
+  if (!platform_) {
+    ownPlatform_ = std::make_unique<QtPlatform>(this);
+    platform_ = ownPlatform_.get();
+  }
+  // The home defaults and the cleared pending move come with ViewState.
+  CreateControls();
+  BindCommands();
+  OnInitDialog();
+}
+
+// The recorder member, destroyed after this body, writes back a tile it
+// still holds.
+ZIvozarivAde::~ZIvozarivAde() = default;
+
+void ZIvozarivAde::CreateControls() {
+  setWindowTitle(QString::fromUtf8(kMainDialog.caption));
+  // Caption and window menu with a close box; no minimise or maximise box,
+  // no help button; not resizable.
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+  setFont(DialogFont());
+  setFixedSize(DialogUnitsToPixelsX(kMainDialog.width), DialogUnitsToPixelsY(kMainDialog.height));
+  // Created in template order, which makes it the tab order too.
+  for (const ControlTemplate& control : kMainDialogControls) CreateControl(control, this);
+  viewPlaceholder = qobject_cast<QLabel*>(GetDlgItem(kIdPlaceholder));
+}
+
+void ZIvozarivAde::BindCommands() {
+  const auto bind = [this](int id, auto handler) {
+    if (auto* button = qobject_cast<QPushButton*>(GetDlgItem(id))) {
+      connect(button, &QPushButton::clicked, this, handler);
+    }
+  };
+  bind(kIdImport, [this] { OnImport(); });
+  bind(kIdNorth, [this] { Navigate(PanNorth); });
+  bind(kIdSouth, [this] { Navigate(PanSouth); });
+  bind(kIdWest, [this] { Navigate(PanWest); });
+  bind(kIdEast, [this] { Navigate(PanEast); });
+  bind(kIdZoomUp, [this] { OnZoomUp(); });
+  bind(kIdZoomDown, [this] { OnZoomDown(); });
+  bind(kIdJump, [this] { OnJump(); });
+  bind(kIdExport, [this] { OnExport(); });
+  bind(kIdTileWest, [this] { Navigate(StepTileWest); });
+  bind(kIdTileNorth, [this] { Navigate(StepTileNorth); });
+  bind(kIdTileEast, [this] { Navigate(StepTileEast); });
+  bind(kIdTileSouth, [this] { Navigate(StepTileSouth); });
+  bind(kIdSetHome, [this] { OnSetHomePosition(); });
+  bind(kIdHome, [this] { Navigate(GoHome); });
+}
+
+void ZIvozarivAde::OnInitDialog() {
+  UpdateData(false);
+
+  // The window menu item: Linux window managers own their window menus, so
+  // the dialog offers it as its context menu.
+  systemMenu_ = new QMenu(this);
+  const QString aboutText = QString::fromUtf8(kAboutItemText);
+  if (!aboutText.isEmpty()) {
+    systemMenu_->addSeparator();
+    QAction* about = systemMenu_->addAction(aboutText);
+    connect(about, &QAction::triggered, this, [this] { OnSysCommand(kAboutCommandId); });
+  }
+
+  LoadHomeConfig(*this);  // an invalid or missing file keeps the default home
+  originLat = homeLat;
+  originLon = homeLon;
+  zoomIndex = homeZoom;
+
+  setWindowIcon(appIcon);
+  RenderView();
+
+  // The view window takes the placeholder's place and rectangle.
+  viewWindow.setParent(this);
+  viewWindow.setGeometry(viewPlaceholder
+                             ? viewPlaceholder->geometry()
+                             : QRect(DialogUnitsToPixelsX(7), DialogUnitsToPixelsY(7),
+                                     DialogUnitsToPixelsX(258), DialogUnitsToPixelsY(301)));
+  viewWindow.show();
+  if (viewPlaceholder) viewPlaceholder->hide();
+
+  // The first tab stop, "N", has the focus when the dialog shows; both zoom
+  // buttons start enabled whatever the home zoom.
+  if (QWidget* north = GetDlgItem(kIdNorth)) north->setFocus();
+}
+
+QWidget* ZIvozarivAde::GetDlgItem(int id) const {
+  return findChild<QWidget*>(QString::number(id), Qt::FindDirectChildrenOnly);
+}
+
+void ZIvozarivAde::UpdateData(bool saveAndValidate) {
+  struct Binding {
+    int id;
+    std::string* text;
+  };
+  const Binding bindings[] = {
+      {kIdSpan, &spanText}, {kIdCenterLat, &centerLatText}, {kIdCenterLon, &centerLonText}};
+  for (const Binding& binding : bindings) {
+    auto* edit = qobject_cast<QLineEdit*>(GetDlgItem(binding.id));
+    if (!edit) continue;
+    if (saveAndValidate) {
+      *binding.text = edit->text().toStdString();
+    } else {
+      edit->setText(QString::fromStdString(*binding.text));
+    }
+  }
+}
+
+void ZIvozarivAde::RenderView() {
+  const ViewTexts texts = RebuildView(*this, viewWindow.raster());
+  spanText = texts.spanText;
+  centerLatText = texts.centerLatText;
+  centerLonText = texts.centerLonText;
+  UpdateData(false);
+}
+
+void ZIvozarivAde::EndCommand() {
+  RenderView();
+  viewWindow.update();
+}
+
+void ZIvozarivAde::Navigate(bool (*command)(ViewState&)) {
+  if (command(*this)) EndCommand();
+}
+
+void ZIvozarivAde::OnZoomUp() {
+  if (!ZoomUp(*this, zoomButtons)) return;  // at the bound: nothing changes
+  GetDlgItem(kIdZoomUp)->setEnabled(zoomButtons.upEnabled);
+  GetDlgItem(kIdZoomDown)->setEnabled(zoomButtons.downEnabled);
+  EndCommand();
+}
+
+void ZIvozarivAde::OnZoomDown() {
+  if (!ZoomDown(*this, zoomButtons)) return;  // at the bound: nothing changes
+  GetDlgItem(kIdZoomDown)->setEnabled(zoomButtons.downEnabled);
+  GetDlgItem(kIdZoomUp)->setEnabled(zoomButtons.upEnabled);
+  EndCommand();
+}
+
+void ZIvozarivAde::OnJump() {
+  UpdateData(true);
+  if (Jump(*this, centerLatText, centerLonText)) EndCommand();
+}
+
+void ZIvozarivAde::OnImport() {
+  if (ImportLogs(recorder, *platform_)) EndCommand();
+}
+
+void ZIvozarivAde::OnExport() { ExportBitmap(*this, viewWindow.raster(), *platform_); }
+
+void ZIvozarivAde::OnSetHomePosition() { SaveHomePosition(*this, *platform_); }
+
+void ZIvozarivAde::OnOK() {
+  UpdateData(true);
+  accept();
+}
+
+void ZIvozarivAde::OnSysCommand(unsigned id) {
+  if ((id & 0xFFF0) == kAboutCommandId) return;  // the item has no effect
+}
+
+void ZIvozarivAde::keyPressEvent(QKeyEvent* event) {
+  const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+  const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
+  if (enter && modifiers == Qt::NoModifier) {
+    if (auto* button = qobject_cast<QPushButton*>(focusWidget())) {
+      button->click();
+    } else {
+      OnOK();
+    }
+    event->accept();
+    return;
+  }
+  QDialog::keyPressEvent(event);  // Escape: reject, as OnCancel
+}
+
+void ZIvozarivAde::contextMenuEvent(QContextMenuEvent* event) {
+  systemMenu_->popup(event->globalPos());
+  event->accept();
+}
+
+}  // namespace roamgrid

@@ -1,0 +1,89 @@
+// The main dialog: built from template 102, it carries the view state and
+// the home position, the import recorder, the view window with its raster
+// and the three status texts, and binds each button to its command. The
+// commands themselves are core functions; this class only moves texts
+// between edits and strings, applies the zoom buttons' state and repaints.
+#pragma once
+
+#include <QDialog>
+#include <QIcon>
+#include <memory>
+#include <string>
+
+#include "app/windowing_platform.h"
+#include "tiles/track_recorder.h"
+#include "view/navigation.h"
+#include "view/view_child.h"
+#include "view/view_state.h"
+
+class QLabel;
+class QMenu;
+
+namespace roamgrid {
+
+class QtPlatform;
+
+class ZIvozarivAde : public QDialog, public ViewState {
+  Q_OBJECT
+
+ public:
+  // The desktop dialog: its questions go to real Qt dialogs it owns.
+  ZIvozarivAde();
+  // The same dialog asking `platform` instead (tests script it). The
+  // platform must outlive the dialog.
+  explicit ZIvozarivAde(WindowingPlatform& platform);
+  // Releases a tile the recorder still holds, writing it when changed.
+  ~ZIvozarivAde() override;
+
+  // Rebuilds the raster from the tiles, commits the pending move and shows
+  // the three texts in edits 1012, 1005 and 1006.
+  void RenderView();
+
+  // The control with template identifier `id` (its objectName), or null.
+  QWidget* GetDlgItem(int id) const;
+
+  // The window menu, offered as the dialog's context menu: what the window
+  // manager gives plus a separator and string 101, which has no effect.
+  QMenu* systemMenu() const { return systemMenu_; }
+
+  // Members in the order the dialog declares them after the view state.
+  TrackRecorder recorder;
+  ViewChild viewWindow;
+  QIcon appIcon;
+  QLabel* viewPlaceholder = nullptr;  // control 1010, hidden once the view window is placed
+  std::string spanText;               // edit 1012
+  std::string centerLatText;          // edit 1005
+  std::string centerLonText;          // edit 1006
+  ZoomButtons zoomButtons;            // state applied to buttons 1007 and 1008
+
+ protected:
+  // Enter outside a push button ends the dialog as OnOK; Enter on a push
+  // button clicks it (none is a default button). Escape is OnCancel.
+  void keyPressEvent(QKeyEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
+
+ private:
+  explicit ZIvozarivAde(WindowingPlatform* platform);
+  void CreateControls();
+  void BindCommands();
+  void OnInitDialog();
+  // Texts to the edits (saveAndValidate false) or from them (true).
+  void UpdateData(bool saveAndValidate);
+  void OnOK();
+  void OnSysCommand(unsigned id);
+  // A command's common ending: rebuild the view, then repaint it.
+  void EndCommand();
+  void Navigate(bool (*command)(ViewState&));
+  void OnZoomUp();
+  void OnZoomDown();
+  void OnJump();
+  void OnImport();
+  void OnExport();
+  void OnSetHomePosition();
+
+  std::unique_ptr<QtPlatform> ownPlatform_;
+  WindowingPlatform* platform_;
+  QMenu* systemMenu_ = nullptr;
+};
+
+}  // namespace roamgrid

@@ -1,0 +1,357 @@
+// The main dialog built from its template, driven as a user would: clicks,
+// typed text and keys, with a scripted platform answering its questions.
+// Each test runs in a fresh temporary working directory.
+#include "app/zivozariv_ade.h"
+
+#include <QContextMenuEvent>
+#include <QDir>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+
+#include "support/scripted_platform.h"
+#include "support/temp_dir.h"
+#include "tiles/track_recorder.h"
+
+namespace roamgrid {
+
+using testing::ScriptedPlatform;
+
+namespace {
+
+// A fix in the south-west corner cell of the default home view's one tile.
+constexpr double kFixLat = 35.65 + 0.5 / 17920;
+constexpr double kFixLon = 139.75 + 0.5 / 17920;
+
+void RecordFix(double lat, double lon) {
+  TrackRecorder recorder;
+  AddPoint(recorder, lat, lon);
+}
+
+// Counts the paint events a widget receives.
+class PaintCounter : public QObject {
+ public:
+  int paints = 0;
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Paint) ++paints;
+    return false;
+  }
+};
+
+}  // namespace
+
+class ZIvozarivAdeTest : public QObject {
+  Q_OBJECT
+
+ private:
+  std::unique_ptr<QTemporaryDir> dir_;
+  QString previousDir_;
+  ScriptedPlatform platform_;
+
+  QLineEdit* Edit(ZIvozarivAde& dialog, int id) {
+    return qobject_cast<QLineEdit*>(dialog.GetDlgItem(id));
+  }
+  QPushButton* Button(ZIvozarivAde& dialog, int id) {
+    return qobject_cast<QPushButton*>(dialog.GetDlgItem(id));
+  }
+  void Click(ZIvozarivAde& dialog, int id) {
+    QPushButton* button = Button(dialog, id);
+    QVERIFY(button);
+    QTest::mouseClick(button, Qt::LeftButton);
+  }
+  // The edits 1012, 1005 and 1006.
+  QStringList Texts(ZIvozarivAde& dialog) {
+    return {Edit(dialog, 1012)->text(), Edit(dialog, 1005)->text(), Edit(dialog, 1006)->text()};
+  }
+  // Red pixels of the painted view window.
+  QList<QPoint> RedPixels(ZIvozarivAde& dialog) {
+    const QImage image = dialog.viewWindow.grab().toImage();
+    QList<QPoint> red;
+    for (int y = 0; y < image.height(); ++y) {
+      for (int x = 0; x < image.width(); ++x) {
+        if (image.pixelColor(x, y) == QColor(255, 0, 0)) red.append(QPoint(x, y));
+      }
+    }
+    return red;
+  }
+
+ private slots:
+  void init() {
+    previousDir_ = QDir::currentPath();
+    dir_ = std::make_unique<QTemporaryDir>();
+    QVERIFY(dir_->isValid());
+    QVERIFY(QDir::setCurrent(dir_->path()));
+    platform_ = ScriptedPlatform();
+  }
+  void cleanup() {
+    QCOMPARE(platform_.unscripted, 0);
+    QVERIFY(platform_.AllAnswersUsed());
+    QDir::setCurrent(previousDir_);
+    dir_.reset();
+  }
+
+  void BuildsTheTwentyFourControlsOfTheTemplate() {
+    ZIvozarivAde dialog(platform_);
+    struct Expected {
+      int id;
+      const char* className;
+      const char* text;
+    };
+    const Expected expected[] = {
+        {1001, "QPushButton", "N"},
+        {1002, "QPushButton", "W"},
+        {1003, "QPushButton", "S"},
+        {1004, "QPushButton", "E"},
+        {1005, "QLineEdit", "35.6750"},
+        {1006, "QLineEdit", "139.7750"},
+        {-1, "QLabel", "NS"},
+        {-1, "QLabel", "EW"},
+        {1007, "QPushButton", "Zoom Up"},
+        {1008, "QPushButton", "Zoom Down"},
+        {1009, "QPushButton", "Import"},
+        {1010, "QLabel", "スタティック"},
+        {1011, "QPushButton", "Jump"},
+        {1012, "QLineEdit", "  0.050"},
+        {-1, "QLabel", "deg"},
+        {1013, "QPushButton", "Export"},
+        {1014, "QPushButton", "w"},
+        {1015, "QPushButton", "e"},
+        {1016, "QPushButton", "s"},
+        {1017, "QPushButton", "n"},
+        {1018, "QPushButton", "Home"},
+        {1019, "QPushButton", "Set Home Position"},
+        {-1, "QLabel", "Roamgrid V0.1"},
+        {-1, "QLabel", ""},
+    };
+    QList<QWidget*> controls;
+    for (QObject* child : dialog.children()) {
+      auto* widget = qobject_cast<QWidget*>(child);
+      if (widget && !widget->isWindow() && widget != &dialog.viewWindow) controls.append(widget);
+    }
+    QCOMPARE(controls.size(), 24);
+    for (int i = 0; i < 24; ++i) {
+      QCOMPARE(controls[i]->objectName(), QString::number(expected[i].id));
+      QCOMPARE(controls[i]->metaObject()->className(), expected[i].className);
+      const QVariant text = controls[i]->property("text");
+      QCOMPARE(text.toString(), QString::fromUtf8(expected[i].text));
+    }
+
+    // Tab order: the template order of the tab stops, from "N".
+    QList<int> tabOrder;
+    QWidget* widget = dialog.GetDlgItem(1001);
+    do {
+      if (widget->focusPolicy() & Qt::TabFocus) tabOrder.append(widget->objectName().toInt());
+      widget = widget->nextInFocusChain();
+    } while (widget != dialog.GetDlgItem(1001));
+    QCOMPARE(tabOrder, (QList<int>{1001, 1002, 1003, 1004, 1005, 1006, 1007, 1008, 1009, 1011, 1012,
+                                   1013, 1014, 1015, 1016, 1017, 1018, 1019}));
+
+    // Dialog units at 7 x 12 pixel base units; the view window replaces the
+    // placeholder.
+    QCOMPARE(dialog.GetDlgItem(1001)->geometry(), QRect(532, 144, 31, 25));
+    QCOMPARE(dialog.GetDlgItem(1019)->geometry(), QRect(470, 411, 150, 21));
+    QCOMPARE(dialog.viewWindow.geometry(), QRect(12, 10, 451, 451));
+    QVERIFY(dialog.GetDlgItem(1010)->isHidden());
+    QCOMPARE(dialog.size(), QSize(633, 472));
+    QCOMPARE(dialog.minimumSize(), dialog.maximumSize());
+    QCOMPARE(dialog.windowTitle(), QStringLiteral("Roamgrid"));
+    QVERIFY(!(dialog.windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint |
+                                      Qt::WindowContextHelpButtonHint)));
+    QVERIFY(Edit(dialog, 1012)->isReadOnly());
+    QVERIFY(Edit(dialog, 1012)->alignment() & Qt::AlignRight);
+    for (QPushButton* button : dialog.findChildren<QPushButton*>()) {
+      QVERIFY(!button->autoDefault() && !button->isDefault());
+    }
+
+    // The window menu item sits after a separator and does nothing.
+    const QList<QAction*> items = dialog.systemMenu()->actions();
+    QCOMPARE(items.size(), 2);
+    QVERIFY(items[0]->isSeparator());
+    QCOMPARE(items[1]->text(), QStringLiteral("バージョン情報 Roamgrid(&A)..."));
+    items[1]->trigger();
+    QCOMPARE(Texts(dialog), (QStringList{"  0.050", "35.6750", "139.7750"}));
+    QVERIFY(dialog.isVisible() == false && dialog.result() == 0);
+  }
+
+  void OpensAtTheHomeFileWithFocusOnNAndBothZoomButtonsEnabled() {
+    QFile file("Roamgrid.cfg");
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("LAT: 14263\r\nLON: 55907\r\nSKP: 0\r\n");
+    file.close();
+    ZIvozarivAde dialog(platform_);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    QCOMPARE(dialog.focusWidget(), dialog.GetDlgItem(1001));
+    QCOMPARE(Texts(dialog), (QStringList{"  0.025", "35.6625", "139.7750"}));
+    QVERIFY(Button(dialog, 1007)->isEnabled());
+    QVERIFY(Button(dialog, 1008)->isEnabled());
+
+    // Zoom Up at index 0: enabled, yet nothing changes and nothing repaints.
+    PaintCounter counter;
+    dialog.viewWindow.installEventFilter(&counter);
+    Click(dialog, 1007);
+    QCoreApplication::processEvents();
+    QCOMPARE(counter.paints, 0);
+    QCOMPARE(Texts(dialog), (QStringList{"  0.025", "35.6625", "139.7750"}));
+    QVERIFY(Button(dialog, 1007)->isEnabled());
+    QCOMPARE(dialog.zoomIndex, 0);
+
+    // A command that moves the view repaints it.
+    Click(dialog, 1001);
+    QCoreApplication::processEvents();
+    QVERIFY(counter.paints > 0);
+  }
+
+  void NavigationButtonsMoveTheEditsAndThePaintedView_data() {
+    QTest::addColumn<QList<int>>("clicks");
+    QTest::addColumn<QStringList>("texts");
+    QTest::addColumn<QList<QPoint>>("red");
+    const QList<QPoint> corner{QPoint(1, 448)};  // raster (0, 0)
+    const QList<QPoint> none;
+    QTest::newRow("start") << QList<int>{} << QStringList{"  0.050", "35.6750", "139.7750"}
+                           << corner;
+    QTest::newRow("N") << QList<int>{1001} << QStringList{"  0.050", "35.7000", "139.7750"} << none;
+    QTest::newRow("N S") << QList<int>{1001, 1003} << QStringList{"  0.050", "35.6750", "139.7750"}
+                         << corner;
+    QTest::newRow("W") << QList<int>{1002} << QStringList{"  0.050", "35.6750", "139.7500"}
+                       << QList<QPoint>{QPoint(225, 448)};
+    QTest::newRow("W E") << QList<int>{1002, 1004} << QStringList{"  0.050", "35.6750", "139.7750"}
+                         << corner;
+    QTest::newRow("n") << QList<int>{1017} << QStringList{"  0.050", "35.7250", "139.7750"} << none;
+    QTest::newRow("s") << QList<int>{1016} << QStringList{"  0.050", "35.6250", "139.7750"} << none;
+    QTest::newRow("e") << QList<int>{1015} << QStringList{"  0.050", "35.6750", "139.8250"} << none;
+    QTest::newRow("w") << QList<int>{1014} << QStringList{"  0.050", "35.6750", "139.7250"} << none;
+    QTest::newRow("Zoom Down") << QList<int>{1008} << QStringList{"  0.100", "35.6500", "139.7500"}
+                               << QList<QPoint>{QPoint(225, 224)};
+    QTest::newRow("Zoom Down, Up")
+        << QList<int>{1008, 1007} << QStringList{"  0.050", "35.6500", "139.7500"}
+        << QList<QPoint>{QPoint(225, 224)};
+    QTest::newRow("Zoom Up") << QList<int>{1007} << QStringList{"  0.025", "35.6750", "139.7750"}
+                             << none;
+    QTest::newRow("moves, then Home") << QList<int>{1008, 1008, 1001, 1015, 1018}
+                                      << QStringList{"  0.050", "35.6750", "139.7750"} << corner;
+  }
+  void NavigationButtonsMoveTheEditsAndThePaintedView() {
+    QFETCH(QList<int>, clicks);
+    QFETCH(QStringList, texts);
+    QFETCH(QList<QPoint>, red);
+    RecordFix(kFixLat, kFixLon);
+    ZIvozarivAde dialog(platform_);
+    for (int id : clicks) Click(dialog, id);
+    QCOMPARE(Texts(dialog), texts);
+    QCOMPARE(RedPixels(dialog), red);
+  }
+
+  void ZoomButtonsAreDisabledAtTheirBoundsUntilTheOtherZoomCommand() {
+    ZIvozarivAde dialog(platform_);
+    Click(dialog, 1007);  // to index 0
+    QVERIFY(!Button(dialog, 1007)->isEnabled());
+    QVERIFY(Button(dialog, 1008)->isEnabled());
+    for (int i = 0; i < 7; ++i) Click(dialog, 1008);  // to index 7
+    QCOMPARE(Edit(dialog, 1012)->text(), QStringLiteral("  3.200"));
+    QVERIFY(Button(dialog, 1007)->isEnabled());
+    QVERIFY(!Button(dialog, 1008)->isEnabled());
+    Click(dialog, 1018);  // Home leaves the buttons as they are
+    QCOMPARE(Edit(dialog, 1012)->text(), QStringLiteral("  0.050"));
+    QVERIFY(!Button(dialog, 1008)->isEnabled());
+  }
+
+  void JumpReadsTheTypedCentre_data() {
+    QTest::addColumn<QString>("lat");
+    QTest::addColumn<QString>("lon");
+    QTest::addColumn<QStringList>("texts");
+    QTest::newRow("home centre, blanks and trailing text")
+        << " 35.675"
+        << "139.775 E" << QStringList{"  0.050", "35.6750", "139.7750"};
+    QTest::newRow("snapped to the tile toward zero")
+        << "35.69"
+        << "139.79" << QStringList{"  0.050", "35.6750", "139.7750"};
+    QTest::newRow("empty edits") << ""
+                                 << "" << QStringList{"  0.050", " 0.0250", " 0.0250"};
+    QTest::newRow("negative") << "-35.6"
+                              << "-0.01" << QStringList{"  0.050", "-35.5750", " 0.0250"};
+  }
+  void JumpReadsTheTypedCentre() {
+    QFETCH(QString, lat);
+    QFETCH(QString, lon);
+    QFETCH(QStringList, texts);
+    RecordFix(kFixLat, kFixLon);
+    ZIvozarivAde dialog(platform_);
+    Click(dialog, 1001);  // away from the fix
+    for (auto [id, text] : {std::pair{1005, lat}, std::pair{1006, lon}}) {
+      Edit(dialog, id)->clear();
+      QTest::keyClicks(Edit(dialog, id), text);
+    }
+    Click(dialog, 1011);
+    QCOMPARE(Texts(dialog), texts);
+    QCOMPARE(RedPixels(dialog).size(), texts[1] == "35.6750" ? 1 : 0);
+  }
+
+  void SetHomePositionWritesTheFileOnlyOnYes() {
+    ZIvozarivAde dialog(platform_);
+    Click(dialog, 1001);  // origin 14270, 55900, zoom 1
+    platform_.QueueMessageAnswer(MessageAnswer::kNo);
+    Click(dialog, 1019);
+    QVERIFY(!QFile::exists("Roamgrid.cfg"));
+    platform_.QueueMessageAnswer(MessageAnswer::kYes);
+    Click(dialog, 1019);
+    QFile file("Roamgrid.cfg");
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), QByteArray("LAT: 14270\r\nLON: 55900\r\nSKP: 1\r\n"));
+    QCOMPARE(platform_.messages.size(), size_t(2));
+    QCOMPARE(platform_.messages[1].text, std::string("Are you shure?"));
+    QCOMPARE(platform_.messages[1].title, std::string("Home Position"));
+    // The view stays where it is; Home now returns here.
+    QCOMPARE(Edit(dialog, 1005)->text(), QStringLiteral("35.7000"));
+    Click(dialog, 1003);
+    Click(dialog, 1018);
+    QCOMPARE(Edit(dialog, 1005)->text(), QStringLiteral("35.7000"));
+  }
+
+  void EnterInAnEditEndsTheDialogAndEnterOnAButtonClicksIt_data() {
+    QTest::addColumn<int>("focus");
+    QTest::addColumn<int>("key");
+    QTest::addColumn<bool>("ends");
+    QTest::addColumn<int>("result");
+    QTest::newRow("Enter in 1005") << 1005 << int(Qt::Key_Return) << true << int(QDialog::Accepted);
+    QTest::newRow("keypad Enter in 1006")
+        << 1006 << int(Qt::Key_Enter) << true << int(QDialog::Accepted);
+    QTest::newRow("Escape") << 1005 << int(Qt::Key_Escape) << true << int(QDialog::Rejected);
+    QTest::newRow("Enter on N") << 1001 << int(Qt::Key_Return) << false << 0;
+  }
+  void EnterInAnEditEndsTheDialogAndEnterOnAButtonClicksIt() {
+    QFETCH(int, focus);
+    QFETCH(int, key);
+    QFETCH(bool, ends);
+    QFETCH(int, result);
+    ZIvozarivAde dialog(platform_);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    dialog.GetDlgItem(focus)->setFocus();
+    QTest::keyClick(dialog.GetDlgItem(focus), Qt::Key(key),
+                    key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
+    QCOMPARE(dialog.isVisible(), !ends);
+    QCOMPARE(dialog.result(), result);
+    if (!ends) QCOMPARE(Edit(dialog, 1005)->text(), QStringLiteral("35.7000"));
+  }
+
+  void ClosingWritesTheTileTheRecorderStillHolds() {
+    {
+      ZIvozarivAde dialog(platform_);
+      QVERIFY(AddPoint(dialog.recorder, kFixLat, kFixLon));
+      QVERIFY(!QDir("RGD").exists());  // held, not yet written
+    }
+    ZIvozarivAde next(platform_);
+    QCOMPARE(RedPixels(next), QList<QPoint>{QPoint(1, 448)});
+  }
+};
+
+}  // namespace roamgrid
+
+QTEST_MAIN(roamgrid::ZIvozarivAdeTest)
+#include "zivozariv_ade_test.moc"
