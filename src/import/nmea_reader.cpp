@@ -18,7 +18,7 @@ namespace {
 // is read in large blocks and cut into the same pieces in place.
 constexpr size_t kLineBufferSize = 1024;
 constexpr size_t kPieceMax = kLineBufferSize - 1;
-constexpr size_t kBlockSize = size_t(1) << 20;
+constexpr size_t kBlockSize = kNmeaReadBlockSize;
 // A block plus the unfinished piece carried over from the previous block.
 constexpr size_t kBufferSize = kBlockSize + kPieceMax;
 constexpr long long kProgressStep = 4LL << 20;

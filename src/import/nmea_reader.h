@@ -12,6 +12,10 @@
 
 namespace roamgrid {
 
+// The log is read in blocks of this size (a piece of a line that straddles
+// two blocks is carried over), so memory does not grow with the log.
+inline constexpr size_t kNmeaReadBlockSize = size_t(256) << 10;
+
 struct ImportOptions {
   // Also take "$" + two upper-case letters + "GGA," ($GNGGA, $GLGGA...).
   // Off: only lines beginning exactly "$GPGGA,".

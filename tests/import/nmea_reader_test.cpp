@@ -23,7 +23,7 @@ using namespace std::string_literals;
 using testing::ReadBytes;
 using testing::WriteText;
 
-constexpr size_t kBlockSize = size_t(1) << 20;  // the reader's block size
+constexpr size_t kBlockSize = kNmeaReadBlockSize;
 
 TEST(GgaFieldToDegreesTest, IsTheExactDoubleSequence) {
   struct Case {
@@ -207,7 +207,7 @@ TEST_F(NmeaReaderTest, LongLinesAreJudgedInPiecesOf1023) {
 
 TEST_F(NmeaReaderTest, ProgressIsReportedUpToTheEnd) {
   std::string log;
-  while (log.size() < 9 * kBlockSize) log += "$GPGSA,A,3,04,05,,09,12,,,24,,,,,2.5,1.3,2.1*39\r\n";
+  while (log.size() < (9 << 20)) log += "$GPGSA,A,3,04,05,,09,12,,,24,,,,,2.5,1.3,2.1*39\r\n";
   WriteText("big.log", log);
   std::vector<long long> seen;
   ImportOptions options;
