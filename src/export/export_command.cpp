@@ -1,5 +1,7 @@
 #include "export/export_command.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -14,12 +16,15 @@ void Complain(WindowingPlatform& platform, const char* text) {
   platform.ShowMessage(text, "", MessageStyle::kExclamationOk);
 }
 
-// A file that exists but cannot be read counts as absent.
+// A file that exists but cannot be read counts as absent. So does a
+// folder, which the C library opens for reading but never reads.
 bool CanBeRead(const std::string& path) {
   FILE* file = std::fopen(path.c_str(), "rb");
   if (!file) return false;
+  struct stat info;
+  const bool folder = fstat(fileno(file), &info) == 0 && S_ISDIR(info.st_mode);
   std::fclose(file);
-  return true;
+  return !folder;
 }
 
 }  // namespace
