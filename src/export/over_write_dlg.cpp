@@ -4,70 +4,70 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRect>
+#include <array>
+
+#include "app/main_dialog_template.h"  // template records, dialog units
 
 namespace roamgrid {
 
 namespace {
 
-// Template 129: its controls in template (tab) order, in dialog units.
-struct TemplateItem {
-  int id;
-  bool isButton;
-  const char* text;
-  int x, y, width, height;
+constexpr int kIdOverWrite = 1;
+constexpr int kIdCancel = 2;
+constexpr int kIdMarge = 3;
+constexpr int kIdPathText = 1011;
+
+constexpr uint32_t kDefPushButtonStyle = 0x50010001;  // child, visible, tab stop, default
+
+// Dialog template 129, the overwrite/merge prompt.
+constexpr DialogTemplate kOverWriteDialog = {
+    "Export", 0x80C800C8, 0, 186, 45, "MS Shell Dlg", 8,
 };
 
-constexpr int kTemplateWidth = 186;
-constexpr int kTemplateHeight = 45;
-constexpr int kOverWriteId = 1;
-constexpr int kCancelId = 2;
-constexpr int kMargeId = 3;
-constexpr int kPathStaticId = 1011;
-
-constexpr TemplateItem kTemplate129[] = {
-    {kOverWriteId, true, "OverWrite", 7, 24, 50, 14},
-    {kCancelId, true, "Cancel", 129, 24, 50, 14},
-    {kMargeId, true, "Marge", 68, 24, 50, 14},
-    {kPathStaticId, false, "スタティック", 7, 7, 172, 16},
-};
-
-// Dialog units to pixels at dialog base units of 7 x 12 pixels: a
-// horizontal unit is a quarter, a vertical one an eighth of a base unit.
-int UnitsToPixelsX(int units) { return units * 7 / 4; }
-int UnitsToPixelsY(int units) { return units * 12 / 8; }
+constexpr std::array<ControlTemplate, 4> kOverWriteControls = {{
+    {kIdOverWrite, ControlClass::kButton, "OverWrite", 7, 24, 50, 14, kDefPushButtonStyle},
+    {kIdCancel, ControlClass::kButton, "Cancel", 129, 24, 50, 14, kPushButtonStyle},
+    {kIdMarge, ControlClass::kButton, "Marge", 68, 24, 50, 14, kDefPushButtonStyle},
+    {kIdPathText, ControlClass::kStatic, "スタティック", 7, 7, 172, 16, kLabelStyle},
+}};
 
 }  // namespace
 
 OverWriteDlg::OverWriteDlg(QWidget* parent) : QDialog(parent) {
-  setWindowTitle(QStringLiteral("Export"));
+  setWindowTitle(QString::fromUtf8(kOverWriteDialog.caption));
   // Caption, system menu and close box; no minimise, maximise or help.
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-  setFixedSize(UnitsToPixelsX(kTemplateWidth), UnitsToPixelsY(kTemplateHeight));
-  for (const TemplateItem& item : kTemplate129) {
-    QWidget* control;
-    if (item.isButton) {
-      auto* button = new QPushButton(QString::fromUtf8(item.text), this);
-      if (item.id == kOverWriteId) {
+  setFixedSize(DialogUnitsToPixelsX(kOverWriteDialog.width),
+               DialogUnitsToPixelsY(kOverWriteDialog.height));
+  // Created in template order, which makes it the tab order too.
+  for (const ControlTemplate& control : kOverWriteControls) {
+    const QString text = QString::fromUtf8(control.text);
+    QWidget* widget;
+    if (control.controlClass == ControlClass::kButton) {
+      auto* button = new QPushButton(text, this);
+      if (control.id == kIdOverWrite) {
         overWriteButton_ = button;
         connect(button, &QPushButton::clicked, this, &OverWriteDlg::OnOverWrite);
-      } else if (item.id == kMargeId) {
+      } else if (control.id == kIdMarge) {
         connect(button, &QPushButton::clicked, this, &OverWriteDlg::OnMarge);
       } else {
-        connect(button, &QPushButton::clicked, this, &QDialog::reject);
+        connect(button, &QPushButton::clicked, this, &QDialog::reject);  // Cancel
       }
-      control = button;
+      widget = button;
     } else {
-      pathLabel_ = new QLabel(QString::fromUtf8(item.text), this);
+      pathLabel_ = new QLabel(text, this);
       pathLabel_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
       pathLabel_->setWordWrap(true);  // a left-aligned static wraps at blanks
-      control = pathLabel_;
+      widget = pathLabel_;
     }
-    control->setObjectName(QString::number(item.id));
-    control->setGeometry(QRect(UnitsToPixelsX(item.x), UnitsToPixelsY(item.y),
-                               UnitsToPixelsX(item.width), UnitsToPixelsY(item.height)));
+    widget->setObjectName(QString::number(control.id));
+    widget->setGeometry(QRect(DialogUnitsToPixelsX(control.x), DialogUnitsToPixelsY(control.y),
+                              DialogUnitsToPixelsX(control.width),
+                              DialogUnitsToPixelsY(control.height)));
   }
-  overWriteButton_->setDefault(true);  // Enter answers OverWrite, as command 1
+  // Command 1 is the dialog's default: Enter answers OverWrite.
+  overWriteButton_->setDefault(true);
   overWriteButton_->setFocus();
 }
 
