@@ -20,7 +20,8 @@ constexpr char kImagePath[] = "image.bmp";
 const std::vector<uint8_t>& Raster() {
   static const std::vector<uint8_t> raster = [] {
     std::vector<uint8_t> r(kRasterSize);
-    for (int j = 0; j < kRasterSize; ++j) r[j] = (j % 3 == 0 || j % 7 == 1) ? uint8_t(1 + j % 5) : 0;
+    for (int j = 0; j < kRasterSize; ++j)
+      r[j] = (j % 3 == 0 || j % 7 == 1) ? uint8_t(1 + j % 5) : 0;
     return r;
   }();
   return raster;

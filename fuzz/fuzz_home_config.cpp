@@ -36,10 +36,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
              Contains(data, size, "SKP: "));
 
   FUZZ_CHECK(WriteHomeConfig(*home, kHomeConfigPath));
-  const std::string expected = "LAT: " + std::to_string(home->lat) + "\r\nLON: " +
-                               std::to_string(home->lon) + "\r\nSKP: " +
-                               std::to_string(home->zoom) + "\r\n";
-  FUZZ_CHECK(fuzz::ReadRaw(kHomeConfigPath) == std::vector<uint8_t>(expected.begin(), expected.end()));
+  const std::string expected = "LAT: " + std::to_string(home->lat) +
+                               "\r\nLON: " + std::to_string(home->lon) +
+                               "\r\nSKP: " + std::to_string(home->zoom) + "\r\n";
+  FUZZ_CHECK(fuzz::ReadRaw(kHomeConfigPath) ==
+             std::vector<uint8_t>(expected.begin(), expected.end()));
   FUZZ_CHECK(ReadHomeConfig(kHomeConfigPath) == home);
   FUZZ_CHECK(fuzz::Entries(".").size() == 1);  // no temporary file left
   return 0;

@@ -6,8 +6,8 @@
 #include <filesystem>
 
 #include "fuzz_support.h"
-#include "oracles.h"
 #include "import/nmea_reader.h"
+#include "oracles.h"
 #include "tiles/tile_file.h"
 
 using namespace roamgrid;

@@ -16,12 +16,12 @@
 namespace roamgrid::fuzz {
 
 // Stops the run: libFuzzer keeps the input that got here as a crash.
-#define FUZZ_CHECK(condition)                                                     \
-  do {                                                                            \
-    if (!(condition)) {                                                           \
+#define FUZZ_CHECK(condition)                                                            \
+  do {                                                                                   \
+    if (!(condition)) {                                                                  \
       std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
-      std::abort();                                                               \
-    }                                                                             \
+      std::abort();                                                                      \
+    }                                                                                    \
   } while (0)
 
 // Makes a fresh folder (in memory where /dev/shm exists) the working

@@ -65,7 +65,8 @@ std::vector<uint8_t> ReadSeed(const fs::path& path) {
   if (!file) return out;
   uint8_t chunk[65536];
   size_t got;
-  while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) out.insert(out.end(), chunk, chunk + got);
+  while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+    out.insert(out.end(), chunk, chunk + got);
   std::fclose(file);
   return out;
 }
@@ -75,8 +76,7 @@ std::string NmeaField(double degrees, int degreeDigits, char positive, char nega
   const double magnitude = degrees < 0 ? -degrees : degrees;
   const int whole = int(magnitude);
   const double value = whole * 100.0 + (magnitude - whole) * 60.0;
-  return FormatFixed(value, degreeDigits + 7, 4, true) + "," +
-         (degrees < 0 ? negative : positive);
+  return FormatFixed(value, degreeDigits + 7, 4, true) + "," + (degrees < 0 ? negative : positive);
 }
 
 std::string GgaLine(double lat, double lon, const char* talker = "GP") {
@@ -103,8 +103,8 @@ void NmeaSeeds(const fs::path& dir) {
 // Home files as the writer makes them, and a few hand-edited forms.
 void HomeSeeds(const fs::path& dir) {
   fs::create_directories(dir);
-  const HomePosition homes[] = {{14260, 55900, 1}, {-14200, -29600, 2}, {14263, 55907, 0},
-                                {2147483640, -2147483640, 7}};
+  const HomePosition homes[] = {
+      {14260, 55900, 1}, {-14200, -29600, 2}, {14263, 55907, 0}, {2147483640, -2147483640, 7}};
   int n = 0;
   for (const HomePosition& home : homes) {
     if (!WriteHomeConfig(home, (dir / ("written-" + std::to_string(n++))).string())) std::exit(1);
@@ -121,7 +121,8 @@ void BmpSeeds(const fs::path& dir) {
   if (WriteNewImage(whole.string(), raster.data()) != ImageWriteResult::kWritten) std::exit(1);
   const std::vector<uint8_t> image = ReadSeed(whole);
   for (size_t cut : {size_t(54), size_t(55), size_t(56), size_t(54 + 3 * 500)})
-    WriteSeed(dir, "cut-" + std::to_string(cut), std::vector<uint8_t>(image.begin(), image.begin() + cut));
+    WriteSeed(dir, "cut-" + std::to_string(cut),
+              std::vector<uint8_t>(image.begin(), image.begin() + cut));
   std::vector<uint8_t> coloured(image.begin(), image.begin() + 54 + 3 * 64);
   for (size_t i = 54; i < coloured.size(); i += 7) coloured[i] = 0x12;
   WriteSeed(dir, "coloured", coloured);
