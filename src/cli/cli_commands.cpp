@@ -15,6 +15,7 @@
 #include "export/export_command.h"
 #include "import/nmea_reader.h"
 #include "settings/home_config.h"
+#include "tiles/grid_units.h"
 #include "tiles/track_recorder.h"
 #include "view/navigation.h"
 #include "view/render_view.h"
@@ -42,7 +43,7 @@ std::string Quoted(const std::string& text) { return "'" + text + "'"; }
 
 // The farthest origin accepted from --origin: the bound Jump keeps, so the
 // view arithmetic stays inside its integers.
-constexpr int64_t kOriginLimit = int64_t{kJumpLimitTiles} * 20;
+constexpr int64_t kOriginLimit = int64_t{kJumpLimitTiles} * kGridPerTile;
 
 // What stands at `path`: nothing, something, or unknown (the reason in
 // `error`).

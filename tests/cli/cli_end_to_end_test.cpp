@@ -301,6 +301,18 @@ TEST_F(CliEndToEndTest, ExportWritesTheRasterOfTheChosenView) {
   }
 }
 
+TEST_F(CliEndToEndTest, ExportSaysWhenTheHomeFileIsInvalidAndUsesTheBuiltInHome) {
+  RecordTracksAroundHome();
+  WriteText("Roamgrid.cfg", "LAT: 14240\r\nLON: 55880\r\nSKP: 9\r\n");
+  const CliRun run = RunCli({"export"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "N035.650-E139.7500-R0.050.bmp\n");
+  EXPECT_EQ(run.err,
+            "roamgrid-cli: export: Roamgrid.cfg is not a valid home file; using the built-in "
+            "home\n");
+  EXPECT_TRUE(ReadBytes("N035.650-E139.7500-R0.050.bmp") == ImageOf(RasterOf(14260, 55900, 1)));
+}
+
 TEST_F(CliEndToEndTest, ExportRefusesToOverwriteAndMergesOnlyWhatItExported) {
   RecordTracksAroundHome();
   const std::vector<uint8_t> raster = RasterOf(14260, 55900, 1);
