@@ -3,10 +3,13 @@
 // in CPU time (user + system). Each import starts from an empty store.
 //
 // The log is $ROAMGRID_IMPORT_LOG when set; otherwise make_nmea_log.py
-// writes one of $ROAMGRID_IMPORT_LOG_MB MB (default 200) into the temporary
-// folder once and later runs reuse it. Figures of the import: MB/s, fixes,
-// tile files written, and the process's peak resident memory (meaningful
-// when only these benchmarks run: --benchmark_filter='Import|WcLines').
+// writes one of $ROAMGRID_IMPORT_LOG_MB MB (default 200) along a track of
+// $ROAMGRID_IMPORT_PROFILE (mixed, drive or walk; default mixed) into the
+// temporary folder once, and later runs reuse it. The store is written in
+// a scratch folder of the temporary folder ($TMPDIR). Figures of the
+// import: MB/s, fixes, tile files written, and the process's peak resident
+// memory (meaningful when only these benchmarks run:
+// --benchmark_filter='Import|WcLines'). bench/run_import_bench.sh runs them.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -29,17 +32,23 @@ namespace {
 
 namespace fs = std::filesystem;
 
+const char* EnvOr(const char* name, const char* fallback) {
+  const char* value = std::getenv(name);
+  return value && *value ? value : fallback;
+}
+
 const std::string& LogPath() {
   static const std::string path = [] {
     if (const char* given = std::getenv("ROAMGRID_IMPORT_LOG")) return std::string(given);
-    const char* sizeText = std::getenv("ROAMGRID_IMPORT_LOG_MB");
-    const std::string sizeMb = sizeText ? sizeText : "200";
-    const fs::path log = fs::temp_directory_path() / ("roamgrid-bench-drive-" + sizeMb + "MB.log");
+    const std::string sizeMb = EnvOr("ROAMGRID_IMPORT_LOG_MB", "200");
+    const std::string profile = EnvOr("ROAMGRID_IMPORT_PROFILE", "mixed");
+    const fs::path log =
+        fs::temp_directory_path() / ("roamgrid-bench-nmea-" + profile + "-" + sizeMb + "MB.log");
     if (!fs::exists(log)) {
       const fs::path script = fs::path(__FILE__).parent_path() / "make_nmea_log.py";
       const fs::path partial = log.string() + ".part";
       const std::string command = "python3 '" + script.string() + "' --size-mb " + sizeMb +
-                                  " --output '" + partial.string() + "'";
+                                  " --profile " + profile + " --output '" + partial.string() + "'";
       std::fprintf(stderr, "writing %s ...\n", log.c_str());
       if (std::system(command.c_str()) != 0) {
         std::fprintf(stderr, "could not write the log with %s\n", script.c_str());

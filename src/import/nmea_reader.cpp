@@ -1,5 +1,7 @@
 #include "import/nmea_reader.h"
 
+#include <sys/stat.h>
+
 #include <bit>
 #include <cstdint>
 #include <cstdio>
@@ -173,6 +175,12 @@ bool ImportNmeaLog(TrackRecorder& recorder, const std::string& path, ImportRepor
 
   FILE* file = std::fopen(path.c_str(), "rb");
   if (!file) return false;
+  // A folder opens for reading here, but it is no log.
+  struct stat status;
+  if (fstat(fileno(file), &status) == 0 && S_ISDIR(status.st_mode)) {
+    std::fclose(file);
+    return false;
+  }
   out.opened = true;
 
   const auto buffer = std::make_unique_for_overwrite<char[]>(kBufferSize);

@@ -164,7 +164,7 @@ TEST_F(NmeaReaderTest, UnreadableGgaLineIsSkippedAndTheLogReadToItsEnd) {
             (std::vector<std::pair<int, int>>{{299, 0}, {301, 2}}));
 }
 
-TEST_F(NmeaReaderTest, MissingFileReturnsFalseAndLeavesTheRecorderAlone) {
+TEST_F(NmeaReaderTest, MissingFileOrFolderReturnsFalseAndLeavesTheRecorderAlone) {
   TrackRecorder recorder;
   ASSERT_TRUE(AddPoint(recorder, 35.0123, 139.7456));
   ImportReport report;
@@ -172,6 +172,9 @@ TEST_F(NmeaReaderTest, MissingFileReturnsFalseAndLeavesTheRecorderAlone) {
   EXPECT_FALSE(ImportNmeaLog(recorder, "no-such.log", &report));
   EXPECT_FALSE(report.opened);
   EXPECT_EQ(report.fixes, 0);
+  std::filesystem::create_directory("folder.log");
+  EXPECT_FALSE(ImportNmeaLog(recorder, "folder.log", &report));
+  EXPECT_FALSE(report.opened);
   ASSERT_NE(recorder.tile, nullptr);
   EXPECT_EQ(recorder.tile->dirty, 1);
   EXPECT_FALSE(std::filesystem::exists("RGD"));
