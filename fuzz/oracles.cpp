@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 
 #include "export/bmp_file.h"
 #include "tiles/reference_tile_codec.h"
@@ -13,8 +14,15 @@ LoadResult ReferenceDecodeCells(const uint8_t* code, size_t size, uint8_t* cells
 }
 
 long long CountMarkedCells(const uint8_t* cells) {
+  // Eight cells at a time: nearly all are unvisited.
+  static_assert(kCellCount % 8 == 0);
   long long count = 0;
-  for (int i = 0; i < kCellCount; ++i) count += cells[i] != 0;
+  for (int i = 0; i < kCellCount; i += 8) {
+    uint64_t word;
+    std::memcpy(&word, cells + i, sizeof word);
+    if (word == 0) continue;
+    for (int k = 0; k < 8; ++k) count += cells[i + k] != 0;
+  }
   return count;
 }
 

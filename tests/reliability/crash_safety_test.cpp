@@ -15,6 +15,7 @@
 #include <array>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -111,7 +112,7 @@ struct KillSeries {
   long long workMicroseconds = 0;
 };
 
-// Runs the driver to its end once (to learn how long the work takes), then
+// Runs the driver to its end (to learn how long the work takes), then
 // again and again, each time from `reset()`, killing it after a delay that
 // moves through the whole work, until `wantedKills` children died by the
 // kill. `check()` runs after every run; it returns false after a failure,
@@ -120,8 +121,9 @@ template <class Reset, class Check>
 KillSeries RunKillSeries(const std::vector<std::string>& args, int wantedKills, Reset reset,
                          Check check) {
   KillSeries series;
-  reset();
-  {
+  // Two runs to the end: the second, with warm caches, gives the duration.
+  for (int run = 0; run < 2; ++run) {
+    reset();
     Child child(args);
     EXPECT_TRUE(child.started());
     if (!child.started()) return series;
@@ -133,10 +135,10 @@ KillSeries RunKillSeries(const std::vector<std::string>& args, int wantedKills, 
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
     if (!check()) return series;
   }
-  // Delays spread evenly over the work and a little beyond it (golden
-  // ratio steps), so kills land in every phase of the work.
-  const double span = double(series.workMicroseconds) * 1.05;
-  for (int attempt = 0; series.kills < wantedKills && attempt < 4 * wantedKills; ++attempt) {
+  // A child that finished before its kill shows the work went faster than
+  // measured (the machine was busy then): the delays shrink a little.
+  double span = double(series.workMicroseconds) * 1.05;
+  for (int attempt = 0; series.kills < wantedKills && attempt < 6 * wantedKills; ++attempt) {
     reset();
     Child child(args);
     EXPECT_TRUE(child.started());
@@ -150,6 +152,7 @@ KillSeries RunKillSeries(const std::vector<std::string>& args, int wantedKills, 
     } else {
       EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
       ++series.finished;
+      span *= 0.9;
     }
     if (!check()) break;
   }
@@ -194,10 +197,10 @@ const std::array<TilePlan, 10> kTiles = {{
     {-3390, 15120, true},
     {4805, 1150, false},
 }};
-constexpr int kVisits = 60;
-constexpr int kFixesPerVisit = 25;
+constexpr int kVisits = 40;
+constexpr int kFixesPerVisit = 20;
 
-int TileOfVisit(int visit) { return visit < 30 ? visit % 10 : (visit * 3) % 10; }
+int TileOfVisit(int visit) { return visit < 20 ? visit % 10 : (visit * 3) % 10; }
 
 using CellSet = std::vector<int>;  // sorted cell indices
 
@@ -224,6 +227,20 @@ CellSet Union(const CellSet& a, const CellSet& b) {
   CellSet out;
   std::set_union(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(out));
   return out;
+}
+
+// The visited cells of a tile. Rows without a mark, most of them, are
+// passed over a whole row at a time.
+CellSet MarkedCells(const uint8_t* cells) {
+  static const std::vector<uint8_t> emptyRow(kCellsPerSide, 0);
+  CellSet marked;
+  for (int row = 0; row < kCellsPerSide; ++row) {
+    const uint8_t* p = cells + row * kCellsPerSide;
+    if (std::memcmp(p, emptyRow.data(), kCellsPerSide) == 0) continue;
+    for (int column = 0; column < kCellsPerSide; ++column)
+      if (p[column]) marked.push_back(row * kCellsPerSide + column);
+  }
+  return marked;
 }
 
 // "ddmm.mmmmmm,N" of a latitude (degreeDigits 2) or longitude (3).
@@ -297,9 +314,7 @@ class ImportPlan {
         const LoadResult result = LoadTile(tile);
         EXPECT_EQ(result, kLoaded) << path;
         if (result != kLoaded) return -1;
-        CellSet marked;
-        for (int i = 0; i < kCellCount; ++i)
-          if (tile.cells[i]) marked.push_back(i);
+        const CellSet marked = MarkedCells(tile.cells.get());
         const auto found = std::find(versions_[t].begin(), versions_[t].end(), marked);
         EXPECT_NE(found, versions_[t].end())
             << path << " holds " << marked.size() << " marks, which no save of it wrote";
@@ -365,7 +380,7 @@ std::string HomeText(const HomePosition& home) {
 }
 
 TEST_F(CrashSafetyTest, KilledHomeRewriteLeavesTheOldOrANewFileWhole) {
-  constexpr int kRewrites = 300;
+  constexpr int kRewrites = 200;
   std::set<int> moments;
   const KillSeries series = RunKillSeries(
       {"home", std::to_string(kRewrites)}, 50,
@@ -398,7 +413,7 @@ TEST_F(CrashSafetyTest, KilledHomeRewriteLeavesTheOldOrANewFileWhole) {
 // Export merge: one raster row after the other merged into an image.
 
 constexpr char kImage[] = "view.bmp";
-constexpr int kMerges = 8;
+constexpr int kMerges = 5;
 
 // The image after k merges: the first image had the diagonal marked; merge
 // i turned raster row i red.
