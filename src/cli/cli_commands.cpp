@@ -66,8 +66,10 @@ int32_t AlignTowardZero(int32_t value, int zoomIndex) {
   return value / step * step;
 }
 
-// Why a file cannot be opened for reading, as the system says it.
+// Why a log cannot be opened for reading, as the system says it.
 std::string WhyNotReadable(const std::string& path) {
+  std::error_code ignored;
+  if (fs::is_directory(path, ignored)) return std::strerror(EISDIR);  // opens, but is no log
   errno = 0;
   if (std::FILE* file = std::fopen(path.c_str(), "r")) {
     std::fclose(file);
@@ -95,17 +97,12 @@ int RunImport(const CliArgs& args, std::FILE* out, std::FILE* err) {
   int notOpened = 0;
   for (const std::string& log : args.logs) {
     ImportReport report;
-    std::error_code code;
-    // A folder opens for reading on some systems and then reads as empty;
-    // it is no log.
-    const bool isFolder = fs::is_directory(log, code);
-    if (!isFolder) ImportNmeaLog(recorder, log, &report, options);
+    ImportNmeaLog(recorder, log, &report, options);
     progress.Erase();
     if (!report.opened) {
       ++notOpened;
       Say(out, log + ": cannot open");
-      Error(err, "import: cannot open log " + Quoted(log) + ": " +
-                     (isFolder ? std::strerror(EISDIR) : WhyNotReadable(log)));
+      Error(err, "import: cannot open log " + Quoted(log) + ": " + WhyNotReadable(log));
       continue;
     }
     Say(out, log + ": " + std::to_string(report.fixes) + " fixes, " +
