@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "tiles/grid_units.h"
 #include "tiles/tile_file.h"
@@ -13,17 +14,30 @@ int32_t NormalizeLonKey(int64_t lonKey) {
   return int32_t(lonKey);
 }
 
+// Written digit by digit: the view forms up to 4096 paths per redraw, and
+// a formatted print costs more than the rest of the work on a tile with a
+// track. The result is "RGD/%c%03d%c%03d/%c%05d-%c%05d.map" of the
+// magnitudes, which has 30 characters for magnitudes up to 99999 and more
+// than 31 above.
 bool FormatTilePath(int32_t latKey, int32_t lonKey, char (&out)[kTilePathSize]) {
   out[0] = '\0';
   const long long lat = std::llabs((long long)latKey);
   const long long lon = std::llabs((long long)lonKey);
+  if (lat > 99999 || lon > 99999) return false;  // longer than the field holds
   const char ew = lonKey >= 0 ? 'E' : 'W';
   const char ns = latKey >= 0 ? 'N' : 'S';
-  char buffer[96];
-  const int length = std::snprintf(buffer, sizeof buffer, "RGD/%c%03lld%c%03lld/%c%05lld-%c%05lld.map",
-                                   ew, lon / 100, ns, lat / 100, ew, lon, ns, lat);
-  if (length < 0 || length >= kTilePathSize) return false;
-  for (int i = 0; i <= length; ++i) out[i] = buffer[i];
+  auto digits = [](char* at, long long value, int count) {
+    for (int i = count - 1; i >= 0; --i, value /= 10) at[i] = char('0' + value % 10);
+  };
+  std::memcpy(out, "RGD/E000N000/E00000-N00000.map", 31);
+  out[4] = ew;
+  digits(out + 5, lon / 100, 3);
+  out[8] = ns;
+  digits(out + 9, lat / 100, 3);
+  out[13] = ew;
+  digits(out + 14, lon, 5);
+  out[20] = ns;
+  digits(out + 21, lat, 5);
   return true;
 }
 

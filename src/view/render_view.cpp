@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 #include <memory>
 
@@ -68,7 +69,24 @@ uint64_t Load64(const uint8_t* p) {
 }
 
 constexpr uint64_t kHighBits = 0x8080808080808080ull;
+constexpr uint64_t kLowBits = 0x0101010101010101ull;
 constexpr uint64_t kFullRuns = ~0ull;  // eight run bytes 0xFF: 1024 empty groups
+// The eight-byte paths read the lanes of a word in stream order.
+constexpr bool kLittleEndian = std::endian::native == std::endian::little;
+
+// Groups described by the eight run bytes of `word` (each 1..128).
+int RunGroups(uint64_t word) {
+  const uint64_t counts = (word & ~kHighBits) + kLowBits;  // per byte, at most 128
+  const uint64_t pairs = (counts & 0x00FF00FF00FF00FFull) + ((counts >> 8) & 0x00FF00FF00FF00FFull);
+  return int((pairs * 0x0001000100010001ull) >> 48);
+}
+
+// Groups each code byte describes: 1 for a literal, (value & 0x7F) + 1 for a run.
+constexpr auto kAdvance = [] {
+  std::array<uint8_t, 256> t{};
+  for (int v = 0; v < 256; ++v) t[v] = uint8_t(v < 0x80 ? 1 : (v & 0x7F) + 1);
+  return t;
+}();
 
 // A code stream being walked: the next code byte and the group it describes.
 struct StreamCursor {
@@ -83,7 +101,7 @@ struct StreamCursor {
 // where a damaged stream stops.
 bool SkipGroups(StreamCursor& s, int target) {
   while (s.group < target) {
-    // Fast paths: 32 or 8 literal bytes, or eight full runs.
+    // Fast paths: 32 or 8 literal bytes, or eight runs.
     if (s.end - s.next >= 32 && target - s.group >= 32) {
       const uint64_t words =
           Load64(s.next) | Load64(s.next + 8) | Load64(s.next + 16) | Load64(s.next + 24);
@@ -93,30 +111,25 @@ bool SkipGroups(StreamCursor& s, int target) {
         continue;
       }
     }
-    if (s.end - s.next >= 8) {
+    if (kLittleEndian && s.end - s.next >= 8) {
       const uint64_t word = Load64(s.next);
       if ((word & kHighBits) == 0 && target - s.group >= 8) {
         s.next += 8;
         s.group += 8;
         continue;
       }
-      // Each of the eight runs starts at most 896 groups on and reaches 127
-      // further, so none passes the end of the tile.
-      if (word == kFullRuns && s.group + 1023 <= kGroupCount) {
+      // The runs end at most where the last one does; within the tile none
+      // of them can reach past it.
+      if ((word & kHighBits) == kHighBits && s.group + RunGroups(word) <= kGroupCount) {
         s.next += 8;
-        s.group += 1024;
+        s.group += RunGroups(word);
         continue;
       }
     }
     if (s.next == s.end) return false;
     const int byte = *s.next++;
-    if (byte & 0x80) {
-      const int n = byte & 0x7F;
-      if (s.group + n > kGroupCount) return false;
-      s.group += n + 1;
-    } else {
-      s.group += 1;
-    }
+    if ((byte & 0x80) && s.group + (byte & 0x7F) > kGroupCount) return false;
+    s.group += kAdvance[byte];
   }
   return true;
 }
@@ -126,111 +139,257 @@ bool SkipGroups(StreamCursor& s, int target) {
 struct ColumnWindow {
   int cLo, width, b;
   bool operator==(const ColumnWindow&) const = default;
+  bool Whole() const { return cLo == 0 && width * b == kCellsPerSide; }
+};
+
+// Eight code bytes read as one word, lane k holding the k-th byte: which
+// are literals, and the groups the bytes before each lane describe.
+struct EightBytes {
+  uint64_t literals;  // bit 8k set when byte k is a literal
+  uint64_t before03;  // 16-bit lane k: groups described by bytes 0..k-1 (k = 0..3)
+  uint64_t before47;  // 16-bit lane k - 4: the same for k = 4..7
+  int total;          // groups described by all eight
+
+  explicit EightBytes(uint64_t word) {
+    const uint64_t runs = (word >> 7) & kLowBits;
+    literals = (runs ^ kLowBits) << 7;
+    // Groups per byte: 1 for a literal, (value & 0x7F) + 1 for a run.
+    const uint64_t counts = (word & ~kHighBits & (runs * 0x7F)) + kLowBits;
+    const uint64_t low = Widen(counts & 0xFFFFFFFF), high = Widen(counts >> 32);
+    // Multiplying by 0x0001000100010001 adds every lane into all lanes
+    // above it: inclusive prefix sums, at most 512 per lane.
+    const uint64_t ones = 0x0001000100010001ull;
+    const uint64_t lowSums = low * ones;
+    const uint64_t highSums = high * ones + (lowSums >> 48) * ones;
+    before03 = lowSums - low;
+    before47 = highSums - high;
+    total = int(highSums >> 48);
+  }
+  // Groups before the byte whose literal flag is bit `bit` (8k + 7).
+  int GroupsBefore(int bit) const {
+    const int lane = bit >> 3;
+    const uint64_t sums = lane < 4 ? before03 : before47;
+    return int((sums >> (16 * (lane & 3))) & 0xFFFF);
+  }
+
+ private:
+  // Four bytes into four 16-bit lanes.
+  static uint64_t Widen(uint64_t four) {
+    const uint64_t pairs = (four | (four << 16)) & 0x0000FFFF0000FFFFull;
+    return (pairs | (pairs << 8)) & 0x00FF00FF00FF00FFull;
+  }
 };
 
 // Walks the code stream of a tile whose visible cells are rows [r0, r0 +
-// bands * b) and the columns of the kernel's window, handing the literal
-// bytes of each band to the kernel and closing each band with
-// kernel.EndBand(band). Bands after the point where a damaged stream stops
-// are closed unmarked.
+// bands * b) and the columns of the kernel's window, handing each literal
+// byte of the visible rows to kernel.Literal(group column, bits) and
+// closing each band with kernel.EndBand(band); bands after the point where
+// a damaged stream stops are closed unmarked. A band whose pixels are all
+// marked (kernel.Full()) is passed over without looking at its literals.
 template <class Kernel>
 void WalkBands(StreamCursor s, int r0, int bands, int b, Kernel& kernel) {
   const int bandGroups = b * kGroupsPerRow;
   int band = 0;
   int bandEnd = (r0 + b) * kGroupsPerRow;
-  // Closes every band that ends at or before the cursor; false once the
-  // last visible band is closed.
-  auto closeBands = [&] {
-    while (s.group >= bandEnd) {
+  // Closes every band that ends at or before `group`; false once the last
+  // visible band is closed.
+  auto closeBands = [&](int group) {
+    while (group >= bandEnd) {
       kernel.EndBand(band);
       bandEnd += bandGroups;
       if (++band == bands) return false;
     }
     return true;
   };
-  if (SkipGroups(s, r0 * kGroupsPerRow) && closeBands()) {
-    while (s.next != s.end) {
-      const uint32_t byte = *s.next++;
-      const uint32_t isRun = byte >> 7;
-      const uint32_t n = byte & 0x7F;
-      // Literal bits, or 0 for a run: runs go through the same straight
-      // path, since a branch on the byte's kind would be mispredicted
-      // wherever tracks cross.
-      kernel.Literal(s.group & (kGroupsPerRow - 1), byte & (isRun - 1));
-      if (isRun && s.group + int(n) > kGroupCount) break;  // a run past the tile: damaged
-      s.group += 1 + int(n & (0u - isRun));
-      if (s.group >= bandEnd && !closeBands()) return;
-      if (kernel.BandFull()) {
-        // Nothing in the rest of the band can change its pixels.
-        if (!SkipGroups(s, bandEnd)) break;
-        if (!closeBands()) return;
+  // Up to this group eight code bytes cannot reach past the tile, so the
+  // eight-byte steps need no check for a run past the end, nor for the end
+  // of the stream (after which further bytes are not code).
+  constexpr int kEightByteLimit = kGroupCount - 8 * kGroupsPerRow;
+  if (!SkipGroups(s, r0 * kGroupsPerRow) || !closeBands(s.group)) {
+    for (; band < bands; ++band) kernel.EndBand(band);
+    return;
+  }
+  for (;;) {
+    if (kLittleEndian && s.end - s.next >= 8 && s.group <= kEightByteLimit) {
+      const uint64_t word = Load64(s.next);
+      s.next += 8;
+      if ((word & kHighBits) == kHighBits) {  // eight runs: nothing to mark
+        s.group += RunGroups(word);
+        if (!closeBands(s.group)) return;
+        continue;
       }
+      // Eight bytes with literals: the group of each byte comes from sums of
+      // the bytes' group counts, so no branch on a byte's kind is needed
+      // (it would be mispredicted wherever a track crosses).
+      const EightBytes eight(word);
+      for (uint64_t lanes = eight.literals; lanes != 0; lanes &= lanes - 1) {
+        const int bit = std::countr_zero(lanes);
+        const int group = s.group + eight.GroupsBefore(bit);
+        if (group >= bandEnd && !closeBands(group)) return;
+        kernel.Literal(group & (kGroupsPerRow - 1), uint32_t(word >> (bit - 7)) & 0x7F);
+      }
+      s.group += eight.total;
+      if (!closeBands(s.group)) return;
+    } else {
+      // One byte at a time near the end of the tile or of the stream.
+      if (s.next == s.end) break;
+      const uint32_t byte = *s.next++;
+      if (byte & 0x80) {
+        if (s.group + int(byte & 0x7F) > kGroupCount) break;  // a run past the tile
+      } else {
+        kernel.Literal(s.group & (kGroupsPerRow - 1), byte);
+      }
+      s.group += kAdvance[byte];
+      if (!closeBands(s.group)) return;
+    }
+    if (kernel.Full()) {
+      // Nothing in the rest of the band can change its pixels.
+      if (!SkipGroups(s, bandEnd)) break;
+      if (!closeBands(s.group)) return;
     }
   }
   for (; band < bands; ++band) kernel.EndBand(band);
 }
 
-// Views of at most 64 pixels per tile side (b >= 16 cells per pixel): the
-// pixels of a band are bits of one register. A group of seven cells lies
-// in at most two pixels.
-class NarrowKernel {
+// Whole tiles at zoom indices 4 to 7 (b = 16 to 128 cells per pixel, 56 to
+// 7 pixels per tile side). A group's seven cells lie in one pixel or in two
+// neighbouring ones, so what a code byte marks depends only on its group
+// column and its value: one table lookup per byte, run bytes giving 0. The
+// pixels of a band are bits of one register.
+class NarrowTable {
  public:
-  struct Entry {
-    uint8_t first = 0;   // literal bits of the cells in pixel `pixel`
-    uint8_t second = 0;  // literal bits of the cells in pixel `pixel` + 1
-    uint8_t pixel = 0;   // pixel of the group's first visible cell, 0..width-1
-  };
-  using Map = std::array<Entry, kGroupsPerRow>;
+  static constexpr int kFirstZoom = 4;
 
-  static void BuildMap(const ColumnWindow& w, Map& map) {
+  static const NarrowTable& ForZoom(int zoom) {
+    static const auto tables = [] {
+      auto all = std::make_unique<std::array<NarrowTable, kMaxZoomIndex - kFirstZoom + 1>>();
+      for (int z = kFirstZoom; z <= kMaxZoomIndex; ++z) (*all)[z - kFirstZoom].Build(z);
+      return all;
+    }();
+    return (*tables)[zoom - kFirstZoom];
+  }
+
+  // At zoom index 7 (7 pixels) the entry is the pixel bits themselves;
+  // below it, bits 0 and 1 mark the group's first pixel and the next one,
+  // and bits 2..7 hold that first pixel.
+  bool Direct() const { return direct_; }
+  // Entry for the group column in bits 8..14 of `index` and the code byte
+  // in bits 0..7.
+  uint8_t operator[](uint32_t index) const { return entries_[index]; }
+
+ private:
+  void Build(int zoom) {
+    const int b = kZoomSpans[zoom] / 10;
+    direct_ = kCellsPerSide / b <= 8;
     for (int gc = 0; gc < kGroupsPerRow; ++gc) {
-      Entry entry;
-      bool seen = false;
-      for (int k = 0; k < kCellsPerGroup; ++k) {
-        const int c = gc * kCellsPerGroup + k - w.cLo;
-        if (c < 0 || c >= w.width * w.b) continue;
-        const uint8_t bit = uint8_t(0x40 >> k);
-        if (!seen) entry.pixel = uint8_t(c / w.b);
-        seen = true;
-        if (c / w.b == entry.pixel) {
-          entry.first |= bit;
-        } else {
-          entry.second |= bit;
+      const int firstPixel = gc * kCellsPerGroup / b;
+      for (int v = 0; v < 0x80; ++v) {
+        uint8_t entry = 0;
+        for (int k = 0; k < kCellsPerGroup; ++k) {
+          if (!(v & (0x40 >> k))) continue;
+          const int pixel = (gc * kCellsPerGroup + k) / b;
+          entry |= uint8_t(direct_ ? 1 << pixel : 1 << (pixel - firstPixel));
         }
+        if (!direct_ && entry) entry |= uint8_t(firstPixel << 2);
+        entries_[gc << 8 | v] = entry;
       }
-      map[gc] = entry;
     }
   }
 
-  NarrowKernel(const Map& map, int width, uint8_t* firstPixel)
-      : map_(map),
-        width_(width),
-        full_(width == 64 ? ~0ull : (1ull << width) - 1),
-        firstPixel_(firstPixel) {}
-
-  void Literal(int gc, uint32_t bits) {
-    const Entry e = map_[gc];
-    const uint64_t pair = uint64_t((bits & e.first) != 0) | uint64_t((bits & e.second) != 0) << 1;
-    marks_ |= pair << e.pixel;
-  }
-  bool BandFull() const { return marks_ == full_; }
-  void EndBand(int band) {
-    uint8_t* row = firstPixel_ + band * kRasterSide;  // band k is pixel row yA + k
-    for (int x = 0; x < width_; ++x) row[x] = uint8_t((marks_ >> x) & 1);
-    marks_ = 0;
-  }
-
- private:
-  const Map& map_;
-  const int width_;
-  const uint64_t full_;
-  uint8_t* const firstPixel_;
-  uint64_t marks_ = 0;
+  bool direct_ = false;
+  std::array<uint8_t, kGroupsPerRow * 256> entries_{};
 };
 
-// Views of 112 to 896 pixels per tile side (b = 8 down to 1): the pixels of
-// a band collect in a row of bytes; each literal ORs the eight bytes from
-// its group's first pixel on, spread from its bits by a table.
+template <bool kDirect>
+uint64_t NarrowMarks(const NarrowTable& table, uint32_t index) {
+  const uint32_t entry = table[index];
+  if constexpr (kDirect) {
+    return entry;
+  } else {
+    return uint64_t(entry & 3) << (entry >> 2);
+  }
+}
+
+// Walks the code stream of a whole tile at zoom index 4 to 7 into its
+// `bands` rows of `width` pixels from `firstPixel` on (band k is pixel row
+// yA + k). Bands after the point where a damaged stream stops are
+// unmarked.
+template <bool kDirect>
+void WalkNarrow(StreamCursor s, int bands, int b, int width, const NarrowTable& table,
+                uint8_t* firstPixel) {
+  const int bandGroups = b * kGroupsPerRow;
+  const uint64_t full = width == 64 ? ~0ull : (1ull << width) - 1;
+  uint64_t marks = 0;
+  int band = 0;
+  int bandEnd = bandGroups;
+  // Writes the pixels of every band that ends at or before the cursor;
+  // false once the last band is written.
+  auto closeBands = [&] {
+    while (s.group >= bandEnd) {
+      uint8_t* row = firstPixel + band * kRasterSide;
+      for (int x = 0; x < width; ++x) row[x] = uint8_t((marks >> x) & 1);
+      marks = 0;
+      bandEnd += bandGroups;
+      if (++band == bands) return false;
+    }
+    return true;
+  };
+  // Up to this group eight code bytes cannot reach past the tile, so the
+  // eight-byte steps need no check for a run past the end, nor for the end
+  // of the stream (after which further bytes are not code).
+  constexpr int kEightByteLimit = kGroupCount - 8 * kGroupsPerRow;
+  for (;;) {
+    if (kLittleEndian && s.end - s.next >= 8 && s.group <= kEightByteLimit) {
+      const uint64_t word = Load64(s.next);
+      if ((word & kHighBits) == kHighBits) {  // eight runs: nothing to mark
+        s.group += RunGroups(word);
+      } else if (s.group + 8 * kGroupsPerRow < bandEnd) {
+        // Eight bytes inside the band, without a branch on each byte's kind
+        // (it would be mispredicted wherever a track crosses). The group is
+        // kept times 256, where the table index wants it.
+        uint32_t group256 = uint32_t(s.group) << 8;
+        for (int k = 0; k < 8; ++k) {
+          const uint32_t byte = s.next[k];
+          marks |= NarrowMarks<kDirect>(table, (group256 & 0x7F00) | byte);
+          group256 += uint32_t(kAdvance[byte]) << 8;
+        }
+        s.group = int(group256 >> 8);
+      } else {
+        for (int k = 0; k < 8; ++k) {
+          const uint32_t byte = s.next[k];
+          marks |= NarrowMarks<kDirect>(table, uint32_t(s.group & 0x7F) << 8 | byte);
+          s.group += kAdvance[byte];
+          if (!closeBands()) return;
+        }
+      }
+      s.next += 8;
+    } else {
+      // One byte at a time near the end of the tile or of the stream.
+      if (s.next == s.end) break;
+      const uint32_t byte = *s.next++;
+      if ((byte & 0x80) && s.group + int(byte & 0x7F) > kGroupCount) break;  // past the tile
+      marks |= NarrowMarks<kDirect>(table, uint32_t(s.group & 0x7F) << 8 | byte);
+      s.group += kAdvance[byte];
+    }
+    if (!closeBands()) return;
+    if (marks == full) {
+      // Nothing in the rest of the band can change its pixels.
+      if (!SkipGroups(s, bandEnd)) break;
+      if (!closeBands()) return;
+    }
+  }
+  // A damaged stream: what it did not reach reads as unmarked.
+  for (; band < bands; ++band) {
+    uint8_t* row = firstPixel + band * kRasterSide;
+    for (int x = 0; x < width; ++x) row[x] = uint8_t((marks >> x) & 1);
+    marks = 0;
+  }
+}
+
+// Any window, and wide ones of 112 to 896 pixels per tile side (b = 8 down
+// to 1): the pixels of a band collect in a row of bytes; each literal ORs
+// the eight bytes from its group's first pixel on, spread from its bits by
+// a table.
 class WideKernel {
  public:
   static constexpr int kPad = 8;  // room for groups that begin left of the window
@@ -257,45 +416,54 @@ class WideKernel {
     }
   }
 
+  // The map for whole tiles at a zoom index of 0 to 3, made once.
+  static const Map& WholeTileMap(int zoom) {
+    static const auto maps = [] {
+      std::array<Map, 4> all{};
+      for (int z = 0; z < 4; ++z) {
+        const int cellsPerPixel = kZoomSpans[z] / 10;
+        BuildMap(ColumnWindow{0, kCellsPerSide / cellsPerPixel, cellsPerPixel}, all[z]);
+      }
+      return all;
+    }();
+    return maps[zoom];
+  }
+
   WideKernel(const Map& map, int b, int width, uint8_t* firstPixel)
       : map_(map), spread_(Spread(b)), width_(width), firstPixel_(firstPixel) {}
 
   void Literal(int gc, uint32_t bits) {
-    if (bits == 0) return;
     const Entry e = map_[gc];
     const uint64_t add = spread_[e.split][bits & e.visible];
     uint8_t* at = row_.data() + e.pos;
-    uint64_t word = Load64(at) | add;
+    const uint64_t word = Load64(at) | add;
     std::memcpy(at, &word, sizeof word);
     touched_ |= add;
   }
-  bool BandFull() const { return false; }
+  bool Full() const { return false; }
   // The raster rows were cleared beforehand; only marked bands are copied.
   void EndBand(int band) {
     if (!touched_) return;
     std::memcpy(firstPixel_ + band * kRasterSide, row_.data() + kPad, size_t(width_));
-    std::memset(row_.data(), 0, row_.size());
+    std::memset(row_.data(), 0, size_t(kPad + width_ + 8));
     touched_ = 0;
   }
 
  private:
-  // For each split (cells in the first pixel) and literal value: the eight
-  // pixel bytes the group's visible cells mark, from its first pixel on.
+  // For each split and literal value: the pixel bytes that the group's
+  // marked cells fall in, from its first pixel on, as they lie in memory.
   using SpreadTable = std::array<std::array<uint64_t, 128>, 8>;
   static const SpreadTable& Spread(int b) {
     static const auto tables = [] {
       std::array<SpreadTable, 4> t{};  // b = 1, 2, 4 and 8 or more
       for (int level = 0; level < 4; ++level) {
-        const int b = 1 << level;
+        const int cellsPerPixel = 1 << level;
         for (int split = 1; split <= 7; ++split) {
           for (int bits = 0; bits < 128; ++bits) {
-            uint64_t word = 0;
-            for (int k = 0; k < kCellsPerGroup; ++k) {
-              if (!(bits & (0x40 >> k))) continue;
-              const int pixel = k < split ? 0 : 1 + (k - split) / b;
-              word |= uint64_t(1) << (8 * pixel);  // byte `pixel` of the little-endian word
-            }
-            t[level][split][bits] = word;
+            uint8_t pixels[8] = {};
+            for (int k = 0; k < kCellsPerGroup; ++k)
+              if (bits & (0x40 >> k)) pixels[k < split ? 0 : 1 + (k - split) / cellsPerPixel] = 1;
+            std::memcpy(&t[level][split][bits], pixels, sizeof pixels);
           }
         }
       }
@@ -329,9 +497,9 @@ ViewTexts RebuildView(ViewState& state, uint8_t* raster) {
   const int64_t lon = FloorDiv(aLon, step) * step;
 
   auto file = std::make_unique_for_overwrite<uint8_t[]>(kMaxTileFileSize);
-  NarrowKernel::Map narrowMap;
-  auto wideMap = std::make_unique<WideKernel::Map>();
-  ColumnWindow mapWindow{-1, 0, 0};  // the window the maps were built for
+  // Maps for windows that show part of a tile (zoom indices 0 and 1).
+  auto partMap = std::make_unique<WideKernel::Map>();
+  ColumnWindow partWindow{-1, 0, 0};
 
   const int64_t iA = FloorDiv(lat, kGridPerTile), iB = FloorDiv(lat + S - 1, kGridPerTile);
   const int64_t jA = FloorDiv(lon, kGridPerTile), jB = FloorDiv(lon + S - 1, kGridPerTile);
@@ -340,7 +508,7 @@ ViewTexts RebuildView(ViewState& state, uint8_t* raster) {
       const TilePlacement p = PlaceTile(i, j, lat, lon, e);
       if (p.xA >= p.xB || p.yA >= p.yB) continue;
       // Only the alignment rule keeps the cells in the tile; the snapping
-      // above keeps it, and a window that broke it is drawn unmarked.
+      // above keeps it, and a window that broke it would be drawn unmarked.
       const bool inside = p.r0 >= 0 && p.c0 >= 0 && p.r0 + (p.yB - p.yA) * b <= kCellsPerSide &&
                           p.c0 + (p.xB - p.xA) * b <= kCellsPerSide;
       char path[kTilePathSize];
@@ -354,18 +522,26 @@ ViewTexts RebuildView(ViewState& state, uint8_t* raster) {
       const StreamCursor stream{file.get() + kTileHeaderSize, file.get() + size};
       const ColumnWindow window{p.c0, p.xB - p.xA, b};
       uint8_t* firstPixel = raster + p.yA * kRasterSide + p.xA;
-      if (window.width <= 64) {
-        if (!(window == mapWindow)) NarrowKernel::BuildMap(window, narrowMap);
-        mapWindow = window;
-        NarrowKernel kernel(narrowMap, window.width, firstPixel);
-        WalkBands(stream, p.r0, p.yB - p.yA, b, kernel);
-      } else {
-        if (!(window == mapWindow)) WideKernel::BuildMap(window, *wideMap);
-        mapWindow = window;
-        ClearPixels(p, raster);
-        WideKernel kernel(*wideMap, b, window.width, firstPixel);
-        WalkBands(stream, p.r0, p.yB - p.yA, b, kernel);
+      const int bands = p.yB - p.yA;
+      if (window.Whole() && p.r0 == 0 && bands * b == kCellsPerSide &&
+          zoom >= NarrowTable::kFirstZoom) {
+        const NarrowTable& table = NarrowTable::ForZoom(zoom);
+        if (table.Direct()) {
+          WalkNarrow<true>(stream, bands, b, window.width, table, firstPixel);
+        } else {
+          WalkNarrow<false>(stream, bands, b, window.width, table, firstPixel);
+        }
+        continue;
       }
+      const WideKernel::Map* map = &WideKernel::WholeTileMap(std::min(zoom, 3));
+      if (!window.Whole()) {
+        if (!(window == partWindow)) WideKernel::BuildMap(window, *partMap);
+        partWindow = window;
+        map = partMap.get();
+      }
+      ClearPixels(p, raster);
+      WideKernel kernel(*map, b, window.width, firstPixel);
+      WalkBands(stream, p.r0, bands, b, kernel);
     }
   }
 
