@@ -1,5 +1,6 @@
 #include "app/qt_platform.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
@@ -15,12 +16,26 @@ std::string LocalPath(const QString& path) { return QFile::encodeName(path).toSt
 
 QString FromLocalPath(const std::string& path) { return QFile::decodeName(path.c_str()); }
 
+// Qt's own dialogs only report the chosen paths, but a platform file dialog
+// runs code that is not ours; the store and "Roamgrid.cfg" are addressed
+// relative to the working directory, so it is put back should it move.
+class KeepWorkingDirectory {
+ public:
+  KeepWorkingDirectory() : path_(QDir::currentPath()) {}
+  ~KeepWorkingDirectory() {
+    if (QDir::currentPath() != path_) QDir::setCurrent(path_);
+  }
+
+ private:
+  QString path_;
+};
+
 }  // namespace
 
 QtPlatform::QtPlatform(QWidget* owner) : owner_(owner) {}
 
 std::vector<std::string> QtPlatform::ChooseLogFiles() {
-  // Qt's dialogs only report the chosen paths; the working directory stays.
+  KeepWorkingDirectory keep;
   const QStringList chosen = QFileDialog::getOpenFileNames(owner_, QString(), QString(),
                                                            QStringLiteral("GPS ログ (*.log)"));
   std::vector<std::string> paths;
@@ -30,6 +45,7 @@ std::vector<std::string> QtPlatform::ChooseLogFiles() {
 }
 
 std::optional<std::string> QtPlatform::ChooseExportPath(const std::string& proposedName) {
+  KeepWorkingDirectory keep;
   QFileDialog dialog(owner_);
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setFileMode(QFileDialog::AnyFile);
