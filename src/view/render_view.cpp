@@ -88,6 +88,13 @@ constexpr auto kAdvance = [] {
   return t;
 }();
 
+// The same, times 256.
+constexpr auto kAdvance256 = [] {
+  std::array<uint32_t, 256> t{};
+  for (int v = 0; v < 256; ++v) t[v] = uint32_t(kAdvance[v]) << 8;
+  return t;
+}();
+
 // A code stream being walked: the next code byte and the group it describes.
 struct StreamCursor {
   const uint8_t* next;
@@ -341,17 +348,26 @@ void WalkNarrow(StreamCursor s, int bands, int b, int width, const NarrowTable& 
   for (;;) {
     if (kLittleEndian && s.end - s.next >= 8 && s.group <= kEightByteLimit) {
       const uint64_t word = Load64(s.next);
-      if ((word & kHighBits) == kHighBits) {  // eight runs: nothing to mark
+      if ((word & kHighBits) == kHighBits) {
+        // Eight runs mark nothing; empty stretches are taken eight bytes at a
+        // time until the next literal.
         s.group += RunGroups(word);
+        while (s.end - s.next >= 16 && s.group <= kEightByteLimit) {
+          const uint64_t next = Load64(s.next + 8);
+          if ((next & kHighBits) != kHighBits) break;
+          s.group += RunGroups(next);
+          s.next += 8;
+        }
       } else if (s.group + 8 * kGroupsPerRow < bandEnd) {
         // Eight bytes inside the band, without a branch on each byte's kind
         // (it would be mispredicted wherever a track crosses). The group is
         // kept times 256, where the table index wants it.
         uint32_t group256 = uint32_t(s.group) << 8;
+#pragma GCC unroll 8
         for (int k = 0; k < 8; ++k) {
           const uint32_t byte = s.next[k];
           marks |= NarrowMarks<kDirect>(table, (group256 & 0x7F00) | byte);
-          group256 += uint32_t(kAdvance[byte]) << 8;
+          group256 += kAdvance256[byte];
         }
         s.group = int(group256 >> 8);
       } else {
