@@ -405,7 +405,9 @@ void WalkNarrow(StreamCursor s, int bands, int b, int width, const NarrowTable& 
 // Any window, and wide ones of 112 to 896 pixels per tile side (b = 8 down
 // to 1): the pixels of a band collect in a row of bytes; each literal ORs
 // the eight bytes from its group's first pixel on, spread from its bits by
-// a table.
+// a table, into the aligned eight-byte words of the row. A band's marked
+// stretch of words is copied to the raster, whose rows were cleared
+// beforehand.
 class WideKernel {
  public:
   static constexpr int kPad = 8;  // room for groups that begin left of the window
@@ -445,24 +447,42 @@ class WideKernel {
     return maps[zoom];
   }
 
-  WideKernel(const Map& map, int b, int width, uint8_t* firstPixel)
-      : map_(map), spread_(Spread(b)), width_(width), firstPixel_(firstPixel) {}
+  // The row: kRowWords words, all 0 between bands.
+  static constexpr int kRowWords = (kPad + kCellsPerSide) / 8 + 2;
+  using Row = std::array<uint64_t, kRowWords>;
+
+  WideKernel(const Map& map, int b, int width, uint8_t* firstPixel, Row& row)
+      : map_(map), spread_(Spread(b)), width_(width), firstPixel_(firstPixel), row_(row) {}
 
   void Literal(int gc, uint32_t bits) {
     const Entry e = map_[gc];
     const uint64_t add = spread_[e.split][bits & e.visible];
-    uint8_t* at = row_.data() + e.pos;
-    const uint64_t word = Load64(at) | add;
-    std::memcpy(at, &word, sizeof word);
-    touched_ |= add;
+    const int word = e.pos >> 3;
+    if constexpr (kLittleEndian) {
+      // Two aligned words rather than one unaligned one: a load that
+      // overlaps the previous literal's store only in part would stall.
+      const int shift = (e.pos & 7) * 8;
+      row_[word] |= add << shift;
+      row_[word + 1] |= (add >> 1) >> (63 - shift);  // the spread has at most 7 bytes
+    } else {
+      uint8_t* at = reinterpret_cast<uint8_t*>(row_.data()) + e.pos;
+      const uint64_t bytes = Load64(at) | add;
+      std::memcpy(at, &bytes, sizeof bytes);
+    }
+    first_ = std::min(first_, word);
+    last_ = std::max(last_, word + 1);
   }
   bool Full() const { return false; }
-  // The raster rows were cleared beforehand; only marked bands are copied.
   void EndBand(int band) {
-    if (!touched_) return;
-    std::memcpy(firstPixel_ + band * kRasterSide, row_.data() + kPad, size_t(width_));
-    std::memset(row_.data(), 0, size_t(kPad + width_ + 8));
-    touched_ = 0;
+    if (last_ < 0) return;  // nothing marked: the raster row is cleared already
+    const int from = std::max(first_ * 8, kPad), to = std::min(last_ * 8 + 8, kPad + width_);
+    if (from < to) {
+      std::memcpy(firstPixel_ + band * kRasterSide + (from - kPad),
+                  reinterpret_cast<const uint8_t*>(row_.data()) + from, size_t(to - from));
+    }
+    std::fill(row_.begin() + first_, row_.begin() + last_ + 1, 0);
+    first_ = kRowWords;
+    last_ = -1;
   }
 
  private:
@@ -492,8 +512,9 @@ class WideKernel {
   const SpreadTable& spread_;
   const int width_;
   uint8_t* const firstPixel_;
-  uint64_t touched_ = 0;
-  std::array<uint8_t, kPad + kCellsPerSide + 8> row_{};
+  Row& row_;
+  int first_ = kRowWords;  // the words marked in this band: first_ to last_
+  int last_ = -1;
 };
 
 }  // namespace
@@ -516,6 +537,7 @@ ViewTexts RebuildView(ViewState& state, uint8_t* raster) {
   // Maps for windows that show part of a tile (zoom indices 0 and 1).
   auto partMap = std::make_unique<WideKernel::Map>();
   ColumnWindow partWindow{-1, 0, 0};
+  auto wideRow = std::make_unique<WideKernel::Row>();
 
   const int64_t iA = FloorDiv(lat, kGridPerTile), iB = FloorDiv(lat + S - 1, kGridPerTile);
   const int64_t jA = FloorDiv(lon, kGridPerTile), jB = FloorDiv(lon + S - 1, kGridPerTile);
@@ -556,7 +578,7 @@ ViewTexts RebuildView(ViewState& state, uint8_t* raster) {
         map = partMap.get();
       }
       ClearPixels(p, raster);
-      WideKernel kernel(*map, b, window.width, firstPixel);
+      WideKernel kernel(*map, b, window.width, firstPixel, *wideRow);
       WalkBands(stream, p.r0, bands, b, kernel);
     }
   }
