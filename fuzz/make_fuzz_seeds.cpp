@@ -47,6 +47,13 @@ void TileSeeds(const fs::path& dir) {
   for (int i = 0; i < 200; ++i) cells[(100 + i) * 896 + 50 + i] = 1;
   for (int i = 0; i < 21; ++i) cells[600 * 896 + 700 + i] = 1;
   WriteSeed(dir, "track", EncodeTile(0x44, 0x11, cells.get()));
+  // The longest file, every group a literal, and the same with bytes after
+  // the last group.
+  for (int i = 0; i < kCellCount; i += kCellsPerGroup) cells[i + (i / 7) % 7] = 1;
+  std::vector<uint8_t> dense = EncodeTile(0xFF, 0xFF, cells.get());
+  WriteSeed(dir, "dense", dense);
+  dense.insert(dense.end(), 300, 0x40);
+  WriteSeed(dir, "dense-tail", dense);
   // Damaged: cut in the stream, header only, a foreign format byte, and a
   // final run reaching two groups past the end.
   WriteSeed(dir, "cut", std::vector<uint8_t>(corners.begin(), corners.begin() + 400));
