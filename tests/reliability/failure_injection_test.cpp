@@ -2,9 +2,9 @@
 // new and merged images) is made to fail after each of many byte counts,
 // and at the close, as a full disk would. The existing file must stay byte
 // for byte as it was, no partial or temporary file may stay behind, and the
-// failure must be handled as designed: a tile keeps its old file, the home
-// file and the home fields stay, a merge keeps the old image and says
-// "Can not Marge", a new image's failure is reported.
+// failure must be handled as the system promises: a tile keeps its old
+// file, the home file and the home fields stay, a merge keeps the old image
+// and says "Can not Marge", a new image's failure is reported.
 #include <gtest/gtest.h>
 
 #include <filesystem>

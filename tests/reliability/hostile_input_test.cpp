@@ -1,7 +1,7 @@
 // Hostile inputs: binary garbage and monstrous lines as logs, tile files cut
 // at every length, folders and files where the other is expected, a store
-// that may not be written. Each gets its designed behaviour and nothing
-// crashes (these tests also run under AddressSanitizer).
+// that may not be written. Each gets the behaviour the system promises, and
+// nothing crashes (these tests also run under AddressSanitizer).
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
