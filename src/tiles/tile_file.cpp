@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <bit>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -27,35 +28,43 @@ struct LiteralTable {
 };
 const LiteralTable kLiterals;
 
-struct CellSink {
+// Literals only: the cells start cleared, so run bytes, and the groups
+// that a damaged stream stops short of, need no writes.
+struct LiteralSink {
   uint8_t* cells;
-  void Run(int g, int count) {
-    std::memset(cells + size_t(g) * kCellsPerGroup, 0, size_t(count) * kCellsPerGroup);
-  }
+  void Run(int, int) {}
   void Literal(int g, uint8_t bits) {
     std::memcpy(cells + size_t(g) * kCellsPerGroup, kLiterals.cells[bits].data(), kCellsPerGroup);
   }
 };
 
+// Sixteen bytes as one value (a vector register where there is one).
+using Bytes16 = uint64_t __attribute__((vector_size(16)));
+
 // Index of the first non-zero byte of p[from, to), or `to` when all are
-// zero. Eight bytes are tested at a time: long empty stretches are the
-// common case of a tile.
+// zero. Long empty stretches are the common case of a tile, so 64 bytes
+// are tested at a time.
 size_t FindNonZero(const uint8_t* p, size_t from, size_t to) {
   size_t i = from;
-  while (i < to && (i & 7) != 0) {
-    if (p[i]) return i;
-    ++i;
-  }
-  while (i + 32 <= to) {
-    uint64_t w[4];
-    std::memcpy(w, p + i, sizeof w);
-    if ((w[0] | w[1] | w[2] | w[3]) != 0) break;
-    i += 32;
+  while (i + 64 <= to) {
+    Bytes16 a, b, c, d;
+    std::memcpy(&a, p + i, sizeof a);
+    std::memcpy(&b, p + i + 16, sizeof b);
+    std::memcpy(&c, p + i + 32, sizeof c);
+    std::memcpy(&d, p + i + 48, sizeof d);
+    const Bytes16 any = (a | b) | (c | d);
+    if ((any[0] | any[1]) != 0) break;
+    i += 64;
   }
   while (i + 8 <= to) {
     uint64_t w;
     std::memcpy(&w, p + i, sizeof w);
-    if (w != 0) break;
+    if (w != 0) {
+      // The lowest non-zero byte comes first in memory on a little-endian
+      // machine.
+      if constexpr (std::endian::native == std::endian::little) return i + std::countr_zero(w) / 8;
+      break;
+    }
     i += 8;
   }
   while (i < to && !p[i]) ++i;
@@ -65,42 +74,39 @@ size_t FindNonZero(const uint8_t* p, size_t from, size_t to) {
 }  // namespace
 
 LoadResult DecodeCells(const uint8_t* code, size_t size, uint8_t* cells) {
-  CellSink sink{cells};
-  int groupsDone = 0;
-  const LoadResult result = WalkCodeStream(code, size, sink, &groupsDone);
-  if (groupsDone < kGroupCount) {
-    // A damaged stream: the cells it did not reach read as unvisited.
-    std::memset(cells + size_t(groupsDone) * kCellsPerGroup, 0,
-                size_t(kGroupCount - groupsDone) * kCellsPerGroup);
-  }
-  return result;
+  // One clearing pass costs less than a write per run; cells that a
+  // damaged stream does not reach stay unvisited.
+  std::memset(cells, 0, kCellCount);
+  LiteralSink sink{cells};
+  return WalkCodeStream(code, size, sink);
 }
 
 std::vector<uint8_t> EncodeTile(uint8_t northMask, uint8_t southMask, const uint8_t* cells) {
   std::vector<uint8_t> out;
-  out.reserve(1024);
+  out.reserve(2048);
   out.push_back(0x00);
   out.push_back(northMask);
   out.push_back(southMask);
+  // `next` is the group of the first visited cell at or after group g, so
+  // each cell is searched once and the empty groups before it become
+  // maximal runs.
+  int next = int(FindNonZero(cells, 0, kCellCount) / kCellsPerGroup);
   int g = 0;
   while (g < kGroupCount) {
+    if (g < next) {
+      // At most 128 groups a run; `next` is at most the end of the tile.
+      const int count = std::min(next - g, 128);
+      out.push_back(uint8_t(0x80 | (count - 1)));
+      g += count;
+      continue;
+    }
     const uint8_t* group = cells + size_t(g) * kCellsPerGroup;
     uint8_t bits = 0;
     for (int k = 0; k < kCellsPerGroup; ++k)
       if (group[k]) bits |= uint8_t(1u << (6 - k));
-    if (bits) {
-      out.push_back(bits);
-      ++g;
-      continue;
-    }
-    // Group g is empty: extend the run to the next group with a visited
-    // cell, at most 128 groups and never past the end of the tile.
-    const int limit = std::min(g + 128, kGroupCount);
-    const size_t next =
-        FindNonZero(cells, size_t(g + 1) * kCellsPerGroup, size_t(limit) * kCellsPerGroup);
-    const int end = int(next / kCellsPerGroup);  // first group not in the run
-    out.push_back(uint8_t(0x80 | (end - g - 1)));
-    g = end;
+    out.push_back(bits);
+    ++g;
+    next = int(FindNonZero(cells, size_t(g) * kCellsPerGroup, kCellCount) / kCellsPerGroup);
   }
   return out;
 }

@@ -1,18 +1,19 @@
 // Generated tile contents for the view tests and benchmarks: GPS-like
 // tracks, fully marked tiles, and the block masks that the recorder would
 // give them. Written as complete tile files into the store below the
-// working directory.
+// working directory. Used by the tests and the benchmarks alike.
 #pragma once
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
-#include "support/temp_dir.h"
 #include "tiles/grid_units.h"
 #include "tiles/tile_file.h"
 #include "tiles/track_tile.h"
@@ -38,9 +39,9 @@ struct GeneratedTile {
 };
 
 // A GPS track through the tile: fixes a few cells apart along a wandering
-// heading, as a drive or a walk leaves them. 300 fixes give a file of about
+// heading, as a drive or a walk leaves them. 420 fixes give a file of about
 // 1,400 bytes.
-inline GeneratedTile TrackTileContent(std::mt19937& random, int fixes = 300) {
+inline GeneratedTile TrackTileContent(std::mt19937& random, int fixes = 420) {
   GeneratedTile tile;
   std::uniform_real_distribution<double> unit(0.0, 1.0);
   double row = unit(random) * 896, column = unit(random) * 896;
@@ -77,7 +78,10 @@ inline std::string TilePath(int64_t latKey, int64_t lonKey) {
 // Writes `bytes` as the file of tile (latKey, lonKey) below the working
 // directory.
 inline void WriteTileFile(int64_t latKey, int64_t lonKey, const std::vector<uint8_t>& bytes) {
-  WriteBytes(TilePath(latKey, lonKey), bytes);
+  const std::filesystem::path path = TilePath(latKey, lonKey);
+  std::filesystem::create_directories(path.parent_path());
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
 
 }  // namespace roamgrid::testing
