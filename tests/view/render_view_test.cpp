@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <random>
@@ -17,6 +18,8 @@ namespace {
 
 using testing::GeneratedTile;
 using testing::Hex;
+using testing::Repeat;
+using testing::operator+;
 using testing::WriteTileFile;
 
 using Raster = std::vector<uint8_t>;
@@ -223,6 +226,90 @@ TEST_F(GeneratedStoreTest, MatchesTheReferenceRendering) {
     EXPECT_EQ(state.originLat, c.lat);
     EXPECT_EQ(state.originLon, c.lon);
   }
+}
+
+// One tile whose code stream takes every path of the builder: dense and
+// sparse bands, band ends inside eight-byte steps, whole marked bands, and
+// damage anywhere, including in the last cell row and after the end.
+TEST_F(RenderViewTest, EveryStreamShapeMatchesTheReferenceAtEveryZoom) {
+  std::mt19937 random(17);
+  for (int round = 0; round < 24; ++round) {
+    GeneratedTile tile = testing::TrackTileContent(random, int(random() % 3000));
+    // Dense stretches of literals, some covering whole bands.
+    for (int n = int(random() % 4); n > 0; --n) {
+      const int row = int(random() % 896), rows = 1 + int(random() % 300);
+      const int step = 1 + int(random() % 9);
+      for (int r = row; r < std::min(896, row + rows); ++r)
+        for (int c = int(random() % 7); c < 896; c += step) tile.Mark(r, c);
+    }
+    std::vector<uint8_t> bytes = tile.File();
+    switch (round % 6) {
+      case 1:  // cut anywhere, the last row included
+        bytes.resize(3 + random() % (bytes.size() - 3));
+        break;
+      case 2:  // bytes after the end of the stream
+        for (int n = 0; n < 40; ++n) bytes.push_back(uint8_t(random()));
+        break;
+      case 3: {  // a run that reaches past the tile near its end
+        const size_t at = bytes.size() - 1 - random() % std::min<size_t>(bytes.size() - 3, 12);
+        bytes[at] = 0xFF;
+        break;
+      }
+      case 4:  // one byte changed anywhere
+        bytes[3 + random() % (bytes.size() - 3)] = uint8_t(random());
+        break;
+      default:
+        break;
+    }
+    WriteTileFile(0, 0, bytes);
+    for (int zoom = 0; zoom <= 7; ++zoom) {
+      const int32_t span = kZoomSpans[zoom], step = AlignmentStep(zoom);
+      // Origins that place the tile (grid 0..20) at the view's corners,
+      // edges and inside.
+      for (int32_t lat : {0, 20 - span, -step * int32_t(random() % 4)}) {
+        const int32_t lon = -step * int32_t(random() % (1 + std::max(0, span - 20) / step));
+        ViewState state = View(int32_t(FloorDiv(lat, step) * step), lon, zoom);
+        const Raster fast = Render(state);
+        ASSERT_EQ(FirstDifference(fast, ReferenceRender(state.originLat, state.originLon, zoom)),
+                  "")
+            << "round " << round << " zoom " << zoom << " origin " << lat << "," << lon;
+      }
+    }
+  }
+}
+
+// The last eight code bytes end the stream with seven full-row runs and
+// go on with a literal: that byte lies past the tile and marks nothing.
+TEST_F(RenderViewTest, BytesAfterTheLastGroupMarkNothing) {
+  const std::vector<uint8_t> bytes =
+      Hex("00 00 01") + Repeat(0x40, 7) + Hex("F8") + Repeat(0xFF, 888 + 7) + Repeat(0x7F, 9);
+  WriteTileFile(0, 0, bytes);
+  // Row 0, columns 0, 7, ..., 42: pixels in the south-west corner.
+  const int marked[] = {7, 7, 7, 6, 3, 2, 1, 1};
+  for (int zoom = 0; zoom <= 7; ++zoom) {
+    ViewState state = View(0, 0, zoom);
+    const Raster raster = Render(state);
+    ASSERT_EQ(FirstDifference(raster, ReferenceRender(0, 0, zoom)), "") << zoom;
+    EXPECT_EQ(std::count(raster.begin(), raster.end(), 1), marked[zoom]) << zoom;
+  }
+}
+
+// At zoom index 7 the first band (cell rows 0..127) is full once row 0 is
+// read, and the rest of it is passed over; the single cell at the start of
+// the next band, right after seven more literals, must still count.
+TEST_F(RenderViewTest, AFullBandIsPassedOverExactlyToItsEnd) {
+  const std::vector<uint8_t> bytes =
+      Hex("00 00 01 81") + Repeat(0x7F, 126 + 127 * 128) + Hex("40 FE") + Repeat(0xFF, 767);
+  WriteTileFile(0, 0, bytes);
+  for (int zoom = 0; zoom <= 7; ++zoom) {
+    ViewState state = View(0, 0, zoom);
+    const Raster raster = Render(state);
+    ASSERT_EQ(FirstDifference(raster, ReferenceRender(0, 0, zoom)), "") << zoom;
+  }
+  ViewState state = View(0, 0, 7);
+  const Raster raster = Render(state);
+  EXPECT_EQ(raster[1 * 448 + 0], 1);  // cell (128, 0)
+  EXPECT_EQ(raster[1 * 448 + 1], 0);
 }
 
 // An origin off the alignment rule is drawn as the aligned view to its
