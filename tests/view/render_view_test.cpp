@@ -210,7 +210,7 @@ TEST_F(GeneratedStoreTest, MatchesTheReferenceRendering) {
   };
   std::mt19937 random(5);
   for (int zoom = 0; zoom <= 7; ++zoom) {
-    for (int n = 0; n < 6; ++n) {
+    for (int n = 0; n < 3; ++n) {
       const int32_t step = AlignmentStep(zoom), span = kZoomSpans[zoom];
       auto pick = [&] { return int32_t((int(random() % (140 + span)) - 70 - span) / step * step); };
       cases.push_back({zoom, pick(), pick()});
@@ -233,7 +233,7 @@ TEST_F(GeneratedStoreTest, MatchesTheReferenceRendering) {
 // damage anywhere, including in the last cell row and after the end.
 TEST_F(RenderViewTest, EveryStreamShapeMatchesTheReferenceAtEveryZoom) {
   std::mt19937 random(17);
-  for (int round = 0; round < 24; ++round) {
+  for (int round = 0; round < 12; ++round) {
     GeneratedTile tile = testing::TrackTileContent(random, int(random() % 3000));
     // Dense stretches of literals, some covering whole bands.
     for (int n = int(random() % 4); n > 0; --n) {
@@ -266,7 +266,7 @@ TEST_F(RenderViewTest, EveryStreamShapeMatchesTheReferenceAtEveryZoom) {
       const int32_t span = kZoomSpans[zoom], step = AlignmentStep(zoom);
       // Origins that place the tile (grid 0..20) at the view's corners,
       // edges and inside.
-      for (int32_t lat : {0, 20 - span, -step * int32_t(random() % 4)}) {
+      for (int32_t lat : {round % 2 ? 0 : 20 - span, -step * int32_t(random() % 4)}) {
         const int32_t lon = -step * int32_t(random() % (1 + std::max(0, span - 20) / step));
         ViewState state = View(int32_t(FloorDiv(lat, step) * step), lon, zoom);
         const Raster fast = Render(state);
@@ -317,7 +317,7 @@ TEST_F(RenderViewTest, AFullBandIsPassedOverExactlyToItsEnd) {
 TEST_F(GeneratedStoreTest, UnalignedOriginsDrawTheAlignedViewSouthWest) {
   std::mt19937 random(9);
   for (int zoom = 0; zoom <= 7; ++zoom) {
-    for (int n = 0; n < 4; ++n) {
+    for (int n = 0; n < 3; ++n) {
       const int32_t span = kZoomSpans[zoom], step = AlignmentStep(zoom);
       auto pick = [&] { return int32_t(int(random() % (140 + span)) - 70 - span) | 1; };
       const int32_t lat = pick(), lon = pick();
