@@ -16,10 +16,12 @@
 // 802,816 cells. It reads each file into one buffer and walks the code
 // stream once, turning the literal bytes of the visible cell rows straight
 // into pixels, band by band: a band is the b cell rows of one pixel row.
-// Run bytes mark nothing, so they only advance the group counter; a band
-// whose pixels are all marked is passed over quickly, eight or more code
-// bytes at a time; the walk ends at the last visible cell row. The pixels
-// are the ones the block scan of each pixel's b x b cells gives.
+// Run bytes mark nothing and only advance the group counter, eight at a
+// time through empty stretches; at zoom indices 4 to 7 a band whose pixels
+// are all marked is passed over without looking at its literals. The
+// walk ends at the last visible cell row. The pixels are the ones the
+// block scan of each pixel's b x b cells gives, a damaged stream reading
+// as unmarked from where it stops.
 
 namespace roamgrid {
 
@@ -70,11 +72,11 @@ uint64_t Load64(const uint8_t* p) {
 
 constexpr uint64_t kHighBits = 0x8080808080808080ull;
 constexpr uint64_t kLowBits = 0x0101010101010101ull;
-constexpr uint64_t kFullRuns = ~0ull;  // eight run bytes 0xFF: 1024 empty groups
-// The eight-byte paths read the lanes of a word in stream order.
+// EightBytes reads the lanes of a word in stream order.
 constexpr bool kLittleEndian = std::endian::native == std::endian::little;
 
-// Groups described by the eight run bytes of `word` (each 1..128).
+// Groups described by the eight run bytes of `word` (each 1..128), in any
+// byte order.
 int RunGroups(uint64_t word) {
   const uint64_t counts = (word & ~kHighBits) + kLowBits;  // per byte, at most 128
   const uint64_t pairs = (counts & 0x00FF00FF00FF00FFull) + ((counts >> 8) & 0x00FF00FF00FF00FFull);
@@ -118,7 +120,7 @@ bool SkipGroups(StreamCursor& s, int target) {
         continue;
       }
     }
-    if (kLittleEndian && s.end - s.next >= 8) {
+    if (s.end - s.next >= 8) {
       const uint64_t word = Load64(s.next);
       if ((word & kHighBits) == 0 && target - s.group >= 8) {
         s.next += 8;
@@ -191,8 +193,7 @@ struct EightBytes {
 // bands * b) and the columns of the kernel's window, handing each literal
 // byte of the visible rows to kernel.Literal(group column, bits) and
 // closing each band with kernel.EndBand(band); bands after the point where
-// a damaged stream stops are closed unmarked. A band whose pixels are all
-// marked (kernel.Full()) is passed over without looking at its literals.
+// a damaged stream stops are closed unmarked.
 template <class Kernel>
 void WalkBands(StreamCursor s, int r0, int bands, int b, Kernel& kernel) {
   const int bandGroups = b * kGroupsPerRow;
@@ -247,11 +248,6 @@ void WalkBands(StreamCursor s, int r0, int bands, int b, Kernel& kernel) {
         kernel.Literal(s.group & (kGroupsPerRow - 1), byte);
       }
       s.group += kAdvance[byte];
-      if (!closeBands(s.group)) return;
-    }
-    if (kernel.Full()) {
-      // Nothing in the rest of the band can change its pixels.
-      if (!SkipGroups(s, bandEnd)) break;
       if (!closeBands(s.group)) return;
     }
   }
@@ -346,7 +342,7 @@ void WalkNarrow(StreamCursor s, int bands, int b, int width, const NarrowTable& 
   // of the stream (after which further bytes are not code).
   constexpr int kEightByteLimit = kGroupCount - 8 * kGroupsPerRow;
   for (;;) {
-    if (kLittleEndian && s.end - s.next >= 8 && s.group <= kEightByteLimit) {
+    if (s.end - s.next >= 8 && s.group <= kEightByteLimit) {
       const uint64_t word = Load64(s.next);
       if ((word & kHighBits) == kHighBits) {
         // Eight runs mark nothing; empty stretches are taken eight bytes at a
@@ -472,7 +468,6 @@ class WideKernel {
     first_ = std::min(first_, word);
     last_ = std::max(last_, word + 1);
   }
-  bool Full() const { return false; }
   void EndBand(int band) {
     if (last_ < 0) return;  // nothing marked: the raster row is cleared already
     const int from = std::max(first_ * 8, kPad), to = std::min(last_ * 8 + 8, kPad + width_);
