@@ -86,7 +86,10 @@ int main(int argc, char** argv) {
     if (measured == reporter.best.end() || floor == reporter.best.end()) continue;
     if (!printed) std::printf("\nratios (CPU or manual time, fastest repetition of each side):\n");
     printed = true;
-    if (ratio.atLeast) {
+    if (ratio.target <= 0) {
+      std::printf("  %-34s / %-34s = %5.2f (for comparison)\n", ratio.measured.c_str(),
+                  ratio.floor.c_str(), measured->second / floor->second);
+    } else if (ratio.atLeast) {
       const double value = floor->second / measured->second;
       std::printf("  %-34s is %7.1fx faster than %-34s (target >= %.1fx) %s\n",
                   ratio.measured.c_str(), value, ratio.floor.c_str(), ratio.target,

@@ -17,7 +17,7 @@ void EnterScratchDirectory();
 struct Ratio {
   std::string measured;  // benchmark name, e.g. "BM_RenderView_zoom7_track"
   std::string floor;     // the benchmark it is compared with
-  double target;         // measured / floor must be at most this
+  double target;         // measured / floor must be at most this (0: shown only)
   bool atLeast = false;  // instead: floor / measured must be at least `target`
 };
 

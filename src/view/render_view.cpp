@@ -31,29 +31,32 @@ int ClampZoom(int32_t zoomIndex) {
   return std::clamp<int32_t>(zoomIndex, kMinZoomIndex, kMaxZoomIndex);
 }
 
+// Where one tile row or column lands along one axis of the raster: pixels
+// [from, to) and the tile's first cell under pixel `from`.
+struct AxisPlacement {
+  int from, to;
+  int firstCell;
+};
+
+// Places tile row (or column) k, whose edge is 20 k grid units, in a view
+// whose edge is at `origin` (aligned), at e pixels per tile side.
+AxisPlacement PlaceAxis(int64_t k, int64_t origin, int e) {
+  const int64_t edge = kGridPerTile * k;
+  const int64_t first = ((edge - origin) * e) / kGridPerTile;
+  AxisPlacement p;
+  p.from = int(std::max<int64_t>(first, 0));
+  p.to = int(std::min<int64_t>(first + e, kRasterSide));
+  p.firstCell =
+      int((((int64_t(p.from) * kGridPerTile) / e + origin - edge) * kCellsPerSide) / kGridPerTile);
+  return p;
+}
+
 // Where one tile lands in the raster: pixel columns [xA, xB), pixel rows
 // [yA, yB), and the tile cell (r0, c0) under pixel (yA, xA).
 struct TilePlacement {
   int xA, xB, yA, yB;
   int r0, c0;
 };
-
-// Places tile (i, j) in the view with south-west corner (lat, lon), both
-// aligned, at e pixels per tile side.
-TilePlacement PlaceTile(int64_t i, int64_t j, int64_t lat, int64_t lon, int e) {
-  const int64_t T = kGridPerTile * i;
-  const int64_t U = kGridPerTile * j;
-  const int64_t x0 = ((U - lon) * e) / kGridPerTile;
-  const int64_t y0 = ((T - lat) * e) / kGridPerTile;
-  TilePlacement p;
-  p.xA = int(std::max<int64_t>(x0, 0));
-  p.xB = int(std::min<int64_t>(x0 + e, kRasterSide));
-  p.yA = int(std::max<int64_t>(y0, 0));
-  p.yB = int(std::min<int64_t>(y0 + e, kRasterSide));
-  p.c0 = int((((int64_t(p.xA) * kGridPerTile) / e + lon - U) * kCellsPerSide) / kGridPerTile);
-  p.r0 = int((((int64_t(p.yA) * kGridPerTile) / e + lat - T) * kCellsPerSide) / kGridPerTile);
-  return p;
-}
 
 void ClearPixels(const TilePlacement& p, uint8_t* raster) {
   const int width = p.xB - p.xA;
@@ -536,9 +539,15 @@ ViewTexts RebuildView(ViewState& state, uint8_t* raster) {
 
   const int64_t iA = FloorDiv(lat, kGridPerTile), iB = FloorDiv(lat + S - 1, kGridPerTile);
   const int64_t jA = FloorDiv(lon, kGridPerTile), jB = FloorDiv(lon + S - 1, kGridPerTile);
+  // At most 65 tile columns: the widest view, cut at both edges.
+  std::array<AxisPlacement, kZoomSpans[kMaxZoomIndex] / kGridPerTile + 1> columns;
+  for (int64_t j = jA; j <= jB; ++j) columns[size_t(j - jA)] = PlaceAxis(j, lon, e);
   for (int64_t i = iA; i <= iB; ++i) {
+    const AxisPlacement row = PlaceAxis(i, lat, e);
     for (int64_t j = jA; j <= jB; ++j) {
-      const TilePlacement p = PlaceTile(i, j, lat, lon, e);
+      const AxisPlacement& column = columns[size_t(j - jA)];
+      const TilePlacement p{column.from, column.to,     row.from,
+                            row.to,      row.firstCell, column.firstCell};
       if (p.xA >= p.xB || p.yA >= p.yB) continue;
       // Only the alignment rule keeps the cells in the tile; the snapping
       // above keeps it, and a window that broke it would be drawn unmarked.
