@@ -575,8 +575,8 @@ ViewTexts RebuildView(ViewState& state, uint8_t* raster) {
         }
         continue;
       }
-      const WideKernel::Map* map = &WideKernel::WholeTileMap(std::min(zoom, 3));
-      if (!window.Whole()) {
+      const WideKernel::Map* map = zoom <= 3 ? &WideKernel::WholeTileMap(zoom) : nullptr;
+      if (!map || !window.Whole()) {
         if (!(window == partWindow)) WideKernel::BuildMap(window, *partMap);
         partWindow = window;
         map = partMap.get();
