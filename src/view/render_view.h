@@ -12,11 +12,11 @@ namespace roamgrid {
 // Rebuilds `raster` (kRasterSize bytes) from the tile files for the view at origin + pending move,
 // commits the pending move (origin += pending, pending = 0) and returns the three texts.
 //
-// Every raster byte is written exactly once, with 0 (unmarked) or 1 (marked): a pixel is marked
-// when any cell of its b x b block (b = span / 10 cells) is marked in a tile whose mask bytes are
-// not both 0. A missing tile, or one whose file header is damaged, gives unmarked pixels; cells
-// that a damaged code stream stops short of read as unmarked. At most one tile is read at a time
-// and no tile file is changed.
+// Every raster byte is written, by exactly one tile, with 0 (unmarked) or 1 (marked): a pixel is
+// marked when any cell of its b x b block (b = span / 10 cells) is marked in a tile whose mask
+// bytes are not both 0. A missing tile, or one whose file header is damaged, gives unmarked pixels;
+// cells that a damaged code stream stops short of read as unmarked. At most one tile is read at a
+// time and no tile file is changed.
 //
 // Guards for states the navigation never produces: a zoom index outside 0..7 is drawn and
 // formatted as the nearest valid one; an origin that breaks the alignment rule is drawn as the
