@@ -5,25 +5,15 @@
 #include <QImage>
 #include <QTest>
 
+#include "support/red_pixels.h"
 #include "view/view_state.h"
 
 namespace roamgrid {
 
+using testing::RedPixels;
+
 class ViewChildTest : public QObject {
   Q_OBJECT
-
- private:
-  // Red window pixels of the 451 x 451 view window.
-  static QList<QPoint> RedPixels(ViewChild& view) {
-    const QImage image = view.grab().toImage();
-    QList<QPoint> red;
-    for (int y = 0; y < image.height(); ++y) {
-      for (int x = 0; x < image.width(); ++x) {
-        if (image.pixelColor(x, y) == QColor(255, 0, 0)) red.append(QPoint(x, y));
-      }
-    }
-    return red;
-  }
 
  private slots:
   void PaintsMarkedBytesRedWithRowZeroAtTheBottom_data() {

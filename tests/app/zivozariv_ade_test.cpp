@@ -14,12 +14,14 @@
 #include <QTest>
 #include <memory>
 
+#include "support/red_pixels.h"
 #include "support/scripted_platform.h"
 #include "support/temp_dir.h"
 #include "tiles/track_recorder.h"
 
 namespace roamgrid {
 
+using testing::RedPixels;
 using testing::ScriptedPlatform;
 
 namespace {
@@ -69,16 +71,6 @@ class ZIvozarivAdeTest : public QObject {
     return {Edit(dialog, 1012)->text(), Edit(dialog, 1005)->text(), Edit(dialog, 1006)->text()};
   }
   // Red pixels of the painted view window.
-  QList<QPoint> RedPixels(ZIvozarivAde& dialog) {
-    const QImage image = dialog.viewWindow.grab().toImage();
-    QList<QPoint> red;
-    for (int y = 0; y < image.height(); ++y) {
-      for (int x = 0; x < image.width(); ++x) {
-        if (image.pixelColor(x, y) == QColor(255, 0, 0)) red.append(QPoint(x, y));
-      }
-    }
-    return red;
-  }
 
  private slots:
   void init() {
@@ -244,7 +236,7 @@ class ZIvozarivAdeTest : public QObject {
     ZIvozarivAde dialog(platform_);
     for (int id : clicks) Click(dialog, id);
     QCOMPARE(Texts(dialog), texts);
-    QCOMPARE(RedPixels(dialog), red);
+    QCOMPARE(RedPixels(dialog.viewWindow), red);
   }
 
   void ZoomButtonsAreDisabledAtTheirBoundsUntilTheOtherZoomCommand() {
@@ -289,7 +281,7 @@ class ZIvozarivAdeTest : public QObject {
     }
     Click(dialog, 1011);
     QCOMPARE(Texts(dialog), texts);
-    QCOMPARE(RedPixels(dialog).size(), texts[1] == "35.6750" ? 1 : 0);
+    QCOMPARE(RedPixels(dialog.viewWindow).size(), texts[1] == "35.6750" ? 1 : 0);
   }
 
   void SetHomePositionWritesTheFileOnlyOnYes() {
@@ -347,7 +339,7 @@ class ZIvozarivAdeTest : public QObject {
       QVERIFY(!QDir("RGD").exists());  // held, not yet written
     }
     ZIvozarivAde next(platform_);
-    QCOMPARE(RedPixels(next), QList<QPoint>{QPoint(1, 448)});
+    QCOMPARE(RedPixels(next.viewWindow), QList<QPoint>{QPoint(1, 448)});
   }
 };
 

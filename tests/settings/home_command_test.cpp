@@ -8,6 +8,7 @@
 #include "settings/home_config.h"
 #include "support/scripted_platform.h"
 #include "support/temp_dir.h"
+#include "support/view_at.h"
 
 namespace roamgrid {
 namespace {
@@ -16,13 +17,7 @@ using testing::ReadBytes;
 using testing::ScriptedPlatform;
 using testing::WriteText;
 
-ViewState At(int32_t lat, int32_t lon, int32_t zoom) {
-  ViewState state;
-  state.originLat = lat;
-  state.originLon = lon;
-  state.zoomIndex = zoom;
-  return state;
-}
+ViewState At(int32_t lat, int32_t lon, int32_t zoom) { return testing::ViewAt(lat, lon, zoom); }
 
 std::vector<uint8_t> Bytes(const std::string& text) { return {text.begin(), text.end()}; }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "support/temp_dir.h"
+#include "support/view_at.h"
 #include "view/render_view.h"
 
 namespace roamgrid {
@@ -15,13 +16,7 @@ namespace {
 
 ViewState DefaultHome() { return ViewState{}; }
 
-ViewState At(int32_t lat, int32_t lon, int32_t zoom) {
-  ViewState state;
-  state.originLat = lat;
-  state.originLon = lon;
-  state.zoomIndex = zoom;
-  return state;
-}
+ViewState At(int32_t lat, int32_t lon, int32_t zoom) { return testing::ViewAt(lat, lon, zoom); }
 
 // Runs a command with its common ending, as the dialog does: a command that
 // asks for it is followed by a rebuild of the view, which commits the

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "support/temp_dir.h"
+#include "support/view_at.h"
 #include "tiles/grid_units.h"
 #include "tiles/track_tile.h"
 #include "view/generated_tiles.h"
@@ -70,11 +71,7 @@ Raster Render(ViewState& state) {
 }
 
 ViewState View(int32_t lat, int32_t lon, int zoomIndex) {
-  ViewState state;
-  state.originLat = lat;
-  state.originLon = lon;
-  state.zoomIndex = zoomIndex;
-  return state;
+  return testing::ViewAt(lat, lon, zoomIndex);
 }
 
 // Index of the first differing pixel as "y,x", or "" when equal.
