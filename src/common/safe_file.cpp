@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
 
 namespace roamgrid {
 
@@ -37,8 +38,11 @@ void CreateParentDirectories(const std::string& path) {
   }
 }
 
-ReplacingFile::ReplacingFile(std::string path, std::string tempPath)
-    : path_(std::move(path)), temp_(std::move(tempPath)), uniqueTemp_(temp_.empty()) {}
+ReplacingFile::ReplacingFile(std::string path, std::string tempPath, Durability durability)
+    : path_(std::move(path)),
+      temp_(std::move(tempPath)),
+      uniqueTemp_(temp_.empty()),
+      durability_(durability) {}
 
 ReplacingFile::~ReplacingFile() {
   if (stream_) Abandon();
@@ -46,10 +50,30 @@ ReplacingFile::~ReplacingFile() {
 
 bool ReplacingFile::Open() {
   if (stream_) return true;
+  // A symbolic link stays a link: the file it points to is what gets replaced.
+  target_ = path_;
+  struct stat info;
+  if (lstat(path_.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
+    if (char* resolved = realpath(path_.c_str(), nullptr)) {
+      target_ = resolved;
+      free(resolved);
+    }
+  }
+  // An existing file keeps its permissions, and one that the user cannot
+  // write (made read-only to protect it) is refused, as writing it in place
+  // would be.
+  bool keepMode = false;
+  mode_t mode = 0;
+  // A folder or device under the name is never replaced either.
+  if (stat(target_.c_str(), &info) == 0) {
+    if (!S_ISREG(info.st_mode) || access(target_.c_str(), W_OK) != 0) return false;
+    keepMode = true;
+    mode = info.st_mode & 07777;
+  }
   int fd = -1;
   if (uniqueTemp_) {
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-      temp_ = UniqueTempName(path_);
+      temp_ = UniqueTempName(target_);
       fd = open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
       if (fd < 0 && errno != EEXIST) break;
     }
@@ -57,6 +81,7 @@ bool ReplacingFile::Open() {
     fd = open(temp_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   }
   if (fd < 0) return false;
+  if (keepMode) fchmod(fd, mode);  // best effort: the content matters most
   stream_ = fdopen(fd, "wb");
   if (!stream_) {
     close(fd);
@@ -93,10 +118,13 @@ bool ReplacingFile::Commit() {
   if (!stream_) return false;
   bool ok = !failed_;
   if (fflush(stream_) != 0 || ferror(stream_)) ok = false;
+  // Data on the disk before the name: after a power loss the target then
+  // holds either the old or the new content, never an empty file.
+  if (ok && durability_ == Durability::kSynced && fdatasync(fileno(stream_)) != 0) ok = false;
   if (fclose(stream_) != 0) ok = false;
   stream_ = nullptr;
   if (gFault.failClose) ok = false;
-  if (ok && rename(temp_.c_str(), path_.c_str()) != 0) ok = false;
+  if (ok && rename(temp_.c_str(), target_.c_str()) != 0) ok = false;
   if (!ok) unlink(temp_.c_str());
   return ok;
 }

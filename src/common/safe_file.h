@@ -14,17 +14,29 @@
 
 namespace roamgrid {
 
+// kSynced also forces the new content onto the disk before the rename
+// (fdatasync), so a power loss cannot leave an empty file under the name.
+// It costs a disk round trip per file: used for the home file and images,
+// which are written on request; tile saves, many per import, rely on the
+// file system ordering data before a replacing rename (as ext4 does by
+// default) and stay fast.
+enum class Durability { kClosed, kSynced };
+
 class ReplacingFile {
  public:
-  // `path` is the file to replace (or create). With an empty `tempPath` the
-  // temporary file gets a fresh unique name beside `path`; otherwise exactly
-  // `tempPath` is used, and a file of that name is replaced.
-  explicit ReplacingFile(std::string path, std::string tempPath = {});
+  // `path` is the file to replace (or create); when it is a symbolic link,
+  // the file it points to. With an empty `tempPath` the temporary file gets
+  // a fresh unique name beside it; otherwise exactly `tempPath` is used, and
+  // a file of that name is replaced. An existing target keeps its
+  // permission bits.
+  explicit ReplacingFile(std::string path, std::string tempPath = {},
+                         Durability durability = Durability::kClosed);
   ~ReplacingFile();  // abandons an uncommitted temporary file
   ReplacingFile(const ReplacingFile&) = delete;
   ReplacingFile& operator=(const ReplacingFile&) = delete;
 
-  // Creates the temporary file. False when it cannot be created.
+  // Creates the temporary file. False when it cannot be created, or when
+  // the target exists and is not a regular file writable for this user.
   bool Open();
   // Appends bytes; false once any write has failed (later writes are dropped).
   bool Write(const void* data, size_t size);
@@ -40,8 +52,10 @@ class ReplacingFile {
 
  private:
   std::string path_;
+  std::string target_;  // path_, or the file a link at path_ points to
   std::string temp_;
   bool uniqueTemp_;
+  Durability durability_;
   FILE* stream_ = nullptr;
   bool failed_ = false;
 };

@@ -1,10 +1,6 @@
 #include "export/bmp_file.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 
 #include "common/byte_io.h"
@@ -45,20 +41,6 @@ class PixelWriter {
 };
 static_assert(3 * kBmpRowSize % kBmpPixelSize == 0);
 
-// The image replaces `path` by a rename, and a rename would also replace a
-// file its owner made read-only, which opening it for writing never could.
-// So an existing `path` that cannot be opened for writing is refused before
-// anything is written (a missing one is fine). Opening without truncation
-// leaves the file as it is; O_NONBLOCK keeps a FIFO from blocking.
-bool RefusesWriting(const std::string& path) {
-  const int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd >= 0) {
-    close(fd);
-    return false;
-  }
-  return errno != ENOENT;
-}
-
 std::string DegreesPiece(int32_t gridUnits, char positive, char negative, int precision) {
   const double degrees = gridUnits / 400.0;
   // printf puts the minus sign of a negative value behind the letter.
@@ -93,8 +75,7 @@ std::string ProposedExportName(const ViewState& state) {
 }
 
 ImageWriteResult WriteNewImage(const std::string& path, const uint8_t* raster) {
-  if (RefusesWriting(path)) return ImageWriteResult::kCannotOpen;
-  ReplacingFile file(path);
+  ReplacingFile file(path, {}, Durability::kSynced);
   if (!file.Open()) return ImageWriteResult::kCannotOpen;
   const auto header = BmpHeader();
   file.Write(header.data(), header.size());  // a failure shows in Commit
@@ -114,11 +95,7 @@ MergeResult MergeIntoImage(const std::string& path, const uint8_t* raster) {
     std::fclose(old);
     return MergeResult::kForeignHeader;
   }
-  if (RefusesWriting(path)) {
-    std::fclose(old);
-    return MergeResult::kWriteFailed;
-  }
-  ReplacingFile merged(path, path + ".bk");
+  ReplacingFile merged(path, path + ".bk", Durability::kSynced);
   if (!merged.Open()) {
     std::fclose(old);
     return MergeResult::kWriteFailed;

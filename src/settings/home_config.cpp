@@ -86,7 +86,7 @@ bool WriteHomeConfig(const HomePosition& home, const std::string& path) {
   appendLine("LON: ", home.lon);
   appendLine("SKP: ", home.zoom);
 
-  ReplacingFile file(path);
+  ReplacingFile file(path, {}, Durability::kSynced);
   if (!file.Open()) return false;
   file.Write(text.data(), text.size());
   return file.Commit();

@@ -84,8 +84,9 @@ bool StepTileWest(ViewState& state) {
 }
 
 bool ZoomUp(ViewState& state, ZoomButtons& buttons) {
+  if (!ValidZoom(state.zoomIndex) || state.zoomIndex == kMinZoomIndex)
+    return false;  // at the bound
   const int32_t zoom = state.zoomIndex - 1;
-  if (!ValidZoom(zoom) || !ValidZoom(state.zoomIndex)) return false;  // at the bound
   state.zoomIndex = zoom;
   if (zoom == kMinZoomIndex) buttons.upEnabled = false;
   buttons.downEnabled = true;
@@ -97,17 +98,19 @@ bool ZoomUp(ViewState& state, ZoomButtons& buttons) {
 }
 
 bool ZoomDown(ViewState& state, ZoomButtons& buttons) {
+  if (!ValidZoom(state.zoomIndex) || state.zoomIndex == kMaxZoomIndex)
+    return false;  // at the bound
   const int32_t zoom = state.zoomIndex + 1;
-  if (!ValidZoom(zoom) || !ValidZoom(state.zoomIndex)) return false;  // at the bound
   state.zoomIndex = zoom;
   if (zoom == kMaxZoomIndex) buttons.downEnabled = false;
   buttons.upEnabled = true;
   // Minus half the old span, then cut toward zero (the remainder takes the
-  // sign of the dividend) to the alignment step of the new index.
+  // sign of the dividend) to the alignment step of the new index. The sum is
+  // formed in 64 bits: a home file may hold an origin near the 32-bit limit.
   const int32_t d = (kZoomSpans[size_t(zoom) - 1] - kZoomSpans[size_t(zoom)]) / 2;
   const int32_t g = AlignmentStep(zoom);
-  state.pendingDLon = d - ((state.originLon + d) % g);
-  state.pendingDLat = d - ((state.originLat + d) % g);
+  state.pendingDLon = int32_t(d - (int64_t(state.originLon) + d) % g);
+  state.pendingDLat = int32_t(d - (int64_t(state.originLat) + d) % g);
   return true;
 }
 

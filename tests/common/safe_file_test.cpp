@@ -1,6 +1,7 @@
 #include "common/safe_file.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 
@@ -40,7 +41,8 @@ TEST_F(ReplacingFileTest, CommitReplacesTheTargetWhole) {
 }
 
 TEST_F(ReplacingFileTest, FailedWriteOrCloseKeepsTheOldFile) {
-  for (const WriteFault fault : {WriteFault{2, false}, WriteFault{0, false}, WriteFault{-1, true}}) {
+  for (const WriteFault fault :
+       {WriteFault{2, false}, WriteFault{0, false}, WriteFault{-1, true}}) {
     WriteText("data", "old");
     SetWriteFault(fault);
     ReplacingFile file("data");
@@ -76,6 +78,43 @@ TEST_F(ReplacingFileTest, OpenFailsInAMissingFolderAndParentsCanBeCreated) {
   ASSERT_TRUE(file.Open());
   EXPECT_TRUE(file.Commit());
   EXPECT_TRUE(std::filesystem::is_regular_file("RGD/E139N035/x.map"));
+}
+
+TEST_F(ReplacingFileTest, KeepsLinksAndPermissionsOfTheReplacedFile) {
+  WriteText("data", "old");
+  std::filesystem::permissions("data", std::filesystem::perms(0640));
+  std::filesystem::create_symlink("data", "link");
+  ReplacingFile file("link");
+  ASSERT_TRUE(file.Open());
+  file.Write("new", 3);
+  ASSERT_TRUE(file.Commit());
+  EXPECT_TRUE(std::filesystem::is_symlink("link"));
+  EXPECT_EQ(ReadBytes("data"), std::vector<uint8_t>({'n', 'e', 'w'}));
+  EXPECT_EQ(std::filesystem::status("data").permissions(), std::filesystem::perms(0640));
+  EXPECT_EQ(FileCount(), 2u);
+}
+
+TEST_F(ReplacingFileTest, RefusesAFolderOrAProtectedFileUnderTheName) {
+  std::filesystem::create_directory("folder");
+  ReplacingFile onFolder("folder");
+  EXPECT_FALSE(onFolder.Open());
+  EXPECT_TRUE(std::filesystem::is_directory("folder"));
+  if (geteuid() == 0) GTEST_SKIP() << "root may write any file";
+  WriteText("data", "old");
+  std::filesystem::permissions("data", std::filesystem::perms(0444));
+  ReplacingFile onProtected("data");
+  EXPECT_FALSE(onProtected.Open());
+  EXPECT_EQ(ReadBytes("data"), std::vector<uint8_t>({'o', 'l', 'd'}));
+}
+
+TEST_F(ReplacingFileTest, SyncedCommitReplacesLikeAnyOther) {
+  WriteText("data", "old");
+  ReplacingFile file("data", "data.bk", Durability::kSynced);
+  ASSERT_TRUE(file.Open());
+  file.Write("new", 3);
+  ASSERT_TRUE(file.Commit());
+  EXPECT_EQ(ReadBytes("data"), std::vector<uint8_t>({'n', 'e', 'w'}));
+  EXPECT_EQ(FileCount(), 1u);
 }
 
 }  // namespace

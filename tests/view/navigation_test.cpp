@@ -122,6 +122,15 @@ TEST_F(NavigationTest, ZoomDownAlignsToTheNewIndexTowardZero) {
   }
 }
 
+TEST_F(NavigationTest, ZoomDownNearTheIntegerLimitStaysDefined) {
+  // A home file may hold any 32-bit origin; origin + d must not overflow.
+  ViewState state = At(-2147483645, 0, 0);
+  ZoomButtons buttons;
+  EXPECT_TRUE(ZoomDown(state, buttons));
+  EXPECT_EQ(state.pendingDLat, -5);  // -2147483650 is already a multiple of 10
+  EXPECT_EQ(state.pendingDLon, 0);   // -5 is cut toward zero to 0
+}
+
 TEST_F(NavigationTest, ZoomAtItsBoundChangesNothingAtAll) {
   struct Case {
     const char* name;
