@@ -67,8 +67,11 @@ OverwriteAnswer QtPlatform::AskOverwrite(const std::string& path) {
 MessageAnswer QtPlatform::ShowMessage(const std::string& text, const std::string& title,
                                       MessageStyle style) {
   const bool question = style == MessageStyle::kQuestionYesNo;
-  QMessageBox box(question ? QMessageBox::Question : QMessageBox::Warning,
-                  QString::fromStdString(title), QString::fromStdString(text),
+  // Window managers show the program's name for an empty title; a blank
+  // keeps the title bar empty, as the message wants.
+  const QString caption = title.empty() ? QStringLiteral(" ") : QString::fromStdString(title);
+  QMessageBox box(question ? QMessageBox::Question : QMessageBox::Warning, caption,
+                  QString::fromStdString(text),
                   question ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::Ok, owner_);
   const int answer = box.exec();
   if (!question) return MessageAnswer::kOk;

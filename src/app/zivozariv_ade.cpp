@@ -1,7 +1,6 @@
 #include "app/zivozariv_ade.h"
 
 #include <QContextMenuEvent>
-#include <QFont>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -11,6 +10,7 @@
 #include "app/app_icon.h"
 #include "app/main_dialog_template.h"
 #include "app/qt_platform.h"
+#include "app/template_font.h"
 #include "export/export_command.h"
 #include "import/import_command.h"
 #include "settings/home_command.h"
@@ -63,18 +63,6 @@ QWidget* CreateControl(const ControlTemplate& control, QWidget* parent) {
   return widget;
 }
 
-// The template's font where installed, else a Japanese-capable one, at the
-// pixel height the 7 x 12 dialog base units belong to.
-QFont DialogFont() {
-  QFont font;
-  font.setFamilies({QString::fromUtf8(kMainDialog.fontFace), QStringLiteral("IPAGothic"),
-                    QStringLiteral("IPAPGothic"), QStringLiteral("Noto Sans CJK JP")});
-  font.setPixelSize(kMainDialog.fontPoints * 4 / 3);  // 9 points at 96 dpi: 12 pixels
-  font.setStyleStrategy(QFont::PreferAntialias);
-  font.setHintingPreference(QFont::PreferNoHinting);
-  return font;
-}
-
 }  // namespace
 
 ZIvozarivAde::ZIvozarivAde() : ZIvozarivAde(static_cast<WindowingPlatform*>(nullptr)) {}
@@ -103,7 +91,7 @@ void ZIvozarivAde::CreateControls() {
   // no help button; not resizable.
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-  setFont(DialogFont());
+  setFont(TemplateFont(kMainDialog));
   setFixedSize(DialogUnitsToPixelsX(kMainDialog.width), DialogUnitsToPixelsY(kMainDialog.height));
   // Created in template order, which makes it the tab order too.
   for (const ControlTemplate& control : kMainDialogControls) CreateControl(control, this);

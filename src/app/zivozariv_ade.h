@@ -42,8 +42,9 @@ class ZIvozarivAde : public QDialog, public ViewState {
   // The control with template identifier `id` (its objectName), or null.
   QWidget* GetDlgItem(int id) const;
 
-  // The window menu, offered as the dialog's context menu: what the window
-  // manager gives plus a separator and string 101, which has no effect.
+  // The window menu's own item, offered as the dialog's context menu (the
+  // window manager keeps the window commands in its own menu): a separator
+  // and string 101, which has no effect. A menu shows no separator at its top.
   QMenu* systemMenu() const { return systemMenu_; }
 
   // Members in the order the dialog declares them after the view state.

@@ -30,6 +30,19 @@ void SetWriteFault(const WriteFault& fault) {
 
 void ClearWriteFault() { SetWriteFault(WriteFault{}); }
 
+FILE* OpenRegularFile(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  struct stat info;
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    close(fd);
+    return nullptr;
+  }
+  FILE* file = fdopen(fd, "rb");
+  if (!file) close(fd);
+  return file;
+}
+
 void CreateParentDirectories(const std::string& path) {
   for (size_t slash = path.find('/'); slash != std::string::npos;
        slash = path.find('/', slash + 1)) {
@@ -38,11 +51,8 @@ void CreateParentDirectories(const std::string& path) {
   }
 }
 
-ReplacingFile::ReplacingFile(std::string path, std::string tempPath, Durability durability)
-    : path_(std::move(path)),
-      temp_(std::move(tempPath)),
-      uniqueTemp_(temp_.empty()),
-      durability_(durability) {}
+ReplacingFile::ReplacingFile(std::string path, std::string tempSuffix, Durability durability)
+    : path_(std::move(path)), suffix_(std::move(tempSuffix)), durability_(durability) {}
 
 ReplacingFile::~ReplacingFile() {
   if (stream_) Abandon();
@@ -71,13 +81,14 @@ bool ReplacingFile::Open() {
     mode = info.st_mode & 07777;
   }
   int fd = -1;
-  if (uniqueTemp_) {
+  if (suffix_.empty()) {
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
       temp_ = UniqueTempName(target_);
       fd = open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
       if (fd < 0 && errno != EEXIST) break;
     }
   } else {
+    temp_ = target_ + suffix_;
     fd = open(temp_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   }
   if (fd < 0) return false;

@@ -25,11 +25,11 @@ enum class Durability { kClosed, kSynced };
 class ReplacingFile {
  public:
   // `path` is the file to replace (or create); when it is a symbolic link,
-  // the file it points to. With an empty `tempPath` the temporary file gets
-  // a fresh unique name beside it; otherwise exactly `tempPath` is used, and
-  // a file of that name is replaced. An existing target keeps its
-  // permission bits.
-  explicit ReplacingFile(std::string path, std::string tempPath = {},
+  // the file it points to. With an empty `tempSuffix` the temporary file
+  // gets a fresh unique name beside that file; otherwise its name with
+  // `tempSuffix` appended is used, and a file of that name is replaced. An
+  // existing target keeps its permission bits.
+  explicit ReplacingFile(std::string path, std::string tempSuffix = {},
                          Durability durability = Durability::kClosed);
   ~ReplacingFile();  // abandons an uncommitted temporary file
   ReplacingFile(const ReplacingFile&) = delete;
@@ -53,8 +53,8 @@ class ReplacingFile {
  private:
   std::string path_;
   std::string target_;  // path_, or the file a link at path_ points to
+  std::string suffix_;
   std::string temp_;
-  bool uniqueTemp_;
   Durability durability_;
   FILE* stream_ = nullptr;
   bool failed_ = false;
@@ -69,6 +69,11 @@ struct WriteFault {
 };
 void SetWriteFault(const WriteFault& fault);
 void ClearWriteFault();
+
+// Opens `path` for reading in binary mode when it is a regular file; nullptr
+// when it cannot be opened or is something else (a folder, a named pipe,
+// a device), without ever waiting for a writer of a pipe.
+FILE* OpenRegularFile(const std::string& path);
 
 // Creates every directory named by a prefix of `path` that ends before a
 // '/', from the first to the last ("RGD", then "RGD/E139N035"). Failures are

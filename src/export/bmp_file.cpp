@@ -86,7 +86,7 @@ ImageWriteResult WriteNewImage(const std::string& path, const uint8_t* raster) {
 }
 
 MergeResult MergeIntoImage(const std::string& path, const uint8_t* raster) {
-  FILE* old = std::fopen(path.c_str(), "rb");
+  FILE* old = OpenRegularFile(path);
   if (!old) return MergeResult::kCannotOpenExisting;
   const auto header = BmpHeader();
   uint8_t oldHeader[kBmpHeaderSize];
@@ -95,7 +95,7 @@ MergeResult MergeIntoImage(const std::string& path, const uint8_t* raster) {
     std::fclose(old);
     return MergeResult::kForeignHeader;
   }
-  ReplacingFile merged(path, path + ".bk", Durability::kSynced);
+  ReplacingFile merged(path, ".bk", Durability::kSynced);
   if (!merged.Open()) {
     std::fclose(old);
     return MergeResult::kWriteFailed;

@@ -1,11 +1,10 @@
 #include "export/export_command.h"
 
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <optional>
 #include <string>
 
+#include "common/safe_file.h"
 #include "export/bmp_file.h"
 
 namespace roamgrid {
@@ -17,14 +16,13 @@ void Complain(WindowingPlatform& platform, const char* text) {
 }
 
 // A file that exists but cannot be read counts as absent. So does a
-// folder, which the C library opens for reading but never reads.
+// folder or a named pipe, which is never an image (and opening a pipe for
+// reading would wait for a writer).
 bool CanBeRead(const std::string& path) {
-  FILE* file = std::fopen(path.c_str(), "rb");
+  FILE* file = OpenRegularFile(path);
   if (!file) return false;
-  struct stat info;
-  const bool folder = fstat(fileno(file), &info) == 0 && S_ISDIR(info.st_mode);
   std::fclose(file);
-  return !folder;
+  return true;
 }
 
 }  // namespace

@@ -1,12 +1,14 @@
 #include "export/over_write_dlg.h"
 
 #include <QFile>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QPushButton>
 #include <QRect>
 #include <array>
 
 #include "app/main_dialog_template.h"  // template records, dialog units
+#include "app/template_font.h"
 
 namespace roamgrid {
 
@@ -38,6 +40,7 @@ OverWriteDlg::OverWriteDlg(QWidget* parent) : QDialog(parent) {
   // Caption, system menu and close box; no minimise, maximise or help.
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+  setFont(TemplateFont(kOverWriteDialog));
   setFixedSize(DialogUnitsToPixelsX(kOverWriteDialog.width),
                DialogUnitsToPixelsY(kOverWriteDialog.height));
   // Created in template order, which makes it the tab order too.
@@ -58,7 +61,7 @@ OverWriteDlg::OverWriteDlg(QWidget* parent) : QDialog(parent) {
     } else {
       pathLabel_ = new QLabel(text, this);
       pathLabel_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-      pathLabel_->setWordWrap(true);  // a left-aligned static wraps at blanks
+      pathLabel_->setTextFormat(Qt::PlainText);  // a path is never markup
       widget = pathLabel_;
     }
     widget->setObjectName(QString::number(control.id));
@@ -79,7 +82,13 @@ OverwriteAnswer OverWriteDlg::Ask(const std::string& path, QWidget* owner) {
 }
 
 void OverWriteDlg::showEvent(QShowEvent* event) {
-  pathLabel_->setText(QStringLiteral("\"%1\" exists").arg(pathText));
+  // A path too long for the line is shortened in its middle, so that both
+  // ends and the word "exists" stay in sight; the whole line is the tooltip.
+  const QString format = QStringLiteral("\"%1\" exists");
+  const QFontMetrics metrics(pathLabel_->font());
+  const int room = pathLabel_->width() - metrics.horizontalAdvance(format.arg(QString()));
+  pathLabel_->setText(format.arg(metrics.elidedText(pathText, Qt::ElideMiddle, room)));
+  pathLabel_->setToolTip(format.arg(pathText));
   overWriteButton_->setFocus();
   QDialog::showEvent(event);
 }

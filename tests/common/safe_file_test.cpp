@@ -62,7 +62,7 @@ TEST_F(ReplacingFileTest, AbandonAndDestructionLeaveTheTargetAlone) {
     ASSERT_TRUE(file.Open());
     file.Write("x", 1);
   }
-  ReplacingFile named("data", "data.bk");
+  ReplacingFile named("data", ".bk");
   ASSERT_TRUE(named.Open());
   EXPECT_EQ(named.tempPath(), "data.bk");
   named.Abandon();
@@ -109,7 +109,7 @@ TEST_F(ReplacingFileTest, RefusesAFolderOrAProtectedFileUnderTheName) {
 
 TEST_F(ReplacingFileTest, SyncedCommitReplacesLikeAnyOther) {
   WriteText("data", "old");
-  ReplacingFile file("data", "data.bk", Durability::kSynced);
+  ReplacingFile file("data", ".bk", Durability::kSynced);
   ASSERT_TRUE(file.Open());
   file.Write("new", 3);
   ASSERT_TRUE(file.Commit());

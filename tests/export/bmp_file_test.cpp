@@ -286,6 +286,18 @@ TEST_F(BmpFileTest, MergeReplacesAnExistingBackupFile) {
   EXPECT_FALSE(std::filesystem::exists("x.bmp.bk"));
 }
 
+TEST_F(BmpFileTest, MergeThroughALinkReplacesTheImageItPointsTo) {
+  std::filesystem::create_directory("images");
+  WriteBytes("images/x.bmp", ImageWith({}));
+  std::filesystem::create_symlink("images/x.bmp", "link.bmp");
+  const Raster raster = MarkedRaster({3});
+  ASSERT_EQ(MergeIntoImage("link.bmp", raster.data()), MergeResult::kMerged);
+  EXPECT_TRUE(std::filesystem::is_symlink("link.bmp"));
+  EXPECT_EQ(ReadBytes("images/x.bmp"), ImageWith({{3, Hex("00 00 FF")}}));
+  EXPECT_FALSE(std::filesystem::exists("images/x.bmp.bk"));
+  EXPECT_FALSE(std::filesystem::exists("link.bmp.bk"));
+}
+
 TEST_F(BmpFileTest, FailedMergeKeepsTheOldImageAndRemovesTheBackup) {
   const Bytes old = ImageWith({{9, Hex("12 34 56")}});
   const Raster raster = MarkedRaster({0});

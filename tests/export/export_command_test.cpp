@@ -1,6 +1,7 @@
 #include "export/export_command.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -143,6 +144,15 @@ TEST_F(ExportCommandTest, FailedMergeSaysCanNotMargeAndKeepsTheOldImage) {
   ExpectOneMessage("Can not Marge");
   EXPECT_EQ(ReadBytes("view.bmp"), old);
   EXPECT_TRUE(DirectoryHoldsOnly({"view.bmp"}));
+}
+
+TEST_F(ExportCommandTest, NamedPipeIsNoImageAndNeverWaitedFor) {
+  ASSERT_EQ(mkfifo("pipe.bmp", 0666), 0);
+  platform_.QueueExportPath("pipe.bmp");
+  Export();  // would block for ever if the pipe were opened for reading
+  EXPECT_TRUE(platform_.overwriteQuestions.empty());
+  ExpectOneMessage("Can not Open");
+  EXPECT_EQ(MergeIntoImage("pipe.bmp", raster_.data()), MergeResult::kCannotOpenExisting);
 }
 
 TEST_F(ExportCommandTest, NewImageThatCannotBeCreatedSaysCanNotOpen) {

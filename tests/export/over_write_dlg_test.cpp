@@ -1,5 +1,6 @@
 #include "export/over_write_dlg.h"
 
+#include <QFontMetrics>
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
@@ -36,6 +37,21 @@ class OverWriteDlgTest : public QObject {
     // Template positions at 7 x 12 base units: OverWrite at (7, 24, 50, 14).
     QCOMPARE(Control<QPushButton>(dlg, 1)->geometry(), QRect(12, 36, 87, 21));
     QCOMPARE(dlg.size(), QSize(325, 67));
+  }
+
+  void LongPathIsShortenedInItsMiddleAndNeverReadAsMarkup() {
+    OverWriteDlg dlg;
+    dlg.pathText = QStringLiteral("/home/<b>me</b>/") + QString(200, QChar('x')) +
+                   QStringLiteral("/N035.650-E139.7500-R0.050.bmp");
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    QLabel* label = Control<QLabel>(dlg, 1011);
+    QCOMPARE(label->textFormat(), Qt::PlainText);
+    QVERIFY(label->text().startsWith(QStringLiteral("\"/home/<b>me</b>/")));
+    QVERIFY(label->text().endsWith(QStringLiteral("R0.050.bmp\" exists")));
+    QVERIFY(label->text().contains(QChar(0x2026)));  // the ellipsis in the middle
+    QVERIFY(QFontMetrics(label->font()).horizontalAdvance(label->text()) <= label->width());
+    QCOMPARE(label->toolTip(), QStringLiteral("\"%1\" exists").arg(dlg.pathText));
   }
 
   void FocusOnOverWriteAndEnterAnswersIt() {
