@@ -95,6 +95,7 @@ int RunImport(const CliArgs& args, std::FILE* out, std::FILE* err) {
   options.onProgress = [&](long long bytesRead) { progress.Show(bytesBefore + bytesRead); };
 
   int notOpened = 0;
+  int notReadWhole = 0;
   for (const std::string& log : args.logs) {
     ImportReport report;
     ImportNmeaLog(recorder, log, &report, options);
@@ -107,6 +108,11 @@ int RunImport(const CliArgs& args, std::FILE* out, std::FILE* err) {
     }
     Say(out, log + ": " + std::to_string(report.fixes) + " fixes, " +
                  std::to_string(report.skipped) + " skipped");
+    if (report.readError) {
+      ++notReadWhole;
+      Error(err, "import: read error in log " + Quoted(log) + " after " +
+                     std::to_string(report.bytesRead) + " bytes; the rest of it was not read");
+    }
     bytesBefore += report.bytesRead;
   }
   // Every log read to its end has released its tile already; this only
@@ -121,7 +127,7 @@ int RunImport(const CliArgs& args, std::FILE* out, std::FILE* err) {
     Error(err, "import: " + std::to_string(notOpened) + " of " + std::to_string(args.logs.size()) +
                    " logs could not be opened");
   }
-  return notOpened == 0 && recorder.unsavedTiles == 0 ? kExitOk : kExitFailure;
+  return notOpened == 0 && notReadWhole == 0 && recorder.unsavedTiles == 0 ? kExitOk : kExitFailure;
 }
 
 int RunExport(const CliArgs& args, std::FILE* out, std::FILE* err) {

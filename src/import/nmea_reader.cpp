@@ -195,6 +195,7 @@ bool ImportNmeaLog(TrackRecorder& recorder, const std::string& path, ImportRepor
     if (got < kBlockSize) {
       atEnd = true;
       readError = std::ferror(file) != 0;
+      out.readError = readError;
     }
     // After a read error the unfinished piece is dropped, as a line read
     // that fails returns nothing; everything before it counts.

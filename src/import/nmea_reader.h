@@ -31,6 +31,7 @@ struct ImportReport {
   long long fixes = 0;    // GGA fixes accepted by AddPoint
   long long skipped = 0;  // GGA lines skipped as unreadable (missing field, bad hemisphere)
   long long bytesRead = 0;
+  bool readError = false;  // reading stopped at a read error, not at the end of the file
 };
 
 // Degrees of a GGA latitude or longitude field value v (ddmm.mmmm or

@@ -213,6 +213,15 @@ TEST_F(CliEndToEndTest, ImportFailsWhenTilesCannotBeWritten) {
       << run.err;
 }
 
+TEST_F(CliEndToEndTest, ImportReportsALogItCouldNotReadToItsEnd) {
+  // Reading a process's memory from address 0 fails with an I/O error.
+  const CliRun run = RunCli({"import", "/proc/self/mem"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "/proc/self/mem: 0 fixes, 0 skipped\n");
+  EXPECT_NE(run.err.find("read error in log '/proc/self/mem' after 0 bytes"), std::string::npos)
+      << run.err;
+}
+
 TEST_F(CliEndToEndTest, AnyTalkerReadsTheGgaOfEveryConstellation) {
   WriteText("gn.log", DriveLog(35.66, 139.76, 300, 5, "GN") + DriveLog(35.61, 139.7, 100, 6, "GL"));
   WriteText("gp.log", DriveLog(35.66, 139.76, 300, 5, "GP") + DriveLog(35.61, 139.7, 100, 6, "GP"));

@@ -180,6 +180,21 @@ TEST_F(NmeaReaderTest, MissingFileOrFolderReturnsFalseAndLeavesTheRecorderAlone)
   EXPECT_FALSE(std::filesystem::exists("RGD"));
 }
 
+TEST_F(NmeaReaderTest, ReadErrorEndsTheLogLikeItsEndAndIsReported) {
+  TrackRecorder recorder;
+  ASSERT_TRUE(AddPoint(recorder, 35.0123, 139.7456));
+  ImportReport report;
+  // Reading a process's memory from address 0 fails with an I/O error.
+  EXPECT_TRUE(ImportNmeaLog(recorder, "/proc/self/mem", &report));
+  EXPECT_TRUE(report.opened);
+  EXPECT_TRUE(report.readError);
+  EXPECT_EQ(recorder.tile, nullptr);  // released as at the end of a log
+  EXPECT_TRUE(std::filesystem::exists("RGD/E139N035/E13970-N03500.map"));
+  WriteText("ok.log", "$GPGGA,1,3500.740,N,13944.736,E,1\r\n");
+  EXPECT_TRUE(ImportNmeaLog(recorder, "ok.log", &report));
+  EXPECT_FALSE(report.readError);
+}
+
 TEST_F(NmeaReaderTest, LongLinesAreJudgedInPiecesOf1023) {
   const std::string gga = "$GPGGA,1,3540.000,N,13945.000,E,1,08,0.9,5.0,M,39.0,M,,*4A";
   struct Case {
