@@ -180,13 +180,19 @@ int RunExport(const CliArgs& args, std::FILE* out, std::FILE* err) {
     Error(err, "export: " + Quoted(path) + " exists; give --overwrite or --merge");
     return kExitFailure;
   }
+  // What the system said when a file could not be opened or written, as
+  // far as errno still tells it.
+  const auto why = [](int error) { return error ? std::string(": ") + std::strerror(error) : ""; };
   if (exists && args.existing == ExistingFileMode::kMerge) {
-    switch (MergeIntoImage(path, raster.data())) {
+    errno = 0;
+    const MergeResult merged = MergeIntoImage(path, raster.data());
+    const int error = errno;
+    switch (merged) {
       case MergeResult::kMerged:
         Say(out, path);
         return kExitOk;
       case MergeResult::kCannotOpenExisting:
-        Error(err, "export: cannot open " + Quoted(path) + " to merge into it");
+        Error(err, "export: cannot open " + Quoted(path) + " to merge into it" + why(error));
         return kExitFailure;
       case MergeResult::kForeignHeader:
         Error(err, "export: " + Quoted(path) + ": " + kCannotMergeText +
@@ -197,20 +203,24 @@ int RunExport(const CliArgs& args, std::FILE* out, std::FILE* err) {
         return kExitFailure;
       case MergeResult::kWriteFailed:
         Error(err, "export: cannot write the merged image " + Quoted(path + ".bk") +
-                       " or put it in place; " + Quoted(path) + " left as it was");
+                       " or put it in place" + why(error) + "; " + Quoted(path) +
+                       " left as it was");
         return kExitFailure;
     }
     return kExitFailure;
   }
-  switch (WriteNewImage(path, raster.data())) {
+  errno = 0;
+  const ImageWriteResult written = WriteNewImage(path, raster.data());
+  const int error = errno;
+  switch (written) {
     case ImageWriteResult::kWritten:
       Say(out, path);
       return kExitOk;
     case ImageWriteResult::kCannotOpen:
-      Error(err, "export: cannot create " + Quoted(path));
+      Error(err, "export: cannot create " + Quoted(path) + why(error));
       return kExitFailure;
     case ImageWriteResult::kWriteFailed:
-      Error(err, "export: writing " + Quoted(path) + " failed" +
+      Error(err, "export: writing " + Quoted(path) + " failed" + why(error) +
                      (exists ? "; the old file is left as it was" : ""));
       return kExitFailure;
   }

@@ -76,7 +76,11 @@ bool ReplacingFile::Open() {
   mode_t mode = 0;
   // A folder or device under the name is never replaced either.
   if (stat(target_.c_str(), &info) == 0) {
-    if (!S_ISREG(info.st_mode) || access(target_.c_str(), W_OK) != 0) return false;
+    if (!S_ISREG(info.st_mode)) {
+      errno = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;  // for the caller's message
+      return false;
+    }
+    if (access(target_.c_str(), W_OK) != 0) return false;  // errno says why
     keepMode = true;
     mode = info.st_mode & 07777;
   }
