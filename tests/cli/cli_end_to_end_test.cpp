@@ -384,7 +384,9 @@ TEST_F(CliEndToEndTest, ExportRefusesToOverwriteAndMergesOnlyWhatItExported) {
   // A file that cannot be created.
   run = RunCli({"export", "no/such/folder/v.bmp"});
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.err, "roamgrid-cli: export: cannot create 'no/such/folder/v.bmp'\n");
+  EXPECT_EQ(
+      run.err,
+      "roamgrid-cli: export: cannot create 'no/such/folder/v.bmp': No such file or directory\n");
 }
 
 TEST_F(CliEndToEndTest, EveryMisuseIsOneLineAndItsExitStatus) {
