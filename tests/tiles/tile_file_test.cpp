@@ -55,7 +55,8 @@ TEST(TileCodecTest, MatchesTheReferenceCodecOnGeneratedTiles) {
     for (int i = 0; i < marks; ++i) {
       const int at = int(random() % kCellCount);
       const int length = int(random() % 40);
-      for (int k = 0; k < length && at + k < kCellCount; ++k) cells[at + k] = uint8_t(1 + random() % 3);
+      for (int k = 0; k < length && at + k < kCellCount; ++k)
+        cells[at + k] = uint8_t(1 + random() % 3);
     }
     const auto encoded = EncodeTile(uint8_t(round), 0x5A, cells.get());
     ASSERT_EQ(encoded, testing::ReferenceEncode(uint8_t(round), 0x5A, cells.get()));
@@ -123,7 +124,8 @@ TEST_F(TileFileTest, LoadOutcomesLeaveTheStatedTileStates) {
   EXPECT_EQ(Load(tile), kNoFile);
   EXPECT_EQ(tile.cells, nullptr);
 
-  for (const auto& header : {Hex(""), Hex("00"), Hex("00 11"), Hex("01 11 22") + Repeat(0xFF, 896)}) {
+  for (const auto& header :
+       {Hex(""), Hex("00"), Hex("00 11"), Hex("01 11 22") + Repeat(0xFF, 896)}) {
     WriteBytes(kPath, header);
     TrackTile damaged;
     damaged.northMask = 9;
@@ -191,7 +193,8 @@ TEST_F(TileFileTest, FailedSaveKeepsTheStoredTile) {
   ASSERT_TRUE(SaveTile(tile));
   const auto before = ReadBytes(kPath);
   tile.cells[5000] = 1;
-  for (const WriteFault fault : {WriteFault{0, false}, WriteFault{100, false}, WriteFault{-1, true}}) {
+  for (const WriteFault fault :
+       {WriteFault{0, false}, WriteFault{100, false}, WriteFault{-1, true}}) {
     SetWriteFault(fault);
     EXPECT_FALSE(SaveTile(tile));
     ClearWriteFault();
