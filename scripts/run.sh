@@ -4,6 +4,6 @@
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 bash "$root/scripts/setup.sh"
-cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DROAMGRID_GUI=ON >/dev/null
 cmake --build "$root/build" -j"$(nproc)" --target roamgrid
 exec "$root/build/bin/roamgrid" "$@"

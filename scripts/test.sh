@@ -8,10 +8,10 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 bash "$root/scripts/setup.sh" --test
 
 build="$root/build-test"
-flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DROAMGRID_WERROR=ON)
+flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DROAMGRID_WERROR=ON -DROAMGRID_GUI=ON)
 if [ "${1:-}" = "--sanitize" ]; then
   build="$root/build-asan"
-  flags=(-DCMAKE_BUILD_TYPE=Debug -DROAMGRID_WERROR=ON -DROAMGRID_SANITIZE=ON)
+  flags=(-DCMAKE_BUILD_TYPE=Debug -DROAMGRID_WERROR=ON -DROAMGRID_SANITIZE=ON -DROAMGRID_GUI=ON)
   export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
   export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 fi
