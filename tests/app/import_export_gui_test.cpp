@@ -6,7 +6,6 @@
 #include <QImage>
 #include <QPushButton>
 #include <QSet>
-#include <QTemporaryDir>
 #include <QTest>
 #include <memory>
 #include <string>
@@ -14,6 +13,7 @@
 #include "app/zivozariv_ade.h"
 #include "common/number_text.h"
 #include "export/bmp_file.h"
+#include "support/scratch_working_dir.h"
 #include "support/scripted_platform.h"
 #include "view/view_state.h"
 
@@ -58,8 +58,7 @@ class ImportExportGuiTest : public QObject {
   Q_OBJECT
 
  private:
-  std::unique_ptr<QTemporaryDir> dir_;
-  QString previousDir_;
+  testing::ScratchWorkingDir workingDir_;
   ScriptedPlatform platform_;
   QSet<QPoint> trackPixels_;  // view pixels (x, y from the south) the logs visit
 
@@ -99,18 +98,14 @@ class ImportExportGuiTest : public QObject {
 
  private slots:
   void init() {
-    previousDir_ = QDir::currentPath();
-    dir_ = std::make_unique<QTemporaryDir>();
-    QVERIFY(dir_->isValid());
-    QVERIFY(QDir::setCurrent(dir_->path()));
+    QVERIFY(workingDir_.Enter());
     platform_ = ScriptedPlatform();
     trackPixels_.clear();
   }
   void cleanup() {
     QCOMPARE(platform_.unscripted, 0);
     QVERIFY(platform_.AllAnswersUsed());
-    QDir::setCurrent(previousDir_);
-    dir_.reset();
+    workingDir_.Leave();
   }
 
   void ImportedTracksAppearInRed() {

@@ -10,11 +10,11 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTest>
 #include <memory>
 
 #include "support/red_pixels.h"
+#include "support/scratch_working_dir.h"
 #include "support/scripted_platform.h"
 #include "support/temp_dir.h"
 #include "tiles/track_recorder.h"
@@ -51,8 +51,7 @@ class ZIvozarivAdeTest : public QObject {
   Q_OBJECT
 
  private:
-  std::unique_ptr<QTemporaryDir> dir_;
-  QString previousDir_;
+  testing::ScratchWorkingDir workingDir_;
   ScriptedPlatform platform_;
 
   QLineEdit* Edit(ZIvozarivAde& dialog, int id) {
@@ -74,17 +73,13 @@ class ZIvozarivAdeTest : public QObject {
 
  private slots:
   void init() {
-    previousDir_ = QDir::currentPath();
-    dir_ = std::make_unique<QTemporaryDir>();
-    QVERIFY(dir_->isValid());
-    QVERIFY(QDir::setCurrent(dir_->path()));
+    QVERIFY(workingDir_.Enter());
     platform_ = ScriptedPlatform();
   }
   void cleanup() {
     QCOMPARE(platform_.unscripted, 0);
     QVERIFY(platform_.AllAnswersUsed());
-    QDir::setCurrent(previousDir_);
-    dir_.reset();
+    workingDir_.Leave();
   }
 
   void BuildsTheTwentyFourControlsOfTheTemplate() {
