@@ -24,14 +24,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   ImportOptions options;
   options.anyTalker = (size & 1) != 0;
-  long long lastProgress = -1;
-  options.onProgress = [&lastProgress](long long bytes) { lastProgress = bytes; };
+  struct LastProgress : roamgrid::ImportProgress {
+    long long bytes = -1;
+    void Advance(long long read) override { bytes = read; }
+  } last;
+  options.progress = &last;
   TrackRecorder recorder;
   ImportReport report;
   FUZZ_CHECK(ImportNmeaLog(recorder, "input.log", &report, options));
   FUZZ_CHECK(report.opened);
   FUZZ_CHECK(report.bytesRead == (long long)size);
-  FUZZ_CHECK(lastProgress == (long long)size);
+  FUZZ_CHECK(last.bytes == (long long)size);
   FUZZ_CHECK(!recorder.tile);  // released at the end of the log
   FUZZ_CHECK(report.fixes >= 0 && report.skipped >= 0);
   FUZZ_CHECK(report.fixes + report.skipped <= fuzz::CountGgaPieces(data, size, options.anyTalker));

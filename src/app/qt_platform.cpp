@@ -7,7 +7,7 @@
 #include <QString>
 #include <QStringList>
 
-#include "export/over_write_dlg.h"
+#include "app/over_write_dlg.h"
 
 namespace roamgrid {
 namespace {

@@ -6,7 +6,7 @@
 #include <QPointer>
 #include <QWidget>
 
-#include "app/windowing_platform.h"
+#include "common/windowing_platform.h"
 
 namespace roamgrid {
 

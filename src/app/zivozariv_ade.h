@@ -10,10 +10,10 @@
 #include <memory>
 #include <string>
 
-#include "app/windowing_platform.h"
+#include "common/windowing_platform.h"
 #include "tiles/track_recorder.h"
 #include "view/navigation.h"
-#include "view/view_child.h"
+#include "app/view_child.h"
 #include "view/view_state.h"
 
 class QLabel;

@@ -91,8 +91,15 @@ int RunImport(const CliArgs& args, std::FILE* out, std::FILE* err) {
   TrackRecorder recorder;
   ImportOptions options;
   options.anyTalker = args.anyTalker;
-  long long bytesBefore = 0;  // of the logs read so far
-  options.onProgress = [&](long long bytesRead) { progress.Show(bytesBefore + bytesRead); };
+  // The progress line shows the bytes of all logs read so far.
+  struct LineProgress : ImportProgress {
+    ProgressLine& line;
+    long long bytesBefore = 0;  // of the logs read before this one
+    explicit LineProgress(ProgressLine& shown) : line(shown) {}
+    void Advance(long long bytesRead) override { line.Show(bytesBefore + bytesRead); }
+  } lineProgress(progress);
+  options.progress = &lineProgress;
+  long long& bytesBefore = lineProgress.bytesBefore;
 
   int notOpened = 0;
   int notReadWhole = 0;

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "app/windowing_platform.h"
+#include "common/windowing_platform.h"
 #include "view/view_state.h"
 
 namespace roamgrid {

@@ -2,7 +2,7 @@
 // fixes into the tiles with the main dialog's one recorder.
 #pragma once
 
-#include "app/windowing_platform.h"
+#include "common/windowing_platform.h"
 #include "tiles/track_recorder.h"
 
 namespace roamgrid {

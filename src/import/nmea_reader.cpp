@@ -202,15 +202,19 @@ bool ImportNmeaLog(TrackRecorder& recorder, const std::string& path, ImportRepor
     const char* rest = scanner.ScanPieces(buffer.get(), end, atEnd && !readError);
     carried = size_t(end - rest);
     if (carried > 0 && !atEnd) std::memmove(buffer.get(), rest, carried);
-    if (options.onProgress && out.bytesRead >= nextProgress) {
-      options.onProgress(out.bytesRead);
+    if (options.progress && out.bytesRead >= nextProgress) {
+      options.progress->Advance(out.bytesRead);
       nextProgress = (out.bytesRead / kProgressStep + 1) * kProgressStep;
+    }
+    if (!atEnd && options.progress && options.progress->Cancelled()) {
+      out.cancelled = true;
+      break;
     }
   }
   std::fclose(file);
 
   ReleaseRecorderTile(recorder);  // a tile that cannot be saved loses its changes
-  if (options.onProgress) options.onProgress(out.bytesRead);
+  if (options.progress) options.progress->Advance(out.bytesRead);
   return true;
 }
 

@@ -5,9 +5,10 @@
 #pragma once
 
 #include <cstddef>
-#include <functional>
 #include <string>
+#include <vector>
 
+#include "import/import_progress.h"
 #include "tiles/track_recorder.h"
 
 namespace roamgrid {
@@ -20,9 +21,25 @@ struct ImportOptions {
   // Also take "$" + two upper-case letters + "GGA," ($GNGGA, $GLGGA...).
   // Off: only lines beginning exactly "$GPGGA,".
   bool anyTalker = false;
-  // Called now and then (every few MiB) and once at the end with the number
-  // of bytes read so far. Optional.
-  std::function<void(long long bytesRead)> onProgress;
+  // Strict reading: a GGA line counts only with a correct checksum and a
+  // fix quality other than 0; other GGA lines are skipped.
+  bool strict = false;
+  // Told of the bytes read, asked whether to stop. Optional; not owned.
+  ImportProgress* progress = nullptr;
+};
+
+// A tile file that an import could not use as it should, named once per
+// log with the system's reason.
+struct TileProblem {
+  enum class Kind {
+    kUnreadable,       // exists but cannot be read: its fixes were not recorded
+    kNotSaved,         // could not be written: its new cells are lost
+    kReplacedDamaged,  // its header was damaged; it was replaced by the new cells
+  };
+  Kind kind = Kind::kUnreadable;
+  std::string path;  // "RGD/E139N035/E13975-N03500.map"
+  int error = 0;     // errno of the failure; 0 when there is none (a damaged header)
+  bool operator==(const TileProblem&) const = default;
 };
 
 // What one log gave, for front ends that tell the user.
@@ -32,6 +49,17 @@ struct ImportReport {
   long long skipped = 0;  // GGA lines skipped as unreadable (missing field, bad hemisphere)
   long long bytesRead = 0;
   bool readError = false;  // reading stopped at a read error, not at the end of the file
+  // Why reading stopped early, when the system's errno does not say it (a
+  // damaged compressed stream, malformed XML with its line number).
+  std::string readErrorText;
+  int openError = 0;        // errno when the log could not be opened
+  bool cancelled = false;   // ImportProgress::Cancelled stopped the reading
+  bool gpx = false;         // read as GPX: `fixes` counts track points
+  bool compressed = false;  // gzip-compressed input
+  // GGA sentences of talkers other than GP that were not read (only
+  // counted without anyTalker).
+  long long otherTalkerGga = 0;
+  std::vector<TileProblem> tileProblems;  // each tile once, in the order met
 };
 
 // Degrees of a GGA latitude or longitude field value v (ddmm.mmmm or

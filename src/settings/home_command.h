@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "app/windowing_platform.h"
+#include "common/windowing_platform.h"
 #include "view/view_state.h"
 
 namespace roamgrid {

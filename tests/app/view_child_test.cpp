@@ -1,6 +1,6 @@
 // The view window paints its raster white and red, south at the bottom,
 // one window pixel per raster pixel inside its one-pixel border.
-#include "view/view_child.h"
+#include "app/view_child.h"
 
 #include <QImage>
 #include <QTest>

@@ -227,9 +227,13 @@ TEST_F(NmeaReaderTest, ProgressIsReportedUpToTheEnd) {
   std::string log;
   while (log.size() < (9 << 20)) log += "$GPGSA,A,3,04,05,,09,12,,,24,,,,,2.5,1.3,2.1*39\r\n";
   WriteText("big.log", log);
-  std::vector<long long> seen;
+  struct Recording : ImportProgress {
+    std::vector<long long> seen;
+    void Advance(long long bytes) override { seen.push_back(bytes); }
+  } recording;
+  const std::vector<long long>& seen = recording.seen;
   ImportOptions options;
-  options.onProgress = [&seen](long long bytes) { seen.push_back(bytes); };
+  options.progress = &recording;
   TrackRecorder recorder;
   ASSERT_TRUE(ImportNmeaLog(recorder, "big.log", nullptr, options));
   ASSERT_GE(seen.size(), 2u);

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/windowing_platform.h"
+#include "common/windowing_platform.h"
 
 namespace roamgrid::testing {
 

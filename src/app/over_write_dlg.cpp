@@ -1,4 +1,4 @@
-#include "export/over_write_dlg.h"
+#include "app/over_write_dlg.h"
 
 #include <QFile>
 #include <QFontMetrics>

@@ -8,7 +8,7 @@
 #include <QString>
 #include <string>
 
-#include "app/windowing_platform.h"
+#include "common/windowing_platform.h"
 
 class QLabel;
 class QPushButton;

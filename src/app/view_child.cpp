@@ -1,4 +1,4 @@
-#include "view/view_child.h"
+#include "app/view_child.h"
 
 #include <QImage>
 #include <QPainter>
