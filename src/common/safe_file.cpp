@@ -1,5 +1,7 @@
 #include "common/safe_file.h"
 
+#include "common/temp_name.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,9 +18,12 @@ namespace {
 WriteFault gFault;
 long long gBytesWritten = 0;
 
+// A fresh temporary name in the folder of `path`.
 std::string UniqueTempName(const std::string& path) {
-  static std::atomic<unsigned> counter{0};
-  return path + ".tmp" + std::to_string(long(getpid())) + "-" + std::to_string(counter++);
+  static std::atomic<unsigned long long> counter{0};
+  const size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+  return folder + TempFileName(getpid(), counter++);
 }
 
 }  // namespace
