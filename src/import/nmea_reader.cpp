@@ -150,6 +150,9 @@ class LogScanner {
     double lon = 0.0;
     switch (ReadGgaLine(piece, length, anyTalker_, &lat, &lon)) {
       case GgaLine::kOther:
+        // A receiver that writes $GNGGA (or another talker) yields nothing
+        // without anyTalker; counted so that the front ends can say so.
+        if (!anyTalker_ && IsGgaLine(piece, length, true)) ++report_.otherTalkerGga;
         break;
       case GgaLine::kUnreadable:
         ++report_.skipped;  // a fix-less or damaged line; the log goes on

@@ -396,5 +396,20 @@ TEST_F(ReaderAgreementTest, PiecesAcrossBlockEndsGiveIdenticalTiles) {
   ExpectSameTiles(logs);
 }
 
+TEST_F(NmeaReaderTest, CountsGgaOfOtherTalkersThatItDoesNotRead) {
+  WriteText("gn.log",
+            "$GNGGA,1,3539.000,N,13945.000,E\n$GPGGA,1,3539.000,N,13945.000,E\n"
+            "$GLGGA,2,x\n$GNRMC,1,2\n$gngga,1,3539.000,N,13945.000,E\n");
+  for (const bool anyTalker : {false, true}) {
+    ImportOptions options;
+    options.anyTalker = anyTalker;
+    TrackRecorder recorder;
+    ImportReport report;
+    ASSERT_TRUE(ImportNmeaLog(recorder, "gn.log", &report, options));
+    EXPECT_EQ(report.otherTalkerGga, anyTalker ? 0 : 2);
+    EXPECT_EQ(report.fixes, anyTalker ? 2 : 1);
+  }
+}
+
 }  // namespace
 }  // namespace roamgrid
