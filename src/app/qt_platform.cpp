@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 
+#include "app/import_progress_window.h"
 #include "app/over_write_dlg.h"
 
 namespace roamgrid {
@@ -36,8 +37,10 @@ QtPlatform::QtPlatform(QWidget* owner) : owner_(owner) {}
 
 std::vector<std::string> QtPlatform::ChooseLogFiles() {
   KeepWorkingDirectory keep;
-  const QStringList chosen = QFileDialog::getOpenFileNames(owner_, QString(), QString(),
-                                                           QStringLiteral("GPS ログ (*.log)"));
+  const QStringList chosen = QFileDialog::getOpenFileNames(
+      owner_, QString(), QString(),
+      QStringLiteral("GPS ログ (*.log);;GPX ファイル (*.gpx *.gpx.gz);;"
+                     "圧縮ログ (*.log.gz *.gz);;すべてのファイル (*)"));
   std::vector<std::string> paths;
   paths.reserve(size_t(chosen.size()));
   for (const QString& path : chosen) paths.push_back(LocalPath(path));
@@ -76,6 +79,10 @@ MessageAnswer QtPlatform::ShowMessage(const std::string& text, const std::string
   const int answer = box.exec();
   if (!question) return MessageAnswer::kOk;
   return answer == QMessageBox::Yes ? MessageAnswer::kYes : MessageAnswer::kNo;
+}
+
+std::unique_ptr<ImportProgress> QtPlatform::StartImportProgress(long long totalBytes) {
+  return std::make_unique<ImportProgressWindow>(owner_, totalBytes);
 }
 
 }  // namespace roamgrid

@@ -15,8 +15,9 @@ class QtPlatform : public WindowingPlatform {
   // `owner` parents every dialog and message box (the main dialog).
   explicit QtPlatform(QWidget* owner);
 
-  // Open dialog, several files, filter "GPS ログ (*.log)", name field empty,
-  // starting in the working directory. Paths in the local file encoding.
+  // Open dialog, several files, filters "GPS ログ (*.log)" first, then GPX
+  // files, compressed logs and all files; name field empty, starting in the
+  // working directory. Paths in the local file encoding.
   std::vector<std::string> ChooseLogFiles() override;
   // Save dialog, filter "画像ファイル (*.bmp)", default suffix "bmp",
   // `proposedName` in the name field; no overwrite question of its own.
@@ -26,6 +27,8 @@ class QtPlatform : public WindowingPlatform {
   // QMessageBox: exclamation icon and OK, or question icon with Yes and No.
   MessageAnswer ShowMessage(const std::string& text, const std::string& title,
                             MessageStyle style) override;
+  // An ImportProgressWindow over the owner.
+  std::unique_ptr<ImportProgress> StartImportProgress(long long totalBytes) override;
 
  private:
   QPointer<QWidget> owner_;

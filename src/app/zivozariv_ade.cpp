@@ -1,11 +1,17 @@
 #include "app/zivozariv_ade.h"
 
 #include <QContextMenuEvent>
+#include <QDropEvent>
+#include <QFile>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMimeData>
+#include <QMouseEvent>
 #include <QPushButton>
+#include <QUrl>
+#include <QWheelEvent>
 
 #include "app/app_icon.h"
 #include "app/main_dialog_template.h"
@@ -62,6 +68,18 @@ QWidget* CreateControl(const ControlTemplate& control, QWidget* parent) {
   widget->setGeometry(PixelRect(control));
   return widget;
 }
+
+// The local files among dropped URLs, in the order given.
+std::vector<std::string> DroppedFiles(const QMimeData* data) {
+  std::vector<std::string> paths;
+  if (!data || !data->hasUrls()) return paths;
+  for (const QUrl& url : data->urls()) {
+    if (url.isLocalFile()) paths.push_back(QFile::encodeName(url.toLocalFile()).toStdString());
+  }
+  return paths;
+}
+
+constexpr int kWheelNotch = 120;  // angle delta of one wheel notch
 
 }  // namespace
 
@@ -151,6 +169,12 @@ void ZIvozarivAde::OnInitDialog() {
   viewWindow.show();
   if (viewPlaceholder) viewPlaceholder->hide();
 
+  // Logs may be dropped anywhere on the dialog; edits would take them as text.
+  setAcceptDrops(true);
+  installEventFilter(this);
+  viewWindow.installEventFilter(this);
+  for (QLineEdit* edit : findChildren<QLineEdit*>()) edit->installEventFilter(this);
+
   // The first tab stop, "N", has the focus when the dialog shows; both zoom
   // buttons start enabled whatever the home zoom.
   if (QWidget* north = GetDlgItem(kIdNorth)) north->setFocus();
@@ -187,8 +211,15 @@ void ZIvozarivAde::RenderView() {
 }
 
 void ZIvozarivAde::EndCommand() {
+  ApplyZoomButtons();
   RenderView();
   viewWindow.update();
+}
+
+void ZIvozarivAde::ApplyZoomButtons() {
+  EnableZoomButtons(*this, zoomButtons);
+  GetDlgItem(kIdZoomUp)->setEnabled(zoomButtons.upEnabled);
+  GetDlgItem(kIdZoomDown)->setEnabled(zoomButtons.downEnabled);
 }
 
 void ZIvozarivAde::Navigate(bool (*command)(ViewState&)) {
@@ -196,17 +227,11 @@ void ZIvozarivAde::Navigate(bool (*command)(ViewState&)) {
 }
 
 void ZIvozarivAde::OnZoomUp() {
-  if (!ZoomUp(*this, zoomButtons)) return;  // at the bound: nothing changes
-  GetDlgItem(kIdZoomUp)->setEnabled(zoomButtons.upEnabled);
-  GetDlgItem(kIdZoomDown)->setEnabled(zoomButtons.downEnabled);
-  EndCommand();
+  if (ZoomUp(*this, zoomButtons)) EndCommand();  // at the bound: nothing changes
 }
 
 void ZIvozarivAde::OnZoomDown() {
-  if (!ZoomDown(*this, zoomButtons)) return;  // at the bound: nothing changes
-  GetDlgItem(kIdZoomDown)->setEnabled(zoomButtons.downEnabled);
-  GetDlgItem(kIdZoomUp)->setEnabled(zoomButtons.upEnabled);
-  EndCommand();
+  if (ZoomDown(*this, zoomButtons)) EndCommand();  // at the bound: nothing changes
 }
 
 void ZIvozarivAde::OnJump() {
@@ -215,7 +240,30 @@ void ZIvozarivAde::OnJump() {
 }
 
 void ZIvozarivAde::OnImport() {
-  if (ImportLogs(recorder, *platform_)) EndCommand();
+  ImportLogs(recorder, *platform_, [this] { EndCommand(); });
+}
+
+void ZIvozarivAde::OnDropFiles(const std::vector<std::string>& paths) {
+  ImportLogFiles(recorder, paths, *platform_, [this] { EndCommand(); });
+}
+
+void ZIvozarivAde::OnDoubleClick(QPoint viewPixel) {
+  // The raster is painted from the top-left corner inside the border,
+  // south at the bottom; a click on the border or beyond the raster is none.
+  const QPoint p = viewPixel - viewWindow.contentsRect().topLeft();
+  if (p.x() < 0 || p.y() < 0 || p.x() >= kRasterSide || p.y() >= kRasterSide) return;
+  if (CentreOnPixel(*this, p.x(), kRasterSide - 1 - p.y())) EndCommand();
+}
+
+void ZIvozarivAde::OnWheel(int angleDelta) {
+  // Each notch clicks a zoom button, which does nothing while disabled.
+  wheelDelta_ += angleDelta;
+  for (; wheelDelta_ >= kWheelNotch; wheelDelta_ -= kWheelNotch) {
+    qobject_cast<QPushButton*>(GetDlgItem(kIdZoomUp))->click();
+  }
+  for (; wheelDelta_ <= -kWheelNotch; wheelDelta_ += kWheelNotch) {
+    qobject_cast<QPushButton*>(GetDlgItem(kIdZoomDown))->click();
+  }
 }
 
 void ZIvozarivAde::OnExport() { ExportBitmap(*this, viewWindow.raster(), *platform_); }
@@ -249,6 +297,41 @@ void ZIvozarivAde::keyPressEvent(QKeyEvent* event) {
 void ZIvozarivAde::contextMenuEvent(QContextMenuEvent* event) {
   systemMenu_->popup(event->globalPos());
   event->accept();
+}
+
+bool ZIvozarivAde::eventFilter(QObject* watched, QEvent* event) {
+  switch (event->type()) {
+    case QEvent::DragEnter:
+    case QEvent::DragMove: {
+      auto* drag = static_cast<QDropEvent*>(event);
+      if (DroppedFiles(drag->mimeData()).empty()) return false;
+      drag->acceptProposedAction();
+      return true;
+    }
+    case QEvent::Drop: {
+      auto* drop = static_cast<QDropEvent*>(event);
+      const std::vector<std::string> paths = DroppedFiles(drop->mimeData());
+      if (paths.empty()) return false;
+      drop->acceptProposedAction();
+      // Read after the drop has ended, so that the program the files came
+      // from is not kept waiting for the import.
+      QMetaObject::invokeMethod(
+          this, [this, paths] { OnDropFiles(paths); }, Qt::QueuedConnection);
+      return true;
+    }
+    case QEvent::Wheel:
+      if (watched != &viewWindow) return false;
+      OnWheel(static_cast<QWheelEvent*>(event)->angleDelta().y());
+      return true;
+    case QEvent::MouseButtonDblClick: {
+      auto* mouse = static_cast<QMouseEvent*>(event);
+      if (watched != &viewWindow || mouse->button() != Qt::LeftButton) return false;
+      OnDoubleClick(mouse->position().toPoint());
+      return true;
+    }
+    default:
+      return QDialog::eventFilter(watched, event);
+  }
 }
 
 }  // namespace roamgrid

@@ -9,11 +9,12 @@
 #include <QIcon>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "app/view_child.h"
 #include "common/windowing_platform.h"
 #include "tiles/track_recorder.h"
 #include "view/navigation.h"
-#include "app/view_child.h"
 #include "view/view_state.h"
 
 class QLabel;
@@ -62,6 +63,11 @@ class ZIvozarivAde : public QDialog, public ViewState {
   // button clicks it (none is a default button). Escape is OnCancel.
   void keyPressEvent(QKeyEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
+  // The map's gestures and dropped files: a wheel notch over the view
+  // window clicks Zoom Up (forward) or Zoom Down (back), a double-click in
+  // it centres the view there, and files dropped on the dialog (an edit or
+  // the view included) are imported in the order given.
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   explicit ZIvozarivAde(WindowingPlatform* platform);
@@ -79,12 +85,18 @@ class ZIvozarivAde : public QDialog, public ViewState {
   void OnZoomDown();
   void OnJump();
   void OnImport();
+  void OnDropFiles(const std::vector<std::string>& paths);
+  void OnDoubleClick(QPoint viewPixel);
+  void OnWheel(int angleDelta);
+  // Shows the zoom buttons' state after enabling those that can act.
+  void ApplyZoomButtons();
   void OnExport();
   void OnSetHomePosition();
 
   std::unique_ptr<QtPlatform> ownPlatform_;
   WindowingPlatform* platform_;
   QMenu* systemMenu_ = nullptr;
+  int wheelDelta_ = 0;  // wheel turn not yet worth a notch (1/8 degree units)
 };
 
 }  // namespace roamgrid

@@ -1,7 +1,5 @@
 #include "common/safe_file.h"
 
-#include "common/temp_name.h"
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,6 +8,8 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
+
+#include "common/temp_name.h"
 
 namespace roamgrid {
 
@@ -123,6 +123,7 @@ bool ReplacingFile::Write(const void* data, size_t size) {
         gBytesWritten += room;
       }
       failed_ = true;
+      errno = ENOSPC;  // as a full disk reports it
       return false;
     }
   }
@@ -143,7 +144,10 @@ bool ReplacingFile::Commit() {
   if (ok && durability_ == Durability::kSynced && fdatasync(fileno(stream_)) != 0) ok = false;
   if (fclose(stream_) != 0) ok = false;
   stream_ = nullptr;
-  if (gFault.failClose) ok = false;
+  if (gFault.failClose) {
+    ok = false;
+    errno = EIO;
+  }
   if (ok && rename(temp_.c_str(), target_.c_str()) != 0) ok = false;
   if (!ok) unlink(temp_.c_str());
   return ok;

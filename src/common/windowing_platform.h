@@ -4,11 +4,14 @@
 // without a display.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace roamgrid {
+
+class ImportProgress;  // import/import_progress.h
 
 enum class MessageStyle {
   kExclamationOk,  // exclamation icon, one OK button
@@ -34,6 +37,13 @@ class WindowingPlatform {
   // A modal message box owned by the main dialog.
   virtual MessageAnswer ShowMessage(const std::string& text, const std::string& title,
                                     MessageStyle style) = 0;
+  // Called when chosen logs of `totalBytes` in all are about to be read:
+  // the wait cursor shows at once and the closed file dialog is gone; after
+  // a moment a modal progress window with Cancel appears, and nothing else
+  // of the main dialog takes input. The returned reporter (never null) is
+  // told of each log and the bytes read and says whether Cancel was
+  // pressed; destroying it ends all this.
+  virtual std::unique_ptr<ImportProgress> StartImportProgress(long long totalBytes) = 0;
 };
 
 }  // namespace roamgrid

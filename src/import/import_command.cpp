@@ -1,19 +1,119 @@
 #include "import/import_command.h"
 
-#include <string>
-#include <vector>
+#include <sys/stat.h>
 
-#include "import/nmea_reader.h"
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+#include "import/import_progress.h"
 
 namespace roamgrid {
+namespace {
 
-bool ImportLogs(TrackRecorder& recorder, WindowingPlatform& platform) {
+// Bytes of the regular files among `paths`; others count 0.
+long long TotalBytes(const std::vector<std::string>& paths) {
+  long long total = 0;
+  for (const std::string& path : paths) {
+    struct stat status;
+    if (stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode)) total += status.st_size;
+  }
+  return total;
+}
+
+// The last component of a log's path: the dialog gives full paths, and the
+// box has room for names.
+std::string FileName(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// ": reason" for an errno, nothing for 0.
+std::string Reason(int error) { return error == 0 ? "" : ": " + std::string(std::strerror(error)); }
+
+std::string TileProblemLine(const TileProblem& problem) {
+  switch (problem.kind) {
+    case TileProblem::Kind::kUnreadable:
+      return "Can not Read " + problem.path + Reason(problem.error);
+    case TileProblem::Kind::kNotSaved:
+      return "Can not Save " + problem.path + Reason(problem.error);
+    case TileProblem::Kind::kReplacedDamaged:
+      return "Damaged " + problem.path + " replaced";
+  }
+  return {};
+}
+
+}  // namespace
+
+bool ImportLogs(TrackRecorder& recorder, WindowingPlatform& platform,
+                const std::function<void()>& endCommand) {
   const std::vector<std::string> paths = platform.ChooseLogFiles();
   if (paths.empty()) return false;  // Cancel
-  for (const std::string& path : paths) {
-    ImportNmeaLog(recorder, path);  // a log that fails does not stop the others
-  }
+  ImportLogFiles(recorder, paths, platform, endCommand);
   return true;
+}
+
+std::vector<ImportReport> ImportLogFiles(TrackRecorder& recorder,
+                                         const std::vector<std::string>& paths,
+                                         WindowingPlatform& platform,
+                                         const std::function<void()>& endCommand) {
+  std::vector<ImportReport> reports;
+  {
+    const std::unique_ptr<ImportProgress> progress =
+        platform.StartImportProgress(TotalBytes(paths));
+    ImportOptions options;
+    options.progress = progress.get();
+    for (size_t i = 0; i < paths.size(); ++i) {
+      if (progress) progress->BeginLog(i, paths.size(), paths[i]);
+      ImportNmeaLog(recorder, paths[i], &reports.emplace_back(), options);
+      if (reports.back().cancelled) break;  // its tile is released already
+    }
+    // The view is rebuilt under the wait cursor, before the window closes.
+    if (endCommand) endCommand();
+  }
+  const std::string problems = ImportProblemsText(paths, reports);
+  if (!problems.empty()) platform.ShowMessage(problems, "", MessageStyle::kExclamationOk);
+  return reports;
+}
+
+std::string ImportProblemsText(const std::vector<std::string>& paths,
+                               const std::vector<ImportReport>& reports) {
+  std::vector<std::string> lines;
+  std::vector<TileProblem> tilesNamed;
+  bool otherTalkers = false;
+  for (size_t i = 0; i < reports.size() && i < paths.size(); ++i) {
+    const ImportReport& report = reports[i];
+    const std::string name = FileName(paths[i]);
+    if (!report.opened) {
+      lines.push_back("Can not Open " + name + Reason(report.openError));
+      continue;
+    }
+    if (report.readError) {
+      lines.push_back("Can not Read " + name + " to its end" +
+                      (report.readErrorText.empty() ? "" : ": " + report.readErrorText));
+    }
+    // A tile that failed for several logs is named once.
+    for (const TileProblem& problem : report.tileProblems) {
+      if (std::find(tilesNamed.begin(), tilesNamed.end(), problem) != tilesNamed.end()) continue;
+      tilesNamed.push_back(problem);
+      lines.push_back(TileProblemLine(problem));
+    }
+    if (report.otherTalkerGga > 0) {
+      otherTalkers = true;
+      lines.push_back(name + ": " + std::to_string(report.otherTalkerGga) +
+                      " GGA of other talkers not read");
+    }
+  }
+  std::string text;
+  for (size_t i = 0; i < lines.size() && i < kMaxSummaryLines; ++i) {
+    text += lines[i] + "\n";
+  }
+  if (lines.size() > kMaxSummaryLines) {
+    text += "and " + std::to_string(lines.size() - kMaxSummaryLines) + " more\n";
+  }
+  if (otherTalkers) text += "roamgrid-cli import --any-talker reads them\n";
+  if (!text.empty()) text.pop_back();  // no line end after the last line
+  return text;
 }
 
 }  // namespace roamgrid

@@ -2,7 +2,9 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <bit>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -177,11 +179,15 @@ bool ImportNmeaLog(TrackRecorder& recorder, const std::string& path, ImportRepor
   out = ImportReport{};
 
   FILE* file = std::fopen(path.c_str(), "rb");
-  if (!file) return false;
+  if (!file) {
+    out.openError = errno;
+    return false;
+  }
   // A folder opens for reading here, but it is no log.
   struct stat status;
   if (fstat(fileno(file), &status) == 0 && S_ISDIR(status.st_mode)) {
     std::fclose(file);
+    out.openError = EISDIR;
     return false;
   }
   out.opened = true;
@@ -199,6 +205,7 @@ bool ImportNmeaLog(TrackRecorder& recorder, const std::string& path, ImportRepor
       atEnd = true;
       readError = std::ferror(file) != 0;
       out.readError = readError;
+      if (readError && out.readErrorText.empty()) out.readErrorText = std::strerror(errno);
     }
     // After a read error the unfinished piece is dropped, as a line read
     // that fails returns nothing; everything before it counts.
@@ -217,6 +224,14 @@ bool ImportNmeaLog(TrackRecorder& recorder, const std::string& path, ImportRepor
   std::fclose(file);
 
   ReleaseRecorderTile(recorder);  // a tile that cannot be saved loses its changes
+  // The tiles this log could not use, each once.
+  for (TileProblem& problem : recorder.tileProblems) {
+    if (std::find(out.tileProblems.begin(), out.tileProblems.end(), problem) ==
+        out.tileProblems.end()) {
+      out.tileProblems.push_back(std::move(problem));
+    }
+  }
+  recorder.tileProblems.clear();
   if (options.progress) options.progress->Advance(out.bytesRead);
   return true;
 }

@@ -1,6 +1,7 @@
 #include "tiles/track_recorder.h"
 
 #include <cassert>
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 
@@ -36,8 +37,12 @@ TrackRecorder::~TrackRecorder() {
 
 bool ReleaseRecorderTile(TrackRecorder& recorder) {
   if (!recorder.tile) return true;
+  const std::string path = recorder.tile->path;
   const bool saved = ReleaseTile(recorder.tile);
-  if (!saved) ++recorder.unsavedTiles;
+  if (!saved) {
+    ++recorder.unsavedTiles;
+    recorder.tileProblems.push_back({TileProblem::Kind::kNotSaved, path, errno});
+  }
   return saved;
 }
 

@@ -5,10 +5,26 @@
 #pragma once
 
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "tiles/track_tile.h"
 
 namespace roamgrid {
+
+// A tile file that an import could not use as it should, named once per
+// log with the system's reason.
+struct TileProblem {
+  enum class Kind {
+    kUnreadable,       // exists but cannot be read: its fixes were not recorded
+    kNotSaved,         // could not be written: its new cells are lost
+    kReplacedDamaged,  // its header was damaged; it was replaced by the new cells
+  };
+  Kind kind = Kind::kUnreadable;
+  std::string path;  // "RGD/E139N035/E13975-N03500.map"
+  int error = 0;     // errno of the failure; 0 when there is none (a damaged header)
+  bool operator==(const TileProblem&) const = default;
+};
 
 struct TrackRecorder {
   // Keys of the tile of the last accepted fix, in centidegrees (integral
@@ -19,6 +35,9 @@ struct TrackRecorder {
   // Releases whose save failed (their changes were lost), counted so that a
   // front end can report them; nothing in the recorder acts on it.
   long long unsavedTiles = 0;
+  // Tiles met since the importer last took them: each failed save is one
+  // kNotSaved entry, for the import's report.
+  std::vector<TileProblem> tileProblems;
 
   ~TrackRecorder();  // releases a held tile (saving it when dirty)
 };

@@ -1,5 +1,6 @@
 #include "view/navigation.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "common/number_text.h"
@@ -39,6 +40,22 @@ int32_t TruncateTiles(double tiles) {
 int32_t JumpOrigin(const std::string& centerText, double halfViewDeg) {
   const double center = ParseLeadingDouble(centerText.c_str());
   return TruncateTiles((center - halfViewDeg) * 20.0) * kTileSideGrid;
+}
+
+// The origin on one axis that centres the view on pixel `pixel` (from the
+// origin's edge): the pixel's centre, origin + (pixel + 0.5) x span / 448,
+// minus half the span, rounded half up to a multiple of `step`. Worked in
+// 1/896 grid units so that it stays exact in integers.
+int32_t CentredOrigin(int32_t origin, int pixel, int32_t span, int32_t step) {
+  const int64_t scale = 2 * kRasterSide;
+  const int64_t target = int64_t(origin) * scale + int64_t(2 * pixel + 1 - kRasterSide) * span;
+  const int64_t unit = step * scale;
+  // Floor division of (target + unit / 2) by unit.
+  const int64_t shifted = target + unit / 2;
+  int64_t steps = shifted / unit;
+  if (shifted % unit != 0 && shifted < 0) --steps;
+  const int64_t limit = int64_t(kJumpLimitTiles) * kTileSideGrid;
+  return int32_t(std::clamp<int64_t>(steps * step, -limit, limit));
 }
 
 }  // namespace
@@ -125,6 +142,22 @@ bool GoHome(ViewState& state) {
   state.originLat = state.homeLat;
   state.originLon = state.homeLon;
   state.zoomIndex = state.homeZoom;
+  return true;
+}
+
+void EnableZoomButtons(const ViewState& state, ZoomButtons& buttons) {
+  if (!ValidZoom(state.zoomIndex)) return;
+  if (state.zoomIndex > kMinZoomIndex) buttons.upEnabled = true;
+  if (state.zoomIndex < kMaxZoomIndex) buttons.downEnabled = true;
+}
+
+bool CentreOnPixel(ViewState& state, int pixelX, int pixelY) {
+  pixelX = std::clamp(pixelX, 0, kRasterSide - 1);
+  pixelY = std::clamp(pixelY, 0, kRasterSide - 1);
+  const int32_t span = Span(state);
+  const int32_t step = AlignmentStep(std::clamp(state.zoomIndex, kMinZoomIndex, kMaxZoomIndex));
+  state.originLat = CentredOrigin(state.originLat, pixelY, span, step);
+  state.originLon = CentredOrigin(state.originLon, pixelX, span, step);
   return true;
 }
 

@@ -14,8 +14,9 @@
 namespace roamgrid {
 
 // The enabled state of the Zoom Up (1007) and Zoom Down (1008) buttons.
-// Both are enabled when the dialog opens; only the two zoom commands change
-// them, and the dialog applies the result to its buttons.
+// Both are enabled when the dialog opens; the zoom commands disable them at
+// their bounds, EnableZoomButtons enables them again where they can act,
+// and the dialog applies the result to its buttons.
 struct ZoomButtons {
   bool upEnabled = true;
   bool downEnabled = true;
@@ -55,9 +56,23 @@ bool ZoomDown(ViewState& state, ZoomButtons& buttons);
 // +-kJumpLimitTiles tiles.
 bool Jump(ViewState& state, const std::string& centerLatText, const std::string& centerLonText);
 
-// Home (1018): origin and zoom index from the home fields. The zoom
-// buttons keep their state.
+// Home (1018): origin and zoom index from the home fields. The dialog then
+// calls EnableZoomButtons.
 bool GoHome(ViewState& state);
+
+// After the zoom index changed without a zoom command (Home): enables a
+// disabled zoom button whose command can act at the current index. It
+// never disables one, so a button may stay enabled at its bound (pressing
+// it then does nothing).
+void EnableZoomButtons(const ViewState& state, ZoomButtons& buttons);
+
+// Double-click on the map: centres the view on view pixel (pixelX, pixelY),
+// both 0..447, pixelY counted from the south edge. The new origin is the
+// pixel's centre minus half a view, rounded to the nearest origin the
+// alignment rule of the current zoom allows (5, 10 or 20 grid units), so
+// the point stays in the middle half of the view; it is held within
+// +-kJumpLimitTiles tiles. Zoom and pending move stay.
+bool CentreOnPixel(ViewState& state, int pixelX, int pixelY);
 
 // The furthest tile boundary Jump goes to, in tiles of 20 grid units from
 // the equator or the prime meridian (500,000 degrees): far beyond the

@@ -1,20 +1,31 @@
 // Import and Export through the main dialog, as a user drives them: the
 // scripted platform chooses generated logs and the export path, and the
 // test compares what the view window paints with the tracks and the BMP.
+#include <QApplication>
 #include <QDir>
+#include <QDropEvent>
 #include <QFile>
 #include <QImage>
+#include <QMimeData>
 #include <QPushButton>
 #include <QSet>
 #include <QTest>
+#include <QUrl>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <memory>
 #include <string>
 
 #include "app/zivozariv_ade.h"
 #include "common/number_text.h"
+#include "common/safe_file.h"
 #include "export/bmp_file.h"
+#include "import/nmea_reader.h"
+#include "support/red_pixels.h"
 #include "support/scratch_working_dir.h"
 #include "support/scripted_platform.h"
+#include "tiles/track_tile.h"
 #include "view/view_state.h"
 
 namespace roamgrid {
@@ -94,6 +105,29 @@ class ImportExportGuiTest : public QObject {
     WriteLogs();
     platform_.QueueLogFiles({"diagonal.log", "missing.log", "across.log"});
     Click(dialog, 1009);
+    // The log that cannot be opened is named; the others are read.
+    QCOMPARE(platform_.messages.size(), size_t(1));
+    QCOMPARE(platform_.messages[0].text,
+             "Can not Open missing.log: " + std::string(std::strerror(ENOENT)));
+    platform_.messages.clear();
+  }
+
+  // A log of `count` fixes, fix i on view pixel (i % 448, i / 448).
+  static std::string RowsLog(int count) {
+    std::string log;
+    for (int i = 0; i < count; ++i) log += FixAtPixel(i % kRasterSide, i / kRasterSide, "\n");
+    return log;
+  }
+  // Whether the view window shows the first `count` fixes of RowsLog in
+  // red, and nothing else.
+  static bool ShowsFirstFixes(ZIvozarivAde& dialog, int count) {
+    QList<QPoint> expected;
+    for (int i = 0; i < count; ++i)
+      expected.append(WindowPixel(dialog, i % kRasterSide, i / kRasterSide));
+    QList<QPoint> red = testing::RedPixels(dialog.viewWindow);
+    std::sort(expected.begin(), expected.end(),
+              [](QPoint a, QPoint b) { return a.y() != b.y() ? a.y() < b.y() : a.x() < b.x(); });
+    return red == expected;
   }
 
  private slots:
@@ -137,6 +171,75 @@ class ImportExportGuiTest : public QObject {
     const QImage image = dialog.viewWindow.grab().toImage();
     QVERIFY(!IsRed(image, WindowPixel(dialog, 0, 0)));
     QVERIFY(!QDir("RGD").exists());
+  }
+
+  void CancelAfterTheFirstBlockKeepsAPrefixOfTheMarks() {
+    constexpr int kFixes = 12000;  // about 3.4 blocks of 256 KiB
+    const std::string log = RowsLog(kFixes);
+    QVERIFY(log.size() > 3 * kNmeaReadBlockSize);
+    WriteLog("long.log", log);
+    ZIvozarivAde dialog(platform_);
+    platform_.cancelAtBlock = 1;
+    platform_.QueueLogFiles({"long.log", "other.log"});
+    Click(dialog, 1009);
+    QCOMPARE(platform_.importTotals, std::vector<long long>{(long long)log.size()});
+    QCOMPARE(platform_.logsBegun, std::vector<std::string>{"1/2 long.log"});
+    QCOMPARE(platform_.lastAdvance, (long long)kNmeaReadBlockSize);
+    QVERIFY(platform_.messages.empty());  // a cancel is no problem
+    QVERIFY(!dialog.recorder.tile);
+    // The view, rebuilt from the tile file, shows the fixes of the first
+    // block: whole lines only.
+    const int firstBlockFixes = int(kNmeaReadBlockSize / (log.size() / kFixes));
+    QVERIFY(ShowsFirstFixes(dialog, firstBlockFixes));
+
+    // Importing the log again completes it.
+    platform_.cancelAtBlock = 0;
+    platform_.QueueLogFiles({"long.log"});
+    Click(dialog, 1009);
+    QVERIFY(ShowsFirstFixes(dialog, kFixes));
+  }
+
+  void ProblemsAreSummedUpInOneBox() {
+    WriteLog("gn.log", "$GNGGA,1,3539.000,N,13945.000,E,1\n$GNGGA,2,3539.000,N,13945.000,E,1\n");
+    WriteLog("track.log", FixAtPixel(0, 0, "\n"));
+    ZIvozarivAde dialog(platform_);
+    platform_.QueueLogFiles({"missing.log", "gn.log", "track.log"});
+    SetWriteFault({.failAfterBytes = 0});
+    Click(dialog, 1009);
+    ClearWriteFault();
+    char tile[kTilePathSize];
+    QVERIFY(FormatTilePath(3565, 13975, tile));
+    QCOMPARE(platform_.messages.size(), size_t(1));
+    QCOMPARE(platform_.messages[0].title, std::string());
+    QVERIFY(platform_.messages[0].style == MessageStyle::kExclamationOk);
+    QCOMPARE(platform_.messages[0].text,
+             "Can not Open missing.log: " + std::string(std::strerror(ENOENT)) +
+                 "\ngn.log: 2 GGA of other talkers not read\nCan not Save " + tile + ": " +
+                 std::strerror(ENOSPC) + "\nroamgrid-cli import --any-talker reads them");
+  }
+
+  void DroppedFilesAreImportedInTheGivenOrder() {
+    WriteLog("a.log", FixAtPixel(0, 0, "\n"));
+    WriteLog("b.log", FixAtPixel(1, 0, "\n"));
+    ZIvozarivAde dialog(platform_);
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(QDir::current().absoluteFilePath("b.log")),
+                  QUrl::fromLocalFile(QDir::current().absoluteFilePath("a.log"))});
+    // Dropped on an edit, which would otherwise take the names as text.
+    QWidget* edit = dialog.GetDlgItem(1005);
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(edit, &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(edit, &drop);
+    QVERIFY(drop.isAccepted());
+    QVERIFY(platform_.logsBegun.empty());
+    QCoreApplication::processEvents();  // the import runs once the drop has ended
+    QCOMPARE(platform_.logsBegun.size(), size_t(2));
+    QVERIFY(platform_.logsBegun[0].ends_with("/b.log") &&
+            platform_.logsBegun[1].ends_with("/a.log"));
+    QVERIFY(ShowsFirstFixes(dialog, 2));
+    QCOMPARE(platform_.logFileQuestions, 0);
   }
 
   void ExportedImageShowsWhatTheViewShows() {

@@ -3,6 +3,7 @@
 // Each test runs in a fresh temporary working directory.
 #include "app/zivozariv_ade.h"
 
+#include <QApplication>
 #include <QContextMenuEvent>
 #include <QDir>
 #include <QImage>
@@ -11,6 +12,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QTest>
+#include <QWheelEvent>
 #include <memory>
 
 #include "support/red_pixels.h"
@@ -18,6 +20,7 @@
 #include "support/scripted_platform.h"
 #include "support/temp_dir.h"
 #include "tiles/track_recorder.h"
+#include "view/view_state.h"
 
 namespace roamgrid {
 
@@ -243,9 +246,81 @@ class ZIvozarivAdeTest : public QObject {
     QCOMPARE(Edit(dialog, 1012)->text(), QStringLiteral("  3.200"));
     QVERIFY(Button(dialog, 1007)->isEnabled());
     QVERIFY(!Button(dialog, 1008)->isEnabled());
-    Click(dialog, 1018);  // Home leaves the buttons as they are
+    Click(dialog, 1018);  // Home enables Zoom Down again: it can act at index 1
     QCOMPARE(Edit(dialog, 1012)->text(), QStringLiteral("  0.050"));
-    QVERIFY(!Button(dialog, 1008)->isEnabled());
+    QVERIFY(Button(dialog, 1008)->isEnabled());
+  }
+
+  void HomeEnablesAZoomButtonThatCanAct_data() {
+    QTest::addColumn<int>("homeZoom");
+    QTest::addColumn<QList<int>>("clicks");
+    QTest::addColumn<bool>("upEnabled");
+    QTest::addColumn<bool>("downEnabled");
+    QTest::newRow("Zoom Up to 0, Home at 1") << 1 << QList<int>{1007, 1018} << true << true;
+    QTest::newRow("Zoom Up to 0, Home at 0") << 0 << QList<int>{1007, 1018} << false << true;
+    QTest::newRow("Zoom Down to 7, Home at 7")
+        << 7 << QList<int>{1008, 1008, 1008, 1008, 1008, 1008, 1018} << true << false;
+    QTest::newRow("at 7 from the start") << 7 << QList<int>{} << true << true;
+  }
+  void HomeEnablesAZoomButtonThatCanAct() {
+    QFETCH(int, homeZoom);
+    QFETCH(QList<int>, clicks);
+    QFETCH(bool, upEnabled);
+    QFETCH(bool, downEnabled);
+    ZIvozarivAde dialog(platform_);
+    dialog.homeZoom = homeZoom;
+    for (int id : clicks) Click(dialog, id);
+    QCOMPARE(Button(dialog, 1007)->isEnabled(), upEnabled);
+    QCOMPARE(Button(dialog, 1008)->isEnabled(), downEnabled);
+  }
+
+  void WheelAndDoubleClickRunTheirCommands_data() {
+    QTest::addColumn<QList<int>>("notches");  // +1 forward, -1 back
+    QTest::addColumn<QPoint>("doubleClick");  // view pixel from the south-west, or (-1, -1)
+    QTest::addColumn<QStringList>("texts");
+    QTest::addColumn<bool>("upEnabled");
+    const QPoint none(-1, -1);
+    QTest::newRow("forward: Zoom Up")
+        << QList<int>{1} << none << QStringList{"  0.025", "35.6750", "139.7750"} << false;
+    QTest::newRow("forward at index 0: disabled, nothing")
+        << QList<int>{1, 1} << none << QStringList{"  0.025", "35.6750", "139.7750"} << false;
+    QTest::newRow("back: Zoom Down")
+        << QList<int>{-1} << none << QStringList{"  0.100", "35.6500", "139.7500"} << true;
+    QTest::newRow("half notches add up")
+        << QList<int>{0} << none << QStringList{"  0.100", "35.6500", "139.7500"} << true;
+    QTest::newRow("double-click at the centre stays")
+        << QList<int>{} << QPoint(224, 223) << QStringList{"  0.050", "35.6750", "139.7750"}
+        << true;
+    QTest::newRow("double-click north-east, rounded to 10")
+        << QList<int>{} << QPoint(447, 447) << QStringList{"  0.050", "35.7000", "139.8000"}
+        << true;
+    QTest::newRow("double-click south-west at index 0, rounded to 5")
+        << QList<int>{1} << QPoint(0, 0) << QStringList{"  0.025", "35.6625", "139.7625"} << false;
+  }
+  void WheelAndDoubleClickRunTheirCommands() {
+    QFETCH(QList<int>, notches);
+    QFETCH(QPoint, doubleClick);
+    QFETCH(QStringList, texts);
+    QFETCH(bool, upEnabled);
+    ZIvozarivAde dialog(platform_);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    const QPoint inside = dialog.viewWindow.contentsRect().center();
+    for (int notch : notches) {
+      // 0 stands for two half notches back, as a fine-grained wheel sends them.
+      for (int delta : notch == 0 ? QList<int>{-60, -60} : QList<int>{notch * 120}) {
+        QWheelEvent wheel(inside, dialog.viewWindow.mapToGlobal(inside), QPoint(), QPoint(0, delta),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(&dialog.viewWindow, &wheel);
+      }
+    }
+    if (doubleClick.x() >= 0) {
+      const QPoint at = dialog.viewWindow.contentsRect().topLeft() +
+                        QPoint(doubleClick.x(), kRasterSide - 1 - doubleClick.y());
+      QTest::mouseDClick(&dialog.viewWindow, Qt::LeftButton, Qt::NoModifier, at);
+    }
+    QCOMPARE(Texts(dialog), texts);
+    QCOMPARE(Button(dialog, 1007)->isEnabled(), upEnabled);
   }
 
   void JumpReadsTheTypedCentre_data() {

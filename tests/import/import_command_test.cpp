@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -51,14 +54,18 @@ TEST_F(ImportCommandTest, LogsAreReadInTheOrderChosenWithTheOneRecorder) {
   const Case cases[] = {
       {{"tokyo.log", "munich.log"}, kMunichKeys},
       {{"munich.log", "tokyo.log"}, kTokyoKeys},
-      // A log that cannot be opened among others is skipped silently.
+      // A log that cannot be opened among others is skipped and named.
       {{"tokyo.log", "missing.log", "munich.log"}, kMunichKeys},
       {{"munich.log", "tokyo.log", "missing.log"}, kTokyoKeys},
   };
   for (const Case& c : cases) {
     std::filesystem::remove_all("RGD");
+    platform_.messages.clear();
     platform_.QueueLogFiles(c.paths);
-    EXPECT_TRUE(ImportLogs(recorder_, platform_));
+    int rebuilds = 0;
+    EXPECT_TRUE(ImportLogs(recorder_, platform_, [&] { ++rebuilds; }));
+    EXPECT_EQ(rebuilds, 1);
+    EXPECT_EQ(platform_.messages.size(), c.paths.size() == 3 ? 1u : 0u);
     EXPECT_TRUE(TileFileExists(kTokyoKeys));
     EXPECT_TRUE(TileFileExists(kMunichKeys));
     // The recorder's keys are those of the last fix read; each log read to
@@ -67,22 +74,65 @@ TEST_F(ImportCommandTest, LogsAreReadInTheOrderChosenWithTheOneRecorder) {
     EXPECT_EQ(recorder_.tileLonKey, c.lastKeys[1]);
     EXPECT_EQ(recorder_.tile, nullptr);
   }
-  EXPECT_TRUE(platform_.messages.empty());
 }
 
 TEST_F(ImportCommandTest, CancelReadsNothing) {
   platform_.QueueLogFiles({});
-  EXPECT_FALSE(ImportLogs(recorder_, platform_));
+  EXPECT_FALSE(ImportLogs(recorder_, platform_, [] { ADD_FAILURE() << "rebuilt"; }));
   EXPECT_EQ(platform_.logFileQuestions, 1);
+  EXPECT_TRUE(platform_.importTotals.empty());
   EXPECT_FALSE(std::filesystem::exists("RGD"));
 }
 
-TEST_F(ImportCommandTest, ChosenLogsThatCannotBeOpenedStillAskForARebuild) {
-  platform_.QueueLogFiles({"missing.log", "folder"});
+TEST_F(ImportCommandTest, ChosenLogsThatCannotBeOpenedAreNamedAfterTheRebuild) {
+  platform_.QueueLogFiles({"missing.log", "/no/such/folder/x.log", "folder"});
   std::filesystem::create_directory("folder");
-  EXPECT_TRUE(ImportLogs(recorder_, platform_));
+  bool rebuilt = false;
+  EXPECT_TRUE(ImportLogs(recorder_, platform_, [&] {
+    rebuilt = true;
+    EXPECT_TRUE(platform_.messages.empty());
+  }));
+  EXPECT_TRUE(rebuilt);
   EXPECT_FALSE(std::filesystem::exists("RGD"));
-  EXPECT_TRUE(platform_.messages.empty());
+  ASSERT_EQ(platform_.messages.size(), 1u);
+  const std::string missing = std::strerror(ENOENT);
+  EXPECT_EQ(platform_.messages[0].text, "Can not Open missing.log: " + missing +
+                                            "\nCan not Open x.log: " + missing +
+                                            "\nCan not Open folder: " + std::strerror(EISDIR));
+  EXPECT_EQ(platform_.messages[0].style, MessageStyle::kExclamationOk);
+  EXPECT_EQ(platform_.importTotals, std::vector<long long>{0});
+}
+
+TEST_F(ImportCommandTest, ProblemsTextListsTenLinesThenHowManyMore) {
+  const TileProblem tile{TileProblem::Kind::kNotSaved, "RGD/E139N035/E13975-N03565.map", ENOSPC};
+  ImportReport gn;
+  gn.opened = true;
+  gn.otherTalkerGga = 7;
+  gn.tileProblems = {tile,
+                     {TileProblem::Kind::kUnreadable, "RGD/a.map", EACCES},
+                     {TileProblem::Kind::kReplacedDamaged, "RGD/b.map", 0}};
+  ImportReport broken;
+  broken.opened = true;
+  broken.readError = true;
+  broken.readErrorText = "damaged compressed data";
+  broken.tileProblems = {tile};  // named once for the whole import
+  ImportReport fine;
+  fine.opened = true;
+  ImportReport cancelled = fine;
+  cancelled.cancelled = true;
+  EXPECT_EQ(ImportProblemsText({"a.log", "b.log"}, {fine, cancelled}), "");
+  EXPECT_EQ(ImportProblemsText({"/logs/gn.log", "c.log.gz"}, {gn, broken}),
+            "Can not Save RGD/E139N035/E13975-N03565.map: " + std::string(std::strerror(ENOSPC)) +
+                "\nCan not Read RGD/a.map: " + std::strerror(EACCES) +
+                "\nDamaged RGD/b.map replaced"
+                "\ngn.log: 7 GGA of other talkers not read"
+                "\nCan not Read c.log.gz to its end: damaged compressed data"
+                "\nroamgrid-cli import --any-talker reads them");
+  // Twelve logs not opened: ten lines, then the count of the rest.
+  const std::vector<std::string> paths(12, "x.log");
+  const std::string text = ImportProblemsText(paths, std::vector<ImportReport>(12));
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 10);
+  EXPECT_TRUE(text.ends_with("Can not Open x.log\nand 2 more")) << text;
 }
 
 }  // namespace

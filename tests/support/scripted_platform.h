@@ -6,11 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "common/windowing_platform.h"
+#include "import/import_progress.h"
 
 namespace roamgrid::testing {
 
@@ -33,6 +35,14 @@ class ScriptedPlatform : public WindowingPlatform {
   std::vector<std::string> proposedNames;
   std::vector<std::string> overwriteQuestions;
   std::vector<Message> messages;
+  // Import progress: the totals announced, the logs begun ("k/n path"),
+  // the last bytes reported and how often Cancel was asked. With
+  // `cancelAtBlock` n > 0, the n-th question of an import is answered yes.
+  std::vector<long long> importTotals;
+  std::vector<std::string> logsBegun;
+  long long lastAdvance = -1;
+  int cancelQuestions = 0;
+  int cancelAtBlock = 0;
   // Questions that had no scripted answer (Qt Test suites check this, since
   // ADD_FAILURE only fails GoogleTest suites).
   int unscripted = 0;
@@ -93,7 +103,24 @@ class ScriptedPlatform : public WindowingPlatform {
     return answer;
   }
 
+  std::unique_ptr<ImportProgress> StartImportProgress(long long totalBytes) override {
+    importTotals.push_back(totalBytes);
+    cancelQuestions = 0;
+    return std::make_unique<Progress>(*this);
+  }
+
  private:
+  struct Progress : ImportProgress {
+    ScriptedPlatform& platform;
+    explicit Progress(ScriptedPlatform& owner) : platform(owner) {}
+    void BeginLog(size_t index, size_t count, const std::string& path) override {
+      platform.logsBegun.push_back(std::to_string(index + 1) + "/" + std::to_string(count) + " " +
+                                   path);
+    }
+    void Advance(long long bytesRead) override { platform.lastAdvance = bytesRead; }
+    bool Cancelled() override { return ++platform.cancelQuestions == platform.cancelAtBlock; }
+  };
+
   std::deque<std::vector<std::string>> logFiles_;
   std::deque<std::optional<std::string>> exportPaths_;
   std::deque<OverwriteAnswer> overwrites_;

@@ -241,5 +241,50 @@ TEST_F(NavigationTest, HomeRestoresOriginAndZoomFromTheHomeFields) {
   EXPECT_EQ(texts.spanText, "  0.025");
 }
 
+TEST_F(NavigationTest, DoubleClickCentresOnTheNearestAlignedOrigin) {
+  struct Case {
+    ViewState state;
+    int pixelX, pixelY;
+    int32_t lat, lon;  // the new origin
+  };
+  const Case cases[] = {
+      // The clicked pixel's centre minus half a view, to the nearest 5, 10, 20.
+      {At(14265, 55905, 0), 0, 447, 14270, 55900},  // +4.99 and -4.99: a whole step
+      {At(14260, 55900, 1), 447, 0, 14250, 55910},
+      {At(14260, 55900, 1), 336, 112, 14260, 55910},  // -4.98 and +5.02
+      {At(0, 0, 7), 0, 0, -640, -640},                // -638.57
+      {At(-640, -640, 7), 447, 111, -960, 0},         // -321.43 and +638.57
+      {At(-20, -20, 2), 0, 335, -20, -40},            // +9.96 and -19.96
+      // Out of the view, a click counts at its nearest edge pixel.
+      {At(14260, 55900, 1), 999, -5, 14250, 55910},
+  };
+  for (const Case& c : cases) {
+    ViewState state = c.state;
+    Run([&](ViewState& s) { return CentreOnPixel(s, c.pixelX, c.pixelY); }, state);
+    EXPECT_TRUE(ranEnding);
+    EXPECT_EQ(state.originLat, c.lat) << c.pixelX << "," << c.pixelY;
+    EXPECT_EQ(state.originLon, c.lon) << c.pixelX << "," << c.pixelY;
+    EXPECT_EQ(state.zoomIndex, c.state.zoomIndex);
+  }
+  // The clicked point lands in the middle half of the new view, aligned, at
+  // every zoom.
+  for (int zoom = kMinZoomIndex; zoom <= kMaxZoomIndex; ++zoom) {
+    const int32_t span = kZoomSpans[size_t(zoom)];
+    for (int pixel = 0; pixel < kRasterSide; ++pixel) {
+      ViewState state = At(-1280, 1280, zoom);
+      const double clicked = -1280 + (pixel + 0.5) * span / kRasterSide;
+      CentreOnPixel(state, pixel, pixel);
+      EXPECT_EQ(state.originLat % AlignmentStep(zoom), 0);
+      EXPECT_GE(clicked - state.originLat, span / 4.0) << zoom << " " << pixel;
+      EXPECT_LE(clicked - state.originLat, span * 3 / 4.0) << zoom << " " << pixel;
+    }
+  }
+  // Far out, the origin is held at the Jump limit.
+  ViewState far = At(kJumpLimitTiles * 20, -kJumpLimitTiles * 20, 7);
+  CentreOnPixel(far, 0, 447);
+  EXPECT_EQ(far.originLat, kJumpLimitTiles * 20);
+  EXPECT_EQ(far.originLon, -kJumpLimitTiles * 20);
+}
+
 }  // namespace
 }  // namespace roamgrid

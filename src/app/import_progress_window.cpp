@@ -1,0 +1,132 @@
+#include "app/import_progress_window.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QEvent>
+#include <QFile>
+#include <QFileInfo>
+#include <QWidget>
+#include <algorithm>
+
+#include "common/number_text.h"
+
+namespace roamgrid {
+namespace {
+
+constexpr double kBytesPerMB = 1e6;
+
+QString Megabytes(long long bytes) {
+  return QString::fromStdString(FormatFixed(double(bytes) / kBytesPerMB, 0, 1));
+}
+
+// Input that would run a command of the main dialog, or close it.
+bool IsUserInput(QEvent::Type type) {
+  switch (type) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ShortcutOverride:
+    case QEvent::Shortcut:
+    case QEvent::Wheel:
+    case QEvent::ContextMenu:
+    case QEvent::DragEnter:
+    case QEvent::DragMove:
+    case QEvent::Drop:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+ImportProgressWindow::ImportProgressWindow(QWidget* owner, long long totalBytes, int showAfterMs)
+    : owner_(owner), totalBytes_(totalBytes), showAfterMs_(showAfterMs) {
+  clock_.start();
+  qApp->installEventFilter(this);
+  QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
+  // The file dialog has closed over the main dialog: paint what it covered
+  // now, not after the import.
+  if (owner_) owner_->repaint();
+  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  Tick();
+}
+
+ImportProgressWindow::~ImportProgressWindow() {
+  delete window_.data();
+  // Clicks and keys that arrived during the import reach the filter now and
+  // are dropped, instead of running commands afterwards.
+  QCoreApplication::processEvents();
+  qApp->removeEventFilter(this);
+  QApplication::restoreOverrideCursor();
+}
+
+void ImportProgressWindow::BeginLog(size_t index, size_t count, const std::string& path) {
+  bytesBefore_ += bytesOfLog_;
+  bytesOfLog_ = 0;
+  logIndex_ = index;
+  logCount_ = count;
+  logName_ = QFileInfo(QFile::decodeName(path.c_str())).fileName();
+  Tick();
+}
+
+void ImportProgressWindow::Advance(long long bytesRead) {
+  bytesOfLog_ = bytesRead;
+  Tick();
+}
+
+bool ImportProgressWindow::Cancelled() {
+  Tick();
+  return window_ && window_->wasCanceled();
+}
+
+QString ImportProgressWindow::LabelText() const {
+  long long done = bytesBefore_ + bytesOfLog_;
+  if (done > totalBytes_) done = totalBytes_;  // a log that grew while read
+  return QStringLiteral("%1 of %2: %3\n%4 of %5 MB")
+      .arg(logIndex_ + 1)
+      .arg(logCount_)
+      .arg(logName_, Megabytes(done), Megabytes(totalBytes_));
+}
+
+void ImportProgressWindow::Tick() {
+  const long long now = clock_.elapsed();
+  if (!window_) {
+    if (now < showAfterMs_) return;
+    window_ = new QProgressDialog(owner_);
+    window_->setWindowModality(Qt::WindowModal);
+    window_->setWindowTitle(QStringLiteral("Import"));
+    window_->setCancelButtonText(QStringLiteral("Cancel"));
+    window_->setAutoClose(false);
+    window_->setAutoReset(false);
+    window_->setMinimumDuration(0);
+    window_->setRange(0, kBarSteps);
+    window_->setMinimumWidth(360);
+    window_->show();
+    lastRefreshMs_ = now - kRefreshMs;
+  }
+  if (now - lastRefreshMs_ < kRefreshMs) return;
+  lastRefreshMs_ = now;
+  const long long done = bytesBefore_ + bytesOfLog_;
+  window_->setLabelText(LabelText());
+  window_->setValue(totalBytes_ > 0 ? int(std::min(done, totalBytes_) * kBarSteps / totalBytes_)
+                                    : 0);
+  QCoreApplication::processEvents();
+}
+
+bool ImportProgressWindow::eventFilter(QObject* watched, QEvent* event) {
+  auto* widget = qobject_cast<QWidget*>(watched);
+  if (!widget || !owner_ || widget->window() != owner_) return false;
+  if (event->type() == QEvent::Close && widget == owner_) {
+    event->ignore();
+    return true;
+  }
+  return IsUserInput(event->type());
+}
+
+}  // namespace roamgrid
