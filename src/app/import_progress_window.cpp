@@ -54,7 +54,6 @@ ImportProgressWindow::ImportProgressWindow(QWidget* owner, long long totalBytes,
   // now, not after the import.
   if (owner_) owner_->repaint();
   QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-  Tick();
 }
 
 ImportProgressWindow::~ImportProgressWindow() {

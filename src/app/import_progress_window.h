@@ -22,7 +22,8 @@ class ImportProgressWindow : public QObject, public ImportProgress {
 
   // Sets the wait cursor and repaints `owner` at once, so that a file
   // dialog closed over it is gone before reading starts. `totalBytes` is
-  // the size of all chosen logs; the window appears after `showAfterMs`.
+  // the size of all chosen logs; the window appears at the first report
+  // after `showAfterMs`.
   ImportProgressWindow(QWidget* owner, long long totalBytes, int showAfterMs = kShowAfterMs);
   // Closes the window, drops input that reached the main dialog meanwhile
   // and restores the cursor.

@@ -1,17 +1,22 @@
-// roamgrid-screenshot [output.png]: draws the main dialog over a store of
-// generated tracks, without a display, and saves it as a PNG (by default
-// docs/screenshot.png below the working directory). The store is made in a
-// temporary directory, which becomes the working directory for the
-// dialog and is removed afterwards.
+// roamgrid-screenshot [output.png [progress.png]]: draws the main dialog
+// over a store of generated tracks, without a display, and saves it as a
+// PNG (by default docs/screenshot.png below the working directory); then
+// the same dialog with the import progress window over it (by default
+// docs/import-progress.png). The store is made in a temporary directory,
+// which becomes the working directory for the dialog and is removed
+// afterwards.
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QImage>
+#include <QPainter>
 #include <QTemporaryDir>
+#include <QThread>
 #include <clocale>
 #include <cmath>
 #include <cstdio>
 
+#include "app/import_progress_window.h"
 #include "app/zivozariv_ade.h"
 #include "tiles/track_recorder.h"
 
@@ -76,15 +81,52 @@ void GenerateStore() {
   ReleaseRecorderTile(recorder);
 }
 
+// The dialog with the progress window of an import over it, as a window
+// manager would place it: centred, with a thin frame.
+QImage ImportProgressImage(roamgrid::ZIvozarivAde& dialog, QApplication& app) {
+  roamgrid::ImportProgressWindow progress(&dialog, 613'700'000, 0);
+  progress.BeginLog(0, 5, "/home/user/gps/2026-03-12-walk.log");
+  progress.Advance(118'600'000);
+  progress.BeginLog(1, 5, "/home/user/gps/2026-03-13-walk.log");
+  progress.Advance(71'300'000);
+  progress.BeginLog(2, 5, "/home/user/gps/2026-03-14-drive.log");
+  // The window refreshes its texts now and then, not at every report.
+  QThread::msleep(100);
+  progress.Advance(22'500'000);
+  app.processEvents();
+  QImage image = dialog.grab().toImage();
+  const QImage window = progress.window()->grab().toImage();
+  const QPoint at((image.width() - window.width()) / 2, (image.height() - window.height()) / 2);
+  QPainter painter(&image);
+  painter.drawImage(at, window);
+  painter.setPen(QColor(64, 64, 64));
+  painter.drawRect(QRect(at - QPoint(1, 1), window.size() + QSize(1, 1)));
+  return image;
+}
+
+bool Save(const QImage& image, const QString& output) {
+  QDir().mkpath(QFileInfo(output).absolutePath());
+  if (!image.save(output, "PNG")) {
+    std::fprintf(stderr, "roamgrid-screenshot: cannot write %s\n", qPrintable(output));
+    return false;
+  }
+  std::printf("%s\n", qPrintable(output));
+  return true;
+}
+
+QString OutputPath(int argc, char** argv, int index, const char* fallback) {
+  return QFileInfo(argc > index ? QString::fromLocal8Bit(argv[index]) : QString(fallback))
+      .absoluteFilePath();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
   std::setlocale(LC_NUMERIC, "C");
-  const QString output =
-      QFileInfo(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("docs/screenshot.png"))
-          .absoluteFilePath();
+  const QString output = OutputPath(argc, argv, 1, "docs/screenshot.png");
+  const QString progressOutput = OutputPath(argc, argv, 2, "docs/import-progress.png");
   const QString previous = QDir::currentPath();
   QTemporaryDir store;
   if (!store.isValid() || !QDir::setCurrent(store.path())) {
@@ -92,19 +134,14 @@ int main(int argc, char** argv) {
     return 1;
   }
   GenerateStore();
-  QImage image;
+  QImage image, progressImage;
   {
     roamgrid::ZIvozarivAde dialog;
     dialog.show();
     app.processEvents();
     image = dialog.grab().toImage();
+    progressImage = ImportProgressImage(dialog, app);
   }
   QDir::setCurrent(previous);
-  QDir().mkpath(QFileInfo(output).absolutePath());
-  if (!image.save(output, "PNG")) {
-    std::fprintf(stderr, "roamgrid-screenshot: cannot write %s\n", qPrintable(output));
-    return 1;
-  }
-  std::printf("%s\n", qPrintable(output));
-  return 0;
+  return Save(image, output) && Save(progressImage, progressOutput) ? 0 : 1;
 }

@@ -1,0 +1,50 @@
+// The progress window of the desktop program's import, shown at once
+// (no half-second wait): what it says, its Cancel, and the main dialog's
+// input held back while it lives.
+#include "app/import_progress_window.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+
+namespace roamgrid {
+
+class ImportProgressWindowTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void ShowsTheLogAndTheBytesAndStopsOnCancel() {
+    QWidget owner;
+    auto* button = new QPushButton("N", &owner);
+    int clicks = 0;
+    connect(button, &QPushButton::clicked, [&] { ++clicks; });
+    owner.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&owner));
+    {
+      ImportProgressWindow progress(&owner, 3'000'000, 0);
+      QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+      progress.BeginLog(0, 2, "/logs/one.log");
+      progress.Advance(1'000'000);
+      progress.BeginLog(1, 2, "/logs/two.log");
+      progress.Advance(500'000);
+      QCOMPARE(progress.LabelText(), QStringLiteral("2 of 2: two.log\n1.5 of 3.0 MB"));
+      QProgressDialog* window = progress.window();
+      QVERIFY(window && window->isVisible() && window->isModal());
+
+      QTest::mouseClick(button, Qt::LeftButton);  // the main dialog takes no input
+      QCOMPARE(clicks, 0);
+      QVERIFY(!progress.Cancelled());
+      QTest::mouseClick(window->findChild<QPushButton*>(), Qt::LeftButton);
+      QVERIFY(progress.Cancelled());
+    }
+    QCOMPARE(QApplication::overrideCursor(), nullptr);
+    QTest::mouseClick(button, Qt::LeftButton);
+    QCOMPARE(clicks, 1);
+  }
+};
+
+}  // namespace roamgrid
+
+QTEST_MAIN(roamgrid::ImportProgressWindowTest)
+#include "import_progress_window_test.moc"
