@@ -239,12 +239,22 @@ void ZIvozarivAde::OnJump() {
   if (Jump(*this, centerLatText, centerLonText)) EndCommand();
 }
 
-void ZIvozarivAde::OnImport() {
-  ImportLogs(recorder, *platform_, [this] { EndCommand(); });
-}
+void ZIvozarivAde::OnImport() { RunImport(nullptr); }
 
-void ZIvozarivAde::OnDropFiles(const std::vector<std::string>& paths) {
-  ImportLogFiles(recorder, paths, *platform_, [this] { EndCommand(); });
+void ZIvozarivAde::OnDropFiles(const std::vector<std::string>& paths) { RunImport(&paths); }
+
+void ZIvozarivAde::RunImport(const std::vector<std::string>* dropped) {
+  // A drop handed on before an import began must not start a second one
+  // inside it, while its progress window lets events through.
+  if (importing_) return;
+  importing_ = true;
+  const auto endCommand = [this] { EndCommand(); };
+  if (dropped) {
+    ImportLogFiles(recorder, *dropped, *platform_, endCommand);
+  } else {
+    ImportLogs(recorder, *platform_, endCommand);
+  }
+  importing_ = false;
 }
 
 void ZIvozarivAde::OnDoubleClick(QPoint viewPixel) {

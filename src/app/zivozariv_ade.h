@@ -86,6 +86,9 @@ class ZIvozarivAde : public QDialog, public ViewState {
   void OnJump();
   void OnImport();
   void OnDropFiles(const std::vector<std::string>& paths);
+  // Imports the dropped logs, or those chosen in the Import dialog when
+  // `dropped` is null.
+  void RunImport(const std::vector<std::string>* dropped);
   void OnDoubleClick(QPoint viewPixel);
   void OnWheel(int angleDelta);
   // Shows the zoom buttons' state after enabling those that can act.
@@ -96,7 +99,8 @@ class ZIvozarivAde : public QDialog, public ViewState {
   std::unique_ptr<QtPlatform> ownPlatform_;
   WindowingPlatform* platform_;
   QMenu* systemMenu_ = nullptr;
-  int wheelDelta_ = 0;  // wheel turn not yet worth a notch (1/8 degree units)
+  bool importing_ = false;  // an import runs
+  int wheelDelta_ = 0;      // wheel turn not yet worth a notch (1/8 degree units)
 };
 
 }  // namespace roamgrid

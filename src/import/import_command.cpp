@@ -64,6 +64,8 @@ std::vector<ImportReport> ImportLogFiles(TrackRecorder& recorder,
     ImportOptions options;
     options.progress = progress.get();
     for (size_t i = 0; i < paths.size(); ++i) {
+      // Cancel pressed during the last block of a log stops before the next.
+      if (i > 0 && progress && progress->Cancelled()) break;
       if (progress) progress->BeginLog(i, paths.size(), paths[i]);
       ImportNmeaLog(recorder, paths[i], &reports.emplace_back(), options);
       if (reports.back().cancelled) break;  // its tile is released already
