@@ -76,8 +76,10 @@ GgaLine ReadGgaLine(const char* text, size_t length, bool anyTalker, double* lat
 // field commas are missing or whose hemisphere character is not N/S (E/W)
 // is skipped and reading goes on; a read error ends the log like its end.
 // At the end the recorder's tile is released, so its cells are on disk.
-// Returns false (report->opened false, recorder untouched) only when the
-// file cannot be opened or is a folder. `report`, when given, is filled in.
+// Returns false (report->opened false, report->openError the errno,
+// recorder untouched) only when the file cannot be opened or is a folder.
+// The recorder's tileProblems met meanwhile move into report->tileProblems. `report`, when given,
+// is filled in.
 bool ImportNmeaLog(TrackRecorder& recorder, const std::string& path, ImportReport* report = nullptr,
                    const ImportOptions& options = {});
 

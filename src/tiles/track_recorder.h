@@ -53,7 +53,7 @@ bool AddPoint(TrackRecorder& recorder, double lat, double lon);
 // leaves the recorder without one; the keys stay. Nothing happens when it
 // holds no tile. Returns false only when a dirty tile could not be saved
 // (its changes are lost; the file keeps its previous content), which also
-// counts in unsavedTiles.
+// counts in unsavedTiles and adds a kNotSaved entry to tileProblems.
 bool ReleaseRecorderTile(TrackRecorder& recorder);
 
 }  // namespace roamgrid

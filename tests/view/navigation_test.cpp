@@ -249,10 +249,8 @@ TEST_F(NavigationTest, DoubleClickCentresOnTheNearestAlignedOrigin) {
   };
   const Case cases[] = {
       // The clicked pixel's centre minus half a view, to the nearest 5, 10, 20.
-      {At(14265, 55905, 0), 0, 447, 14270, 55900},  // +4.99 and -4.99: a whole step
-      {At(14260, 55900, 1), 447, 0, 14250, 55910},
+      {At(14265, 55905, 0), 0, 447, 14270, 55900},    // +4.99 and -4.99: a whole step
       {At(14260, 55900, 1), 336, 112, 14260, 55910},  // -4.98 and +5.02
-      {At(0, 0, 7), 0, 0, -640, -640},                // -638.57
       {At(-640, -640, 7), 447, 111, -960, 0},         // -321.43 and +638.57
       {At(-20, -20, 2), 0, 335, -20, -40},            // +9.96 and -19.96
       // Out of the view, a click counts at its nearest edge pixel.
