@@ -1,5 +1,7 @@
 #include "common/safe_file.h"
 
+#include "common/temp_name.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,8 +10,6 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
-
-#include "common/temp_name.h"
 
 namespace roamgrid {
 

@@ -91,8 +91,9 @@ std::string ImportProblemsText(const std::vector<std::string>& paths,
       continue;
     }
     if (report.readError) {
-      lines.push_back("Can not Read " + name + " to its end" +
-                      (report.readErrorText.empty() ? "" : ": " + report.readErrorText));
+      lines.push_back(
+          "Can not Read " + name + " to its end" +
+          (report.readErrorText.empty() ? Reason(report.readErrno) : ": " + report.readErrorText));
     }
     // A tile that failed for several logs is named once.
     for (const TileProblem& problem : report.tileProblems) {

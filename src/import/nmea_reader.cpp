@@ -205,7 +205,7 @@ bool ImportNmeaLog(TrackRecorder& recorder, const std::string& path, ImportRepor
       atEnd = true;
       readError = std::ferror(file) != 0;
       out.readError = readError;
-      if (readError && out.readErrorText.empty()) out.readErrorText = std::strerror(errno);
+      if (readError) out.readErrno = errno;
     }
     // After a read error the unfinished piece is dropped, as a line read
     // that fails returns nothing; everything before it counts.

@@ -38,6 +38,7 @@ struct ImportReport {
   // Why reading stopped early, when the system's errno does not say it (a
   // damaged compressed stream, malformed XML with its line number).
   std::string readErrorText;
+  int readErrno = 0;        // errno of a read error the system reported
   int openError = 0;        // errno when the log could not be opened
   bool cancelled = false;   // ImportProgress::Cancelled stopped the reading
   bool gpx = false;         // read as GPX: `fixes` counts track points

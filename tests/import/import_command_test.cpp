@@ -116,18 +116,23 @@ TEST_F(ImportCommandTest, ProblemsTextListsTenLinesThenHowManyMore) {
   broken.readError = true;
   broken.readErrorText = "damaged compressed data";
   broken.tileProblems = {tile};  // named once for the whole import
+  ImportReport unreadable;
+  unreadable.opened = true;
+  unreadable.readError = true;
+  unreadable.readErrno = EIO;
   ImportReport fine;
   fine.opened = true;
   ImportReport cancelled = fine;
   cancelled.cancelled = true;
   EXPECT_EQ(ImportProblemsText({"a.log", "b.log"}, {fine, cancelled}), "");
-  EXPECT_EQ(ImportProblemsText({"/logs/gn.log", "c.log.gz"}, {gn, broken}),
+  EXPECT_EQ(ImportProblemsText({"/logs/gn.log", "c.log.gz", "d.log"}, {gn, broken, unreadable}),
             "Can not Save RGD/E139N035/E13975-N03565.map: " + std::string(std::strerror(ENOSPC)) +
                 "\nCan not Read RGD/a.map: " + std::strerror(EACCES) +
                 "\nDamaged RGD/b.map replaced"
                 "\ngn.log: 7 GGA of other talkers not read"
                 "\nCan not Read c.log.gz to its end: damaged compressed data"
-                "\nroamgrid-cli import --any-talker reads them");
+                "\nCan not Read d.log to its end: " +
+                std::strerror(EIO) + "\nroamgrid-cli import --any-talker reads them");
   // Twelve logs not opened: ten lines, then the count of the rest.
   const std::vector<std::string> paths(12, "x.log");
   const std::string text = ImportProblemsText(paths, std::vector<ImportReport>(12));
