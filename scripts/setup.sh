@@ -5,6 +5,9 @@
 #   scripts/setup.sh --test   also a decimal-comma locale for the number tests
 #   scripts/setup.sh --bench  also Google Benchmark
 #   scripts/setup.sh --fuzz   also clang for the fuzz targets
+#   scripts/setup.sh --package  also the tools that build and check the
+#                               Debian package (lintian, desktop-file-utils,
+#                               appstream, dpkg-dev)
 set -euo pipefail
 
 packages=(build-essential cmake pkg-config qt6-base-dev libgl-dev libgtest-dev fonts-ipafont-gothic)
@@ -14,6 +17,7 @@ for arg in "$@"; do
     --test) packages+=(locales); want_locale=1 ;;
     --bench) packages+=(libbenchmark-dev python3) ;;
     --fuzz) packages+=(clang-14 libclang-rt-14-dev) ;;
+    --package) packages+=(dpkg-dev fakeroot file lintian desktop-file-utils appstream) ;;
     *) echo "setup.sh: unknown option $arg" >&2; exit 2 ;;
   esac
 done
@@ -30,8 +34,10 @@ for p in "${packages[@]}"; do
 done
 if [ ${#missing[@]} -gt 0 ]; then
   echo "Installing: ${missing[*]}"
-  as_root apt-get update -qq
-  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  as_root apt-get update -qq -o DPkg::Lock::Timeout=600
+  # Another apt run holding the lock is waited for rather than failed on.
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq -o DPkg::Lock::Timeout=600 \
+    --no-install-recommends "${missing[@]}"
 fi
 
 # The number tests also run under a locale that writes a decimal comma.

@@ -6,10 +6,10 @@
 
 namespace roamgrid {
 
-QPixmap DrawAppIconPixmap(int side) {
-  QPixmap pixmap(side, side);
-  pixmap.fill(Qt::transparent);
-  QPainter painter(&pixmap);
+QImage DrawAppIconImage(int side) {
+  QImage image(side, side, QImage::Format_ARGB32_Premultiplied);
+  image.fill(Qt::transparent);
+  QPainter painter(&image);
   painter.setRenderHint(QPainter::Antialiasing, side >= 32);
   // Drawn on a 48-unit grid and scaled, so the three sizes show one picture.
   painter.scale(side / 48.0, side / 48.0);
@@ -45,8 +45,10 @@ QPixmap DrawAppIconPixmap(int side) {
   painter.setBrush(QColor(120, 120, 120));
   painter.drawPolygon(right);
   painter.end();
-  return pixmap;
+  return image;
 }
+
+QPixmap DrawAppIconPixmap(int side) { return QPixmap::fromImage(DrawAppIconImage(side)); }
 
 QIcon MakeAppIcon() {
   QIcon icon;

@@ -5,11 +5,17 @@
 #pragma once
 
 #include <QIcon>
+#include <QImage>
 #include <QPixmap>
 
 namespace roamgrid {
 
-// One image of the icon, `side` pixels square (16, 32 and 48 are used).
+// One image of the icon, `side` pixels square: 16, 32 and 48 for the
+// window, 16 to 256 for the installed theme icons. Painting a QImage needs
+// no display and no application object.
+QImage DrawAppIconImage(int side);
+
+// The same as a pixmap (needs the application object).
 QPixmap DrawAppIconPixmap(int side);
 
 // The icon with its 16, 32 and 48 pixel images.

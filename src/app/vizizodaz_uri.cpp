@@ -5,10 +5,67 @@
 
 namespace roamgrid {
 
+StartArgs ParseStartArgs(const std::vector<std::string>& arguments) {
+  StartArgs args;
+  for (size_t at = 0; at < arguments.size();) {
+    const std::string& argument = arguments[at];
+    if (argument == "--help" || argument == "-h") {
+      args.help = true;
+      return args;
+    }
+    if (argument == "--version") {
+      args.version = true;
+      return args;
+    }
+    std::string error;
+    if (!TakeStoreOption(arguments, at, args.store, error)) {
+      error = "unknown argument '" + argument + "' (see roamgrid --help)";
+      ++at;
+    }
+    if (args.error.empty()) args.error = error;
+  }
+  return args;
+}
+
+std::string StartHelpText() {
+  return R"(Usage: roamgrid [-C DIR | --user-store]
+       roamgrid --help | --version
+
+Starts Roamgrid, the lasting record of every place a GPS receiver has been:
+it imports NMEA logs, shows the visited cells on a map view and exports the
+view as BMP images.
+
+Without an option the store (the tiles below RGD/ and the home position in
+Roamgrid.cfg) is the working directory, and -C DIR uses DIR.
+--user-store uses ${XDG_DATA_HOME:-$HOME/.local/share}/roamgrid, creating it
+when missing: the store of Roamgrid started from the application menu and of
+roamgrid-cli --user-store.
+
+Options:
+  -C DIR         use the store in DIR (several: each relative to the last)
+  --user-store   use the user store folder, creating it when missing
+  -h, --help     show this help
+  --version      print the version
+
+A store folder that cannot be created or entered is shown in a message box,
+and the program ends with exit status 1 without opening its window.
+)";
+}
+
 VIzizodazUri::VIzizodazUri(int& argc, char** argv) : QApplication(argc, argv) {
   setApplicationName(QStringLiteral("Roamgrid"));
   setApplicationVersion(QStringLiteral(ROAMGRID_VERSION));
+  // Ties the window to the installed menu entry (its name and icon).
+  setDesktopFileName(QStringLiteral("org.roamgrid.Roamgrid"));
   setWindowIcon(MakeAppIcon());
+}
+
+bool VIzizodazUri::EnterStore(const StoreFolderRequest& request, WindowingPlatform& platform) {
+  const std::string error = EnterStoreFolder(request);
+  if (error.empty()) return true;
+  platform.ShowMessage("Roamgrid cannot use its store folder.\n" + error, "Roamgrid",
+                       MessageStyle::kExclamationOk);
+  return false;
 }
 
 bool VIzizodazUri::InitInstance() {

@@ -1,11 +1,34 @@
 // The application object: the Qt application of the program, which runs
 // the main dialog modally as its only window; when the dialog ends, the
-// program ends.
+// program ends. Also the program's command line, which chooses the store
+// folder before the dialog opens.
 #pragma once
 
 #include <QApplication>
+#include <string>
+#include <vector>
+
+#include "common/store_folder.h"
+#include "common/windowing_platform.h"
 
 namespace roamgrid {
+
+// What the desktop program's command line asks for.
+struct StartArgs {
+  StoreFolderRequest store;  // -C DIR or --user-store
+  bool help = false;         // --help, -h
+  bool version = false;      // --version
+  std::string error;         // the first argument that is wrong, or empty
+};
+
+// Reads the arguments after the program name. --help and --version end
+// the reading (they win over anything before them that is wrong); an
+// unknown argument sets `error` and the reading goes on, so that --help is
+// still found among options that Qt has not taken out yet.
+StartArgs ParseStartArgs(const std::vector<std::string>& arguments);
+
+// The text of `roamgrid --help`.
+std::string StartHelpText();
 
 class VIzizodazUri : public QApplication {
   Q_OBJECT
@@ -13,6 +36,13 @@ class VIzizodazUri : public QApplication {
  public:
   // Sets the program's name, version (1.0.0.1) and icon.
   VIzizodazUri(int& argc, char** argv);
+
+  // Changes into the store folder `request` names (creating the user store
+  // folder when missing). When the folder cannot be created or entered,
+  // shows why in a message box through `platform` and returns false: the
+  // program then ends without opening the dialog, never using a store
+  // somewhere else.
+  static bool EnterStore(const StoreFolderRequest& request, WindowingPlatform& platform);
 
   // Runs the main dialog to its end (Enter in an edit, Escape or the close
   // box) and destroys it, which writes back a tile the recorder still

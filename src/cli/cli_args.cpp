@@ -230,17 +230,8 @@ CliParse ParseCliArgs(const std::vector<std::string>& arguments) {
       args.version = true;
       return parse;
     }
-    if (argument == "-C") {
-      if (at + 1 >= arguments.size()) {
-        parse.error = "-C needs a directory";
-        return parse;
-      }
-      if (arguments[at + 1].empty()) {
-        parse.error = "-C: the directory is empty";
-        return parse;
-      }
-      args.directories.push_back(arguments[at + 1]);
-      at += 2;
+    if (TakeStoreOption(arguments, at, args.store, parse.error)) {
+      if (!parse.ok()) return parse;
       continue;
     }
     if (argument.size() > 1 && argument[0] == '-') {
@@ -366,12 +357,14 @@ whole or a folder of the store could not be read, 2 usage error.
     case CliCommand::kNone:
       break;
   }
-  return R"(Usage: roamgrid-cli [-C DIR] COMMAND [OPTIONS] [ARGUMENTS]
+  return R"(Usage: roamgrid-cli [-C DIR | --user-store] COMMAND [OPTIONS] [ARGUMENTS]
        roamgrid-cli --help | --version
 
-Works on the Roamgrid store in the working directory (the tiles below RGD/
-and the home position in Roamgrid.cfg): the same store, byte for byte, as the
-desktop program's.
+Works on the Roamgrid store (the tiles below RGD/ and the home position in
+Roamgrid.cfg): the same store, byte for byte, as the desktop program's.
+Without an option the store is the working directory, and -C DIR uses DIR.
+--user-store uses ${XDG_DATA_HOME:-$HOME/.local/share}/roamgrid, creating it
+when missing: the store of Roamgrid started from the application menu.
 
 Commands:
   import LOG...   record the GGA fixes of NMEA logs into the tiles
@@ -380,6 +373,7 @@ Commands:
 
 Options:
   -C DIR          change to DIR first (several: each relative to the last)
+  --user-store    use the user store folder, creating it when missing
   -h, --help      show this help; COMMAND --help shows a command's help
   --version       print the version
 

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "common/store_folder.h"
+
 namespace roamgrid {
 
 enum class CliCommand { kNone, kImport, kExport, kStats };
@@ -38,7 +40,7 @@ struct DegreeText {
 };
 
 struct CliArgs {
-  std::vector<std::string> directories;  // -C DIR, applied in order before the command
+  StoreFolderRequest store;  // -C DIR or --user-store, entered before the command
   CliCommand command = CliCommand::kNone;
   bool help = false;     // --help: of the program, or of `command` when one is given
   bool version = false;  // --version

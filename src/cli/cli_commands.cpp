@@ -11,6 +11,7 @@
 #include "cli/progress_line.h"
 #include "cli/store_stats.h"
 #include "common/number_text.h"
+#include "common/store_folder.h"
 #include "export/bmp_file.h"
 #include "export/export_command.h"
 #include "import/nmea_reader.h"
@@ -76,6 +77,15 @@ std::string WhyNotReadable(const std::string& path) {
     return "it could not be read";
   }
   return std::strerror(errno);
+}
+
+// `path` made absolute against the working directory; "-" (standard
+// input) and a path that cannot be made absolute stay as they are.
+std::string PathFromHere(const std::string& path) {
+  if (path == "-") return path;
+  std::error_code failed;
+  const fs::path absolute = fs::absolute(path, failed);
+  return failed ? path : absolute.string();
 }
 
 }  // namespace
@@ -264,7 +274,7 @@ int RunCli(const std::vector<std::string>& arguments, std::FILE* out, std::FILE*
     Error(err, parse.error);
     return kExitUsage;
   }
-  const CliArgs& args = parse.args;
+  CliArgs args = parse.args;
   if (args.version) {
     Say(out, ROAMGRID_VERSION);
     return kExitOk;
@@ -274,11 +284,16 @@ int RunCli(const std::vector<std::string>& arguments, std::FILE* out, std::FILE*
     std::fflush(out);
     return kExitOk;
   }
-  for (const std::string& directory : args.directories) {
-    if (chdir(directory.c_str()) != 0) {
-      Error(err, "-C: cannot change to " + Quoted(directory) + ": " + std::strerror(errno));
-      return kExitFailure;
-    }
+  // The user store folder is not where the user is: relative LOG and FILE
+  // paths stay relative to the folder the command was started in. (-C DIR
+  // changes there first, so its paths are relative to DIR.)
+  if (args.store.userStore) {
+    for (std::string& log : args.logs) log = PathFromHere(log);
+    if (args.file) args.file = PathFromHere(*args.file);
+  }
+  if (const std::string error = EnterStoreFolder(args.store); !error.empty()) {
+    Error(err, error);
+    return kExitFailure;
   }
   switch (args.command) {
     case CliCommand::kImport:

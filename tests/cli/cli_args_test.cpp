@@ -15,7 +15,7 @@ TEST(ParseCliArgs, ReadsEveryFormOfTheInterface) {
     const CliParse p = ParseCliArgs(
         {"-C", "store", "-C", "sub", "import", "--any-talker", "a.log", "--", "-b.log"});
     ASSERT_TRUE(p.ok()) << p.error;
-    EXPECT_EQ(p.args.directories, (Args{"store", "sub"}));
+    EXPECT_EQ(p.args.store.directories, (Args{"store", "sub"}));
     EXPECT_EQ(p.args.command, CliCommand::kImport);
     EXPECT_TRUE(p.args.anyTalker);
     EXPECT_EQ(p.args.logs, (Args{"a.log", "-b.log"}));
@@ -170,8 +170,9 @@ TEST(ParseWholeNumbers, TakeOnlyANumberAndNothingElse) {
 }
 
 TEST(CliHelpText, EachCommandHasItsOwnUsage) {
-  EXPECT_NE(CliHelpText(CliCommand::kNone).find("Usage: roamgrid-cli [-C DIR] COMMAND"),
-            std::string::npos);
+  EXPECT_NE(
+      CliHelpText(CliCommand::kNone).find("Usage: roamgrid-cli [-C DIR | --user-store] COMMAND"),
+      std::string::npos);
   EXPECT_NE(CliHelpText(CliCommand::kImport).find("import [--any-talker] LOG..."),
             std::string::npos);
   EXPECT_NE(CliHelpText(CliCommand::kExport).find("--origin LAT,LON | --center DLAT,DLON"),

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <random>
@@ -175,6 +176,37 @@ TEST_F(CliEndToEndTest, ImportWritesTheSameTilesAsTheCore) {
   EXPECT_GE(cliTiles.size(), 6u);
   EXPECT_TRUE(cliTiles == FilesBelow("core/RGD"));
   EXPECT_TRUE(cliTiles.count("W070S033/W07005-S03350.map"));
+}
+
+TEST_F(CliEndToEndTest, UserStoreIsOneFolderThatMinusCReachesToo) {
+  WriteText("a.log", DriveLog(35.66, 139.76, 300, 5));
+  const char* previous = std::getenv("XDG_DATA_HOME");
+  const std::string saved = previous ? previous : "";
+  setenv("XDG_DATA_HOME", (dir() / "xdg").c_str(), 1);
+  // Relative LOG and FILE paths stay where the command was started.
+  const CliRun imported = RunCli({"--user-store", "import", "a.log"});
+  const CliRun exported = RunCli({"--user-store", "export", "view.bmp"});
+  const CliRun viaUserStore = RunCli({"--user-store", "stats"});
+  const CliRun viaMinusC = RunCli({"-C", "xdg/roamgrid", "stats"});
+  setenv("XDG_DATA_HOME", (dir() / "a.log").c_str(), 1);  // a file in the way
+  const CliRun refused = RunCli({"--user-store", "stats"});
+  if (previous)
+    setenv("XDG_DATA_HOME", saved.c_str(), 1);
+  else
+    unsetenv("XDG_DATA_HOME");
+
+  EXPECT_EQ(imported.status, 0) << imported.err;
+  EXPECT_EQ(imported.out.rfind((dir() / "a.log").string() + ": 300 fixes", 0), 0u) << imported.out;
+  EXPECT_EQ(exported.status, 0) << exported.err;
+  EXPECT_TRUE(fs::exists("view.bmp"));
+  EXPECT_EQ(viaUserStore.status, 0) << viaUserStore.err;
+  EXPECT_EQ(viaMinusC.out, viaUserStore.out);
+  EXPECT_EQ(viaMinusC.out.find("visited cells: 0\n"), std::string::npos) << viaMinusC.out;
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.out, "");
+  EXPECT_EQ(Lines(refused.err).size(), 1u) << refused.err;
+  EXPECT_NE(refused.err.find("roamgrid-cli: --user-store: cannot"), std::string::npos);
+  EXPECT_FALSE(fs::exists("RGD")) << "no store where the command was started";
 }
 
 TEST_F(CliEndToEndTest, ImportGoesOnPastLogsItCannotOpenAndFails) {
@@ -416,6 +448,7 @@ TEST_F(CliEndToEndTest, EveryMisuseIsOneLineAndItsExitStatus) {
       {{"export", "--origin", "2000000020,0", "--zoom", "2"}, 2, "must lie within"},
       {{"-C"}, 2, "-C needs a directory"},
       {{"-C", "no-such-folder", "stats"}, 1, "cannot change to 'no-such-folder'"},
+      {{"-C", "a", "--user-store", "stats"}, 2, "exclude each other"},
   };
   for (const Case& c : cases) {
     std::string shown;
@@ -437,8 +470,8 @@ TEST_F(CliEndToEndTest, HelpAndVersionGoToStandardOutput) {
     std::string start;
   };
   const Case cases[] = {
-      {{"--help"}, "Usage: roamgrid-cli [-C DIR] COMMAND"},
-      {{"-h"}, "Usage: roamgrid-cli [-C DIR] COMMAND"},
+      {{"--help"}, "Usage: roamgrid-cli [-C DIR | --user-store] COMMAND"},
+      {{"-h"}, "Usage: roamgrid-cli [-C DIR | --user-store] COMMAND"},
       {{"import", "--help"}, "Usage: roamgrid-cli [-C DIR] import"},
       {{"export", "--zoom", "9", "-h"}, "Usage: roamgrid-cli [-C DIR] export"},
       {{"-C", "no-such-folder", "stats", "--help"}, "Usage: roamgrid-cli [-C DIR] stats"},
