@@ -68,8 +68,8 @@ void CountedFree(void* pointer) {
 
 class GpxParser {
  public:
-  GpxParser(TrackRecorder& recorder, ImportReport& report)
-      : recorder_(recorder), report_(report), previous_(tMemory) {
+  GpxParser(TrackRecorder& recorder, ImportReport& report, int linesBefore)
+      : recorder_(recorder), report_(report), linesBefore_(linesBefore), previous_(tMemory) {
     tMemory = &memory_;
     const XML_Memory_Handling_Suite suite = {CountedMalloc, CountedRealloc, CountedFree};
     parser_ = XML_ParserCreate_MM(nullptr, &suite, nullptr);
@@ -117,7 +117,8 @@ class GpxParser {
 
   std::string ErrorText() const {
     if (!rootError_.empty()) return rootError_;
-    const std::string line = "line " + std::to_string(XML_GetCurrentLineNumber(parser_)) + ": ";
+    const std::string line =
+        "line " + std::to_string(XML_GetCurrentLineNumber(parser_) + linesBefore_) + ": ";
     if (memory_.exceeded)
       return "malformed GPX at " + line + "an element or its entities exceed " +
              std::to_string(kGpxParserMemoryMax >> 20) + " MiB";
@@ -152,6 +153,7 @@ class GpxParser {
 
   TrackRecorder& recorder_;
   ImportReport& report_;
+  int linesBefore_;
   ParserMemory memory_;
   ParserMemory* previous_;
   XML_Parser parser_ = nullptr;
@@ -171,6 +173,14 @@ std::optional<double> ParseGpxDegrees(const char* text) {
   if (*p == '.')
     for (++p; IsDigit(*p); ++p) ++digits;
   if (digits == 0) return std::nullopt;
+  // Not in the schema's decimal type, but some writers print small values
+  // so ("1e-05").
+  if (*p == 'e' || *p == 'E') {
+    ++p;
+    if (*p == '+' || *p == '-') ++p;
+    if (!IsDigit(*p)) return std::nullopt;
+    while (IsDigit(*p)) ++p;
+  }
   const char* numberEnd = p;
   while (IsXmlSpace(*p)) ++p;
   if (*p != '\0') return std::nullopt;
@@ -181,10 +191,10 @@ std::optional<double> ParseGpxDegrees(const char* text) {
 }
 
 void ReadGpxLog(TrackRecorder& recorder, ByteSource& source, ImportReport& report,
-                const ImportOptions& options) {
+                const ImportOptions& options, int linesBefore) {
   report.gpx = true;
   SourceReader reader(source, report, options);
-  GpxParser(recorder, report).Parse(reader);
+  GpxParser(recorder, report, linesBefore).Parse(reader);
 }
 
 }  // namespace roamgrid

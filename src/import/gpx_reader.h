@@ -18,17 +18,18 @@ namespace roamgrid {
 inline constexpr size_t kGpxParserMemoryMax = size_t(8) << 20;
 
 // A coordinate attribute as a number of degrees: a decimal number (optional
-// sign, digits with an optional fraction), with white space around it
-// allowed, read locale-independently and rounded as strtod rounds it.
-// Nothing for anything else ("", "1e5", "0x10", "inf", "12abc").
+// sign, digits with an optional fraction, an optional exponent), with white
+// space around it allowed, read locale-independently and rounded as strtod
+// rounds it. Nothing for anything else ("", "1e", "0x10", "inf", "12abc").
 std::optional<double> ParseGpxDegrees(const char* text);
 
 // Reads the GPX document of `source` to its end. A track point with a
 // missing or unreadable `lat` or `lon` counts in report.skipped, one that
 // AddPoint took in report.fixes. Malformed XML, or a root element other
 // than <gpx>, ends the reading as a read error: the points before it are
-// recorded, and report.readErrorText names the line.
+// recorded, and report.readErrorText names the line (counting
+// `linesBefore` lines skipped before the source's first byte).
 void ReadGpxLog(TrackRecorder& recorder, ByteSource& source, ImportReport& report,
-                const ImportOptions& options);
+                const ImportOptions& options, int linesBefore = 0);
 
 }  // namespace roamgrid

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <memory>
 #include <vector>
@@ -40,6 +41,14 @@ void ReadLog(TrackRecorder& recorder, ByteSource& file, ImportReport& report,
     }
     // A read error or cancel while judging is in the report already.
     if (report.readError || report.cancelled) return;
+    // XML allows nothing before its declaration; the white space (and the
+    // byte order mark with it) that GPX writers leave there is skipped.
+    int linesBefore = 0;
+    if (kind == LogKind::kGpx) {
+      const size_t start = head.find('<');
+      linesBefore = int(std::count(head.begin(), head.begin() + start, '\n'));
+      head.erase(0, start);
+    }
     chain.push_back(std::make_unique<HeadSource>(*source, std::move(head), after));
     source = chain.back().get();
     if (kind == LogKind::kGzip && depth < kMaxGzipDepth) {
@@ -49,7 +58,7 @@ void ReadLog(TrackRecorder& recorder, ByteSource& file, ImportReport& report,
       continue;
     }
     if (kind == LogKind::kGpx) {
-      ReadGpxLog(recorder, *source, report, options);
+      ReadGpxLog(recorder, *source, report, options, linesBefore);
     } else {
       ReadNmeaLog(recorder, *source, report, options);
     }

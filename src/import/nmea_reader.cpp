@@ -178,10 +178,10 @@ void ReadNmeaLog(TrackRecorder& recorder, ByteSource& source, ImportReport& out,
     const ByteSource::Result got = reader.Read(buffer.get() + carried, kBlockSize);
     const char* end = buffer.get() + carried + got.size;
     atEnd = got.status != ByteSource::Status::kData;
-    // After a read error or a cancel the unfinished piece is dropped, as a
-    // line read that fails returns nothing; everything before it counts.
-    const bool wholeLog = atEnd && !out.readError && !out.cancelled;
-    const char* rest = scanner.ScanPieces(buffer.get(), end, wholeLog);
+    // After a read error the unfinished piece is dropped, as a line read
+    // that fails returns nothing; everything before it counts. A cancel
+    // ends the log where it was read to, as its end would.
+    const char* rest = scanner.ScanPieces(buffer.get(), end, atEnd && !out.readError);
     carried = size_t(end - rest);
     if (carried > 0 && !atEnd) std::memmove(buffer.get(), rest, carried);
   }
