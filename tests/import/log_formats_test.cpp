@@ -150,6 +150,7 @@ TEST_F(LogFormatsTest, DamagedCompressedLogRecordsWhatCameBeforeAndIsAReadError)
   };
   WriteText("whole.log", log);
   const ImportReport whole = Import("whole", {"whole.log"})[0];
+  const auto wholeTiles = FilesBelow("whole/RGD");
   for (const Case& c : cases) {
     WriteText("cut.log.gz", c.bytes);
     std::error_code ignored;
@@ -159,9 +160,10 @@ TEST_F(LogFormatsTest, DamagedCompressedLogRecordsWhatCameBeforeAndIsAReadError)
     EXPECT_NE(report.readErrorText.find(c.reason), std::string::npos) << report.readErrorText;
     EXPECT_GT(report.fixes, 0);
     EXPECT_LE(report.fixes, whole.fixes);
-    // Every tile it wrote holds only cells of the whole log.
-    for (const auto& [path, bytes] : FilesBelow("cut/RGD"))
-      EXPECT_TRUE(FilesBelow("whole/RGD").count(path));
+    // A cut stream gives only tiles of the whole log. (Damaged data may
+    // come out as other text before the check at the member's end.)
+    if (std::string(c.reason) != "truncated") continue;
+    for (const auto& entry : FilesBelow("cut/RGD")) EXPECT_TRUE(wholeTiles.count(entry.first));
   }
 }
 
