@@ -13,12 +13,14 @@ using Args = std::vector<std::string>;
 TEST(ParseCliArgs, ReadsEveryFormOfTheInterface) {
   {
     const CliParse p = ParseCliArgs(
-        {"-C", "store", "-C", "sub", "import", "--any-talker", "a.log", "--", "-b.log"});
+        {"-C", "store", "-C", "sub", "import", "--any-talker", "a.log", "-", "--", "-b.log"});
     ASSERT_TRUE(p.ok()) << p.error;
     EXPECT_EQ(p.args.directories, (Args{"store", "sub"}));
     EXPECT_EQ(p.args.command, CliCommand::kImport);
     EXPECT_TRUE(p.args.anyTalker);
-    EXPECT_EQ(p.args.logs, (Args{"a.log", "-b.log"}));
+    EXPECT_FALSE(p.args.strict);
+    EXPECT_EQ(p.args.logs, (Args{"a.log", "-", "-b.log"}));
+    EXPECT_TRUE(ParseCliArgs({"import", "--strict", "a.log"}).args.strict);
   }
   {
     const CliParse p =
@@ -92,6 +94,8 @@ TEST(ParseCliArgs, RefusesBadArgumentsWithALineNamingThem) {
       {{"import", "--any-talker"}, "at least one LOG"},
       {{"import", "--any-talker", "--any-talker", "a"}, "given twice"},
       {{"import", "--any-talker=yes", "a"}, "takes no value"},
+      {{"import", "--strict", "a", "--strict"}, "--strict given twice"},
+      {{"import", "-", "a", "-"}, "standard input ('-') can be read only once"},
       {{"import", "--zoom", "1", "a"}, "'--zoom' for import"},
       {{"import", ""}, "empty"},
       {{"export", "--zoom"}, "--zoom needs a value"},
