@@ -1,6 +1,8 @@
 // Writes a small seed corpus for each fuzz target, made with the system's
 // own writers, into OUTDIR/<target>/:
 //   make_fuzz_seeds OUTDIR
+#include <zlib.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -107,6 +109,66 @@ void NmeaSeeds(const fs::path& dir) {
   WriteSeed(dir, "long-line", std::string(1020, 'x') + GgaLine(35.65, 139.75) + "\n");
 }
 
+// GPX documents (after one byte that chooses the reader's block size): a
+// track, route points and waypoints, a prefix on names, bad points, an
+// internal entity, malformed XML.
+std::vector<std::string> GpxDocuments() {
+  std::string track = "<trk><trkseg>";
+  for (int i = 0; i < 20; ++i)
+    track += "<trkpt lat=\"" + FormatFixed(35.64 + i * 0.004, 0, 6) + "\" lon=\"" +
+             FormatFixed(139.74 + i * 0.003, 0, 6) + "\"><ele>5.0</ele></trkpt>\n";
+  track += "</trkseg></trk>";
+  return {
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<gpx version=\"1.1\" "
+      "xmlns=\"http://www.topografix.com/GPX/1/1\">\n<wpt lat=\"1\" lon=\"2\"/>"
+      "<rte><rtept lat=\"3\" lon=\"4\"/></rte>\n" +
+          track + "</gpx>\n",
+      "<g:gpx xmlns:g=\"http://www.topografix.com/GPX/1/0\"><g:trk><g:trkseg>"
+      "<g:trkpt lat=' -0.01 ' lon='-1e-05'/><g:trkpt lat='x' lon='1'/><g:trkpt lon='2'/>"
+      "</g:trkseg></g:trk></g:gpx>",
+      "<?xml version=\"1.0\"?><!DOCTYPE gpx [<!ENTITY p \"<trkpt lat='35.6' lon='139.7'/>\">]>"
+      "<gpx><trk><trkseg>&p;&p;</trkseg></trk></gpx>",
+      "<gpx><trk><trkseg>" + track.substr(0, 200) + "</trk>\n</gpx>",
+  };
+}
+
+void GpxSeeds(const fs::path& dir) {
+  int n = 0;
+  for (const std::string& document : GpxDocuments()) {
+    ++n;
+    WriteSeed(dir, "gpx-" + std::to_string(n), char(n * 13) + document);
+  }
+}
+
+std::string GzipMember(const std::string& data) {
+  z_stream stream{};
+  if (deflateInit2(&stream, 9, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) std::exit(1);
+  std::string out(deflateBound(&stream, uLong(data.size())), '\0');
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+  stream.avail_in = uInt(data.size());
+  stream.next_out = reinterpret_cast<Bytef*>(out.data());
+  stream.avail_out = uInt(out.size());
+  deflate(&stream, Z_FINISH);
+  out.resize(stream.total_out);
+  deflateEnd(&stream);
+  return out;
+}
+
+// Compressed logs: NMEA and GPX in one member, several members, zero
+// padding, a cut stream, and gzip inside gzip.
+void GzipSeeds(const fs::path& dir) {
+  std::string track;
+  for (int i = 0; i < 40; ++i) track += GgaLine(35.64 + i * 0.004, 139.74 + i * 0.003) + "\r\n";
+  const std::string packed = GzipMember(track);
+  WriteSeed(dir, "nmea", packed);
+  WriteSeed(dir, "gpx", GzipMember(GpxDocuments()[0]));
+  WriteSeed(
+      dir, "members",
+      GzipMember(track.substr(0, 333)) + GzipMember(track.substr(333)) + std::string(4, '\0'));
+  WriteSeed(dir, "cut", packed.substr(0, packed.size() / 2));
+  WriteSeed(dir, "nested", GzipMember(packed));
+}
+
 // Home files as the writer makes them, and a few hand-edited forms.
 void HomeSeeds(const fs::path& dir) {
   fs::create_directories(dir);
@@ -149,6 +211,8 @@ int main(int argc, char** argv) {
   const std::filesystem::path out = argv[1];
   roamgrid::TileSeeds(out / "fuzz_tile_load");
   roamgrid::NmeaSeeds(out / "fuzz_nmea_log");
+  roamgrid::GpxSeeds(out / "fuzz_gpx_log");
+  roamgrid::GzipSeeds(out / "fuzz_gzip_log");
   roamgrid::HomeSeeds(out / "fuzz_home_config");
   roamgrid::BmpSeeds(out / "fuzz_bmp_merge");
   return 0;
