@@ -176,7 +176,7 @@ TEST(ParseWholeNumbers, TakeOnlyANumberAndNothingElse) {
 TEST(CliHelpText, EachCommandHasItsOwnUsage) {
   EXPECT_NE(CliHelpText(CliCommand::kNone).find("Usage: roamgrid-cli [-C DIR] COMMAND"),
             std::string::npos);
-  EXPECT_NE(CliHelpText(CliCommand::kImport).find("import [--any-talker] LOG..."),
+  EXPECT_NE(CliHelpText(CliCommand::kImport).find("import [--any-talker] [--strict] LOG..."),
             std::string::npos);
   EXPECT_NE(CliHelpText(CliCommand::kExport).find("--origin LAT,LON | --center DLAT,DLON"),
             std::string::npos);
