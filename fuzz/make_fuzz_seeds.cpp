@@ -1,8 +1,6 @@
 // Writes a small seed corpus for each fuzz target, made with the system's
 // own writers, into OUTDIR/<target>/:
 //   make_fuzz_seeds OUTDIR
-#include <zlib.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -13,6 +11,7 @@
 #include "common/safe_file.h"
 #include "export/bmp_file.h"
 #include "settings/home_config.h"
+#include "support/gzip_member.h"
 #include "tiles/tile_file.h"
 
 namespace roamgrid {
@@ -140,33 +139,19 @@ void GpxSeeds(const fs::path& dir) {
   }
 }
 
-std::string GzipMember(const std::string& data) {
-  z_stream stream{};
-  if (deflateInit2(&stream, 9, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) std::exit(1);
-  std::string out(deflateBound(&stream, uLong(data.size())), '\0');
-  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-  stream.avail_in = uInt(data.size());
-  stream.next_out = reinterpret_cast<Bytef*>(out.data());
-  stream.avail_out = uInt(out.size());
-  deflate(&stream, Z_FINISH);
-  out.resize(stream.total_out);
-  deflateEnd(&stream);
-  return out;
-}
-
 // Compressed logs: NMEA and GPX in one member, several members, zero
 // padding, a cut stream, and gzip inside gzip.
 void GzipSeeds(const fs::path& dir) {
   std::string track;
   for (int i = 0; i < 40; ++i) track += GgaLine(35.64 + i * 0.004, 139.74 + i * 0.003) + "\r\n";
-  const std::string packed = GzipMember(track);
+  const std::string packed = testing::Gzip(track);
   WriteSeed(dir, "nmea", packed);
-  WriteSeed(dir, "gpx", GzipMember(GpxDocuments()[0]));
-  WriteSeed(
-      dir, "members",
-      GzipMember(track.substr(0, 333)) + GzipMember(track.substr(333)) + std::string(4, '\0'));
+  WriteSeed(dir, "gpx", testing::Gzip(GpxDocuments()[0]));
+  WriteSeed(dir, "members",
+            testing::Gzip(track.substr(0, 333)) + testing::Gzip(track.substr(333)) +
+                std::string(4, '\0'));
   WriteSeed(dir, "cut", packed.substr(0, packed.size() / 2));
-  WriteSeed(dir, "nested", GzipMember(packed));
+  WriteSeed(dir, "nested", testing::Gzip(packed));
 }
 
 // Home files as the writer makes them, and a few hand-edited forms.

@@ -2,8 +2,6 @@
 // them, gzip members of any bytes, and the tile files a store holds.
 #pragma once
 
-#include <zlib.h>
-
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -12,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "support/gzip_member.h"
 #include "support/temp_dir.h"
 
 namespace roamgrid::testing {
@@ -50,21 +49,6 @@ inline std::string GeneratedDrive(double lat, double lon, int fixes, unsigned se
     if (n % 97 == 0) log += "$GPGGA,123520,,,,,0,00,,,M,,M,,*66\r\n";
   }
   return log;
-}
-
-// `data` as one gzip member.
-inline std::string Gzip(const std::string& data) {
-  z_stream stream{};
-  if (deflateInit2(&stream, 6, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) return {};
-  std::string out(deflateBound(&stream, uLong(data.size())), '\0');
-  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-  stream.avail_in = uInt(data.size());
-  stream.next_out = reinterpret_cast<Bytef*>(out.data());
-  stream.avail_out = uInt(out.size());
-  deflate(&stream, Z_FINISH);
-  out.resize(stream.total_out);
-  deflateEnd(&stream);
-  return out;
 }
 
 // Every file below `root`, by path relative to it, with its bytes.
