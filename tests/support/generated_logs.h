@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "common/number_text.h"
 #include "support/gzip_member.h"
 #include "support/temp_dir.h"
 
@@ -20,9 +21,7 @@ inline std::string GgaSentence(double lat, double lon, const char* talker = "GP"
   const auto field = [](double degrees, int width) {
     const double magnitude = std::fabs(degrees);
     const int whole = int(magnitude);
-    char text[32];
-    std::snprintf(text, sizeof text, "%0*.4f", width + 5, whole * 100 + (magnitude - whole) * 60);
-    return std::string(text);
+    return FormatFixed(whole * 100 + (magnitude - whole) * 60, width + 5, 4, true);
   };
   const std::string body = std::string(talker) + "GGA,123519," + field(lat, 4) + "," +
                            (lat < 0 ? "S" : "N") + "," + field(lon, 5) + "," +
