@@ -11,6 +11,7 @@
 #include "common/safe_file.h"
 #include "export/bmp_file.h"
 #include "settings/home_config.h"
+#include "support/gzip_member.h"
 #include "tiles/tile_file.h"
 
 namespace roamgrid {
@@ -107,6 +108,52 @@ void NmeaSeeds(const fs::path& dir) {
   WriteSeed(dir, "long-line", std::string(1020, 'x') + GgaLine(35.65, 139.75) + "\n");
 }
 
+// GPX documents (after one byte that chooses the reader's block size): a
+// track, route points and waypoints, a prefix on names, bad points, an
+// internal entity, malformed XML.
+std::vector<std::string> GpxDocuments() {
+  std::string track = "<trk><trkseg>";
+  for (int i = 0; i < 20; ++i)
+    track += "<trkpt lat=\"" + FormatFixed(35.64 + i * 0.004, 0, 6) + "\" lon=\"" +
+             FormatFixed(139.74 + i * 0.003, 0, 6) + "\"><ele>5.0</ele></trkpt>\n";
+  track += "</trkseg></trk>";
+  return {
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<gpx version=\"1.1\" "
+      "xmlns=\"http://www.topografix.com/GPX/1/1\">\n<wpt lat=\"1\" lon=\"2\"/>"
+      "<rte><rtept lat=\"3\" lon=\"4\"/></rte>\n" +
+          track + "</gpx>\n",
+      "<g:gpx xmlns:g=\"http://www.topografix.com/GPX/1/0\"><g:trk><g:trkseg>"
+      "<g:trkpt lat=' -0.01 ' lon='-1e-05'/><g:trkpt lat='x' lon='1'/><g:trkpt lon='2'/>"
+      "</g:trkseg></g:trk></g:gpx>",
+      "<?xml version=\"1.0\"?><!DOCTYPE gpx [<!ENTITY p \"<trkpt lat='35.6' lon='139.7'/>\">]>"
+      "<gpx><trk><trkseg>&p;&p;</trkseg></trk></gpx>",
+      "<gpx><trk><trkseg>" + track.substr(0, 200) + "</trk>\n</gpx>",
+  };
+}
+
+void GpxSeeds(const fs::path& dir) {
+  int n = 0;
+  for (const std::string& document : GpxDocuments()) {
+    ++n;
+    WriteSeed(dir, "gpx-" + std::to_string(n), char(n * 13) + document);
+  }
+}
+
+// Compressed logs: NMEA and GPX in one member, several members, zero
+// padding, a cut stream, and gzip inside gzip.
+void GzipSeeds(const fs::path& dir) {
+  std::string track;
+  for (int i = 0; i < 40; ++i) track += GgaLine(35.64 + i * 0.004, 139.74 + i * 0.003) + "\r\n";
+  const std::string packed = testing::Gzip(track);
+  WriteSeed(dir, "nmea", packed);
+  WriteSeed(dir, "gpx", testing::Gzip(GpxDocuments()[0]));
+  WriteSeed(dir, "members",
+            testing::Gzip(track.substr(0, 333)) + testing::Gzip(track.substr(333)) +
+                std::string(4, '\0'));
+  WriteSeed(dir, "cut", packed.substr(0, packed.size() / 2));
+  WriteSeed(dir, "nested", testing::Gzip(packed));
+}
+
 // Home files as the writer makes them, and a few hand-edited forms.
 void HomeSeeds(const fs::path& dir) {
   fs::create_directories(dir);
@@ -149,6 +196,8 @@ int main(int argc, char** argv) {
   const std::filesystem::path out = argv[1];
   roamgrid::TileSeeds(out / "fuzz_tile_load");
   roamgrid::NmeaSeeds(out / "fuzz_nmea_log");
+  roamgrid::GpxSeeds(out / "fuzz_gpx_log");
+  roamgrid::GzipSeeds(out / "fuzz_gzip_log");
   roamgrid::HomeSeeds(out / "fuzz_home_config");
   roamgrid::BmpSeeds(out / "fuzz_bmp_merge");
   return 0;

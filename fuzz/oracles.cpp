@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <filesystem>
+#include <string>
 
 #include "export/bmp_file.h"
+#include "fuzz_support.h"
 #include "tiles/reference_tile_codec.h"
 
 namespace roamgrid::fuzz {
@@ -42,6 +45,23 @@ long long CountGgaPieces(const uint8_t* data, size_t size, bool anyTalker) {
     p = end;
   }
   return count;
+}
+
+long long CheckedStoreMarks() {
+  long long marks = 0;
+  std::error_code ignored;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator("RGD", ignored)) {
+    if (entry.is_directory()) continue;
+    const std::string path = entry.path().string();
+    FUZZ_CHECK(path.size() < kTilePathSize && path.ends_with(".map"));
+    TrackTile tile;
+    std::copy(path.begin(), path.end(), tile.path);
+    FUZZ_CHECK(LoadTile(tile) == kLoaded);
+    const long long tileMarks = CountMarkedCells(tile.cells.get());
+    FUZZ_CHECK(tileMarks >= 1);
+    marks += tileMarks;
+  }
+  return marks;
 }
 
 std::vector<uint8_t> ReferenceMerge(const uint8_t* data, size_t size, const uint8_t* raster) {

@@ -23,6 +23,10 @@ long long CountMarkedCells(const uint8_t* cells);
 // a 1024-byte buffer cuts them: at a line feed or after 1023 bytes.
 long long CountGgaPieces(const uint8_t* data, size_t size, bool anyTalker);
 
+// Checks that every file below RGD/ is a whole tile holding at least one
+// mark (only a changed tile is written); returns the marks of all of them.
+long long CheckedStoreMarks();
+
 // The image a merge of `raster` into the file bytes `data` gives when the
 // file starts with our header: old pixels read 3 bytes at a time, a short
 // read replacing only the bytes it got (white before any), a pixel turned

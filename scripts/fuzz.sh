@@ -13,7 +13,7 @@ seconds="${1:?usage: scripts/fuzz.sh SECONDS [TARGET...]}"
 shift
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-  targets=(fuzz_tile_load fuzz_nmea_log fuzz_home_config fuzz_bmp_merge)
+  targets=(fuzz_tile_load fuzz_nmea_log fuzz_home_config fuzz_bmp_merge fuzz_gpx_log fuzz_gzip_log)
 fi
 
 bash "$root/scripts/setup.sh" --fuzz
@@ -27,13 +27,16 @@ rm -rf "$build/seeds"
 mkdir -p "$build/artifacts"
 
 # Longest input worth trying: a tile file is at most 114691 bytes, an image
-# 602166; logs and home files need no more than a few pieces of a line.
+# 602166; logs and home files need no more than a few pieces of a line, a
+# GPX document a few elements and entities, a gzip stream a few blocks.
 max_len() {
   case "$1" in
     fuzz_tile_load) echo 120000 ;;
     fuzz_nmea_log) echo 8192 ;;
     fuzz_home_config) echo 1024 ;;
     fuzz_bmp_merge) echo 602200 ;;
+    fuzz_gpx_log) echo 16384 ;;
+    fuzz_gzip_log) echo 16384 ;;
     *) echo 4096 ;;
   esac
 }

@@ -2,7 +2,8 @@
 # Installs what building, running and testing Roamgrid needs on Debian 12,
 # and only what is missing. Uses sudo when not run as root.
 #   scripts/setup.sh          packages for building and running
-#   scripts/setup.sh --test   also a decimal-comma locale for the number tests
+#   scripts/setup.sh --test   also a decimal-comma locale for the number tests, and
+#                             gpsd with its clients for the live-receiver test
 #   scripts/setup.sh --bench  also Google Benchmark
 #   scripts/setup.sh --fuzz   also clang for the fuzz targets
 #   scripts/setup.sh --package  also the tools that build and check the
@@ -10,11 +11,12 @@
 #                               appstream, dpkg-dev)
 set -euo pipefail
 
-packages=(build-essential cmake pkg-config qt6-base-dev libgl-dev libgtest-dev fonts-ipafont-gothic)
+packages=(build-essential cmake pkg-config qt6-base-dev libgl-dev libgtest-dev fonts-ipafont-gothic
+  zlib1g-dev libexpat1-dev)
 want_locale=0
 for arg in "$@"; do
   case "$arg" in
-    --test) packages+=(locales); want_locale=1 ;;
+    --test) packages+=(locales gpsd gpsd-clients); want_locale=1 ;;
     --bench) packages+=(libbenchmark-dev python3) ;;
     --fuzz) packages+=(clang-14 libclang-rt-14-dev) ;;
     --package) packages+=(dpkg-dev fakeroot file lintian desktop-file-utils appstream) ;;

@@ -1,5 +1,6 @@
 #include "cli/cli_args.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -80,6 +81,11 @@ class SubcommandReader {
       args_.anyTalker = true;
       return noValue();
     }
+    if (command == CliCommand::kImport && name == "--strict") {
+      if (args_.strict) return "--strict given twice";
+      args_.strict = true;
+      return noValue();
+    }
     if (command == CliCommand::kExport) {
       if (name == "--origin") return ReadOrigin(name, value);
       if (name == "--center") return ReadCenter(name, value);
@@ -149,6 +155,8 @@ class SubcommandReader {
         if (positional.empty()) return "import needs at least one LOG";
         for (const std::string& log : positional)
           if (log.empty()) return "import: a LOG path is empty";
+        if (std::count(positional.begin(), positional.end(), "-") > 1)
+          return "import: standard input ('-') can be read only once";
         args_.logs = positional;
         return {};
       case CliCommand::kExport:
@@ -269,29 +277,54 @@ CliParse ParseCliArgs(const std::vector<std::string>& arguments) {
 std::string CliHelpText(CliCommand command) {
   switch (command) {
     case CliCommand::kImport:
-      return R"(Usage: roamgrid-cli [-C DIR] import [--any-talker] LOG...
+      return R"(Usage: roamgrid-cli [-C DIR] import [--any-talker] [--strict] LOG...
 
-Reads the NMEA 0183 logs in the order given with one recorder, exactly as the
-Import command of the desktop program does, and marks the cell of every GGA
-fix in the tiles below RGD/. Without --any-talker only lines beginning
-"$GPGGA," are used, as in the desktop program.
+Reads the logs in the order given with one recorder, exactly as the Import
+command of the desktop program does, and marks the cell of every fix in the
+tiles below RGD/. A LOG of "-" is read from standard input (once), so that
+`gpspipe -r | roamgrid-cli import -` records from a receiver gpsd serves.
+
+Each log is judged by its content, not its name:
+  gzip-compressed data   decompressed as it is read (members one after
+                         another), then judged again: .log.gz, .gpx.gz
+  GPX 1.0 or 1.1         text beginning "<?xml" or "<gpx": the lat and lon
+                         of every track point (trkpt); route points and
+                         waypoints are not recorded
+  NMEA 0183 text         anything else: the position of every GGA sentence.
+                         Without --any-talker only lines beginning "$GPGGA,"
+                         are used, as in the desktop program.
 
 One line per log on standard output:
-  <path>: <F> fixes, <S> skipped   F GGA fixes accepted, S unreadable GGA lines
-                                   skipped (no position, bad hemisphere letter)
+  <path>: <F> fixes, <S> skipped   NMEA: F GGA fixes accepted, S unreadable
+                                   GGA lines skipped (no position, bad
+                                   hemisphere letter; with --strict also a
+                                   wrong or missing checksum, fix quality 0)
+  <path>: <F> points, <S> skipped  GPX: F track points accepted, S track
+                                   points without a readable lat or lon
   <path>: cannot open              the log could not be opened; the others are
                                    still read
-With a terminal on standard error a progress line shows the bytes read of the
-total and the rate; it is erased when done.
+A damaged or truncated compressed log, or malformed XML, records what came
+before the damage and is reported as a read error with its reason. With a
+terminal on standard error a progress line shows the bytes read of the
+total and the rate; it is erased when done. When a log read without
+--any-talker holds GGA sentences of other talkers, a line on standard error
+says how many.
 
 Options:
   --any-talker   also read the GGA sentences of multi-constellation receivers,
                  "$" + two letters + "GGA," ($GNGGA, $GLGGA, $GAGGA, $GBGGA,
                  $BDGGA, $GQGGA), field for field like "$GPGGA,"
+  --strict       use a GGA line only when its checksum is present and right
+                 and its fix quality is not 0; recommended for logs from
+                 unknown sources, since marks cannot be taken back
   -h, --help     show this help
 
-Exit status: 0 every log was read, 1 a log could not be opened or a tile could
-not be written, 2 usage error.
+SIGINT, SIGTERM or SIGHUP stop the reading at the next block: what was read
+is recorded, the line of the log being read is printed, and the exit status
+is 130, 143 or 129.
+
+Exit status: 0 every log was read, 1 a log could not be opened or read to its
+end, or a tile could not be written, 2 usage error.
 )";
     case CliCommand::kExport:
       return R"(Usage: roamgrid-cli [-C DIR] export [--origin LAT,LON | --center DLAT,DLON]
@@ -367,7 +400,8 @@ Without an option the store is the working directory, and -C DIR uses DIR.
 when missing: the store of Roamgrid started from the application menu.
 
 Commands:
-  import LOG...   record the GGA fixes of NMEA logs into the tiles
+  import LOG...   record the fixes of NMEA logs, GPX tracks or gzip-compressed
+                  logs (or of standard input, "-") into the tiles
   export [FILE]   write a view of the store as a 448 x 448 BMP image
   stats           count the tile files, visited cells and visited area
 

@@ -46,8 +46,9 @@ struct CliArgs {
   bool version = false;  // --version
 
   // import
-  std::vector<std::string> logs;
+  std::vector<std::string> logs;  // "-": standard input
   bool anyTalker = false;
+  bool strict = false;  // --strict: only GGA lines with a right checksum and a fix
 
   // export
   std::optional<GridPoint> origin;   // --origin LAT,LON

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "cli/import_interrupts.h"
 #include "cli/progress_line.h"
 #include "cli/store_stats.h"
 #include "common/number_text.h"
@@ -29,6 +30,11 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr char kProgram[] = "roamgrid-cli";
+// The LOG that names standard input.
+constexpr char kStandardInput[] = "-";
+// A command stopped by a signal exits with 128 + its number, as a shell
+// reports a process the signal ended.
+constexpr int kExitSignalBase = 128;
 
 void Say(std::FILE* stream, const std::string& line) {
   std::fputs(line.c_str(), stream);
@@ -94,19 +100,23 @@ int RunImport(const CliArgs& args, std::FILE* out, std::FILE* err) {
   long long totalBytes = 0;
   for (const std::string& log : args.logs) {
     std::error_code ignored;
-    const auto size = fs::file_size(log, ignored);
+    const auto size = fs::file_size(log == kStandardInput ? "/dev/stdin" : log, ignored);
     if (!ignored) totalBytes += (long long)size;
   }
   ProgressLine progress(err, totalBytes, isatty(fileno(err)) == 1);
+  const ImportInterrupts interrupts;
   TrackRecorder recorder;
   ImportOptions options;
   options.anyTalker = args.anyTalker;
-  // The progress line shows the bytes of all logs read so far.
+  options.strict = args.strict;
+  // The progress line shows the bytes of all logs read so far; a signal
+  // stops the reading at its next block.
   struct LineProgress : ImportProgress {
     ProgressLine& line;
     long long bytesBefore = 0;  // of the logs read before this one
     explicit LineProgress(ProgressLine& shown) : line(shown) {}
     void Advance(long long bytesRead) override { line.Show(bytesBefore + bytesRead); }
+    bool Cancelled() override { return ImportInterrupts::Caught() != 0; }
   } lineProgress(progress);
   options.progress = &lineProgress;
   long long& bytesBefore = lineProgress.bytesBefore;
@@ -114,8 +124,13 @@ int RunImport(const CliArgs& args, std::FILE* out, std::FILE* err) {
   int notOpened = 0;
   int notReadWhole = 0;
   for (const std::string& log : args.logs) {
+    if (ImportInterrupts::Caught()) break;
     ImportReport report;
-    ImportNmeaLog(recorder, log, &report, options);
+    if (log == kStandardInput) {
+      ImportLogDescriptor(recorder, STDIN_FILENO, &report, options);
+    } else {
+      ImportNmeaLog(recorder, log, &report, options);
+    }
     progress.Erase();
     if (!report.opened) {
       ++notOpened;
@@ -123,12 +138,19 @@ int RunImport(const CliArgs& args, std::FILE* out, std::FILE* err) {
       Error(err, "import: cannot open log " + Quoted(log) + ": " + WhyNotReadable(log));
       continue;
     }
-    Say(out, log + ": " + std::to_string(report.fixes) + " fixes, " +
+    Say(out, log + ": " + std::to_string(report.fixes) + (report.gpx ? " points, " : " fixes, ") +
                  std::to_string(report.skipped) + " skipped");
     if (report.readError) {
       ++notReadWhole;
       Error(err, "import: read error in log " + Quoted(log) + " after " +
-                     std::to_string(report.bytesRead) + " bytes; the rest of it was not read");
+                     std::to_string(report.bytesRead) + " bytes" +
+                     (report.readErrorText.empty() ? "" : ": " + report.readErrorText) +
+                     "; the rest of it was not read");
+    }
+    if (report.otherTalkerGga > 0) {
+      Error(err, "import: " + Quoted(log) + " holds " + std::to_string(report.otherTalkerGga) +
+                     " GGA sentences of other talkers ($GNGGA, $GLGGA...) that were not read; "
+                     "--any-talker records them");
     }
     bytesBefore += report.bytesRead;
   }
@@ -143,6 +165,11 @@ int RunImport(const CliArgs& args, std::FILE* out, std::FILE* err) {
   if (notOpened > 0) {
     Error(err, "import: " + std::to_string(notOpened) + " of " + std::to_string(args.logs.size()) +
                    " logs could not be opened");
+  }
+  if (const int signal = ImportInterrupts::Caught()) {
+    Error(err, std::string("import: stopped by ") + ImportInterrupts::Name(signal) +
+                   "; what was read is recorded");
+    return kExitSignalBase + signal;
   }
   return notOpened == 0 && notReadWhole == 0 && recorder.unsavedTiles == 0 ? kExitOk : kExitFailure;
 }

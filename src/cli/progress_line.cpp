@@ -1,5 +1,10 @@
 #include "cli/progress_line.h"
 
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+
 #include "common/number_text.h"
 
 namespace roamgrid {
@@ -35,9 +40,16 @@ void ProgressLine::Show(long long doneBytes) {
   lastDraw_ = now;
   const double seconds = std::chrono::duration<double>(now - start_).count();
   std::string text = ProgressText(doneBytes, totalBytes_, seconds);
-  // Blanks cover what a longer earlier text left on the line.
+  // A line as wide as the terminal or wider would wrap, and every redraw
+  // would leave a line behind; the last column stays free.
+  size_t room = std::string::npos;
+  winsize size{};
+  if (ioctl(fileno(stream_), TIOCGWINSZ, &size) == 0 && size.ws_col > 1) room = size.ws_col - 1u;
+  if (text.size() > room) text.resize(room);
+  // Blanks cover what a longer earlier text left on the line (as far as
+  // the terminal, perhaps narrowed since, still shows of it).
   const size_t length = text.size();
-  if (length < shownLength_) text.append(shownLength_ - length, ' ');
+  if (length < shownLength_) text.append(std::min(shownLength_, room) - length, ' ');
   std::fputc('\r', stream_);
   std::fputs(text.c_str(), stream_);
   std::fflush(stream_);

@@ -22,7 +22,8 @@ class ProgressLine {
   ProgressLine(const ProgressLine&) = delete;
   ProgressLine& operator=(const ProgressLine&) = delete;
 
-  // Shows `doneBytes`; redraws at most ten times a second.
+  // Shows `doneBytes`; redraws at most ten times a second. On a terminal
+  // narrower than the text the text is cut to the terminal's width.
   void Show(long long doneBytes);
   // Blanks the line and returns the cursor to its start, so that other
   // output can follow; the next Show draws it again.

@@ -1,8 +1,5 @@
 #include "import/nmea_reader.h"
 
-#include <sys/stat.h>
-
-#include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <cstdint>
@@ -11,6 +8,7 @@
 #include <memory>
 
 #include "common/number_text.h"
+#include "import/log_source.h"
 
 namespace roamgrid {
 
@@ -25,7 +23,6 @@ constexpr size_t kPieceMax = kLineBufferSize - 1;
 constexpr size_t kBlockSize = kNmeaReadBlockSize;
 // A block plus the unfinished piece carried over from the previous block.
 constexpr size_t kBufferSize = kBlockSize + kPieceMax;
-constexpr long long kProgressStep = 4LL << 20;
 
 constexpr char kGgaPrefix[] = "$GPGGA,";
 constexpr size_t kPrefixLength = sizeof kGgaPrefix - 1;
@@ -172,68 +169,23 @@ class LogScanner {
 
 }  // namespace
 
-bool ImportNmeaLog(TrackRecorder& recorder, const std::string& path, ImportReport* report,
-                   const ImportOptions& options) {
-  ImportReport local;
-  ImportReport& out = report ? *report : local;
-  out = ImportReport{};
-
-  FILE* file = std::fopen(path.c_str(), "rb");
-  if (!file) {
-    out.openError = errno;
-    return false;
-  }
-  // A folder opens for reading here, but it is no log.
-  struct stat status;
-  if (fstat(fileno(file), &status) == 0 && S_ISDIR(status.st_mode)) {
-    std::fclose(file);
-    out.openError = EISDIR;
-    return false;
-  }
-  out.opened = true;
-
+void ReadNmeaLog(TrackRecorder& recorder, ByteSource& source, ImportReport& out,
+                 const ImportOptions& options) {
   const auto buffer = std::make_unique_for_overwrite<char[]>(kBufferSize);
   LogScanner scanner(recorder, out, options.anyTalker);
-  long long nextProgress = kProgressStep;
+  SourceReader reader(source, out, options);
   size_t carried = 0;  // bytes of an unfinished piece at the buffer's start
   for (bool atEnd = false; !atEnd;) {
-    const size_t got = std::fread(buffer.get() + carried, 1, kBlockSize, file);
-    out.bytesRead += (long long)got;
-    const char* end = buffer.get() + carried + got;
-    bool readError = false;
-    if (got < kBlockSize) {
-      atEnd = true;
-      readError = std::ferror(file) != 0;
-      out.readError = readError;
-      if (readError) out.readErrno = errno;
-    }
+    const ByteSource::Result got = reader.Read(buffer.get() + carried, kBlockSize);
+    const char* end = buffer.get() + carried + got.size;
+    atEnd = got.status != ByteSource::Status::kData;
     // After a read error the unfinished piece is dropped, as a line read
-    // that fails returns nothing; everything before it counts.
-    const char* rest = scanner.ScanPieces(buffer.get(), end, atEnd && !readError);
+    // that fails returns nothing; everything before it counts. A cancel
+    // ends the log where it was read to, as its end would.
+    const char* rest = scanner.ScanPieces(buffer.get(), end, atEnd && !out.readError);
     carried = size_t(end - rest);
     if (carried > 0 && !atEnd) std::memmove(buffer.get(), rest, carried);
-    if (options.progress && out.bytesRead >= nextProgress) {
-      options.progress->Advance(out.bytesRead);
-      nextProgress = (out.bytesRead / kProgressStep + 1) * kProgressStep;
-    }
-    if (!atEnd && options.progress && options.progress->Cancelled()) {
-      out.cancelled = true;
-      break;
-    }
   }
-  std::fclose(file);
-
-  ReleaseRecorderTile(recorder);  // a tile that cannot be saved loses its changes
-  // The tiles this log could not use, each once.
-  for (TileProblem& problem : recorder.tileProblems) {
-    if (std::find(out.tileProblems.begin(), out.tileProblems.end(), problem) ==
-        out.tileProblems.end()) {
-      out.tileProblems.push_back(std::move(problem));
-    }
-  }
-  recorder.tileProblems.clear();
-  if (options.progress) options.progress->Advance(out.bytesRead);
-  return true;
 }
 
 }  // namespace roamgrid

@@ -1,7 +1,8 @@
 // Reading NMEA 0183 logs: every "$GPGGA," line yields a latitude and a
 // longitude in degrees, handed to AddPoint of a TrackRecorder. Other lines
 // are skipped; the checksum and all fields after the second hemisphere
-// letter are never looked at.
+// letter are never looked at. Also the entry point of every import,
+// ImportNmeaLog, which judges what kind of log it is given.
 #pragma once
 
 #include <cstddef>
@@ -70,18 +71,32 @@ enum class GgaLine {
 // of a hemisphere field is looked at, and the text after the second is not.
 GgaLine ReadGgaLine(const char* text, size_t length, bool anyTalker, double* lat, double* lon);
 
-// Reads the log at `path` to its end and hands each GGA fix to
+class ByteSource;
+
+// Reads the NMEA text of `source` to its end and hands each GGA fix to
 // AddPoint(recorder, latitude, longitude). Lines are judged as a line read
 // with a 1024-byte buffer sees them: a line longer than 1023 characters is
 // judged in pieces of 1023, each as a line of its own. A GGA line whose
 // field commas are missing or whose hemisphere character is not N/S (E/W)
 // is skipped and reading goes on; a read error ends the log like its end.
-// At the end the recorder's tile is released, so its cells are on disk.
-// Returns false (report->opened false, report->openError the errno,
-// recorder untouched) only when the file cannot be opened or is a folder.
-// The recorder's tileProblems met meanwhile move into report->tileProblems. `report`, when given,
-// is filled in.
+// The recorder's tile is not released here.
+void ReadNmeaLog(TrackRecorder& recorder, ByteSource& source, ImportReport& report,
+                 const ImportOptions& options);
+
+// Reads the log at `path` to its end, whatever its kind, judged by its
+// content (not its name): gzip-compressed data is decompressed and judged
+// again, GPX goes to ReadGpxLog, anything else to ReadNmeaLog. At the end
+// (also after a read error or a cancel) the recorder's tile is released,
+// so its cells are on disk. Returns false (report->opened false,
+// report->openError set, recorder untouched) only when the file cannot be
+// opened or is a folder. The recorder's tileProblems met meanwhile move
+// into report->tileProblems. `report`, when given, is filled in.
 bool ImportNmeaLog(TrackRecorder& recorder, const std::string& path, ImportReport* report = nullptr,
                    const ImportOptions& options = {});
+
+// The same for a log read from the open descriptor `fd` (standard input),
+// which is left open. Always returns true.
+bool ImportLogDescriptor(TrackRecorder& recorder, int fd, ImportReport* report = nullptr,
+                         const ImportOptions& options = {});
 
 }  // namespace roamgrid

@@ -13,12 +13,14 @@ using Args = std::vector<std::string>;
 TEST(ParseCliArgs, ReadsEveryFormOfTheInterface) {
   {
     const CliParse p = ParseCliArgs(
-        {"-C", "store", "-C", "sub", "import", "--any-talker", "a.log", "--", "-b.log"});
+        {"-C", "store", "-C", "sub", "import", "--any-talker", "a.log", "-", "--", "-b.log"});
     ASSERT_TRUE(p.ok()) << p.error;
     EXPECT_EQ(p.args.store.directories, (Args{"store", "sub"}));
     EXPECT_EQ(p.args.command, CliCommand::kImport);
     EXPECT_TRUE(p.args.anyTalker);
-    EXPECT_EQ(p.args.logs, (Args{"a.log", "-b.log"}));
+    EXPECT_FALSE(p.args.strict);
+    EXPECT_EQ(p.args.logs, (Args{"a.log", "-", "-b.log"}));
+    EXPECT_TRUE(ParseCliArgs({"import", "--strict", "a.log"}).args.strict);
   }
   {
     const CliParse p =
@@ -92,6 +94,8 @@ TEST(ParseCliArgs, RefusesBadArgumentsWithALineNamingThem) {
       {{"import", "--any-talker"}, "at least one LOG"},
       {{"import", "--any-talker", "--any-talker", "a"}, "given twice"},
       {{"import", "--any-talker=yes", "a"}, "takes no value"},
+      {{"import", "--strict", "a", "--strict"}, "--strict given twice"},
+      {{"import", "-", "a", "-"}, "standard input ('-') can be read only once"},
       {{"import", "--zoom", "1", "a"}, "'--zoom' for import"},
       {{"import", ""}, "empty"},
       {{"export", "--zoom"}, "--zoom needs a value"},
@@ -173,7 +177,7 @@ TEST(CliHelpText, EachCommandHasItsOwnUsage) {
   EXPECT_NE(
       CliHelpText(CliCommand::kNone).find("Usage: roamgrid-cli [-C DIR | --user-store] COMMAND"),
       std::string::npos);
-  EXPECT_NE(CliHelpText(CliCommand::kImport).find("import [--any-talker] LOG..."),
+  EXPECT_NE(CliHelpText(CliCommand::kImport).find("import [--any-talker] [--strict] LOG..."),
             std::string::npos);
   EXPECT_NE(CliHelpText(CliCommand::kExport).find("--origin LAT,LON | --center DLAT,DLON"),
             std::string::npos);

@@ -1,6 +1,8 @@
 #include "cli/progress_line.h"
 
 #include <gtest/gtest.h>
+#include <pty.h>
+#include <unistd.h>
 
 namespace roamgrid {
 namespace {
@@ -48,6 +50,27 @@ TEST(ProgressLine, DrawsAndErasesOnlyWhenEnabled) {
   ASSERT_NE(drawn, std::string::npos);
   const std::string erase = shown.substr(drawn);
   EXPECT_EQ(erase, "\r" + std::string(drawn - 1, ' ') + "\r");
+}
+
+TEST(ProgressLine, FitsANarrowTerminal) {
+  int master = -1, slave = -1;
+  winsize size{};
+  size.ws_col = 20;
+  size.ws_row = 10;
+  ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, &size), 0);
+  std::FILE* stream = fdopen(slave, "w");
+  ASSERT_NE(stream, nullptr);
+  {
+    ProgressLine line(stream, 200'000'000, true);
+    line.Show(12'345'678);
+  }
+  std::fclose(stream);
+  char buffer[256];
+  const ssize_t got = read(master, buffer, sizeof buffer);
+  close(master);
+  // Drawn in 19 columns, then erased: no line wraps.
+  EXPECT_EQ(std::string(buffer, size_t(got > 0 ? got : 0)),
+            "\rimport: 12.3 of 200\r" + std::string(19, ' ') + "\r");
 }
 
 }  // namespace

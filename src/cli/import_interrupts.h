@@ -1,0 +1,25 @@
+// SIGINT, SIGTERM and SIGHUP during an import: instead of ending the
+// process at once (and losing the cells of the tile being recorded), the
+// signal is noted and the import stops at its next block, releases its
+// tile and ends with the status of the signal (128 + its number).
+#pragma once
+
+namespace roamgrid {
+
+class ImportInterrupts {
+ public:
+  // Catches the three signals until destroyed, without SA_RESTART: a read
+  // of a pipe that blocks returns at once (EINTR). A second signal of the
+  // same kind ends the process as it would have without this.
+  ImportInterrupts();
+  ~ImportInterrupts();
+  ImportInterrupts(const ImportInterrupts&) = delete;
+  ImportInterrupts& operator=(const ImportInterrupts&) = delete;
+
+  // The number of the first signal caught, or 0.
+  static int Caught();
+  // The name of signal `number`: "SIGINT", "SIGTERM" or "SIGHUP".
+  static const char* Name(int number);
+};
+
+}  // namespace roamgrid

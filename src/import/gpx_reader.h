@@ -1,0 +1,35 @@
+// Reading GPX 1.0 and 1.1 tracks: the `lat` and `lon` attributes of every
+// `trkpt` element, in document order, go to AddPoint as degrees. Route
+// points (`rtept`) and waypoints (`wpt`) are plans and marks, not places
+// visited, and are not recorded. Parsed with expat as a stream, in
+// constant memory; no DTD or external entity is ever loaded.
+#pragma once
+
+#include <optional>
+
+#include "import/log_source.h"
+#include "tiles/track_recorder.h"
+
+namespace roamgrid {
+
+// Memory the XML parser may hold at most: far above what any GPX needs
+// (its buffer holds one block and the element being read), so that a
+// giant element or an entity bomb ends in an error, not in exhausted memory.
+inline constexpr size_t kGpxParserMemoryMax = size_t(8) << 20;
+
+// A coordinate attribute as a number of degrees: a decimal number (optional
+// sign, digits with an optional fraction, an optional exponent), with white
+// space around it allowed, read locale-independently and rounded as strtod
+// rounds it. Nothing for anything else ("", "1e", "0x10", "inf", "12abc").
+std::optional<double> ParseGpxDegrees(const char* text);
+
+// Reads the GPX document of `source` to its end. A track point with a
+// missing or unreadable `lat` or `lon` counts in report.skipped, one that
+// AddPoint took in report.fixes. Malformed XML, or a root element other
+// than <gpx>, ends the reading as a read error: the points before it are
+// recorded, and report.readErrorText names the line (counting
+// `linesBefore` lines skipped before the source's first byte).
+void ReadGpxLog(TrackRecorder& recorder, ByteSource& source, ImportReport& report,
+                const ImportOptions& options, int linesBefore = 0);
+
+}  // namespace roamgrid

@@ -1,0 +1,118 @@
+#include "import/log_source.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace roamgrid {
+
+namespace {
+
+// The progress is told of the bytes read about every 4 MiB, and at the end.
+constexpr long long kProgressStep = 4LL << 20;
+
+bool IsXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// Whether [data, data + size) is the start of `word` (or all of it).
+bool BeginsWord(const char* data, size_t size, const char* word) {
+  const size_t length = std::strlen(word);
+  return std::memcmp(data, word, std::min(size, length)) == 0;
+}
+
+}  // namespace
+
+ByteSource::Result DescriptorSource::Read(char* buffer, size_t capacity) {
+  const ssize_t got = ::read(fd_, buffer, capacity);
+  if (got > 0) {
+    rawBytes_ += got;
+    return {size_t(got), Status::kData};
+  }
+  if (got == 0) return {0, Status::kEnd};
+  if (errno == EINTR) return {0, Status::kInterrupted};
+  error_ = errno;
+  return {0, Status::kError};
+}
+
+std::string DescriptorSource::ErrorText() const { return std::strerror(error_); }
+
+ByteSource::Result HeadSource::Read(char* buffer, size_t capacity) {
+  if (given_ < head_.size()) {
+    const size_t size = std::min(capacity, head_.size() - given_);
+    std::memcpy(buffer, head_.data() + given_, size);
+    given_ += size;
+    return {size, Status::kData};
+  }
+  if (after_ != Status::kData) return {0, after_};
+  return inner_.Read(buffer, capacity);
+}
+
+bool SourceReader::Cancelled() {
+  if (!options_.progress || !options_.progress->Cancelled()) return false;
+  report_.cancelled = true;
+  return true;
+}
+
+ByteSource::Result SourceReader::Read(char* buffer, size_t capacity) {
+  if (report_.cancelled || report_.readError) return {0, ByteSource::Status::kEnd};
+  // Asked after every block, so a cancel stops the reading at the next one.
+  if (started_ && Cancelled()) return {0, ByteSource::Status::kEnd};
+  started_ = true;
+  for (;;) {
+    const ByteSource::Result got = source_.Read(buffer, capacity);
+    report_.bytesRead = source_.RawBytes();
+    if (options_.progress && report_.bytesRead >= nextProgress_ + kProgressStep) {
+      options_.progress->Advance(report_.bytesRead);
+      nextProgress_ = report_.bytesRead / kProgressStep * kProgressStep;
+    }
+    switch (got.status) {
+      case ByteSource::Status::kData:
+      case ByteSource::Status::kEnd:
+        return got;
+      case ByteSource::Status::kError:
+        report_.readError = true;
+        report_.readErrorText = source_.ErrorText();
+        return {0, ByteSource::Status::kEnd};
+      case ByteSource::Status::kInterrupted:
+        // A signal that does not ask to stop (the front end decides) lets
+        // the reading go on.
+        if (Cancelled()) return {0, ByteSource::Status::kEnd};
+        break;
+    }
+  }
+}
+
+bool JudgeLogStart(const char* data, size_t size, bool atEnd, LogKind* kind) {
+  static constexpr char kGzipMagic[] = "\x1f\x8b";
+  static constexpr char kByteOrderMark[] = "\xef\xbb\xbf";
+  *kind = LogKind::kNmea;
+  if (size >= 2 && BeginsWord(data, size, kGzipMagic)) {
+    *kind = LogKind::kGzip;
+    return true;
+  }
+  // What came so far may still become a mark when more bytes may come;
+  // otherwise it is NMEA.
+  const bool decided = atEnd || size >= kLogHeadMax;
+  if (size < 2 && BeginsWord(data, size, kGzipMagic)) return decided;
+  size_t at = 0;
+  if (BeginsWord(data, size, kByteOrderMark)) {
+    if (size < 3) return decided;
+    at = 3;
+  }
+  while (at < size && IsXmlSpace(data[at])) ++at;
+  if (at == size) return decided;
+  const char* rest = data + at;
+  const size_t left = size - at;
+  for (const char* word : {"<?xml", "<gpx"}) {
+    if (!BeginsWord(rest, left, word)) continue;
+    if (left >= std::strlen(word)) {
+      *kind = LogKind::kGpx;
+      return true;
+    }
+    return decided;
+  }
+  return true;
+}
+
+}  // namespace roamgrid

@@ -1,0 +1,106 @@
+// Where the bytes of a log come from: a file or a descriptor (standard
+// input), a gzip stream decompressed on the fly, or the first bytes of
+// either kept back after the kind of log was judged from them. Every
+// reader takes its bytes through ByteSource, a block at a time, so memory
+// does not grow with the log.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "import/nmea_reader.h"
+
+namespace roamgrid {
+
+class ByteSource {
+ public:
+  enum class Status {
+    kData,         // `size` bytes were read (at least one)
+    kEnd,          // the end of the stream; nothing more will come
+    kError,        // reading failed; ErrorText() says why
+    kInterrupted,  // a signal arrived before any byte did; reading may go on
+  };
+  struct Result {
+    size_t size = 0;
+    Status status = Status::kEnd;
+  };
+
+  virtual ~ByteSource() = default;
+  // Reads at most `capacity` bytes (capacity > 0) into `buffer`.
+  virtual Result Read(char* buffer, size_t capacity) = 0;
+  // Why the last read failed.
+  virtual std::string ErrorText() const = 0;
+  // Bytes taken from the file or descriptor so far (compressed bytes for a
+  // compressed log): what the progress of an import counts.
+  virtual long long RawBytes() const = 0;
+};
+
+// Reads an open descriptor with read(2); the descriptor is not closed. A
+// read interrupted by a signal (EINTR) is kInterrupted, not an error.
+class DescriptorSource : public ByteSource {
+ public:
+  explicit DescriptorSource(int fd) : fd_(fd) {}
+  Result Read(char* buffer, size_t capacity) override;
+  std::string ErrorText() const override;
+  long long RawBytes() const override { return rawBytes_; }
+
+ private:
+  int fd_;
+  int error_ = 0;
+  long long rawBytes_ = 0;
+};
+
+// Hands out `head` (bytes already taken from `inner` to judge the log)
+// before the rest of `inner`; a status met while taking them (end, error)
+// follows the head.
+class HeadSource : public ByteSource {
+ public:
+  HeadSource(ByteSource& inner, std::string head, Status after)
+      : inner_(inner), head_(std::move(head)), after_(after) {}
+  Result Read(char* buffer, size_t capacity) override;
+  std::string ErrorText() const override { return inner_.ErrorText(); }
+  long long RawBytes() const override { return inner_.RawBytes(); }
+
+ private:
+  ByteSource& inner_;
+  std::string head_;
+  size_t given_ = 0;
+  Status after_;
+};
+
+// One reader's view of its source during an import: reads through the
+// source, tells the progress of the raw bytes, asks it whether to stop
+// before every read and whenever a signal interrupted one, and notes in
+// the report how reading ended (a read error with its reason, a cancel).
+class SourceReader {
+ public:
+  SourceReader(ByteSource& source, ImportReport& report, const ImportOptions& options)
+      : source_(source), report_(report), options_(options) {}
+
+  // The next bytes: kData, or kEnd when reading is over for any reason
+  // (end, error, cancel; the report says which).
+  ByteSource::Result Read(char* buffer, size_t capacity);
+
+ private:
+  bool Cancelled();
+
+  ByteSource& source_;
+  ImportReport& report_;
+  const ImportOptions& options_;
+  bool started_ = false;
+  long long nextProgress_ = 0;
+};
+
+// What kind of log a stream is, judged from its first bytes.
+enum class LogKind { kNmea, kGzip, kGpx };
+
+// How many first bytes are enough to judge any log.
+inline constexpr size_t kLogHeadMax = 1024;
+
+// Judges the first `size` bytes of a log: the gzip magic bytes (1F 8B), or
+// after an optional UTF-8 byte order mark and white space "<?xml" or
+// "<gpx" for GPX, or else NMEA. Returns false when the bytes so far do not
+// decide it yet and more may come (`atEnd` false).
+bool JudgeLogStart(const char* data, size_t size, bool atEnd, LogKind* kind);
+
+}  // namespace roamgrid

@@ -1,0 +1,164 @@
+// roamgrid-cli import of what people have besides plain NMEA files:
+// standard input, compressed logs, GPX tracks, and signals that stop it.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli/cli_runner.h"
+#include "support/generated_logs.h"
+#include "support/temp_dir.h"
+
+namespace roamgrid {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::CliRun;
+using testing::FilesBelow;
+using testing::GeneratedDrive;
+using testing::Gzip;
+using testing::WriteText;
+
+// roamgrid-cli started with its standard input on `inFd`.
+struct RunningCli {
+  pid_t pid = -1;
+  int outFd = -1;
+  int errFd = -1;
+
+  RunningCli(const std::vector<std::string>& arguments, int inFd)
+      : outFd(testing::AnonymousFile()), errFd(testing::AnonymousFile()) {
+    std::vector<std::string> words{ROAMGRID_CLI_PATH};
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, inFd, 0);
+    posix_spawn_file_actions_adddup2(&actions, outFd, 1);
+    posix_spawn_file_actions_adddup2(&actions, errFd, 2);
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+  }
+
+  CliRun Finish() {
+    CliRun run;
+    int status = 0;
+    if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status))
+      run.status = WEXITSTATUS(status);
+    run.out = testing::ReadFd(outFd);
+    run.err = testing::ReadFd(errFd);
+    close(outFd);
+    close(errFd);
+    return run;
+  }
+};
+
+CliRun RunWithInput(const std::vector<std::string>& arguments, const std::string& inputPath) {
+  const int in = open(inputPath.c_str(), O_RDONLY);
+  RunningCli cli(arguments, in);
+  close(in);
+  return cli.Finish();
+}
+
+class CliImportInputsTest : public testing::TempDirTest {};
+
+TEST_F(CliImportInputsTest, StandardInputAndCompressedLogsGiveTheStoreOfThePlainLog) {
+  const std::string log =
+      GeneratedDrive(35.66, 139.76, 2000, 1) + GeneratedDrive(-33.5, -70.05, 500, 2);
+  WriteText("a.log", log);
+  WriteText("a.log.gz", Gzip(log));
+  fs::create_directories("plain");
+  const CliRun plain = testing::RunCli({"-C", "plain", "import", "../a.log"});
+  ASSERT_EQ(plain.status, 0) << plain.err;
+  const std::string counts = plain.out.substr(plain.out.find(':'));  // ": F fixes, S skipped\n"
+  const auto tiles = FilesBelow("plain/RGD");
+  EXPECT_GT(tiles.size(), 2u);
+  struct Case {
+    std::vector<std::string> arguments;
+    std::string input;  // standard input
+    std::string out;
+  };
+  const Case cases[] = {
+      {{"import", "-"}, "a.log", "-" + counts},
+      {{"import", "-"}, "a.log.gz", "-" + counts},
+      {{"import", "../a.log.gz"}, "/dev/null", "../a.log.gz" + counts},
+      {{"import", "--strict", "-"}, "a.log", "-" + counts},  // every line is sound
+  };
+  for (const Case& c : cases) {
+    std::error_code ignored;
+    fs::remove_all("store", ignored);
+    fs::create_directories("store");
+    std::vector<std::string> arguments{"-C", "store"};
+    arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+    const CliRun run = RunWithInput(arguments, c.input);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, c.out);
+    EXPECT_TRUE(FilesBelow("store/RGD") == tiles) << c.input;
+  }
+}
+
+TEST_F(CliImportInputsTest, ReportsPointsOfGpxReadErrorsAndOtherTalkers) {
+  WriteText("t.gpx",
+            "<gpx><trk><trkseg><trkpt lat='35.66' lon='139.76'/><trkpt lat='35.67'/>\n"
+            "<trkpt lat='35.68' lon='139.78'/></trkseg></trk></gpx>");
+  WriteText("bad.gpx", "<gpx><trk><trkseg><trkpt lat='35.66' lon='139.76'/>\n</trk></gpx>");
+  WriteText("gn.log", testing::GgaSentence(35.66, 139.76) + "\r\n" +
+                          testing::GgaSentence(35.7, 139.8, "GN") + "\r\n" +
+                          testing::GgaSentence(35.7, 139.8, "GL") + "\r\n");
+  const std::string cut = Gzip(GeneratedDrive(35.66, 139.76, 2000, 1));
+  WriteText("cut.log.gz", cut.substr(0, cut.size() - 100));
+  const CliRun run = testing::RunCli({"import", "t.gpx", "bad.gpx", "gn.log", "cut.log.gz"});
+  EXPECT_EQ(run.status, 1);
+  const std::vector<std::string> out = {
+      "t.gpx: 2 points, 1 skipped", "bad.gpx: 1 points, 0 skipped", "gn.log: 1 fixes, 0 skipped"};
+  EXPECT_EQ(run.out.rfind(out[0] + "\n" + out[1] + "\n" + out[2] + "\ncut.log.gz: ", 0), 0u)
+      << run.out;
+  for (const std::string& said :
+       {"read error in log 'bad.gpx' after " + std::to_string(fs::file_size("bad.gpx")) +
+            " bytes: malformed GPX at line 2: mismatched tag; the rest of it was not read",
+        std::string("'gn.log' holds 2 GGA sentences of other talkers"),
+        std::string("--any-talker records them"),
+        "read error in log 'cut.log.gz' after " + std::to_string(cut.size() - 100) +
+            " bytes: the compressed data ends early (truncated)"})
+    EXPECT_NE(run.err.find(said), std::string::npos) << said << "\n" << run.err;
+}
+
+TEST_F(CliImportInputsTest, SignalsStopTheImportWithTheirExitStatus) {
+  const std::string log = GeneratedDrive(35.66, 139.76, 300, 1);
+  WriteText("a.log", log);
+  fs::create_directories("whole");
+  const CliRun whole = testing::RunCli({"-C", "whole", "import", "../a.log"});
+  for (const auto& [signal, status, name] :
+       {std::tuple{SIGINT, 130, "SIGINT"}, {SIGTERM, 143, "SIGTERM"}, {SIGHUP, 129, "SIGHUP"}}) {
+    std::error_code ignored;
+    fs::remove_all("store", ignored);
+    fs::create_directories("store");
+    int pipeFds[2];
+    ASSERT_EQ(pipe(pipeFds), 0);
+    RunningCli cli({"-C", "store", "import", "-"}, pipeFds[0]);
+    close(pipeFds[0]);
+    ASSERT_EQ(write(pipeFds[1], log.data(), log.size()), ssize_t(log.size()));
+    // Until the import has taken every byte; it then waits for more.
+    for (int queued = 1, tries = 0; queued > 0 && tries < 1000; ++tries) {
+      ioctl(pipeFds[1], FIONREAD, &queued);
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    kill(cli.pid, signal);
+    const CliRun run = cli.Finish();
+    close(pipeFds[1]);
+    EXPECT_EQ(run.status, status) << name;
+    EXPECT_EQ(run.out, "-" + whole.out.substr(whole.out.find(':'))) << name;
+    EXPECT_NE(run.err.find(std::string("stopped by ") + name), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find("read error"), std::string::npos) << run.err;  // EINTR is no error
+    EXPECT_TRUE(FilesBelow("store/RGD") == FilesBelow("whole/RGD")) << name;
+  }
+}
+
+}  // namespace
+}  // namespace roamgrid
