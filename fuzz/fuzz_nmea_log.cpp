@@ -1,7 +1,9 @@
 // Any bytes as a log (mostly judged NMEA). ImportNmeaLog must read it to its end without
 // leaving its buffers, release the recorder's tile at the end, and leave
 // only whole tile files behind, holding no more marks than it accepted
-// fixes. The odd and even input lengths alternate the talker option.
+// fixes. The input length's lowest two bits choose the talker option and
+// strict reading.
+#include <algorithm>
 #include <filesystem>
 
 #include "fuzz_support.h"
@@ -22,6 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   ImportOptions options;
   options.anyTalker = (size & 1) != 0;
+  options.strict = (size & 2) != 0;
   struct LastProgress : roamgrid::ImportProgress {
     long long bytes = -1;
     void Advance(long long read) override { bytes = read; }

@@ -1,8 +1,8 @@
 // Reading NMEA 0183 logs: every "$GPGGA," line yields a latitude and a
 // longitude in degrees, handed to AddPoint of a TrackRecorder. Other lines
-// are skipped; the checksum and all fields after the second hemisphere
-// letter are never looked at. Also the entry point of every import,
-// ImportNmeaLog, which judges what kind of log it is given.
+// are skipped. The checksum and the fields after the second hemisphere
+// letter are looked at only by strict reading. Also the entry point of
+// every import, ImportNmeaLog, which judges what kind of log it is given.
 #pragma once
 
 #include <cstddef>
@@ -23,7 +23,7 @@ struct ImportOptions {
   // Off: only lines beginning exactly "$GPGGA,".
   bool anyTalker = false;
   // Strict reading: a GGA line counts only with a correct checksum and a
-  // fix quality other than 0; other GGA lines are skipped.
+  // fix quality other than 0; other GGA lines are skipped (see ReadGgaLine).
   bool strict = false;
   // Told of the bytes read, asked whether to stop. Optional; not owned.
   ImportProgress* progress = nullptr;
@@ -68,8 +68,15 @@ enum class GgaLine {
 // beginning "$GPGGA," (with `anyTalker` also "$" + two upper-case letters +
 // "GGA,") are GGA lines. The latitude is field 2 with the hemisphere letter
 // after its comma, the longitude field 4 likewise; only the first character
-// of a hemisphere field is looked at, and the text after the second is not.
-GgaLine ReadGgaLine(const char* text, size_t length, bool anyTalker, double* lat, double* lon);
+// of a hemisphere field is looked at, and without `strict` the text after
+// the second is not. With `strict` a GGA line is kUnreadable unless
+//   - its checksum is present and right: "*" and two hexadecimal digits
+//     (either case) that give the XOR of the characters between the "$" and
+//     the first "*", followed by nothing but CR and LF characters; and
+//   - its fix quality (field 6, after the second hemisphere field and its
+//     comma) is one or more digits, not all "0", ended by "," or "*".
+GgaLine ReadGgaLine(const char* text, size_t length, bool anyTalker, bool strict, double* lat,
+                    double* lon);
 
 class ByteSource;
 
@@ -78,8 +85,10 @@ class ByteSource;
 // with a 1024-byte buffer sees them: a line longer than 1023 characters is
 // judged in pieces of 1023, each as a line of its own. A GGA line whose
 // field commas are missing or whose hemisphere character is not N/S (E/W)
-// is skipped and reading goes on; a read error ends the log like its end.
-// The recorder's tile is not released here.
+// is skipped and reading goes on, as is, with options.strict, a GGA line
+// with a missing or wrong checksum or fix quality 0 (see ReadGgaLine); a
+// read error ends the log like its end. The recorder's tile is not
+// released here.
 void ReadNmeaLog(TrackRecorder& recorder, ByteSource& source, ImportReport& report,
                  const ImportOptions& options);
 

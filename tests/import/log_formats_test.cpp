@@ -175,7 +175,7 @@ std::vector<std::pair<double, double>> FixesOf(const std::string& log) {
     size_t end = log.find('\n', at);
     end = end == std::string::npos ? log.size() : end + 1;
     double lat = 0, lon = 0;
-    if (ReadGgaLine(log.data() + at, end - at, false, &lat, &lon) == GgaLine::kFix)
+    if (ReadGgaLine(log.data() + at, end - at, false, false, &lat, &lon) == GgaLine::kFix)
       fixes.push_back({lat, lon});
     at = end;
   }

@@ -51,6 +51,7 @@ struct LineCase {
   double lat = 0.0;
   double lon = 0.0;
   bool anyTalker = false;
+  bool strict = false;
 };
 
 void ExpectLines(const std::vector<LineCase>& cases) {
@@ -58,7 +59,7 @@ void ExpectLines(const std::vector<LineCase>& cases) {
     SCOPED_TRACE(::testing::Message() << '"' << c.text << '"');
     double lat = -999.0;
     double lon = -999.0;
-    EXPECT_EQ(ReadGgaLine(c.text.data(), c.text.size(), c.anyTalker, &lat, &lon), c.kind);
+    EXPECT_EQ(ReadGgaLine(c.text.data(), c.text.size(), c.anyTalker, c.strict, &lat, &lon), c.kind);
     if (c.kind == GgaLine::kFix) {
       EXPECT_EQ(lat, c.lat);
       EXPECT_EQ(lon, c.lon);
@@ -82,6 +83,9 @@ std::vector<LineCase> LineCases() {
       {"$GPGGA,1,,N,abc,E\n", fix, 0.0, 0.0},  // no number reads as 0
       {"$GPGGA,1, 4807.038x,N,01131.000E,E\n", fix, kLat, kLon},
       {"$GPGGA,1,4807.038,N,01131.000,E"s + '\0' + "garbage", fix, kLat, kLon},
+      // Fields beyond the first 64 characters, and a NUL among them.
+      {"$GPGGA," + std::string(50, '1') + ",4807.038,N,01131.000,W,1,08,0.9\n", fix, kLat, -kLon},
+      {"$GPGGA,1,4807.038,N"s + '\0' + ",01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47\r\n", bad},
       // A receiver without a fix, and other unreadable GGA lines.
       {"$GPGGA,123519,,,,,0,00,,,M,,M,,*66\r\n", bad},
       {"$GPGGA,1,4807.038,n,01131.000,E\n", bad},
@@ -108,6 +112,30 @@ std::vector<LineCase> LineCases() {
       {"$GnGGA,1,4807.038,N,01131.000,E\n", other, 0, 0, true},
       {"$G1GGA,1,4807.038,N,01131.000,E\n", other, 0, 0, true},
       {"$GNRMC,1,4807.038,N,01131.000,E\n", other, 0, 0, true},
+      // Without strict reading the checksum and the fix quality are not read.
+      {"$GPGGA,1,4807.038,S,01131.000,W,0*00\n", fix, -kLat, -kLon},
+      // Strict: a right checksum (either case, then only the line end) and
+      // a fix quality other than 0.
+      {"$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47\r\n", fix, kLat, kLon,
+       false, true},
+      {"$GPGGA,1,4807.038,S,01131.000,W,2,1*7e\n", fix, -kLat, -kLon, false, true},
+      {"$GPGGA,1,4807.038,S,01131.000,W,2*63", fix, -kLat, -kLon, false, true},
+      {"$GPGGA,1,4807.038,S,01131.000,W,2*63"s + '\0' + "x", fix, -kLat, -kLon, false, true},
+      {"$GNGGA,1,4807.038,N,01131.000,E,1*71\n", fix, kLat, kLon, true, true},
+      {"$GNGGA,1,4807.038,N,01131.000,E,1*71\n", other, 0, 0, false, true},
+      {"$GPGGA,1,4807.038,S,01131.000,W,2*64\n", bad, 0, 0, false, true},   // wrong
+      {"$GPGGA,1,4807.038,S,01131.000,W,2*6\n", bad, 0, 0, false, true},    // one digit
+      {"$GPGGA,1,4807.038,S,01131.000,W,2*6G\n", bad, 0, 0, false, true},   // not hex
+      {"$GPGGA,1,4807.038,S,01131.000,W,2*63 \n", bad, 0, 0, false, true},  // text after it
+      {"$GPGGA,1,4807.038,S,01131.000,W,2\n", bad, 0, 0, false, true},      // none
+      {"$GPGGA,1,4807.038,S,01131.000,W,2*6"s + '\0' + "3\n", bad, 0, 0, false, true},
+      {"$GPGGA,1,4807.038,S,01131.000,W,0*61\n", bad, 0, 0, false, true},  // no fix
+      {"$GPGGA,1,4807.038,S,01131.000,W,00*51\n", bad, 0, 0, false, true},
+      {"$GPGGA,1,4807.038,S,01131.000,W,,*51\n", bad, 0, 0, false, true},  // no quality
+      {"$GPGGA,1,4807.038,S,01131.000,W*7D\n", bad, 0, 0, false, true},
+      {"$GPGGA,1,4807.038,S,01131.000,W,x*29\n", bad, 0, 0, false, true},
+      {"$GPGGA,123519,,,,,0,00,,,M,,M,,*6B\r\n", bad, 0, 0, false, true},
+      {"$GPGGA,1,4807.038,n,01131.000,W,2*5E\n", bad, 0, 0, false, true},  // checksum right
   };
 }
 
@@ -394,6 +422,34 @@ TEST_F(ReaderAgreementTest, PiecesAcrossBlockEndsGiveIdenticalTiles) {
     }
   }
   ExpectSameTiles(logs);
+}
+
+TEST_F(NmeaReaderTest, StrictReadingSkipsGgaLinesWithoutRightChecksumOrFix) {
+  // Right; wrong checksum; another talker; fix quality 0; a long line whose
+  // first piece holds no checksum.
+  WriteText("noisy.log",
+            "$GPGGA,1,4807.038,S,01131.000,W,2*63\r\n"
+            "$GPGGA,1,4807.038,S,01131.000,W,2*64\r\n"
+            "$GNGGA,1,4807.038,N,01131.000,E,1*71\n"
+            "$GPGGA,1,4807.038,S,01131.000,W,0*61\n"
+            "$GPGGA,1,4807.038,S,01131.000,W,2," +
+                std::string(1000, '0') + "*63\n");
+  struct Case {
+    bool anyTalker, strict;
+    long long fixes, skipped;
+  };
+  for (const Case& c : {Case{false, false, 4, 0}, Case{false, true, 1, 3}, Case{true, false, 5, 0},
+                        Case{true, true, 2, 3}}) {
+    ImportOptions options;
+    options.anyTalker = c.anyTalker;
+    options.strict = c.strict;
+    TrackRecorder recorder;
+    ImportReport report;
+    ASSERT_TRUE(ImportNmeaLog(recorder, "noisy.log", &report, options));
+    EXPECT_EQ(report.fixes, c.fixes) << c.anyTalker << c.strict;
+    EXPECT_EQ(report.skipped, c.skipped) << c.anyTalker << c.strict;
+    EXPECT_EQ(report.otherTalkerGga, c.anyTalker ? 0 : 1);
+  }
 }
 
 TEST_F(NmeaReaderTest, CountsGgaOfOtherTalkersThatItDoesNotRead) {
