@@ -39,9 +39,18 @@ std::string DescriptorSource::ErrorText() const { return std::strerror(error_); 
 
 ByteSource::Result HeadSource::Read(char* buffer, size_t capacity) {
   if (given_ < head_.size()) {
-    const size_t size = std::min(capacity, head_.size() - given_);
+    size_t size = std::min(capacity, head_.size() - given_);
     std::memcpy(buffer, head_.data() + given_, size);
     given_ += size;
+    // The rest of the block comes from the stream, so that blocks keep
+    // their size (and a cancel, asked between blocks, its reach). An end
+    // or error met here follows the head; a signal lets the next read try
+    // again.
+    if (size < capacity && after_ == Status::kData) {
+      const Result more = inner_.Read(buffer + size, capacity - size);
+      size += more.size;
+      if (more.status == Status::kEnd || more.status == Status::kError) after_ = more.status;
+    }
     return {size, Status::kData};
   }
   if (after_ != Status::kData) return {0, after_};

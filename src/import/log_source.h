@@ -51,8 +51,8 @@ class DescriptorSource : public ByteSource {
 };
 
 // Hands out `head` (bytes already taken from `inner` to judge the log)
-// before the rest of `inner`; a status met while taking them (end, error)
-// follows the head.
+// before the rest of `inner`, the first block filled up from `inner`; a
+// status met while taking them (end, error) follows the head.
 class HeadSource : public ByteSource {
  public:
   HeadSource(ByteSource& inner, std::string head, Status after)
