@@ -217,6 +217,8 @@ bool ImportNmeaLog(TrackRecorder& recorder, const std::string& path, ImportRepor
   std::fclose(file);
 
   ReleaseRecorderTile(recorder);  // a tile that cannot be saved loses its changes
+  out.tileProblems = std::move(recorder.tileProblems);  // this log's, each tile once
+  recorder.tileProblems.clear();
   if (options.progress) options.progress->Advance(out.bytesRead);
   return true;
 }

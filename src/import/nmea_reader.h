@@ -28,20 +28,6 @@ struct ImportOptions {
   ImportProgress* progress = nullptr;
 };
 
-// A tile file that an import could not use as it should, named once per
-// log with the system's reason.
-struct TileProblem {
-  enum class Kind {
-    kUnreadable,       // exists but cannot be read: its fixes were not recorded
-    kNotSaved,         // could not be written: its new cells are lost
-    kReplacedDamaged,  // its header was damaged; it was replaced by the new cells
-  };
-  Kind kind = Kind::kUnreadable;
-  std::string path;  // "RGD/E139N035/E13975-N03500.map"
-  int error = 0;     // errno of the failure; 0 when there is none (a damaged header)
-  bool operator==(const TileProblem&) const = default;
-};
-
 // What one log gave, for front ends that tell the user.
 struct ImportReport {
   bool opened = false;    // the file could be opened

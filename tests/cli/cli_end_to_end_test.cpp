@@ -4,9 +4,11 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <random>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -201,16 +203,44 @@ TEST_F(CliEndToEndTest, ImportGoesOnPastLogsItCannotOpenAndFails) {
   EXPECT_TRUE(FilesBelow("RGD") == FilesBelow("core/RGD"));
 }
 
-TEST_F(CliEndToEndTest, ImportFailsWhenTilesCannotBeWritten) {
-  WriteText("a.log", DriveLog(35.66, 139.76, 200, 3) + DriveLog(-33.5, -70.0, 10, 4));
-  WriteText("RGD", "a file where the store's folder belongs");
-  const CliRun run = RunCli({"import", "a.log"});
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.out.rfind("a.log: 210 fixes, ", 0), 0u) << run.out;
-  EXPECT_EQ(Lines(run.err).size(), 1u) << run.err;
-  EXPECT_NE(run.err.find("tile files could not be written below RGD/; their new cells are lost"),
-            std::string::npos)
-      << run.err;
+TEST_F(CliEndToEndTest, ImportNamesEachTileThatCannotBeReadOrWrittenOnce) {
+  const std::string log = DriveLog(35.66, 139.76, 200, 3) + DriveLog(-33.5, -70.0, 10, 4);
+  WriteText("a.log", log);
+  WriteText("b.log", log);  // the same tiles again: each is still named once
+  struct Case {
+    bool rgdIsFile;  // else a link to nowhere: tiles are absent but cannot be made
+    const char* message;
+  };
+  for (const Case c : {Case{true,
+                            "cannot read the tile file 'RGD/%': Not a directory; its fixes "
+                            "were not recorded (import the log again once it can be read)"},
+                       Case{false,
+                            "cannot write the tile file 'RGD/%': No such file or "
+                            "directory; its new cells are lost"}}) {
+    SCOPED_TRACE(c.message);
+    fs::remove_all("RGD");
+    if (c.rgdIsFile) {
+      WriteText("RGD", "a file where the store's folder belongs");
+    } else {
+      fs::create_symlink("nowhere", "RGD");
+    }
+    const CliRun run = RunCli({"import", "a.log", "b.log"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out.rfind("a.log: 210 fixes, ", 0), 0u) << run.out;
+    const std::string before(c.message, std::strchr(c.message, '%'));
+    const std::string after(std::strchr(c.message, '%') + 1);
+    std::set<std::string> tiles;
+    for (const std::string& line : Lines(run.err)) {
+      const std::string head = "roamgrid-cli: import: " + before;
+      ASSERT_EQ(line.rfind(head, 0), 0u) << line;
+      ASSERT_GT(line.size(), head.size() + after.size()) << line;
+      ASSERT_EQ(line.substr(line.size() - after.size()), after) << line;
+      EXPECT_TRUE(
+          tiles.insert(line.substr(head.size(), line.size() - head.size() - after.size())).second)
+          << line;
+    }
+    EXPECT_GE(tiles.size(), 2u) << run.err;
+  }
 }
 
 TEST_F(CliEndToEndTest, ImportReportsALogItCouldNotReadToItsEnd) {

@@ -226,12 +226,14 @@ TEST_F(HostileInputTest, FolderWhereATileFileBelongsReadsEmptyAndStays) {
   WriteText(kTokyoTile + "/inside"s, "kept");
   TrackTile tile;
   std::strcpy(tile.path, kTokyoTile);
-  EXPECT_NE(LoadTile(tile), kLoaded);
+  EXPECT_EQ(LoadTile(tile), kUnavailable);
   EXPECT_FALSE(tile.cells);  // reads as an empty tile
 
   TrackRecorder recorder;
   ASSERT_TRUE(AddPoint(recorder, 35.6583, 139.7456));
-  EXPECT_FALSE(ReleaseRecorderTile(recorder));  // the save fails; its change is lost
+  EXPECT_TRUE(ReleaseRecorderTile(recorder));  // nothing recorded, nothing to write
+  EXPECT_EQ(recorder.tileProblems,
+            std::vector<TileProblem>({{TileProblem::Kind::kUnreadable, kTokyoTile, EISDIR}}));
   EXPECT_TRUE(fs::is_directory(kTokyoTile));
   EXPECT_EQ(ReadBytes(kTokyoTile + "/inside"s), Bytes({'k', 'e', 'p', 't'}));
   EXPECT_EQ(std::distance(fs::directory_iterator("RGD/E139N035"), {}), 1);  // no temporary file
