@@ -340,16 +340,28 @@ TEST_F(CliEndToEndTest, ExportWritesTheRasterOfTheChosenView) {
   }
 }
 
-TEST_F(CliEndToEndTest, ExportSaysWhenTheHomeFileIsInvalidAndUsesTheBuiltInHome) {
+TEST_F(CliEndToEndTest, ExportSaysWhenTheHomeFileIsInvalidOrUnreadableAndUsesTheBuiltInHome) {
   RecordTracksAroundHome();
-  WriteText("Roamgrid.cfg", "LAT: 14240\r\nLON: 55880\r\nSKP: 9\r\n");
-  const CliRun run = RunCli({"export"});
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, "N035.650-E139.7500-R0.050.bmp\n");
-  EXPECT_EQ(run.err,
-            "roamgrid-cli: export: Roamgrid.cfg is not a valid home file; using the built-in "
-            "home\n");
-  EXPECT_TRUE(ReadBytes("N035.650-E139.7500-R0.050.bmp") == ImageOf(RasterOf(14260, 55900, 1)));
+  struct Case {
+    bool loop;  // a link to itself, which cannot be opened; else an invalid file
+    const char* said;
+  };
+  for (const Case c : {Case{false, "is not a valid home file"},
+                       Case{true, "cannot be read: Too many levels of symbolic links"}}) {
+    SCOPED_TRACE(c.said);
+    fs::remove("Roamgrid.cfg");
+    if (c.loop) {
+      fs::create_symlink("Roamgrid.cfg", "Roamgrid.cfg");
+    } else {
+      WriteText("Roamgrid.cfg", "LAT: 14240\r\nLON: 55880\r\nSKP: 9\r\n");
+    }
+    const CliRun run = RunCli({"export", "--overwrite"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "N035.650-E139.7500-R0.050.bmp\n");
+    EXPECT_EQ(run.err, std::string("roamgrid-cli: export: Roamgrid.cfg ") + c.said +
+                           "; using the built-in home\n");
+    EXPECT_TRUE(ReadBytes("N035.650-E139.7500-R0.050.bmp") == ImageOf(RasterOf(14260, 55900, 1)));
+  }
 }
 
 TEST_F(CliEndToEndTest, ExportRefusesToOverwriteAndMergesOnlyWhatItExported) {
@@ -403,13 +415,27 @@ TEST_F(CliEndToEndTest, ExportRefusesToOverwriteAndMergesOnlyWhatItExported) {
   EXPECT_TRUE(ReadBytes("v.bmp") == merged);
   EXPECT_FALSE(fs::exists("v.bmp.bk"));
 
-  // --merge or --overwrite with no file yet: a fresh image.
+  // --merge or --overwrite with no file yet: a fresh image; behind a link
+  // to nowhere, where the link points.
+  fs::create_symlink("new.bmp", "link.bmp");
   for (const char* mode : {"--merge", "--overwrite"}) {
-    run = RunCli({"export", mode, "new.bmp"});
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_TRUE(ReadBytes("new.bmp") == image) << mode;
-    fs::remove("new.bmp");
+    for (const char* name : {"new.bmp", "link.bmp"}) {
+      run = RunCli({"export", mode, name});
+      EXPECT_EQ(run.status, 0) << run.err;
+      EXPECT_TRUE(ReadBytes("new.bmp") == image) << mode << " " << name;
+      fs::remove("new.bmp");
+    }
   }
+  EXPECT_TRUE(fs::is_symlink("link.bmp"));
+
+  // A ".bk" name that holds a link: refused, the link's target untouched.
+  fs::create_symlink("p.txt", "v.bmp.bk");
+  WriteText("p.txt", "precious");
+  run = RunCli({"export", "--merge", "v.bmp"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("'v.bmp': Can not Marge ('v.bmp.bk' holds"), std::string::npos) << run.err;
+  EXPECT_TRUE(ReadBytes("p.txt") == std::vector<uint8_t>({'p', 'r', 'e', 'c', 'i', 'o', 'u', 's'}));
+  EXPECT_TRUE(ReadBytes("v.bmp") == merged);
 
   // A file that cannot be created.
   run = RunCli({"export", "no/such/folder/v.bmp"});

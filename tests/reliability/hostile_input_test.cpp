@@ -349,8 +349,9 @@ TEST_F(HostileInputTest, ReplacedTileKeepsOwnerAndGroupOrIsNotReplaced) {
       if (!AddPoint(recorder, 35.6600 + c.mode * 1e-6, 139.7456)) return 1;
       errno = 0;
       if (ReleaseRecorderTile(recorder) != (c.error == 0)) return 2;
-      if (c.error != 0 && !(recorder.tileProblems == std::vector<TileProblem>{
-                                {TileProblem::Kind::kNotSaved, kTokyoTile, c.error}}))
+      if (c.error != 0 &&
+          !(recorder.tileProblems ==
+            std::vector<TileProblem>{{TileProblem::Kind::kNotSaved, kTokyoTile, c.error}}))
         return 3;
       return 0;
     });
@@ -462,8 +463,7 @@ TEST_F(HostileInputTest, MergeNeverWritesThroughWhatHoldsTheBackupName) {
     bool merged;  // else refused: "Can not Marge"
   };
   const Case cases[] = {
-      {"link", [] { return symlink((fs::current_path() / "p.txt").c_str(), "img.bmp.bk"); },
-       false},
+      {"link", [] { return symlink((fs::current_path() / "p.txt").c_str(), "img.bmp.bk"); }, false},
       {"pipe", [] { return mkfifo("img.bmp.bk", 0644); }, false},
       // Removing a second name of a file leaves its content to the first.
       {"hard link", [] { return link("p.txt", "img.bmp.bk"); }, true},
