@@ -46,8 +46,10 @@ int OpenFolder(const std::string& folder) {
   if (folder.empty()) return open(".", kFlags);
   if (folder.size() < PATH_MAX) return open(folder.c_str(), kFlags);
   int fd = folder[0] == '/' ? open("/", kFlags) : open(".", kFlags);
-  size_t from = folder[0] == '/' ? 1 : 0;
-  while (fd >= 0 && from < folder.size()) {
+  size_t from = 0;
+  while (fd >= 0) {
+    while (from < folder.size() && folder[from] == '/') ++from;  // "a//b" is "a/b"
+    if (from >= folder.size()) break;
     size_t to = folder.size();
     if (to - from >= PATH_MAX) {
       to = folder.rfind('/', from + PATH_MAX - 1);
