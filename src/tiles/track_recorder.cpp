@@ -47,7 +47,7 @@ bool ReleaseRecorderTile(TrackRecorder& recorder) {
   if (!recorder.tile) return true;
   // An unavailable tile is never dirty, so it is dropped without a write.
   const bool replacing = recorder.tile->dirty != 0 && recorder.tileHeaderDamaged;
-  const std::string path = recorder.tile->path;
+  const std::string path = recorder.tile->dirty ? recorder.tile->path : "";  // only a save names it
   errno = 0;
   const bool saved = ReleaseTile(recorder.tile);
   const int error = errno;
