@@ -261,11 +261,13 @@ TEST_F(HostileInputTest, TileThatExistsButCannotBeReadIsNeverWrittenAndIsNamed) 
     return 0;
   };
 
-  // Readable for its owner only by write: as a user bound by the bits.
+  // Write-only for its owner, who therefore cannot read it.
   ASSERT_EQ(chmod(kTokyoTile, 0200), 0);
   ASSERT_EQ(chmod("RGD", 0777), 0);
   ASSERT_EQ(chmod("RGD/E139N035", 0777), 0);
-  if (geteuid() == 0) ASSERT_EQ(chown(kTokyoTile, 65534, 65534), 0);  // the one who runs it
+  if (geteuid() == 0) {
+    ASSERT_EQ(chown(kTokyoTile, 65534, 65534), 0);  // the user who runs the import
+  }
   RunUnprivileged([&] { return importLeavesTile(EACCES); });
   ASSERT_EQ(chmod(kTokyoTile, 0644), 0);
   EXPECT_EQ(ReadBytes(kTokyoTile), stored);
@@ -440,7 +442,9 @@ TEST_F(HostileInputTest, HomeFileThatIsAPipeOrCannotBeReadIsNotWaitedFor) {
   ASSERT_EQ(unlink(kHomeConfigPath), 0);
   WriteText(kHomeConfigPath, "LAT: 20\r\nLON: 60\r\nSKP: 2\r\n");
   ASSERT_EQ(chmod(kHomeConfigPath, 0200), 0);
-  if (geteuid() == 0) ASSERT_EQ(chown(kHomeConfigPath, 65534, 65534), 0);
+  if (geteuid() == 0) {
+    ASSERT_EQ(chown(kHomeConfigPath, 65534, 65534), 0);
+  }
   RunUnprivileged([] {
     int why = 0;
     return ReadHomeConfig(kHomeConfigPath, &why) == std::nullopt && why == EACCES ? 0 : 1;
