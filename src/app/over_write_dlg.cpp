@@ -1,10 +1,11 @@
 #include "app/over_write_dlg.h"
 
 #include <QFile>
-#include <QFontMetrics>
 #include <QLabel>
+#include <QPainter>
 #include <QPushButton>
 #include <QRect>
+#include <QStyle>
 #include <array>
 
 #include "app/main_dialog_template.h"  // template records, dialog units
@@ -33,6 +34,23 @@ constexpr std::array<ControlTemplate, 4> kOverWriteControls = {{
     {kIdPathText, ControlClass::kStatic, "スタティック", 7, 7, 172, 16, kLabelStyle},
 }};
 
+// Static 1011: holds its whole text, and only draws a text too long for
+// its line shortened in the middle, so both ends (the file name and the
+// word "exists") stay in sight.
+class MiddleElidedLabel : public QLabel {
+ public:
+  using QLabel::QLabel;
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter painter(this);
+    const QRect area = contentsRect();
+    const QString shown = fontMetrics().elidedText(text(), Qt::ElideMiddle, area.width());
+    style()->drawItemText(&painter, area, int(alignment()), palette(), isEnabled(), shown,
+                          foregroundRole());
+  }
+};
+
 }  // namespace
 
 OverWriteDlg::OverWriteDlg(QWidget* parent) : QDialog(parent) {
@@ -59,7 +77,7 @@ OverWriteDlg::OverWriteDlg(QWidget* parent) : QDialog(parent) {
       }
       widget = button;
     } else {
-      pathLabel_ = new QLabel(text, this);
+      pathLabel_ = new MiddleElidedLabel(text, this);
       pathLabel_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
       pathLabel_->setTextFormat(Qt::PlainText);  // a path is never markup
       widget = pathLabel_;
@@ -82,13 +100,13 @@ OverwriteAnswer OverWriteDlg::Ask(const std::string& path, QWidget* owner) {
 }
 
 void OverWriteDlg::showEvent(QShowEvent* event) {
-  // A path too long for the line is shortened in its middle, so that both
-  // ends and the word "exists" stay in sight; the whole line is the tooltip.
-  const QString format = QStringLiteral("\"%1\" exists");
-  const QFontMetrics metrics(pathLabel_->font());
-  const int room = pathLabel_->width() - metrics.horizontalAdvance(format.arg(QString()));
-  pathLabel_->setText(format.arg(metrics.elidedText(pathText, Qt::ElideMiddle, room)));
-  pathLabel_->setToolTip(format.arg(pathText));
+  // The control holds the whole formatted text; a line too long for it is
+  // shortened only where it is drawn, and the whole text is also the
+  // tooltip and the accessible name.
+  const QString text = QStringLiteral("\"%1\" exists").arg(pathText);
+  pathLabel_->setText(text);
+  pathLabel_->setToolTip(text);
+  pathLabel_->setAccessibleName(text);
   overWriteButton_->setFocus();
   QDialog::showEvent(event);
 }

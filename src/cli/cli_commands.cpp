@@ -1,11 +1,13 @@
 #include "cli/cli_commands.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <set>
 #include <system_error>
 
 #include "cli/import_interrupts.h"
@@ -13,6 +15,7 @@
 #include "cli/store_stats.h"
 #include "common/number_text.h"
 #include "common/store_folder.h"
+#include "common/safe_file.h"
 #include "export/bmp_file.h"
 #include "export/export_command.h"
 #include "import/nmea_reader.h"
@@ -52,18 +55,48 @@ std::string Quoted(const std::string& text) { return "'" + text + "'"; }
 // view arithmetic stays inside its integers.
 constexpr int64_t kOriginLimit = int64_t{kJumpLimitTiles} * kGridPerTile;
 
-// What stands at `path`: nothing, something, or unknown (the reason in
-// `error`).
+// What stands at `path`, its links followed (a dangling link names a file
+// yet to be made): nothing, something, or unknown (the reason in `error`).
 enum class PathState { kAbsent, kPresent, kUnknown };
 PathState StatePath(const std::string& path, std::string* error) {
-  std::error_code code;
-  const fs::file_status status = fs::symlink_status(path, code);
-  if (status.type() == fs::file_type::not_found) return PathState::kAbsent;
-  if (code || status.type() == fs::file_type::none) {
-    *error = code.message();
-    return PathState::kUnknown;
+  struct stat info;
+  if (StatFollowingLinks(path, &info) == 0) return PathState::kPresent;
+  if (errno == ENOENT) return PathState::kAbsent;
+  *error = std::strerror(errno);
+  return PathState::kUnknown;
+}
+
+// Names each tile of `problems` once over the whole import (`named`
+// remembers them), with the system's reason. Returns how many of them
+// lost fixes or cells (unreadable or not saved).
+int ReportTileProblems(const std::vector<TileProblem>& problems,
+                       std::set<std::pair<TileProblem::Kind, std::string>>& named, std::FILE* err) {
+  int failures = 0;
+  for (const TileProblem& problem : problems) {
+    if (!named.insert({problem.kind, problem.path}).second) continue;
+    // A pipe or device under a tile's name is reported as such, not with
+    // the "Invalid argument" that stands for it.
+    const std::string reason = problem.error == EINVAL ? "not a regular file"
+                               : problem.error != 0    ? std::strerror(problem.error)
+                                                       : "unknown error";
+    switch (problem.kind) {
+      case TileProblem::Kind::kUnreadable:
+        ++failures;
+        Error(err, "import: cannot read the tile file " + Quoted(problem.path) + ": " + reason +
+                       "; its fixes were not recorded (import the log again once it can be read)");
+        break;
+      case TileProblem::Kind::kNotSaved:
+        ++failures;
+        Error(err, "import: cannot write the tile file " + Quoted(problem.path) + ": " + reason +
+                       "; its new cells are lost");
+        break;
+      case TileProblem::Kind::kReplacedDamaged:
+        Error(err, "import: warning: the tile file " + Quoted(problem.path) +
+                       " had a damaged header and was replaced by the new cells");
+        break;
+    }
   }
-  return PathState::kPresent;
+  return failures;
 }
 
 // An origin cut toward zero to the alignment of `zoomIndex`, as the home
@@ -123,6 +156,8 @@ int RunImport(const CliArgs& args, std::FILE* out, std::FILE* err) {
 
   int notOpened = 0;
   int notReadWhole = 0;
+  int tileFailures = 0;
+  std::set<std::pair<TileProblem::Kind, std::string>> namedTiles;
   for (const std::string& log : args.logs) {
     if (ImportInterrupts::Caught()) break;
     ImportReport report;
@@ -132,6 +167,7 @@ int RunImport(const CliArgs& args, std::FILE* out, std::FILE* err) {
       ImportNmeaLog(recorder, log, &report, options);
     }
     progress.Erase();
+    tileFailures += ReportTileProblems(report.tileProblems, namedTiles, err);
     if (!report.opened) {
       ++notOpened;
       Say(out, log + ": cannot open");
@@ -156,12 +192,9 @@ int RunImport(const CliArgs& args, std::FILE* out, std::FILE* err) {
   }
   // Every log read to its end has released its tile already; this only
   // matters if one did not.
-  ReleaseRecorderTile(recorder);  // a failure counts in unsavedTiles
+  ReleaseRecorderTile(recorder);
   progress.Erase();
-  if (recorder.unsavedTiles > 0) {
-    Error(err, "import: " + std::to_string(recorder.unsavedTiles) +
-                   " tile files could not be written below RGD/; their new cells are lost");
-  }
+  tileFailures += ReportTileProblems(recorder.tileProblems, namedTiles, err);
   if (notOpened > 0) {
     Error(err, "import: " + std::to_string(notOpened) + " of " + std::to_string(args.logs.size()) +
                    " logs could not be opened");
@@ -171,16 +204,21 @@ int RunImport(const CliArgs& args, std::FILE* out, std::FILE* err) {
                    "; what was read is recorded");
     return kExitSignalBase + signal;
   }
-  return notOpened == 0 && notReadWhole == 0 && recorder.unsavedTiles == 0 ? kExitOk : kExitFailure;
+  return notOpened == 0 && notReadWhole == 0 && tileFailures == 0 ? kExitOk : kExitFailure;
 }
 
 int RunExport(const CliArgs& args, std::FILE* out, std::FILE* err) {
   ViewState view;
-  if (!LoadHomeConfig(view)) {
+  int homeError = 0;
+  if (!LoadHomeConfig(view, &homeError)) {
     std::string ignored;
-    if (StatePath(kHomeConfigPath, &ignored) == PathState::kPresent)
+    if (homeError != 0) {
+      Error(err, std::string("export: ") + kHomeConfigPath +
+                     " cannot be read: " + std::strerror(homeError) + "; using the built-in home");
+    } else if (StatePath(kHomeConfigPath, &ignored) == PathState::kPresent) {
       Error(err, std::string("export: ") + kHomeConfigPath +
                      " is not a valid home file; using the built-in home");
+    }
   }
   GoHome(view);
   if (args.zoom) view.zoomIndex = *args.zoom;
@@ -244,6 +282,11 @@ int RunExport(const CliArgs& args, std::FILE* out, std::FILE* err) {
         return kExitFailure;
       case MergeResult::kReadFailed:
         Error(err, "export: reading " + Quoted(path) + " failed part-way; left as it was");
+        return kExitFailure;
+      case MergeResult::kBackupTaken:
+        Error(err, "export: " + Quoted(path) + ": " + kCannotMergeText + " (" +
+                       Quoted(path + ".bk") +
+                       " holds a link or a file that may not be replaced); left as it was");
         return kExitFailure;
       case MergeResult::kWriteFailed:
         Error(err, "export: cannot write the merged image " + Quoted(path + ".bk") +

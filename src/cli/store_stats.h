@@ -19,7 +19,7 @@ constexpr double kEarthRadiusKm = 6371.0088;
 // A tile file that did not load whole.
 struct TileLoadFailure {
   std::string path;   // "RGD/E139N035/E13975-N03500.map"
-  LoadResult result;  // kDamaged, or kNoFile when it could not be opened
+  LoadResult result;  // kDamaged, or kUnavailable (kNoFile) when it could not be read
 };
 
 struct StoreStats {

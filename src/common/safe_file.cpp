@@ -1,15 +1,19 @@
 #include "common/safe_file.h"
 
-#include "common/temp_name.h"
-
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstdint>
-#include <cstdlib>
+#include <vector>
+
+#include "common/temp_name.h"
 
 namespace roamgrid {
 
@@ -18,12 +22,146 @@ namespace {
 WriteFault gFault;
 long long gBytesWritten = 0;
 
-// A fresh temporary name in the folder of `path`.
-std::string UniqueTempName(const std::string& path) {
-  static std::atomic<unsigned long long> counter{0};
+// Links followed before the resolution gives up, as the kernel does.
+constexpr int kMaxLinkHops = 40;
+
+// The folder part of `path` ("" for a name in the working directory, "/"
+// for one in the root) and its last component.
+void SplitPath(const std::string& path, std::string* folder, std::string* name) {
   const size_t slash = path.rfind('/');
-  const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-  return folder + TempFileName(getpid(), counter++);
+  if (slash == std::string::npos) {
+    folder->clear();
+    *name = path;
+  } else {
+    *folder = slash == 0 ? "/" : path.substr(0, slash);
+    *name = path.substr(slash + 1);
+  }
+}
+
+// Opens `folder` as a descriptor for the *at calls. A folder name longer
+// than the system's path limit is opened piece by piece, each piece
+// relative to the one before, so no single call sees the whole path.
+int OpenFolder(const std::string& folder) {
+  constexpr int kFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+  if (folder.empty()) return open(".", kFlags);
+  if (folder.size() < PATH_MAX) return open(folder.c_str(), kFlags);
+  int fd = folder[0] == '/' ? open("/", kFlags) : open(".", kFlags);
+  size_t from = 0;
+  while (fd >= 0) {
+    while (from < folder.size() && folder[from] == '/') ++from;  // "a//b" is "a/b"
+    if (from >= folder.size()) break;
+    size_t to = folder.size();
+    if (to - from >= PATH_MAX) {
+      to = folder.rfind('/', from + PATH_MAX - 1);
+      if (to == std::string::npos || to <= from) {
+        close(fd);
+        errno = ENAMETOOLONG;  // one component longer than any name can be
+        return -1;
+      }
+    }
+    const int next = openat(fd, folder.substr(from, to - from).c_str(), kFlags);
+    const int error = errno;
+    close(fd);
+    errno = error;
+    fd = next;
+    from = to + 1;
+  }
+  return fd;
+}
+
+// The file that `path` names once every symbolic link at its last
+// component is followed, read one link at a time (a relative link from
+// the folder of the link), so the length of no path limits it. A dangling
+// link gives the missing file it points to. False with errno on failure.
+bool ResolveLinks(const std::string& path, std::string* target) {
+  std::string current = path;
+  for (int hop = 0; hop <= kMaxLinkHops; ++hop) {
+    std::string folder, name;
+    SplitPath(current, &folder, &name);
+    const int dir = OpenFolder(folder);
+    if (dir < 0) {
+      if (errno != ENOENT) return false;
+      *target = current;  // a missing folder: the caller's open says so
+      return true;
+    }
+    struct stat info;
+    if (name.empty() || fstatat(dir, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISLNK(info.st_mode)) {
+      close(dir);
+      *target = current;
+      return true;
+    }
+    std::string link(size_t(info.st_size > 0 ? info.st_size : 255) + 1, '\0');
+    ssize_t length;
+    while ((length = readlinkat(dir, name.c_str(), link.data(), link.size())) >= 0 &&
+           size_t(length) == link.size()) {
+      link.resize(link.size() * 2);  // the link grew since the stat
+    }
+    const int error = errno;
+    close(dir);
+    if (length < 0) {
+      errno = error;
+      return false;
+    }
+    link.resize(size_t(length));
+    if (link.empty() || link[0] == '/' || folder.empty()) {
+      current = link;
+    } else {
+      current = (folder == "/" ? folder : folder + "/") + link;
+    }
+  }
+  errno = ELOOP;
+  return false;
+}
+
+// Whether the user `uid` belongs to group `gid`, as far as the user
+// database tells.
+bool IsMemberOfGroup(uid_t uid, gid_t gid) {
+  struct passwd entry;
+  struct passwd* found = nullptr;
+  std::vector<char> buffer(16384);
+  if (getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) != 0 || !found) return false;
+  if (found->pw_gid == gid) return true;
+  int count = 64;
+  std::vector<gid_t> groups{};
+  groups.resize(size_t(count));
+  if (getgrouplist(found->pw_name, found->pw_gid, groups.data(), &count) < 0) {
+    groups.resize(size_t(count));
+    if (getgrouplist(found->pw_name, found->pw_gid, groups.data(), &count) < 0) return false;
+  }
+  return std::find(groups.begin(), groups.begin() + count, gid) != groups.begin() + count;
+}
+
+// The read and write bits that `mode` grants to a user in the class
+// (0 owner, 1 group, 2 others), shifted to the owner's place.
+mode_t AccessBits(mode_t mode, int userClass) { return (mode << (3 * userClass)) & 0600; }
+
+// Gives the new file `fd` the owner and group of the file it replaces
+// (`old`): both when the system allows it (root), else the group alone
+// when this user belongs to it. When either cannot be kept and the old
+// file's owner or the members of its group could then read or write less
+// than before, fails with EPERM: the save is refused rather than change
+// who may use the file. Runs before the mode is set, since a change of
+// owner clears the set-id bits.
+bool KeepOwnerAndGroup(int fd, const struct stat& old) {
+  struct stat mine;
+  if (fstat(fd, &mine) != 0) return false;
+  if (mine.st_uid == old.st_uid && mine.st_gid == old.st_gid) return true;
+  if (fchown(fd, old.st_uid, old.st_gid) == 0) return true;
+  if (mine.st_gid != old.st_gid && fchown(fd, uid_t(-1), old.st_gid) == 0) mine.st_gid = old.st_gid;
+  const mode_t mode = old.st_mode;
+  if (mine.st_uid != old.st_uid) {
+    const int ownerClass = IsMemberOfGroup(old.st_uid, mine.st_gid) ? 1 : 2;
+    if ((AccessBits(mode, 0) & ~AccessBits(mode, ownerClass)) != 0) {
+      errno = EPERM;
+      return false;
+    }
+  }
+  if (mine.st_gid != old.st_gid && (AccessBits(mode, 1) & ~AccessBits(mode, 2)) != 0) {
+    errno = EPERM;
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -35,17 +173,52 @@ void SetWriteFault(const WriteFault& fault) {
 
 void ClearWriteFault() { SetWriteFault(WriteFault{}); }
 
-FILE* OpenRegularFile(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return nullptr;
-  struct stat info;
-  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    close(fd);
-    return nullptr;
+int OpenRegularFileAt(const std::string& path) {
+  std::string folder, name;
+  SplitPath(path, &folder, &name);
+  const int dir = OpenFolder(folder);
+  if (dir < 0) return -1;
+  // Non-blocking: a named pipe without a writer must not stop the program.
+  const int fd = name.empty() ? -1 : openat(dir, name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  int error = name.empty() ? EISDIR : errno;
+  close(dir);
+  if (fd < 0) {
+    errno = error;
+    return -1;
   }
+  struct stat info;
+  if (fstat(fd, &info) != 0) {
+    error = errno;
+  } else if (!S_ISREG(info.st_mode)) {
+    error = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+  } else {
+    return fd;
+  }
+  close(fd);
+  errno = error;
+  return -1;
+}
+
+FILE* OpenRegularFile(const std::string& path) {
+  const int fd = OpenRegularFileAt(path);
+  if (fd < 0) return nullptr;
   FILE* file = fdopen(fd, "rb");
   if (!file) close(fd);
   return file;
+}
+
+int StatFollowingLinks(const std::string& path, struct stat* info) {
+  std::string target;
+  if (!ResolveLinks(path, &target)) return -1;
+  std::string folder, name;
+  SplitPath(target, &folder, &name);
+  const int dir = OpenFolder(folder);
+  if (dir < 0) return -1;
+  const int result = fstatat(dir, name.empty() ? "." : name.c_str(), info, AT_SYMLINK_NOFOLLOW);
+  const int error = errno;
+  close(dir);
+  errno = error;
+  return result;
 }
 
 void CreateParentDirectories(const std::string& path) {
@@ -61,53 +234,91 @@ ReplacingFile::ReplacingFile(std::string path, std::string tempSuffix, Durabilit
 
 ReplacingFile::~ReplacingFile() {
   if (stream_) Abandon();
+  CloseFolder();
+}
+
+void ReplacingFile::CloseFolder() {
+  if (folder_ >= 0) close(folder_);
+  folder_ = -1;
+}
+
+bool ReplacingFile::Fail(int fd) {
+  const int error = errno;
+  if (fd >= 0) {
+    close(fd);
+    unlinkat(folder_, tempName_.c_str(), 0);
+  }
+  CloseFolder();
+  errno = error;
+  return false;
 }
 
 bool ReplacingFile::Open() {
   if (stream_) return true;
-  // A symbolic link stays a link: the file it points to is what gets replaced.
-  target_ = path_;
-  struct stat info;
-  if (lstat(path_.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
-    if (char* resolved = realpath(path_.c_str(), nullptr)) {
-      target_ = resolved;
-      free(resolved);
-    }
-  }
-  // An existing file keeps its permissions, and one that the user cannot
-  // write (made read-only to protect it) is refused, as writing it in place
-  // would be.
-  bool keepMode = false;
-  mode_t mode = 0;
-  // A folder or device under the name is never replaced either.
-  if (stat(target_.c_str(), &info) == 0) {
-    if (!S_ISREG(info.st_mode)) {
-      errno = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;  // for the caller's message
-      return false;
-    }
-    if (access(target_.c_str(), W_OK) != 0) return false;  // errno says why
-    keepMode = true;
-    mode = info.st_mode & 07777;
-  }
-  int fd = -1;
-  if (suffix_.empty()) {
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-      temp_ = UniqueTempName(target_);
-      fd = open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-      if (fd < 0 && errno != EEXIST) break;
-    }
-  } else {
-    temp_ = target_ + suffix_;
-    fd = open(temp_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  }
-  if (fd < 0) return false;
-  if (keepMode) fchmod(fd, mode);  // best effort: the content matters most
-  stream_ = fdopen(fd, "wb");
-  if (!stream_) {
-    close(fd);
-    unlink(temp_.c_str());
+  CloseFolder();
+  // A symbolic link stays a link: the file it points to is what gets
+  // replaced, created when the link dangles.
+  std::string target;
+  if (!ResolveLinks(path_, &target)) return false;
+  std::string folder;
+  SplitPath(target, &folder, &name_);
+  if (name_.empty()) {
+    errno = EISDIR;
     return false;
   }
+  // Everything below is relative to the folder, so a path longer than the
+  // system's limit works as well as any.
+  folder_ = OpenFolder(folder);
+  if (folder_ < 0) return false;
+  const std::string prefix = folder.empty() ? "" : folder == "/" ? folder : folder + "/";
+  // An existing file keeps its permissions, owner and group, and one that
+  // the user cannot write (made read-only to protect it) is refused, as
+  // writing it in place would be. A folder or device under the name is
+  // never replaced either.
+  struct stat old;
+  const bool exists = fstatat(folder_, name_.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0;
+  if (!exists && errno != ENOENT) return Fail(-1);
+  if (exists) {
+    if (!S_ISREG(old.st_mode)) {
+      errno = S_ISDIR(old.st_mode) ? EISDIR : EINVAL;  // for the caller's message
+      return Fail(-1);
+    }
+    if (faccessat(folder_, name_.c_str(), W_OK, 0) != 0) return Fail(-1);  // errno says why
+  }
+  // Never opened through a link or onto a file that is there already.
+  constexpr int kCreate = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+  const mode_t createMode = exists ? 0600 : 0666;  // the old mode is set below
+  int fd = -1;
+  tempName_ = suffix_.empty() ? std::string() : name_ + suffix_;
+  if (tempName_.size() > NAME_MAX) tempName_.clear();  // too long a name: a short one instead
+  if (!tempName_.empty()) {
+    // A file of the fixed name is removed only when it is a regular file
+    // this user may replace; a link, a pipe or a folder there is refused.
+    struct stat taken;
+    if (fstatat(folder_, tempName_.c_str(), &taken, AT_SYMLINK_NOFOLLOW) == 0) {
+      if (!S_ISREG(taken.st_mode) || faccessat(folder_, tempName_.c_str(), W_OK, 0) != 0) {
+        errno = EEXIST;
+        return Fail(-1);
+      }
+      if (unlinkat(folder_, tempName_.c_str(), 0) != 0) return Fail(-1);
+    }
+    fd = openat(folder_, tempName_.c_str(), kCreate, createMode);
+  } else {
+    static std::atomic<unsigned long long> counter{0};
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+      tempName_ = TempFileName(getpid(), counter++);
+      fd = openat(folder_, tempName_.c_str(), kCreate, createMode);
+      if (fd < 0 && errno != EEXIST) break;
+    }
+  }
+  if (fd < 0) return Fail(-1);
+  temp_ = prefix + tempName_;
+  if (exists) {
+    if (!KeepOwnerAndGroup(fd, old)) return Fail(fd);
+    fchmod(fd, old.st_mode & 07777);  // best effort: the content matters most
+  }
+  stream_ = fdopen(fd, "wb");
+  if (!stream_) return Fail(fd);
   failed_ = false;
   return true;
 }
@@ -122,42 +333,45 @@ bool ReplacingFile::Write(const void* data, size_t size) {
         fwrite(data, 1, size_t(room), stream_);
         gBytesWritten += room;
       }
-      failed_ = true;
-      errno = ENOSPC;  // as a full disk reports it
-      return false;
+      return Failed(ENOSPC);
     }
   }
-  if (fwrite(data, 1, size, stream_) != size) {
-    failed_ = true;
-    return false;
-  }
+  if (fwrite(data, 1, size, stream_) != size) return Failed(errno);
   gBytesWritten += (long long)size;
   return true;
 }
 
+bool ReplacingFile::Failed(int error) {
+  if (!failed_) error_ = error;
+  failed_ = true;
+  return false;
+}
+
 bool ReplacingFile::Commit() {
   if (!stream_) return false;
-  bool ok = !failed_;
-  if (fflush(stream_) != 0 || ferror(stream_)) ok = false;
+  if (fflush(stream_) != 0 || ferror(stream_)) Failed(errno);
   // Data on the disk before the name: after a power loss the target then
   // holds either the old or the new content, never an empty file.
-  if (ok && durability_ == Durability::kSynced && fdatasync(fileno(stream_)) != 0) ok = false;
-  if (fclose(stream_) != 0) ok = false;
+  if (!failed_ && durability_ == Durability::kSynced && fdatasync(fileno(stream_)) != 0)
+    Failed(errno);
+  if (fclose(stream_) != 0) Failed(errno);
   stream_ = nullptr;
-  if (gFault.failClose) {
-    ok = false;
-    errno = EIO;
-  }
-  if (ok && rename(temp_.c_str(), target_.c_str()) != 0) ok = false;
-  if (!ok) unlink(temp_.c_str());
-  return ok;
+  if (gFault.failClose) Failed(EIO);
+  if (!failed_ && renameat(folder_, tempName_.c_str(), folder_, name_.c_str()) != 0) Failed(errno);
+  if (failed_) unlinkat(folder_, tempName_.c_str(), 0);
+  CloseFolder();
+  errno = failed_ ? error_ : 0;
+  return !failed_;
 }
 
 void ReplacingFile::Abandon() {
   if (!stream_) return;  // nothing of ours to remove
+  const int error = errno;
   fclose(stream_);
   stream_ = nullptr;
-  unlink(temp_.c_str());
+  unlinkat(folder_, tempName_.c_str(), 0);
+  CloseFolder();
+  errno = error;
 }
 
 }  // namespace roamgrid

@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <string>
 
+struct stat;
+
 namespace roamgrid {
 
 // kSynced also forces the new content onto the disk before the rename
@@ -25,39 +27,55 @@ enum class Durability { kClosed, kSynced };
 class ReplacingFile {
  public:
   // `path` is the file to replace (or create); when it is a symbolic link,
-  // the file it points to. With an empty `tempSuffix` the temporary file
-  // gets a fresh unique name beside that file; otherwise its name with
-  // `tempSuffix` appended is used, and a file of that name is replaced. An
-  // existing target keeps its permission bits.
+  // the file it points to (created when the link dangles). With an empty
+  // `tempSuffix` the temporary file gets a fresh short name beside that
+  // file; otherwise its name with `tempSuffix` appended is used when it
+  // fits a file name (a short fresh name when not), and a regular file of
+  // that name that this user may write is removed first. An existing
+  // target keeps its permission bits, owner and group. Paths of any length
+  // work: the folder is opened and everything happens relative to it.
   explicit ReplacingFile(std::string path, std::string tempSuffix = {},
                          Durability durability = Durability::kClosed);
   ~ReplacingFile();  // abandons an uncommitted temporary file
   ReplacingFile(const ReplacingFile&) = delete;
   ReplacingFile& operator=(const ReplacingFile&) = delete;
 
-  // Creates the temporary file. False when it cannot be created, or when
-  // the target exists and is not a regular file writable for this user.
+  // Creates the temporary file, never through a link or onto an existing
+  // file. False, with errno saying why, when it cannot be created; when
+  // the target exists and is not a regular file writable for this user;
+  // when something other than such a file holds the fixed temporary name
+  // (EEXIST); or when the target's owner or group cannot be kept and its
+  // owner or group would then lose access to it (EPERM).
   bool Open();
   // Appends bytes; false once any write has failed (later writes are dropped).
   bool Write(const void* data, size_t size);
   bool Put(uint8_t byte) { return Write(&byte, 1); }
   // Flushes and closes the temporary file and renames it over the target.
-  // False, with the temporary file removed and the target untouched, when
-  // any write, the close or the rename failed.
+  // False, with the temporary file removed, the target untouched and errno
+  // telling the first failure, when any write, the close or the rename
+  // failed.
   bool Commit();
   // Closes and removes the temporary file; the target stays as it was.
   void Abandon();
 
+  // The temporary file, in the folder of the target.
   const std::string& tempPath() const { return temp_; }
 
  private:
+  bool Fail(int fd);       // closes and removes `fd` when open; keeps errno
+  bool Failed(int error);  // marks the writing failed, the first error kept
+  void CloseFolder();
+
   std::string path_;
-  std::string target_;  // path_, or the file a link at path_ points to
   std::string suffix_;
-  std::string temp_;
+  int folder_ = -1;       // the target's folder while the file is open
+  std::string name_;      // the target's name in that folder
+  std::string tempName_;  // the temporary file's name in that folder
+  std::string temp_;      // the same with the folder, for messages
   Durability durability_;
   FILE* stream_ = nullptr;
   bool failed_ = false;
+  int error_ = 0;  // errno of the first failure
 };
 
 // Test seam: makes the writes of ReplacingFile fail. A write fails once
@@ -72,8 +90,17 @@ void ClearWriteFault();
 
 // Opens `path` for reading in binary mode when it is a regular file; nullptr
 // when it cannot be opened or is something else (a folder, a named pipe,
-// a device), without ever waiting for a writer of a pipe.
+// a device), without ever waiting for a writer of a pipe. errno tells why:
+// EISDIR for a folder, EINVAL for another kind of file that is not regular.
+// Paths longer than the system's limit are opened from their folder.
 FILE* OpenRegularFile(const std::string& path);
+// The same as a descriptor; -1 on failure.
+int OpenRegularFileAt(const std::string& path);
+
+// stat() of the file `path` names after following its symbolic links one
+// at a time, for paths of any length: 0, or -1 with errno (ENOENT for a
+// missing file, a dangling link included).
+int StatFollowingLinks(const std::string& path, struct stat* info);
 
 // Creates every directory named by a prefix of `path` that ends before a
 // '/', from the first to the last ("RGD", then "RGD/E139N035"). Failures are

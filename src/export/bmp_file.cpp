@@ -1,6 +1,7 @@
 #include "export/bmp_file.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 
 #include "common/byte_io.h"
@@ -97,8 +98,10 @@ MergeResult MergeIntoImage(const std::string& path, const uint8_t* raster) {
   }
   ReplacingFile merged(path, ".bk", Durability::kSynced);
   if (!merged.Open()) {
+    const MergeResult result =
+        errno == EEXIST ? MergeResult::kBackupTaken : MergeResult::kWriteFailed;
     std::fclose(old);
-    return MergeResult::kWriteFailed;
+    return result;
   }
   merged.Write(header.data(), header.size());  // a failure shows in Commit
   PixelWriter pixels(merged);

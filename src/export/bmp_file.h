@@ -60,15 +60,19 @@ enum class MergeResult {
   kWriteFailed,         // `path` may not be written, or the ".bk" file could not be
                         // created, written or put in place; ".bk" removed, `path`
                         // untouched
+  kBackupTaken,         // the ".bk" name holds a link, pipe, folder or file this
+                        // user may not replace; nothing written
 };
 
 // Merges the raster into the image at `path`: a pixel turns red where the
 // raster is marked and the old pixel is exactly white (FF FF FF); every
 // other pixel keeps its old bytes. The merged image is written to `path`
-// with ".bk" appended (an existing file of that name is replaced) and
-// renamed over `path` once complete. Old pixel data shorter than 602112
-// bytes is read as far as it goes; later pixels repeat the last bytes read
-// (white when nothing was read), so the result is always a whole image.
+// with ".bk" appended (a regular file of that name is replaced; anything
+// else there refuses the merge; a short temporary name is used instead
+// when the name with ".bk" would be too long for a file name) and renamed
+// over `path`, or the file a link there points to, once complete. Old pixel data shorter than
+// 602112 bytes is read as far as it goes; later pixels repeat the last bytes read (white when
+// nothing was read), so the result is always a whole image.
 MergeResult MergeIntoImage(const std::string& path, const uint8_t* raster);
 
 }  // namespace roamgrid

@@ -44,6 +44,7 @@ void ExportBitmap(const ViewState& state, const uint8_t* raster, WindowingPlatfo
       case MergeResult::kForeignHeader:
       case MergeResult::kReadFailed:
       case MergeResult::kWriteFailed:
+      case MergeResult::kBackupTaken:
         Complain(platform, kCannotMergeText);
         break;
     }

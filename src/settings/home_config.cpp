@@ -1,5 +1,6 @@
 #include "settings/home_config.h"
 
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
@@ -20,17 +21,48 @@ constexpr size_t kKeyLength = 5;
 
 enum class Key { kLat, kLon, kZoom };
 
+// Reads the next piece as a text-mode line read of at most 255 characters
+// sees it: a CR right before a LF is dropped (so it takes no room in the
+// piece), and the piece ends after a LF. Returns its length, 0 at the end.
+size_t ReadPiece(FILE* file, char (&piece)[kLineBufferSize]) {
+  size_t length = 0;
+  while (length < kLineBufferSize - 1) {
+    int c = getc(file);
+    if (c == EOF) break;
+    if (c == '\r') {
+      const int next = getc(file);
+      if (next == '\n') {
+        c = next;
+      } else if (next != EOF) {
+        ungetc(next, file);
+      }
+    }
+    piece[length++] = char(c);
+    if (c == '\n') break;
+  }
+  piece[length] = '\0';
+  return length;
+}
+
 }  // namespace
 
-std::optional<HomePosition> ReadHomeConfig(const std::string& path) {
-  FILE* file = std::fopen(path.c_str(), "rb");
-  if (!file) return std::nullopt;
+std::optional<HomePosition> ReadHomeConfig(const std::string& path, int* readError) {
+  int ignored;
+  int& error = readError ? *readError : ignored;
+  error = 0;
+  // Only a regular file, opened without waiting: a named pipe or a folder
+  // under the name is an invalid home file, not one to wait for.
+  FILE* file = OpenRegularFile(path);
+  if (!file) {
+    if (errno != ENOENT && errno != EISDIR && errno != EINVAL) error = errno;
+    return std::nullopt;
+  }
 
   int32_t values[3] = {0, 0, 0};
   bool seen[3] = {false, false, false};
   bool invalid = false;
   char line[kLineBufferSize];
-  while (std::fgets(line, sizeof line, file)) {
+  while (ReadPiece(file, line) > 0) {
     if (line[0] == '#') continue;
     Key key;
     if (std::strncmp(line, "LAT: ", kKeyLength) == 0) {
@@ -53,9 +85,10 @@ std::optional<HomePosition> ReadHomeConfig(const std::string& path) {
     values[int(key)] = *value;
     seen[int(key)] = true;
   }
+  if (std::ferror(file)) error = errno;
   std::fclose(file);
 
-  if (invalid || !seen[0] || !seen[1] || !seen[2]) return std::nullopt;
+  if (error != 0 || invalid || !seen[0] || !seen[1] || !seen[2]) return std::nullopt;
   const int32_t zoom = values[int(Key::kZoom)];
   if (zoom < kMinZoomIndex || zoom > kMaxZoomIndex) return std::nullopt;
   // Integer division truncates toward zero: -7 at step 5 becomes -5.
@@ -64,8 +97,8 @@ std::optional<HomePosition> ReadHomeConfig(const std::string& path) {
                       zoom};
 }
 
-bool LoadHomeConfig(ViewState& state) {
-  const std::optional<HomePosition> home = ReadHomeConfig(kHomeConfigPath);
+bool LoadHomeConfig(ViewState& state, int* readError) {
+  const std::optional<HomePosition> home = ReadHomeConfig(kHomeConfigPath, readError);
   if (!home) return false;
   state.homeLat = home->lat;
   state.homeLon = home->lon;

@@ -26,12 +26,17 @@ struct HomePosition {
 // aligned to the zoom's step (truncating toward zero), when the file
 // exists, every piece is a comment or a setting line whose number fits a
 // signed 32-bit integer, all three keys were seen and the zoom is 0..7;
-// nothing otherwise.
-std::optional<HomePosition> ReadHomeConfig(const std::string& path = kHomeConfigPath);
+// nothing otherwise. A CR right before a LF does not count toward a piece,
+// as in a text-mode read of a CR LF file. Only a regular file is read (a
+// named pipe or a folder under the name is an invalid file, never waited
+// for). When the file exists but cannot be opened or read, `readError`
+// (when given) receives errno; it is 0 otherwise.
+std::optional<HomePosition> ReadHomeConfig(const std::string& path = kHomeConfigPath,
+                                           int* readError = nullptr);
 
 // Reads kHomeConfigPath; when valid, sets homeLat, homeLon and homeZoom of
-// `state`. Returns whether the home was replaced.
-bool LoadHomeConfig(ViewState& state);
+// `state`. Returns whether the home was replaced; `readError` as above.
+bool LoadHomeConfig(ViewState& state, int* readError = nullptr);
 
 // Replaces the file at `path` by "LAT: %d\r\nLON: %d\r\nSKP: %d\r\n" of
 // `home` (values as given, not aligned) through a temporary file renamed

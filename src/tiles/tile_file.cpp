@@ -1,6 +1,7 @@
 #include "tiles/tile_file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
@@ -113,29 +114,52 @@ std::vector<uint8_t> EncodeTile(uint8_t northMask, uint8_t southMask, const uint
 
 // Plain system calls: a view reads up to 4096 tile files, and a stdio
 // stream would add an allocation, a buffer and a status call to each.
-long ReadTileFile(const char* path, uint8_t* buffer) {
+long ReadTileFile(const char* path, uint8_t* buffer, int* error) {
+  int ignored;
+  int& why = error ? *error : ignored;
+  why = ENOENT;
   if (path[0] == '\0') return -1;  // a key without a real tile has no file
-  const int fd = open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return -1;
+  // Non-blocking, and only a regular file: a named pipe or a device under
+  // a tile's name must not stop the program, and is no tile.
+  const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    why = errno;
+    return -1;
+  }
+  struct stat info;
+  const bool known = fstat(fd, &info) == 0;
+  if (!known || !S_ISREG(info.st_mode)) {
+    why = !known ? errno : S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+    close(fd);
+    return -1;
+  }
   size_t got = 0;
   while (got < kMaxTileFileSize) {
     const ssize_t n = read(fd, buffer + got, kMaxTileFileSize - got);
     if (n > 0) {
       got += size_t(n);
-    } else if (n == 0 || errno != EINTR) {
-      break;  // the end, or a read error: the file reads as far as it went
+    } else if (n == 0) {
+      break;
+    } else if (errno != EINTR) {
+      // Cells made up after a read error could be saved over the file.
+      why = errno;
+      close(fd);
+      return -1;
     }
   }
   close(fd);
+  why = 0;
   return long(got);
 }
 
-LoadResult LoadTile(TrackTile& tile) {
+LoadResult LoadTile(TrackTile& tile, int* error) {
   auto buffer = std::make_unique_for_overwrite<uint8_t[]>(kMaxTileFileSize);
-  const long size = ReadTileFile(tile.path, buffer.get());
+  int why = 0;
+  const long size = ReadTileFile(tile.path, buffer.get(), &why);
+  if (error) *error = why;
   if (size < 0) {
     tile.northMask = tile.southMask = 0;
-    return kNoFile;
+    return why == ENOENT ? kNoFile : kUnavailable;  // only a missing file is absent
   }
   if (size < long(kTileHeaderSize) || buffer[0] != 0x00) {
     tile.northMask = tile.southMask = 0;

@@ -15,7 +15,9 @@
 
 namespace roamgrid {
 
-enum LoadResult : int { kLoaded = 0, kNoFile = 1, kDamaged = 2 };
+// kUnavailable: the file exists (or may exist) but cannot be read; it is
+// not absent, so nothing may be written over it.
+enum LoadResult : int { kLoaded = 0, kNoFile = 1, kDamaged = 2, kUnavailable = 3 };
 
 constexpr size_t kTileHeaderSize = 3;
 // The longest file a tile can need: every group a literal byte.
@@ -65,17 +67,22 @@ std::vector<uint8_t> EncodeTile(uint8_t northMask, uint8_t southMask, const uint
 
 // Reads at most kMaxTileFileSize bytes of the file at `path` into `buffer`
 // (which must hold that many) in one go. Returns the number of bytes read,
-// or -1 when the file cannot be opened.
-long ReadTileFile(const char* path, uint8_t* buffer);
+// or -1 when the file cannot be opened or read, or is not a regular file;
+// then `error` (when given) receives errno: ENOENT only when there is no
+// file, EISDIR for a folder, EINVAL for a pipe or device. Never waits for
+// the writer of a pipe.
+long ReadTileFile(const char* path, uint8_t* buffer, int* error = nullptr);
 
 // Fills cells and masks of `tile` from the file at tile.path:
 //   kLoaded   every cell and both masks from the file;
-//   kNoFile   the file cannot be opened: no cells, masks 0;
+//   kNoFile   there is no file (ENOENT): no cells, masks 0;
+//   kUnavailable  the file exists but cannot be opened or read, or is not
+//             a regular file: no cells, masks 0; `error` gets the errno;
 //   kDamaged  a header shorter than 3 bytes or not starting with 0x00: no
 //             cells, masks 0; or a code stream that ends early or runs past
 //             the tile: masks from the file, cells from the file as far as
 //             the stream went and 0 after that.
-LoadResult LoadTile(TrackTile& tile);
+LoadResult LoadTile(TrackTile& tile, int* error = nullptr);
 
 // Writes masks and cells to the file at tile.path, creating its directories
 // when needed. The bytes go to a temporary file beside it that replaces the

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "tiles/grid_units.h"
+#include "tiles/tile_file.h"
 
 namespace roamgrid {
 
@@ -29,6 +30,13 @@ int CellIndexOnSide(double degrees, double key) {
   return index;
 }
 
+// Each kind of problem is named once per tile.
+void NoteTileProblem(TrackRecorder& recorder, TileProblem::Kind kind, const char* path, int error) {
+  for (const TileProblem& known : recorder.tileProblems)
+    if (known.kind == kind && known.path == path) return;
+  recorder.tileProblems.push_back({kind, path, error});
+}
+
 }  // namespace
 
 TrackRecorder::~TrackRecorder() {
@@ -37,11 +45,19 @@ TrackRecorder::~TrackRecorder() {
 
 bool ReleaseRecorderTile(TrackRecorder& recorder) {
   if (!recorder.tile) return true;
-  const std::string path = recorder.tile->path;
+  // An unavailable tile is never dirty, so it is dropped without a write.
+  const bool replacing = recorder.tile->dirty != 0 && recorder.tileHeaderDamaged;
+  const std::string path = recorder.tile->dirty ? recorder.tile->path : "";  // only a save names it
+  errno = 0;
   const bool saved = ReleaseTile(recorder.tile);
+  const int error = errno;
+  recorder.tileUnavailable = false;
+  recorder.tileHeaderDamaged = false;
   if (!saved) {
     ++recorder.unsavedTiles;
-    recorder.tileProblems.push_back({TileProblem::Kind::kNotSaved, path, errno});
+    NoteTileProblem(recorder, TileProblem::Kind::kNotSaved, path.c_str(), error);
+  } else if (replacing) {
+    NoteTileProblem(recorder, TileProblem::Kind::kReplacedDamaged, path.c_str(), 0);
   }
   return saved;
 }
@@ -64,10 +80,21 @@ bool AddPoint(TrackRecorder& recorder, double lat, double lon) {
 
   if (!recorder.tile) {
     recorder.tile = std::make_unique<TrackTile>();
-    OpenTile(*recorder.tile, static_cast<int32_t>(latKey), static_cast<int64_t>(lonKey));
-    // No file, or a damaged header: the tile starts with every cell unvisited.
-    if (!recorder.tile->cells) recorder.tile->cells = std::make_unique<uint8_t[]>(kCellCount);
+    int error = 0;
+    const int loaded = OpenTile(*recorder.tile, static_cast<int32_t>(latKey),
+                                static_cast<int64_t>(lonKey), &error);
+    recorder.tileUnavailable = loaded == kUnavailable;
+    recorder.tileHeaderDamaged = loaded == kDamaged && !recorder.tile->cells;
+    if (recorder.tileUnavailable) {
+      NoteTileProblem(recorder, TileProblem::Kind::kUnreadable, recorder.tile->path, error);
+    } else if (!recorder.tile->cells) {
+      // No file, or a damaged header: the tile starts with every cell unvisited.
+      recorder.tile->cells = std::make_unique<uint8_t[]>(kCellCount);
+    }
   }
+  // A file that exists but cannot be read is left alone: the log still
+  // holds these fixes for an import once it can be read.
+  if (recorder.tileUnavailable) return true;
   TrackTile& tile = *recorder.tile;
 
   const int row = CellIndexOnSide(lat, latKey);

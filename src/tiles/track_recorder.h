@@ -32,12 +32,19 @@ struct TrackRecorder {
   double tileLatKey = 0.0;
   double tileLonKey = 0.0;
   std::unique_ptr<TrackTile> tile;  // the open tile, or none
-  // Releases whose save failed (their changes were lost), counted so that a
-  // front end can report them; nothing in the recorder acts on it.
+  // Releases whose save failed (their changes were lost).
   long long unsavedTiles = 0;
-  // Tiles met since the importer last took them: each failed save is one
-  // kNotSaved entry, for the import's report.
+  // Tiles that could not be used as they should since this was last
+  // emptied, each kind of problem once per tile: read but not written
+  // (kUnreadable), not saved (kNotSaved, one per tile however often its
+  // saves failed), or a damaged header replaced (kReplacedDamaged). The
+  // log import hands them over to its report at the end of each log.
   std::vector<TileProblem> tileProblems;
+  // The held tile exists but could not be read: its fixes are not
+  // recorded and it is never written.
+  bool tileUnavailable = false;
+  // The held tile's file has a damaged header: saving it replaces the file.
+  bool tileHeaderDamaged = false;
 
   ~TrackRecorder();  // releases a held tile (saving it when dirty)
 };
@@ -46,7 +53,9 @@ struct TrackRecorder {
 // Returns true when the fix was accepted (-180 < lat, lon < 180 strictly);
 // a fix out of range (or NaN) is dropped and changes nothing. An accepted
 // fix marks its cell (the tile becomes dirty when the cell was unvisited)
-// and sets the block-mask bit of its cell's block.
+// and sets the block-mask bit of its cell's block, unless its tile's file
+// exists but cannot be read: then nothing is marked (the file stays as it
+// is) and the tile is named once in tileProblems.
 bool AddPoint(TrackRecorder& recorder, double lat, double lon);
 
 // Releases the recorder's tile with ReleaseTile (saving it when dirty) and

@@ -1,5 +1,6 @@
 #include "tiles/track_tile.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -41,22 +42,25 @@ bool FormatTilePath(int32_t latKey, int32_t lonKey, char (&out)[kTilePathSize]) 
   return true;
 }
 
-void OpenTile(TrackTile& tile, int32_t latKey, int64_t lonKey) {
+int OpenTile(TrackTile& tile, int32_t latKey, int64_t lonKey, int* error) {
   tile.latKey = latKey;
   tile.lonKey = NormalizeLonKey(lonKey);
   FormatTilePath(tile.latKey, tile.lonKey, tile.path);  // too long: no file
   tile.cells.reset();
   tile.northMask = 0;
   tile.southMask = 0;
-  LoadTile(tile);  // a missing file reads as an empty tile
+  const LoadResult result = LoadTile(tile, error);  // a missing file reads as an empty tile
   tile.dirty = 0;
+  return result;
 }
 
 bool ReleaseTile(std::unique_ptr<TrackTile>& tile) {
   if (!tile) return true;
   bool saved = true;
   if (tile->dirty) saved = SaveTile(*tile);
+  const int error = errno;  // why a save failed, for the caller
   tile.reset();
+  errno = error;
   return saved;
 }
 

@@ -37,14 +37,15 @@ bool FormatTilePath(int32_t latKey, int32_t lonKey, char (&out)[kTilePathSize]);
 
 // Initialises a newly created tile for a key: stores the keys (longitude
 // normalised), forms the path, reads the file with LoadTile and clears
-// `dirty`. Afterwards the tile is loaded, absent (no cells, masks 0) or
-// damaged (see LoadTile).
-void OpenTile(TrackTile& tile, int32_t latKey, int64_t lonKey);
+// `dirty`. Afterwards the tile is loaded, absent (no cells, masks 0),
+// damaged or unavailable (see LoadTile); the result says which (an int
+// holding a LoadResult), and `error` gets LoadTile's errno.
+int OpenTile(TrackTile& tile, int32_t latKey, int64_t lonKey, int* error = nullptr);
 
 // Lets go of a tile: writes it with SaveTile when dirty, then frees it and
 // its cells; `tile` is empty afterwards. Nothing happens when it is empty.
 // Returns false only when a dirty tile could not be saved (its changes are
-// lost; the file keeps its previous content).
+// lost; the file keeps its previous content), with errno telling why.
 bool ReleaseTile(std::unique_ptr<TrackTile>& tile);
 
 }  // namespace roamgrid

@@ -5,9 +5,11 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <random>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -233,16 +235,44 @@ TEST_F(CliEndToEndTest, ImportGoesOnPastLogsItCannotOpenAndFails) {
   EXPECT_TRUE(FilesBelow("RGD") == FilesBelow("core/RGD"));
 }
 
-TEST_F(CliEndToEndTest, ImportFailsWhenTilesCannotBeWritten) {
-  WriteText("a.log", DriveLog(35.66, 139.76, 200, 3) + DriveLog(-33.5, -70.0, 10, 4));
-  WriteText("RGD", "a file where the store's folder belongs");
-  const CliRun run = RunCli({"import", "a.log"});
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.out.rfind("a.log: 210 fixes, ", 0), 0u) << run.out;
-  EXPECT_EQ(Lines(run.err).size(), 1u) << run.err;
-  EXPECT_NE(run.err.find("tile files could not be written below RGD/; their new cells are lost"),
-            std::string::npos)
-      << run.err;
+TEST_F(CliEndToEndTest, ImportNamesEachTileThatCannotBeReadOrWrittenOnce) {
+  const std::string log = DriveLog(35.66, 139.76, 200, 3) + DriveLog(-33.5, -70.0, 10, 4);
+  WriteText("a.log", log);
+  WriteText("b.log", log);  // the same tiles again: each is still named once
+  struct Case {
+    bool rgdIsFile;  // else a link to nowhere: tiles are absent but cannot be made
+    const char* message;
+  };
+  for (const Case c : {Case{true,
+                            "cannot read the tile file 'RGD/%': Not a directory; its fixes "
+                            "were not recorded (import the log again once it can be read)"},
+                       Case{false,
+                            "cannot write the tile file 'RGD/%': No such file or "
+                            "directory; its new cells are lost"}}) {
+    SCOPED_TRACE(c.message);
+    fs::remove_all("RGD");
+    if (c.rgdIsFile) {
+      WriteText("RGD", "a file where the store's folder belongs");
+    } else {
+      fs::create_symlink("nowhere", "RGD");
+    }
+    const CliRun run = RunCli({"import", "a.log", "b.log"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out.rfind("a.log: 210 fixes, ", 0), 0u) << run.out;
+    const std::string before(c.message, std::strchr(c.message, '%'));
+    const std::string after(std::strchr(c.message, '%') + 1);
+    std::set<std::string> tiles;
+    for (const std::string& line : Lines(run.err)) {
+      const std::string head = "roamgrid-cli: import: " + before;
+      ASSERT_EQ(line.rfind(head, 0), 0u) << line;
+      ASSERT_GT(line.size(), head.size() + after.size()) << line;
+      ASSERT_EQ(line.substr(line.size() - after.size()), after) << line;
+      EXPECT_TRUE(
+          tiles.insert(line.substr(head.size(), line.size() - head.size() - after.size())).second)
+          << line;
+    }
+    EXPECT_GE(tiles.size(), 2u) << run.err;
+  }
 }
 
 TEST_F(CliEndToEndTest, ImportReportsALogItCouldNotReadToItsEnd) {
@@ -342,16 +372,28 @@ TEST_F(CliEndToEndTest, ExportWritesTheRasterOfTheChosenView) {
   }
 }
 
-TEST_F(CliEndToEndTest, ExportSaysWhenTheHomeFileIsInvalidAndUsesTheBuiltInHome) {
+TEST_F(CliEndToEndTest, ExportSaysWhenTheHomeFileIsInvalidOrUnreadableAndUsesTheBuiltInHome) {
   RecordTracksAroundHome();
-  WriteText("Roamgrid.cfg", "LAT: 14240\r\nLON: 55880\r\nSKP: 9\r\n");
-  const CliRun run = RunCli({"export"});
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, "N035.650-E139.7500-R0.050.bmp\n");
-  EXPECT_EQ(run.err,
-            "roamgrid-cli: export: Roamgrid.cfg is not a valid home file; using the built-in "
-            "home\n");
-  EXPECT_TRUE(ReadBytes("N035.650-E139.7500-R0.050.bmp") == ImageOf(RasterOf(14260, 55900, 1)));
+  struct Case {
+    bool loop;  // a link to itself, which cannot be opened; else an invalid file
+    const char* said;
+  };
+  for (const Case c : {Case{false, "is not a valid home file"},
+                       Case{true, "cannot be read: Too many levels of symbolic links"}}) {
+    SCOPED_TRACE(c.said);
+    fs::remove("Roamgrid.cfg");
+    if (c.loop) {
+      fs::create_symlink("Roamgrid.cfg", "Roamgrid.cfg");
+    } else {
+      WriteText("Roamgrid.cfg", "LAT: 14240\r\nLON: 55880\r\nSKP: 9\r\n");
+    }
+    const CliRun run = RunCli({"export", "--overwrite"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "N035.650-E139.7500-R0.050.bmp\n");
+    EXPECT_EQ(run.err, std::string("roamgrid-cli: export: Roamgrid.cfg ") + c.said +
+                           "; using the built-in home\n");
+    EXPECT_TRUE(ReadBytes("N035.650-E139.7500-R0.050.bmp") == ImageOf(RasterOf(14260, 55900, 1)));
+  }
 }
 
 TEST_F(CliEndToEndTest, ExportRefusesToOverwriteAndMergesOnlyWhatItExported) {
@@ -405,13 +447,27 @@ TEST_F(CliEndToEndTest, ExportRefusesToOverwriteAndMergesOnlyWhatItExported) {
   EXPECT_TRUE(ReadBytes("v.bmp") == merged);
   EXPECT_FALSE(fs::exists("v.bmp.bk"));
 
-  // --merge or --overwrite with no file yet: a fresh image.
+  // --merge or --overwrite with no file yet: a fresh image; behind a link
+  // to nowhere, where the link points.
+  fs::create_symlink("new.bmp", "link.bmp");
   for (const char* mode : {"--merge", "--overwrite"}) {
-    run = RunCli({"export", mode, "new.bmp"});
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_TRUE(ReadBytes("new.bmp") == image) << mode;
-    fs::remove("new.bmp");
+    for (const char* name : {"new.bmp", "link.bmp"}) {
+      run = RunCli({"export", mode, name});
+      EXPECT_EQ(run.status, 0) << run.err;
+      EXPECT_TRUE(ReadBytes("new.bmp") == image) << mode << " " << name;
+      fs::remove("new.bmp");
+    }
   }
+  EXPECT_TRUE(fs::is_symlink("link.bmp"));
+
+  // A ".bk" name that holds a link: refused, the link's target untouched.
+  fs::create_symlink("p.txt", "v.bmp.bk");
+  WriteText("p.txt", "precious");
+  run = RunCli({"export", "--merge", "v.bmp"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("'v.bmp': Can not Marge ('v.bmp.bk' holds"), std::string::npos) << run.err;
+  EXPECT_TRUE(ReadBytes("p.txt") == std::vector<uint8_t>({'p', 'r', 'e', 'c', 'i', 'o', 'u', 's'}));
+  EXPECT_TRUE(ReadBytes("v.bmp") == merged);
 
   // A file that cannot be created.
   run = RunCli({"export", "no/such/folder/v.bmp"});

@@ -172,14 +172,16 @@ TEST_F(ExportCommandTest, NewImageFailingPartWaySaysCanNotWrite) {
 }
 
 TEST_F(ExportCommandTest, FileThatCannotBeReadCountsAsAbsent) {
-  // A link to nowhere is there but cannot be opened; the image replaces it.
+  // A link to nowhere is there but cannot be opened; the image is written
+  // where it points, and the link stays.
   std::filesystem::create_symlink("nowhere.bmp", "view.bmp");
   platform_.QueueExportPath("view.bmp");
   Export();
   EXPECT_TRUE(platform_.overwriteQuestions.empty());
   EXPECT_TRUE(platform_.messages.empty());
-  EXPECT_EQ(ReadBytes("view.bmp"), ExpectedImage());
-  EXPECT_TRUE(DirectoryHoldsOnly({"view.bmp"}));
+  EXPECT_TRUE(std::filesystem::is_symlink("view.bmp"));
+  EXPECT_EQ(ReadBytes("nowhere.bmp"), ExpectedImage());
+  EXPECT_TRUE(DirectoryHoldsOnly({"nowhere.bmp", "view.bmp"}));
 
   if (geteuid() == 0) return;  // root reads every file
   std::filesystem::permissions("view.bmp", std::filesystem::perms::owner_write);

@@ -121,8 +121,16 @@ TEST_F(FailureInjectionTest, RecorderWhoseSaveFailsKeepsTheOldFileAndRecordsOn) 
     ASSERT_TRUE(AddPoint(recorder, 35.66, 139.76));  // in tile (3565, 13975)
     SetWriteFault(fault);
     ASSERT_TRUE(AddPoint(recorder, 35.71, 139.76));  // the change of tile saves, and fails
+    ASSERT_TRUE(AddPoint(recorder, 35.66, 139.76));
+    ASSERT_TRUE(AddPoint(recorder, 35.71, 139.76));  // and fails again
     ClearWriteFault();
     EXPECT_EQ(ReadBytes(older->path), oldFile);
+    // Each tile named once, with the reason a full disk gives.
+    const int error = fault.failClose ? EIO : ENOSPC;
+    const std::vector<TileProblem> named = {
+        {TileProblem::Kind::kNotSaved, "RGD/E139N035/E13975-N03565.map", error},
+        {TileProblem::Kind::kNotSaved, "RGD/E139N035/E13975-N03570.map", error}};
+    EXPECT_TRUE(recorder.tileProblems == named);
     // Recording goes on: the second tile is written when released.
     EXPECT_TRUE(ReleaseRecorderTile(recorder));
     EXPECT_EQ(FilesBelow("RGD"),

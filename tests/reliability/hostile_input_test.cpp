@@ -3,10 +3,14 @@
 // that may not be written. Each gets the behaviour the system promises, and
 // nothing crashes (these tests also run under AddressSanitizer).
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <climits>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -18,11 +22,13 @@
 #include "export/bmp_file.h"
 #include "export/export_command.h"
 #include "import/nmea_reader.h"
+#include "settings/home_config.h"
 #include "support/scripted_platform.h"
 #include "support/temp_dir.h"
 #include "tiles/tile_file.h"
 #include "tiles/track_recorder.h"
 #include "tiles/track_tile.h"
+#include "view/render_view.h"
 
 namespace roamgrid {
 namespace {
@@ -128,6 +134,31 @@ TEST_F(HostileInputTest, NulBytesEndTheTextOfTheirLineOnly) {
   EXPECT_EQ(MarkCount(kTokyoTile), 1);
 }
 
+// Runs `scenario` as a user whom permission bits bind: this process when it
+// is not root, else a child that has given up root for "nobody". The
+// scenario returns 0 when every check held, else the number of the first
+// that failed. Skips when root cannot become another user here.
+template <class Scenario>
+void RunUnprivileged(Scenario scenario) {
+  if (geteuid() != 0) {
+    EXPECT_EQ(scenario(), 0);
+    return;
+  }
+  // The test folder must be reachable for the other user.
+  ASSERT_EQ(chmod(".", 0755), 0);
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(100);
+    _exit(scenario());
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  if (WEXITSTATUS(status) == 100) GTEST_SKIP() << "cannot run as another user here";
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "check " << WEXITSTATUS(status) << " failed";
+}
+
 // --- tile files -------------------------------------------------------------
 
 TEST_F(HostileInputTest, TileFileCutAtEveryLengthLoadsAsFarAsItGoes) {
@@ -180,6 +211,12 @@ TEST_F(HostileInputTest, RecordingIntoACutTileReplacesItWithAWholeOne) {
     TrackRecorder recorder;
     ASSERT_TRUE(AddPoint(recorder, 35.6583, 139.7456));
     ASSERT_TRUE(ReleaseRecorderTile(recorder));
+    // A damaged header is replaced, and said so.
+    EXPECT_EQ(recorder.tileProblems.size(), length < kTileHeaderSize ? 1u : 0u);
+    if (length < kTileHeaderSize) {
+      EXPECT_TRUE(recorder.tileProblems[0] ==
+                  (TileProblem{TileProblem::Kind::kReplacedDamaged, kTokyoTile, 0}));
+    }
     // Whole now: what the cut file still held, and the new mark.
     TrackTile tile;
     std::strcpy(tile.path, kTokyoTile);
@@ -199,6 +236,129 @@ TEST_F(HostileInputTest, RecordingIntoACutTileReplacesItWithAWholeOne) {
       }
     }
     EXPECT_EQ(marks, kept + 1);
+  }
+}
+
+TEST_F(HostileInputTest, TileThatExistsButCannotBeReadIsNeverWrittenAndIsNamed) {
+  // The Tokyo tile with marks of an earlier import, and a log through it.
+  {
+    TrackRecorder recorder;
+    ASSERT_TRUE(AddPoint(recorder, 35.6583, 139.7456));
+  }
+  const Bytes stored = ReadBytes(kTokyoTile);
+  WriteText("trip.log", kTokyoGga + "\n"s + "$GPGGA,000001,3539.600,N,13944.736,E,1\n");
+  chmod("trip.log", 0644);
+  // Imports the log as it stands; 0 when the tile was named with `error`
+  // and left as it was.
+  const auto importLeavesTile = [&](int error) -> int {
+    TrackRecorder recorder;
+    ImportReport report;
+    if (!ImportNmeaLog(recorder, "trip.log", &report) || recorder.tile) return 1;
+    if (!(report.tileProblems ==
+          std::vector<TileProblem>{{TileProblem::Kind::kUnreadable, kTokyoTile, error}}))
+      return 2;
+    if (std::distance(fs::directory_iterator("RGD/E139N035"), {}) != 1) return 3;
+    return 0;
+  };
+
+  // Write-only for its owner, who therefore cannot read it.
+  ASSERT_EQ(chmod(kTokyoTile, 0200), 0);
+  ASSERT_EQ(chmod("RGD", 0777), 0);
+  ASSERT_EQ(chmod("RGD/E139N035", 0777), 0);
+  if (geteuid() == 0) {
+    ASSERT_EQ(chown(kTokyoTile, 65534, 65534), 0);  // the user who runs the import
+  }
+  RunUnprivileged([&] { return importLeavesTile(EACCES); });
+  ASSERT_EQ(chmod(kTokyoTile, 0644), 0);
+  EXPECT_EQ(ReadBytes(kTokyoTile), stored);
+
+  // No descriptor left (EMFILE in a long run).
+  struct rlimit limit;
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
+  std::vector<int> filler;
+  struct rlimit lowered = limit;
+  lowered.rlim_cur = 256;
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &lowered), 0);
+  for (int fd; (fd = open("/dev/null", O_RDONLY)) >= 0;) filler.push_back(fd);
+  TrackTile tile;
+  std::strcpy(tile.path, kTokyoTile);
+  int error = 0;
+  EXPECT_EQ(LoadTile(tile, &error), kUnavailable);
+  EXPECT_EQ(error, EMFILE);
+  TrackRecorder recorder;
+  ASSERT_TRUE(AddPoint(recorder, 35.6584, 139.7456));
+  EXPECT_TRUE(ReleaseRecorderTile(recorder));  // nothing recorded, nothing written
+  for (int fd : filler) close(fd);
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &limit), 0);
+  EXPECT_EQ(ReadBytes(kTokyoTile), stored);
+
+  // A named pipe under the name: neither the import nor the view waits
+  // for a writer; the view draws the tile empty.
+  ASSERT_EQ(unlink(kTokyoTile), 0);
+  ASSERT_EQ(mkfifo(kTokyoTile, 0644), 0);
+  EXPECT_EQ(importLeavesTile(EINVAL), 0);
+  ViewState view;
+  view.originLat = 3565 * 4;
+  view.originLon = 13970 * 4;
+  view.zoomIndex = 1;
+  std::vector<uint8_t> raster(kRasterSize, 1);
+  RebuildView(view, raster.data());
+  EXPECT_EQ(std::count(raster.begin(), raster.end(), 0), kRasterSize);
+  struct stat info;
+  ASSERT_EQ(lstat(kTokyoTile, &info), 0);
+  EXPECT_TRUE(S_ISFIFO(info.st_mode));
+}
+
+TEST_F(HostileInputTest, ReplacedTileKeepsOwnerAndGroupOrIsNotReplaced) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to hand files to other users";
+  const auto addFix = [](double lat) {
+    TrackRecorder recorder;
+    return AddPoint(recorder, lat, 139.7456) && ReleaseRecorderTile(recorder);
+  };
+  ASSERT_TRUE(addFix(35.6583));
+  // Another user's tile shared with a group: root's save keeps all three.
+  ASSERT_EQ(chown(kTokyoTile, 1234, 5678), 0);
+  ASSERT_EQ(chmod(kTokyoTile, 0640), 0);
+  ASSERT_TRUE(addFix(35.6590));
+  struct stat info;
+  ASSERT_EQ(stat(kTokyoTile, &info), 0);
+  EXPECT_EQ(info.st_uid, 1234u);
+  EXPECT_EQ(info.st_gid, 5678u);
+  EXPECT_EQ(info.st_mode & 07777, 0640u);
+  EXPECT_EQ(MarkCount(kTokyoTile), 2);
+
+  // A user who may write the file but not keep its owner or group refuses
+  // the save where the owner or the group would lose access.
+  ASSERT_EQ(chmod("RGD", 0777), 0);
+  ASSERT_EQ(chmod("RGD/E139N035", 0777), 0);
+  struct Case {
+    uid_t owner;
+    gid_t group;
+    mode_t mode;
+    int error;  // 0: saved
+  };
+  // The unprivileged user and its group are 65534.
+  for (const Case c : {Case{1234, 65534, 0660, EPERM},  // written through the group: the
+                                                        // owner would lose the file
+                       Case{65534, 5678, 0640, EPERM},  // the group would lose reading
+                       Case{1234, 65534, 0666, 0}}) {   // everyone keeps what they had
+    SCOPED_TRACE(c.mode);
+    ASSERT_EQ(chown(kTokyoTile, c.owner, c.group), 0);
+    ASSERT_EQ(chmod(kTokyoTile, c.mode), 0);
+    const Bytes before = ReadBytes(kTokyoTile);
+    RunUnprivileged([&]() -> int {
+      TrackRecorder recorder;
+      if (!AddPoint(recorder, 35.6600 + c.mode * 1e-6, 139.7456)) return 1;
+      errno = 0;
+      if (ReleaseRecorderTile(recorder) != (c.error == 0)) return 2;
+      if (c.error != 0 &&
+          !(recorder.tileProblems ==
+            std::vector<TileProblem>{{TileProblem::Kind::kNotSaved, kTokyoTile, c.error}}))
+        return 3;
+      return 0;
+    });
+    EXPECT_EQ(ReadBytes(kTokyoTile) == before, c.error != 0);
+    EXPECT_EQ(std::distance(fs::directory_iterator("RGD/E139N035"), {}), 1);
   }
 }
 
@@ -226,40 +386,17 @@ TEST_F(HostileInputTest, FolderWhereATileFileBelongsReadsEmptyAndStays) {
   WriteText(kTokyoTile + "/inside"s, "kept");
   TrackTile tile;
   std::strcpy(tile.path, kTokyoTile);
-  EXPECT_NE(LoadTile(tile), kLoaded);
+  EXPECT_EQ(LoadTile(tile), kUnavailable);
   EXPECT_FALSE(tile.cells);  // reads as an empty tile
 
   TrackRecorder recorder;
   ASSERT_TRUE(AddPoint(recorder, 35.6583, 139.7456));
-  EXPECT_FALSE(ReleaseRecorderTile(recorder));  // the save fails; its change is lost
+  EXPECT_TRUE(ReleaseRecorderTile(recorder));  // nothing recorded, nothing to write
+  EXPECT_EQ(recorder.tileProblems,
+            std::vector<TileProblem>({{TileProblem::Kind::kUnreadable, kTokyoTile, EISDIR}}));
   EXPECT_TRUE(fs::is_directory(kTokyoTile));
   EXPECT_EQ(ReadBytes(kTokyoTile + "/inside"s), Bytes({'k', 'e', 'p', 't'}));
   EXPECT_EQ(std::distance(fs::directory_iterator("RGD/E139N035"), {}), 1);  // no temporary file
-}
-
-// Runs `scenario` as a user whom permission bits bind: this process when it
-// is not root, else a child that has given up root for "nobody". The
-// scenario returns 0 when every check held, else the number of the first
-// that failed. Skips when root cannot become another user here.
-template <class Scenario>
-void RunUnprivileged(Scenario scenario) {
-  if (geteuid() != 0) {
-    EXPECT_EQ(scenario(), 0);
-    return;
-  }
-  // The test folder must be reachable for the other user.
-  ASSERT_EQ(chmod(".", 0755), 0);
-  const pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(100);
-    _exit(scenario());
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  ASSERT_TRUE(WIFEXITED(status));
-  if (WEXITSTATUS(status) == 100) GTEST_SKIP() << "cannot run as another user here";
-  EXPECT_EQ(WEXITSTATUS(status), 0) << "check " << WEXITSTATUS(status) << " failed";
 }
 
 TEST_F(HostileInputTest, ReadOnlyStoreIsReadButNeverDamaged) {
@@ -293,7 +430,144 @@ TEST_F(HostileInputTest, ReadOnlyStoreIsReadButNeverDamaged) {
   chmod("RGD/E139N035", 0755);
 }
 
+// --- home file --------------------------------------------------------------
+
+TEST_F(HostileInputTest, HomeFileThatIsAPipeOrCannotBeReadIsNotWaitedFor) {
+  // A pipe is an invalid home file, never waited for.
+  ASSERT_EQ(mkfifo(kHomeConfigPath, 0644), 0);
+  int error = -1;
+  EXPECT_EQ(ReadHomeConfig(kHomeConfigPath, &error), std::nullopt);
+  EXPECT_EQ(error, 0);
+  // One that may not be read says why.
+  ASSERT_EQ(unlink(kHomeConfigPath), 0);
+  WriteText(kHomeConfigPath, "LAT: 20\r\nLON: 60\r\nSKP: 2\r\n");
+  ASSERT_EQ(chmod(kHomeConfigPath, 0200), 0);
+  if (geteuid() == 0) {
+    ASSERT_EQ(chown(kHomeConfigPath, 65534, 65534), 0);
+  }
+  RunUnprivileged([] {
+    int why = 0;
+    return ReadHomeConfig(kHomeConfigPath, &why) == std::nullopt && why == EACCES ? 0 : 1;
+  });
+}
+
 // --- images -----------------------------------------------------------------
+
+TEST_F(HostileInputTest, MergeNeverWritesThroughWhatHoldsTheBackupName) {
+  const Bytes raster(kRasterSize, 1);
+  ASSERT_EQ(WriteNewImage("img.bmp", Bytes(kRasterSize, 0).data()), ImageWriteResult::kWritten);
+  const Bytes white = ReadBytes("img.bmp");
+  ASSERT_EQ(WriteNewImage("red.bmp", raster.data()), ImageWriteResult::kWritten);
+  const Bytes red = ReadBytes("red.bmp");
+  const Bytes precious = {'p', 'r', 'e', 'c', 'i', 'o', 'u', 's'};
+  WriteBytes("p.txt", precious);
+  struct Case {
+    const char* what;
+    int (*make)();
+    bool merged;  // else refused: "Can not Marge"
+  };
+  const Case cases[] = {
+      {"link", [] { return symlink((fs::current_path() / "p.txt").c_str(), "img.bmp.bk"); }, false},
+      {"pipe", [] { return mkfifo("img.bmp.bk", 0644); }, false},
+      // Removing a second name of a file leaves its content to the first.
+      {"hard link", [] { return link("p.txt", "img.bmp.bk"); }, true},
+      {"old backup", [] { return rename("red.bmp", "img.bmp.bk"); }, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteBytes("img.bmp", white);
+    ASSERT_EQ(c.make(), 0);
+    ScriptedPlatform platform;
+    platform.QueueExportPath("img.bmp");
+    platform.QueueOverwrite(OverwriteAnswer::kMerge);
+    ExportBitmap(ViewState{}, raster.data(), platform);
+    EXPECT_EQ(platform.messages.size(), c.merged ? 0u : 1u);
+    if (!c.merged) {
+      EXPECT_EQ(platform.messages[0].text, kCannotMergeText);
+    }
+    EXPECT_EQ(ReadBytes("p.txt"), precious);
+    EXPECT_FALSE(fs::is_symlink("img.bmp"));
+    EXPECT_EQ(ReadBytes("img.bmp"), c.merged ? red : white);
+    EXPECT_EQ(fs::exists(fs::symlink_status("img.bmp.bk")), !c.merged);
+    fs::remove("img.bmp.bk");
+  }
+}
+
+// Creates `levels` nested folders of 200-character names below the working
+// directory, which together are longer than any path the system takes in
+// one call, and gives their path.
+std::string MakeDeepFolders(int levels) {
+  const std::string name(200, 'd');
+  const int start = open(".", O_RDONLY | O_DIRECTORY);
+  std::string path = ".";
+  for (int i = 0; i < levels; ++i) {
+    if (mkdir(name.c_str(), 0755) != 0 || chdir(name.c_str()) != 0) break;
+    path += "/" + name;
+  }
+  EXPECT_EQ(fchdir(start), 0);
+  close(start);
+  return path;
+}
+
+// Removes what MakeDeepFolders made, with the files in its deepest folder.
+void RemoveDeepFolders(int levels) {
+  const std::string name(200, 'd');
+  const int start = open(".", O_RDONLY | O_DIRECTORY);
+  int depth = 0;
+  while (depth < levels && chdir(name.c_str()) == 0) ++depth;
+  for (const auto& entry : fs::directory_iterator(".")) fs::remove(entry.path().filename());
+  for (; depth > 0; --depth) {
+    if (chdir("..") != 0) break;
+    rmdir(name.c_str());
+  }
+  EXPECT_EQ(fchdir(start), 0);
+  close(start);
+}
+
+TEST_F(HostileInputTest, ImagesAtNameAndPathLimitsAndBehindLinksToNowhereAreWritten) {
+  const Bytes raster(kRasterSize, 1);
+  // Names up to the longest a folder takes; "<name>.bk" would be longer
+  // than that for some of them.
+  for (size_t length : {size_t(252), size_t(253), size_t(255)}) {
+    SCOPED_TRACE(length);
+    const std::string name = std::string(length - 4, 'x') + ".bmp";
+    EXPECT_EQ(WriteNewImage(name, raster.data()), ImageWriteResult::kWritten);
+    EXPECT_EQ(MergeIntoImage(name, raster.data()), MergeResult::kMerged);
+    EXPECT_EQ(ReadBytes(name).size(), kBmpFileSize);
+    EXPECT_EQ(std::distance(fs::directory_iterator("."), {}), 1);
+    fs::remove(name);
+  }
+
+  // A link to nowhere: its target is created, and the link stays.
+  ASSERT_EQ(symlink("made.bmp", "link.bmp"), 0);
+  EXPECT_EQ(WriteNewImage("link.bmp", raster.data()), ImageWriteResult::kWritten);
+  EXPECT_TRUE(fs::is_symlink("link.bmp"));
+  EXPECT_EQ(ReadBytes("made.bmp").size(), kBmpFileSize);
+
+  // The same far below the working directory, deeper than a path may be.
+  constexpr int kLevels = 24;
+  const std::string deep = MakeDeepFolders(kLevels);
+  ASSERT_GT(deep.size(), size_t(PATH_MAX));
+  const std::string deepLink = deep + "/link.bmp";
+  EXPECT_EQ(WriteNewImage(deep + "/new.bmp", raster.data()), ImageWriteResult::kWritten);
+  EXPECT_EQ(MergeIntoImage(deep + "/new.bmp", raster.data()), MergeResult::kMerged);
+  {
+    const int start = open(".", O_RDONLY | O_DIRECTORY);
+    for (int i = 0; i < kLevels; ++i) ASSERT_EQ(chdir(std::string(200, 'd').c_str()), 0);
+    EXPECT_EQ(symlink("made.bmp", "link.bmp"), 0);
+    EXPECT_EQ(fchdir(start), 0);
+    close(start);
+  }
+  EXPECT_EQ(WriteNewImage(deepLink, raster.data()), ImageWriteResult::kWritten);
+  for (const char* name : {"/new.bmp", "/made.bmp"}) {
+    FILE* file = OpenRegularFile(deep + name);
+    ASSERT_NE(file, nullptr) << name;
+    EXPECT_EQ(std::fseek(file, 0, SEEK_END), 0);
+    EXPECT_EQ(std::ftell(file), long(kBmpFileSize));
+    std::fclose(file);
+  }
+  RemoveDeepFolders(kLevels);
+}
 
 TEST_F(HostileInputTest, ImagePathThatIsAFolderCannotBeOpened) {
   fs::create_directories("views.bmp");

@@ -84,6 +84,11 @@ TEST_F(HomeConfigTest, ReadsValidatesAndAlignsFiles) {
       {comment254 + "x\nLAT: 20\nLON: 60\nSKP: 2\n", none},  // the second piece is "\n"
       {comment254 + "xLAT: 20\nLON: 60\nSKP: 2\n", HomePosition{20, 60, 2}},
       {comment254 + "x#\nLAT: 20\nLON: 60\nSKP: 2\n", HomePosition{20, 60, 2}},
+      // A CR right before the LF takes no room in a piece, as a text-mode
+      // read of CR LF lines gives it.
+      {comment254 + "\r\nLAT: 20\r\nLON: 60\r\nSKP: 2\r\n", HomePosition{20, 60, 2}},
+      {comment254 + "x\r\nLAT: 20\r\nLON: 60\r\nSKP: 2\r\n", none},
+      {comment254 + "\rx\nLAT: 20\nLON: 60\nSKP: 2\n", none},  // a lone CR is a character
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
