@@ -1,6 +1,7 @@
 #include "tiles/tile_file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
@@ -12,6 +13,7 @@
 #include <string>
 
 #include "common/safe_file.h"
+#include "tiles/store_lock.h"
 
 namespace roamgrid {
 
@@ -35,6 +37,17 @@ struct LiteralSink {
   void Run(int, int) {}
   void Literal(int g, uint8_t bits) {
     std::memcpy(cells + size_t(g) * kCellsPerGroup, kLiterals.cells[bits].data(), kCellsPerGroup);
+  }
+};
+
+// Literals ORed into cells that hold a tile already: the merge of another
+// program's file into the tile being saved. Runs add nothing.
+struct OrSink {
+  uint8_t* cells;
+  void Run(int, int) {}
+  void Literal(int g, uint8_t bits) {
+    uint8_t* group = cells + size_t(g) * kCellsPerGroup;
+    for (int k = 0; k < kCellsPerGroup; ++k) group[k] |= kLiterals.cells[bits][k];
   }
 };
 
@@ -69,6 +82,68 @@ size_t FindNonZero(const uint8_t* p, size_t from, size_t to) {
   }
   while (i < to && !p[i]) ++i;
   return i;
+}
+
+// Keeps what LoadTile found in the file, for the change check of a later
+// save. errno still tells why a file could not be opened; only "does not
+// exist" is an absent file.
+void RememberFile(TrackTile& tile, const uint8_t* bytes, long size) {
+  tile.fileBytes.clear();
+  if (size >= 0) {
+    tile.fileSeen = TrackTile::FileSeen::kBytes;
+    tile.fileBytes.assign(bytes, bytes + size);
+  } else {
+    const bool absent = tile.path[0] != '\0' && errno == ENOENT;
+    tile.fileSeen = absent ? TrackTile::FileSeen::kAbsent : TrackTile::FileSeen::kUnknown;
+  }
+}
+
+// The tile file as it is now, read as LoadTile reads it (at most
+// kMaxTileFileSize bytes) into `buffer`. Returns 0 with the size in `size`,
+// or the errno of the failure: ENOENT when there is no file, anything else
+// when what is there cannot be read whole.
+int ReadCurrentFile(const char* path, uint8_t* buffer, size_t* size) {
+  const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return errno;
+  int error = 0;
+  struct stat info;
+  if (fstat(fd, &info) != 0) {
+    error = errno;
+  } else if (!S_ISREG(info.st_mode)) {
+    error = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+  }
+  size_t got = 0;
+  while (error == 0 && got < kMaxTileFileSize) {
+    const ssize_t n = read(fd, buffer + got, kMaxTileFileSize - got);
+    if (n > 0) {
+      got += size_t(n);
+    } else if (n == 0) {
+      break;
+    } else if (errno != EINTR) {
+      error = errno;
+    }
+  }
+  close(fd);
+  *size = got;
+  return error;
+}
+
+// The file content that keeps the marks of both the tile and the file
+// `current` (another program's save): its cells and masks ORed into a
+// copy of the tile's. A file with a damaged header adds nothing, a damaged
+// code stream the groups before the damage.
+std::vector<uint8_t> EncodeUnion(const TrackTile& tile, const uint8_t* current, size_t size) {
+  auto cells = std::make_unique_for_overwrite<uint8_t[]>(kCellCount);
+  std::memcpy(cells.get(), tile.cells.get(), kCellCount);
+  uint8_t northMask = tile.northMask;
+  uint8_t southMask = tile.southMask;
+  if (size >= kTileHeaderSize && current[0] == 0x00) {
+    northMask |= current[1];
+    southMask |= current[2];
+    OrSink sink{cells.get()};
+    WalkCodeStream(current + kTileHeaderSize, size - kTileHeaderSize, sink);
+  }
+  return EncodeTile(northMask, southMask, cells.get());
 }
 
 }  // namespace
@@ -133,6 +208,7 @@ long ReadTileFile(const char* path, uint8_t* buffer) {
 LoadResult LoadTile(TrackTile& tile) {
   auto buffer = std::make_unique_for_overwrite<uint8_t[]>(kMaxTileFileSize);
   const long size = ReadTileFile(tile.path, buffer.get());
+  RememberFile(tile, buffer.get(), size);
   if (size < 0) {
     tile.northMask = tile.southMask = 0;
     return kNoFile;
@@ -150,7 +226,24 @@ LoadResult LoadTile(TrackTile& tile) {
 
 bool SaveTile(const TrackTile& tile) {
   if (tile.path[0] == '\0' || !tile.cells) return false;
-  const std::vector<uint8_t> bytes = EncodeTile(tile.northMask, tile.southMask, tile.cells.get());
+  std::vector<uint8_t> bytes = EncodeTile(tile.northMask, tile.southMask, tile.cells.get());
+  // Held until the new file has its name, so that no other program replaces
+  // the file between the look at it and the rename.
+  const StoreLock lock;
+  auto current = std::make_unique_for_overwrite<uint8_t[]>(kMaxTileFileSize);
+  size_t size = 0;
+  const int readError = ReadCurrentFile(tile.path, current.get(), &size);
+  // Marks that cannot be read cannot be kept: the file stays as it is.
+  if (readError != 0 && readError != ENOENT) return false;
+  if (readError == 0) {
+    const auto same = [&](const std::vector<uint8_t>& other) {
+      return other.size() == size && std::memcmp(other.data(), current.get(), size) == 0;
+    };
+    // Another program saved the tile since it was read: keep its marks too.
+    // A file equal to the new bytes has nothing to add.
+    const bool unchanged = tile.fileSeen == TrackTile::FileSeen::kBytes && same(tile.fileBytes);
+    if (!unchanged && !same(bytes)) bytes = EncodeUnion(tile, current.get(), size);
+  }
   ReplacingFile file(tile.path);
   if (!file.Open()) {
     CreateParentDirectories(tile.path);

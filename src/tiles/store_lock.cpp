@@ -1,0 +1,53 @@
+#include "tiles/store_lock.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace roamgrid {
+
+namespace {
+
+constexpr char kStoreRoot[] = "RGD";
+
+// O_NOFOLLOW: a link planted under the name is not followed to create or
+// lock another file. O_NONBLOCK: a named pipe under the name does not wait
+// for a writer. Read access suffices for flock, so a lock file of another
+// user of a shared store can still be locked.
+int OpenLockFile() {
+  return open(kStoreLockPath, O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0666);
+}
+
+}  // namespace
+
+StoreLock::StoreLock() {
+  int fd = OpenLockFile();
+  if (fd < 0 && errno == ENOENT) {
+    mkdir(kStoreRoot, 0777);  // exists already, or cannot be made: the open says
+    fd = OpenLockFile();
+  }
+  if (fd < 0) return;
+  struct stat info;
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    close(fd);
+    return;
+  }
+  int result;
+  do {
+    result = flock(fd, LOCK_EX);
+  } while (result != 0 && errno == EINTR);
+  if (result != 0) {
+    close(fd);  // no locks on this file system: go on without
+    return;
+  }
+  fd_ = fd;
+}
+
+StoreLock::~StoreLock() {
+  if (fd_ >= 0) close(fd_);
+}
+
+}  // namespace roamgrid
