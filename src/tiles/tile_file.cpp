@@ -237,7 +237,8 @@ bool SaveTile(const TrackTile& tile) {
   if (readError != 0 && readError != ENOENT) return false;
   if (readError == 0) {
     const auto same = [&](const std::vector<uint8_t>& other) {
-      return other.size() == size && std::memcmp(other.data(), current.get(), size) == 0;
+      return other.size() == size &&
+             (size == 0 || std::memcmp(other.data(), current.get(), size) == 0);
     };
     // Another program saved the tile since it was read: keep its marks too.
     // A file equal to the new bytes has nothing to add.
