@@ -17,17 +17,20 @@ constexpr char kStoreRoot[] = "RGD";
 // lock another file. O_NONBLOCK: a named pipe under the name does not wait
 // for a writer. Read access suffices for flock, so a lock file of another
 // user of a shared store can still be locked.
-int OpenLockFile() {
-  return open(kStoreLockPath, O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0666);
+int OpenLockFile(int create) {
+  return open(kStoreLockPath, O_RDONLY | create | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0666);
 }
 
 }  // namespace
 
 StoreLock::StoreLock() {
-  int fd = OpenLockFile();
+  // Without O_CREAT first: the lock file nearly always exists, and an open
+  // that may create takes the folder's own lock on every save.
+  int fd = OpenLockFile(0);
+  if (fd < 0 && errno == ENOENT) fd = OpenLockFile(O_CREAT);
   if (fd < 0 && errno == ENOENT) {
     mkdir(kStoreRoot, 0777);  // exists already, or cannot be made: the open says
-    fd = OpenLockFile();
+    fd = OpenLockFile(O_CREAT);
   }
   if (fd < 0) return;
   struct stat info;

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cerrno>
@@ -112,15 +113,20 @@ int ReadCurrentFile(const char* path, uint8_t* buffer, size_t* size) {
   } else if (!S_ISREG(info.st_mode)) {
     error = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
   }
+  // A tile file is replaced, never written in place, so the size it has
+  // now is the size it keeps while open: one read takes it whole.
+  const size_t want =
+      error == 0 ? std::min(size_t(std::max<off_t>(info.st_size, 0)), kMaxTileFileSize) : 0;
   size_t got = 0;
-  while (error == 0 && got < kMaxTileFileSize) {
-    const ssize_t n = read(fd, buffer + got, kMaxTileFileSize - got);
+  while (got < want) {
+    const ssize_t n = read(fd, buffer + got, want - got);
     if (n > 0) {
       got += size_t(n);
     } else if (n == 0) {
-      break;
+      break;  // shorter than it said: what there is
     } else if (errno != EINTR) {
       error = errno;
+      break;
     }
   }
   close(fd);
