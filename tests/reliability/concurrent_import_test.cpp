@@ -50,8 +50,7 @@ std::string CircleLog(int log, int laps) {
   return text;
 }
 
-// Starts `argv` in `folder` with its output discarded; the process id, or
-// -1.
+// Starts `words` in `folder`, its output discarded.
 pid_t Start(const std::vector<std::string>& words, const std::string& folder) {
   std::vector<char*> argv;
   for (const std::string& word : words) argv.push_back(const_cast<char*>(word.c_str()));
@@ -62,15 +61,14 @@ pid_t Start(const std::vector<std::string>& words, const std::string& folder) {
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
   pid_t pid = -1;
-  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+  posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   return pid;
 }
 
 int ExitStatus(pid_t pid) {
   int status = 0;
-  if (pid <= 0 || waitpid(pid, &status, 0) != pid) return -1;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 // Every tile file below folder/RGD by its path, with its bytes.
