@@ -33,11 +33,8 @@ StoreLock::StoreLock() {
     fd = OpenLockFile(O_CREAT);
   }
   if (fd < 0) return;
-  struct stat info;
-  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    close(fd);
-    return;
-  }
+  // Whatever stands under the name (a folder, say), every program locks
+  // the same one, which is all the lock needs.
   int result;
   do {
     result = flock(fd, LOCK_EX);

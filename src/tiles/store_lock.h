@@ -18,8 +18,8 @@ inline constexpr char kStoreLockPath[] = "RGD/.lock";
 class StoreLock {
  public:
   // Waits until this process holds the lock. Creates "RGD" and the lock
-  // file when they are missing; a link, a folder or anything else that
-  // cannot be opened under the name leaves the lock not held.
+  // file when they are missing; a link or anything else that cannot be
+  // opened for reading under the name leaves the lock not held.
   StoreLock();
   ~StoreLock();  // releases the lock (closing the file releases the flock)
   StoreLock(const StoreLock&) = delete;
