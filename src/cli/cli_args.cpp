@@ -86,6 +86,11 @@ class SubcommandReader {
       args_.strict = true;
       return noValue();
     }
+    if (command == CliCommand::kCheck && name == "--clean") {
+      if (args_.clean) return "--clean given twice";
+      args_.clean = true;
+      return noValue();
+    }
     if (command == CliCommand::kExport) {
       if (name == "--origin") return ReadOrigin(name, value);
       if (name == "--center") return ReadCenter(name, value);
@@ -171,6 +176,9 @@ class SubcommandReader {
       case CliCommand::kStats:
         if (!positional.empty()) return "stats takes no arguments (" + Quoted(positional[0]) + ")";
         return {};
+      case CliCommand::kCheck:
+        if (!positional.empty()) return "check takes no arguments (" + Quoted(positional[0]) + ")";
+        return {};
       case CliCommand::kNone:
         break;
     }
@@ -185,6 +193,8 @@ class SubcommandReader {
         return "export";
       case CliCommand::kStats:
         return "stats";
+      case CliCommand::kCheck:
+        return "check";
       case CliCommand::kNone:
         break;
     }
@@ -249,7 +259,7 @@ CliParse ParseCliArgs(const std::vector<std::string>& arguments) {
     break;
   }
   if (at >= arguments.size()) {
-    parse.error = "no command given: import, export or stats (see roamgrid-cli --help)";
+    parse.error = "no command given: import, export, stats or check (see roamgrid-cli --help)";
     return parse;
   }
   const std::string& name = arguments[at++];
@@ -259,8 +269,10 @@ CliParse ParseCliArgs(const std::vector<std::string>& arguments) {
     args.command = CliCommand::kExport;
   } else if (name == "stats") {
     args.command = CliCommand::kStats;
+  } else if (name == "check") {
+    args.command = CliCommand::kCheck;
   } else {
-    parse.error = "unknown command '" + name + "': import, export or stats";
+    parse.error = "unknown command '" + name + "': import, export, stats or check";
     return parse;
   }
   // Help wins over every other argument of the subcommand (up to "--").
@@ -387,6 +399,28 @@ Options:
 Exit status: 0 every tile was loaded whole, 1 a tile could not be loaded
 whole or a folder of the store could not be read, 2 usage error.
 )";
+    case CliCommand::kCheck:
+      return R"(Usage: roamgrid-cli [-C DIR] check [--clean]
+
+Reads every tile file below RGD/ once, one tile in memory at a time, and looks
+for temporary files that a program killed while saving a tile left behind.
+One line per problem on standard output:
+  <path>: damaged                       a tile file that does not load whole
+  <path>: cannot be read                a tile file that cannot be opened
+  <path>: folder cannot be read         a folder of the store
+  <path>: abandoned temporary file      a temporary file whose writer no
+                                        longer runs (".roamgrid-<pid>-<n>.tmp")
+then a summary line. Temporary files of programs still running are not
+problems. Tile files are never changed.
+
+Options:
+  --clean      remove the abandoned temporary files (the line then ends in
+               ", removed"), holding the store lock so that no save is cut
+  -h, --help   show this help
+
+Exit status: 0 the store is sound, 1 something was found (also when --clean
+removed it), 2 usage error.
+)";
     case CliCommand::kNone:
       break;
   }
@@ -404,6 +438,7 @@ Commands:
                   logs (or of standard input, "-") into the tiles
   export [FILE]   write a view of the store as a 448 x 448 BMP image
   stats           count the tile files, visited cells and visited area
+  check [--clean] list damaged tiles and abandoned temporary files
 
 Options:
   -C DIR          change to DIR first (several: each relative to the last)

@@ -13,7 +13,7 @@
 
 namespace roamgrid {
 
-enum class CliCommand { kNone, kImport, kExport, kStats };
+enum class CliCommand { kNone, kImport, kExport, kStats, kCheck };
 
 // What export does with a file that exists already.
 enum class ExistingFileMode {
@@ -56,6 +56,9 @@ struct CliArgs {
   std::optional<int32_t> zoom;       // --zoom Z, 0..7
   ExistingFileMode existing = ExistingFileMode::kRefuse;
   std::optional<std::string> file;  // FILE; none: the proposed name
+
+  // check
+  bool clean = false;  // --clean: remove abandoned temporary files
 };
 
 // The outcome of reading the arguments: the request, or one line naming

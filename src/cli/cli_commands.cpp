@@ -12,6 +12,7 @@
 
 #include "cli/import_interrupts.h"
 #include "cli/progress_line.h"
+#include "cli/store_check.h"
 #include "cli/store_stats.h"
 #include "common/number_text.h"
 #include "common/store_folder.h"
@@ -338,6 +339,30 @@ int RunStats(std::FILE* out, std::FILE* err) {
   return stats.unreadableFolders.empty() && stats.notLoadedWhole.empty() ? kExitOk : kExitFailure;
 }
 
+int RunCheck(const CliArgs& args, std::FILE* out, std::FILE* err) {
+  const StoreCheck check = CheckStore(args.clean);
+  for (const TileLoadFailure& failure : check.notLoadedWhole)
+    Say(out, failure.path + (failure.result == kDamaged ? ": damaged" : ": cannot be read"));
+  for (const std::string& folder : check.unreadableFolders)
+    Say(out, folder + ": folder cannot be read");
+  long long removed = 0;
+  for (const AbandonedTempFile& temp : check.abandonedTempFiles) {
+    Say(out, temp.path + ": abandoned temporary file" + (temp.removed ? ", removed" : ""));
+    removed += temp.removed;
+    if (temp.error != 0)
+      Error(err, "check: cannot remove " + Quoted(temp.path) + ": " + std::strerror(temp.error));
+  }
+  std::string summary = std::to_string(check.tileFiles) + " tile files, " +
+                        std::to_string(check.notLoadedWhole.size()) + " not loaded whole, " +
+                        std::to_string(check.abandonedTempFiles.size()) +
+                        " abandoned temporary files";
+  if (args.clean) summary += " (" + std::to_string(removed) + " removed)";
+  if (!check.unreadableFolders.empty())
+    summary += ", " + std::to_string(check.unreadableFolders.size()) + " folders not read";
+  Say(out, summary + (check.sound() ? ": the store is sound" : ": problems found"));
+  return check.sound() ? kExitOk : kExitFailure;
+}
+
 int RunCli(const std::vector<std::string>& arguments, std::FILE* out, std::FILE* err) {
   const CliParse parse = ParseCliArgs(arguments);
   if (!parse.ok()) {
@@ -372,6 +397,8 @@ int RunCli(const std::vector<std::string>& arguments, std::FILE* out, std::FILE*
       return RunExport(args, out, err);
     case CliCommand::kStats:
       return RunStats(out, err);
+    case CliCommand::kCheck:
+      return RunCheck(args, out, err);
     case CliCommand::kNone:
       break;
   }

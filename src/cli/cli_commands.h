@@ -23,5 +23,6 @@ int RunCli(const std::vector<std::string>& arguments, std::FILE* out, std::FILE*
 int RunImport(const CliArgs& args, std::FILE* out, std::FILE* err);
 int RunExport(const CliArgs& args, std::FILE* out, std::FILE* err);
 int RunStats(std::FILE* out, std::FILE* err);
+int RunCheck(const CliArgs& args, std::FILE* out, std::FILE* err);
 
 }  // namespace roamgrid

@@ -6,6 +6,7 @@
 #include <numbers>
 #include <system_error>
 
+#include "common/temp_name.h"
 #include "tiles/grid_units.h"
 #include "tiles/track_tile.h"
 
@@ -131,7 +132,10 @@ StoreStats CollectStoreStats() {
     for (const std::string& file : files) {
       const std::string path = folderPath + "/" + file;
       const std::optional<TileKey> key = TileKeyFromPath(path);
-      if (!key) continue;
+      if (!key) {
+        if (TempFileWriter(file)) stats.tempFiles.push_back(path);
+        continue;
+      }
       ++stats.tileFiles;
       // A fresh tile each time, so a tile whose header is damaged cannot
       // show the cells of the one before; only this one is in memory.

@@ -26,6 +26,10 @@ struct StoreStats {
   long long tileFiles = 0;                      // files named as the store names its tiles
   std::vector<TileLoadFailure> notLoadedWhole;  // in path order
   std::vector<std::string> unreadableFolders;   // folders of the store that could not be listed
+  // Files in the tiles' folders named as temporary files of this program
+  // (common/temp_name.h), whether their writer still runs or not; in path
+  // order.
+  std::vector<std::string> tempFiles;
   long long visitedCells = 0;
   double visitedAreaKm2 = 0.0;
   // Edges of the tiles that hold a visited cell, in centidegrees: south and

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cerrno>
@@ -13,6 +14,7 @@
 #include <string>
 
 #include "common/safe_file.h"
+#include "tiles/store_lock.h"
 
 namespace roamgrid {
 
@@ -36,6 +38,17 @@ struct LiteralSink {
   void Run(int, int) {}
   void Literal(int g, uint8_t bits) {
     std::memcpy(cells + size_t(g) * kCellsPerGroup, kLiterals.cells[bits].data(), kCellsPerGroup);
+  }
+};
+
+// Literals ORed into cells that hold a tile already: the merge of another
+// program's file into the tile being saved. Runs add nothing.
+struct OrSink {
+  uint8_t* cells;
+  void Run(int, int) {}
+  void Literal(int g, uint8_t bits) {
+    uint8_t* group = cells + size_t(g) * kCellsPerGroup;
+    for (int k = 0; k < kCellsPerGroup; ++k) group[k] |= kLiterals.cells[bits][k];
   }
 };
 
@@ -70,6 +83,49 @@ size_t FindNonZero(const uint8_t* p, size_t from, size_t to) {
   }
   while (i < to && !p[i]) ++i;
   return i;
+}
+
+// Keeps what LoadTile found in the file, for the change check of a later
+// save. errno still tells why a file could not be opened; only "does not
+// exist" is an absent file.
+void RememberFile(TrackTile& tile, const uint8_t* bytes, long size, int error) {
+  tile.fileBytes.clear();
+  if (size >= 0) {
+    tile.fileSeen = TrackTile::FileSeen::kBytes;
+    tile.fileBytes.assign(bytes, bytes + size);
+  } else {
+    const bool absent = tile.path[0] != '\0' && error == ENOENT;
+    tile.fileSeen = absent ? TrackTile::FileSeen::kAbsent : TrackTile::FileSeen::kUnknown;
+  }
+}
+
+// The tile file as it is now, read as LoadTile reads it (at most
+// kMaxTileFileSize bytes) into `buffer`. Returns 0 with the size in `size`,
+// or the errno of the failure: ENOENT when there is no file, anything else
+// when what is there cannot be read whole.
+int ReadCurrentFile(const char* path, uint8_t* buffer, size_t* size) {
+  int error = 0;
+  const long got = ReadTileFile(path, buffer, &error);
+  *size = got < 0 ? 0 : size_t(got);
+  return got < 0 ? error : 0;
+}
+
+// The file content that keeps the marks of both the tile and the file
+// `current` (another program's save): its cells and masks ORed into a
+// copy of the tile's. A file with a damaged header adds nothing, a damaged
+// code stream the groups before the damage.
+std::vector<uint8_t> EncodeUnion(const TrackTile& tile, const uint8_t* current, size_t size) {
+  auto cells = std::make_unique_for_overwrite<uint8_t[]>(kCellCount);
+  std::memcpy(cells.get(), tile.cells.get(), kCellCount);
+  uint8_t northMask = tile.northMask;
+  uint8_t southMask = tile.southMask;
+  if (size >= kTileHeaderSize && current[0] == 0x00) {
+    northMask |= current[1];
+    southMask |= current[2];
+    OrSink sink{cells.get()};
+    WalkCodeStream(current + kTileHeaderSize, size - kTileHeaderSize, sink);
+  }
+  return EncodeTile(northMask, southMask, cells.get());
 }
 
 }  // namespace
@@ -133,9 +189,12 @@ long ReadTileFile(const char* path, uint8_t* buffer, int* error) {
     close(fd);
     return -1;
   }
+  // A tile file is replaced, never written in place, so the size it has
+  // now is the size it keeps while open: one read takes it whole.
+  const size_t want = std::min(size_t(std::max<off_t>(info.st_size, 0)), kMaxTileFileSize);
   size_t got = 0;
-  while (got < kMaxTileFileSize) {
-    const ssize_t n = read(fd, buffer + got, kMaxTileFileSize - got);
+  while (got < want) {
+    const ssize_t n = read(fd, buffer + got, want - got);
     if (n > 0) {
       got += size_t(n);
     } else if (n == 0) {
@@ -157,6 +216,7 @@ LoadResult LoadTile(TrackTile& tile, int* error) {
   int why = 0;
   const long size = ReadTileFile(tile.path, buffer.get(), &why);
   if (error) *error = why;
+  RememberFile(tile, buffer.get(), size, why);
   if (size < 0) {
     tile.northMask = tile.southMask = 0;
     return why == ENOENT ? kNoFile : kUnavailable;  // only a missing file is absent
@@ -174,7 +234,25 @@ LoadResult LoadTile(TrackTile& tile, int* error) {
 
 bool SaveTile(const TrackTile& tile) {
   if (tile.path[0] == '\0' || !tile.cells) return false;
-  const std::vector<uint8_t> bytes = EncodeTile(tile.northMask, tile.southMask, tile.cells.get());
+  std::vector<uint8_t> bytes = EncodeTile(tile.northMask, tile.southMask, tile.cells.get());
+  // Held until the new file has its name, so that no other program replaces
+  // the file between the look at it and the rename.
+  const StoreLock lock;
+  auto current = std::make_unique_for_overwrite<uint8_t[]>(kMaxTileFileSize);
+  size_t size = 0;
+  const int readError = ReadCurrentFile(tile.path, current.get(), &size);
+  // Marks that cannot be read cannot be kept: the file stays as it is.
+  if (readError != 0 && readError != ENOENT) return false;
+  if (readError == 0) {
+    const auto same = [&](const std::vector<uint8_t>& other) {
+      return other.size() == size &&
+             (size == 0 || std::memcmp(other.data(), current.get(), size) == 0);
+    };
+    // Another program saved the tile since it was read: keep its marks too.
+    // A file equal to the new bytes has nothing to add.
+    const bool unchanged = tile.fileSeen == TrackTile::FileSeen::kBytes && same(tile.fileBytes);
+    if (!unchanged && !same(bytes)) bytes = EncodeUnion(tile, current.get(), size);
+  }
   ReplacingFile file(tile.path);
   if (!file.Open()) {
     CreateParentDirectories(tile.path);

@@ -82,13 +82,20 @@ long ReadTileFile(const char* path, uint8_t* buffer, int* error = nullptr);
 //             cells, masks 0; or a code stream that ends early or runs past
 //             the tile: masks from the file, cells from the file as far as
 //             the stream went and 0 after that.
+// It also keeps what it found in tile.fileSeen and tile.fileBytes (the
+// bytes read, or that the file did not exist) for SaveTile.
 LoadResult LoadTile(TrackTile& tile, int* error = nullptr);
 
 // Writes masks and cells to the file at tile.path, creating its directories
 // when needed. The bytes go to a temporary file beside it that replaces the
 // tile file only when complete, so a failed save keeps the previous file.
+// Marks only accumulate, and other programs may save the same tile: under
+// the store lock (StoreLock) the file is compared with what LoadTile found,
+// and when another program replaced it since, its cells and masks are ORed
+// into what is written (the tile in memory is not changed). A file that
+// exists but cannot be read is not replaced.
 // Returns true when the file was replaced; false (nothing changed on disk)
-// when it could not be written, or the tile has no path or no cells.
+// when it could not be read or written, or the tile has no path or no cells.
 // `dirty` is not changed.
 bool SaveTile(const TrackTile& tile);
 

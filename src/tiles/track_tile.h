@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 namespace roamgrid {
 
@@ -24,6 +25,14 @@ struct TrackTile {
   std::unique_ptr<uint8_t[]> cells;
   uint8_t northMask = 0;  // blocks of rows 448..895; first mask byte of the file
   uint8_t southMask = 0;  // blocks of rows 0..447; second mask byte of the file
+  // The file as LoadTile found it, so that a save can tell whether another
+  // program replaced it since: kBytes with its bytes (as many as LoadTile
+  // reads) in `fileBytes`, or kAbsent when it did not exist. kUnknown when
+  // it was not read (or could not be): a save then merges whatever file it
+  // finds.
+  enum class FileSeen : uint8_t { kUnknown, kAbsent, kBytes };
+  FileSeen fileSeen = FileSeen::kUnknown;
+  std::vector<uint8_t> fileBytes;
 };
 
 // Wraps a longitude key into -18000..17999: 18000 -> -18000, 36000 -> 0,

@@ -124,6 +124,8 @@ TEST(ParseCliArgs, RefusesBadArgumentsWithALineNamingThem) {
       {{"export", "--any-talker"}, "'--any-talker' for export"},
       {{"stats", "RGD"}, "'RGD'"},
       {{"stats", "--zoom", "1"}, "'--zoom' for stats"},
+      {{"check", "RGD"}, "'RGD'"},
+      {{"check", "--clean", "--clean"}, "given twice"},
   };
   for (const Case& c : cases) {
     const CliParse p = ParseCliArgs(c.arguments);

@@ -19,6 +19,7 @@
 #include "settings/home_config.h"
 #include "support/scripted_platform.h"
 #include "support/temp_dir.h"
+#include "tiles/store_lock.h"
 #include "tiles/tile_file.h"
 #include "tiles/track_recorder.h"
 #include "tiles/track_tile.h"
@@ -51,12 +52,14 @@ std::string Describe(const WriteFault& fault) {
   return fault.failClose ? "close fails" : "fails after " + std::to_string(fault.failAfterBytes);
 }
 
-// Every regular file below `dir`, as relative paths.
+// Every regular file below `dir` but the store's lock file, as relative
+// paths.
 std::set<std::string> FilesBelow(const fs::path& dir) {
   std::set<std::string> files;
   std::error_code ec;
   for (const auto& entry : fs::recursive_directory_iterator(dir, ec))
-    if (entry.is_regular_file()) files.insert(entry.path().lexically_relative(dir).string());
+    if (entry.is_regular_file() && entry.path() != kStoreLockPath)
+      files.insert(entry.path().lexically_relative(dir).string());
   return files;
 }
 

@@ -1,6 +1,9 @@
 #include "tiles/tile_file.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -9,6 +12,7 @@
 #include "common/safe_file.h"
 #include "support/temp_dir.h"
 #include "tiles/reference_tile_codec.h"
+#include "tiles/store_lock.h"
 
 namespace roamgrid {
 namespace {
@@ -200,6 +204,39 @@ TEST_F(TileFileTest, FailedSaveKeepsTheStoredTile) {
     ClearWriteFault();
     EXPECT_EQ(ReadBytes(kPath), before);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator("RGD/E139N035"), {}), 1);
+    // The store lock was let go of: another holder gets it at once.
+    const int lock = open(kStoreLockPath, O_RDONLY | O_CLOEXEC);
+    EXPECT_EQ(flock(lock, LOCK_EX | LOCK_NB), 0);
+    close(lock);
+  }
+  EXPECT_TRUE(SaveTile(tile));
+}
+
+// Two programs hold the same tile, opened while it had no file or one
+// mark; the other program saves first. The later save keeps every mark of
+// both, and the masks of both.
+TEST_F(TileFileTest, SaveMergesWhatAnotherProgramSavedSinceTheLoad) {
+  for (const bool fileAtStart : {false, true}) {
+    SCOPED_TRACE(fileAtStart ? "file at start" : "no file at start");
+    std::filesystem::remove_all("RGD");
+    if (fileAtStart) WriteBytes(kPath, EncodeOne(0, 0));
+    TrackTile ours, theirs;
+    EXPECT_EQ(Load(ours), fileAtStart ? kLoaded : kNoFile);
+    EXPECT_EQ(Load(theirs), fileAtStart ? kLoaded : kNoFile);
+    for (TrackTile* tile : {&ours, &theirs})
+      if (!tile->cells) tile->cells = EmptyCells();
+    theirs.cells[100] = 1;
+    theirs.northMask = 0x40;
+    ASSERT_TRUE(SaveTile(theirs));
+    ours.cells[kCellCount - 1] = 1;
+    ours.northMask |= 0x80;
+    ASSERT_TRUE(SaveTile(ours));
+    EXPECT_EQ(ours.cells[100], 0);  // the tile in memory stays as it was
+
+    auto all = EmptyCells();
+    all[0] = fileAtStart;
+    all[100] = all[kCellCount - 1] = 1;
+    EXPECT_EQ(ReadBytes(kPath), EncodeTile(0xC0, fileAtStart ? 0x01 : 0x00, all.get()));
   }
 }
 

@@ -102,7 +102,8 @@ TEST_F(TrackRecorderTest, FixesOutsideTheOpenRangeAreDroppedWithoutEffect) {
     EXPECT_EQ(recorder.tileLatKey, 3500);
     EXPECT_EQ(recorder.tileLonKey, 13970);
   }
-  EXPECT_EQ(std::distance(std::filesystem::recursive_directory_iterator("RGD"), {}), 2);
+  // The tile's folder, the tile and the store's lock file.
+  EXPECT_EQ(std::distance(std::filesystem::recursive_directory_iterator("RGD"), {}), 3);
 }
 
 TEST_F(TrackRecorderTest, RevisitedCellSetsTheMaskButLeavesTheFileAlone) {

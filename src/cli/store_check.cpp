@@ -1,0 +1,36 @@
+#include "cli/store_check.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "common/temp_name.h"
+#include "tiles/store_lock.h"
+
+namespace roamgrid {
+
+StoreCheck CheckStore(bool clean) {
+  StoreStats stats = CollectStoreStats();
+  StoreCheck check;
+  check.tileFiles = stats.tileFiles;
+  check.notLoadedWhole = std::move(stats.notLoadedWhole);
+  check.unreadableFolders = std::move(stats.unreadableFolders);
+  if (stats.tempFiles.empty()) return check;
+  // A writer holds the lock from creating its temporary file to the rename,
+  // so under it a file whose writer is gone stays abandoned.
+  const StoreLock lock;
+  for (const std::string& path : stats.tempFiles) {
+    const std::string name = path.substr(path.rfind('/') + 1);
+    if (!IsAbandonedTempFile(name)) continue;
+    AbandonedTempFile temp{path};
+    if (clean) {
+      // Gone already (another check removed it): what was asked is done.
+      temp.removed = unlink(path.c_str()) == 0 || errno == ENOENT;
+      if (!temp.removed) temp.error = errno;
+    }
+    check.abandonedTempFiles.push_back(std::move(temp));
+  }
+  return check;
+}
+
+}  // namespace roamgrid

@@ -1,0 +1,40 @@
+// The soundness of the tile store, for `roamgrid-cli check`: the tile files
+// that do not load whole, the folders that cannot be read, and the
+// temporary files that a writer killed before its rename left below RGD/.
+// The store is walked as CollectStoreStats walks it (every tile read once,
+// one in memory at a time); a temporary file counts as abandoned only when
+// its writer no longer runs, decided while holding the store lock, under
+// which `clean` removes it. Tile files are never changed.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "cli/store_stats.h"
+
+namespace roamgrid {
+
+// A temporary file whose writer no longer runs.
+struct AbandonedTempFile {
+  std::string path;      // "RGD/E139N035/.roamgrid-4242-0.tmp"
+  bool removed = false;  // by `clean`
+  int error = 0;         // errno of a removal that failed
+};
+
+struct StoreCheck {
+  long long tileFiles = 0;
+  std::vector<TileLoadFailure> notLoadedWhole;  // in path order
+  std::vector<std::string> unreadableFolders;
+  std::vector<AbandonedTempFile> abandonedTempFiles;  // in path order
+  // True when nothing was found (temporary files of running writers are
+  // not a fault).
+  bool sound() const {
+    return notLoadedWhole.empty() && unreadableFolders.empty() && abandonedTempFiles.empty();
+  }
+};
+
+// Checks the store below "RGD" in the working directory; with `clean`,
+// removes the abandoned temporary files. No "RGD" is an empty, sound store.
+StoreCheck CheckStore(bool clean);
+
+}  // namespace roamgrid

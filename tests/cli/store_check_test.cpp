@@ -1,0 +1,63 @@
+// `roamgrid-cli check [--clean]` on a store with a sound tile, a damaged
+// one and temporary files of writers that are gone and of one that runs.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+
+#include "cli/cli_runner.h"
+#include "common/temp_name.h"
+#include "support/temp_dir.h"
+
+namespace roamgrid {
+namespace {
+
+using testing::Hex;
+using testing::ReadBytes;
+using testing::RunCli;
+using testing::WriteBytes;
+using testing::operator+;
+
+class StoreCheckTest : public testing::TempDirTest {};
+
+TEST_F(StoreCheckTest, ListsDamagedTilesAndAbandonedTempFilesAndCleansOnlyThose) {
+  const std::string folder = "RGD/E139N035/";
+  const std::string sound = folder + "E13975-N03500.map";
+  const std::string damaged = folder + "E13975-N03505.map";
+  WriteBytes(sound, Hex("00 00 01") + testing::Repeat(0xFF, 896));
+  WriteBytes(damaged, Hex("00 00 01 40 FF"));
+  const pid_t ended = fork();  // a process that has ended and been reaped
+  if (ended == 0) _exit(0);
+  waitpid(ended, nullptr, 0);
+  const std::string abandoned = folder + TempFileName(ended, 0);
+  const std::string older = sound + ".tmp" + std::to_string(ended) + "-3";  // earlier naming
+  const std::string running = folder + TempFileName(getpid(), 0);
+  for (const std::string& temp : {abandoned, older, running}) WriteBytes(temp, Hex("00"));
+
+  const auto listing = [&](const std::string& removed) {
+    return damaged + ": damaged\n" + abandoned + ": abandoned temporary file" + removed + "\n" +
+           older + ": abandoned temporary file" + removed + "\n" +
+           "2 tile files, 1 not loaded whole, 2 abandoned temporary files";
+  };
+  testing::CliRun run = RunCli({"check"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, listing("") + ": problems found\n");
+
+  run = RunCli({"check", "--clean"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, listing(", removed") + " (2 removed): problems found\n");
+  EXPECT_FALSE(std::filesystem::exists(abandoned) || std::filesystem::exists(older));
+  EXPECT_TRUE(std::filesystem::exists(running));
+  EXPECT_EQ(ReadBytes(damaged), Hex("00 00 01 40 FF"));  // tiles stay as they are
+
+  std::filesystem::remove(damaged);
+  run = RunCli({"check"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out,
+            "1 tile files, 0 not loaded whole, 0 abandoned temporary files: the store is sound\n");
+}
+
+}  // namespace
+}  // namespace roamgrid
