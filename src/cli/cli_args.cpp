@@ -289,7 +289,7 @@ CliParse ParseCliArgs(const std::vector<std::string>& arguments) {
 std::string CliHelpText(CliCommand command) {
   switch (command) {
     case CliCommand::kImport:
-      return R"(Usage: roamgrid-cli [-C DIR] import [--any-talker] [--strict] LOG...
+      return R"(Usage: roamgrid-cli [-C DIR | --user-store] import [--any-talker] [--strict] LOG...
 
 Reads the logs in the order given with one recorder, exactly as the Import
 command of the desktop program does, and marks the cell of every fix in the
@@ -339,8 +339,8 @@ Exit status: 0 every log was read, 1 a log could not be opened or read to its
 end, or a tile could not be written, 2 usage error.
 )";
     case CliCommand::kExport:
-      return R"(Usage: roamgrid-cli [-C DIR] export [--origin LAT,LON | --center DLAT,DLON]
-                    [--zoom Z] [--overwrite | --merge] [FILE]
+      return R"(Usage: roamgrid-cli [-C DIR | --user-store] export [--origin LAT,LON | --center DLAT,DLON]
+                                     [--zoom Z] [--overwrite | --merge] [FILE]
 
 Builds the view from the tiles as the desktop program's map view does and
 writes it as the Export command does: a 448 x 448 24-bit BMP image, visited
@@ -376,7 +376,7 @@ Exit status: 0 written, 1 FILE exists, cannot be read or written, or cannot
 be merged into, 2 usage error.
 )";
     case CliCommand::kStats:
-      return R"(Usage: roamgrid-cli [-C DIR] stats
+      return R"(Usage: roamgrid-cli [-C DIR | --user-store] stats
 
 Reads every tile file below RGD/ once, one tile in memory at a time, and
 prints:
@@ -400,7 +400,7 @@ Exit status: 0 every tile was loaded whole, 1 a tile could not be loaded
 whole or a folder of the store could not be read, 2 usage error.
 )";
     case CliCommand::kCheck:
-      return R"(Usage: roamgrid-cli [-C DIR] check [--clean]
+      return R"(Usage: roamgrid-cli [-C DIR | --user-store] check [--clean]
 
 Reads every tile file below RGD/ once, one tile in memory at a time, and looks
 for temporary files that a program killed while saving a tile left behind.

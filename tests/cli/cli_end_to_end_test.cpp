@@ -528,9 +528,9 @@ TEST_F(CliEndToEndTest, HelpAndVersionGoToStandardOutput) {
   const Case cases[] = {
       {{"--help"}, "Usage: roamgrid-cli [-C DIR | --user-store] COMMAND"},
       {{"-h"}, "Usage: roamgrid-cli [-C DIR | --user-store] COMMAND"},
-      {{"import", "--help"}, "Usage: roamgrid-cli [-C DIR] import"},
-      {{"export", "--zoom", "9", "-h"}, "Usage: roamgrid-cli [-C DIR] export"},
-      {{"-C", "no-such-folder", "stats", "--help"}, "Usage: roamgrid-cli [-C DIR] stats"},
+      {{"import", "--help"}, "Usage: roamgrid-cli [-C DIR | --user-store] import"},
+      {{"export", "--zoom", "9", "-h"}, "Usage: roamgrid-cli [-C DIR | --user-store] export"},
+      {{"-C", "no-such-folder", "stats", "--help"}, "Usage: roamgrid-cli [-C DIR | --user-store] stats"},
       {{"--version"}, ROAMGRID_VERSION},
   };
   for (const Case& c : cases) {
