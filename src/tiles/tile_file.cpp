@@ -32,12 +32,16 @@ struct LiteralTable {
 const LiteralTable kLiterals;
 
 // Literals only: the cells start cleared, so run bytes, and the groups
-// that a damaged stream stops short of, need no writes.
+// that a damaged stream stops short of, need no writes. Each row that gets
+// a visited cell is widened in `rows` to take in the group.
 struct LiteralSink {
   uint8_t* cells;
+  TileRows* rows;
   void Run(int, int) {}
   void Literal(int g, uint8_t bits) {
     std::memcpy(cells + size_t(g) * kCellsPerGroup, kLiterals.cells[bits].data(), kCellsPerGroup);
+    const int column = (g % kGroupsPerRow) * kCellsPerGroup;
+    if (bits) rows->Mark(g / kGroupsPerRow, column, column + kCellsPerGroup);
   }
 };
 
@@ -85,6 +89,20 @@ size_t FindNonZero(const uint8_t* p, size_t from, size_t to) {
   return i;
 }
 
+// FindNonZero over the cells from `from` to the end of the tile, looking
+// only where `rows` says a visited cell may be.
+size_t FindNonZeroInRows(const uint8_t* cells, size_t from, const TileRows& rows) {
+  for (size_t row = from / kCellsPerSide; row < size_t(kCellsPerSide); ++row) {
+    const size_t start = row * kCellsPerSide;
+    const size_t first = std::max(start + rows.from[row], from);
+    const size_t end = start + rows.to[row];
+    if (first >= end) continue;
+    const size_t found = FindNonZero(cells, first, end);
+    if (found < end) return found;
+  }
+  return kCellCount;
+}
+
 // Keeps what LoadTile found in the file, for the change check of a later
 // save. errno still tells why a file could not be opened; only "does not
 // exist" is an absent file.
@@ -130,15 +148,21 @@ std::vector<uint8_t> EncodeUnion(const TrackTile& tile, const uint8_t* current, 
 
 }  // namespace
 
-LoadResult DecodeCells(const uint8_t* code, size_t size, uint8_t* cells) {
+LoadResult DecodeCells(const uint8_t* code, size_t size, uint8_t* cells, TileRows* rows,
+                       bool cellsCleared) {
   // One clearing pass costs less than a write per run; cells that a
   // damaged stream does not reach stay unvisited.
-  std::memset(cells, 0, kCellCount);
-  LiteralSink sink{cells};
+  if (!cellsCleared) std::memset(cells, 0, kCellCount);
+  TileRows ignored;
+  LiteralSink sink{cells, rows ? rows : &ignored};
   return WalkCodeStream(code, size, sink);
 }
 
-std::vector<uint8_t> EncodeTile(uint8_t northMask, uint8_t southMask, const uint8_t* cells) {
+std::vector<uint8_t> EncodeTile(uint8_t northMask, uint8_t southMask, const uint8_t* cells,
+                                const TileRows* rows) {
+  const auto findNonZero = [&](size_t from) {
+    return rows ? FindNonZeroInRows(cells, from, *rows) : FindNonZero(cells, from, kCellCount);
+  };
   std::vector<uint8_t> out;
   out.reserve(2048);
   out.push_back(0x00);
@@ -147,7 +171,7 @@ std::vector<uint8_t> EncodeTile(uint8_t northMask, uint8_t southMask, const uint
   // `next` is the group of the first visited cell at or after group g, so
   // each cell is searched once and the empty groups before it become
   // maximal runs.
-  int next = int(FindNonZero(cells, 0, kCellCount) / kCellsPerGroup);
+  int next = int(findNonZero(0) / kCellsPerGroup);
   int g = 0;
   while (g < kGroupCount) {
     if (g < next) {
@@ -163,7 +187,7 @@ std::vector<uint8_t> EncodeTile(uint8_t northMask, uint8_t southMask, const uint
       if (group[k]) bits |= uint8_t(1u << (6 - k));
     out.push_back(bits);
     ++g;
-    next = int(FindNonZero(cells, size_t(g) * kCellsPerGroup, kCellCount) / kCellsPerGroup);
+    next = int(findNonZero(size_t(g) * kCellsPerGroup) / kCellsPerGroup);
   }
   return out;
 }
@@ -211,7 +235,7 @@ long ReadTileFile(const char* path, uint8_t* buffer, int* error) {
   return long(got);
 }
 
-LoadResult LoadTile(TrackTile& tile, int* error) {
+LoadResult LoadTile(TrackTile& tile, int* error, std::unique_ptr<uint8_t[]>* clearedCells) {
   auto buffer = std::make_unique_for_overwrite<uint8_t[]>(kMaxTileFileSize);
   int why = 0;
   const long size = ReadTileFile(tile.path, buffer.get(), &why);
@@ -227,14 +251,23 @@ LoadResult LoadTile(TrackTile& tile, int* error) {
   }
   tile.northMask = buffer[1];
   tile.southMask = buffer[2];
+  bool cleared = false;
+  if (!tile.cells && clearedCells && *clearedCells) {
+    tile.cells = std::move(*clearedCells);
+    cleared = true;
+  }
   if (!tile.cells) tile.cells = std::make_unique_for_overwrite<uint8_t[]>(kCellCount);
+  tile.rows = {};
+  tile.rowsOf = tile.cells.get();
   return DecodeCells(buffer.get() + kTileHeaderSize, size_t(size) - kTileHeaderSize,
-                     tile.cells.get());
+                     tile.cells.get(), &tile.rows, cleared);
 }
 
-bool SaveTile(const TrackTile& tile) {
+bool SaveTile(const TrackTile& tile, bool trustRows) {
   if (tile.path[0] == '\0' || !tile.cells) return false;
-  std::vector<uint8_t> bytes = EncodeTile(tile.northMask, tile.southMask, tile.cells.get());
+  // Only where a mark may be is looked at, when the tile knows that.
+  const TileRows* rows = trustRows && tile.rowsOf == tile.cells.get() ? &tile.rows : nullptr;
+  std::vector<uint8_t> bytes = EncodeTile(tile.northMask, tile.southMask, tile.cells.get(), rows);
   // Held until the new file has its name, so that no other program replaces
   // the file between the look at it and the rename.
   const StoreLock lock;

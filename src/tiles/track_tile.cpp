@@ -42,23 +42,35 @@ bool FormatTilePath(int32_t latKey, int32_t lonKey, char (&out)[kTilePathSize]) 
   return true;
 }
 
-int OpenTile(TrackTile& tile, int32_t latKey, int64_t lonKey, int* error) {
+int OpenTile(TrackTile& tile, int32_t latKey, int64_t lonKey, int* error,
+             std::unique_ptr<uint8_t[]>* clearedCells) {
   tile.latKey = latKey;
   tile.lonKey = NormalizeLonKey(lonKey);
   FormatTilePath(tile.latKey, tile.lonKey, tile.path);  // too long: no file
   tile.cells.reset();
   tile.northMask = 0;
   tile.southMask = 0;
-  const LoadResult result = LoadTile(tile, error);  // a missing file reads as an empty tile
+  // A missing file reads as an empty tile.
+  const LoadResult result = LoadTile(tile, error, clearedCells);
   tile.dirty = 0;
   return result;
 }
 
-bool ReleaseTile(std::unique_ptr<TrackTile>& tile) {
+bool ReleaseTile(std::unique_ptr<TrackTile>& tile, std::unique_ptr<uint8_t[]>* spareCells) {
   if (!tile) return true;
   bool saved = true;
-  if (tile->dirty) saved = SaveTile(*tile);
+  if (tile->dirty) saved = SaveTile(*tile, spareCells != nullptr);
   const int error = errno;  // why a save failed, for the caller
+  if (spareCells && tile->cells && tile->rowsOf == tile->cells.get()) {
+    // Clearing where a mark may be costs far less than clearing (or
+    // allocating) all 802816 cells for the next tile.
+    const TileRows& rows = tile->rows;
+    for (size_t row = 0; row < size_t(kCellsPerSide); ++row)
+      if (rows.from[row] < rows.to[row])
+        std::memset(tile->cells.get() + row * kCellsPerSide + rows.from[row], 0,
+                    size_t(rows.to[row] - rows.from[row]));
+    *spareCells = std::move(tile->cells);
+  }
   tile.reset();
   errno = error;
   return saved;
