@@ -89,18 +89,54 @@ size_t FindNonZero(const uint8_t* p, size_t from, size_t to) {
   return i;
 }
 
-// FindNonZero over the cells from `from` to the end of the tile, looking
-// only where `rows` says a visited cell may be.
-size_t FindNonZeroInRows(const uint8_t* cells, size_t from, const TileRows& rows) {
-  for (size_t row = from / kCellsPerSide; row < size_t(kCellsPerSide); ++row) {
-    const size_t start = row * kCellsPerSide;
-    const size_t first = std::max(start + rows.from[row], from);
-    const size_t end = start + rows.to[row];
-    if (first >= end) continue;
-    const size_t found = FindNonZero(cells, first, end);
-    if (found < end) return found;
+// The literal byte of group `g`: bit 6 - k set for each non-zero cell k.
+uint8_t GroupBits(const uint8_t* cells, int g) {
+  const uint8_t* group = cells + size_t(g) * kCellsPerGroup;
+  if constexpr (std::endian::native == std::endian::little) {
+    // Eight bytes in one load (the last group has no eighth), the eighth
+    // masked off.
+    uint64_t w = 0;
+    if (g + 1 < kGroupCount) {
+      std::memcpy(&w, group, sizeof w);
+      w &= 0x00FFFFFFFFFFFFFFULL;
+    } else {
+      std::memcpy(&w, group, kCellsPerGroup);
+    }
+    constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
+    // 0x01 in each byte that is non-zero, gathered by one multiplication:
+    // byte k lands on bit 62 - k of the product, and no two terms meet.
+    const uint64_t nonZero = ((((w & kLow7) + kLow7) | w) & ~kLow7) >> 7;
+    return uint8_t((nonZero * 0x4020100804020100ULL) >> 56) & 0x7F;
   }
-  return kCellCount;
+  uint8_t bits = 0;
+  for (int k = 0; k < kCellsPerGroup; ++k)
+    if (group[k]) bits |= uint8_t(1u << (6 - k));
+  return bits;
+}
+
+// Writes `count` empty groups as run bytes: as many of 128 as fit, then
+// the rest, which is what the longest-run rule gives.
+void PutRuns(std::vector<uint8_t>& out, int count) {
+  for (; count >= kGroupsPerRow; count -= kGroupsPerRow) out.push_back(0xFF);
+  if (count > 0) out.push_back(uint8_t(0x80 | (count - 1)));
+}
+
+// The code stream of cells whose marks lie where `rows` says: only there
+// are the cells searched, and everything else is empty groups.
+void EncodeRows(const uint8_t* cells, const TileRows& rows, std::vector<uint8_t>& out) {
+  int g = 0;  // the first group not written yet
+  for (size_t row = 0; row < size_t(kCellsPerSide); ++row) {
+    const size_t end = row * kCellsPerSide + rows.to[row];
+    size_t at = row * kCellsPerSide + rows.from[row];
+    while ((at = FindNonZero(cells, at, end)) < end) {
+      const int found = int(at / kCellsPerGroup);
+      PutRuns(out, found - g);
+      out.push_back(GroupBits(cells, found));
+      g = found + 1;
+      at = size_t(g) * kCellsPerGroup;
+    }
+  }
+  PutRuns(out, kGroupCount - g);
 }
 
 // Keeps what LoadTile found in the file, for the change check of a later
@@ -160,18 +196,19 @@ LoadResult DecodeCells(const uint8_t* code, size_t size, uint8_t* cells, TileRow
 
 std::vector<uint8_t> EncodeTile(uint8_t northMask, uint8_t southMask, const uint8_t* cells,
                                 const TileRows* rows) {
-  const auto findNonZero = [&](size_t from) {
-    return rows ? FindNonZeroInRows(cells, from, *rows) : FindNonZero(cells, from, kCellCount);
-  };
   std::vector<uint8_t> out;
   out.reserve(2048);
   out.push_back(0x00);
   out.push_back(northMask);
   out.push_back(southMask);
+  if (rows) {
+    EncodeRows(cells, *rows, out);
+    return out;
+  }
   // `next` is the group of the first visited cell at or after group g, so
   // each cell is searched once and the empty groups before it become
   // maximal runs.
-  int next = int(findNonZero(0) / kCellsPerGroup);
+  int next = int(FindNonZero(cells, 0, kCellCount) / kCellsPerGroup);
   int g = 0;
   while (g < kGroupCount) {
     if (g < next) {
@@ -181,13 +218,9 @@ std::vector<uint8_t> EncodeTile(uint8_t northMask, uint8_t southMask, const uint
       g += count;
       continue;
     }
-    const uint8_t* group = cells + size_t(g) * kCellsPerGroup;
-    uint8_t bits = 0;
-    for (int k = 0; k < kCellsPerGroup; ++k)
-      if (group[k]) bits |= uint8_t(1u << (6 - k));
-    out.push_back(bits);
+    out.push_back(GroupBits(cells, g));
     ++g;
-    next = int(findNonZero(size_t(g) * kCellsPerGroup) / kCellsPerGroup);
+    next = int(FindNonZero(cells, size_t(g) * kCellsPerGroup, kCellCount) / kCellsPerGroup);
   }
   return out;
 }
