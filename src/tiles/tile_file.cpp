@@ -33,15 +33,14 @@ const LiteralTable kLiterals;
 
 // Literals only: the cells start cleared, so run bytes, and the groups
 // that a damaged stream stops short of, need no writes. Each row that gets
-// a visited cell is widened in `rows` to take in the group.
+// a visited cell is marked in `groups`.
 struct LiteralSink {
   uint8_t* cells;
-  TileRows* rows;
+  TileGroups* groups;
   void Run(int, int) {}
   void Literal(int g, uint8_t bits) {
     std::memcpy(cells + size_t(g) * kCellsPerGroup, kLiterals.cells[bits].data(), kCellsPerGroup);
-    const int column = (g % kGroupsPerRow) * kCellsPerGroup;
-    if (bits) rows->Mark(g / kGroupsPerRow, column, column + kCellsPerGroup);
+    if (bits) groups->Mark(g);
   }
 };
 
@@ -121,19 +120,18 @@ void PutRuns(std::vector<uint8_t>& out, int count) {
   if (count > 0) out.push_back(uint8_t(0x80 | (count - 1)));
 }
 
-// The code stream of cells whose marks lie where `rows` says: only there
-// are the cells searched, and everything else is empty groups.
-void EncodeRows(const uint8_t* cells, const TileRows& rows, std::vector<uint8_t>& out) {
+// The code stream of cells whose visited cells lie in the groups that
+// `groups` marks: only those are looked at, all others are empty.
+void EncodeGroups(const uint8_t* cells, const TileGroups& groups, std::vector<uint8_t>& out) {
   int g = 0;  // the first group not written yet
-  for (size_t row = 0; row < size_t(kCellsPerSide); ++row) {
-    const size_t end = row * kCellsPerSide + rows.to[row];
-    size_t at = row * kCellsPerSide + rows.from[row];
-    while ((at = FindNonZero(cells, at, end)) < end) {
-      const int found = int(at / kCellsPerGroup);
+  for (size_t word = 0; word < groups.bits.size(); ++word) {
+    for (uint64_t bits = groups.bits[word]; bits != 0; bits &= bits - 1) {
+      const int found = int(word * 64) + std::countr_zero(bits);
+      const uint8_t literal = GroupBits(cells, found);
+      if (literal == 0) continue;  // marked, but holds nothing: part of a run
       PutRuns(out, found - g);
-      out.push_back(GroupBits(cells, found));
+      out.push_back(literal);
       g = found + 1;
-      at = size_t(g) * kCellsPerGroup;
     }
   }
   PutRuns(out, kGroupCount - g);
@@ -184,25 +182,25 @@ std::vector<uint8_t> EncodeUnion(const TrackTile& tile, const uint8_t* current, 
 
 }  // namespace
 
-LoadResult DecodeCells(const uint8_t* code, size_t size, uint8_t* cells, TileRows* rows,
+LoadResult DecodeCells(const uint8_t* code, size_t size, uint8_t* cells, TileGroups* groups,
                        bool cellsCleared) {
   // One clearing pass costs less than a write per run; cells that a
   // damaged stream does not reach stay unvisited.
   if (!cellsCleared) std::memset(cells, 0, kCellCount);
-  TileRows ignored;
-  LiteralSink sink{cells, rows ? rows : &ignored};
+  TileGroups ignored;
+  LiteralSink sink{cells, groups ? groups : &ignored};
   return WalkCodeStream(code, size, sink);
 }
 
 std::vector<uint8_t> EncodeTile(uint8_t northMask, uint8_t southMask, const uint8_t* cells,
-                                const TileRows* rows) {
+                                const TileGroups* groups) {
   std::vector<uint8_t> out;
   out.reserve(2048);
   out.push_back(0x00);
   out.push_back(northMask);
   out.push_back(southMask);
-  if (rows) {
-    EncodeRows(cells, *rows, out);
+  if (groups) {
+    EncodeGroups(cells, *groups, out);
     return out;
   }
   // `next` is the group of the first visited cell at or after group g, so
@@ -290,17 +288,18 @@ LoadResult LoadTile(TrackTile& tile, int* error, std::unique_ptr<uint8_t[]>* cle
     cleared = true;
   }
   if (!tile.cells) tile.cells = std::make_unique_for_overwrite<uint8_t[]>(kCellCount);
-  tile.rows = {};
-  tile.rowsOf = tile.cells.get();
+  tile.groups = {};
+  tile.groupsOf = tile.cells.get();
   return DecodeCells(buffer.get() + kTileHeaderSize, size_t(size) - kTileHeaderSize,
-                     tile.cells.get(), &tile.rows, cleared);
+                     tile.cells.get(), &tile.groups, cleared);
 }
 
-bool SaveTile(const TrackTile& tile, bool trustRows) {
+bool SaveTile(const TrackTile& tile, bool trustGroups) {
   if (tile.path[0] == '\0' || !tile.cells) return false;
   // Only where a mark may be is looked at, when the tile knows that.
-  const TileRows* rows = trustRows && tile.rowsOf == tile.cells.get() ? &tile.rows : nullptr;
-  std::vector<uint8_t> bytes = EncodeTile(tile.northMask, tile.southMask, tile.cells.get(), rows);
+  const TileGroups* groups =
+      trustGroups && tile.groupsOf == tile.cells.get() ? &tile.groups : nullptr;
+  std::vector<uint8_t> bytes = EncodeTile(tile.northMask, tile.southMask, tile.cells.get(), groups);
   // Held until the new file has its name, so that no other program replaces
   // the file between the look at it and the rename.
   const StoreLock lock;

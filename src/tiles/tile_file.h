@@ -59,19 +59,18 @@ inline LoadResult WalkCodeStream(const uint8_t* code, size_t size, Sink& sink,
 
 // Decodes a code stream into 802816 cells (each 0 or 1). Cells that a
 // damaged stream stops short of are set to 0. Returns kLoaded or kDamaged.
-// With `rows`, each row is widened there to take in its visited cells.
+// With `groups`, the groups with a visited cell are marked there.
 // `cellsCleared`: the cells are all 0 already, and only literals are
 // written.
-LoadResult DecodeCells(const uint8_t* code, size_t size, uint8_t* cells, TileRows* rows = nullptr,
-                       bool cellsCleared = false);
+LoadResult DecodeCells(const uint8_t* code, size_t size, uint8_t* cells,
+                       TileGroups* groups = nullptr, bool cellsCleared = false);
 
 // Encodes masks and cells as the complete file content: the header, then
 // literals for groups with a visited cell and maximal runs (at most 128
-// groups) for the others. Equal tiles give identical bytes. With `rows`,
-// only the columns it gives for each row are looked at; every other cell
-// must be 0.
+// groups) for the others. Equal tiles give identical bytes. With `groups`,
+// only the groups it marks are looked at; every other cell must be 0.
 std::vector<uint8_t> EncodeTile(uint8_t northMask, uint8_t southMask, const uint8_t* cells,
-                                const TileRows* rows = nullptr);
+                                const TileGroups* groups = nullptr);
 
 // Reads at most kMaxTileFileSize bytes of the file at `path` into `buffer`
 // (which must hold that many) in one go. Returns the number of bytes read,
@@ -91,8 +90,8 @@ long ReadTileFile(const char* path, uint8_t* buffer, int* error = nullptr);
 //             the tile: masks from the file, cells from the file as far as
 //             the stream went and 0 after that.
 // It also keeps what it found in tile.fileSeen and tile.fileBytes (the
-// bytes read, or that the file did not exist) for SaveTile, and where in
-// each row the visited cells are in tile.rows. When the tile has no cells
+// bytes read, or that the file did not exist) for SaveTile, and the groups
+// with a visited cell in tile.groups. When the tile has no cells
 // and `clearedCells` holds a buffer of 802816 zero bytes, the cells are
 // decoded into that buffer (which is taken) rather than a new one.
 LoadResult LoadTile(TrackTile& tile, int* error = nullptr,
@@ -108,9 +107,9 @@ LoadResult LoadTile(TrackTile& tile, int* error = nullptr,
 // exists but cannot be read is not replaced.
 // Returns true when the file was replaced; false (nothing changed on disk)
 // when it could not be read or written, or the tile has no path or no cells.
-// `dirty` is not changed. `trustRows`: the cells were written only by
-// LoadTile and AddPoint, so tile.rows says where marks may be and only
+// `dirty` is not changed. `trustGroups`: the cells were written only by
+// LoadTile and AddPoint, so tile.groups says where marks may be and only
 // there is looked at.
-bool SaveTile(const TrackTile& tile, bool trustRows = false);
+bool SaveTile(const TrackTile& tile, bool trustGroups = false);
 
 }  // namespace roamgrid

@@ -91,8 +91,8 @@ bool AddPoint(TrackRecorder& recorder, double lat, double lon) {
       // No file, or a damaged header: the tile starts with every cell unvisited.
       recorder.tile->cells = recorder.spareCells ? std::move(recorder.spareCells)
                                                  : std::make_unique<uint8_t[]>(kCellCount);
-      recorder.tile->rows = {};
-      recorder.tile->rowsOf = recorder.tile->cells.get();
+      recorder.tile->groups = {};
+      recorder.tile->groupsOf = recorder.tile->cells.get();
     }
   }
   // A file that exists but cannot be read is left alone: the log still
@@ -108,7 +108,7 @@ bool AddPoint(TrackRecorder& recorder, double lat, double lon) {
   if (cell == 0) {
     tile.dirty = 1;
     cell = 1;
-    tile.rows.Mark(row, column, column + 1);
+    tile.groups.Mark((row * kCellsPerSide + column) / kCellsPerGroup);
   }
 
   // The block bit is set for every accepted fix, changed cell or not.

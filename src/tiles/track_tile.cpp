@@ -1,5 +1,6 @@
 #include "tiles/track_tile.h"
 
+#include <bit>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -61,14 +62,15 @@ bool ReleaseTile(std::unique_ptr<TrackTile>& tile, std::unique_ptr<uint8_t[]>* s
   bool saved = true;
   if (tile->dirty) saved = SaveTile(*tile, spareCells != nullptr);
   const int error = errno;  // why a save failed, for the caller
-  if (spareCells && tile->cells && tile->rowsOf == tile->cells.get()) {
+  if (spareCells && tile->cells && tile->groupsOf == tile->cells.get()) {
     // Clearing where a mark may be costs far less than clearing (or
     // allocating) all 802816 cells for the next tile.
-    const TileRows& rows = tile->rows;
-    for (size_t row = 0; row < size_t(kCellsPerSide); ++row)
-      if (rows.from[row] < rows.to[row])
-        std::memset(tile->cells.get() + row * kCellsPerSide + rows.from[row], 0,
-                    size_t(rows.to[row] - rows.from[row]));
+    const TileGroups& groups = tile->groups;
+    for (size_t word = 0; word < groups.bits.size(); ++word)
+      for (uint64_t bits = groups.bits[word]; bits != 0; bits &= bits - 1) {
+        const size_t group = word * 64 + size_t(std::countr_zero(bits));
+        std::memset(tile->cells.get() + group * kCellsPerGroup, 0, kCellsPerGroup);
+      }
     *spareCells = std::move(tile->cells);
   }
   tile.reset();

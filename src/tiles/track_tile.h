@@ -12,23 +12,14 @@
 
 namespace roamgrid {
 
-// For each row of a tile's cells, the columns from[row] to to[row] - 1
-// outside which the row holds no visited cell; a row with from == to is all
-// 0. Zero-initialised, every row is empty.
-struct TileRows {
-  std::array<uint16_t, kCellsPerSide> from{};
-  std::array<uint16_t, kCellsPerSide> to{};
-  // Widens row `row` to take in the columns firstColumn..endColumn - 1.
-  void Mark(int row, int firstColumn, int endColumn) {
-    if (from[size_t(row)] == to[size_t(row)]) {
-      from[size_t(row)] = uint16_t(firstColumn);
-      to[size_t(row)] = uint16_t(endColumn);
-      return;
-    }
-    if (firstColumn < from[size_t(row)]) from[size_t(row)] = uint16_t(firstColumn);
-    if (endColumn > to[size_t(row)]) to[size_t(row)] = uint16_t(endColumn);
-  }
+// One bit per group of seven cells (group g is bit g % 64 of word g / 64):
+// a clear bit says the group's cells are all 0. Zero-initialised, every
+// group is empty.
+struct TileGroups {
+  std::array<uint64_t, kGroupCount / 64> bits{};
+  void Mark(int group) { bits[size_t(group) >> 6] |= uint64_t(1) << (group & 63); }
 };
+static_assert(kGroupCount % 64 == 0);
 
 constexpr int kTilePathSize = 32;  // path field, terminating NUL included
 
@@ -44,13 +35,13 @@ struct TrackTile {
   // the south edge, column 0 at the west edge; non-zero means visited. None
   // while the tile has neither loaded data nor a recorded fix.
   std::unique_ptr<uint8_t[]> cells;
-  // Where in each row of `cells` a visited cell may be; everything else is
-  // 0. LoadTile and AddPoint keep it, so the recorder's save looks only
-  // there and its reused cell buffer is cleared only there. It describes
-  // only the buffer it was kept for (`rowsOf`), and only as long as nothing
-  // else writes into the cells; other holders' saves look at every cell.
-  TileRows rows{};
-  const uint8_t* rowsOf = nullptr;
+  // The groups of `cells` that may hold a visited cell; all others are 0.
+  // LoadTile and AddPoint keep it, so the recorder's save looks only there
+  // and its reused cell buffer is cleared only there. It describes only the
+  // buffer it was kept for (`groupsOf`), and only as long as nothing else
+  // writes into the cells; other holders' saves look at every cell.
+  TileGroups groups{};
+  const uint8_t* groupsOf = nullptr;
   uint8_t northMask = 0;  // blocks of rows 448..895; first mask byte of the file
   uint8_t southMask = 0;  // blocks of rows 0..447; second mask byte of the file
   // The file as LoadTile found it, so that a save can tell whether another
@@ -87,7 +78,7 @@ int OpenTile(TrackTile& tile, int32_t latKey, int64_t lonKey, int* error = nullp
 // Returns false only when a dirty tile could not be saved (its changes are
 // lost; the file keeps its previous content), with errno telling why.
 // `spareCells` is for a tile whose cells were written only by LoadTile and
-// AddPoint (the recorder's): its save looks only where tile.rows says marks
+// AddPoint (the recorder's): its save looks only where tile.groups says marks
 // may be, and its cells are cleared there and handed over instead of being
 // freed, for the next OpenTile.
 bool ReleaseTile(std::unique_ptr<TrackTile>& tile,
