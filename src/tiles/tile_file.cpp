@@ -32,8 +32,8 @@ struct LiteralTable {
 const LiteralTable kLiterals;
 
 // Literals only: the cells start cleared, so run bytes, and the groups
-// that a damaged stream stops short of, need no writes. Each row that gets
-// a visited cell is marked in `groups`.
+// that a damaged stream stops short of, need no writes. Each group with a
+// visited cell is marked in `groups`.
 struct LiteralSink {
   uint8_t* cells;
   TileGroups* groups;

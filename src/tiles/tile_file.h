@@ -90,10 +90,10 @@ long ReadTileFile(const char* path, uint8_t* buffer, int* error = nullptr);
 //             the tile: masks from the file, cells from the file as far as
 //             the stream went and 0 after that.
 // It also keeps what it found in tile.fileSeen and tile.fileBytes (the
-// bytes read, or that the file did not exist) for SaveTile, and the groups
-// with a visited cell in tile.groups. When the tile has no cells
-// and `clearedCells` holds a buffer of 802816 zero bytes, the cells are
-// decoded into that buffer (which is taken) rather than a new one.
+// bytes read, or that the file did not exist) for SaveTile, and marks the
+// groups with a visited cell in tile.groups. When the tile has no cells and
+// `clearedCells` holds a buffer of 802816 zero bytes, the cells are decoded
+// into that buffer (which is taken) rather than a new one.
 LoadResult LoadTile(TrackTile& tile, int* error = nullptr,
                     std::unique_ptr<uint8_t[]>* clearedCells = nullptr);
 
