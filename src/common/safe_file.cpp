@@ -69,11 +69,23 @@ int OpenFolder(const std::string& folder) {
   return fd;
 }
 
+// What ResolveLinks found at the file it ended on: its folder, opened,
+// and its status (or the errno of the failed status call).
+struct ResolvedFile {
+  int folder = -1;
+  bool exists = false;
+  int error = 0;
+  struct stat info {};
+};
+
 // The file that `path` names once every symbolic link at its last
 // component is followed, read one link at a time (a relative link from
 // the folder of the link), so the length of no path limits it. A dangling
 // link gives the missing file it points to. False with errno on failure.
-bool ResolveLinks(const std::string& path, std::string* target) {
+// With `found`, the folder and status of the target are handed over when
+// its folder could be opened (the caller closes the folder), so they are
+// not looked up twice.
+bool ResolveLinks(const std::string& path, std::string* target, ResolvedFile* found = nullptr) {
   std::string current = path;
   for (int hop = 0; hop <= kMaxLinkHops; ++hop) {
     std::string folder, name;
@@ -85,9 +97,17 @@ bool ResolveLinks(const std::string& path, std::string* target) {
       return true;
     }
     struct stat info;
-    if (name.empty() || fstatat(dir, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
-        !S_ISLNK(info.st_mode)) {
-      close(dir);
+    const bool exists =
+        !name.empty() && fstatat(dir, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
+    if (!exists || !S_ISLNK(info.st_mode)) {
+      if (found) {
+        found->folder = dir;
+        found->exists = exists;
+        found->error = exists ? 0 : name.empty() ? EISDIR : errno;
+        if (exists) found->info = info;
+      } else {
+        close(dir);
+      }
       *target = current;
       return true;
     }
@@ -259,24 +279,32 @@ bool ReplacingFile::Open() {
   // A symbolic link stays a link: the file it points to is what gets
   // replaced, created when the link dangles.
   std::string target;
-  if (!ResolveLinks(path_, &target)) return false;
+  ResolvedFile found;
+  if (!ResolveLinks(path_, &target, &found)) return false;
+  // Everything below is relative to the folder, so a path longer than the
+  // system's limit works as well as any.
+  folder_ = found.folder;
   std::string folder;
   SplitPath(target, &folder, &name_);
   if (name_.empty()) {
+    CloseFolder();
     errno = EISDIR;
     return false;
   }
-  // Everything below is relative to the folder, so a path longer than the
-  // system's limit works as well as any.
-  folder_ = OpenFolder(folder);
+  if (folder_ < 0) folder_ = OpenFolder(folder);
   if (folder_ < 0) return false;
   const std::string prefix = folder.empty() ? "" : folder == "/" ? folder : folder + "/";
   // An existing file keeps its permissions, owner and group, and one that
   // the user cannot write (made read-only to protect it) is refused, as
   // writing it in place would be. A folder or device under the name is
   // never replaced either.
-  struct stat old;
-  const bool exists = fstatat(folder_, name_.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0;
+  struct stat old = found.info;
+  bool exists = found.exists;
+  if (found.folder < 0) {
+    exists = fstatat(folder_, name_.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0;
+  } else if (!exists) {
+    errno = found.error;
+  }
   if (!exists && errno != ENOENT) return Fail(-1);
   if (exists) {
     if (!S_ISREG(old.st_mode)) {

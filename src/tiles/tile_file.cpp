@@ -32,12 +32,15 @@ struct LiteralTable {
 const LiteralTable kLiterals;
 
 // Literals only: the cells start cleared, so run bytes, and the groups
-// that a damaged stream stops short of, need no writes.
+// that a damaged stream stops short of, need no writes. Each group with a
+// visited cell is marked in `groups`.
 struct LiteralSink {
   uint8_t* cells;
+  TileGroups* groups;
   void Run(int, int) {}
   void Literal(int g, uint8_t bits) {
     std::memcpy(cells + size_t(g) * kCellsPerGroup, kLiterals.cells[bits].data(), kCellsPerGroup);
+    if (bits) groups->Mark(g);
   }
 };
 
@@ -85,6 +88,55 @@ size_t FindNonZero(const uint8_t* p, size_t from, size_t to) {
   return i;
 }
 
+// The literal byte of group `g`: bit 6 - k set for each non-zero cell k.
+uint8_t GroupBits(const uint8_t* cells, int g) {
+  const uint8_t* group = cells + size_t(g) * kCellsPerGroup;
+  if constexpr (std::endian::native == std::endian::little) {
+    // Eight bytes in one load (the last group has no eighth), the eighth
+    // masked off.
+    uint64_t w = 0;
+    if (g + 1 < kGroupCount) {
+      std::memcpy(&w, group, sizeof w);
+      w &= 0x00FFFFFFFFFFFFFFULL;
+    } else {
+      std::memcpy(&w, group, kCellsPerGroup);
+    }
+    constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
+    // 0x01 in each byte that is non-zero, gathered by one multiplication:
+    // byte k lands on bit 62 - k of the product, and no two terms meet.
+    const uint64_t nonZero = ((((w & kLow7) + kLow7) | w) & ~kLow7) >> 7;
+    return uint8_t((nonZero * 0x4020100804020100ULL) >> 56) & 0x7F;
+  }
+  uint8_t bits = 0;
+  for (int k = 0; k < kCellsPerGroup; ++k)
+    if (group[k]) bits |= uint8_t(1u << (6 - k));
+  return bits;
+}
+
+// Writes `count` empty groups as run bytes: as many of 128 as fit, then
+// the rest, which is what the longest-run rule gives.
+void PutRuns(std::vector<uint8_t>& out, int count) {
+  for (; count >= kGroupsPerRow; count -= kGroupsPerRow) out.push_back(0xFF);
+  if (count > 0) out.push_back(uint8_t(0x80 | (count - 1)));
+}
+
+// The code stream of cells whose visited cells lie in the groups that
+// `groups` marks: only those are looked at, all others are empty.
+void EncodeGroups(const uint8_t* cells, const TileGroups& groups, std::vector<uint8_t>& out) {
+  int g = 0;  // the first group not written yet
+  for (size_t word = 0; word < groups.bits.size(); ++word) {
+    for (uint64_t bits = groups.bits[word]; bits != 0; bits &= bits - 1) {
+      const int found = int(word * 64) + std::countr_zero(bits);
+      const uint8_t literal = GroupBits(cells, found);
+      if (literal == 0) continue;  // marked, but holds nothing: part of a run
+      PutRuns(out, found - g);
+      out.push_back(literal);
+      g = found + 1;
+    }
+  }
+  PutRuns(out, kGroupCount - g);
+}
+
 // Keeps what LoadTile found in the file, for the change check of a later
 // save. errno still tells why a file could not be opened; only "does not
 // exist" is an absent file.
@@ -130,20 +182,27 @@ std::vector<uint8_t> EncodeUnion(const TrackTile& tile, const uint8_t* current, 
 
 }  // namespace
 
-LoadResult DecodeCells(const uint8_t* code, size_t size, uint8_t* cells) {
+LoadResult DecodeCells(const uint8_t* code, size_t size, uint8_t* cells, TileGroups* groups,
+                       bool cellsCleared) {
   // One clearing pass costs less than a write per run; cells that a
   // damaged stream does not reach stay unvisited.
-  std::memset(cells, 0, kCellCount);
-  LiteralSink sink{cells};
+  if (!cellsCleared) std::memset(cells, 0, kCellCount);
+  TileGroups ignored;
+  LiteralSink sink{cells, groups ? groups : &ignored};
   return WalkCodeStream(code, size, sink);
 }
 
-std::vector<uint8_t> EncodeTile(uint8_t northMask, uint8_t southMask, const uint8_t* cells) {
+std::vector<uint8_t> EncodeTile(uint8_t northMask, uint8_t southMask, const uint8_t* cells,
+                                const TileGroups* groups) {
   std::vector<uint8_t> out;
   out.reserve(2048);
   out.push_back(0x00);
   out.push_back(northMask);
   out.push_back(southMask);
+  if (groups) {
+    EncodeGroups(cells, *groups, out);
+    return out;
+  }
   // `next` is the group of the first visited cell at or after group g, so
   // each cell is searched once and the empty groups before it become
   // maximal runs.
@@ -157,11 +216,7 @@ std::vector<uint8_t> EncodeTile(uint8_t northMask, uint8_t southMask, const uint
       g += count;
       continue;
     }
-    const uint8_t* group = cells + size_t(g) * kCellsPerGroup;
-    uint8_t bits = 0;
-    for (int k = 0; k < kCellsPerGroup; ++k)
-      if (group[k]) bits |= uint8_t(1u << (6 - k));
-    out.push_back(bits);
+    out.push_back(GroupBits(cells, g));
     ++g;
     next = int(FindNonZero(cells, size_t(g) * kCellsPerGroup, kCellCount) / kCellsPerGroup);
   }
@@ -211,7 +266,7 @@ long ReadTileFile(const char* path, uint8_t* buffer, int* error) {
   return long(got);
 }
 
-LoadResult LoadTile(TrackTile& tile, int* error) {
+LoadResult LoadTile(TrackTile& tile, int* error, std::unique_ptr<uint8_t[]>* clearedCells) {
   auto buffer = std::make_unique_for_overwrite<uint8_t[]>(kMaxTileFileSize);
   int why = 0;
   const long size = ReadTileFile(tile.path, buffer.get(), &why);
@@ -227,14 +282,24 @@ LoadResult LoadTile(TrackTile& tile, int* error) {
   }
   tile.northMask = buffer[1];
   tile.southMask = buffer[2];
+  bool cleared = false;
+  if (!tile.cells && clearedCells && *clearedCells) {
+    tile.cells = std::move(*clearedCells);
+    cleared = true;
+  }
   if (!tile.cells) tile.cells = std::make_unique_for_overwrite<uint8_t[]>(kCellCount);
+  tile.groups = {};
+  tile.groupsOf = tile.cells.get();
   return DecodeCells(buffer.get() + kTileHeaderSize, size_t(size) - kTileHeaderSize,
-                     tile.cells.get());
+                     tile.cells.get(), &tile.groups, cleared);
 }
 
-bool SaveTile(const TrackTile& tile) {
+bool SaveTile(const TrackTile& tile, bool trustGroups) {
   if (tile.path[0] == '\0' || !tile.cells) return false;
-  std::vector<uint8_t> bytes = EncodeTile(tile.northMask, tile.southMask, tile.cells.get());
+  // Only where a mark may be is looked at, when the tile knows that.
+  const TileGroups* groups =
+      trustGroups && tile.groupsOf == tile.cells.get() ? &tile.groups : nullptr;
+  std::vector<uint8_t> bytes = EncodeTile(tile.northMask, tile.southMask, tile.cells.get(), groups);
   // Held until the new file has its name, so that no other program replaces
   // the file between the look at it and the rename.
   const StoreLock lock;

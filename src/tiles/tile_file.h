@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "tiles/grid_units.h"
@@ -58,12 +59,18 @@ inline LoadResult WalkCodeStream(const uint8_t* code, size_t size, Sink& sink,
 
 // Decodes a code stream into 802816 cells (each 0 or 1). Cells that a
 // damaged stream stops short of are set to 0. Returns kLoaded or kDamaged.
-LoadResult DecodeCells(const uint8_t* code, size_t size, uint8_t* cells);
+// With `groups`, the groups with a visited cell are marked there.
+// `cellsCleared`: the cells are all 0 already, and only literals are
+// written.
+LoadResult DecodeCells(const uint8_t* code, size_t size, uint8_t* cells,
+                       TileGroups* groups = nullptr, bool cellsCleared = false);
 
 // Encodes masks and cells as the complete file content: the header, then
 // literals for groups with a visited cell and maximal runs (at most 128
-// groups) for the others. Equal tiles give identical bytes.
-std::vector<uint8_t> EncodeTile(uint8_t northMask, uint8_t southMask, const uint8_t* cells);
+// groups) for the others. Equal tiles give identical bytes. With `groups`,
+// only the groups it marks are looked at; every other cell must be 0.
+std::vector<uint8_t> EncodeTile(uint8_t northMask, uint8_t southMask, const uint8_t* cells,
+                                const TileGroups* groups = nullptr);
 
 // Reads at most kMaxTileFileSize bytes of the file at `path` into `buffer`
 // (which must hold that many) in one go. Returns the number of bytes read,
@@ -83,8 +90,12 @@ long ReadTileFile(const char* path, uint8_t* buffer, int* error = nullptr);
 //             the tile: masks from the file, cells from the file as far as
 //             the stream went and 0 after that.
 // It also keeps what it found in tile.fileSeen and tile.fileBytes (the
-// bytes read, or that the file did not exist) for SaveTile.
-LoadResult LoadTile(TrackTile& tile, int* error = nullptr);
+// bytes read, or that the file did not exist) for SaveTile, and marks the
+// groups with a visited cell in tile.groups. When the tile has no cells and
+// `clearedCells` holds a buffer of 802816 zero bytes, the cells are decoded
+// into that buffer (which is taken) rather than a new one.
+LoadResult LoadTile(TrackTile& tile, int* error = nullptr,
+                    std::unique_ptr<uint8_t[]>* clearedCells = nullptr);
 
 // Writes masks and cells to the file at tile.path, creating its directories
 // when needed. The bytes go to a temporary file beside it that replaces the
@@ -96,7 +107,9 @@ LoadResult LoadTile(TrackTile& tile, int* error = nullptr);
 // exists but cannot be read is not replaced.
 // Returns true when the file was replaced; false (nothing changed on disk)
 // when it could not be read or written, or the tile has no path or no cells.
-// `dirty` is not changed.
-bool SaveTile(const TrackTile& tile);
+// `dirty` is not changed. `trustGroups`: the cells were written only by
+// LoadTile and AddPoint, so tile.groups says where marks may be and only
+// there is looked at.
+bool SaveTile(const TrackTile& tile, bool trustGroups = false);
 
 }  // namespace roamgrid

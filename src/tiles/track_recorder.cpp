@@ -49,7 +49,7 @@ bool ReleaseRecorderTile(TrackRecorder& recorder) {
   const bool replacing = recorder.tile->dirty != 0 && recorder.tileHeaderDamaged;
   const std::string path = recorder.tile->dirty ? recorder.tile->path : "";  // only a save names it
   errno = 0;
-  const bool saved = ReleaseTile(recorder.tile);
+  const bool saved = ReleaseTile(recorder.tile, &recorder.spareCells);
   const int error = errno;
   recorder.tileUnavailable = false;
   recorder.tileHeaderDamaged = false;
@@ -82,14 +82,17 @@ bool AddPoint(TrackRecorder& recorder, double lat, double lon) {
     recorder.tile = std::make_unique<TrackTile>();
     int error = 0;
     const int loaded = OpenTile(*recorder.tile, static_cast<int32_t>(latKey),
-                                static_cast<int64_t>(lonKey), &error);
+                                static_cast<int64_t>(lonKey), &error, &recorder.spareCells);
     recorder.tileUnavailable = loaded == kUnavailable;
     recorder.tileHeaderDamaged = loaded == kDamaged && !recorder.tile->cells;
     if (recorder.tileUnavailable) {
       NoteTileProblem(recorder, TileProblem::Kind::kUnreadable, recorder.tile->path, error);
     } else if (!recorder.tile->cells) {
       // No file, or a damaged header: the tile starts with every cell unvisited.
-      recorder.tile->cells = std::make_unique<uint8_t[]>(kCellCount);
+      recorder.tile->cells = recorder.spareCells ? std::move(recorder.spareCells)
+                                                 : std::make_unique<uint8_t[]>(kCellCount);
+      recorder.tile->groups = {};
+      recorder.tile->groupsOf = recorder.tile->cells.get();
     }
   }
   // A file that exists but cannot be read is left alone: the log still
@@ -105,6 +108,7 @@ bool AddPoint(TrackRecorder& recorder, double lat, double lon) {
   if (cell == 0) {
     tile.dirty = 1;
     cell = 1;
+    tile.groups.Mark((row * kCellsPerSide + column) / kCellsPerGroup);
   }
 
   // The block bit is set for every accepted fix, changed cell or not.

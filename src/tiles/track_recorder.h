@@ -32,6 +32,9 @@ struct TrackRecorder {
   double tileLatKey = 0.0;
   double tileLonKey = 0.0;
   std::unique_ptr<TrackTile> tile;  // the open tile, or none
+  // 802816 zero bytes kept from a released tile for the next one's cells,
+  // or none.
+  std::unique_ptr<uint8_t[]> spareCells;
   // Releases whose save failed (their changes were lost).
   long long unsavedTiles = 0;
   // Tiles that could not be used as they should since this was last

@@ -1,5 +1,6 @@
 #include "tiles/track_tile.h"
 
+#include <bit>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -42,23 +43,36 @@ bool FormatTilePath(int32_t latKey, int32_t lonKey, char (&out)[kTilePathSize]) 
   return true;
 }
 
-int OpenTile(TrackTile& tile, int32_t latKey, int64_t lonKey, int* error) {
+int OpenTile(TrackTile& tile, int32_t latKey, int64_t lonKey, int* error,
+             std::unique_ptr<uint8_t[]>* clearedCells) {
   tile.latKey = latKey;
   tile.lonKey = NormalizeLonKey(lonKey);
   FormatTilePath(tile.latKey, tile.lonKey, tile.path);  // too long: no file
   tile.cells.reset();
   tile.northMask = 0;
   tile.southMask = 0;
-  const LoadResult result = LoadTile(tile, error);  // a missing file reads as an empty tile
+  // A missing file reads as an empty tile.
+  const LoadResult result = LoadTile(tile, error, clearedCells);
   tile.dirty = 0;
   return result;
 }
 
-bool ReleaseTile(std::unique_ptr<TrackTile>& tile) {
+bool ReleaseTile(std::unique_ptr<TrackTile>& tile, std::unique_ptr<uint8_t[]>* spareCells) {
   if (!tile) return true;
   bool saved = true;
-  if (tile->dirty) saved = SaveTile(*tile);
+  if (tile->dirty) saved = SaveTile(*tile, spareCells != nullptr);
   const int error = errno;  // why a save failed, for the caller
+  if (spareCells && tile->cells && tile->groupsOf == tile->cells.get()) {
+    // Clearing where a mark may be costs far less than clearing (or
+    // allocating) all 802816 cells for the next tile.
+    const TileGroups& groups = tile->groups;
+    for (size_t word = 0; word < groups.bits.size(); ++word)
+      for (uint64_t bits = groups.bits[word]; bits != 0; bits &= bits - 1) {
+        const size_t group = word * 64 + size_t(std::countr_zero(bits));
+        std::memset(tile->cells.get() + group * kCellsPerGroup, 0, kCellsPerGroup);
+      }
+    *spareCells = std::move(tile->cells);
+  }
   tile.reset();
   errno = error;
   return saved;

@@ -3,11 +3,23 @@
 // let go of with ReleaseTile.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <vector>
 
+#include "tiles/grid_units.h"
+
 namespace roamgrid {
+
+// One bit per group of seven cells (group g is bit g % 64 of word g / 64):
+// a clear bit says the group's cells are all 0. Zero-initialised, every
+// group is empty.
+struct TileGroups {
+  std::array<uint64_t, kGroupCount / 64> bits{};
+  void Mark(int group) { bits[size_t(group) >> 6] |= uint64_t(1) << (group & 63); }
+};
+static_assert(kGroupCount % 64 == 0);
 
 constexpr int kTilePathSize = 32;  // path field, terminating NUL included
 
@@ -23,6 +35,13 @@ struct TrackTile {
   // the south edge, column 0 at the west edge; non-zero means visited. None
   // while the tile has neither loaded data nor a recorded fix.
   std::unique_ptr<uint8_t[]> cells;
+  // The groups of `cells` that may hold a visited cell; all others are 0.
+  // LoadTile and AddPoint keep it, so the recorder's save looks only there
+  // and its reused cell buffer is cleared only there. It describes only the
+  // buffer it was kept for (`groupsOf`), and only as long as nothing else
+  // writes into the cells; other holders' saves look at every cell.
+  TileGroups groups{};
+  const uint8_t* groupsOf = nullptr;
   uint8_t northMask = 0;  // blocks of rows 448..895; first mask byte of the file
   uint8_t southMask = 0;  // blocks of rows 0..447; second mask byte of the file
   // The file as LoadTile found it, so that a save can tell whether another
@@ -48,13 +67,21 @@ bool FormatTilePath(int32_t latKey, int32_t lonKey, char (&out)[kTilePathSize]);
 // normalised), forms the path, reads the file with LoadTile and clears
 // `dirty`. Afterwards the tile is loaded, absent (no cells, masks 0),
 // damaged or unavailable (see LoadTile); the result says which (an int
-// holding a LoadResult), and `error` gets LoadTile's errno.
-int OpenTile(TrackTile& tile, int32_t latKey, int64_t lonKey, int* error = nullptr);
+// holding a LoadResult), and `error` gets LoadTile's errno. `clearedCells`,
+// when given and holding a buffer of 802816 zero bytes, is used for the
+// cells instead of a new one when the file has any (see LoadTile).
+int OpenTile(TrackTile& tile, int32_t latKey, int64_t lonKey, int* error = nullptr,
+             std::unique_ptr<uint8_t[]>* clearedCells = nullptr);
 
 // Lets go of a tile: writes it with SaveTile when dirty, then frees it and
 // its cells; `tile` is empty afterwards. Nothing happens when it is empty.
 // Returns false only when a dirty tile could not be saved (its changes are
 // lost; the file keeps its previous content), with errno telling why.
-bool ReleaseTile(std::unique_ptr<TrackTile>& tile);
+// `spareCells` is for a tile whose cells were written only by LoadTile and
+// AddPoint (the recorder's): its save looks only where tile.groups says marks
+// may be, and its cells are cleared there and handed over instead of being
+// freed, for the next OpenTile.
+bool ReleaseTile(std::unique_ptr<TrackTile>& tile,
+                 std::unique_ptr<uint8_t[]>* spareCells = nullptr);
 
 }  // namespace roamgrid

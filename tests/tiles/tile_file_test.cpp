@@ -71,6 +71,11 @@ TEST(TileCodecTest, MatchesTheReferenceCodecOnGeneratedTiles) {
     EXPECT_EQ(testing::ReferenceDecode(code, slow.get()), kLoaded);
     ASSERT_EQ(0, std::memcmp(fast.get(), slow.get(), kCellCount));
     for (int i = 0; i < kCellCount; ++i) ASSERT_EQ(fast[i], cells[i] ? 1 : 0);
+    // Where decoding found marks is all a later encoding needs to look at.
+    TileGroups groups;
+    auto cleared = EmptyCells();
+    EXPECT_EQ(DecodeCells(code.data(), code.size(), cleared.get(), &groups, true), kLoaded);
+    ASSERT_EQ(EncodeTile(uint8_t(round), 0x5A, cleared.get(), &groups), encoded);
   }
 }
 

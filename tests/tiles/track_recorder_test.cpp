@@ -5,6 +5,7 @@
 #include <cmath>
 #include <filesystem>
 #include <limits>
+#include <random>
 #include <vector>
 
 #include "common/safe_file.h"
@@ -149,6 +150,46 @@ TEST_F(TrackRecorderTest, AlternatingTilesSaveBeforeReopenAndKeepEveryMark) {
   ASSERT_TRUE(ReleaseRecorderTile(recorder));
   EXPECT_EQ(ReadBytes("RGD/W000N000/W00005-N00000.map"), TileFileWith(0x00, 0x08, west));
   EXPECT_EQ(ReadBytes("RGD/E000N000/E00000-N00000.map"), TileFileWith(0x00, 0x01, east));
+}
+
+// A track wandering among three tiles reuses one tile's cleared cells for
+// the next and saves only where marks may be: every file still holds
+// exactly its marks, with a stored file, and another program's marks
+// merged in between.
+TEST_F(TrackRecorderTest, WanderingTrackKeepsExactlyItsMarksInEveryTile) {
+  const int keys[3][2] = {{0, 0}, {0, 5}, {5, 0}};
+  const char* paths[3] = {"RGD/E000N000/E00000-N00000.map", "RGD/E000N000/E00005-N00000.map",
+                          "RGD/E000N000/E00000-N00005.map"};
+  std::vector<std::vector<uint8_t>> marks(3, std::vector<uint8_t>(kCellCount, 0));
+  std::mt19937 random(5);
+  const auto mark = [&](int t) {
+    const int row = int(random() % kCellsPerSide), column = int(random() % kCellsPerSide);
+    marks[t][size_t(row) * kCellsPerSide + size_t(column)] = 1;
+    return std::pair{row, column};
+  };
+  for (int i = 0; i < 500; ++i) mark(1);
+  CreateParentDirectories(paths[1]);
+  WriteBytes(paths[1], ReferenceEncode(0, 0, marks[1].data()));
+  TrackRecorder recorder;
+  for (int step = 0; step < 60; ++step) {
+    const int t = int(random() % 3);
+    for (int i = 0; i < 40; ++i) {
+      const auto [row, column] = mark(t);
+      ASSERT_TRUE(AddPoint(recorder, (keys[t][0] + (row + 0.5) * 5 / 896.0) / 100,
+                           (keys[t][1] + (column + 0.5) * 5 / 896.0) / 100));
+    }
+    if (step == 30) {  // another program saves the open tile
+      for (int i = 0; i < 200; ++i) mark(t);
+      WriteBytes(paths[t], ReferenceEncode(0, 0, marks[t].data()));
+    }
+  }
+  ASSERT_TRUE(ReleaseRecorderTile(recorder));
+  for (int t = 0; t < 3; ++t) {
+    std::vector<uint8_t> file = ReadBytes(paths[t]);
+    ASSERT_GE(file.size(), 3u);
+    file[1] = file[2] = 0;  // the masks are the recorder's business
+    EXPECT_EQ(file, ReferenceEncode(0, 0, marks[t].data())) << paths[t];
+  }
 }
 
 TEST_F(TrackRecorderTest, FailedSaveIsReportedAndKeepsTheStoredTile) {
