@@ -15,8 +15,8 @@
 #include "cli/store_check.h"
 #include "cli/store_stats.h"
 #include "common/number_text.h"
-#include "common/store_folder.h"
 #include "common/safe_file.h"
+#include "common/store_folder.h"
 #include "export/bmp_file.h"
 #include "export/export_command.h"
 #include "import/nmea_reader.h"
@@ -75,11 +75,7 @@ int ReportTileProblems(const std::vector<TileProblem>& problems,
   int failures = 0;
   for (const TileProblem& problem : problems) {
     if (!named.insert({problem.kind, problem.path}).second) continue;
-    // A pipe or device under a tile's name is reported as such, not with
-    // the "Invalid argument" that stands for it.
-    const std::string reason = problem.error == EINVAL ? "not a regular file"
-                               : problem.error != 0    ? std::strerror(problem.error)
-                                                       : "unknown error";
+    const std::string reason = TileProblemReason(problem.error);
     switch (problem.kind) {
       case TileProblem::Kind::kUnreadable:
         ++failures;
@@ -105,18 +101,6 @@ int ReportTileProblems(const std::vector<TileProblem>& problems,
 int32_t AlignTowardZero(int32_t value, int zoomIndex) {
   const int32_t step = AlignmentStep(zoomIndex);
   return value / step * step;
-}
-
-// Why a log cannot be opened for reading, as the system says it.
-std::string WhyNotReadable(const std::string& path) {
-  std::error_code ignored;
-  if (fs::is_directory(path, ignored)) return std::strerror(EISDIR);  // opens, but is no log
-  errno = 0;
-  if (std::FILE* file = std::fopen(path.c_str(), "r")) {
-    std::fclose(file);
-    return "it could not be read";
-  }
-  return std::strerror(errno);
 }
 
 // `path` made absolute against the working directory; "-" (standard
@@ -172,7 +156,7 @@ int RunImport(const CliArgs& args, std::FILE* out, std::FILE* err) {
     if (!report.opened) {
       ++notOpened;
       Say(out, log + ": cannot open");
-      Error(err, "import: cannot open log " + Quoted(log) + ": " + WhyNotReadable(log));
+      Error(err, "import: cannot open log " + Quoted(log) + ": " + std::strerror(report.openError));
       continue;
     }
     Say(out, log + ": " + std::to_string(report.fixes) + (report.gpx ? " points, " : " fixes, ") +

@@ -34,9 +34,9 @@ std::string Reason(int error) { return error == 0 ? "" : ": " + std::string(std:
 std::string TileProblemLine(const TileProblem& problem) {
   switch (problem.kind) {
     case TileProblem::Kind::kUnreadable:
-      return "Can not Read " + problem.path + Reason(problem.error);
+      return "Can not Read " + problem.path + ": " + TileProblemReason(problem.error);
     case TileProblem::Kind::kNotSaved:
-      return "Can not Save " + problem.path + Reason(problem.error);
+      return "Can not Save " + problem.path + ": " + TileProblemReason(problem.error);
     case TileProblem::Kind::kReplacedDamaged:
       return "Damaged " + problem.path + " replaced";
   }
@@ -91,9 +91,7 @@ std::string ImportProblemsText(const std::vector<std::string>& paths,
       continue;
     }
     if (report.readError) {
-      lines.push_back(
-          "Can not Read " + name + " to its end" +
-          (report.readErrorText.empty() ? Reason(report.readErrno) : ": " + report.readErrorText));
+      lines.push_back("Can not Read " + name + " to its end: " + report.readErrorText);
     }
     // A tile that failed for several logs is named once.
     for (const TileProblem& problem : report.tileProblems) {

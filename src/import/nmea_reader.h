@@ -36,10 +36,9 @@ struct ImportReport {
   long long skipped = 0;  // GGA lines skipped as unreadable (missing field, bad hemisphere)
   long long bytesRead = 0;
   bool readError = false;  // reading stopped at a read error, not at the end of the file
-  // Why reading stopped early, when the system's errno does not say it (a
-  // damaged compressed stream, malformed XML with its line number).
+  // Why reading stopped early: the system's text for a failed read, or what
+  // was wrong (a damaged compressed stream, malformed XML with its line).
   std::string readErrorText;
-  int readErrno = 0;        // errno of a read error the system reported
   int openError = 0;        // errno when the log could not be opened
   bool cancelled = false;   // ImportProgress::Cancelled stopped the reading
   bool gpx = false;         // read as GPX: `fixes` counts track points

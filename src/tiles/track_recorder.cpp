@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 #include "tiles/grid_units.h"
 #include "tiles/tile_file.h"
@@ -38,6 +39,11 @@ void NoteTileProblem(TrackRecorder& recorder, TileProblem::Kind kind, const char
 }
 
 }  // namespace
+
+std::string TileProblemReason(int error) {
+  if (error == EINVAL) return "not a regular file";
+  return error != 0 ? std::strerror(error) : "unknown error";
+}
 
 TrackRecorder::~TrackRecorder() {
   ReleaseRecorderTile(*this);  // a failed save loses the changes, as on any release

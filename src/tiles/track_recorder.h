@@ -26,6 +26,12 @@ struct TileProblem {
   bool operator==(const TileProblem&) const = default;
 };
 
+// Why a tile could not be used, as the front ends name it: the system's
+// text for `error`, "not a regular file" for a pipe or device under the
+// tile's name (which the system would call an invalid argument), and
+// "unknown error" for 0.
+std::string TileProblemReason(int error);
+
 struct TrackRecorder {
   // Keys of the tile of the last accepted fix, in centidegrees (integral
   // values). They stay when the tile is released.

@@ -119,7 +119,7 @@ TEST_F(ImportCommandTest, ProblemsTextListsTenLinesThenHowManyMore) {
   ImportReport unreadable;
   unreadable.opened = true;
   unreadable.readError = true;
-  unreadable.readErrno = EIO;
+  unreadable.readErrorText = std::strerror(EIO);  // as a failed read(2) reports it
   ImportReport fine;
   fine.opened = true;
   ImportReport cancelled = fine;
