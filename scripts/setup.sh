@@ -2,8 +2,9 @@
 # Installs what building, running and testing Roamgrid needs on Debian 12,
 # and only what is missing. Uses sudo when not run as root.
 #   scripts/setup.sh          packages for building and running
-#   scripts/setup.sh --test   also a decimal-comma locale for the number tests, and
-#                             gpsd with its clients for the live-receiver test
+#   scripts/setup.sh --test   also a decimal-comma locale for the number tests,
+#                             gpsd with its clients for the live-receiver test, and
+#                             GDAL's tools that check exported GeoTIFFs
 #   scripts/setup.sh --bench  also Google Benchmark
 #   scripts/setup.sh --fuzz   also clang for the fuzz targets
 #   scripts/setup.sh --package  also the tools that build and check the
@@ -12,11 +13,12 @@
 set -euo pipefail
 
 packages=(build-essential cmake pkg-config qt6-base-dev libgl-dev libgtest-dev fonts-ipafont-gothic
-  zlib1g-dev libexpat1-dev)
+  zlib1g-dev libexpat1-dev libnetcdf-dev gmt-gshhg-low gmt-gshhg-high rapidjson-dev libzip-dev
+  libtiff-dev libgeotiff-dev libpng-dev libsqlite3-dev)
 want_locale=0
 for arg in "$@"; do
   case "$arg" in
-    --test) packages+=(locales gpsd gpsd-clients); want_locale=1 ;;
+    --test) packages+=(locales gpsd gpsd-clients gdal-bin); want_locale=1 ;;
     --bench) packages+=(libbenchmark-dev python3) ;;
     --fuzz) packages+=(clang-14 libclang-rt-14-dev) ;;
     --package) packages+=(dpkg-dev fakeroot file lintian desktop-file-utils appstream) ;;

@@ -69,9 +69,11 @@ void ReadLog(TrackRecorder& recorder, ByteSource& file, ImportReport& report,
 void ReadAndRelease(TrackRecorder& recorder, int fd, ImportReport& report,
                     const ImportOptions& options) {
   report.opened = true;
+  const long long cellsBefore = recorder.newCells;
   DescriptorSource file(fd);
   ReadLog(recorder, file, report, options);
   ReleaseRecorderTile(recorder);  // a tile that cannot be saved loses its changes
+  report.newCells = recorder.newCells - cellsBefore;
   // The tiles this log could not use, each once.
   for (TileProblem& problem : recorder.tileProblems) {
     if (std::find(report.tileProblems.begin(), report.tileProblems.end(), problem) ==

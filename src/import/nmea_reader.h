@@ -33,6 +33,7 @@ struct ImportOptions {
 struct ImportReport {
   bool opened = false;    // the file could be opened
   long long fixes = 0;    // GGA fixes accepted by AddPoint
+  long long newCells = 0;  // cells this log marked that were unvisited before
   long long skipped = 0;  // GGA lines skipped as unreadable (missing field, bad hemisphere)
   long long bytesRead = 0;
   bool readError = false;  // reading stopped at a read error, not at the end of the file

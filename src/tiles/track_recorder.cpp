@@ -114,6 +114,7 @@ bool AddPoint(TrackRecorder& recorder, double lat, double lon) {
   if (cell == 0) {
     tile.dirty = 1;
     cell = 1;
+    ++recorder.newCells;
     tile.groups.Mark((row * kCellsPerSide + column) / kCellsPerGroup);
   }
 

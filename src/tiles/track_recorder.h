@@ -41,6 +41,9 @@ struct TrackRecorder {
   // 802816 zero bytes kept from a released tile for the next one's cells,
   // or none.
   std::unique_ptr<uint8_t[]> spareCells;
+  // Cells this recorder marked that were unvisited when their tile was
+  // read (counted whether or not the tile's save later succeeds).
+  long long newCells = 0;
   // Releases whose save failed (their changes were lost).
   long long unsavedTiles = 0;
   // Tiles that could not be used as they should since this was last

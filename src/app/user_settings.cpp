@@ -1,0 +1,75 @@
+#include "app/user_settings.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSettings>
+
+namespace roamgrid {
+
+namespace {
+
+int ReadInt(const QSettings& file, const char* key, int fallback, int lowest, int highest) {
+  bool ok = false;
+  const int value = file.value(QLatin1String(key)).toInt(&ok);
+  return ok && value >= lowest && value <= highest ? value : fallback;
+}
+
+bool ReadBool(const QSettings& file, const char* key, bool fallback) {
+  const QVariant value = file.value(QLatin1String(key));
+  return value.isValid() ? value.toBool() : fallback;
+}
+
+QString ReadText(const QSettings& file, const char* key, const QString& fallback) {
+  const QVariant value = file.value(QLatin1String(key));
+  return value.isValid() ? value.toString() : fallback;
+}
+
+}  // namespace
+
+QString UserSettingsPath() {
+  QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
+  if (base.isEmpty() || !QDir::isAbsolutePath(base)) base = QDir::homePath() + "/.config";
+  return base + "/roamgrid/settings.ini";
+}
+
+UserSettings LoadUserSettings() {
+  const UserSettings d;
+  UserSettings s;
+  const QSettings file(UserSettingsPath(), QSettings::IniFormat);
+  s.background = ReadText(file, "map/background", d.background);
+  if (s.background != "none" && s.background != "coast" && s.background != "tiles") {
+    s.background = d.background;
+  }
+  s.tileSource = ReadText(file, "map/tileSource", d.tileSource);
+  s.tileAttribution = ReadText(file, "map/tileAttribution", d.tileAttribution);
+  s.tileCacheMiB = ReadInt(file, "map/tileCacheMiB", d.tileCacheMiB, 1, 1 << 20);
+  s.anyTalker = ReadBool(file, "import/anyTalker", d.anyTalker);
+  s.connect = ReadBool(file, "import/connect", d.connect);
+  s.connectMetres = ReadInt(file, "import/connectMetres", d.connectMetres, 1, 1000000);
+  s.maxSpeedKmh = ReadInt(file, "import/maxSpeedKmh", d.maxSpeedKmh, 0, 1000000);
+  s.maxAccuracyM = ReadInt(file, "import/maxAccuracyM", d.maxAccuracyM, 0, 1000000);
+  s.lastImportFolder = ReadText(file, "folders/lastImport", d.lastImportFolder);
+  s.lastExportFolder = ReadText(file, "folders/lastExport", d.lastExportFolder);
+  return s;
+}
+
+bool SaveUserSettings(const UserSettings& s) {
+  const QString path = UserSettingsPath();
+  QDir().mkpath(QFileInfo(path).absolutePath());
+  QSettings file(path, QSettings::IniFormat);
+  file.setValue("map/background", s.background);
+  file.setValue("map/tileSource", s.tileSource);
+  file.setValue("map/tileAttribution", s.tileAttribution);
+  file.setValue("map/tileCacheMiB", s.tileCacheMiB);
+  file.setValue("import/anyTalker", s.anyTalker);
+  file.setValue("import/connect", s.connect);
+  file.setValue("import/connectMetres", s.connectMetres);
+  file.setValue("import/maxSpeedKmh", s.maxSpeedKmh);
+  file.setValue("import/maxAccuracyM", s.maxAccuracyM);
+  file.setValue("folders/lastImport", s.lastImportFolder);
+  file.setValue("folders/lastExport", s.lastExportFolder);
+  file.sync();
+  return file.status() == QSettings::NoError;
+}
+
+}  // namespace roamgrid

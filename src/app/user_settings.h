@@ -1,0 +1,41 @@
+// The desktop program's per-user preferences: the map background and its
+// tile source, the import options a user chose once, and the folders the
+// file dialogs last used. They live in
+// ${XDG_CONFIG_HOME:-~/.config}/roamgrid/settings.ini, never in
+// Roamgrid.cfg (whose format is fixed) or in the store.
+#pragma once
+
+#include <QString>
+
+namespace roamgrid {
+
+struct UserSettings {
+  // The map's background: "none", "coast" or "tiles".
+  QString background = QStringLiteral("coast");
+  // The tile layer: an XYZ URL template or an MBTiles file; empty for none.
+  QString tileSource;
+  QString tileAttribution;
+  int tileCacheMiB = 300;
+  // Import options (see ImportOptions in the core).
+  bool anyTalker = false;
+  bool connect = false;
+  int connectMetres = 250;
+  int maxSpeedKmh = 0;     // 0: no speed check
+  int maxAccuracyM = 50;   // 0: no limit
+  // Where the Import and Export dialogs open next; empty the first time.
+  QString lastImportFolder;
+  QString lastExportFolder;
+};
+
+// The settings file's path: ${XDG_CONFIG_HOME:-$HOME/.config}/roamgrid/settings.ini.
+QString UserSettingsPath();
+
+// Reads the settings file; a missing, unreadable or odd file, and any
+// value out of range, gives the defaults above for what it lacks.
+UserSettings LoadUserSettings();
+
+// Writes every field, creating the folder when missing. Returns false when
+// the file could not be written (the program goes on with what it has).
+bool SaveUserSettings(const UserSettings& settings);
+
+}  // namespace roamgrid
