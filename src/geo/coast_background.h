@@ -19,6 +19,16 @@ constexpr Rgb kRiverColour{165, 200, 235};
 constexpr Rgb kNationalBorderColour{150, 135, 165};
 constexpr Rgb kInternalBorderColour{195, 185, 205};
 
+// Where the background comes from and under which licence, for the places
+// users read it (the map's "Map data" item, the help texts).
+inline constexpr char kGshhgAttribution[] =
+    "The map background (shorelines, lakes, borders and rivers) is drawn offline from\n"
+    "GSHHG, the Global Self-consistent, Hierarchical, High-resolution Geography\n"
+    "Database by Paul Wessel and Walter H. F. Smith, distributed under the GNU Lesser\n"
+    "General Public License, version 3 or later. It is read from /usr/share/gmt-gshhg\n"
+    "(Debian packages gmt-gshhg-low and gmt-gshhg-high; gmt-gshhg-full for the finest\n"
+    "detail).";
+
 // Draws the background lines of the square view whose south-west corner is
 // (originLat, originLon) in grid units (1/400 degree) and whose side is
 // kZoomSpans[zoomIndex], over what `image` holds (the caller fills it, white

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 
 namespace roamgrid {
@@ -54,6 +55,11 @@ struct GshhgStore::File {
   int varDx = -1;
   int varDy = -1;
 };
+
+std::string GshhgFolderFromEnvironment() {
+  const char* folder = std::getenv("ROAMGRID_GSHHG_DIR");
+  return folder && *folder ? std::string(folder) : std::string(kGshhgFolder);
+}
 
 char ResolutionLetter(GshhgResolution resolution) {
   static constexpr char kLetters[kGshhgResolutionCount] = {'c', 'l', 'i', 'h', 'f'};

@@ -28,6 +28,10 @@ namespace roamgrid {
 // The folder Debian's gmt-gshhg-* packages install into.
 inline constexpr char kGshhgFolder[] = "/usr/share/gmt-gshhg";
 
+// The folder to read: $ROAMGRID_GSHHG_DIR when set and not empty, else
+// kGshhgFolder.
+std::string GshhgFolderFromEnvironment();
+
 enum class GshhgLayer { kShore, kBorder, kRiver };
 constexpr int kGshhgLayerCount = 3;
 
