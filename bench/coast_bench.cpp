@@ -55,16 +55,26 @@ std::vector<Command> Tour() {
 // Runs one command on the view; false when it changed nothing.
 bool Run(const Command& command, ViewState& view, ZoomButtons& buttons) {
   switch (command.what) {
-    case 'N': return PanNorth(view);
-    case 'S': return PanSouth(view);
-    case 'E': return PanEast(view);
-    case 'W': return PanWest(view);
-    case 'n': return StepTileNorth(view);
-    case 's': return StepTileSouth(view);
-    case 'e': return StepTileEast(view);
-    case 'w': return StepTileWest(view);
-    case '+': return ZoomUp(view, buttons);
-    case '-': return ZoomDown(view, buttons);
+    case 'N':
+      return PanNorth(view);
+    case 'S':
+      return PanSouth(view);
+    case 'E':
+      return PanEast(view);
+    case 'W':
+      return PanWest(view);
+    case 'n':
+      return StepTileNorth(view);
+    case 's':
+      return StepTileSouth(view);
+    case 'e':
+      return StepTileEast(view);
+    case 'w':
+      return StepTileWest(view);
+    case '+':
+      return ZoomUp(view, buttons);
+    case '-':
+      return ZoomDown(view, buttons);
     default:
       return Jump(view, std::to_string(command.lat), std::to_string(command.lon));
   }
