@@ -112,7 +112,12 @@ bool GshhgStore::Installed(GshhgLayer layer, GshhgResolution resolution) const {
 }
 
 std::optional<GshhgResolution> GshhgStore::ChooseResolution(GshhgLayer layer, int zoomIndex) const {
-  for (GshhgResolution resolution : ResolutionsForZoom(zoomIndex)) {
+  std::vector<GshhgResolution> order = ResolutionsForZoom(zoomIndex);
+  if (layer != GshhgLayer::kShore) {
+    std::stable_partition(order.begin(), order.end(),
+                          [](GshhgResolution r) { return r != GshhgResolution::kFull; });
+  }
+  for (GshhgResolution resolution : order) {
     const File& file = *files_[int(layer) * kGshhgResolutionCount + int(resolution)];
     if (Installed(layer, resolution) && !file.failed) return resolution;
   }

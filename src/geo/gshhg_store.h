@@ -92,7 +92,10 @@ class GshhgStore {
   bool Installed(GshhgLayer layer, GshhgResolution resolution) const;
 
   // The first of ResolutionsForZoom(zoomIndex) whose `layer` file is
-  // installed and not found damaged, or nothing.
+  // installed and not found damaged, or nothing. Borders and rivers take
+  // full resolution only when nothing else is there: their full files add
+  // little over the high ones, and each file opened costs a redraw several
+  // milliseconds once.
   std::optional<GshhgResolution> ChooseResolution(GshhgLayer layer, int zoomIndex) const;
 
   // The bins of `layer` at `resolution` that meet the box from southDeg to
