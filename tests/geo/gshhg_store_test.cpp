@@ -43,8 +43,8 @@ TEST_F(GshhgFolderTest, MissingFolderGivesNothingAndNoMessage) {
 }
 
 TEST_F(GshhgFolderTest, FullResolutionServesShoresOnly) {
-  for (const char* name : {"binned_GSHHS_f.nc", "binned_border_f.nc", "binned_border_h.nc",
-                           "binned_river_f.nc"}) {
+  for (const char* name :
+       {"binned_GSHHS_f.nc", "binned_border_f.nc", "binned_border_h.nc", "binned_river_f.nc"}) {
     std::ofstream(dir() / name) << "names are all the choice looks at";
   }
   GshhgStore store(dir().string());
