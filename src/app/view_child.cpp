@@ -93,7 +93,7 @@ void ViewChild::PaintScaleBar(QPainter& painter, QPoint topLeft) const {
   QFont small = font();
   small.setPixelSize(10);
   painter.setFont(small);
-  painter.drawText(QPoint(left + 3, bottom - 3), QString::fromStdString(scaleBar_.text));
+  painter.drawText(QPoint(left + 5, bottom - 3), QString::fromStdString(scaleBar_.text));
   painter.restore();
 }
 
