@@ -10,8 +10,8 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPushButton>
-#include <QUrl>
 #include <QToolTip>
+#include <QUrl>
 #include <QWheelEvent>
 #include <algorithm>
 #include <tuple>
@@ -260,9 +260,9 @@ void ZIvozarivAde::RenderView() {
 void ZIvozarivAde::ShowBackground(bool on) {
   backgroundOn_ = on;
   if (backgroundAction_) backgroundAction_->setChecked(on);
-  viewWindow.SetBackground(on ? ViewChild::BackgroundPainter(
-                                    [this](RgbImage& image) { return DrawBackground(image); })
-                              : ViewChild::BackgroundPainter());
+  viewWindow.SetBackground(
+      on ? ViewChild::BackgroundPainter([this](RgbImage& image) { return DrawBackground(image); })
+         : ViewChild::BackgroundPainter());
 }
 
 bool ZIvozarivAde::DrawBackground(RgbImage& image) {
