@@ -80,7 +80,7 @@ int RetryAfterSeconds(const QNetworkReply* reply, int fallback) {
   QDateTime date = QLocale::c().toDateTime(QString::fromLatin1(value).left(25),
                                            QStringLiteral("ddd, dd MMM yyyy hh:mm:ss"));
   if (!date.isValid()) return fallback;
-  date.setTimeZone(QTimeZone::UTC);
+  date.setTimeSpec(Qt::UTC);
   const qint64 wait = QDateTime::currentDateTimeUtc().secsTo(date);
   return static_cast<int>(std::clamp<qint64>(wait, 1, kMaxPauseSeconds));
 }

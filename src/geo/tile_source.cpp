@@ -8,16 +8,16 @@ namespace {
 
 bool StartsWithNoCase(const std::string& text, const std::string& prefix) {
   return text.size() >= prefix.size() &&
-         std::equal(prefix.begin(), prefix.end(), text.begin(), [](char a, char b) {
-           return std::tolower(static_cast<unsigned char>(a)) == b;
+         std::equal(prefix.begin(), prefix.end(), text.begin(), [](char want, char have) {
+           return std::tolower(static_cast<unsigned char>(have)) == want;
          });
 }
 
 std::string Trim(const std::string& text) {
-  const auto space = [](unsigned char c) { return std::isspace(c) != 0; };
-  auto begin = std::find_if_not(text.begin(), text.end(), space);
-  auto end = std::find_if_not(text.rbegin(), std::string::reverse_iterator(begin), space).base();
-  return std::string(begin, end);
+  const char* kSpace = " \t\r\n\f\v";
+  const size_t first = text.find_first_not_of(kSpace);
+  if (first == std::string::npos) return {};
+  return text.substr(first, text.find_last_not_of(kSpace) - first + 1);
 }
 
 void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {

@@ -1,0 +1,211 @@
+// The tile layer against a tile server on 127.0.0.1 started by the test,
+// whose PNG tiles are each one colour encoding z/x/y, and against an
+// MBTiles file holding the same tiles.
+#include "app/tile_layer.h"
+
+#include <QBuffer>
+#include <QImage>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+#include <cmath>
+#include <map>
+
+#include "support/mbtiles_fixture.h"
+
+namespace roamgrid {
+namespace {
+
+QRgb TileColour(int z, int x, int y) { return qRgb(z * 11, x & 255, y & 255); }
+
+std::vector<uint8_t> TilePng(int z, int x, int y) {
+  QImage image(256, 256, QImage::Format_RGB32);
+  image.fill(TileColour(z, x, y));
+  QByteArray png;
+  QBuffer buffer(&png);
+  buffer.open(QIODevice::WriteOnly);
+  image.save(&buffer, "PNG");
+  return std::vector<uint8_t>(png.begin(), png.end());
+}
+
+// The tile under a position by the usual slippy-map formula.
+MapTileKey TileAt(double lat, double lon, int z) {
+  const double n = std::ldexp(1.0, z), rad = lat * M_PI / 180;
+  return {z, int(std::floor((lon + 180) / 360 * n)),
+          int(std::floor((1 - std::log(std::tan(rad) + 1 / std::cos(rad)) / M_PI) / 2 * n))};
+}
+
+// A tiny HTTP/1.1 server: answers GET /z/x/y.png with the tile (or, by
+// `answer`, 403, 429 or nothing at all) and keeps each request's head.
+class TileServer : public QTcpServer {
+ public:
+  enum class Answer { kTiles, k403, k429, kStall };
+  Answer answer = Answer::kTiles;
+  QList<QByteArray> requests;
+
+  TileServer() {
+    listen(QHostAddress::LocalHost);
+    connect(this, &QTcpServer::newConnection, this, [this] {
+      while (QTcpSocket* socket = nextPendingConnection()) {
+        connect(socket, &QTcpSocket::readyRead, socket, [this, socket] { Serve(socket); });
+        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+      }
+    });
+  }
+  QString Template() const {
+    return QStringLiteral("http://127.0.0.1:%1/{z}/{x}/{y}.png").arg(serverPort());
+  }
+
+ private:
+  void Serve(QTcpSocket* socket) {
+    QByteArray& pending = buffers_[socket];
+    pending += socket->readAll();
+    for (qsizetype end; (end = pending.indexOf("\r\n\r\n")) >= 0;) {
+      const QByteArray head = pending.left(end);
+      pending.remove(0, end + 4);
+      requests << head;
+      const QList<QByteArray> path = head.split(' ').value(1).split('/');
+      QByteArray body, status = "200 OK", extra = "Cache-Control: max-age=60\r\n";
+      if (answer == Answer::kStall) return;
+      if (answer == Answer::k403) status = "403 Forbidden", extra = "", body = "Access blocked";
+      if (answer == Answer::k429) status = "429 Too Many", extra = "Retry-After: 120\r\n";
+      if (answer == Answer::kTiles && path.size() == 4) {
+        const std::vector<uint8_t> png =
+            TilePng(path[1].toInt(), path[2].toInt(), path[3].split('.')[0].toInt());
+        body = QByteArray(reinterpret_cast<const char*>(png.data()), qsizetype(png.size()));
+        extra += "Content-Type: image/png\r\n";
+      }
+      socket->write("HTTP/1.1 " + status + "\r\n" + extra +
+                    "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+    }
+  }
+  QHash<QTcpSocket*, QByteArray> buffers_;
+};
+
+bool Complete(const QImage& image, int firstRow = 0) {
+  for (int y = firstRow; y < image.height(); y += 7) {
+    for (int x = 0; x < image.width(); x += 7) {
+      if (qAlpha(image.pixel(x, y)) != 255) return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+class TileLayerTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void init() {
+    cacheHome_ = std::make_unique<QTemporaryDir>();
+    qputenv("XDG_CACHE_HOME", cacheHome_->path().toUtf8());
+  }
+
+  void ShowsTheTileUnderEachPixelAndKeepsItForTheNextVisit_data() {
+    QTest::addColumn<int>("lat");
+    QTest::addColumn<int>("lon");
+    QTest::addColumn<int>("zoomIndex");
+    QTest::addColumn<int>("tileZoom");
+    QTest::newRow("Tokyo 0.05 deg") << 14260 << 55900 << 1 << 14;
+    QTest::newRow("Tokyo 3.2 deg") << 13620 << 55260 << 7 << 8;
+    QTest::newRow("Svalbard 0.8 deg") << 31200 << 6240 << 5 << 10;
+    QTest::newRow("beyond 85.05 N") << 33600 << -400 << 7 << 8;
+  }
+  void ShowsTheTileUnderEachPixelAndKeepsItForTheNextVisit() {
+    QFETCH(int, lat);
+    QFETCH(int, lon);
+    QFETCH(int, zoomIndex);
+    QFETCH(int, tileZoom);
+    TileServer server;
+    auto layer = std::make_unique<TileLayer>();
+    QVERIFY(layer->SetSource(server.Template(), "test tiles"));
+    layer->SetView(lat, lon, zoomIndex);
+    const double span = kZoomSpans[zoomIndex];
+    const double northRow = std::min(447.0, std::floor((kMercatorMaxLat * 400 - lat) / span * 448 - 0.5));
+    const int firstRow = 447 - int(northRow);  // image row of the northernmost row with tiles
+    QTRY_VERIFY(Complete(layer->image(), firstRow));
+    const QImage picture = layer->image();
+    for (int row = 3; row < 448; row += 37) {
+      for (int column = 5; column < 448; column += 41) {
+        const double pixelLat = (lat + (row + 0.5) * span / 448) / 400;
+        const double pixelLon = (lon + (column + 0.5) * span / 448) / 400;
+        const QRgb shown = picture.pixel(column, 447 - row);
+        if (pixelLat > kMercatorMaxLat) {
+          QCOMPARE(qAlpha(shown), 0);  // nothing, not stretched tiles
+          continue;
+        }
+        const MapTileKey tile = TileAt(pixelLat, pixelLon, tileZoom);
+        QCOMPARE(shown, TileColour(tile.zoom, tile.x, tile.y));
+      }
+    }
+    for (const QByteArray& head : server.requests) {
+      QVERIFY2(head.contains("\r\nUser-Agent: Roamgrid/" ROAMGRID_VERSION "\r\n"), head);
+      QVERIFY2(!head.toLower().contains("no-cache"), head);
+    }
+    // The server allowed 60 s; the disk cache keeps tiles a week. A new
+    // layer (a new start) shows the same picture at once, asking nothing.
+    const qsizetype asked = server.requests.size();
+    layer = std::make_unique<TileLayer>();
+    QVERIFY(layer->SetSource(server.Template(), "test tiles"));
+    layer->SetView(lat, lon, zoomIndex);
+    QCOMPARE(layer->image(), picture);
+    QTest::qWait(100);
+    QCOMPARE(server.requests.size(), asked);
+
+    // An MBTiles file with the tiles the server sent gives the same picture.
+    std::map<MapTileKey, std::vector<uint8_t>> tiles;
+    for (const QByteArray& head : server.requests) {
+      const QList<QByteArray> path = head.split(' ')[1].split('/');
+      const MapTileKey key{path[1].toInt(), path[2].toInt(), path[3].split('.')[0].toInt()};
+      tiles[key] = TilePng(key.zoom, key.x, key.y);
+    }
+    const QString file = cacheHome_->filePath("view.mbtiles");
+    QVERIFY(testing::WriteMbtiles(file.toStdString(), tiles));
+    TileLayer offline;
+    QVERIFY(offline.SetSource(file, ""));
+    offline.SetView(lat, lon, zoomIndex);
+    QCOMPARE(offline.image(), picture);
+  }
+
+  void FailuresShowOneStatusAndAreNotRetried_data() {
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<QString>("status");
+    QTest::newRow("403") << int(TileServer::Answer::k403)
+                         << "tiles: access blocked by server (403)";
+    QTest::newRow("429") << int(TileServer::Answer::k429)
+                         << "tiles: too many requests, pausing (429)";
+    QTest::newRow("stalled") << int(TileServer::Answer::kStall)
+                             << "tiles: no answer from server (time-out)";
+  }
+  void FailuresShowOneStatusAndAreNotRetried() {
+    QFETCH(int, answer);
+    QFETCH(QString, status);
+    TileServer server;
+    server.answer = TileServer::Answer(answer);
+    TileLayer layer;
+    layer.SetTimeoutMs(300);
+    QVERIFY(layer.SetSource(server.Template(), ""));
+    int repaints = 0;
+    connect(&layer, &TileLayer::tilesArrived, [&] { ++repaints; });
+    layer.SetView(14260, 55900, 1);
+    QTRY_COMPARE(layer.status(), status);
+    QVERIFY(repaints > 0);
+    QTRY_COMPARE(server.requests.size(), 2);  // two at a time, then the host waits
+    // Later views ask nothing while the host is blocked or paused.
+    layer.SetView(14280, 55900, 1);
+    layer.SetView(14300, 55900, 1);
+    QTest::qWait(600);
+    QCOMPARE(server.requests.size(), 2);
+    QCOMPARE(layer.status(), status);
+  }
+
+ private:
+  std::unique_ptr<QTemporaryDir> cacheHome_;
+};
+
+}  // namespace roamgrid
+
+QTEST_MAIN(roamgrid::TileLayerTest)
+#include "tile_layer_test.moc"
