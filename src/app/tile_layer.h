@@ -69,6 +69,8 @@ class TileLayer : public QObject {
   void SetTimeoutMs(int milliseconds);
 
   bool hasSource() const { return source_.kind != TileSource::Kind::kNone; }
+  // Whether tiles of the view are still asked for or awaited.
+  bool busy() const { return !inFlight_.isEmpty() || !queue_.empty(); }
 
   // Shows the view at (originLat, originLon) grid units and zoom index
   // `zoomIndex`: composes image() at once from the tiles at hand (memory,

@@ -3,31 +3,21 @@
 // MBTiles file holding the same tiles.
 #include "app/tile_layer.h"
 
-#include <QBuffer>
 #include <QImage>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 #include <cmath>
 #include <map>
 
 #include "support/mbtiles_fixture.h"
+#include "support/tile_server.h"
 
 namespace roamgrid {
 namespace {
 
-QRgb TileColour(int z, int x, int y) { return qRgb(z * 11, x & 255, y & 255); }
-
-std::vector<uint8_t> TilePng(int z, int x, int y) {
-  QImage image(256, 256, QImage::Format_RGB32);
-  image.fill(TileColour(z, x, y));
-  QByteArray png;
-  QBuffer buffer(&png);
-  buffer.open(QIODevice::WriteOnly);
-  image.save(&buffer, "PNG");
-  return std::vector<uint8_t>(png.begin(), png.end());
-}
+using testing::TileColour;
+using testing::TilePng;
+using testing::TileServer;
 
 // The tile under a position by the usual slippy-map formula.
 MapTileKey TileAt(double lat, double lon, int z) {
@@ -35,53 +25,6 @@ MapTileKey TileAt(double lat, double lon, int z) {
   return {z, int(std::floor((lon + 180) / 360 * n)),
           int(std::floor((1 - std::log(std::tan(rad) + 1 / std::cos(rad)) / M_PI) / 2 * n))};
 }
-
-// A tiny HTTP/1.1 server: answers GET /z/x/y.png with the tile (or, by
-// `answer`, 403, 429 or nothing at all) and keeps each request's head.
-class TileServer : public QTcpServer {
- public:
-  enum class Answer { kTiles, k403, k429, kStall };
-  Answer answer = Answer::kTiles;
-  QList<QByteArray> requests;
-
-  TileServer() {
-    listen(QHostAddress::LocalHost);
-    connect(this, &QTcpServer::newConnection, this, [this] {
-      while (QTcpSocket* socket = nextPendingConnection()) {
-        connect(socket, &QTcpSocket::readyRead, socket, [this, socket] { Serve(socket); });
-        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-      }
-    });
-  }
-  QString Template() const {
-    return QStringLiteral("http://127.0.0.1:%1/{z}/{x}/{y}.png").arg(serverPort());
-  }
-
- private:
-  void Serve(QTcpSocket* socket) {
-    QByteArray& pending = buffers_[socket];
-    pending += socket->readAll();
-    for (qsizetype end; (end = pending.indexOf("\r\n\r\n")) >= 0;) {
-      const QByteArray head = pending.left(end);
-      pending.remove(0, end + 4);
-      requests << head;
-      const QList<QByteArray> path = head.split(' ').value(1).split('/');
-      QByteArray body, status = "200 OK", extra = "Cache-Control: max-age=60\r\n";
-      if (answer == Answer::kStall) return;
-      if (answer == Answer::k403) status = "403 Forbidden", extra = "", body = "Access blocked";
-      if (answer == Answer::k429) status = "429 Too Many", extra = "Retry-After: 120\r\n";
-      if (answer == Answer::kTiles && path.size() == 4) {
-        const std::vector<uint8_t> png =
-            TilePng(path[1].toInt(), path[2].toInt(), path[3].split('.')[0].toInt());
-        body = QByteArray(reinterpret_cast<const char*>(png.data()), qsizetype(png.size()));
-        extra += "Content-Type: image/png\r\n";
-      }
-      socket->write("HTTP/1.1 " + status + "\r\n" + extra +
-                    "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
-    }
-  }
-  QHash<QTcpSocket*, QByteArray> buffers_;
-};
 
 bool Complete(const QImage& image, int firstRow = 0) {
   for (int y = firstRow; y < image.height(); y += 7) {
