@@ -99,7 +99,14 @@ TileLayer::TileLayer(QObject* parent) : QObject(parent), memory_(kMemoryTiles) {
   connect(pauseEnd_, &QTimer::timeout, this, &TileLayer::StartRequests);
 }
 
-TileLayer::~TileLayer() = default;
+TileLayer::~TileLayer() {
+  // Replies still running end here, without calling back into a layer
+  // half destroyed.
+  if (network_) {
+    for (QNetworkReply* reply : network_->findChildren<QNetworkReply*>()) reply->disconnect(this);
+    delete network_;
+  }
+}
 
 QString TileLayer::CacheFolder() {
   QString base = qEnvironmentVariable("XDG_CACHE_HOME");
