@@ -240,7 +240,9 @@ void TileLayer::SetView(int32_t originLat, int32_t originLon, int zoomIndex) {
     }
   }
   Compose();
-  StartRequests();
+  // Asked from the event loop: a source replaced before then (a start
+  // option over the saved setting) has asked nothing.
+  pauseEnd_->start(0);
 }
 
 void TileLayer::Compose() {

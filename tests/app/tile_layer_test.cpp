@@ -3,13 +3,20 @@
 // MBTiles file holding the same tiles.
 #include "app/tile_layer.h"
 
+#include <QAction>
 #include <QImage>
+#include <QMenu>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <cmath>
 #include <map>
 
+#include "app/user_settings.h"
+#include "app/zivozariv_ade.h"
 #include "support/mbtiles_fixture.h"
+#include "support/scratch_working_dir.h"
+#include "support/scripted_platform.h"
 #include "support/tile_server.h"
 
 namespace roamgrid {
@@ -44,6 +51,7 @@ class TileLayerTest : public QObject {
   void init() {
     cacheHome_ = std::make_unique<QTemporaryDir>();
     qputenv("XDG_CACHE_HOME", cacheHome_->path().toUtf8());
+    qputenv("XDG_CONFIG_HOME", cacheHome_->filePath("config").toUtf8());
   }
 
   void ShowsTheTileUnderEachPixelAndKeepsItForTheNextVisit_data() {
@@ -142,6 +150,39 @@ class TileLayerTest : public QObject {
     QTest::qWait(600);
     QCOMPARE(server.requests.size(), 2);
     QCOMPARE(layer.status(), status);
+  }
+
+  void TilesLieUnderTheMarksAndNavigationNeverWaits() {
+    testing::ScratchWorkingDir store;
+    QVERIFY(store.Enter());
+    TileServer server;
+    testing::ScriptedPlatform platform;
+    ZIvozarivAde dialog(platform);
+    dialog.SetTileSource({server.Template().toStdString(), "test tiles"});
+    dialog.SetBackgroundMode("tiles");
+    QTRY_VERIFY(Complete(dialog.tileLayer().image()));
+    dialog.viewWindow.raster()[100 * kRasterSide + 100] = 1;  // window pixel (101, 348)
+    const QImage shown = dialog.viewWindow.grab().toImage();
+    QCOMPARE(shown.pixel(101, 348), qRgb(255, 0, 0));
+    QCOMPARE(shown.pixel(102, 348), dialog.tileLayer().image().pixel(101, 347));
+
+    // A server that never answers: the commands go on at once.
+    server.answer = TileServer::Answer::kStall;
+    dialog.tileLayer().SetTimeoutMs(300);
+    const std::string centre = dialog.centerLatText;
+    qobject_cast<QPushButton*>(dialog.GetDlgItem(1001))->click();
+    QVERIFY(dialog.centerLatText != centre);
+    QTRY_COMPARE(dialog.tileLayer().status(), QString("tiles: no answer from server (time-out)"));
+
+    // "Tile source..." with an empty source: the coast lines, remembered.
+    platform.QueueTileSource(TileSourceChoice{"", ""});
+    for (QAction* action : dialog.mapMenu()->actions()) {
+      if (action->text() == "Tile source...") action->trigger();
+    }
+    QCOMPARE(dialog.backgroundMode(), std::string("coast"));
+    QCOMPARE(LoadUserSettings().background, QString("coast"));
+    QVERIFY(platform.AllAnswersUsed());
+    store.Leave();
   }
 
  private:
