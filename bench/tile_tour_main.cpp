@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <algorithm>
+#include <cstdlib>
 #include <cstdio>
 #include <ctime>
 #include <memory>
@@ -52,6 +53,10 @@ double RunTour(const std::string& mode, const QString& source, bool settle) {
   dialog.SetBackgroundMode(mode);
   dialog.show();
   QCoreApplication::processEvents();
+  const auto settled = [&] {
+    if (settle && !QTest::qWaitFor([&] { return !dialog.tileLayer().busy(); }, 5000)) std::abort();
+  };
+  settled();
   double spent = 0;
   for (const int id : Tour()) {
     auto* button = qobject_cast<QPushButton*>(dialog.GetDlgItem(id));
@@ -59,9 +64,7 @@ double RunTour(const std::string& mode, const QString& source, bool settle) {
     if (button->isEnabled()) button->click();
     dialog.viewWindow.repaint();
     spent += CpuSeconds() - start;
-    if (settle) {
-      QTest::qWaitFor([&] { return !dialog.tileLayer().busy(); }, 5000);
-    }
+    settled();
   }
   return spent;
 }
@@ -84,7 +87,7 @@ int main(int argc, char** argv) {
   qputenv("XDG_CACHE_HOME", scratch.filePath("cache").toUtf8());
   qputenv("XDG_CONFIG_HOME", scratch.filePath("config").toUtf8());
   QDir::setCurrent(scratch.path());  // an empty store
-  testing::TileServer server;
+  roamgrid::testing::TileServer server;
   RunTour("tiles", server.Template(), true);
   const qsizetype warmRequests = server.requests.size();
   const double none = Fastest("none", QString());

@@ -53,20 +53,27 @@ class TileDiskCache : public QNetworkDiskCache {
 };
 
 // A tile image as 256 x 256 premultiplied ARGB; null when the bytes are no
-// image or one too large to be a tile.
-QImage DecodeTile(QByteArray bytes) {
+// image or one too large to be a tile. `opaque` tells whether the image
+// had no alpha channel.
+QImage DecodeTile(QByteArray bytes, bool& opaque) {
   QBuffer buffer(&bytes);
   buffer.open(QIODevice::ReadOnly);
-  QImageReader reader(&buffer);
+  // Naming the usual formats spares the reader asking every image plugin.
+  const QByteArray format = bytes.startsWith("\x89PNG")  ? QByteArray("png")
+                            : bytes.startsWith("\xFF\xD8") ? QByteArray("jpeg")
+                                                          : QByteArray();
+  QImageReader reader(&buffer, format);
+  reader.setAutoDetectImageFormat(format.isEmpty());
   const QSize size = reader.size();
   if (size.isValid() && (size.width() > kMaxTileSide || size.height() > kMaxTileSide)) return {};
   QImage image = reader.read();
   if (image.isNull() || image.width() > kMaxTileSide || image.height() > kMaxTileSide) return {};
+  opaque = !image.hasAlphaChannel();
   if (image.size() != QSize(kMapTilePixels, kMapTilePixels)) {
     image = image.scaled(kMapTilePixels, kMapTilePixels, Qt::IgnoreAspectRatio,
                          Qt::SmoothTransformation);
   }
-  return image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+  return std::move(image).convertToFormat(QImage::Format_ARGB32_Premultiplied);
 }
 
 // Seconds a Retry-After header asks for (a number or an HTTP date), or
@@ -134,6 +141,7 @@ void TileLayer::Reset() {
   attribution_.clear();
   image_ = QImage();
   haveView_ = false;
+  covers_ = false;
   minZoom_ = 0;
   maxZoom_ = kMaxMapTileZoom;
 }
@@ -204,9 +212,10 @@ bool TileLayer::TileAtHand(const MapTileKey& tile, bool* stale) {
     }
   }
   if (bytes.isEmpty()) return false;
-  QImage image = DecodeTile(bytes);
+  bool opaque = false;
+  QImage image = DecodeTile(bytes, opaque);
   if (image.isNull()) return false;
-  memory_.insert(tile, new MemoryTile{std::move(image), keepUntil});
+  memory_.insert(tile, new MemoryTile{std::move(image), keepUntil, opaque});
   return true;
 }
 
@@ -250,24 +259,35 @@ void TileLayer::Compose() {
     image_ = QImage(kRasterSide, kRasterSide, QImage::Format_ARGB32_Premultiplied);
   }
   image_.fill(Qt::transparent);
+  covers_ = false;
   if (!haveView_ || map_.tiles.empty()) return;
+  covers_ = std::all_of(map_.pixelRow.begin(), map_.pixelRow.end(), [](int32_t r) { return r >= 0; });
+  // The view's columns fall into a few runs, one per tile column; a row
+  // copies each run from one scan line of one tile.
+  struct ColumnRun {
+    int first, end;  // view columns
+    int32_t tile;    // tile column
+  };
+  std::vector<ColumnRun> runs;
+  int inTile[kRasterSide];
+  for (int column = 0; column < kRasterSide; ++column) {
+    const int32_t tile = map_.pixelCol[column] / kMapTilePixels;
+    inTile[column] = map_.pixelCol[column] % kMapTilePixels;
+    if (runs.empty() || runs.back().tile != tile) runs.push_back({column, column, tile});
+    runs.back().end = column + 1;
+  }
   for (int row = 0; row < kRasterSide; ++row) {
     const int32_t pixelRow = map_.pixelRow[row];
     if (pixelRow < 0) continue;  // beyond the Mercator square: nothing
     auto* out = reinterpret_cast<QRgb*>(image_.scanLine(kRasterSide - 1 - row));
-    int32_t lineTile = -1;
-    const QRgb* line = nullptr;
-    for (int column = 0; column < kRasterSide; ++column) {
-      const int32_t pixelCol = map_.pixelCol[column];
-      if (pixelCol / kMapTilePixels != lineTile) {
-        lineTile = pixelCol / kMapTilePixels;
-        const MemoryTile* tile =
-            memory_.object(MapTileKey{map_.zoom, lineTile, pixelRow / kMapTilePixels});
-        line = tile ? reinterpret_cast<const QRgb*>(
-                          tile->image.constScanLine(pixelRow % kMapTilePixels))
-                    : nullptr;
-      }
-      if (line) out[column] = line[pixelCol % kMapTilePixels];
+    for (const ColumnRun& run : runs) {
+      const MemoryTile* tile =
+          memory_.object(MapTileKey{map_.zoom, run.tile, pixelRow / kMapTilePixels});
+      if (tile == nullptr || !tile->opaque) covers_ = false;
+      if (tile == nullptr) continue;
+      const auto* line =
+          reinterpret_cast<const QRgb*>(tile->image.constScanLine(pixelRow % kMapTilePixels));
+      for (int column = run.first; column < run.end; ++column) out[column] = line[inTile[column]];
     }
   }
 }
@@ -330,7 +350,8 @@ void TileLayer::OnReplyFinished(QNetworkReply* reply, MapTileKey tile, QString h
   const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
   const bool oversize = reply->property("oversize").toBool();
   QImage image;
-  if (reply->error() == QNetworkReply::NoError) image = DecodeTile(reply->readAll());
+  bool opaque = false;
+  if (reply->error() == QNetworkReply::NoError) image = DecodeTile(reply->readAll(), opaque);
   if (!image.isNull()) {
     QDateTime keepUntil = QDateTime::currentDateTimeUtc().addDays(kMinKeepDays);
     if (diskCache_) {
@@ -339,7 +360,7 @@ void TileLayer::OnReplyFinished(QNetworkReply* reply, MapTileKey tile, QString h
         keepUntil = metaData.expirationDate();
       }
     }
-    memory_.insert(tile, new MemoryTile{std::move(image), keepUntil});
+    memory_.insert(tile, new MemoryTile{std::move(image), keepUntil, opaque});
     status_.clear();
     if (Needed(tile)) {
       Compose();

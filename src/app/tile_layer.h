@@ -81,6 +81,9 @@ class TileLayer : public QObject {
   // The view's picture: 448 x 448, premultiplied ARGB, row 0 at the north
   // edge (as painted), transparent where no tile is at hand.
   const QImage& image() const { return image_; }
+  // Whether image() is opaque everywhere: every tile of the view is at hand
+  // and no row lies beyond the Mercator square.
+  bool covers() const { return covers_; }
   // One short text on what went wrong last ("tiles: access blocked by
   // server (403)"), empty while all is well.
   const QString& status() const { return status_; }
@@ -99,6 +102,7 @@ class TileLayer : public QObject {
   struct MemoryTile {
     QImage image;         // 256 x 256, premultiplied ARGB
     QDateTime keepUntil;  // online tiles: revalidate after; invalid for MBTiles
+    bool opaque = false;  // the image had no alpha channel
   };
   struct Host {
     int inFlight = 0;
@@ -124,6 +128,7 @@ class TileLayer : public QObject {
   QImage image_;
   ViewTileMap map_;
   bool haveView_ = false;
+  bool covers_ = false;
   int32_t viewLat_ = 0, viewLon_ = 0, viewZoom_ = -1;
   int minZoom_ = 0, maxZoom_ = kMaxMapTileZoom;
   int timeoutMs_ = 15000;

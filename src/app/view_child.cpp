@@ -58,7 +58,10 @@ void ViewChild::SetTileLayer(const TileLayer* layer) {
 }
 
 void ViewChild::paintEvent(QPaintEvent* event) {
-  if (painter_ && backgroundStale_) {
+  // Tiles that cover the whole view hide the coast lines: they are drawn
+  // only when a view needs them.
+  const bool tilesCover = tiles_ && tiles_->covers();
+  if (painter_ && backgroundStale_ && !tilesCover) {
     background_.Fill(kWhite);
     backgroundDrawn_ = painter_(background_);
     backgroundStale_ = false;
@@ -71,7 +74,7 @@ void ViewChild::paintEvent(QPaintEvent* event) {
   // top, so the rows are flipped to put raster row 0 (south) at the bottom.
   QImage marks(raster_.get(), kRasterSide, kRasterSide, kRasterSide, QImage::Format_Indexed8);
   if (backgroundShown() || tiles_) {
-    if (backgroundShown()) {
+    if (backgroundShown() && !tilesCover) {
       const QImage background(background_.bytes.data(), background_.width, background_.height,
                               background_.width * 3, QImage::Format_RGB888);
       painter.drawImage(client.topLeft(), background);
