@@ -11,8 +11,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <algorithm>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <memory>
 

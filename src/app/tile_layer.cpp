@@ -59,9 +59,9 @@ QImage DecodeTile(QByteArray bytes, bool& opaque) {
   QBuffer buffer(&bytes);
   buffer.open(QIODevice::ReadOnly);
   // Naming the usual formats spares the reader asking every image plugin.
-  const QByteArray format = bytes.startsWith("\x89PNG")  ? QByteArray("png")
+  const QByteArray format = bytes.startsWith("\x89PNG")    ? QByteArray("png")
                             : bytes.startsWith("\xFF\xD8") ? QByteArray("jpeg")
-                                                          : QByteArray();
+                                                           : QByteArray();
   QImageReader reader(&buffer, format);
   reader.setAutoDetectImageFormat(format.isEmpty());
   const QSize size = reader.size();
@@ -122,8 +122,8 @@ QString TileLayer::CacheFolder() {
 }
 
 void TileLayer::Reset() {
-  for (QNetworkReply* reply : network_ ? network_->findChildren<QNetworkReply*>()
-                                       : QList<QNetworkReply*>()) {
+  for (QNetworkReply* reply :
+       network_ ? network_->findChildren<QNetworkReply*>() : QList<QNetworkReply*>()) {
     reply->disconnect(this);
     reply->abort();
     reply->deleteLater();
@@ -156,8 +156,8 @@ bool TileLayer::SetSource(const QString& source, const QString& attribution) {
     return false;
   }
   if (parsed.kind == TileSource::Kind::kMbtiles) {
-    mbtiles_ = MbtilesFile::Open(QFile::encodeName(QString::fromStdString(parsed.text)).toStdString(),
-                                 error);
+    mbtiles_ = MbtilesFile::Open(
+        QFile::encodeName(QString::fromStdString(parsed.text)).toStdString(), error);
     if (!mbtiles_) {
       status_ = "tiles: " + QString::fromStdString(error);
       return false;
@@ -261,7 +261,8 @@ void TileLayer::Compose() {
   image_.fill(Qt::transparent);
   covers_ = false;
   if (!haveView_ || map_.tiles.empty()) return;
-  covers_ = std::all_of(map_.pixelRow.begin(), map_.pixelRow.end(), [](int32_t r) { return r >= 0; });
+  covers_ =
+      std::all_of(map_.pixelRow.begin(), map_.pixelRow.end(), [](int32_t r) { return r >= 0; });
   // The view's columns fall into a few runs, one per tile column; a row
   // copies each run from one scan line of one tile.
   struct ColumnRun {
@@ -305,7 +306,8 @@ void TileLayer::StartRequests() {
       continue;
     }
     if (!host.pausedUntil.hasExpired()) {
-      const int wait = static_cast<int>(std::min<qint64>(host.pausedUntil.remainingTime(), 1 << 30));
+      const int wait =
+          static_cast<int>(std::min<qint64>(host.pausedUntil.remainingTime(), 1 << 30));
       nextPauseEnd = nextPauseEnd < 0 ? wait : std::min(nextPauseEnd, wait);
       ++it;
       continue;

@@ -106,7 +106,7 @@ class TileLayer : public QObject {
   };
   struct Host {
     int inFlight = 0;
-    bool blocked = false;       // 401/403: no request for the rest of the run
+    bool blocked = false;        // 401/403: no request for the rest of the run
     QDeadlineTimer pausedUntil;  // 429, 5xx, time-out, unreachable
   };
 

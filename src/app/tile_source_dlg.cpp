@@ -61,8 +61,7 @@ TileSourceChoice TileSourceDlg::choice() const {
 
 void TileSourceDlg::OnBrowse() {
   const QString path = QFileDialog::getOpenFileName(
-      this, QString(), QString(),
-      QStringLiteral("MBTiles (*.mbtiles);;すべてのファイル (*)"));
+      this, QString(), QString(), QStringLiteral("MBTiles (*.mbtiles);;すべてのファイル (*)"));
   if (!path.isEmpty()) source_->setText(path);
 }
 
@@ -73,7 +72,8 @@ void TileSourceDlg::OnOk() {
     problem_->setText(QString::fromStdString(error));
     return;
   }
-  if (parsed.kind == TileSource::Kind::kMbtiles && !QFile::exists(QString::fromStdString(parsed.text))) {
+  if (parsed.kind == TileSource::Kind::kMbtiles &&
+      !QFile::exists(QString::fromStdString(parsed.text))) {
     problem_->setText(QStringLiteral("no such file"));
     return;
   }

@@ -66,14 +66,14 @@ ViewTileMap MapViewToTiles(int32_t originLat, int32_t originLon, int zoomIndex, 
   const double span = kZoomSpans[std::clamp(zoomIndex, kMinZoomIndex, kMaxZoomIndex)];
   const int64_t worldPixels = int64_t{kMapTilePixels} << map.zoom;  // at most 2^30
   const auto toPixel = [&](double tiles) {
-    return static_cast<int32_t>(
-        std::clamp<int64_t>(static_cast<int64_t>(std::floor(tiles * kMapTilePixels)), 0,
-                            worldPixels - 1));
+    return static_cast<int32_t>(std::clamp<int64_t>(
+        static_cast<int64_t>(std::floor(tiles * kMapTilePixels)), 0, worldPixels - 1));
   };
   for (int at = 0; at < kRasterSide; ++at) {
     const double offset = (at + 0.5) * span / kRasterSide;
     const double lat = (originLat + offset) / kGridPerDegree;
-    map.pixelRow[at] = std::fabs(lat) > kMercatorMaxLat ? -1 : toPixel(MercatorTileY(lat, map.zoom));
+    map.pixelRow[at] =
+        std::fabs(lat) > kMercatorMaxLat ? -1 : toPixel(MercatorTileY(lat, map.zoom));
     map.pixelCol[at] = toPixel(MercatorTileX((originLon + offset) / kGridPerDegree, map.zoom));
   }
   const std::vector<TileRun> rows = TileRuns(map.pixelRow);
@@ -81,8 +81,9 @@ ViewTileMap MapViewToTiles(int32_t originLat, int32_t originLon, int zoomIndex, 
   // A view is far narrower than the globe, so a tile column shows at most
   // once; the sort keeps that true whatever the columns hold.
   std::sort(cols.begin(), cols.end(), [](auto& a, auto& b) { return a.tile < b.tile; });
-  cols.erase(std::unique(cols.begin(), cols.end(), [](auto& a, auto& b) { return a.tile == b.tile; }),
-             cols.end());
+  cols.erase(
+      std::unique(cols.begin(), cols.end(), [](auto& a, auto& b) { return a.tile == b.tile; }),
+      cols.end());
   std::vector<std::pair<double, MapTileKey>> byDistance;
   constexpr double kMiddle = (kRasterSide - 1) / 2.0;
   for (const TileRun& row : rows) {

@@ -48,7 +48,7 @@ struct ViewTileMap {
   int zoom = 0;
   std::array<int32_t, kRasterSide> pixelRow{};  // by view row, row 0 at the south edge
   std::array<int32_t, kRasterSide> pixelCol{};  // by view column, column 0 at the west edge
-  std::vector<MapTileKey> tiles;                // every tile a pixel shows, nearest the centre first
+  std::vector<MapTileKey> tiles;  // every tile a pixel shows, nearest the centre first
 };
 
 // Maps the view whose south-west corner is (originLat, originLon) grid units

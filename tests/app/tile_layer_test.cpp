@@ -74,7 +74,8 @@ class TileLayerTest : public QObject {
     QVERIFY(layer->SetSource(server.Template(), "test tiles"));
     layer->SetView(lat, lon, zoomIndex);
     const double span = kZoomSpans[zoomIndex];
-    const double northRow = std::min(447.0, std::floor((kMercatorMaxLat * 400 - lat) / span * 448 - 0.5));
+    const double northRow =
+        std::min(447.0, std::floor((kMercatorMaxLat * 400 - lat) / span * 448 - 0.5));
     const int firstRow = 447 - int(northRow);  // image row of the northernmost row with tiles
     QTRY_VERIFY(Complete(layer->image(), firstRow));
     const QImage picture = layer->image();

@@ -19,7 +19,7 @@ TEST(WebMercatorTest, ProjectsLatitudesExactlyAndBack) {
     EXPECT_NEAR(MercatorLatitude(MercatorTileY(lat, 15), 15), lat, 1e-9) << lat;
   }
   EXPECT_DOUBLE_EQ(MercatorTileX(-180.0, 2), 0.0);
-  EXPECT_DOUBLE_EQ(MercatorTileX(180.0, 2), 0.0);  // wraps
+  EXPECT_DOUBLE_EQ(MercatorTileX(180.0, 2), 0.0);   // wraps
   EXPECT_DOUBLE_EQ(MercatorTileX(-270.0, 2), 3.0);  // 90 E
   EXPECT_DOUBLE_EQ(MercatorTileX(139.75, 0), (139.75 + 180) / 360);
 }
