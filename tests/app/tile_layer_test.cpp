@@ -5,6 +5,7 @@
 
 #include <QAction>
 #include <QImage>
+#include <QNetworkDiskCache>
 #include <QMenu>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -105,6 +106,27 @@ class TileLayerTest : public QObject {
     QCOMPARE(layer->image(), picture);
     QTest::qWait(100);
     QCOMPARE(server.requests.size(), asked);
+
+    // Past its keep date, a tile is still shown at once and is revalidated.
+    const QList<QByteArray> first = server.requests.front().split(' ');
+    const QUrl url(server.Template().section('/', 0, 2) + QString::fromLatin1(first[1]));
+    {
+      QNetworkDiskCache plain;  // without the layer's 7-day floor
+      plain.setCacheDirectory(TileLayer::CacheFolder());
+      QNetworkCacheMetaData metaData = plain.metaData(url);
+      QVERIFY(metaData.isValid());
+      metaData.setExpirationDate(QDateTime::currentDateTimeUtc().addSecs(-1));
+      plain.updateMetaData(metaData);
+    }
+    layer = std::make_unique<TileLayer>();
+    QVERIFY(layer->SetSource(server.Template(), "test tiles"));
+    layer->SetView(lat, lon, zoomIndex);
+    QCOMPARE(layer->image(), picture);
+    QTRY_COMPARE(server.requests.size(), asked + 1);
+    QVERIFY(server.requests.back().contains("\r\nIf-None-Match: \"1\"\r\n"));
+    QTRY_VERIFY(!layer->busy());
+    QCOMPARE(layer->image(), picture);
+    server.requests.pop_back();
 
     // An MBTiles file with the tiles the server sent gives the same picture.
     std::map<MapTileKey, std::vector<uint8_t>> tiles;

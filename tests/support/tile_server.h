@@ -1,7 +1,8 @@
 // Test helper: a tiny HTTP/1.1 tile server on 127.0.0.1, run by the test's
 // own event loop. GET /z/x/y.png answers a 256 x 256 PNG of one colour that
-// encodes z/x/y (or, by `answer`, 403, 429 with Retry-After, or nothing at
-// all); each request's head is kept.
+// encodes z/x/y, with ETag "1" and 304 to If-None-Match "1" (or, by
+// `answer`, 403, 429 with Retry-After, or nothing at all); each request's
+// head is kept.
 #pragma once
 
 #include <QBuffer>
@@ -54,11 +55,13 @@ class TileServer : public QTcpServer {
       pending.remove(0, end + 4);
       requests << head;
       const QList<QByteArray> path = head.split(' ').value(1).split('/');
-      QByteArray body, status = "200 OK", extra = "Cache-Control: max-age=60\r\n";
+      QByteArray body, status = "200 OK", extra = "Cache-Control: max-age=60\r\nETag: \"1\"\r\n";
       if (answer == Answer::kStall) return;
       if (answer == Answer::k403) status = "403 Forbidden", extra = "", body = "Access blocked";
       if (answer == Answer::k429) status = "429 Too Many", extra = "Retry-After: 120\r\n";
-      if (answer == Answer::kTiles && path.size() == 4) {
+      if (answer == Answer::kTiles && head.contains("\r\nIf-None-Match: \"1\"")) {
+        status = "304 Not Modified";
+      } else if (answer == Answer::kTiles && path.size() == 4) {
         const std::vector<uint8_t> png =
             TilePng(path[1].toInt(), path[2].toInt(), path[3].split('.')[0].toInt());
         body = QByteArray(reinterpret_cast<const char*>(png.data()), qsizetype(png.size()));
