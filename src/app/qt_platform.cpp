@@ -11,6 +11,7 @@
 
 #include "app/import_progress_window.h"
 #include "app/over_write_dlg.h"
+#include "app/tile_source_dlg.h"
 #include "app/user_settings.h"
 
 namespace roamgrid {
@@ -113,6 +114,11 @@ MessageAnswer QtPlatform::ShowMessage(const std::string& text, const std::string
 
 std::unique_ptr<ImportProgress> QtPlatform::StartImportProgress(long long totalBytes) {
   return std::make_unique<ImportProgressWindow>(owner_, totalBytes);
+}
+
+std::optional<TileSourceChoice> QtPlatform::ChooseTileSource(const TileSourceChoice& current) {
+  KeepWorkingDirectory keep;  // its Browse button opens a file dialog
+  return TileSourceDlg::Ask(current, owner_);
 }
 
 }  // namespace roamgrid

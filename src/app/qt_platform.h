@@ -32,6 +32,8 @@ class QtPlatform : public WindowingPlatform {
                             MessageStyle style) override;
   // An ImportProgressWindow over the owner.
   std::unique_ptr<ImportProgress> StartImportProgress(long long totalBytes) override;
+  // The TileSourceDlg over the owner.
+  std::optional<TileSourceChoice> ChooseTileSource(const TileSourceChoice& current) override;
 
  private:
   QPointer<QWidget> owner_;

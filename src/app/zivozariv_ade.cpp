@@ -187,6 +187,11 @@ void ZIvozarivAde::OnInitDialog() {
   connect(backgroundAction_, &QAction::triggered, this, [this] { OnToggleBackground(); });
   addAction(backgroundAction_);
   mapMenu_->addAction(backgroundAction_);
+  tilesAction_ = new QAction(QStringLiteral("Map tiles"), this);
+  tilesAction_->setCheckable(true);
+  connect(tilesAction_, &QAction::triggered, this, [this] { OnToggleTiles(); });
+  mapMenu_->addAction(tilesAction_);
+  mapMenu_->addAction(QStringLiteral("Tile source..."), this, [this] { OnTileSource(); });
   mapMenu_->addSeparator();
   mapMenu_->addAction(QStringLiteral("Map data..."), this, [this] { OnMapData(); });
 
@@ -212,8 +217,12 @@ void ZIvozarivAde::OnInitDialog() {
   installEventFilter(this);
   viewWindow.installEventFilter(this);
   viewWindow.setMouseTracking(true);  // the pointer's position as the tooltip
-  // "tiles" shows the offline background until a tile layer exists.
-  ShowBackground(LoadUserSettings().background != QStringLiteral("none"));
+  // New tiles repaint the view from its raster, never from the store.
+  connect(&tileLayer_, &TileLayer::tilesArrived, &viewWindow, qOverload<>(&QWidget::update));
+  const UserSettings settings = LoadUserSettings();
+  tileLayer_.SetCacheLimitMiB(settings.tileCacheMiB);
+  tileLayer_.SetSource(settings.tileSource, settings.tileAttribution);
+  SetBackgroundMode(settings.background.toStdString());
   for (QLineEdit* edit : findChildren<QLineEdit*>()) edit->installEventFilter(this);
 
   // "N" has the focus when the dialog shows; both zoom buttons start enabled
@@ -255,14 +264,63 @@ void ZIvozarivAde::RenderView() {
     viewWindow.SetScaleBar(ChooseScaleBar(originLat, zoomIndex, kRasterSide, kRasterSide / 4));
     viewWindow.InvalidateBackground();
   }
+  if (backgroundOn_ && tilesWanted_) tileLayer_.SetView(originLat, originLon, zoomIndex);
 }
 
 void ZIvozarivAde::ShowBackground(bool on) {
   backgroundOn_ = on;
   if (backgroundAction_) backgroundAction_->setChecked(on);
-  viewWindow.SetBackground(
-      on ? ViewChild::BackgroundPainter([this](RgbImage& image) { return DrawBackground(image); })
-         : ViewChild::BackgroundPainter());
+  viewWindow.SetBackground(on ? ViewChild::BackgroundPainter(
+                                    [this](RgbImage& image) { return DrawBackground(image); })
+                              : ViewChild::BackgroundPainter());
+  ApplyTiles();
+}
+
+void ZIvozarivAde::SetBackgroundMode(const std::string& mode) {
+  tilesWanted_ = mode == "tiles";
+  ShowBackground(mode != "none");
+}
+
+std::string ZIvozarivAde::backgroundMode() const {
+  return !backgroundOn_ ? "none" : tilesWanted_ ? "tiles" : "coast";
+}
+
+void ZIvozarivAde::SetTileSource(const TileSourceChoice& choice) {
+  tileLayer_.SetSource(QString::fromStdString(choice.source),
+                       QString::fromStdString(choice.attribution));
+  ApplyTiles();
+}
+
+void ZIvozarivAde::ApplyTiles() {
+  const bool shown = backgroundOn_ && tilesWanted_;
+  if (tilesAction_) tilesAction_->setChecked(shown);
+  if (shown) tileLayer_.SetView(originLat, originLon, zoomIndex);
+  viewWindow.SetTileLayer(shown ? &tileLayer_ : nullptr);
+}
+
+void ZIvozarivAde::SaveBackgroundMode() {
+  UserSettings settings = LoadUserSettings();
+  settings.background = QString::fromStdString(backgroundMode());
+  SaveUserSettings(settings);  // unsaved, the choice still holds for this run
+}
+
+void ZIvozarivAde::OnToggleTiles() {
+  SetBackgroundMode(backgroundMode() == "tiles" ? "coast" : "tiles");
+  SaveBackgroundMode();
+}
+
+void ZIvozarivAde::OnTileSource() {
+  UserSettings settings = LoadUserSettings();
+  const std::optional<TileSourceChoice> choice = platform_->ChooseTileSource(
+      {settings.tileSource.toStdString(), settings.tileAttribution.toStdString()});
+  if (!choice) return;
+  settings.tileSource = QString::fromStdString(choice->source);
+  settings.tileAttribution = QString::fromStdString(choice->attribution);
+  SaveUserSettings(settings);
+  SetTileSource(*choice);
+  // A new source is there to be seen; no source leaves the coast lines.
+  SetBackgroundMode(choice->source.empty() ? (backgroundOn_ ? "coast" : "none") : "tiles");
+  SaveBackgroundMode();
 }
 
 bool ZIvozarivAde::DrawBackground(RgbImage& image) {
@@ -272,9 +330,7 @@ bool ZIvozarivAde::DrawBackground(RgbImage& image) {
 
 void ZIvozarivAde::OnToggleBackground() {
   ShowBackground(!backgroundOn_);
-  UserSettings settings = LoadUserSettings();
-  settings.background = backgroundOn_ ? QStringLiteral("coast") : QStringLiteral("none");
-  SaveUserSettings(settings);  // unsaved, the choice still holds for this run
+  SaveBackgroundMode();
 }
 
 void ZIvozarivAde::OnMapData() {

@@ -13,6 +13,7 @@
 #include <tuple>
 #include <vector>
 
+#include "app/tile_layer.h"
 #include "app/view_child.h"
 #include "common/windowing_platform.h"
 #include "geo/gshhg_store.h"
@@ -61,6 +62,15 @@ class ZIvozarivAde : public QDialog, public ViewState {
   // red-on-white view (off), for this run; the per-user setting is left alone.
   void ShowBackground(bool on);
   bool backgroundOn() const { return backgroundOn_; }
+  // The map background for this run: "none", "coast" or "tiles" (the map
+  // tiles over the coast lines, which show where a tile is missing); the
+  // per-user setting is left alone.
+  void SetBackgroundMode(const std::string& mode);
+  std::string backgroundMode() const;
+  // The tile source and attribution for this run (see TileLayer::SetSource);
+  // the per-user setting is left alone.
+  void SetTileSource(const TileSourceChoice& choice);
+  TileLayer& tileLayer() { return tileLayer_; }
 
   // Members in the order the dialog declares them after the view state.
   TrackRecorder recorder;
@@ -122,6 +132,14 @@ class ZIvozarivAde : public QDialog, public ViewState {
   // The pointer's position in degrees as the view window's tooltip.
   void OnPointerMove(QPoint windowPixel, QPoint globalPixel);
   bool DrawBackground(RgbImage& image);
+  // Shows the tile layer for the current view when the background is on
+  // and tiles are wanted, else hides it.
+  void ApplyTiles();
+  // The context menu's "Map tiles" switch and "Tile source..." dialog;
+  // both keep the choice in the per-user settings.
+  void OnToggleTiles();
+  void OnTileSource();
+  void SaveBackgroundMode();
 
   std::unique_ptr<QtPlatform> ownPlatform_;
   WindowingPlatform* platform_;
@@ -129,6 +147,9 @@ class ZIvozarivAde : public QDialog, public ViewState {
   QMenu* mapMenu_ = nullptr;
   QAction* backgroundAction_ = nullptr;
   bool backgroundOn_ = false;
+  bool tilesWanted_ = false;  // tiles over the background while it is on
+  QAction* tilesAction_ = nullptr;
+  TileLayer tileLayer_;
   // Opened at the first paint with a background, never before.
   std::unique_ptr<GshhgStore> gshhg_;
   // The view the background was last drawn for: origin and zoom index.

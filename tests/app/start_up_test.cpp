@@ -56,6 +56,13 @@ class StartUpTest : public QObject {
              std::string("--background needs none or coast"));
     QCOMPARE(ParseStartArgs({"--user-store", "-C", "a"}).error,
              std::string("-C and --user-store exclude each other"));
+    const StartArgs tiles =
+        ParseStartArgs({"--tiles", "t.mbtiles", "--tiles-attribution", "(c) us", "--background",
+                        "tiles"});
+    QCOMPARE(tiles.tiles, std::optional<std::string>("t.mbtiles"));
+    QCOMPARE(tiles.tilesAttribution, std::string("(c) us"));
+    QCOMPARE(tiles.background, std::string("tiles"));
+    QCOMPARE(ParseStartArgs({"--tiles"}).error, std::string("--tiles needs a value"));
   }
 
   void UserStoreAndMinusCOpenTheSameStore() {
