@@ -96,6 +96,13 @@ int ReportTileProblems(const std::vector<TileProblem>& problems,
   return failures;
 }
 
+// ": damaged", or ": cannot be read" with the reason when one is known.
+std::string LoadFailureText(const TileLoadFailure& failure) {
+  if (failure.result == kDamaged) return ": damaged";
+  return failure.error != 0 ? ": cannot be read: " + FileErrorText(failure.error)
+                            : ": cannot be read";
+}
+
 // An origin cut toward zero to the alignment of `zoomIndex`, as the home
 // file's values are.
 int32_t AlignTowardZero(int32_t value, int zoomIndex) {
@@ -249,7 +256,7 @@ int RunExport(const CliArgs& args, std::FILE* out, std::FILE* err) {
   }
   // What the system said when a file could not be opened or written, as
   // far as errno still tells it.
-  const auto why = [](int error) { return error ? std::string(": ") + std::strerror(error) : ""; };
+  const auto why = [](int error) { return error ? ": " + FileErrorText(error) : std::string(); };
   if (exists && args.existing == ExistingFileMode::kMerge) {
     errno = 0;
     const MergeResult merged = MergeIntoImage(path, raster.data());
@@ -304,7 +311,7 @@ int RunStats(std::FILE* out, std::FILE* err) {
   Say(out, "tile files: " + std::to_string(stats.tileFiles));
   Say(out, "tiles not loaded whole: " + std::to_string(stats.notLoadedWhole.size()));
   for (const TileLoadFailure& failure : stats.notLoadedWhole)
-    Say(out, "  " + failure.path + (failure.result == kDamaged ? ": damaged" : ": cannot be read"));
+    Say(out, "  " + failure.path + LoadFailureText(failure));
   Say(out, "visited cells: " + std::to_string(stats.visitedCells));
   Say(out, "visited area: " + FormatFixed(stats.visitedAreaKm2, 0, 6) + " km^2");
   if (stats.visitedBox) {
@@ -326,7 +333,9 @@ int RunStats(std::FILE* out, std::FILE* err) {
 int RunCheck(const CliArgs& args, std::FILE* out, std::FILE* err) {
   const StoreCheck check = CheckStore(args.clean);
   for (const TileLoadFailure& failure : check.notLoadedWhole)
-    Say(out, failure.path + (failure.result == kDamaged ? ": damaged" : ": cannot be read"));
+    Say(out, failure.path + LoadFailureText(failure));
+  for (const StoreEntry& odd : check.oddEntries)
+    Say(out, odd.path + ": " + odd.what + ", left alone");
   for (const std::string& folder : check.unreadableFolders)
     Say(out, folder + ": folder cannot be read");
   long long removed = 0;
@@ -343,6 +352,8 @@ int RunCheck(const CliArgs& args, std::FILE* out, std::FILE* err) {
   if (args.clean) summary += " (" + std::to_string(removed) + " removed)";
   if (!check.unreadableFolders.empty())
     summary += ", " + std::to_string(check.unreadableFolders.size()) + " folders not read";
+  if (!check.oddEntries.empty())
+    summary += ", " + std::to_string(check.oddEntries.size()) + " other entries left alone";
   Say(out, summary + (check.sound() ? ": the store is sound" : ": problems found"));
   return check.sound() ? kExitOk : kExitFailure;
 }
