@@ -84,19 +84,26 @@ bool ImportProgressWindow::Cancelled() {
   return window_ && window_->wasCanceled();
 }
 
+void ImportProgressWindow::WaitingForStoreLock(bool waiting) {
+  waitingForLock_ = waiting;
+  Tick(true);
+}
+
 QString ImportProgressWindow::LabelText() const {
   long long done = bytesBefore_ + bytesOfLog_;
   if (done > totalBytes_) done = totalBytes_;  // a log that grew while read
-  return QStringLiteral("%1 of %2: %3\n%4 of %5 MB")
-      .arg(logIndex_ + 1)
-      .arg(logCount_)
-      .arg(logName_, Megabytes(done), Megabytes(totalBytes_));
+  QString text = QStringLiteral("%1 of %2: %3\n%4 of %5 MB")
+                     .arg(logIndex_ + 1)
+                     .arg(logCount_)
+                     .arg(logName_, Megabytes(done), Megabytes(totalBytes_));
+  if (waitingForLock_) text += QStringLiteral("\n") + QString::fromUtf8(kWaitingForLockText);
+  return text;
 }
 
-void ImportProgressWindow::Tick() {
-  const long long now = clock_.elapsed();
+void ImportProgressWindow::Tick(bool now) {
+  const long long elapsedMs = clock_.elapsed();
   if (!window_) {
-    if (now < showAfterMs_) return;
+    if (elapsedMs < showAfterMs_ && !now) return;
     window_ = new QProgressDialog(owner_);
     window_->setWindowModality(Qt::WindowModal);
     window_->setWindowTitle(QStringLiteral("Import"));
@@ -107,10 +114,10 @@ void ImportProgressWindow::Tick() {
     window_->setRange(0, kBarSteps);
     window_->setMinimumWidth(360);
     window_->show();
-    lastRefreshMs_ = now - kRefreshMs;
+    lastRefreshMs_ = elapsedMs - kRefreshMs;
   }
-  if (now - lastRefreshMs_ < kRefreshMs) return;
-  lastRefreshMs_ = now;
+  if (elapsedMs - lastRefreshMs_ < kRefreshMs && !now) return;
+  lastRefreshMs_ = elapsedMs;
   const long long done = bytesBefore_ + bytesOfLog_;
   window_->setLabelText(LabelText());
   window_->setValue(totalBytes_ > 0 ? int(std::min(done, totalBytes_) * kBarSteps / totalBytes_)

@@ -22,6 +22,7 @@
 #include "import/nmea_reader.h"
 #include "settings/home_config.h"
 #include "tiles/grid_units.h"
+#include "tiles/store_lock.h"
 #include "tiles/track_recorder.h"
 #include "view/navigation.h"
 #include "view/render_view.h"
@@ -142,7 +143,14 @@ int RunImport(const CliArgs& args, std::FILE* out, std::FILE* err) {
     explicit LineProgress(ProgressLine& shown) : line(shown) {}
     void Advance(long long bytesRead) override { line.Show(bytesBefore + bytesRead); }
     bool Cancelled() override { return ImportInterrupts::Caught() != 0; }
+    void WaitingForStoreLock(bool waiting) override {
+      if (!waiting) return;
+      line.Erase();
+      Error(errStream, "import: waiting for the store lock held by another program");
+    }
+    std::FILE* errStream = nullptr;
   } lineProgress(progress);
+  lineProgress.errStream = err;
   options.progress = &lineProgress;
   long long& bytesBefore = lineProgress.bytesBefore;
 
@@ -150,6 +158,7 @@ int RunImport(const CliArgs& args, std::FILE* out, std::FILE* err) {
   int notReadWhole = 0;
   int tileFailures = 0;
   std::set<std::pair<TileProblem::Kind, std::string>> namedTiles;
+  bool toldUnlocked = false;  // said once per run
   for (const std::string& log : args.logs) {
     if (ImportInterrupts::Caught()) break;
     ImportReport report;
@@ -160,6 +169,13 @@ int RunImport(const CliArgs& args, std::FILE* out, std::FILE* err) {
     }
     progress.Erase();
     tileFailures += ReportTileProblems(report.tileProblems, namedTiles, err);
+    if (report.unlockedSaves > 0 && !toldUnlocked) {
+      toldUnlocked = true;
+      Error(err, "import: warning: no lock can be had on the store folder 'RGD' (" +
+                     FileErrorText(report.lockError) +
+                     "); tiles were saved without it, so another program saving at the same "
+                     "time can lose marks");
+    }
     if (!report.opened) {
       ++notOpened;
       Say(out, log + ": cannot open");
@@ -174,6 +190,15 @@ int RunImport(const CliArgs& args, std::FILE* out, std::FILE* err) {
                      std::to_string(report.bytesRead) + " bytes" +
                      (report.readErrorText.empty() ? "" : ": " + report.readErrorText) +
                      "; the rest of it was not read");
+    }
+    // Content that yields nothing at all is named, so that a log in a form
+    // this program does not read is not taken for an empty one.
+    if (report.fixes == 0 && report.skipped == 0 && report.bytesRead > 0 && !report.readError &&
+        !report.cancelled && report.otherTalkerGga == 0) {
+      Error(err, "import: " + Quoted(log) + ": " + std::to_string(report.bytesRead) +
+                     (report.compressed ? " compressed" : "") + " bytes read as " +
+                     (report.gpx ? "a GPX document" : "an NMEA log") +
+                     " gave no position; nothing was recorded");
     }
     if (report.otherTalkerGga > 0) {
       Error(err, "import: " + Quoted(log) + " holds " + std::to_string(report.otherTalkerGga) +
@@ -331,6 +356,14 @@ int RunStats(std::FILE* out, std::FILE* err) {
 }
 
 int RunCheck(const CliArgs& args, std::FILE* out, std::FILE* err) {
+  struct SayWait : StoreLockWait {
+    std::FILE* err;
+    explicit SayWait(std::FILE* stream) : err(stream) {}
+    void Waiting(bool waiting) override {
+      if (waiting) Error(err, "check: waiting for the store lock held by another program");
+    }
+  } sayWait(err);
+  const ScopedStoreLockWait waitHandler(&sayWait);
   const StoreCheck check = CheckStore(args.clean);
   for (const TileLoadFailure& failure : check.notLoadedWhole)
     Say(out, failure.path + LoadFailureText(failure));
