@@ -308,6 +308,37 @@ TEST_F(HostileInputTest, TileThatExistsButCannotBeReadIsNeverWrittenAndIsNamed) 
   struct stat info;
   ASSERT_EQ(lstat(kTokyoTile, &info), 0);
   EXPECT_TRUE(S_ISFIFO(info.st_mode));
+
+  // A symbolic link under the name, to a file or to nowhere, is no tile
+  // either: neither it nor what it points to is read, created or replaced.
+  WriteText("victim.txt", "precious");
+  for (const char* target : {"victim.txt", "nowhere.txt"}) {
+    SCOPED_TRACE(target);
+    ASSERT_EQ(unlink(kTokyoTile), 0);
+    fs::create_symlink(fs::absolute(target), kTokyoTile);
+    EXPECT_EQ(importLeavesTile(EINVAL), 0);
+    EXPECT_TRUE(fs::is_symlink(kTokyoTile));
+  }
+  EXPECT_EQ(ReadBytes("victim.txt"), Bytes({'p', 'r', 'e', 'c', 'i', 'o', 'u', 's'}));
+  EXPECT_FALSE(fs::exists("nowhere.txt"));
+}
+
+// A store folder that cannot be made names the reason of the mkdir that
+// failed, not that of the file create after it.
+TEST_F(HostileInputTest, TileThatCannotBeMadeNamesWhyItsFolderCannotBe) {
+  WriteText("trip.log", kTokyoGga + "\n"s);
+  chmod("trip.log", 0644);
+  ASSERT_EQ(chmod(".", 0555), 0);
+  RunUnprivileged([] {
+    TrackRecorder recorder;
+    ImportReport report;
+    ImportNmeaLog(recorder, "trip.log", &report);
+    return report.tileProblems ==
+                   std::vector<TileProblem>{{TileProblem::Kind::kNotSaved, kTokyoTile, EACCES}}
+               ? 0
+               : 1;
+  });
+  ASSERT_EQ(chmod(".", 0755), 0);
 }
 
 TEST_F(HostileInputTest, ReplacedTileKeepsOwnerAndGroupOrIsNotReplaced) {
