@@ -324,8 +324,9 @@ TEST_F(HostileInputTest, TileThatExistsButCannotBeReadIsNeverWrittenAndIsNamed) 
 }
 
 // A store folder that cannot be made names the reason of the mkdir that
-// failed, not that of the file create after it.
-TEST_F(HostileInputTest, TileThatCannotBeMadeNamesWhyItsFolderCannotBe) {
+// failed, not that of the file create after it; one that cannot be locked
+// is saved into, and said to be.
+TEST_F(HostileInputTest, StoreFolderThatCannotBeMadeOrLockedIsNamed) {
   WriteText("trip.log", kTokyoGga + "\n"s);
   chmod("trip.log", 0644);
   ASSERT_EQ(chmod(".", 0555), 0);
@@ -339,6 +340,21 @@ TEST_F(HostileInputTest, TileThatCannotBeMadeNamesWhyItsFolderCannotBe) {
                : 1;
   });
   ASSERT_EQ(chmod(".", 0755), 0);
+
+  // A store folder that can be searched and written but not read cannot
+  // be locked: the tile is saved without the lock, and that is counted.
+  ASSERT_EQ(mkdir("RGD", 0333), 0);
+  ASSERT_EQ(chmod("RGD", 0333), 0);
+  RunUnprivileged([] {
+    TrackRecorder recorder;
+    ImportReport report;
+    ImportNmeaLog(recorder, "trip.log", &report);
+    return report.tileProblems.empty() && report.unlockedSaves == 1 && report.lockError == EACCES
+               ? 0
+               : 1;
+  });
+  ASSERT_EQ(chmod("RGD", 0755), 0);
+  EXPECT_TRUE(fs::exists(kTokyoTile));
 }
 
 TEST_F(HostileInputTest, ReplacedTileKeepsOwnerAndGroupOrIsNotReplaced) {
