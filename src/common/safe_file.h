@@ -3,9 +3,10 @@
 // over the old file only when every byte was written and the file closed.
 // A failed or interrupted write leaves the old file as it was.
 //
-// All writes of tiles, the home file and BMP images pass through
-// ReplacingFile, which makes it the one seam where tests inject write
-// failures (SetWriteFault) as a full disk would cause them.
+// All writes of the home file and BMP images pass through ReplacingFile,
+// and tile saves through its lean sibling ReplaceRegularFile; both are the
+// seam where tests inject write failures (SetWriteFault) as a full disk
+// would cause them.
 #pragma once
 
 #include <cstddef>
