@@ -60,8 +60,7 @@ mode_t TypeOf(int folder, const dirent& entry) {
       return S_IFBLK;
   }
   struct stat info;  // a file system that does not tell the type in the listing
-  return fstatat(folder, entry.d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 ? info.st_mode & S_IFMT
-                                                                       : 0;
+  return fstatat(folder, entry.d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 ? info.st_mode & S_IFMT : 0;
 }
 
 // The entries of the open folder `fd` (taken and closed), sorted by name;
@@ -130,8 +129,8 @@ void WalkTileFolder(int root, const std::string& name,
       entry.kind = StoreEntry::Kind::kTempFile;
     } else {
       entry.kind = StoreEntry::Kind::kOdd;
-      entry.what = file.type == S_IFLNK ? "a symbolic link, not followed"
-                                        : "not a name of the store";
+      entry.what =
+          file.type == S_IFLNK ? "a symbolic link, not followed" : "not a name of the store";
     }
     visit(entry);
   }
@@ -173,7 +172,8 @@ void WalkStore(const std::function<void(const StoreEntry&)>& visit) {
   // The store folder itself may be a link: a store kept on another disk.
   const int root = open(kStoreRoot, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   std::vector<Listed> entries;
-  const int rootCopy = root < 0 ? -1 : dup(root);  // ListFolder takes one; the other stays for openat
+  const int rootCopy =
+      root < 0 ? -1 : dup(root);  // ListFolder takes one; the other stays for openat
   if (root < 0 || rootCopy < 0 || !ListFolder(rootCopy, &entries)) {
     const int error = errno;
     if (root >= 0) close(root);
@@ -195,8 +195,8 @@ void WalkStore(const std::function<void(const StoreEntry&)>& visit) {
     entry.folder = kStoreRoot;
     entry.name = listed.name;
     entry.path = std::string(kStoreRoot) + "/" + listed.name;
-    entry.what = listed.type == S_IFLNK ? "a symbolic link, not followed"
-                                        : "not a name of the store";
+    entry.what =
+        listed.type == S_IFLNK ? "a symbolic link, not followed" : "not a name of the store";
     visit(entry);
   }
   close(root);

@@ -41,16 +41,16 @@ std::optional<TileKey> TileKeyFromPath(const std::string& path);
 
 struct StoreEntry {
   enum class Kind {
-    kTileFile,           // a regular file at a tile's path; `key` set
-    kNotRegularTile,     // something else at a tile's path; `key` set, `error` EINVAL or EISDIR
-    kTempFile,           // a regular file named as this program's temporary files
-    kOdd,                // anything else; `what` says what it is
-    kUnreadableFolder,   // "RGD" or a tile folder that could not be listed; `error`
+    kTileFile,          // a regular file at a tile's path; `key` set
+    kNotRegularTile,    // something else at a tile's path; `key` set, `error` EINVAL or EISDIR
+    kTempFile,          // a regular file named as this program's temporary files
+    kOdd,               // anything else; `what` says what it is
+    kUnreadableFolder,  // "RGD" or a tile folder that could not be listed; `error`
   };
   Kind kind = Kind::kOdd;
-  std::string path;      // "RGD/E139N035/E13975-N03500.map"
-  std::string folder;    // the tile folder it lies in ("RGD/E139N035"); "RGD" for its own entries
-  std::string name;      // the last component
+  std::string path;    // "RGD/E139N035/E13975-N03500.map"
+  std::string folder;  // the tile folder it lies in ("RGD/E139N035"); "RGD" for its own entries
+  std::string name;    // the last component
   TileKey key{};
   int error = 0;
   const char* what = "";  // for kOdd: "a symbolic link, not followed", ...

@@ -314,9 +314,10 @@ bool ReplaceRegularFile(const char* path, const void* data, size_t size,
     }
     // A file made read-only to protect it is refused, as writing it in
     // place would be; its owner's bits say so without another call.
-    const bool writable = error != 0 || mine.st_uid == 0 ||
-                          (existing->st_uid == mine.st_uid ? (existing->st_mode & S_IWUSR) != 0
-                                                           : faccessat(AT_FDCWD, path, W_OK, 0) == 0);
+    const bool writable =
+        error != 0 || mine.st_uid == 0 ||
+        (existing->st_uid == mine.st_uid ? (existing->st_mode & S_IWUSR) != 0
+                                         : faccessat(AT_FDCWD, path, W_OK, 0) == 0);
     if (!writable) fail(existing->st_uid == mine.st_uid ? EACCES : errno);
   }
   const auto* bytes = static_cast<const uint8_t*>(data);

@@ -32,7 +32,6 @@ std::optional<double> ParseGpxDegrees(const char* text);
 // ("UTF-16"), when given, is the document's encoding as its byte order
 // mark tells it; without, expat's own detection applies.
 void ReadGpxLog(TrackRecorder& recorder, ByteSource& source, ImportReport& report,
-                const ImportOptions& options, int linesBefore = 0,
-                const char* encoding = nullptr);
+                const ImportOptions& options, int linesBefore = 0, const char* encoding = nullptr);
 
 }  // namespace roamgrid

@@ -45,7 +45,8 @@ void ReadLog(TrackRecorder& recorder, ByteSource& file, ImportReport& report,
     // XML allows nothing before its declaration; the white space (and the
     // byte order mark with it) that GPX writers leave there is skipped.
     int linesBefore = 0;
-    const char* encoding = kind == LogKind::kGpx ? WideGpxEncoding(head.data(), head.size()) : nullptr;
+    const char* encoding =
+        kind == LogKind::kGpx ? WideGpxEncoding(head.data(), head.size()) : nullptr;
     if (kind == LogKind::kGpx && !encoding) {
       const size_t start = head.find('<');
       linesBefore = int(std::count(head.begin(), head.begin() + start, '\n'));

@@ -31,9 +31,7 @@ long long NowMs() {
 // O_RDONLY suffices for flock, and a folder can always be opened so by a
 // user who may list it; O_DIRECTORY refuses anything else under the name
 // (a named pipe is not even opened).
-int OpenStoreFolder() {
-  return open(kStoreLockFolder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-}
+int OpenStoreFolder() { return open(kStoreLockFolder, O_RDONLY | O_DIRECTORY | O_CLOEXEC); }
 
 }  // namespace
 

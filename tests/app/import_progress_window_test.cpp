@@ -53,9 +53,8 @@ class ImportProgressWindowTest : public QObject {
     QVERIFY(!progress.window());
     progress.WaitingForStoreLock(true);
     QVERIFY(progress.window() && progress.window()->isVisible());
-    QCOMPARE(progress.window()->labelText(),
-             QStringLiteral("1 of 1: one.log\n0.0 of 1.0 MB\n") +
-                 ImportProgressWindow::kWaitingForLockText);
+    QCOMPARE(progress.window()->labelText(), QStringLiteral("1 of 1: one.log\n0.0 of 1.0 MB\n") +
+                                                 ImportProgressWindow::kWaitingForLockText);
     progress.WaitingForStoreLock(false);
     QCOMPARE(progress.window()->labelText(), QStringLiteral("1 of 1: one.log\n0.0 of 1.0 MB"));
   }

@@ -101,8 +101,9 @@ TEST_F(StoreCheckTest, FollowsNoLinkCleansOnlyOwnTempNamesAndNamesWhatIsNoTile) 
 
   const testing::CliRun stats = RunCli({"stats"});
   EXPECT_EQ(stats.status, 1);
-  EXPECT_NE(stats.out.find("  " + folder + "E13975-N03505.map: cannot be read: not a regular file\n"),
-            std::string::npos)
+  EXPECT_NE(
+      stats.out.find("  " + folder + "E13975-N03505.map: cannot be read: not a regular file\n"),
+      std::string::npos)
       << stats.out;
 }
 

@@ -221,8 +221,8 @@ TEST_F(LogFormatsTest, GpxTrackPointsGiveTheStoreOfTheSameDegrees) {
   // The same in UTF-16, both byte orders, with the byte order mark.
   for (const bool little : {true, false}) {
     std::string wide = little ? "\xff\xfe" : "\xfe\xff";
-    for (const char c : "<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n" + prefixed +
-                            "</gpx:trk></gpx:gpx>")
+    for (const char c :
+         "<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n" + prefixed + "</gpx:trk></gpx:gpx>")
       wide += little ? std::string{c, '\0'} : std::string{'\0', c};
     WriteText(little ? "utf16le.gpx" : "utf16be.gpx", wide);
   }
@@ -236,7 +236,8 @@ TEST_F(LogFormatsTest, GpxTrackPointsGiveTheStoreOfTheSameDegrees) {
   fs::current_path(dir());
   const auto expected = FilesBelow("direct/RGD");
   EXPECT_GT(expected.size(), 2u);
-  for (const char* name : {"track.gpx", "track.gpx.gz", "prefixed.gpx", "utf16le.gpx", "utf16be.gpx"}) {
+  for (const char* name :
+       {"track.gpx", "track.gpx.gz", "prefixed.gpx", "utf16le.gpx", "utf16be.gpx"}) {
     std::error_code ignored;
     fs::remove_all("gpx", ignored);
     const ImportReport report = Import("gpx", {name})[0];

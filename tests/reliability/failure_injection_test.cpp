@@ -58,8 +58,7 @@ std::set<std::string> FilesBelow(const fs::path& dir) {
   std::set<std::string> files;
   std::error_code ec;
   for (const auto& entry : fs::recursive_directory_iterator(dir, ec))
-    if (entry.is_regular_file())
-      files.insert(entry.path().lexically_relative(dir).string());
+    if (entry.is_regular_file()) files.insert(entry.path().lexically_relative(dir).string());
   return files;
 }
 
