@@ -22,6 +22,7 @@
 #include "import/nmea_reader.h"
 #include "settings/home_config.h"
 #include "tiles/grid_units.h"
+#include "tiles/store_lock.h"
 #include "tiles/track_recorder.h"
 #include "view/navigation.h"
 #include "view/render_view.h"
@@ -96,6 +97,13 @@ int ReportTileProblems(const std::vector<TileProblem>& problems,
   return failures;
 }
 
+// ": damaged", or ": cannot be read" with the reason when one is known.
+std::string LoadFailureText(const TileLoadFailure& failure) {
+  if (failure.result == kDamaged) return ": damaged";
+  return failure.error != 0 ? ": cannot be read: " + FileErrorText(failure.error)
+                            : ": cannot be read";
+}
+
 // An origin cut toward zero to the alignment of `zoomIndex`, as the home
 // file's values are.
 int32_t AlignTowardZero(int32_t value, int zoomIndex) {
@@ -135,7 +143,14 @@ int RunImport(const CliArgs& args, std::FILE* out, std::FILE* err) {
     explicit LineProgress(ProgressLine& shown) : line(shown) {}
     void Advance(long long bytesRead) override { line.Show(bytesBefore + bytesRead); }
     bool Cancelled() override { return ImportInterrupts::Caught() != 0; }
+    void WaitingForStoreLock(bool waiting) override {
+      if (!waiting) return;
+      line.Erase();
+      Error(errStream, "import: waiting for the store lock held by another program");
+    }
+    std::FILE* errStream = nullptr;
   } lineProgress(progress);
+  lineProgress.errStream = err;
   options.progress = &lineProgress;
   long long& bytesBefore = lineProgress.bytesBefore;
 
@@ -143,6 +158,7 @@ int RunImport(const CliArgs& args, std::FILE* out, std::FILE* err) {
   int notReadWhole = 0;
   int tileFailures = 0;
   std::set<std::pair<TileProblem::Kind, std::string>> namedTiles;
+  bool toldUnlocked = false;  // said once per run
   for (const std::string& log : args.logs) {
     if (ImportInterrupts::Caught()) break;
     ImportReport report;
@@ -153,6 +169,13 @@ int RunImport(const CliArgs& args, std::FILE* out, std::FILE* err) {
     }
     progress.Erase();
     tileFailures += ReportTileProblems(report.tileProblems, namedTiles, err);
+    if (report.unlockedSaves > 0 && !toldUnlocked) {
+      toldUnlocked = true;
+      Error(err, "import: warning: no lock can be had on the store folder 'RGD' (" +
+                     FileErrorText(report.lockError) +
+                     "); tiles were saved without it, so another program saving at the same "
+                     "time can lose marks");
+    }
     if (!report.opened) {
       ++notOpened;
       Say(out, log + ": cannot open");
@@ -167,6 +190,15 @@ int RunImport(const CliArgs& args, std::FILE* out, std::FILE* err) {
                      std::to_string(report.bytesRead) + " bytes" +
                      (report.readErrorText.empty() ? "" : ": " + report.readErrorText) +
                      "; the rest of it was not read");
+    }
+    // Content that yields nothing at all is named, so that a log in a form
+    // this program does not read is not taken for an empty one.
+    if (report.fixes == 0 && report.skipped == 0 && report.bytesRead > 0 && !report.readError &&
+        !report.cancelled && report.otherTalkerGga == 0) {
+      Error(err, "import: " + Quoted(log) + ": " + std::to_string(report.bytesRead) +
+                     (report.compressed ? " compressed" : "") + " bytes read as " +
+                     (report.gpx ? "a GPX document" : "an NMEA log") +
+                     " gave no position; nothing was recorded");
     }
     if (report.otherTalkerGga > 0) {
       Error(err, "import: " + Quoted(log) + " holds " + std::to_string(report.otherTalkerGga) +
@@ -249,7 +281,7 @@ int RunExport(const CliArgs& args, std::FILE* out, std::FILE* err) {
   }
   // What the system said when a file could not be opened or written, as
   // far as errno still tells it.
-  const auto why = [](int error) { return error ? std::string(": ") + std::strerror(error) : ""; };
+  const auto why = [](int error) { return error ? ": " + FileErrorText(error) : std::string(); };
   if (exists && args.existing == ExistingFileMode::kMerge) {
     errno = 0;
     const MergeResult merged = MergeIntoImage(path, raster.data());
@@ -304,7 +336,7 @@ int RunStats(std::FILE* out, std::FILE* err) {
   Say(out, "tile files: " + std::to_string(stats.tileFiles));
   Say(out, "tiles not loaded whole: " + std::to_string(stats.notLoadedWhole.size()));
   for (const TileLoadFailure& failure : stats.notLoadedWhole)
-    Say(out, "  " + failure.path + (failure.result == kDamaged ? ": damaged" : ": cannot be read"));
+    Say(out, "  " + failure.path + LoadFailureText(failure));
   Say(out, "visited cells: " + std::to_string(stats.visitedCells));
   Say(out, "visited area: " + FormatFixed(stats.visitedAreaKm2, 0, 6) + " km^2");
   if (stats.visitedBox) {
@@ -324,9 +356,19 @@ int RunStats(std::FILE* out, std::FILE* err) {
 }
 
 int RunCheck(const CliArgs& args, std::FILE* out, std::FILE* err) {
+  struct SayWait : StoreLockWait {
+    std::FILE* err;
+    explicit SayWait(std::FILE* stream) : err(stream) {}
+    void Waiting(bool waiting) override {
+      if (waiting) Error(err, "check: waiting for the store lock held by another program");
+    }
+  } sayWait(err);
+  const ScopedStoreLockWait waitHandler(&sayWait);
   const StoreCheck check = CheckStore(args.clean);
   for (const TileLoadFailure& failure : check.notLoadedWhole)
-    Say(out, failure.path + (failure.result == kDamaged ? ": damaged" : ": cannot be read"));
+    Say(out, failure.path + LoadFailureText(failure));
+  for (const StoreEntry& odd : check.oddEntries)
+    Say(out, odd.path + ": " + odd.what + ", left alone");
   for (const std::string& folder : check.unreadableFolders)
     Say(out, folder + ": folder cannot be read");
   long long removed = 0;
@@ -343,6 +385,8 @@ int RunCheck(const CliArgs& args, std::FILE* out, std::FILE* err) {
   if (args.clean) summary += " (" + std::to_string(removed) + " removed)";
   if (!check.unreadableFolders.empty())
     summary += ", " + std::to_string(check.unreadableFolders.size()) + " folders not read";
+  if (!check.oddEntries.empty())
+    summary += ", " + std::to_string(check.oddEntries.size()) + " other entries left alone";
   Say(out, summary + (check.sound() ? ": the store is sound" : ": problems found"));
   return check.sound() ? kExitOk : kExitFailure;
 }

@@ -68,11 +68,11 @@ void CountedFree(void* pointer) {
 
 class GpxParser {
  public:
-  GpxParser(TrackRecorder& recorder, ImportReport& report, int linesBefore)
+  GpxParser(TrackRecorder& recorder, ImportReport& report, int linesBefore, const char* encoding)
       : recorder_(recorder), report_(report), linesBefore_(linesBefore), previous_(tMemory) {
     tMemory = &memory_;
     const XML_Memory_Handling_Suite suite = {CountedMalloc, CountedRealloc, CountedFree};
-    parser_ = XML_ParserCreate_MM(nullptr, &suite, nullptr);
+    parser_ = XML_ParserCreate_MM(encoding, &suite, nullptr);
     if (!parser_) return;
     XML_SetUserData(parser_, this);
     XML_SetStartElementHandler(parser_, StartElement);
@@ -191,10 +191,10 @@ std::optional<double> ParseGpxDegrees(const char* text) {
 }
 
 void ReadGpxLog(TrackRecorder& recorder, ByteSource& source, ImportReport& report,
-                const ImportOptions& options, int linesBefore) {
+                const ImportOptions& options, int linesBefore, const char* encoding) {
   report.gpx = true;
   SourceReader reader(source, report, options);
-  GpxParser(recorder, report, linesBefore).Parse(reader);
+  GpxParser(recorder, report, linesBefore, encoding).Parse(reader);
 }
 
 }  // namespace roamgrid

@@ -83,6 +83,7 @@ std::string ImportProblemsText(const std::vector<std::string>& paths,
   std::vector<std::string> lines;
   std::vector<TileProblem> tilesNamed;
   bool otherTalkers = false;
+  bool unlockedNamed = false;
   for (size_t i = 0; i < reports.size() && i < paths.size(); ++i) {
     const ImportReport& report = reports[i];
     const std::string name = FileName(paths[i]);
@@ -98,6 +99,10 @@ std::string ImportProblemsText(const std::vector<std::string>& paths,
       if (std::find(tilesNamed.begin(), tilesNamed.end(), problem) != tilesNamed.end()) continue;
       tilesNamed.push_back(problem);
       lines.push_back(TileProblemLine(problem));
+    }
+    if (report.unlockedSaves > 0 && !unlockedNamed) {
+      unlockedNamed = true;  // once for the whole import
+      lines.push_back("Saved without the store lock: " + TileProblemReason(report.lockError));
     }
     if (report.otherTalkerGga > 0) {
       otherTalkers = true;

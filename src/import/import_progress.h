@@ -21,6 +21,11 @@ class ImportProgress {
   // the logs after it) there. What was recorded stays; the recorder's tile
   // is released as at the end of a log.
   virtual bool Cancelled() { return false; }
+  // A save has waited about a second for the store lock, which another
+  // program holds (true), or that wait is over (false). While it lasts,
+  // Cancelled is asked now and then, and true gives the wait up: the tile
+  // is then not saved.
+  virtual void WaitingForStoreLock(bool /*waiting*/) {}
 };
 
 }  // namespace roamgrid

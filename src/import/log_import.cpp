@@ -13,6 +13,7 @@
 #include "import/gzip_source.h"
 #include "import/log_source.h"
 #include "import/nmea_reader.h"
+#include "tiles/store_lock.h"
 
 namespace roamgrid {
 
@@ -44,7 +45,9 @@ void ReadLog(TrackRecorder& recorder, ByteSource& file, ImportReport& report,
     // XML allows nothing before its declaration; the white space (and the
     // byte order mark with it) that GPX writers leave there is skipped.
     int linesBefore = 0;
-    if (kind == LogKind::kGpx) {
+    const char* encoding =
+        kind == LogKind::kGpx ? WideGpxEncoding(head.data(), head.size()) : nullptr;
+    if (kind == LogKind::kGpx && !encoding) {
       const size_t start = head.find('<');
       linesBefore = int(std::count(head.begin(), head.begin() + start, '\n'));
       head.erase(0, start);
@@ -58,7 +61,7 @@ void ReadLog(TrackRecorder& recorder, ByteSource& file, ImportReport& report,
       continue;
     }
     if (kind == LogKind::kGpx) {
-      ReadGpxLog(recorder, *source, report, options, linesBefore);
+      ReadGpxLog(recorder, *source, report, options, linesBefore, encoding);
     } else {
       ReadNmeaLog(recorder, *source, report, options);
     }
@@ -66,14 +69,33 @@ void ReadLog(TrackRecorder& recorder, ByteSource& file, ImportReport& report,
   }
 }
 
+// A wait for the store lock during a save, told to the import's front end,
+// which may give it up as it cancels the import.
+class ProgressLockWait : public StoreLockWait {
+ public:
+  explicit ProgressLockWait(ImportProgress* progress) : progress_(progress) {}
+  void Waiting(bool waiting) override {
+    if (progress_) progress_->WaitingForStoreLock(waiting);
+  }
+  bool Stop() override { return progress_ && progress_->Cancelled(); }
+
+ private:
+  ImportProgress* progress_;
+};
+
 void ReadAndRelease(TrackRecorder& recorder, int fd, ImportReport& report,
                     const ImportOptions& options) {
   report.opened = true;
   const long long cellsBefore = recorder.newCells;
+  const long long unlockedBefore = StoreLockMissed().saves;
+  ProgressLockWait lockWait(options.progress);
+  const ScopedStoreLockWait waitHandler(&lockWait);
   DescriptorSource file(fd);
   ReadLog(recorder, file, report, options);
   ReleaseRecorderTile(recorder);  // a tile that cannot be saved loses its changes
   report.newCells = recorder.newCells - cellsBefore;
+  report.unlockedSaves = StoreLockMissed().saves - unlockedBefore;
+  if (report.unlockedSaves > 0) report.lockError = StoreLockMissed().error;
   // The tiles this log could not use, each once.
   for (TileProblem& problem : recorder.tileProblems) {
     if (std::find(report.tileProblems.begin(), report.tileProblems.end(), problem) ==

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
+#include <string>
 
 namespace roamgrid {
 
@@ -103,6 +105,19 @@ bool JudgeLogStart(const char* data, size_t size, bool atEnd, LogKind* kind) {
   // What came so far may still become a mark when more bytes may come;
   // otherwise it is NMEA.
   const bool decided = atEnd || size >= kLogHeadMax;
+  if (size == 1 && (data[0] == '\xff' || data[0] == '\xfe')) return decided;  // a UTF-16 mark?
+  if (WideGpxEncoding(data, size)) {
+    // Its ASCII characters judged as bytes; any other stands as a byte
+    // that matches nothing.
+    const bool littleEndian = data[0] == '\xff';
+    std::string narrow;
+    for (size_t i = 2; i + 1 < size; i += 2) {
+      const auto low = uint8_t(data[littleEndian ? i : i + 1]);
+      const auto high = uint8_t(data[littleEndian ? i + 1 : i]);
+      narrow += high == 0 && low < 0x80 ? char(low) : '\x80';
+    }
+    return JudgeLogStart(narrow.data(), narrow.size(), decided, kind);
+  }
   if (size < 2 && BeginsWord(data, size, kGzipMagic)) return decided;
   size_t at = 0;
   if (BeginsWord(data, size, kByteOrderMark)) {
@@ -122,6 +137,14 @@ bool JudgeLogStart(const char* data, size_t size, bool atEnd, LogKind* kind) {
     return decided;
   }
   return true;
+}
+
+const char* WideGpxEncoding(const char* data, size_t size) {
+  if (size < 2) return nullptr;
+  const bool littleEndian = data[0] == '\xff' && data[1] == '\xfe';
+  const bool bigEndian = data[0] == '\xfe' && data[1] == '\xff';
+  if (littleEndian && size >= 4 && data[2] == '\0' && data[3] == '\0') return nullptr;  // UTF-32
+  return littleEndian || bigEndian ? "UTF-16" : nullptr;
 }
 
 }  // namespace roamgrid

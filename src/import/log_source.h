@@ -101,6 +101,13 @@ inline constexpr size_t kLogHeadMax = 1024;
 // after an optional UTF-8 byte order mark and white space "<?xml" or
 // "<gpx" for GPX, or else NMEA. Returns false when the bytes so far do not
 // decide it yet and more may come (`atEnd` false).
+// A UTF-16 text (its byte order mark FF FE or FE FF first) is judged by
+// its characters as GPX, the document then read with WideGpxEncoding.
 bool JudgeLogStart(const char* data, size_t size, bool atEnd, LogKind* kind);
+
+// "UTF-16" when the first bytes of a log are a UTF-16 byte order mark (not
+// the start of a UTF-32 one, FF FE 00 00), the encoding the XML parser is
+// then given; nullptr otherwise.
+const char* WideGpxEncoding(const char* data, size_t size);
 
 }  // namespace roamgrid

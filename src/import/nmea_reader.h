@@ -48,6 +48,10 @@ struct ImportReport {
   // counted without anyTalker).
   long long otherTalkerGga = 0;
   std::vector<TileProblem> tileProblems;  // each tile once, in the order met
+  // Tiles saved without the store lock (none could be had), and the errno
+  // of the last lock that failed.
+  long long unlockedSaves = 0;
+  int lockError = 0;
 };
 
 // Degrees of a GGA latitude or longitude field value v (ddmm.mmmm or

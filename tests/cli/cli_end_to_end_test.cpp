@@ -1,6 +1,7 @@
 // Runs the built roamgrid-cli in a temporary working directory and checks
 // its files, output and exit status against the core it calls.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -475,6 +476,10 @@ TEST_F(CliEndToEndTest, ExportRefusesToOverwriteAndMergesOnlyWhatItExported) {
   EXPECT_EQ(
       run.err,
       "roamgrid-cli: export: cannot create 'no/such/folder/v.bmp': No such file or directory\n");
+  // A named pipe under the name is no file to replace.
+  ASSERT_EQ(mkfifo("pipe.bmp", 0644), 0);
+  run = RunCli({"export", "--overwrite", "pipe.bmp"});
+  EXPECT_EQ(run.err, "roamgrid-cli: export: cannot create 'pipe.bmp': not a regular file\n");
 }
 
 TEST_F(CliEndToEndTest, EveryMisuseIsOneLineAndItsExitStatus) {

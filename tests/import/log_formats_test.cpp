@@ -24,6 +24,7 @@ using testing::Gzip;
 using testing::WriteText;
 
 TEST(JudgeLogStartTest, KnowsGzipGpxAndNmeaFromTheFirstBytes) {
+  using namespace std::string_literals;
   struct Case {
     std::string start;
     bool atEnd;
@@ -47,6 +48,12 @@ TEST(JudgeLogStartTest, KnowsGzipGpxAndNmeaFromTheFirstBytes) {
       {"<kml>", false, true, nmea},
       {"$GPGGA,1", false, true, nmea},
       {"x<gpx", false, true, nmea},
+      {"\xff\xfe<\0?\0x\0m\0l\0"s, false, true, gpx},  // UTF-16, either byte order
+      {"\xfe\xff\0 \0<\0g\0p\0x"s, false, true, gpx},
+      {"\xff\xfe<\0?\0"s, false, false, nmea},
+      {"\xff", false, false, nmea},
+      {"\xff\xfe\0\0<\0\0\0?\0\0\0x\0\0\0"s, false, true, nmea},  // UTF-32 is not read
+      {"\xff\xfe$\0G\0P\0"s, false, true, nmea},
   };
   for (const Case& c : cases) {
     LogKind kind = LogKind::kGzip;
@@ -211,6 +218,14 @@ TEST_F(LogFormatsTest, GpxTrackPointsGiveTheStoreOfTheSameDegrees) {
   for (const auto& [lat, lon] : fixes)
     prefixed += "<gpx:trkpt lat='" + Shortest(lat) + "' lon='" + Shortest(lon) + "'/>";
   WriteText("prefixed.gpx", prefixed + "</gpx:trk></gpx:gpx>");
+  // The same in UTF-16, both byte orders, with the byte order mark.
+  for (const bool little : {true, false}) {
+    std::string wide = little ? "\xff\xfe" : "\xfe\xff";
+    for (const char c :
+         "<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n" + prefixed + "</gpx:trk></gpx:gpx>")
+      wide += little ? std::string{c, '\0'} : std::string{'\0', c};
+    WriteText(little ? "utf16le.gpx" : "utf16be.gpx", wide);
+  }
 
   fs::create_directories("direct");
   fs::current_path("direct");
@@ -221,14 +236,15 @@ TEST_F(LogFormatsTest, GpxTrackPointsGiveTheStoreOfTheSameDegrees) {
   fs::current_path(dir());
   const auto expected = FilesBelow("direct/RGD");
   EXPECT_GT(expected.size(), 2u);
-  for (const char* name : {"track.gpx", "track.gpx.gz", "prefixed.gpx"}) {
+  for (const char* name :
+       {"track.gpx", "track.gpx.gz", "prefixed.gpx", "utf16le.gpx", "utf16be.gpx"}) {
     std::error_code ignored;
     fs::remove_all("gpx", ignored);
     const ImportReport report = Import("gpx", {name})[0];
     EXPECT_TRUE(report.gpx);
     EXPECT_FALSE(report.readError) << report.readErrorText;
     EXPECT_EQ(report.fixes, (long long)fixes.size()) << name;
-    EXPECT_EQ(report.skipped, std::string(name) == "prefixed.gpx" ? 0 : 3) << name;
+    EXPECT_EQ(report.skipped, std::string(name).starts_with("track") ? 3 : 0) << name;
     EXPECT_TRUE(FilesBelow("gpx/RGD") == expected) << name;
   }
 }
