@@ -7,6 +7,8 @@
 
 #include <QDialog>
 #include <QIcon>
+#include <QLabel>
+#include <QPointer>
 #include <memory>
 #include <string>
 #include <vector>
@@ -89,6 +91,9 @@ class ZIvozarivAde : public QDialog, public ViewState {
   // Imports the dropped logs, or those chosen in the Import dialog when
   // `dropped` is null.
   void RunImport(const std::vector<std::string>* dropped);
+  // Shows briefly over the map how many cells an import newly marked
+  // (object name "newCellsNote"), fading out by itself; no modal box.
+  void ShowNewCellsNote(long long cells);
   void OnDoubleClick(QPoint viewPixel);
   void OnWheel(int angleDelta);
   // Shows the zoom buttons' state after enabling those that can act.
@@ -100,6 +105,7 @@ class ZIvozarivAde : public QDialog, public ViewState {
   WindowingPlatform* platform_;
   QMenu* systemMenu_ = nullptr;
   bool importing_ = false;  // an import runs
+  QPointer<QLabel> newCellsNote_;  // the note of the last import, while shown
   int wheelDelta_ = 0;      // wheel turn not yet worth a notch (1/8 degree units)
 };
 

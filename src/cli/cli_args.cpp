@@ -86,6 +86,15 @@ class SubcommandReader {
       args_.strict = true;
       return noValue();
     }
+    if (command == CliCommand::kImport && name == "--max-accuracy") {
+      if (args_.maxAccuracyM) return "--max-accuracy given twice";
+      if (std::string error = TakeValue(name, value); !error.empty()) return error;
+      const std::optional<double> metres = ParseWholeDouble(*value);
+      if (!metres || *metres < 0)
+        return name + ": " + Quoted(*value) + " is not a number of metres (0 or more)";
+      args_.maxAccuracyM = *metres;
+      return {};
+    }
     if (command == CliCommand::kCheck && name == "--clean") {
       if (args_.clean) return "--clean given twice";
       args_.clean = true;

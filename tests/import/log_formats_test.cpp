@@ -44,7 +44,14 @@ TEST(JudgeLogStartTest, KnowsGzipGpxAndNmeaFromTheFirstBytes) {
       {"   ", false, false, nmea},
       {"", true, true, nmea},
       {std::string(kLogHeadMax, ' '), false, true, nmea},  // enough white space
-      {"<kml>", false, true, nmea},
+      {"<kml>", false, true, gpx},  // XML: the root tells the reader
+      {"\r\n{\"locations\"", false, true, LogKind::kJson},
+      {"\x1e{", false, true, LogKind::kJson},
+      {std::string("\x0e\x20\x4c\x08\0\0\0\0.FIT", 12), false, true, LogKind::kFit},
+      {std::string("\x0e\x20\x4c\x08\0\0\0\0.FI", 11), false, false, nmea},
+      {std::string("\x0c\x20\x4c\x08\0\0\0\0.fit", 12), false, true, nmea},
+      {"PK\x03\x04\x14", false, true, LogKind::kZip},
+      {"PK\x03", false, false, nmea},
       {"$GPGGA,1", false, true, nmea},
       {"x<gpx", false, true, nmea},
   };
