@@ -265,8 +265,8 @@ TEST_F(LogFormatsTest, BadGpxRecordsThePointsBeforeAndSaysWhereItFailed) {
        "malformed GPX at line 17: limit on input amplification factor"},
       {"bomb-attribute", bomb + "<trkpt lat=\"1\" lon=\"2\" name=\"&e9;\"/>" + points, 2,
        "malformed GPX at line 17"},
-      {"not-gpx", "<?xml version=\"1.0\"?><kml>" + points + "</kml>", 0,
-       "not a GPX file: the root element is <kml>"},
+      {"not-gpx", "<?xml version=\"1.0\"?><svg>" + points + "</svg>", 0,
+       "not a GPX file: the root element is <svg>"},
       // An external entity is never loaded: it is not even looked for.
       {"external",
        "<?xml version=\"1.0\"?><!DOCTYPE gpx [<!ENTITY x SYSTEM \"/etc/passwd\">]>\n<gpx>"
