@@ -298,6 +298,210 @@ CliParse ParseCliArgs(const std::vector<std::string>& arguments) {
 std::string CliHelpText(CliCommand command) {
   switch (command) {
     case CliCommand::kImport:
+      return R"(Usage: roamgrid-cli [-C DIR | --user-store] import [--any-talker] [--strict]
+                                     [--max-accuracy METRES] LOG...
+
+Reads the logs in the order given with one recorder, exactly as the Import
+command of the desktop program does, and marks the cell of every fix in the
+tiles below RGD/. A LOG of "-" is read from standard input (once), so that
+`gpspipe -r | roamgrid-cli import -` records from a receiver gpsd serves.
+A LOG that is a folder stands for every regular file below it, in name
+order (links to folders are not followed); files there that are no log are
+counted in one line, "N files not recognised", and are no error.
+
+Each log is judged by its content, not its name:
+  gzip-compressed data   decompressed as it is read (members one after
+                         another), then judged again: .log.gz, .gpx.gz
+  GPX 1.0 or 1.1         XML with the root <gpx>: the lat and lon of every
+                         track point (trkpt); route points and waypoints
+                         are not recorded
+  KML, KMZ               XML with the root <kml>, or a zip archive (its
+                         first .kml): LineString coordinates and gx:Track
+                         gx:coord; Point placemarks are not recorded
+  TCX                    XML with the root <TrainingCenterDatabase>: the
+                         Position of every Trackpoint of an activity
+  FIT                    a FIT file header: the position of every record
+                         message; header, messages and CRCs are checked
+  location history       JSON: Records.json (locations[]), Semantic Location
+                         History (activity paths and visits), Android
+                         Timeline.json, iOS location-history.json
+  GeoJSON                JSON: LineString and MultiLineString, and Point
+                         features whose properties mark track points
+                         (track_fid, track_seg_id, track_seg_point_id, or
+                         "type": "trackpoint"); other Points are places and
+                         not recorded; a Polygon is refused (an area)
+  NMEA 0183 text         anything else: the position of every GGA sentence.
+                         Without --any-talker only lines beginning "$GPGGA,"
+                         are used, as in the desktop program.
+
+One line per log on standard output:
+  <path>: <F> fixes, <S> skipped, <N> new
+                                   NMEA: F GGA fixes accepted, S unreadable
+                                   GGA lines skipped (no position, bad
+                                   hemisphere letter; with --strict also a
+                                   wrong or missing checksum, fix quality 0),
+                                   N cells newly marked
+  <path>: <F> points, <S> skipped, <N> new
+                                   the other formats: F track points
+                                   accepted, S without a readable position;
+                                   ", <C> less accurate than 50 m" before
+                                   the new cells when positions were too
+                                   coarse (see --max-accuracy)
+  <path>: cannot open              the log could not be opened; the others are
+                                   still read
+and last "total: <N> new cells". A damaged or truncated compressed log,
+malformed XML or JSON, or a damaged FIT file records what came before the
+damage and is reported as a read error with its reason. With a terminal on
+standard error a progress line shows the bytes read of the total and the
+rate; it is erased when done. When a log read without --any-talker holds
+GGA sentences of other talkers, a line on standard error says how many.
+
+Options:
+  --any-talker   also read the GGA sentences of multi-constellation receivers,
+                 "$" + two letters + "GGA," ($GNGGA, $GLGGA, $GAGGA, $GBGGA,
+                 $BDGGA, $GQGGA), field for field like "$GPGGA,"
+  --strict       use a GGA line only when its checksum is present and right
+                 and its fix quality is not 0; recommended for logs from
+                 unknown sources, since marks cannot be taken back
+  --max-accuracy METRES
+                 skip (and count) positions of location histories whose
+                 stated accuracy is worse than METRES (default 50; 0: no
+                 limit)
+  -h, --help     show this help
+
+SIGINT, SIGTERM or SIGHUP stop the reading at the next block: what was read
+is recorded, the line of the log being read is printed, and the exit status
+is 130, 143 or 129.
+
+Exit status: 0 every log was read, 1 a log could not be opened or read to its
+end, a folder could not be read, or a tile could not be written, 2 usage
+error.
+)";
+    case CliCommand::kExport:
+        if (positional.size() > 1)
+          return "export takes one FILE, not " + std::to_string(positional.size()) + " (" +
+                 Quoted(positional[1]) + " is one too many)";
+        if (positional.size() == 1) {
+          if (positional[0].empty()) return "export: FILE is empty";
+          args_.file = positional[0];
+        }
+        return {};
+      case CliCommand::kStats:
+        if (!positional.empty()) return "stats takes no arguments (" + Quoted(positional[0]) + ")";
+        return {};
+      case CliCommand::kCheck:
+        if (!positional.empty()) return "check takes no arguments (" + Quoted(positional[0]) + ")";
+        return {};
+      case CliCommand::kNone:
+        break;
+    }
+    return {};
+  }
+
+  std::string CommandName() const {
+    switch (args_.command) {
+      case CliCommand::kImport:
+        return "import";
+      case CliCommand::kExport:
+        return "export";
+      case CliCommand::kStats:
+        return "stats";
+      case CliCommand::kCheck:
+        return "check";
+      case CliCommand::kNone:
+        break;
+    }
+    return "roamgrid-cli";
+  }
+
+  const std::vector<std::string>& arguments_;
+  size_t at_;
+  CliArgs& args_;
+};
+
+bool IsHelp(const std::string& argument) { return argument == "--help" || argument == "-h"; }
+
+}  // namespace
+
+std::optional<int32_t> ParseWholeInt32(const std::string& text) {
+  const char* begin = text.data();
+  const char* end = begin + text.size();
+  if (begin != end && *begin == '+') {
+    ++begin;  // from_chars takes only a minus sign
+    if (begin == end || !IsDigit(*begin)) return {};
+  }
+  if (begin == end || !(IsDigit(*begin) || *begin == '-')) return {};
+  int32_t value = 0;
+  const auto result = std::from_chars(begin, end, value);
+  if (result.ec != std::errc() || result.ptr != end) return {};
+  return value;
+}
+
+std::optional<double> ParseWholeDouble(const std::string& text) {
+  // strtod would skip leading blanks; an argument with them is refused.
+  if (text.empty() || !(IsDigit(text[0]) || std::strchr("+-.", text[0]))) return {};
+  const char* end = nullptr;
+  const double value = ParseLeadingDouble(text.c_str(), &end);
+  if (end != text.c_str() + text.size() || !std::isfinite(value)) return {};
+  return value;
+}
+
+CliParse ParseCliArgs(const std::vector<std::string>& arguments) {
+  CliParse parse;
+  CliArgs& args = parse.args;
+  size_t at = 0;
+  // Options of the program, before the subcommand.
+  while (at < arguments.size()) {
+    const std::string& argument = arguments[at];
+    if (IsHelp(argument)) {
+      args.help = true;
+      return parse;
+    }
+    if (argument == "--version") {
+      args.version = true;
+      return parse;
+    }
+    if (TakeStoreOption(arguments, at, args.store, parse.error)) {
+      if (!parse.ok()) return parse;
+      continue;
+    }
+    if (argument.size() > 1 && argument[0] == '-') {
+      parse.error = "unknown option '" + argument + "' (options of a command come after its name)";
+      return parse;
+    }
+    break;
+  }
+  if (at >= arguments.size()) {
+    parse.error = "no command given: import, export, stats or check (see roamgrid-cli --help)";
+    return parse;
+  }
+  const std::string& name = arguments[at++];
+  if (name == "import") {
+    args.command = CliCommand::kImport;
+  } else if (name == "export") {
+    args.command = CliCommand::kExport;
+  } else if (name == "stats") {
+    args.command = CliCommand::kStats;
+  } else if (name == "check") {
+    args.command = CliCommand::kCheck;
+  } else {
+    parse.error = "unknown command '" + name + "': import, export, stats or check";
+    return parse;
+  }
+  // Help wins over every other argument of the subcommand (up to "--").
+  for (size_t i = at; i < arguments.size() && arguments[i] != "--"; ++i) {
+    if (IsHelp(arguments[i])) {
+      args.help = true;
+      return parse;
+    }
+  }
+  parse.error = SubcommandReader(arguments, at, args).Read();
+  return parse;
+}
+
+std::string CliHelpText(CliCommand command) {
+  switch (command) {
+    case CliCommand::kImport:
       return R"(Usage: roamgrid-cli [-C DIR | --user-store] import [--any-talker] [--strict] LOG...
 
 Reads the logs in the order given with one recorder, exactly as the Import
@@ -443,8 +647,9 @@ Without an option the store is the working directory, and -C DIR uses DIR.
 when missing: the store of Roamgrid started from the application menu.
 
 Commands:
-  import LOG...   record the fixes of NMEA logs, GPX tracks or gzip-compressed
-                  logs (or of standard input, "-") into the tiles
+  import LOG...   record the fixes of NMEA logs, GPX, KML/KMZ, TCX and FIT
+                  tracks, phone location histories, GeoJSON, gzip-compressed
+                  logs and folders of them (or of standard input, "-")
   export [FILE]   write a view of the store as a 448 x 448 BMP image
   stats           count the tile files, visited cells and visited area
   check [--clean] list damaged tiles and abandoned temporary files
