@@ -90,8 +90,10 @@ std::vector<ImportReport> ImportLogFiles(TrackRecorder& recorder,
     if (endCommand) endCommand();
   }
   std::string problems = ImportProblemsText(paths, reports);
-  for (const LogList::FolderProblem& folder : list.unreadableFolders)
-    problems += (problems.empty() ? "" : "\n") + ("Can not Open " + folder.path + Reason(folder.error));
+  for (const LogList::FolderProblem& folder : list.unreadableFolders) {
+    if (!problems.empty()) problems += '\n';
+    problems += "Can not Open " + folder.path + Reason(folder.error);
+  }
   if (!problems.empty()) platform.ShowMessage(problems, "", MessageStyle::kExclamationOk);
   return reports;
 }

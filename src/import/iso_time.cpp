@@ -46,7 +46,7 @@ int DaysInMonth(int year, int month) {
 
 std::optional<double> ParseIsoTime(std::string_view text) {
   size_t at = 0;
-  int year, month, day, hour, minute, second;
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
   if (!Digits(text, &at, 4, &year) || !Expect(text, &at, '-') || !Digits(text, &at, 2, &month) ||
       !Expect(text, &at, '-') || !Digits(text, &at, 2, &day))
     return std::nullopt;
@@ -74,7 +74,7 @@ std::optional<double> ParseIsoTime(std::string_view text) {
     if (zone == 'Z' || zone == 'z') {
       // UTC
     } else if (zone == '+' || zone == '-') {
-      int zoneHours, zoneMinutes = 0;
+      int zoneHours = 0, zoneMinutes = 0;
       if (!Digits(text, &at, 2, &zoneHours)) return std::nullopt;
       if (at < text.size()) {
         Expect(text, &at, ':');
