@@ -2,9 +2,10 @@
 # Import of a generated location history (Records.json) and of generated
 # FIT files through roamgrid-cli, each beside its floor in the same run: a
 # bare RapidJSON SAX parse with the importer's flags, and a plain read of
-# the FIT file. Wall time (best of three), their ratios, and the peak
-# resident memory of every import (from /usr/bin/time -v). The store goes to
-# tmpfs (/dev/shm) when there is one.
+# the FIT file. Processor time (user + system, best of three: the wall time
+# of a shared machine says more of its other users), their ratios, and the
+# peak resident memory of every import (from /usr/bin/time). The store
+# goes to tmpfs (/dev/shm) when there is one.
 #
 #   bench/run_track_bench.sh [JSON_MB [FIT_MB]]    (default 1024 and 256)
 #
@@ -34,11 +35,12 @@ trap 'rm -rf "$store"' EXIT
 for f in "$json" "$fit"; do cat "$f" >/dev/null; done  # into the page cache
 
 measure() {
-  local best="" rss=0 t m
+  local best="" rss=0 t u s m
   for _ in 1 2 3; do
     rm -rf "$store/RGD"
-    /usr/bin/time -f '%e %M' -o "$store/time" "$@" >/dev/null 2>&1
-    read -r t m <"$store/time"
+    /usr/bin/time -f '%U %S %M' -o "$store/time" "$@" >/dev/null 2>&1
+    read -r u s m <"$store/time"
+    t="$(awk -v u="$u" -v s="$s" 'BEGIN { print u + s }')"
     if [ -z "$best" ] || awk -v t="$t" -v b="$best" 'BEGIN { exit !(t < b) }'; then best="$t"; fi
     [ "$m" -gt "$rss" ] && rss="$m"
   done
@@ -56,7 +58,7 @@ echo "fit:  $("$bin/roamgrid-cli" -C "$store" import "$fit" | head -1)"
 
 awk -v sj="$(stat -c %s "$json")" -v sf="$(stat -c %s "$fit")" -v sx="$sax_t" -v jt="$json_t" \
   -v rd="$read_t" -v ft="$fit_t" -v jm="$json_m" -v fm="$fit_m" -v sm="$sax_m" 'BEGIN {
-  printf "%-36s %8s %10s\n", "", "wall s", "peak MiB"
+  printf "%-36s %8s %10s\n", "", "cpu s", "peak MiB"
   printf "%-36s %8.2f %10.1f\n", sprintf("bare SAX parse (%.0f MB)", sj / 1e6), sx, sm / 1024
   printf "%-36s %8.2f %10.1f\n", "import Records.json", jt, jm / 1024
   printf "%-36s %8.2f\n", sprintf("plain read (%.0f MB)", sf / 1e6), rd

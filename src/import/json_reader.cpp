@@ -81,9 +81,39 @@ Name NameOf(std::string_view name) {
       {"track_seg_id", Name::kTrackPoint},
       {"track_seg_point_id", Name::kTrackPoint},
   };
+  // Every member name is looked up, so the names are first told apart by
+  // their length and first letter, without a comparison of text.
+  struct Index {
+    uint64_t lengths[2] = {};  // bit n: a name of n characters (0..63) is known
+    uint64_t firsts[2] = {};   // bit c - 64: a name begins with character c (64..191)
+  };
+  static constexpr Index kIndex = [] {
+    Index index;
+    for (const Entry& entry : kNames) {
+      index.lengths[0] |= uint64_t(1) << entry.text.size();
+      const unsigned first = uint8_t(entry.text[0]) - 64u;
+      index.firsts[first >> 6] |= uint64_t(1) << (first & 63);
+    }
+    return index;
+  }();
+  if (name.empty() || name.size() > 63 || !(kIndex.lengths[0] >> name.size() & 1)) return Name::kOther;
+  const unsigned first = uint8_t(name[0]) - 64u;
+  if (first >= 128 || !(kIndex.firsts[first >> 6] >> (first & 63) & 1)) return Name::kOther;
   for (const Entry& entry : kNames)
     if (entry.text == name) return entry.name;
   return Name::kOther;
+}
+
+// A whole number of digits (the milliseconds of a timestamp), read without
+// the general number parser; others go to it.
+std::optional<double> ParseDigits(std::string_view text) {
+  if (text.empty() || text.size() > 18) return std::nullopt;
+  int64_t value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + (c - '0');
+  }
+  return double(value);
 }
 
 enum class Geometry : uint8_t {
@@ -267,9 +297,12 @@ class JsonHandler {
         if (const std::optional<double> seconds = ParseIsoTime(value))
           (key_ == Name::kTime ? top.time : top.startTime) = *seconds;
         break;
-      case Name::kTimeMs:
-        if (const std::optional<double> ms = ParseNumber(value)) top.time = *ms / 1000;
+      case Name::kTimeMs: {
+        std::optional<double> ms = ParseDigits(value);
+        if (!ms) ms = ParseNumber(value);
+        if (ms) top.time = *ms / 1000;
         break;
+      }
       case Name::kPosition:
         if (!top.excluded) AddText(top, value);
         break;
@@ -308,7 +341,7 @@ class JsonHandler {
   bool StartArray() { return Push(true); }
 
   bool EndObject(rapidjson::SizeType) {
-    Frame frame = frames_.back();
+    const Frame frame = frames_.back();
     frames_.pop_back();
     Frame* parent = frames_.empty() ? nullptr : &frames_.back();
     if (!frame.excluded) {
