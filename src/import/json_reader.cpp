@@ -179,7 +179,7 @@ struct Frame {
 // flag tells the stream to end the document, so the growth stops there.
 class CountedStackAllocator {
  public:
-  static const bool kNeedFree = true;
+  [[maybe_unused]] static const bool kNeedFree = true;
   explicit CountedStackAllocator(bool* exceeded = nullptr) : exceeded_(exceeded) {}
   void* Malloc(size_t size) { return size ? Grow(nullptr, size) : nullptr; }
   void* Realloc(void* original, size_t /*originalSize*/, size_t newSize) {
