@@ -140,6 +140,10 @@ bool JudgeLogStart(const char* data, size_t size, bool atEnd, LogKind* kind) {
   const char* rest = data + at;
   const size_t left = size - at;
   if (rest[0] == '{' || rest[0] == '[' || rest[0] == '\x1e') {
+    // gpsd's JSON reports ({"class": ...) come before the NMEA sentences
+    // that `gpspipe -r` passes on: such a stream is NMEA.
+    static constexpr char kGpsdReport[] = "{\"class\"";
+    if (BeginsWord(rest, left, kGpsdReport)) return left >= std::strlen(kGpsdReport) || decided;
     *kind = LogKind::kJson;
     return true;
   }

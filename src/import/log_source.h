@@ -105,7 +105,8 @@ inline constexpr size_t kLogHeadMax = 1024;
 // FIT file header (size 12 or 14, ".FIT" at byte 8), a zip archive
 // ("PK" 03 04, read as KMZ), or after an optional UTF-8 byte order mark
 // and white space "<?xml", "<gpx", "<kml" or "<TrainingCenterDatabase"
-// for XML, "{", "[" or an RS byte (1E) for JSON; or else NMEA. Returns
+// for XML, "{", "[" or an RS byte (1E) for JSON (but not gpsd's reports,
+// '{"class"', which come before the NMEA of `gpspipe -r`); or else NMEA. Returns
 // false when the bytes so far do not decide it yet and more may come
 // (`atEnd` false).
 bool JudgeLogStart(const char* data, size_t size, bool atEnd, LogKind* kind);

@@ -47,6 +47,8 @@ TEST(JudgeLogStartTest, KnowsGzipGpxAndNmeaFromTheFirstBytes) {
       {"<kml>", false, true, gpx},  // XML: the root tells the reader
       {"\r\n{\"locations\"", false, true, LogKind::kJson},
       {"\x1e{", false, true, LogKind::kJson},
+      {"{\"class\":\"VERSION\"", false, true, nmea},  // gpsd's report before its NMEA
+      {"{\"cla", false, false, nmea},
       {std::string("\x0e\x20\x4c\x08\0\0\0\0.FIT", 12), false, true, LogKind::kFit},
       {std::string("\x0e\x20\x4c\x08\0\0\0\0.FI", 11), false, false, nmea},
       {std::string("\x0c\x20\x4c\x08\0\0\0\0.fit", 12), false, true, nmea},
