@@ -62,7 +62,12 @@ std::vector<std::string> QtPlatform::ChooseLogFiles() {
   KeepWorkingDirectory keep;
   const QStringList chosen = QFileDialog::getOpenFileNames(
       owner_, QString(), StartFolder(LoadUserSettings().lastImportFolder, QDir::homePath()),
-      QStringLiteral("GPS ログ (*.log);;GPX ファイル (*.gpx *.gpx.gz);;"
+      QStringLiteral("GPS ログ (*.log);;"
+                     "対応するすべてのファイル (*.log *.nmea *.gpx *.json *.geojson *.geojsonl "
+                     "*.geojsons *.kml *.kmz *.tcx *.fit *.gz);;"
+                     "GPX ファイル (*.gpx *.gpx.gz);;位置情報履歴 (*.json *.json.gz);;"
+                     "GeoJSON (*.geojson *.geojsonl *.geojsons *.json);;KML / KMZ (*.kml *.kmz);;"
+                     "TCX (*.tcx *.tcx.gz);;FIT (*.fit);;"
                      "圧縮ログ (*.log.gz *.gz);;すべてのファイル (*)"));
   std::vector<std::string> paths;
   paths.reserve(size_t(chosen.size()));

@@ -3,14 +3,18 @@
 #include <QContextMenuEvent>
 #include <QDropEvent>
 #include <QFile>
+#include <QGraphicsOpacityEffect>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QPauseAnimation>
+#include <QPropertyAnimation>
 #include <QPushButton>
 #include <QToolTip>
+#include <QSequentialAnimationGroup>
 #include <QUrl>
 #include <QWheelEvent>
 #include <algorithm>
@@ -91,6 +95,11 @@ constexpr int kWheelNotch = 120;  // angle delta of one wheel notch
 // person meant for the progress window (a second Escape after Cancel) come
 // in just after it has gone.
 constexpr qint64 kCloseKeysHeldAfterImportMs = 500;
+
+// The note of an import's new cells: shown, then faded out and gone.
+constexpr int kNoteShownMs = 2500;
+constexpr int kNoteFadeMs = 1500;
+constexpr int kNoteMarginPx = 6;
 
 }  // namespace
 
@@ -388,14 +397,42 @@ void ZIvozarivAde::RunImport(const std::vector<std::string>* dropped) {
   if (importing_) return;
   importing_ = true;
   const auto endCommand = [this] { EndCommand(); };
+  const double maxAccuracyM = LoadUserSettings().maxAccuracyM;
+  std::vector<ImportReport> reports;
   bool imported = true;
   if (dropped) {
-    ImportLogFiles(recorder, *dropped, *platform_, endCommand);
+    reports = ImportLogFiles(recorder, *dropped, *platform_, endCommand, maxAccuracyM);
   } else {
-    imported = ImportLogs(recorder, *platform_, endCommand);
+    imported = ImportLogs(recorder, *platform_, endCommand, &reports, maxAccuracyM);
   }
   if (imported) importEnded_.start();
   importing_ = false;
+  if (const long long cells = NewCells(reports); cells > 0) ShowNewCellsNote(cells);
+}
+
+void ZIvozarivAde::ShowNewCellsNote(long long cells) {
+  delete newCellsNote_;  // an earlier note still fading
+  auto* note = new QLabel(QStringLiteral("%1 new cells").arg(cells), this);
+  newCellsNote_ = note;
+  note->setObjectName(QStringLiteral("newCellsNote"));
+  note->setStyleSheet(QStringLiteral(
+      "background: rgba(255, 255, 255, 220); border: 1px solid gray; padding: 3px;"));
+  note->setAttribute(Qt::WA_TransparentForMouseEvents);
+  note->adjustSize();
+  note->move(viewWindow.geometry().topLeft() + QPoint(kNoteMarginPx, kNoteMarginPx));
+  note->show();
+  note->raise();
+  auto* opacity = new QGraphicsOpacityEffect(note);
+  note->setGraphicsEffect(opacity);
+  auto* fade = new QPropertyAnimation(opacity, "opacity", note);
+  fade->setDuration(kNoteFadeMs);
+  fade->setStartValue(1.0);
+  fade->setEndValue(0.0);
+  auto* sequence = new QSequentialAnimationGroup(note);
+  sequence->addPause(kNoteShownMs);
+  sequence->addAnimation(fade);
+  connect(sequence, &QAbstractAnimation::finished, note, &QObject::deleteLater);
+  sequence->start();
 }
 
 void ZIvozarivAde::OnDoubleClick(QPoint viewPixel) {

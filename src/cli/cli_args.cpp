@@ -86,6 +86,15 @@ class SubcommandReader {
       args_.strict = true;
       return noValue();
     }
+    if (command == CliCommand::kImport && name == "--max-accuracy") {
+      if (args_.maxAccuracyM) return "--max-accuracy given twice";
+      if (std::string error = TakeValue(name, value); !error.empty()) return error;
+      const std::optional<double> metres = ParseWholeDouble(*value);
+      if (!metres || *metres < 0)
+        return name + ": " + Quoted(*value) + " is not a number of metres (0 or more)";
+      args_.maxAccuracyM = *metres;
+      return {};
+    }
     if (command == CliCommand::kCheck && name == "--clean") {
       if (args_.clean) return "--clean given twice";
       args_.clean = true;
@@ -289,38 +298,63 @@ CliParse ParseCliArgs(const std::vector<std::string>& arguments) {
 std::string CliHelpText(CliCommand command) {
   switch (command) {
     case CliCommand::kImport:
-      return R"(Usage: roamgrid-cli [-C DIR | --user-store] import [--any-talker] [--strict] LOG...
+      return R"(Usage: roamgrid-cli [-C DIR | --user-store] import [--any-talker] [--strict]
+                                     [--max-accuracy METRES] LOG...
 
 Reads the logs in the order given with one recorder, exactly as the Import
 command of the desktop program does, and marks the cell of every fix in the
 tiles below RGD/. A LOG of "-" is read from standard input (once), so that
 `gpspipe -r | roamgrid-cli import -` records from a receiver gpsd serves.
+A LOG that is a folder stands for every regular file below it, in name
+order (links to folders are not followed); files there that are no log are
+counted in one line, "N files not recognised", and are no error.
 
 Each log is judged by its content, not its name:
   gzip-compressed data   decompressed as it is read (members one after
                          another), then judged again: .log.gz, .gpx.gz
-  GPX 1.0 or 1.1         text beginning "<?xml" or "<gpx": the lat and lon
-                         of every track point (trkpt); route points and
-                         waypoints are not recorded
+  GPX 1.0 or 1.1         XML with the root <gpx>: the lat and lon of every
+                         track point (trkpt); route points and waypoints
+                         are not recorded
+  KML, KMZ               XML with the root <kml>, or a zip archive (its
+                         first .kml): LineString coordinates and gx:Track
+                         gx:coord; Point placemarks are not recorded
+  TCX                    XML with the root <TrainingCenterDatabase>: the
+                         Position of every Trackpoint of an activity
+  FIT                    a FIT file header: the position of every record
+                         message; header, messages and CRCs are checked
+  location history       JSON: Records.json (locations[]), Semantic Location
+                         History (activity paths and visits), Android
+                         Timeline.json, iOS location-history.json
+  GeoJSON                JSON: LineString and MultiLineString, and Point
+                         features whose properties mark track points
+                         (track_fid, track_seg_id, track_seg_point_id, or
+                         "type": "trackpoint"); other Points are places and
+                         not recorded; a Polygon is refused (an area)
   NMEA 0183 text         anything else: the position of every GGA sentence.
                          Without --any-talker only lines beginning "$GPGGA,"
                          are used, as in the desktop program.
 
 One line per log on standard output:
-  <path>: <F> fixes, <S> skipped   NMEA: F GGA fixes accepted, S unreadable
+  <path>: <F> fixes, <S> skipped, <N> new
+                                   NMEA: F GGA fixes accepted, S unreadable
                                    GGA lines skipped (no position, bad
                                    hemisphere letter; with --strict also a
-                                   wrong or missing checksum, fix quality 0)
-  <path>: <F> points, <S> skipped  GPX: F track points accepted, S track
-                                   points without a readable lat or lon
+                                   wrong or missing checksum, fix quality 0),
+                                   N cells newly marked
+  <path>: <F> points, <S> skipped, <N> new
+                                   the other formats: F track points
+                                   accepted, S without a readable position;
+                                   ", <C> less accurate than 50 m" before
+                                   the new cells when positions were too
+                                   coarse (see --max-accuracy)
   <path>: cannot open              the log could not be opened; the others are
                                    still read
-A damaged or truncated compressed log, or malformed XML, records what came
-before the damage and is reported as a read error with its reason. With a
-terminal on standard error a progress line shows the bytes read of the
-total and the rate; it is erased when done. When a log read without
---any-talker holds GGA sentences of other talkers, a line on standard error
-says how many.
+and last "total: <N> new cells". A damaged or truncated compressed log,
+malformed XML or JSON, or a damaged FIT file records what came before the
+damage and is reported as a read error with its reason. With a terminal on
+standard error a progress line shows the bytes read of the total and the
+rate; it is erased when done. When a log read without --any-talker holds
+GGA sentences of other talkers, a line on standard error says how many.
 
 Options:
   --any-talker   also read the GGA sentences of multi-constellation receivers,
@@ -329,6 +363,10 @@ Options:
   --strict       use a GGA line only when its checksum is present and right
                  and its fix quality is not 0; recommended for logs from
                  unknown sources, since marks cannot be taken back
+  --max-accuracy METRES
+                 skip (and count) positions of location histories whose
+                 stated accuracy is worse than METRES (default 50; 0: no
+                 limit)
   -h, --help     show this help
 
 SIGINT, SIGTERM or SIGHUP stop the reading at the next block: what was read
@@ -336,7 +374,8 @@ is recorded, the line of the log being read is printed, and the exit status
 is 130, 143 or 129.
 
 Exit status: 0 every log was read, 1 a log could not be opened or read to its
-end, or a tile could not be written, 2 usage error.
+end, a folder could not be read, or a tile could not be written, 2 usage
+error.
 )";
     case CliCommand::kExport:
       return R"(Usage: roamgrid-cli [-C DIR | --user-store] export [--origin LAT,LON | --center DLAT,DLON]
@@ -434,8 +473,9 @@ Without an option the store is the working directory, and -C DIR uses DIR.
 when missing: the store of Roamgrid started from the application menu.
 
 Commands:
-  import LOG...   record the fixes of NMEA logs, GPX tracks or gzip-compressed
-                  logs (or of standard input, "-") into the tiles
+  import LOG...   record the fixes of NMEA logs, GPX, KML/KMZ, TCX and FIT
+                  tracks, phone location histories, GeoJSON, gzip-compressed
+                  logs and folders of them (or of standard input, "-")
   export [FILE]   write a view of the store as a 448 x 448 BMP image
   stats           count the tile files, visited cells and visited area
   check [--clean] list damaged tiles and abandoned temporary files

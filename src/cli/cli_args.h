@@ -49,6 +49,8 @@ struct CliArgs {
   std::vector<std::string> logs;  // "-": standard input
   bool anyTalker = false;
   bool strict = false;  // --strict: only GGA lines with a right checksum and a fix
+  // --max-accuracy METRES: positions stated less accurate are skipped; 0 no limit.
+  std::optional<double> maxAccuracyM;
 
   // export
   std::optional<GridPoint> origin;   // --origin LAT,LON

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -19,6 +20,7 @@
 #include "common/store_folder.h"
 #include "export/bmp_file.h"
 #include "export/export_command.h"
+#include "import/log_folder.h"
 #include "import/nmea_reader.h"
 #include "settings/home_config.h"
 #include "tiles/grid_units.h"
@@ -123,10 +125,12 @@ std::string PathFromHere(const std::string& path) {
 }  // namespace
 
 int RunImport(const CliArgs& args, std::FILE* out, std::FILE* err) {
+  // A folder stands for the files below it.
+  const LogList list = ExpandLogPaths(args.logs);
   long long totalBytes = 0;
-  for (const std::string& log : args.logs) {
+  for (const LogList::Log& log : list.logs) {
     std::error_code ignored;
-    const auto size = fs::file_size(log == kStandardInput ? "/dev/stdin" : log, ignored);
+    const auto size = fs::file_size(log.path == kStandardInput ? "/dev/stdin" : log.path, ignored);
     if (!ignored) totalBytes += (long long)size;
   }
   ProgressLine progress(err, totalBytes, isatty(fileno(err)) == 1);
@@ -135,6 +139,7 @@ int RunImport(const CliArgs& args, std::FILE* out, std::FILE* err) {
   ImportOptions options;
   options.anyTalker = args.anyTalker;
   options.strict = args.strict;
+  if (args.maxAccuracyM) options.maxAccuracyM = *args.maxAccuracyM;
   // The progress line shows the bytes of all logs read so far; a signal
   // stops the reading at its next block.
   struct LineProgress : ImportProgress {
@@ -157,12 +162,20 @@ int RunImport(const CliArgs& args, std::FILE* out, std::FILE* err) {
   int notOpened = 0;
   int notReadWhole = 0;
   int tileFailures = 0;
+  long long notRecognised = 0;
+  long long newCells = 0;
+  for (const LogList::FolderProblem& folder : list.unreadableFolders) {
+    Error(err, "import: cannot read the folder " + Quoted(folder.path) + ": " +
+                   std::strerror(folder.error));
+  }
   std::set<std::pair<TileProblem::Kind, std::string>> namedTiles;
   bool toldUnlocked = false;  // said once per run
-  for (const std::string& log : args.logs) {
+  for (const LogList::Log& entry : list.logs) {
     if (ImportInterrupts::Caught()) break;
+    const std::string& log = entry.path;
     ImportReport report;
-    if (log == kStandardInput) {
+    options.onlyLogs = entry.inFolder;
+    if (log == kStandardInput && !entry.inFolder) {
       ImportLogDescriptor(recorder, STDIN_FILENO, &report, options);
     } else {
       ImportNmeaLog(recorder, log, &report, options);
@@ -182,8 +195,22 @@ int RunImport(const CliArgs& args, std::FILE* out, std::FILE* err) {
       Error(err, "import: cannot open log " + Quoted(log) + ": " + std::strerror(report.openError));
       continue;
     }
-    Say(out, log + ": " + std::to_string(report.fixes) + (report.gpx ? " points, " : " fixes, ") +
-                 std::to_string(report.skipped) + " skipped");
+    bytesBefore += report.bytesRead;
+    if (report.notRecognised) {
+      ++notRecognised;
+      continue;
+    }
+    newCells += report.newCells;
+    std::string line = log + ": " + std::to_string(report.fixes) +
+                       (report.gpx || report.points ? " points, " : " fixes, ") +
+                       std::to_string(report.skipped) + " skipped";
+    if (report.coarse > 0) {
+      char metres[32];
+      const auto written = std::to_chars(metres, metres + sizeof metres, options.maxAccuracyM);
+      line += ", " + std::to_string(report.coarse) + " less accurate than " +
+              std::string(metres, written.ptr) + " m";
+    }
+    Say(out, line + ", " + std::to_string(report.newCells) + " new");
     if (report.readError) {
       ++notReadWhole;
       Error(err, "import: read error in log " + Quoted(log) + " after " +
@@ -205,15 +232,16 @@ int RunImport(const CliArgs& args, std::FILE* out, std::FILE* err) {
                      " GGA sentences of other talkers ($GNGGA, $GLGGA...) that were not read; "
                      "--any-talker records them");
     }
-    bytesBefore += report.bytesRead;
   }
   // Every log read to its end has released its tile already; this only
   // matters if one did not.
   ReleaseRecorderTile(recorder);
   progress.Erase();
   tileFailures += ReportTileProblems(recorder.tileProblems, namedTiles, err);
+  if (notRecognised > 0) Say(out, std::to_string(notRecognised) + " files not recognised");
+  Say(out, "total: " + std::to_string(newCells) + " new cells");
   if (notOpened > 0) {
-    Error(err, "import: " + std::to_string(notOpened) + " of " + std::to_string(args.logs.size()) +
+    Error(err, "import: " + std::to_string(notOpened) + " of " + std::to_string(list.logs.size()) +
                    " logs could not be opened");
   }
   if (const int signal = ImportInterrupts::Caught()) {
@@ -221,7 +249,10 @@ int RunImport(const CliArgs& args, std::FILE* out, std::FILE* err) {
                    "; what was read is recorded");
     return kExitSignalBase + signal;
   }
-  return notOpened == 0 && notReadWhole == 0 && tileFailures == 0 ? kExitOk : kExitFailure;
+  return notOpened == 0 && notReadWhole == 0 && tileFailures == 0 &&
+                 list.unreadableFolders.empty()
+             ? kExitOk
+             : kExitFailure;
 }
 
 int RunExport(const CliArgs& args, std::FILE* out, std::FILE* err) {

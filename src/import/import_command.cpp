@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "import/import_progress.h"
+#include "import/log_folder.h"
 
 namespace roamgrid {
 namespace {
@@ -46,34 +47,53 @@ std::string TileProblemLine(const TileProblem& problem) {
 }  // namespace
 
 bool ImportLogs(TrackRecorder& recorder, WindowingPlatform& platform,
-                const std::function<void()>& endCommand) {
+                const std::function<void()>& endCommand, std::vector<ImportReport>* reports,
+                double maxAccuracyM) {
   const std::vector<std::string> paths = platform.ChooseLogFiles();
   if (paths.empty()) return false;  // Cancel
-  ImportLogFiles(recorder, paths, platform, endCommand);
+  std::vector<ImportReport> read =
+      ImportLogFiles(recorder, paths, platform, endCommand, maxAccuracyM);
+  if (reports) *reports = std::move(read);
   return true;
 }
 
+long long NewCells(const std::vector<ImportReport>& reports) {
+  long long cells = 0;
+  for (const ImportReport& report : reports) cells += report.newCells;
+  return cells;
+}
+
 std::vector<ImportReport> ImportLogFiles(TrackRecorder& recorder,
-                                         const std::vector<std::string>& paths,
+                                         const std::vector<std::string>& chosen,
                                          WindowingPlatform& platform,
-                                         const std::function<void()>& endCommand) {
+                                         const std::function<void()>& endCommand,
+                                         double maxAccuracyM) {
+  const LogList list = ExpandLogPaths(chosen);
+  std::vector<std::string> paths;
+  for (const LogList::Log& log : list.logs) paths.push_back(log.path);
   std::vector<ImportReport> reports;
   {
     const std::unique_ptr<ImportProgress> progress =
         platform.StartImportProgress(TotalBytes(paths));
     ImportOptions options;
     options.progress = progress.get();
+    options.maxAccuracyM = maxAccuracyM;
     for (size_t i = 0; i < paths.size(); ++i) {
       // Cancel pressed during the last block of a log stops before the next.
       if (i > 0 && progress && progress->Cancelled()) break;
       if (progress) progress->BeginLog(i, paths.size(), paths[i]);
+      options.onlyLogs = list.logs[i].inFolder;
       ImportNmeaLog(recorder, paths[i], &reports.emplace_back(), options);
       if (reports.back().cancelled) break;  // its tile is released already
     }
     // The view is rebuilt under the wait cursor, before the window closes.
     if (endCommand) endCommand();
   }
-  const std::string problems = ImportProblemsText(paths, reports);
+  std::string problems = ImportProblemsText(paths, reports);
+  for (const LogList::FolderProblem& folder : list.unreadableFolders) {
+    if (!problems.empty()) problems += '\n';
+    problems += "Can not Open " + folder.path + Reason(folder.error);
+  }
   if (!problems.empty()) platform.ShowMessage(problems, "", MessageStyle::kExclamationOk);
   return reports;
 }

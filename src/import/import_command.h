@@ -18,23 +18,34 @@ namespace roamgrid {
 // "and N more" stands for the rest.
 inline constexpr size_t kMaxSummaryLines = 10;
 
-// Asks for logs and reads them with ImportLogFiles. Returns true when logs
+// Asks for logs and reads them with ImportLogFiles (what they gave goes to
+// `reports` when given). Returns true when logs
 // were chosen, even if none could be read. Returns false on Cancel: nothing
 // read, `endCommand` not called, nothing shown.
 bool ImportLogs(TrackRecorder& recorder, WindowingPlatform& platform,
-                const std::function<void()>& endCommand = {});
+                const std::function<void()>& endCommand = {},
+                std::vector<ImportReport>* reports = nullptr,
+                double maxAccuracyM = ImportOptions{}.maxAccuracyM);
 
-// Reads the logs at `paths` in the order given, all with `recorder`, under
+// Reads the logs at `paths` in the order given (a folder: every log below
+// it, see ExpandLogPaths; files there that are no log are passed over),
+// all with `recorder`, under
 // the platform's import progress; Cancel there stops at the next block
 // (what was recorded stays, the recorder's tile is released). Then calls
 // `endCommand` (the command's common ending: rebuild the view, repaint)
 // while the wait cursor still shows, and last, when any log or tile had a
 // problem, shows ImportProblemsText in one message box (exclamation, OK).
-// Returns what each log gave; logs after a cancelled one are not opened.
+// Returns what each log gave (the files of folders included; those that
+// were no log have notRecognised set); logs after a cancelled one are not
+// opened. `maxAccuracyM` is ImportOptions::maxAccuracyM.
 std::vector<ImportReport> ImportLogFiles(TrackRecorder& recorder,
                                          const std::vector<std::string>& paths,
                                          WindowingPlatform& platform,
-                                         const std::function<void()>& endCommand = {});
+                                         const std::function<void()>& endCommand = {},
+                                         double maxAccuracyM = ImportOptions{}.maxAccuracyM);
+
+// The cells all `reports` newly marked.
+long long NewCells(const std::vector<ImportReport>& reports);
 
 // The summary of an import's problems, one line each: logs not opened or
 // not read to their end, tiles not read, not saved or replaced (each tile

@@ -27,6 +27,13 @@ struct ImportOptions {
   bool strict = false;
   // Told of the bytes read, asked whether to stop. Optional; not owned.
   ImportProgress* progress = nullptr;
+  // Positions whose stated accuracy (metres) is worse than this are skipped
+  // and counted in ImportReport::coarse (location histories state it).
+  // 0: no limit.
+  double maxAccuracyM = 50;
+  // The log was found in a folder: content that is no log (see
+  // ImportReport::notRecognised) is not read.
+  bool onlyLogs = false;
 };
 
 // What one log gave, for front ends that tell the user.
@@ -52,6 +59,14 @@ struct ImportReport {
   // of the last lock that failed.
   long long unlockedSaves = 0;
   int lockError = 0;
+  // Read as a track format (JSON, GeoJSON, KML, TCX, FIT; GPX sets `gpx`):
+  // `fixes` counts track points.
+  bool points = false;
+  long long coarse = 0;  // positions skipped as less accurate than maxAccuracyM
+  // With ImportOptions::onlyLogs: the content is no log this program
+  // reads (text without an NMEA sentence at its start, JSON or XML of
+  // another kind, a zip without KML); nothing was recorded, no error.
+  bool notRecognised = false;
 };
 
 // Degrees of a GGA latitude or longitude field value v (ddmm.mmmm or

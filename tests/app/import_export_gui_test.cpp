@@ -133,10 +133,13 @@ class ImportExportGuiTest : public QObject {
  private slots:
   void init() {
     QVERIFY(workingDir_.Enter());
+    // The import reads the user's settings (the accuracy limit).
+    qputenv("XDG_CONFIG_HOME", (QDir::currentPath() + "/config").toLocal8Bit());
     platform_ = ScriptedPlatform();
     trackPixels_.clear();
   }
   void cleanup() {
+    qunsetenv("XDG_CONFIG_HOME");
     QCOMPARE(platform_.unscripted, 0);
     QVERIFY(platform_.AllAnswersUsed());
     workingDir_.Leave();
@@ -240,6 +243,31 @@ class ImportExportGuiTest : public QObject {
             platform_.logsBegun[1].ends_with("/a.log"));
     QVERIFY(ShowsFirstFixes(dialog, 2));
     QCOMPARE(platform_.logFileQuestions, 0);
+  }
+
+  void DroppedFolderIsImportedAndItsNewCellsNotedWithoutABox() {
+    QDir().mkpath("trips/sub");
+    WriteLog("trips/b.log", FixAtPixel(1, 0, "\n"));
+    WriteLog("trips/sub/a.log", FixAtPixel(0, 0, "\n") + FixAtPixel(1, 0, "\n"));
+    WriteLog("trips/notes.txt", "no log\n");
+    ZIvozarivAde dialog(platform_);
+    dialog.show();
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(QDir::current().absoluteFilePath("trips"))});
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(dialog.GetDlgItem(1005), &enter);
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(dialog.GetDlgItem(1005), &drop);
+    QCoreApplication::processEvents();
+    QCOMPARE(platform_.logsBegun.size(), size_t(3));  // in name order, the text file too
+    QVERIFY(platform_.logsBegun[0].ends_with("trips/b.log") &&
+            platform_.logsBegun[2].ends_with("trips/sub/a.log"));
+    QVERIFY(ShowsFirstFixes(dialog, 2));
+    QVERIFY(platform_.messages.empty());
+    auto* note = dialog.findChild<QLabel*>(QStringLiteral("newCellsNote"));
+    QVERIFY(note);
+    QCOMPARE(note->text(), QStringLiteral("2 new cells"));
+    QVERIFY(note->isVisible());
   }
 
   void ExportedImageShowsWhatTheViewShows() {

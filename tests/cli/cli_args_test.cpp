@@ -21,6 +21,8 @@ TEST(ParseCliArgs, ReadsEveryFormOfTheInterface) {
     EXPECT_FALSE(p.args.strict);
     EXPECT_EQ(p.args.logs, (Args{"a.log", "-", "-b.log"}));
     EXPECT_TRUE(ParseCliArgs({"import", "--strict", "a.log"}).args.strict);
+    EXPECT_EQ(ParseCliArgs({"import", "--max-accuracy=12.5", "a.log"}).args.maxAccuracyM, 12.5);
+    EXPECT_EQ(ParseCliArgs({"import", "--max-accuracy", "0", "a.log"}).args.maxAccuracyM, 0.0);
   }
   {
     const CliParse p =
@@ -95,6 +97,9 @@ TEST(ParseCliArgs, RefusesBadArgumentsWithALineNamingThem) {
       {{"import", "--any-talker", "--any-talker", "a"}, "given twice"},
       {{"import", "--any-talker=yes", "a"}, "takes no value"},
       {{"import", "--strict", "a", "--strict"}, "--strict given twice"},
+      {{"import", "--max-accuracy", "-1", "a"}, "not a number of metres"},
+      {{"import", "--max-accuracy", "5m", "a"}, "not a number of metres"},
+      {{"import", "--max-accuracy", "5", "--max-accuracy=6", "a"}, "given twice"},
       {{"import", "-", "a", "-"}, "standard input ('-') can be read only once"},
       {{"import", "--zoom", "1", "a"}, "'--zoom' for import"},
       {{"import", ""}, "empty"},
@@ -179,7 +184,7 @@ TEST(CliHelpText, EachCommandHasItsOwnUsage) {
   EXPECT_NE(
       CliHelpText(CliCommand::kNone).find("Usage: roamgrid-cli [-C DIR | --user-store] COMMAND"),
       std::string::npos);
-  EXPECT_NE(CliHelpText(CliCommand::kImport).find("import [--any-talker] [--strict] LOG..."),
+  EXPECT_NE(CliHelpText(CliCommand::kImport).find("[--max-accuracy METRES] LOG..."),
             std::string::npos);
   EXPECT_NE(CliHelpText(CliCommand::kExport).find("--origin LAT,LON | --center DLAT,DLON"),
             std::string::npos);

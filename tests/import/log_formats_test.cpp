@@ -45,7 +45,16 @@ TEST(JudgeLogStartTest, KnowsGzipGpxAndNmeaFromTheFirstBytes) {
       {"   ", false, false, nmea},
       {"", true, true, nmea},
       {std::string(kLogHeadMax, ' '), false, true, nmea},  // enough white space
-      {"<kml>", false, true, nmea},
+      {"<kml>", false, true, gpx},  // XML: the root tells the reader
+      {"\r\n{\"locations\"", false, true, LogKind::kJson},
+      {"\x1e{", false, true, LogKind::kJson},
+      {"{\"class\":\"VERSION\"", false, true, nmea},  // gpsd's report before its NMEA
+      {"{\"cla", false, false, nmea},
+      {std::string("\x0e\x20\x4c\x08\0\0\0\0.FIT", 12), false, true, LogKind::kFit},
+      {std::string("\x0e\x20\x4c\x08\0\0\0\0.FI", 11), false, false, nmea},
+      {std::string("\x0c\x20\x4c\x08\0\0\0\0.fit", 12), false, true, nmea},
+      {"PK\x03\x04\x14", false, true, LogKind::kZip},
+      {"PK\x03", false, false, nmea},
       {"$GPGGA,1", false, true, nmea},
       {"x<gpx", false, true, nmea},
       {"\xff\xfe<\0?\0x\0m\0l\0"s, false, true, gpx},  // UTF-16, either byte order
@@ -274,8 +283,8 @@ TEST_F(LogFormatsTest, BadGpxRecordsThePointsBeforeAndSaysWhereItFailed) {
        "malformed GPX at line 17: limit on input amplification factor"},
       {"bomb-attribute", bomb + "<trkpt lat=\"1\" lon=\"2\" name=\"&e9;\"/>" + points, 2,
        "malformed GPX at line 17"},
-      {"not-gpx", "<?xml version=\"1.0\"?><kml>" + points + "</kml>", 0,
-       "not a GPX file: the root element is <kml>"},
+      {"not-gpx", "<?xml version=\"1.0\"?><svg>" + points + "</svg>", 0,
+       "not a GPX file: the root element is <svg>"},
       // An external entity is never loaded: it is not even looked for.
       {"external",
        "<?xml version=\"1.0\"?><!DOCTYPE gpx [<!ENTITY x SYSTEM \"/etc/passwd\">]>\n<gpx>"
