@@ -19,6 +19,7 @@
 #include "common/store_folder.h"
 #include "export/bmp_file.h"
 #include "export/export_command.h"
+#include "export/region_export.h"
 #include "import/nmea_reader.h"
 #include "settings/home_config.h"
 #include "tiles/grid_units.h"
@@ -232,9 +233,35 @@ int RunExport(const CliArgs& args, std::FILE* out, std::FILE* err) {
     view.originLon = AlignTowardZero(view.originLon, view.zoomIndex);
   }
 
-  std::vector<uint8_t> raster(kRasterSize);
-  RebuildView(view, raster.data());
   const std::string path = args.file.value_or(ProposedExportName(view));
+  const std::optional<ExportTarget> target = ExportTargetOf(path);
+  if (!target) {
+    Error(err, "export: " + Quoted(path) + " has no known suffix; known are " +
+                   kKnownExportSuffixes);
+    return kExitUsage;
+  }
+  const bool bmp = target->format == ExportFormat::kBmp;
+  if (bmp && (args.bbox || args.transparent || args.background != ExportBackground::kNone)) {
+    Error(err, "export: a .bmp is always the view as the desktop program exports it; "
+               "--bbox, --transparent and --background coast need another format");
+    return kExitUsage;
+  }
+  if (!bmp && args.existing == ExistingFileMode::kMerge) {
+    Error(err, "export: --merge works on .bmp images only");
+    return kExitUsage;
+  }
+  if (args.transparent && target->format != ExportFormat::kPng) {
+    Error(err, "export: --transparent works on .png images only");
+    return kExitUsage;
+  }
+  if (args.background == ExportBackground::kCoast) {
+    if (target->format != ExportFormat::kPng) {
+      Error(err, "export: --background coast works on .png images only");
+      return kExitUsage;
+    }
+    Error(err, "export: the coastline background is not available in this build");
+    return kExitFailure;
+  }
 
   std::string reason;
   const PathState state = StatePath(path, &reason);
@@ -244,9 +271,37 @@ int RunExport(const CliArgs& args, std::FILE* out, std::FILE* err) {
   }
   const bool exists = state == PathState::kPresent;
   if (exists && args.existing == ExistingFileMode::kRefuse) {
-    Error(err, "export: " + Quoted(path) + " exists; give --overwrite or --merge");
+    Error(err, "export: " + Quoted(path) + " exists; give --overwrite" +
+                   (bmp ? " or --merge" : ""));
     return kExitFailure;
   }
+  if (!bmp) {
+    RegionExportRequest request;
+    if (args.bbox) {
+      const DegreeBox& box = *args.bbox;
+      std::string why;
+      request.region = DegreeBoxCells(box.south, box.west, box.north, box.east, &why);
+      if (!why.empty()) {
+        Error(err, "export: --bbox: " + why);
+        return kExitUsage;
+      }
+      request.zoom = args.zoom.value_or(0);
+    } else {
+      request.region = ViewCellRegion(view);
+      request.zoom = view.zoomIndex;
+    }
+    request.transparent = args.transparent;
+    const RegionExportResult result = ExportRegion(path, *target, request);
+    if (!result.ok) {
+      Error(err, "export: " + result.error);
+      return result.error.rfind("the image would be", 0) == 0 ? kExitUsage : kExitFailure;
+    }
+    Say(out, path);
+    return kExitOk;
+  }
+
+  std::vector<uint8_t> raster(kRasterSize);
+  RebuildView(view, raster.data());
   // What the system said when a file could not be opened or written, as
   // far as errno still tells it.
   const auto why = [](int error) { return error ? std::string(": ") + std::strerror(error) : ""; };
