@@ -123,16 +123,20 @@ CellRegion AlignToPixels(const CellRegion& region, int zoom) {
 // Whether the folder of a tile exists, remembered per folder.
 class RegionWalker::FolderCache {
  public:
-  bool Exists(int32_t latKey, int32_t lonKey, const char* tilePath) {
+  bool Exists(int32_t latKey, int32_t lonKey) {
     const int64_t code = FolderCode(latKey) * 4096 + FolderCode(lonKey);
     const auto found = known_.find(code);
     if (found != known_.end()) return found->second;
     if (known_.size() >= 4096) known_.clear();
     // "RGD/E139N035/E13975-N03500.map": the folder ends at the last '/'.
-    std::string folder(tilePath);
-    folder.resize(folder.rfind('/'));
-    struct stat info;
-    const bool exists = stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    char path[kTilePathSize];
+    bool exists = false;
+    if (FormatTilePath(latKey, lonKey, path)) {
+      std::string folder(path);
+      folder.resize(folder.rfind('/'));
+      struct stat info;
+      exists = stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    }
     known_.emplace(code, exists);
     return exists;
   }
@@ -167,9 +171,14 @@ bool RegionWalker::Next() {
     while (j_ <= jB_) {
       tile_.tileColumn = j_++;
       tile_.lonKey = NormalizeLonKey(kCentiPerTile * tile_.tileColumn);
+      if (!folders_->Exists(tile_.latKey, tile_.lonKey)) {
+        // Pass over the rest of the folder's tiles in this row.
+        const int64_t folder = FolderCode(tile_.lonKey);
+        while (j_ <= jB_ && FolderCode(NormalizeLonKey(kCentiPerTile * j_)) == folder) ++j_;
+        continue;
+      }
       char path[kTilePathSize];
       if (!FormatTilePath(tile_.latKey, tile_.lonKey, path)) continue;
-      if (!folders_->Exists(tile_.latKey, tile_.lonKey, path)) continue;
       const long size = ReadTileFile(path, file_.data());
       // No file, a damaged header or both masks 0: nothing visited.
       if (size < long(kTileHeaderSize) || file_[0] != 0x00 || (file_[1] | file_[2]) == 0) continue;
