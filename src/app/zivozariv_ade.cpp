@@ -3,6 +3,7 @@
 #include <QContextMenuEvent>
 #include <QDropEvent>
 #include <QFile>
+#include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -13,6 +14,7 @@
 #include <QUrl>
 #include <QToolTip>
 #include <QWheelEvent>
+#include <cstring>
 
 #include "app/app_icon.h"
 #include "app/main_dialog_template.h"
@@ -22,6 +24,7 @@
 #include "export/export_command.h"
 #include "geo/coast_background.h"
 #include "geo/map_scale.h"
+#include "geo/rgb_image.h"
 #include "import/import_command.h"
 #include "settings/home_command.h"
 #include "settings/home_config.h"
@@ -166,6 +169,8 @@ void ZIvozarivAde::OnInitDialog() {
   connect(backgroundAction_, &QAction::triggered, this, [this] { OnToggleBackground(); });
   addAction(backgroundAction_);
   mapMenu_->addAction(backgroundAction_);
+  mapMenu_->addSeparator();
+  mapMenu_->addAction(QStringLiteral("Export region…"), this, [this] { OnExportRegion(); });
   mapMenu_->addSeparator();
   mapMenu_->addAction(QStringLiteral("Map data..."), this, [this] { OnMapData(); });
 
@@ -338,7 +343,18 @@ void ZIvozarivAde::OnWheel(int angleDelta) {
   }
 }
 
-void ZIvozarivAde::OnExport() { ExportBitmap(*this, viewWindow.raster(), *platform_); }
+void ZIvozarivAde::OnExport() {
+  // What the map shows, background and attribution included, for a PNG.
+  const QImage shown = viewWindow.grab().toImage().convertToFormat(QImage::Format_RGB888);
+  RgbImage picture(shown.width(), shown.height());
+  for (int y = 0; y < shown.height(); ++y) {
+    std::memcpy(picture.bytes.data() + size_t(y) * size_t(shown.width()) * 3, shown.constScanLine(y),
+                size_t(shown.width()) * 3);
+  }
+  ExportBitmap(*this, viewWindow.raster(), *platform_, &picture);
+}
+
+void ZIvozarivAde::OnExportRegion() { ExportViewRegion(*this, *platform_); }
 
 void ZIvozarivAde::OnSetHomePosition() { SaveHomePosition(*this, *platform_); }
 

@@ -107,6 +107,7 @@ class ZIvozarivAde : public QDialog, public ViewState {
   // Shows the zoom buttons' state after enabling those that can act.
   void ApplyZoomButtons();
   void OnExport();
+  void OnExportRegion();  // the map menu's "Export region…"
   void OnSetHomePosition();
   // The context menu's switch and Ctrl+B: flips the background and keeps
   // the choice in the per-user settings.

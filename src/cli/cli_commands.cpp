@@ -20,6 +20,8 @@
 #include "export/bmp_file.h"
 #include "export/export_command.h"
 #include "export/region_export.h"
+#include "geo/coast_background.h"
+#include "geo/gshhg_store.h"
 #include "import/nmea_reader.h"
 #include "settings/home_config.h"
 #include "tiles/grid_units.h"
@@ -254,13 +256,11 @@ int RunExport(const CliArgs& args, std::FILE* out, std::FILE* err) {
     Error(err, "export: --transparent works on .png images only");
     return kExitUsage;
   }
-  if (args.background == ExportBackground::kCoast) {
-    if (target->format != ExportFormat::kPng) {
-      Error(err, "export: --background coast works on .png images only");
-      return kExitUsage;
-    }
-    Error(err, "export: the coastline background is not available in this build");
-    return kExitFailure;
+  if (args.background == ExportBackground::kCoast &&
+      (target->format != ExportFormat::kPng || args.bbox)) {
+    Error(err, "export: --background coast draws the background of a view into a .png; "
+               "it does not go with --bbox or another format");
+    return kExitUsage;
   }
 
   std::string reason;
@@ -291,6 +291,20 @@ int RunExport(const CliArgs& args, std::FILE* out, std::FILE* err) {
       request.zoom = view.zoomIndex;
     }
     request.transparent = args.transparent;
+    RgbImage background;
+    if (args.background == ExportBackground::kCoast) {
+      const std::string folder = GshhgFolderFromEnvironment();
+      GshhgStore store(folder, size_t(24) << 20,
+                       [&](const std::string& problem) { Error(err, "export: " + problem); });
+      if (!store.ChooseResolution(GshhgLayer::kShore, view.zoomIndex)) {
+        Error(err, "export: no coastline data in " + Quoted(folder) +
+                       " (Debian package gmt-gshhg-low or gmt-gshhg-high)");
+        return kExitFailure;
+      }
+      background = RgbImage(kRasterSide, kRasterSide);
+      DrawCoastBackground(store, view.originLat, view.originLon, view.zoomIndex, background);
+      request.background = &background;
+    }
     const RegionExportResult result = ExportRegion(path, *target, request);
     if (!result.ok) {
       Error(err, "export: " + result.error);

@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "export/region_raster.h"
+#include "geo/rgb_image.h"
 
 namespace roamgrid {
 
@@ -16,13 +17,17 @@ namespace roamgrid {
 using ByteSinkFn = std::function<bool(const void* data, size_t size)>;
 
 // Writes an image of `width` x `height` pixels whose rows, top (north)
-// first, come from `nextRow` (width bytes, non-zero marked). With
-// `transparent` the unmarked pixels are transparent instead of white.
-// Returns false when a write failed or libpng gave up.
+// first, come from `nextRow` (width bytes, non-zero marked). Unmarked
+// pixels show `background` (of the same size, row 0 at the top) when given,
+// else white; with `transparent` the unmarked pixels that are white are
+// transparent. Without a background the image is two-colour (a palette);
+// with one it is 8-bit RGB (RGBA when transparent). Returns false when a
+// write failed or libpng gave up.
 bool WriteMarksPng(int64_t width, int64_t height, const std::function<const uint8_t*()>& nextRow,
-                   bool transparent, const ByteSinkFn& sink);
+                   bool transparent, const RgbImage* background, const ByteSinkFn& sink);
 
 // The raster of a region as a PNG image.
-bool WriteRegionPng(RegionRasterizer& raster, bool transparent, const ByteSinkFn& sink);
+bool WriteRegionPng(RegionRasterizer& raster, bool transparent, const RgbImage* background,
+                    const ByteSinkFn& sink);
 
 }  // namespace roamgrid

@@ -196,15 +196,6 @@ bool RegionWalker::Next() {
   return false;
 }
 
-DegreeRect RectDegrees(const RegionTile& tile, const CellRect& rect) {
-  const int64_t row = tile.FirstCellRow();
-  const int64_t column = int64_t{tile.lonKey} / kCentiPerTile * kCellsPerSide;
-  const double perDegree = double(kCellsPerDegree);
-  return DegreeRect{double(column + rect.columnFrom) / perDegree,
-                    double(row + rect.rowFrom) / perDegree,
-                    double(column + rect.columnTo) / perDegree, double(row + rect.rowTo) / perDegree};
-}
-
 void CoverRuns(const std::vector<CellRun>& runs, std::vector<CellRect>& rects) {
   rects.clear();
   // The rectangles that may still grow: those ending at the row below,

@@ -111,14 +111,6 @@ class RegionWalker {
   long long cells_ = 0;
 };
 
-// The edges of a rectangle of a tile in degrees, each the double nearest to
-// k / 17920 for its whole cell count k; longitudes within -180..180 (the
-// tile's wrapped key).
-struct DegreeRect {
-  double west, south, east, north;
-};
-DegreeRect RectDegrees(const RegionTile& tile, const CellRect& rect);
-
 // Covers the runs of one tile (as WalkRegionRuns gives them) with
 // rectangles: runs are whole along their rows, and a run continues a
 // rectangle of the row below when it has the same columns. Every visited

@@ -119,7 +119,7 @@ bool WriteKmz(const CellRegion& region, ReplacingFile& file, RegionExportResult&
     bool ok = image != nullptr;
     if (ok) {
       RegionRasterizer raster(overlayRegion, zoom);
-      ok = WriteRegionPng(raster, true, [&](const void* data, size_t size) {
+      ok = WriteRegionPng(raster, true, nullptr, [&](const void* data, size_t size) {
         return std::fwrite(data, 1, size, image) == size;
       });
       result.visitedCells = raster.visitedCells();
@@ -211,7 +211,10 @@ RegionExportResult ExportRegion(const std::string& path, const ExportTarget& tar
     result.error = "the region is empty";
     return result;
   }
-  ReplacingFile file(path, {}, Durability::kSynced);
+  // Region exports are derived files of up to hundreds of megabytes that
+  // the store can always give again: they are renamed into place once
+  // closed, as tiles are, without forcing every byte to the disk first.
+  ReplacingFile file(path, {}, Durability::kClosed);
   errno = 0;
   if (!file.Open()) {
     result.error = "cannot create " + Quoted(path) + Why(errno);
@@ -224,7 +227,7 @@ RegionExportResult ExportRegion(const std::string& path, const ExportTarget& tar
       break;
     case ExportFormat::kPng: {
       RegionRasterizer raster(request.region, zoom);
-      ok = WriteRegionPng(raster, request.transparent,
+      ok = WriteRegionPng(raster, request.transparent, request.background,
                           [&](const void* data, size_t size) { return file.Write(data, size); });
       result.visitedCells = raster.visitedCells();
       break;

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "export/region_cells.h"
+#include "geo/rgb_image.h"
 
 namespace roamgrid {
 
@@ -39,6 +40,9 @@ struct RegionExportRequest {
   CellRegion region;
   int zoom = 0;              // raster formats: 2^zoom cells per pixel side (0..7)
   bool transparent = false;  // PNG: unmarked pixels transparent
+  // PNG: drawn beneath the marks; its size must be the image's (a view's
+  // background, DrawCoastBackground).
+  const RgbImage* background = nullptr;
 };
 
 struct RegionExportResult {

@@ -1,6 +1,7 @@
 #include "export/region_raster.h"
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 
 namespace roamgrid {
@@ -65,7 +66,15 @@ const uint8_t* RegionRasterizer::NextRow() {
   const int64_t tileRow = FloorDiv(y, tilePixels_);
   if (tileRow != bandTileRow_) FillBand(tileRow);
   const uint64_t* bits = band_.data() + size_t(y - tileRow * tilePixels_) * words_;
-  for (int64_t x = 0; x < width_; ++x) row_[size_t(x)] = uint8_t((bits[x >> 6] >> (x & 63)) & 1);
+  for (size_t w = 0; w < words_; ++w) {
+    const int64_t from = int64_t(w) * 64, to = std::min<int64_t>(from + 64, width_);
+    uint8_t* out = row_.data() + from;
+    if (bits[w] == 0) {  // most of an image is unmarked
+      std::memset(out, 0, size_t(to - from));
+      continue;
+    }
+    for (int64_t x = from; x < to; ++x) *out++ = uint8_t((bits[w] >> (x - from)) & 1);
+  }
   return row_.data();
 }
 

@@ -511,6 +511,7 @@ TEST_F(CliEndToEndTest, EveryMisuseIsOneLineAndItsExitStatus) {
       {{"export", "--merge", "a.tif"}, 2, "--merge works on .bmp"},
       {{"export", "--transparent", "a.kml"}, 2, "--transparent works on .png"},
       {{"export", "--background", "sea", "a.png"}, 2, "not none or coast"},
+      {{"export", "--background", "coast", "a.tif"}, 2, "background of a view"},
       {{"export", "--bbox", "0,0,2,2", "a.tif"}, 2, "35840 x 35840 pixels"},
       {{"-C"}, 2, "-C needs a directory"},
       {{"-C", "no-such-folder", "stats"}, 1, "cannot change to 'no-such-folder'"},
