@@ -7,7 +7,7 @@ nearly every fix marks a new cell, as a dense collection of walks and rides
 would. Only $GPGGA lines are written (with correct checksums); the same
 arguments give the same bytes.
 
-    make_coverage_log.py --fixes 1200000 --output coverage.log [--side 0.5]
+    make_coverage_log.py --fixes 1050000 --output coverage.log [--side 0.5]
 """
 
 import argparse
@@ -33,7 +33,7 @@ def gga(lat, lon):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--fixes", type=int, default=1200000)
+    parser.add_argument("--fixes", type=int, default=1050000)
     parser.add_argument("--output", required=True)
     parser.add_argument("--side", type=float, default=0.5)
     parser.add_argument("--south", type=float, default=35.4)

@@ -4,6 +4,7 @@
 #include <geovalues.h>
 #include <xtiffio.h>
 #include <tiffio.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -100,6 +101,14 @@ bool WriteRegionGeoTiff(const CellRegion& region, int zoom, ReplacingFile& file)
   const int64_t tilesAcross = (width + side - 1) / side;
   std::vector<uint8_t> band(size_t(tilesAcross * side * side), 0);
   std::vector<uint8_t> tile(size_t(side * side));
+  // An empty tile as DEFLATE stores it (a zlib stream); none when zlib fails.
+  std::vector<uint8_t> emptyTile(compressBound(uLong(tile.size())));
+  uLongf emptySize = uLongf(emptyTile.size());
+  if (compress2(emptyTile.data(), &emptySize, tile.data(), uLong(tile.size()), 1) == Z_OK) {
+    emptyTile.resize(emptySize);
+  } else {
+    emptyTile.clear();
+  }
   for (int64_t top = 0; ok && top < height; top += side) {
     std::fill(band.begin(), band.end(), 0);
     const int64_t rows = std::min(side, height - top);
@@ -113,7 +122,13 @@ bool WriteRegionGeoTiff(const CellRegion& region, int zoom, ReplacingFile& file)
         std::memcpy(tile.data() + size_t(y * side), band.data() + size_t(y * tilesAcross * side + t * side),
                     size_t(side));
       const uint32_t index = TIFFComputeTile(tif, uint32_t(t * side), uint32_t(top), 0, 0);
-      ok = TIFFWriteEncodedTile(tif, index, tile.data(), tmsize_t(tile.size())) >= 0;
+      if (std::all_of(tile.begin(), tile.end(), [](uint8_t v) { return v == 0; }) &&
+          !emptyTile.empty()) {
+        // Most tiles of a track are empty: their compressed bytes are made once.
+        ok = TIFFWriteRawTile(tif, index, emptyTile.data(), tmsize_t(emptyTile.size())) >= 0;
+      } else {
+        ok = TIFFWriteEncodedTile(tif, index, tile.data(), tmsize_t(tile.size())) >= 0;
+      }
     }
   }
   ok = ok && TIFFWriteDirectory(tif);
