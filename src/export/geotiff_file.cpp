@@ -2,8 +2,8 @@
 
 #include <geotiff.h>
 #include <geovalues.h>
-#include <xtiffio.h>
 #include <tiffio.h>
+#include <xtiffio.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -80,8 +80,8 @@ bool WriteRegionGeoTiff(const CellRegion& region, int zoom, ReplacingFile& file)
   const double perDegree = double(kCellsPerDegree);
   const double pixelDegrees = double(CellsPerPixel(zoom)) / perDegree;
   double scale[3] = {pixelDegrees, pixelDegrees, 0.0};
-  double tiePoint[6] = {0.0, 0.0, 0.0, double(cells.west) / perDegree,
-                        double(cells.north) / perDegree, 0.0};
+  double tiePoint[6] = {
+      0.0, 0.0, 0.0, double(cells.west) / perDegree, double(cells.north) / perDegree, 0.0};
   ok = ok && TIFFSetField(tif, TIFFTAG_GEOPIXELSCALE, 3, scale) &&
        TIFFSetField(tif, TIFFTAG_GEOTIEPOINTS, 6, tiePoint);
   GTIF* gtif = ok ? GTIFNew(tif) : nullptr;
@@ -119,8 +119,8 @@ bool WriteRegionGeoTiff(const CellRegion& region, int zoom, ReplacingFile& file)
     }
     for (int64_t t = 0; ok && t < tilesAcross; ++t) {
       for (int64_t y = 0; y < side; ++y)
-        std::memcpy(tile.data() + size_t(y * side), band.data() + size_t(y * tilesAcross * side + t * side),
-                    size_t(side));
+        std::memcpy(tile.data() + size_t(y * side),
+                    band.data() + size_t(y * tilesAcross * side + t * side), size_t(side));
       const uint32_t index = TIFFComputeTile(tif, uint32_t(t * side), uint32_t(top), 0, 0);
       if (std::all_of(tile.begin(), tile.end(), [](uint8_t v) { return v == 0; }) &&
           !emptyTile.empty()) {

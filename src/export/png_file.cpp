@@ -101,8 +101,9 @@ bool WriteMarksPng(int64_t width, int64_t height, const std::function<const uint
 
 bool WriteRegionPng(RegionRasterizer& raster, bool transparent, const RgbImage* background,
                     const ByteSinkFn& sink) {
-  return WriteMarksPng(raster.width(), raster.height(), [&] { return raster.NextRow(); },
-                       transparent, background, sink);
+  return WriteMarksPng(
+      raster.width(), raster.height(), [&] { return raster.NextRow(); }, transparent, background,
+      sink);
 }
 
 }  // namespace roamgrid

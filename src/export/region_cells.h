@@ -42,8 +42,7 @@ CellRegion ViewCellRegion(const ViewState& view);
 // (edges on a cell boundary are kept exactly). West above east crosses the
 // antimeridian. Empty with a reason in `error` when south is not below north,
 // a latitude lies beyond 90 degrees, a longitude beyond 180, or west equals east.
-CellRegion DegreeBoxCells(double south, double west, double north, double east,
-                          std::string* error);
+CellRegion DegreeBoxCells(double south, double west, double north, double east, std::string* error);
 
 // Cells per pixel side at a raster zoom (0..7): 2^zoom, as in the map view.
 constexpr int64_t CellsPerPixel(int zoom) { return int64_t{1} << zoom; }

@@ -38,7 +38,8 @@ std::string Why(int error) { return error ? std::string(": ") + std::strerror(er
 
 // A libzip archive written through a ReplacingFile: libzip writes it in
 // one go, going back only to fill in the entries' headers.
-zip_int64_t ArchiveCallback(void* state, void* data, zip_uint64_t length, zip_source_cmd_t command) {
+zip_int64_t ArchiveCallback(void* state, void* data, zip_uint64_t length,
+                            zip_source_cmd_t command) {
   auto* file = static_cast<ReplacingFile*>(state);
   switch (command) {
     case ZIP_SOURCE_SUPPORTS:
@@ -144,7 +145,8 @@ bool WriteKmz(const CellRegion& region, ReplacingFile& file, RegionExportResult&
   zip_error_t error;
   zip_error_init(&error);
   zip_source_t* target = zip_source_function_create(ArchiveCallback, &file, &error);
-  zip_t* archive = target ? zip_open_from_source(target, ZIP_CREATE | ZIP_TRUNCATE, &error) : nullptr;
+  zip_t* archive =
+      target ? zip_open_from_source(target, ZIP_CREATE | ZIP_TRUNCATE, &error) : nullptr;
   zip_error_fini(&error);
   if (!archive) {
     if (target) zip_source_free(target);
@@ -189,8 +191,7 @@ std::optional<ExportTarget> ExportTargetOf(const std::string& path) {
   };
   for (const Suffix& suffix : kSuffixes) {
     // A name that is nothing but the suffix names no file of that kind.
-    if (path.size() > std::strlen(suffix.text) && EndsWith(path, suffix.text))
-      return suffix.target;
+    if (path.size() > std::strlen(suffix.text) && EndsWith(path, suffix.text)) return suffix.target;
   }
   return std::nullopt;
 }

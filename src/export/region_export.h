@@ -47,9 +47,9 @@ struct RegionExportRequest {
 
 struct RegionExportResult {
   bool ok = false;
-  std::string error;          // when not ok: what went wrong, naming the file
+  std::string error;  // when not ok: what went wrong, naming the file
   long long visitedCells = 0;
-  bool overlay = false;       // KMZ: written as a GroundOverlay image
+  bool overlay = false;  // KMZ: written as a GroundOverlay image
 };
 
 // Checks the request for `target` (the size limit of raster images) and

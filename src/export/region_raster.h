@@ -6,8 +6,8 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
 #include <string>
+#include <vector>
 
 #include "export/region_cells.h"
 
@@ -46,7 +46,8 @@ class RegionRasterizer {
   RegionWalker walker_;
   int64_t b_, width_, pixelSouth_, pixelNorth_, pixelWest_, tilePixels_;
   size_t words_;
-  std::vector<uint64_t> band_;  // the pixel rows of one tile row, bit x of row y at y * words_ + x / 64
+  std::vector<uint64_t>
+      band_;  // the pixel rows of one tile row, bit x of row y at y * words_ + x / 64
   std::vector<uint8_t> row_;
   int64_t bandTileRow_;
   int64_t nextRow_;       // the pixel row above the next one handed on

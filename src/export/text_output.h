@@ -4,12 +4,12 @@
 // independently of the locale.
 #pragma once
 
+#include <zlib.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <string>
 #include <string_view>
-
-#include <zlib.h>
 
 namespace roamgrid {
 

@@ -151,7 +151,8 @@ VectorCounts WriteKmlPolygons(const CellRegion& region, TextOutput& out) {
 }
 
 VectorCounts CountRectangles(const CellRegion& region) {
-  return ForEachTileRects(region, [](const RegionTile&, const std::vector<CellRect>&, long long) {});
+  return ForEachTileRects(region,
+                          [](const RegionTile&, const std::vector<CellRect>&, long long) {});
 }
 
 void WriteKmlOverlay(const CellRegion& region, const std::string& href, TextOutput& out) {

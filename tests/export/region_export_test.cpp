@@ -142,7 +142,9 @@ std::set<Cell> KmlCells(const std::string& text) {
   return cells;
 }
 
-std::string Text(const std::vector<uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
+std::string Text(const std::vector<uint8_t>& bytes) {
+  return std::string(bytes.begin(), bytes.end());
+}
 
 std::string Gunzip(const std::string& path) {
   gzFile file = gzopen(path.c_str(), "rb");
@@ -159,7 +161,8 @@ std::string ZipEntry(const std::string& path, const char* name) {
   std::string text;
   if (zip_file_t* entry = zip_fopen(archive, name, 0)) {
     char block[65536];
-    for (zip_int64_t n; (n = zip_fread(entry, block, sizeof block)) > 0;) text.append(block, size_t(n));
+    for (zip_int64_t n; (n = zip_fread(entry, block, sizeof block)) > 0;)
+      text.append(block, size_t(n));
     zip_fclose(entry);
   }
   zip_close(archive);
@@ -197,9 +200,9 @@ TEST_F(RegionExportTest, VectorFormatsReadBackAsTheVisitedCellsOnTheGrid) {
       ASSERT_TRUE(result.ok) << result.error;
       EXPECT_EQ(result.visitedCells, (long long)expected.size());
       const std::string name = file;
-      const std::string text = name == "a.kmz"                     ? ZipEntry(file, "doc.kml")
-                               : name.ends_with(".gz")             ? Gunzip(file)
-                                                                   : Text(ReadBytes(file));
+      const std::string text = name == "a.kmz"         ? ZipEntry(file, "doc.kml")
+                               : name.ends_with(".gz") ? Gunzip(file)
+                                                       : Text(ReadBytes(file));
       EXPECT_TRUE((name.find("json") != std::string::npos ? GeoJsonCells(text) : KmlCells(text)) ==
                   expected);
     }
@@ -277,7 +280,8 @@ GeoTiff ReadGeoTiff(const std::string& path) {
   TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &tiff.height);
   uint16_t count = 0;
   double* values = nullptr;
-  if (TIFFGetField(tif, TIFFTAG_GEOPIXELSCALE, &count, &values)) tiff.scale.assign(values, values + count);
+  if (TIFFGetField(tif, TIFFTAG_GEOPIXELSCALE, &count, &values))
+    tiff.scale.assign(values, values + count);
   if (TIFFGetField(tif, TIFFTAG_GEOTIEPOINTS, &count, &values))
     tiff.tiePoint.assign(values, values + count);
   uint32_t tileWidth = 0, tileHeight = 0;
