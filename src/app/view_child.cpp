@@ -22,8 +22,8 @@ QList<QRgb> MarkColours() {
   return colours;
 }
 
-constexpr int kScaleBarMargin = 6;        // from the view's left and bottom edges
-constexpr int kScaleBarTick = 4;          // height of the end ticks
+constexpr int kScaleBarMargin = 6;         // from the view's left and bottom edges
+constexpr int kScaleBarTick = 4;           // height of the end ticks
 const QColor kScaleBarColour(80, 80, 90);  // dark grey: never taken for a mark
 
 }  // namespace
@@ -93,7 +93,7 @@ void ViewChild::PaintScaleBar(QPainter& painter, QPoint topLeft) const {
   QFont small = font();
   small.setPixelSize(10);
   painter.setFont(small);
-  painter.drawText(QPoint(left + 3, bottom - 3), QString::fromStdString(scaleBar_.text));
+  painter.drawText(QPoint(left + 5, bottom - 3), QString::fromStdString(scaleBar_.text));
   painter.restore();
 }
 

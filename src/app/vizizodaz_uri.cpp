@@ -40,7 +40,8 @@ std::string StartHelpText() {
        roamgrid --help | --version
 
 Starts Roamgrid, the lasting record of every place a GPS receiver has been:
-it imports NMEA logs, shows the visited cells on a map view and exports the
+it imports GPS logs (NMEA 0183 text or GPX tracks, either of them
+gzip-compressed), shows the visited cells on a map view and exports the
 view as BMP images.
 
 Without an option the store (the tiles below RGD/ and the home position in

@@ -11,10 +11,12 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPushButton>
-#include <QUrl>
 #include <QToolTip>
+#include <QUrl>
 #include <QWheelEvent>
+#include <algorithm>
 #include <cstring>
+#include <tuple>
 
 #include "app/app_icon.h"
 #include "app/main_dialog_template.h"
@@ -88,6 +90,11 @@ std::vector<std::string> DroppedFiles(const QMimeData* data) {
 
 constexpr int kWheelNotch = 120;  // angle delta of one wheel notch
 
+// How long after an import Escape and Enter cannot end the dialog: keys a
+// person meant for the progress window (a second Escape after Cancel) come
+// in just after it has gone.
+constexpr qint64 kCloseKeysHeldAfterImportMs = 500;
+
 }  // namespace
 
 ZIvozarivAde::ZIvozarivAde() : ZIvozarivAde(static_cast<WindowingPlatform*>(nullptr)) {}
@@ -118,15 +125,29 @@ void ZIvozarivAde::CreateControls() {
                  Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
   setFont(TemplateFont(kMainDialog));
   setFixedSize(DialogUnitsToPixelsX(kMainDialog.width), DialogUnitsToPixelsY(kMainDialog.height));
-  // Created in template order, which makes it the tab order too.
-  for (const ControlTemplate& control : kMainDialogControls) CreateControl(control, this);
+  // Created in template order; the tab order is the visual one: top to
+  // bottom, then left to right within a row.
+  std::vector<const ControlTemplate*> tabStops;
+  for (const ControlTemplate& control : kMainDialogControls) {
+    CreateControl(control, this);
+    if (control.style & kStyleTabStop) tabStops.push_back(&control);
+  }
+  std::stable_sort(tabStops.begin(), tabStops.end(), [](const auto* a, const auto* b) {
+    return std::tie(a->y, a->x) < std::tie(b->y, b->x);
+  });
+  for (size_t i = 1; i < tabStops.size(); ++i) {
+    setTabOrder(GetDlgItem(tabStops[i - 1]->id), GetDlgItem(tabStops[i]->id));
+  }
   viewPlaceholder = qobject_cast<QLabel*>(GetDlgItem(kIdPlaceholder));
 }
 
 void ZIvozarivAde::BindCommands() {
   const auto bind = [this](int id, auto handler) {
     if (auto* button = qobject_cast<QPushButton*>(GetDlgItem(id))) {
-      connect(button, &QPushButton::clicked, this, handler);
+      connect(button, &QPushButton::clicked, this, [this, handler] {
+        handler();
+        ApplyZoomButtons();  // also after a command that changed nothing
+      });
     }
   };
   bind(kIdImport, [this] { OnImport(); });
@@ -200,8 +221,8 @@ void ZIvozarivAde::OnInitDialog() {
   ShowBackground(LoadUserSettings().background != QStringLiteral("none"));
   for (QLineEdit* edit : findChildren<QLineEdit*>()) edit->installEventFilter(this);
 
-  // The first tab stop, "N", has the focus when the dialog shows; both zoom
-  // buttons start enabled whatever the home zoom.
+  // "N" has the focus when the dialog shows; both zoom buttons start enabled
+  // whatever the home zoom.
   if (QWidget* north = GetDlgItem(kIdNorth)) north->setFocus();
 }
 
@@ -244,9 +265,9 @@ void ZIvozarivAde::RenderView() {
 void ZIvozarivAde::ShowBackground(bool on) {
   backgroundOn_ = on;
   if (backgroundAction_) backgroundAction_->setChecked(on);
-  viewWindow.SetBackground(on ? ViewChild::BackgroundPainter(
-                                    [this](RgbImage& image) { return DrawBackground(image); })
-                              : ViewChild::BackgroundPainter());
+  viewWindow.SetBackground(
+      on ? ViewChild::BackgroundPainter([this](RgbImage& image) { return DrawBackground(image); })
+         : ViewChild::BackgroundPainter());
 }
 
 bool ZIvozarivAde::DrawBackground(RgbImage& image) {
@@ -316,11 +337,13 @@ void ZIvozarivAde::RunImport(const std::vector<std::string>* dropped) {
   if (importing_) return;
   importing_ = true;
   const auto endCommand = [this] { EndCommand(); };
+  bool imported = true;
   if (dropped) {
     ImportLogFiles(recorder, *dropped, *platform_, endCommand);
   } else {
-    ImportLogs(recorder, *platform_, endCommand);
+    imported = ImportLogs(recorder, *platform_, endCommand);
   }
+  if (imported) importEnded_.start();
   importing_ = false;
 }
 
@@ -367,15 +390,26 @@ void ZIvozarivAde::OnSysCommand(unsigned id) {
   if ((id & 0xFFF0) == kAboutCommandId) return;  // the item has no effect
 }
 
+bool ZIvozarivAde::CloseKeysHeld() const {
+  return importEnded_.isValid() && importEnded_.elapsed() < kCloseKeysHeldAfterImportMs;
+}
+
 void ZIvozarivAde::keyPressEvent(QKeyEvent* event) {
   const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
   const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
   if (enter && modifiers == Qt::NoModifier) {
-    if (auto* button = qobject_cast<QPushButton*>(focusWidget())) {
+    QWidget* focus = focusWidget();
+    if (auto* button = qobject_cast<QPushButton*>(focus)) {
       button->click();
-    } else {
+    } else if (focus && (focus == GetDlgItem(kIdCenterLat) || focus == GetDlgItem(kIdCenterLon))) {
+      OnJump();  // a typed position is meant to be shown, not to end the program
+    } else if (!CloseKeysHeld()) {
       OnOK();
     }
+    event->accept();
+    return;
+  }
+  if (event->matches(QKeySequence::Cancel) && CloseKeysHeld()) {
     event->accept();
     return;
   }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QIcon>
 #include <memory>
 #include <string>
@@ -72,8 +73,10 @@ class ZIvozarivAde : public QDialog, public ViewState {
   ZoomButtons zoomButtons;            // state applied to buttons 1007 and 1008
 
  protected:
-  // Enter outside a push button ends the dialog as OnOK; Enter on a push
-  // button clicks it (none is a default button). Escape is OnCancel.
+  // Enter on a push button clicks it (none is a default button), Enter in
+  // edit 1005 or 1006 runs Jump, Enter anywhere else ends the dialog as
+  // OnOK, and Escape is OnCancel; for a moment after an import, Escape and
+  // the ending Enter do nothing.
   void keyPressEvent(QKeyEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
   // The map's gestures and dropped files: a wheel notch over the view
@@ -104,8 +107,12 @@ class ZIvozarivAde : public QDialog, public ViewState {
   void RunImport(const std::vector<std::string>* dropped);
   void OnDoubleClick(QPoint viewPixel);
   void OnWheel(int angleDelta);
-  // Shows the zoom buttons' state after enabling those that can act.
+  // Enables the zoom buttons that can act at the current zoom, disables the
+  // other; run after every command.
   void ApplyZoomButtons();
+  // Whether Escape and Enter are kept from ending the dialog: just after an
+  // import, when they were meant for its progress window.
+  bool CloseKeysHeld() const;
   void OnExport();
   void OnExportRegion();  // the map menu's "Export region…"
   void OnSetHomePosition();
@@ -129,6 +136,8 @@ class ZIvozarivAde : public QDialog, public ViewState {
   std::tuple<int32_t, int32_t, int32_t> backgroundView_{0, 0, -1};
   bool importing_ = false;  // an import runs
   int wheelDelta_ = 0;      // wheel turn not yet worth a notch (1/8 degree units)
+  // Runs from the end of the last import; invalid before the first.
+  QElapsedTimer importEnded_;
 };
 
 }  // namespace roamgrid
