@@ -4,6 +4,7 @@
 #include <QDropEvent>
 #include <QFile>
 #include <QGraphicsOpacityEffect>
+#include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -18,6 +19,7 @@
 #include <QUrl>
 #include <QWheelEvent>
 #include <algorithm>
+#include <cstring>
 #include <tuple>
 
 #include "app/app_icon.h"
@@ -28,6 +30,7 @@
 #include "export/export_command.h"
 #include "geo/coast_background.h"
 #include "geo/map_scale.h"
+#include "geo/rgb_image.h"
 #include "import/import_command.h"
 #include "settings/home_command.h"
 #include "settings/home_config.h"
@@ -201,6 +204,8 @@ void ZIvozarivAde::OnInitDialog() {
   connect(tilesAction_, &QAction::triggered, this, [this] { OnToggleTiles(); });
   mapMenu_->addAction(tilesAction_);
   mapMenu_->addAction(QStringLiteral("Tile source..."), this, [this] { OnTileSource(); });
+  mapMenu_->addSeparator();
+  mapMenu_->addAction(QStringLiteral("Export region…"), this, [this] { OnExportRegion(); });
   mapMenu_->addSeparator();
   mapMenu_->addAction(QStringLiteral("Map data..."), this, [this] { OnMapData(); });
 
@@ -454,7 +459,18 @@ void ZIvozarivAde::OnWheel(int angleDelta) {
   }
 }
 
-void ZIvozarivAde::OnExport() { ExportBitmap(*this, viewWindow.raster(), *platform_); }
+void ZIvozarivAde::OnExport() {
+  // What the map shows, background and attribution included, for a PNG.
+  const QImage shown = viewWindow.grab().toImage().convertToFormat(QImage::Format_RGB888);
+  RgbImage picture(shown.width(), shown.height());
+  for (int y = 0; y < shown.height(); ++y) {
+    std::memcpy(picture.bytes.data() + size_t(y) * size_t(shown.width()) * 3, shown.constScanLine(y),
+                size_t(shown.width()) * 3);
+  }
+  ExportBitmap(*this, viewWindow.raster(), *platform_, &picture);
+}
+
+void ZIvozarivAde::OnExportRegion() { ExportViewRegion(*this, *platform_); }
 
 void ZIvozarivAde::OnSetHomePosition() { SaveHomePosition(*this, *platform_); }
 

@@ -129,6 +129,7 @@ class ZIvozarivAde : public QDialog, public ViewState {
   // import, when they were meant for its progress window.
   bool CloseKeysHeld() const;
   void OnExport();
+  void OnExportRegion();  // the map menu's "Export region…"
   void OnSetHomePosition();
   // The context menu's switch and Ctrl+B: flips the background and keeps
   // the choice in the per-user settings.

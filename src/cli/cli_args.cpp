@@ -104,6 +104,13 @@ class SubcommandReader {
       if (name == "--origin") return ReadOrigin(name, value);
       if (name == "--center") return ReadCenter(name, value);
       if (name == "--zoom") return ReadZoom(name, value);
+      if (name == "--bbox") return ReadBbox(name, value);
+      if (name == "--background") return ReadBackground(name, value);
+      if (name == "--transparent") {
+        if (args_.transparent) return "--transparent given twice";
+        args_.transparent = true;
+        return noValue();
+      }
       if (name == "--overwrite" || name == "--merge") {
         const ExistingFileMode mode =
             name == "--overwrite" ? ExistingFileMode::kOverwrite : ExistingFileMode::kMerge;
@@ -117,9 +124,45 @@ class SubcommandReader {
     return "unknown option " + Quoted(argument) + " for " + CommandName();
   }
 
+  std::string ReadBbox(const std::string& name, std::optional<std::string>& value) {
+    if (args_.bbox) return name + " given twice";
+    if (args_.origin || args_.center) return "--bbox excludes --origin and --center";
+    if (std::string error = TakeValue(name, value); !error.empty()) return error;
+    std::optional<double> edges[4];
+    bool complete = true;
+    size_t from = 0;
+    for (int k = 0; k < 4 && complete; ++k) {
+      const size_t comma = k < 3 ? value->find(',', from) : value->size();
+      complete = comma != std::string::npos;
+      if (complete) edges[k] = ParseWholeDouble(value->substr(from, comma - from));
+      complete = complete && edges[k].has_value();
+      from = comma + 1;
+    }
+    if (!complete)
+      return name + ": " + Quoted(*value) +
+             " is not S,W,N,E in degrees (four decimal numbers, such as 35.6,139.7,35.7,139.8)";
+    args_.bbox = DegreeBox{*edges[0], *edges[1], *edges[2], *edges[3]};
+    return {};
+  }
+
+  std::string ReadBackground(const std::string& name, std::optional<std::string>& value) {
+    if (args_.backgroundGiven) return name + " given twice";
+    if (std::string error = TakeValue(name, value); !error.empty()) return error;
+    if (*value == "none") {
+      args_.background = ExportBackground::kNone;
+    } else if (*value == "coast") {
+      args_.background = ExportBackground::kCoast;
+    } else {
+      return name + ": " + Quoted(*value) + " is not none or coast";
+    }
+    args_.backgroundGiven = true;
+    return {};
+  }
+
   std::string ReadOrigin(const std::string& name, std::optional<std::string>& value) {
     if (args_.origin) return name + " given twice";
     if (args_.center) return "--origin and --center exclude each other";
+    if (args_.bbox) return "--bbox excludes --origin and --center";
     if (std::string error = TakeValue(name, value); !error.empty()) return error;
     std::string latText, lonText;
     std::optional<int32_t> lat, lon;
@@ -137,6 +180,7 @@ class SubcommandReader {
   std::string ReadCenter(const std::string& name, std::optional<std::string>& value) {
     if (args_.center) return name + " given twice";
     if (args_.origin) return "--origin and --center exclude each other";
+    if (args_.bbox) return "--bbox excludes --origin and --center";
     if (std::string error = TakeValue(name, value); !error.empty()) return error;
     DegreeText center;
     std::optional<double> lat, lon;
@@ -378,12 +422,22 @@ end, a folder could not be read, or a tile could not be written, 2 usage
 error.
 )";
     case CliCommand::kExport:
-      return R"(Usage: roamgrid-cli [-C DIR | --user-store] export [--origin LAT,LON | --center DLAT,DLON]
-                                     [--zoom Z] [--overwrite | --merge] [FILE]
+      return R"(Usage: roamgrid-cli [-C DIR | --user-store] export
+         [--origin LAT,LON | --center DLAT,DLON | --bbox S,W,N,E] [--zoom Z]
+         [--background none|coast] [--transparent] [--overwrite | --merge] [FILE]
 
-Builds the view from the tiles as the desktop program's map view does and
-writes it as the Export command does: a 448 x 448 24-bit BMP image, visited
-pixels red, all others white, south at the bottom. Prints the path written.
+Writes the visited cells of a view, or of any region, in the format that
+FILE's suffix names:
+  .bmp              the view as the Export command writes it: a 448 x 448
+                    24-bit BMP image, visited pixels red, all others white
+  .png              a PNG image, visited pixels red on white
+  .tif, .tiff       a GeoTIFF (EPSG:4326): one band, 1 visited, 0 not
+  .geojson, .json   GeoJSON: one MultiPolygon feature per tile, rectangles of
+                    visited cells, properties naming the tile
+  .kml, .kmz        KML: the same rectangles as red polygons; a KMZ of a very
+                    large region holds a transparent PNG overlay instead
+  .geojson.gz, .json.gz, .kml.gz   the same, gzip-compressed
+Prints the path written.
 
 Options:
   --origin LAT,LON    the view's south-west corner in grid units (1/400 degree),
@@ -392,27 +446,39 @@ Options:
   --center DLAT,DLON  a centre in decimal degrees, north and east positive, such
                       as 35.675,139.775; the view is placed as the Jump command
                       places it (snapped to a tile boundary).
-                      Without --origin and --center: the home position from
-                      Roamgrid.cfg, else the built-in home (origin 14260,55900,
-                      zoom 1). With another --zoom the home origin is cut toward
-                      zero to that zoom's multiple, as Roamgrid.cfg values are.
+                      Without --origin, --center and --bbox: the home position
+                      from Roamgrid.cfg, else the built-in home (origin
+                      14260,55900, zoom 1). With another --zoom the home origin
+                      is cut toward zero to that zoom's multiple, as
+                      Roamgrid.cfg values are.
+  --bbox S,W,N,E      any region in decimal degrees (not for .bmp), such as
+                      35.6,139.7,35.7,139.8; west above east crosses the
+                      antimeridian. Grown outward to whole cells (and pixels).
   --zoom Z            zoom index 0 to 7: a view side of 0.025, 0.05, 0.1, 0.2,
-                      0.4, 0.8, 1.6 or 3.2 degrees. Default: the home zoom.
-  --overwrite         replace an existing FILE with a fresh image
-  --merge             merge into an existing FILE (an earlier export of the same
-                      view): a pixel turns red only where the view is marked and
-                      the old pixel is pure white. A FILE that is not such an
-                      image is refused with "Can not Marge" and left as it was.
-                      A missing FILE is written as a fresh image.
+                      0.4, 0.8, 1.6 or 3.2 degrees. Default: the home zoom. For
+                      images each pixel covers 2^Z x 2^Z cells (with --bbox the
+                      default is 0, one cell per pixel); vector formats always
+                      give whole cells. Images over 20000 x 20000 pixels are
+                      refused with a zoom that fits.
+  --background none|coast
+                      what a .png shows under the marks (default none)
+  --transparent       .png: unvisited pixels transparent instead of white
+  --overwrite         replace an existing FILE with a fresh file
+  --merge             .bmp only: merge into an existing FILE (an earlier export
+                      of the same view): a pixel turns red only where the view
+                      is marked and the old pixel is pure white. A FILE that is
+                      not such an image is refused with "Can not Marge" and left
+                      as it was. A missing FILE is written as a fresh image.
   -h, --help          show this help
   FILE                default: the name the Export command proposes, such as
                       N035.650-E139.7500-R0.050.bmp
 
 An existing FILE is an error unless --overwrite or --merge is given. A file is
-only ever replaced by a complete new image.
+only ever replaced by a complete new one.
 
 Exit status: 0 written, 1 FILE exists, cannot be read or written, or cannot
-be merged into, 2 usage error.
+be merged into, 2 usage error (an unknown suffix or an image too large
+included).
 )";
     case CliCommand::kStats:
       return R"(Usage: roamgrid-cli [-C DIR | --user-store] stats
@@ -476,7 +542,7 @@ Commands:
   import LOG...   record the fixes of NMEA logs, GPX, KML/KMZ, TCX and FIT
                   tracks, phone location histories, GeoJSON, gzip-compressed
                   logs and folders of them (or of standard input, "-")
-  export [FILE]   write a view of the store as a 448 x 448 BMP image
+  export [FILE]   write a view or region as BMP, PNG, GeoTIFF, GeoJSON or KML
   stats           count the tile files, visited cells and visited area
   check [--clean] list damaged tiles and abandoned temporary files
 

@@ -39,6 +39,15 @@ struct DegreeText {
   bool operator==(const DegreeText&) const = default;
 };
 
+// A box in decimal degrees as --bbox gives it: south, west, north, east.
+struct DegreeBox {
+  double south = 0.0, west = 0.0, north = 0.0, east = 0.0;
+  bool operator==(const DegreeBox&) const = default;
+};
+
+// What is drawn under the marks of a PNG export.
+enum class ExportBackground { kNone, kCoast };
+
 struct CliArgs {
   StoreFolderRequest store;  // -C DIR or --user-store, entered before the command
   CliCommand command = CliCommand::kNone;
@@ -56,6 +65,10 @@ struct CliArgs {
   std::optional<GridPoint> origin;   // --origin LAT,LON
   std::optional<DegreeText> center;  // --center DLAT,DLON
   std::optional<int32_t> zoom;       // --zoom Z, 0..7
+  std::optional<DegreeBox> bbox;     // --bbox S,W,N,E
+  ExportBackground background = ExportBackground::kNone;  // --background none|coast
+  bool backgroundGiven = false;
+  bool transparent = false;  // --transparent
   ExistingFileMode existing = ExistingFileMode::kRefuse;
   std::optional<std::string> file;  // FILE; none: the proposed name
 

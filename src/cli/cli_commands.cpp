@@ -20,6 +20,9 @@
 #include "common/store_folder.h"
 #include "export/bmp_file.h"
 #include "export/export_command.h"
+#include "export/region_export.h"
+#include "geo/coast_background.h"
+#include "geo/gshhg_store.h"
 #include "import/log_folder.h"
 #include "import/nmea_reader.h"
 #include "settings/home_config.h"
@@ -295,9 +298,33 @@ int RunExport(const CliArgs& args, std::FILE* out, std::FILE* err) {
     view.originLon = AlignTowardZero(view.originLon, view.zoomIndex);
   }
 
-  std::vector<uint8_t> raster(kRasterSize);
-  RebuildView(view, raster.data());
   const std::string path = args.file.value_or(ProposedExportName(view));
+  const std::optional<ExportTarget> target = ExportTargetOf(path);
+  if (!target) {
+    Error(err, "export: " + Quoted(path) + " has no known suffix; known are " +
+                   kKnownExportSuffixes);
+    return kExitUsage;
+  }
+  const bool bmp = target->format == ExportFormat::kBmp;
+  if (bmp && (args.bbox || args.transparent || args.background != ExportBackground::kNone)) {
+    Error(err, "export: a .bmp is always the view as the desktop program exports it; "
+               "--bbox, --transparent and --background coast need another format");
+    return kExitUsage;
+  }
+  if (!bmp && args.existing == ExistingFileMode::kMerge) {
+    Error(err, "export: --merge works on .bmp images only");
+    return kExitUsage;
+  }
+  if (args.transparent && target->format != ExportFormat::kPng) {
+    Error(err, "export: --transparent works on .png images only");
+    return kExitUsage;
+  }
+  if (args.background == ExportBackground::kCoast &&
+      (target->format != ExportFormat::kPng || args.bbox)) {
+    Error(err, "export: --background coast draws the background of a view into a .png; "
+               "it does not go with --bbox or another format");
+    return kExitUsage;
+  }
 
   std::string reason;
   const PathState state = StatePath(path, &reason);
@@ -307,9 +334,51 @@ int RunExport(const CliArgs& args, std::FILE* out, std::FILE* err) {
   }
   const bool exists = state == PathState::kPresent;
   if (exists && args.existing == ExistingFileMode::kRefuse) {
-    Error(err, "export: " + Quoted(path) + " exists; give --overwrite or --merge");
+    Error(err, "export: " + Quoted(path) + " exists; give --overwrite" +
+                   (bmp ? " or --merge" : ""));
     return kExitFailure;
   }
+  if (!bmp) {
+    RegionExportRequest request;
+    if (args.bbox) {
+      const DegreeBox& box = *args.bbox;
+      std::string why;
+      request.region = DegreeBoxCells(box.south, box.west, box.north, box.east, &why);
+      if (!why.empty()) {
+        Error(err, "export: --bbox: " + why);
+        return kExitUsage;
+      }
+      request.zoom = args.zoom.value_or(0);
+    } else {
+      request.region = ViewCellRegion(view);
+      request.zoom = view.zoomIndex;
+    }
+    request.transparent = args.transparent;
+    RgbImage background;
+    if (args.background == ExportBackground::kCoast) {
+      const std::string folder = GshhgFolderFromEnvironment();
+      GshhgStore store(folder, size_t(24) << 20,
+                       [&](const std::string& problem) { Error(err, "export: " + problem); });
+      if (!store.ChooseResolution(GshhgLayer::kShore, view.zoomIndex)) {
+        Error(err, "export: no coastline data in " + Quoted(folder) +
+                       " (Debian package gmt-gshhg-low or gmt-gshhg-high)");
+        return kExitFailure;
+      }
+      background = RgbImage(kRasterSide, kRasterSide);
+      DrawCoastBackground(store, view.originLat, view.originLon, view.zoomIndex, background);
+      request.background = &background;
+    }
+    const RegionExportResult result = ExportRegion(path, *target, request);
+    if (!result.ok) {
+      Error(err, "export: " + result.error);
+      return result.error.rfind("the image would be", 0) == 0 ? kExitUsage : kExitFailure;
+    }
+    Say(out, path);
+    return kExitOk;
+  }
+
+  std::vector<uint8_t> raster(kRasterSize);
+  RebuildView(view, raster.data());
   // What the system said when a file could not be opened or written, as
   // far as errno still tells it.
   const auto why = [](int error) { return error ? ": " + FileErrorText(error) : std::string(); };

@@ -474,6 +474,14 @@ bool ReplacingFile::Failed(int error) {
   return false;
 }
 
+bool ReplacingFile::Seek(long long offset, int whence) {
+  if (!stream_ || failed_) return false;
+  if (fseeko(stream_, off_t(offset), whence) != 0) return Failed(errno);
+  return true;
+}
+
+long long ReplacingFile::Tell() { return stream_ ? (long long)ftello(stream_) : -1; }
+
 bool ReplacingFile::Commit() {
   if (!stream_) return false;
   if (fflush(stream_) != 0 || ferror(stream_)) Failed(errno);

@@ -51,6 +51,11 @@ class ReplacingFile {
   // Appends bytes; false once any write has failed (later writes are dropped).
   bool Write(const void* data, size_t size);
   bool Put(uint8_t byte) { return Write(&byte, 1); }
+  // Moves the write position (whence: SEEK_SET, SEEK_CUR or SEEK_END), for
+  // formats that go back to fill in a header; false once writing failed.
+  bool Seek(long long offset, int whence);
+  // The write position; -1 when the file is not open.
+  long long Tell();
   // Flushes and closes the temporary file and renames it over the target.
   // False, with the temporary file removed, the target untouched and errno
   // telling the first failure, when any write, the close or the rename

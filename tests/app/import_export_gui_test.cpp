@@ -1,11 +1,13 @@
 // Import and Export through the main dialog, as a user drives them: the
 // scripted platform chooses generated logs and the export path, and the
 // test compares what the view window paints with the tracks and the BMP.
+#include <QAction>
 #include <QApplication>
 #include <QDir>
 #include <QDropEvent>
 #include <QFile>
 #include <QImage>
+#include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
 #include <QSet>
@@ -21,6 +23,7 @@
 #include "common/number_text.h"
 #include "common/safe_file.h"
 #include "export/bmp_file.h"
+#include "export/export_command.h"
 #include "import/nmea_reader.h"
 #include "support/red_pixels.h"
 #include "support/scratch_working_dir.h"
@@ -306,6 +309,38 @@ class ImportExportGuiTest : public QObject {
     QCOMPARE(red, int(trackPixels_.size()));
     // Export changes nothing on screen.
     QCOMPARE(dialog.viewWindow.grab().toImage(), image);
+  }
+
+  void PngHoldsWhatTheMapShowsAndTheMapMenuExportsTheRegion() {
+    ZIvozarivAde dialog(platform_);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    Import(dialog);
+    const QImage shown = dialog.viewWindow.grab().toImage().convertToFormat(QImage::Format_RGB888);
+
+    platform_.QueueExportPath("view.png");
+    Click(dialog, 1013);
+    QVERIFY(platform_.messages.empty());
+    QCOMPARE(QImage("view.png").convertToFormat(QImage::Format_RGB888), shown);
+
+    // "Export region…" writes the cells of the view as GeoJSON.
+    QAction* region = nullptr;
+    for (QAction* action : dialog.mapMenu()->actions())
+      if (action->text().startsWith(QStringLiteral("Export region"))) region = action;
+    QVERIFY(region);
+    platform_.QueueExportPath("view.geojson");
+    region->trigger();
+    QVERIFY(platform_.messages.empty());
+    QCOMPARE(platform_.proposedNames.back(), std::string("N035.650-E139.7500-R0.050.tif"));
+    QFile geojson("view.geojson");
+    QVERIFY(geojson.open(QIODevice::ReadOnly));
+    QVERIFY(geojson.readAll().startsWith("{\"type\":\"FeatureCollection\""));
+    // A suffix it cannot write is said, and nothing is written.
+    platform_.QueueExportPath("view.bmp");
+    region->trigger();
+    QCOMPARE(platform_.messages.size(), size_t(1));
+    QCOMPARE(platform_.messages[0].text, std::string(kRegionSuffixText));
+    QVERIFY(!QFile::exists("view.bmp"));
   }
 };
 
