@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "common/number_text.h"
+#include "tiles/explorer_tiles.h"
 #include "view/view_state.h"
 
 namespace roamgrid {
@@ -24,6 +25,16 @@ bool SplitPair(const std::string& text, std::string* first, std::string* second)
 }
 
 std::string Quoted(const std::string& text) { return "'" + text + "'"; }
+
+// Splits "A,B,..." at every comma.
+std::vector<std::string> SplitList(const std::string& text) {
+  std::vector<std::string> items;
+  size_t from = 0;
+  for (size_t comma; (comma = text.find(',', from)) != std::string::npos; from = comma + 1)
+    items.push_back(text.substr(from, comma - from));
+  items.push_back(text.substr(from));
+  return items;
+}
 
 // Reads the arguments of one subcommand. `at` indexes the first argument
 // after the subcommand's name.
@@ -91,6 +102,15 @@ class SubcommandReader {
       args_.clean = true;
       return noValue();
     }
+    if ((command == CliCommand::kStats || command == CliCommand::kExport) &&
+        name == "--explorer")
+      return ReadExplorerZooms(name, value);
+    if (command == CliCommand::kExport && name == "--missing") {
+      if (args_.missing) return "--missing given twice";
+      args_.missing = true;
+      return noValue();
+    }
+    if (command == CliCommand::kExport && name == "--bbox") return ReadBox(name, value);
     if (command == CliCommand::kExport) {
       if (name == "--origin") return ReadOrigin(name, value);
       if (name == "--center") return ReadCenter(name, value);
@@ -154,6 +174,64 @@ class SubcommandReader {
     return {};
   }
 
+  // --explorer Z,... (stats) or --explorer Z (export): Web Mercator zooms.
+  std::string ReadExplorerZooms(const std::string& name, std::optional<std::string>& value) {
+    if (!args_.explorerZooms.empty()) return name + " given twice";
+    if (std::string error = TakeValue(name, value); !error.empty()) return error;
+    const bool several = args_.command == CliCommand::kStats;
+    const std::vector<std::string> items = SplitList(*value);
+    if (!several && items.size() > 1) return name + " takes one zoom";
+    for (const std::string& item : items) {
+      const std::optional<int32_t> zoom = ParseWholeInt32(item);
+      if (!zoom || *zoom < kMinExplorerZoom || *zoom > kMaxExplorerZoom)
+        return name + ": " + Quoted(*value) + " is not " + (several ? "a list of zooms" : "a zoom") +
+               " from " + std::to_string(kMinExplorerZoom) + " to " +
+               std::to_string(kMaxExplorerZoom) + (several ? " (such as 14,17)" : "");
+      if (std::find(args_.explorerZooms.begin(), args_.explorerZooms.end(), *zoom) ==
+          args_.explorerZooms.end())
+        args_.explorerZooms.push_back(*zoom);
+    }
+    return {};
+  }
+
+  std::string ReadBox(const std::string& name, std::optional<std::string>& value) {
+    if (args_.bbox) return name + " given twice";
+    if (std::string error = TakeValue(name, value); !error.empty()) return error;
+    const std::vector<std::string> items = SplitList(*value);
+    std::optional<double> edges[4];
+    for (size_t i = 0; i < 4 && items.size() == 4; ++i) edges[i] = ParseWholeDouble(items[i]);
+    const DegreeBox box{edges[0].value_or(0), edges[1].value_or(0), edges[2].value_or(0),
+                        edges[3].value_or(0)};
+    if (!edges[0] || !edges[1] || !edges[2] || !edges[3] ||
+        !(box.south < box.north && box.west < box.east) || box.south < -90 || box.north > 90 ||
+        box.west < -180 || box.east > 180)
+      return name + ": " + Quoted(*value) +
+             " is not S,W,N,E in degrees (south below north, west below east, such as "
+             "35.6,139.7,35.7,139.8)";
+    args_.bbox = box;
+    return {};
+  }
+
+  // What --explorer, --missing and --bbox of export need of each other and
+  // of the other options.
+  std::string CheckExplorerExport() const {
+    if (args_.explorerZooms.empty()) {
+      if (args_.missing) return "--missing needs --explorer Z";
+      if (args_.bbox) return "--bbox needs --explorer Z";
+      return {};
+    }
+    if (args_.origin || args_.center || args_.zoom)
+      return "--explorer excludes --origin, --center and --zoom";
+    if (args_.existing == ExistingFileMode::kMerge) return "--explorer excludes --merge";
+    if (args_.missing && !args_.bbox) return "--missing needs --bbox S,W,N,E";
+    const auto endsWith = [](const std::string& text, const std::string& end) {
+      return text.size() > end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+    };
+    if (!args_.file || !(endsWith(*args_.file, ".geojson") || endsWith(*args_.file, ".json")))
+      return "export --explorer writes GeoJSON: FILE must end in .geojson or .json";
+    return {};
+  }
+
   std::string TakePositional(const std::vector<std::string>& positional) {
     switch (args_.command) {
       case CliCommand::kImport:
@@ -172,7 +250,7 @@ class SubcommandReader {
           if (positional[0].empty()) return "export: FILE is empty";
           args_.file = positional[0];
         }
-        return {};
+        return CheckExplorerExport();
       case CliCommand::kStats:
         if (!positional.empty()) return "stats takes no arguments (" + Quoted(positional[0]) + ")";
         return {};

@@ -39,6 +39,15 @@ struct DegreeText {
   bool operator==(const DegreeText&) const = default;
 };
 
+// A box in degrees: south, west, north and east edges.
+struct DegreeBox {
+  double south = 0.0;
+  double west = 0.0;
+  double north = 0.0;
+  double east = 0.0;
+  bool operator==(const DegreeBox&) const = default;
+};
+
 struct CliArgs {
   StoreFolderRequest store;  // -C DIR or --user-store, entered before the command
   CliCommand command = CliCommand::kNone;
@@ -59,6 +68,11 @@ struct CliArgs {
 
   // check
   bool clean = false;  // --clean: remove abandoned temporary files
+
+  // explorer tiles (stats, export)
+  std::vector<int32_t> explorerZooms;  // stats --explorer Z,...; export --explorer Z (one)
+  bool missing = false;                // export --missing: the unexplored tiles in --bbox
+  std::optional<DegreeBox> bbox;       // export --bbox S,W,N,E
 };
 
 // The outcome of reading the arguments: the request, or one line naming

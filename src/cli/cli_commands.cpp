@@ -18,9 +18,11 @@
 #include "common/safe_file.h"
 #include "common/store_folder.h"
 #include "export/bmp_file.h"
+#include "export/explorer_geojson.h"
 #include "export/export_command.h"
 #include "import/nmea_reader.h"
 #include "settings/home_config.h"
+#include "tiles/explorer_tiles.h"
 #include "tiles/grid_units.h"
 #include "tiles/track_recorder.h"
 #include "view/navigation.h"
@@ -112,6 +114,96 @@ std::string PathFromHere(const std::string& path) {
   return failed ? path : absolute.string();
 }
 
+// Names the tiles and folders a walk of the store could not read, for
+// `command`; false when there were any.
+bool ReportStoreProblems(const StoreStats& stats, const std::string& command, std::FILE* err) {
+  for (const std::string& folder : stats.unreadableFolders)
+    Error(err, command + ": cannot read the folder " + Quoted(folder));
+  if (!stats.notLoadedWhole.empty())
+    Error(err, command + ": " + std::to_string(stats.notLoadedWhole.size()) +
+                   " tile files could not be loaded whole");
+  return stats.unreadableFolders.empty() && stats.notLoadedWhole.empty();
+}
+
+// One set of explorer tiles per zoom asked for (the default zooms when none).
+std::vector<ExplorerTileSet> ExplorerSets(const std::vector<int32_t>& zooms) {
+  std::vector<ExplorerTileSet> sets;
+  if (zooms.empty()) {
+    for (int zoom : kDefaultExplorerZooms) sets.emplace_back(zoom);
+  } else {
+    for (int32_t zoom : zooms) sets.emplace_back(zoom);
+  }
+  return sets;
+}
+
+// The most tiles `export --explorer --missing` writes: about 200 MB of
+// GeoJSON.
+constexpr long long kMaxMissingTiles = 1000000;
+
+// export --explorer Z [--missing --bbox S,W,N,E] FILE: the explored (or,
+// with --missing, the unexplored) tiles of one zoom as GeoJSON.
+int RunExplorerExport(const CliArgs& args, std::FILE* out, std::FILE* err) {
+  const int zoom = args.explorerZooms.front();
+  const std::string& path = *args.file;
+  std::optional<ExplorerTileRange> range;
+  if (args.bbox) {
+    const DegreeBox& box = *args.bbox;
+    range = ExplorerTilesInBox(zoom, box.south, box.west, box.north, box.east);
+    if (!range) {
+      Error(err, "export: --bbox lies outside the Web Mercator tiles (85.05 S to 85.05 N)");
+      return kExitUsage;
+    }
+    const long long count = (long long)(range->xLast - range->xFirst + 1) *
+                            (long long)(range->yLast - range->yFirst + 1);
+    if (args.missing && count > kMaxMissingTiles) {
+      Error(err, "export: --bbox holds " + std::to_string(count) + " tiles at zoom " +
+                     std::to_string(zoom) + "; --missing writes at most " +
+                     std::to_string(kMaxMissingTiles) + " (choose a smaller box or zoom)");
+      return kExitUsage;
+    }
+  }
+  std::string reason;
+  const PathState state = StatePath(path, &reason);
+  if (state == PathState::kUnknown) {
+    Error(err, "export: cannot look at " + Quoted(path) + ": " + reason);
+    return kExitFailure;
+  }
+  if (state == PathState::kPresent && args.existing != ExistingFileMode::kOverwrite) {
+    Error(err, "export: " + Quoted(path) + " exists; give --overwrite");
+    return kExitFailure;
+  }
+  std::vector<ExplorerTileSet> sets = ExplorerSets(args.explorerZooms);
+  const StoreStats stats = CollectStoreStats(&sets);
+  const bool wholeStore = ReportStoreProblems(stats, "export", err);
+  const ExplorerTileSet& explored = sets.front();
+
+  ExplorerGeoJson file(path, zoom);
+  errno = 0;
+  if (!file.Open()) {
+    Error(err, "export: cannot create " + Quoted(path) + ": " + std::strerror(errno));
+    return kExitFailure;
+  }
+  const auto inRange = [&](ExplorerTile tile) {
+    return !range || (tile.x >= range->xFirst && tile.x <= range->xLast &&
+                      tile.y >= range->yFirst && tile.y <= range->yLast);
+  };
+  if (args.missing) {
+    for (int32_t y = range->yFirst; y <= range->yLast; ++y)
+      for (int32_t x = range->xFirst; x <= range->xLast; ++x)
+        if (!explored.Contains({x, y})) file.Add({x, y});
+  } else {
+    for (ExplorerTile tile : explored.Sorted())
+      if (inRange(tile)) file.Add(tile);
+  }
+  errno = 0;
+  if (!file.Commit()) {
+    Error(err, "export: writing " + Quoted(path) + " failed: " + std::strerror(errno));
+    return kExitFailure;
+  }
+  Say(out, path);
+  return wholeStore ? kExitOk : kExitFailure;
+}
+
 }  // namespace
 
 int RunImport(const CliArgs& args, std::FILE* out, std::FILE* err) {
@@ -193,6 +285,7 @@ int RunImport(const CliArgs& args, std::FILE* out, std::FILE* err) {
 }
 
 int RunExport(const CliArgs& args, std::FILE* out, std::FILE* err) {
+  if (!args.explorerZooms.empty()) return RunExplorerExport(args, out, err);
   ViewState view;
   int homeError = 0;
   if (!LoadHomeConfig(view, &homeError)) {
@@ -299,8 +392,9 @@ int RunExport(const CliArgs& args, std::FILE* out, std::FILE* err) {
   return kExitFailure;
 }
 
-int RunStats(std::FILE* out, std::FILE* err) {
-  const StoreStats stats = CollectStoreStats();
+int RunStats(const CliArgs& args, std::FILE* out, std::FILE* err) {
+  std::vector<ExplorerTileSet> explorer = ExplorerSets(args.explorerZooms);
+  const StoreStats stats = CollectStoreStats(&explorer);
   Say(out, "tile files: " + std::to_string(stats.tileFiles));
   Say(out, "tiles not loaded whole: " + std::to_string(stats.notLoadedWhole.size()));
   for (const TileLoadFailure& failure : stats.notLoadedWhole)
@@ -315,12 +409,14 @@ int RunStats(std::FILE* out, std::FILE* err) {
   } else {
     Say(out, "bounding box: none");
   }
-  for (const std::string& folder : stats.unreadableFolders)
-    Error(err, "stats: cannot read the folder " + Quoted(folder));
-  if (!stats.notLoadedWhole.empty())
-    Error(err, "stats: " + std::to_string(stats.notLoadedWhole.size()) +
-                   " tile files could not be loaded whole");
-  return stats.unreadableFolders.empty() && stats.notLoadedWhole.empty() ? kExitOk : kExitFailure;
+  for (const ExplorerTileSet& set : explorer) {
+    const ExplorerSummary summary = set.Summarize();
+    const std::string side = std::to_string(summary.maxSquare);
+    Say(out, "explorer tiles at zoom " + std::to_string(set.zoom()) + ": " +
+                 std::to_string(summary.explored) + ", max square " + side + "x" + side +
+                 ", max cluster " + std::to_string(summary.maxCluster));
+  }
+  return ReportStoreProblems(stats, "stats", err) ? kExitOk : kExitFailure;
 }
 
 int RunCheck(const CliArgs& args, std::FILE* out, std::FILE* err) {
@@ -380,7 +476,7 @@ int RunCli(const std::vector<std::string>& arguments, std::FILE* out, std::FILE*
     case CliCommand::kExport:
       return RunExport(args, out, err);
     case CliCommand::kStats:
-      return RunStats(out, err);
+      return RunStats(args, out, err);
     case CliCommand::kCheck:
       return RunCheck(args, out, err);
     case CliCommand::kNone:

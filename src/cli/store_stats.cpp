@@ -113,7 +113,7 @@ double CellAreaKm2(int64_t cellRow) {
   return kEarthRadiusKm * kEarthRadiusKm * side * sinDifference;
 }
 
-StoreStats CollectStoreStats() {
+StoreStats CollectStoreStats(std::vector<ExplorerTileSet>* explorer) {
   StoreStats stats;
   std::error_code error;
   if (!fs::exists(kStoreRoot, error) && !error) return stats;  // no store yet
@@ -146,6 +146,8 @@ StoreStats CollectStoreStats() {
       const LoadResult result = LoadTile(tile);
       if (result != kLoaded) stats.notLoadedWhole.push_back({path, result});
       CountTile(tile, stats);
+      if (explorer)
+        for (ExplorerTileSet& set : *explorer) set.AddTile(tile);
     }
   }
   return stats;

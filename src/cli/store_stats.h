@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "tiles/explorer_tiles.h"
 #include "tiles/tile_file.h"
 
 namespace roamgrid {
@@ -62,6 +63,7 @@ double CellAreaKm2(int64_t cellRow);
 
 // Walks the store below "RGD" in the working directory: every tile file in
 // every folder directly below it, in path order. No "RGD" is an empty store.
-StoreStats CollectStoreStats();
+// Each tile read is also added to every set of `explorer` (when given).
+StoreStats CollectStoreStats(std::vector<ExplorerTileSet>* explorer = nullptr);
 
 }  // namespace roamgrid

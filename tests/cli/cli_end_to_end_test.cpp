@@ -564,7 +564,9 @@ TEST_F(CliEndToEndTest, StatsCountsAStoreOfKnownFixes) {
             "visited area: " +
                 FormatFixed(area, 0, 6) +
                 " km^2\n"
-                "bounding box: south -33.50, west -70.05, north 35.70, east 139.80\n");
+                "bounding box: south -33.50, west -70.05, north 35.70, east 139.80\n"
+                "explorer tiles at zoom 14: 4, max square 1x1, max cluster 0\n"
+                "explorer tiles at zoom 17: 4, max square 1x1, max cluster 0\n");
 
   // A damaged tile is named and fails the command; the cells it holds
   // before the damage still count.
@@ -582,7 +584,9 @@ TEST_F(CliEndToEndTest, StatsCountsAStoreOfKnownFixes) {
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out,
             "tile files: 0\ntiles not loaded whole: 0\nvisited cells: 0\n"
-            "visited area: 0.000000 km^2\nbounding box: none\n");
+            "visited area: 0.000000 km^2\nbounding box: none\n"
+            "explorer tiles at zoom 14: 0, max square 0x0, max cluster 0\n"
+            "explorer tiles at zoom 17: 0, max square 0x0, max cluster 0\n");
 }
 
 }  // namespace
