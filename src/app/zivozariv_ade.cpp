@@ -94,6 +94,7 @@ ZIvozarivAde::ZIvozarivAde(WindowingPlatform* platform)
     platform_ = ownPlatform_.get();
   }
   // The home defaults and the cleared pending move come with ViewState.
+  connect(&storeWatcher_, &StoreWatcher::StoreChanged, this, &ZIvozarivAde::OnStoreChanged);
   CreateControls();
   BindCommands();
   OnInitDialog();
@@ -208,6 +209,14 @@ void ZIvozarivAde::RenderView() {
   centerLatText = texts.centerLatText;
   centerLonText = texts.centerLonText;
   UpdateData(false);
+  // Every navigation ends here: the watch follows the view.
+  storeWatcher_.Watch(ViewTileFolders(*this));
+}
+
+void ZIvozarivAde::OnStoreChanged() {
+  ++storeRefreshes_;
+  RenderView();
+  viewWindow.update();
 }
 
 void ZIvozarivAde::EndCommand() {

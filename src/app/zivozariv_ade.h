@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/store_watcher.h"
 #include "app/view_child.h"
 #include "common/windowing_platform.h"
 #include "tiles/track_recorder.h"
@@ -39,6 +40,11 @@ class ZIvozarivAde : public QDialog, public ViewState {
   // Rebuilds the raster from the tiles, commits the pending move and shows
   // the three texts in edits 1012, 1005 and 1006.
   void RenderView();
+
+  // How often the view was rebuilt because the store changed on disk (the
+  // watched tile folders of the view), not by a command.
+  int storeRefreshes() const { return storeRefreshes_; }
+  const StoreWatcher& storeWatcher() const { return storeWatcher_; }
 
   // The control with template identifier `id` (its objectName), or null.
   QWidget* GetDlgItem(int id) const;
@@ -95,12 +101,16 @@ class ZIvozarivAde : public QDialog, public ViewState {
   void ApplyZoomButtons();
   void OnExport();
   void OnSetHomePosition();
+  // A tile of the view (or a folder of the store) changed on disk.
+  void OnStoreChanged();
 
   std::unique_ptr<QtPlatform> ownPlatform_;
   WindowingPlatform* platform_;
   QMenu* systemMenu_ = nullptr;
   bool importing_ = false;  // an import runs
   int wheelDelta_ = 0;      // wheel turn not yet worth a notch (1/8 degree units)
+  StoreWatcher storeWatcher_;
+  int storeRefreshes_ = 0;
 };
 
 }  // namespace roamgrid

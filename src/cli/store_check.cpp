@@ -9,12 +9,30 @@
 
 namespace roamgrid {
 
-StoreCheck CheckStore(bool clean) {
+StoreCheck CheckStore(bool clean, bool foldConflicts) {
   StoreStats stats = CollectStoreStats();
   StoreCheck check;
   check.tileFiles = stats.tileFiles;
   check.notLoadedWhole = std::move(stats.notLoadedWhole);
   check.unreadableFolders = std::move(stats.unreadableFolders);
+  for (const StoreStats::ConflictCopy& copy : stats.conflictCopies) {
+    ConflictCopyFound found;
+    found.path = copy.path;
+    found.tilePath = copy.tilePath;
+    if (foldConflicts) {
+      found.merge = MergeTileFile(copy.path, copy.key.latKey, copy.key.lonKey);
+      const bool kept = found.merge.outcome == TileMerge::Outcome::kMerged ||
+                        found.merge.outcome == TileMerge::Outcome::kUnchanged;
+      if (kept) {
+        // Its marks are in the tile now; under the lock no save is between
+        // its look at the folder and its rename.
+        const StoreLock lock;
+        found.folded = unlink(copy.path.c_str()) == 0 || errno == ENOENT;
+        if (!found.folded) found.removeError = errno;
+      }
+    }
+    check.conflictCopies.push_back(std::move(found));
+  }
   if (stats.tempFiles.empty()) return check;
   // A writer holds the lock from creating its temporary file to the rename,
   // so under it a file whose writer is gone stays abandoned.

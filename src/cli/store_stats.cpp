@@ -8,6 +8,7 @@
 
 #include "common/temp_name.h"
 #include "tiles/grid_units.h"
+#include "tiles/tile_merge.h"
 #include "tiles/track_tile.h"
 
 namespace roamgrid {
@@ -133,7 +134,13 @@ StoreStats CollectStoreStats(std::vector<ExplorerTileSet>* explorer) {
       const std::string path = folderPath + "/" + file;
       const std::optional<TileKey> key = TileKeyFromPath(path);
       if (!key) {
-        if (TempFileWriter(file)) stats.tempFiles.push_back(path);
+        if (TempFileWriter(file)) {
+          stats.tempFiles.push_back(path);
+        } else if (const std::optional<std::string> tile = ConflictCopyOf(file)) {
+          const std::string tilePath = folderPath + "/" + *tile;
+          if (const std::optional<TileKey> tileKey = TileKeyFromPath(tilePath))
+            stats.conflictCopies.push_back({path, tilePath, *tileKey});
+        }
         continue;
       }
       ++stats.tileFiles;

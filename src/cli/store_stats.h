@@ -23,6 +23,13 @@ struct TileLoadFailure {
   LoadResult result;  // kDamaged, or kUnavailable (kNoFile) when it could not be read
 };
 
+// The keys of a tile, in centidegrees (see TileKeyFromPath).
+struct TileKey {
+  int32_t latKey;
+  int32_t lonKey;
+  bool operator==(const TileKey&) const = default;
+};
+
 struct StoreStats {
   long long tileFiles = 0;                      // files named as the store names its tiles
   std::vector<TileLoadFailure> notLoadedWhole;  // in path order
@@ -31,6 +38,14 @@ struct StoreStats {
   // (common/temp_name.h), whether their writer still runs or not; in path
   // order.
   std::vector<std::string> tempFiles;
+  // Conflict copies of tiles that file sync tools left in the tiles'
+  // folders (tiles/tile_merge.h), in path order; never read as tiles.
+  struct ConflictCopy {
+    std::string path;      // "RGD/E139N035/E13975-N03500.map~"
+    std::string tilePath;  // "RGD/E139N035/E13975-N03500.map"
+    TileKey key;
+  };
+  std::vector<ConflictCopy> conflictCopies;
   long long visitedCells = 0;
   double visitedAreaKm2 = 0.0;
   // Edges of the tiles that hold a visited cell, in centidegrees: south and
@@ -48,11 +63,6 @@ struct StoreStats {
 // ("RGD/E139N035/E13975-N03500.map" -> 3500, 13975); nothing otherwise
 // (another name, a key not a multiple of 5, a longitude key outside
 // -18000..17995, "W00000" for key 0...).
-struct TileKey {
-  int32_t latKey;
-  int32_t lonKey;
-  bool operator==(const TileKey&) const = default;
-};
 std::optional<TileKey> TileKeyFromPath(const std::string& path);
 
 // Area in km^2 of one cell whose south edge lies `cellRow` cells (of

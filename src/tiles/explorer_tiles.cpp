@@ -43,6 +43,21 @@ double LatitudeOfMercatorY(int zoom, double y) {
   return std::atan(std::sinh(n)) * 180.0 / std::numbers::pi;
 }
 
+// Fills values[from + 1 .. to - 1] of a monotone function `of` whose values
+// at `from` and `to` are there already, evaluating it only where it changes.
+template <class Of>
+void FillMonotone(int32_t* values, int from, int to, const Of& of) {
+  if (to - from < 2) return;
+  if (values[from] == values[to]) {
+    std::fill(values + from + 1, values + to, values[from]);
+    return;
+  }
+  const int middle = from + (to - from) / 2;
+  values[middle] = of(middle);
+  FillMonotone(values, from, middle, of);
+  FillMonotone(values, middle, to, of);
+}
+
 // Calls visit(row, column) for every visited cell of `tile`. Where LoadTile
 // kept the groups that hold marks, only those are looked at.
 template <class Visit>
@@ -110,10 +125,18 @@ void ExplorerTileSet::AddTile(const TrackTile& tile) {
   const int64_t firstColumn = int64_t{tile.lonKey} / kCentiPerTile * kCellsPerSide;
   int32_t yOfRow[kCellsPerSide];
   int32_t xOfColumn[kCellsPerSide];
+  const auto yOf = [&](int row) {
+    return MercatorY(zoom_, (double(firstRow + row) + 0.5) / double(kCellsPerDegree));
+  };
+  // y falls from row to row (north is smaller): where it is equal at both
+  // ends of a stretch it is equal all along, so only the few rows around
+  // each tile edge are projected.
+  yOfRow[0] = yOf(0);
+  yOfRow[kCellsPerSide - 1] = yOf(kCellsPerSide - 1);
+  FillMonotone(yOfRow, 0, kCellsPerSide - 1, yOf);
+  for (int i = 0; i < kCellsPerSide; ++i) xOfColumn[i] = MercatorX(zoom_, firstColumn + i);
   int32_t yLow = INT32_MAX, yHigh = -1, xLow = INT32_MAX, xHigh = -1;
   for (int i = 0; i < kCellsPerSide; ++i) {
-    yOfRow[i] = MercatorY(zoom_, (double(firstRow + i) + 0.5) / double(kCellsPerDegree));
-    xOfColumn[i] = MercatorX(zoom_, firstColumn + i);
     if (yOfRow[i] >= 0) {
       yLow = std::min(yLow, yOfRow[i]);
       yHigh = std::max(yHigh, yOfRow[i]);
