@@ -97,6 +97,11 @@ class SubcommandReader {
       args_.strict = true;
       return noValue();
     }
+    if (command == CliCommand::kCheck && name == "--fold-conflicts") {
+      if (args_.foldConflicts) return "--fold-conflicts given twice";
+      args_.foldConflicts = true;
+      return noValue();
+    }
     if (command == CliCommand::kCheck && name == "--clean") {
       if (args_.clean) return "--clean given twice";
       args_.clean = true;
@@ -257,6 +262,12 @@ class SubcommandReader {
       case CliCommand::kCheck:
         if (!positional.empty()) return "check takes no arguments (" + Quoted(positional[0]) + ")";
         return {};
+      case CliCommand::kMerge:
+        if (positional.empty()) return "merge needs at least one STORE";
+        for (const std::string& store : positional)
+          if (store.empty()) return "merge: a STORE path is empty";
+        args_.stores = positional;
+        return {};
       case CliCommand::kNone:
         break;
     }
@@ -273,6 +284,8 @@ class SubcommandReader {
         return "stats";
       case CliCommand::kCheck:
         return "check";
+      case CliCommand::kMerge:
+        return "merge";
       case CliCommand::kNone:
         break;
     }
@@ -337,7 +350,7 @@ CliParse ParseCliArgs(const std::vector<std::string>& arguments) {
     break;
   }
   if (at >= arguments.size()) {
-    parse.error = "no command given: import, export, stats or check (see roamgrid-cli --help)";
+    parse.error = "no command given: import, export, stats, check or merge (see roamgrid-cli --help)";
     return parse;
   }
   const std::string& name = arguments[at++];
@@ -349,8 +362,10 @@ CliParse ParseCliArgs(const std::vector<std::string>& arguments) {
     args.command = CliCommand::kStats;
   } else if (name == "check") {
     args.command = CliCommand::kCheck;
+  } else if (name == "merge") {
+    args.command = CliCommand::kMerge;
   } else {
-    parse.error = "unknown command '" + name + "': import, export, stats or check";
+    parse.error = "unknown command '" + name + "': import, export, stats, check or merge";
     return parse;
   }
   // Help wins over every other argument of the subcommand (up to "--").
@@ -419,6 +434,8 @@ end, or a tile could not be written, 2 usage error.
     case CliCommand::kExport:
       return R"(Usage: roamgrid-cli [-C DIR | --user-store] export [--origin LAT,LON | --center DLAT,DLON]
                                      [--zoom Z] [--overwrite | --merge] [FILE]
+       roamgrid-cli [-C DIR | --user-store] export --explorer Z [--bbox S,W,N,E [--missing]]
+                                     [--overwrite] FILE.geojson
 
 Builds the view from the tiles as the desktop program's map view does and
 writes it as the Export command does: a 448 x 448 24-bit BMP image, visited
@@ -447,6 +464,15 @@ Options:
   FILE                default: the name the Export command proposes, such as
                       N035.650-E139.7500-R0.050.bmp
 
+Explorer tiles (GeoJSON):
+  --explorer Z        write the explored Web Mercator tiles of zoom Z (0 to 24;
+                      see stats --help) as GeoJSON polygons, one Feature a tile
+                      with its z, x and y, to FILE (ending .geojson or .json)
+  --bbox S,W,N,E      only the tiles that meet this box: south, west, north and
+                      east edges in decimal degrees, such as 35.6,139.7,35.7,139.8
+  --missing           instead the tiles inside --bbox still to explore (at most
+                      1000000 of them), for planning a ride
+
 An existing FILE is an error unless --overwrite or --merge is given. A file is
 only ever replaced by a complete new image.
 
@@ -454,7 +480,7 @@ Exit status: 0 written, 1 FILE exists, cannot be read or written, or cannot
 be merged into, 2 usage error.
 )";
     case CliCommand::kStats:
-      return R"(Usage: roamgrid-cli [-C DIR | --user-store] stats
+      return R"(Usage: roamgrid-cli [-C DIR | --user-store] stats [--explorer Z,...]
 
 Reads every tile file below RGD/ once, one tile in memory at a time, and
 prints:
@@ -470,15 +496,23 @@ prints:
                            on each side
   bounding box             south, west, north and east edges in degrees of the
                            tiles that hold a visited cell ("none" without any)
+  explorer tiles at zoom Z for zooms 14 and 17 (about 2.4 km and 300 m at the
+                           equator): the Web Mercator tiles (the squares of web
+                           maps) that hold the centre of a visited cell; the
+                           side of the largest square of them; and the largest
+                           cluster: explored tiles whose four neighbours are
+                           explored, counted as the largest group joined side
+                           by side. The grid does not wrap at 180 degrees.
 
 Options:
-  -h, --help   show this help
+  --explorer Z,...   the explorer zooms shown, 0 to 24, instead of 14,17
+  -h, --help         show this help
 
 Exit status: 0 every tile was loaded whole, 1 a tile could not be loaded
 whole or a folder of the store could not be read, 2 usage error.
 )";
     case CliCommand::kCheck:
-      return R"(Usage: roamgrid-cli [-C DIR | --user-store] check [--clean]
+      return R"(Usage: roamgrid-cli [-C DIR | --user-store] check [--clean] [--fold-conflicts]
 
 Reads every tile file below RGD/ once, one tile in memory at a time, and looks
 for temporary files that a program killed while saving a tile left behind.
@@ -488,16 +522,53 @@ One line per problem on standard output:
   <path>: folder cannot be read         a folder of the store
   <path>: abandoned temporary file      a temporary file whose writer no
                                         longer runs (".roamgrid-<pid>-<n>.tmp")
+  <path>: conflict copy of <tile>       a second version of a tile that a file
+                                        sync tool left beside it:
+      E13970-N03560.sync-conflict-20261207-101010-ABCDEFG.map   Syncthing
+      E13970-N03560 (Ann's conflicted copy 2026-12-07).map      Dropbox
+      E13970-N03560 (conflicted copy 2026-12-07 101010).map     Nextcloud
+      E13970-N03560.map.orig, E13970-N03560.map~
 then a summary line. Temporary files of programs still running are not
-problems. Tile files are never changed.
+problems. Without --fold-conflicts tile files are never changed; the map
+view, export and stats never read conflict copies.
 
 Options:
-  --clean      remove the abandoned temporary files (the line then ends in
-               ", removed"), holding the store lock so that no save is cut
-  -h, --help   show this help
+  --clean           remove the abandoned temporary files (the line then ends
+                    in ", removed"), holding the store lock so that no save is
+                    cut
+  --fold-conflicts  OR each conflict copy into its tile (marks only add up, so
+                    nothing is lost) and then remove it under the store lock
+                    (the line then ends in ", folded" and the count of new
+                    cells); a copy that is damaged or cannot be read is named
+                    and left
+  -h, --help        show this help
 
 Exit status: 0 the store is sound, 1 something was found (also when --clean
-removed it), 2 usage error.
+or --fold-conflicts dealt with it), 2 usage error.
+)";
+    case CliCommand::kMerge:
+      return R"(Usage: roamgrid-cli [-C DIR | --user-store] merge STORE...
+
+ORs every tile of the other stores (each STORE is a folder that holds RGD/)
+into this store: a cell marked in either is marked afterwards. Marks only add
+up, so stores merge exactly, in any order, and merging again changes nothing.
+Tile by tile, one in memory at a time, each tile replaced only by a complete
+new file under the store lock, as an import saves it; the other stores are
+only read. One line per STORE on standard output:
+  <STORE>: <F> tile files read, <T> tiles gained cells, <N> new cells
+A damaged or unreadable tile of a STORE, or a tile of this store that is
+damaged, is named on standard error and skipped. A STORE that is this store
+(by any path or link) is refused.
+
+To keep one record on several computers, sync the store folder with a file
+sync tool and run `roamgrid-cli check --fold-conflicts` from time to time; or
+copy a store over and merge it.
+
+Options:
+  -h, --help   show this help
+
+Exit status: 0 every tile was merged, 1 a STORE was refused or a tile skipped
+or not written, 2 usage error.
 )";
     case CliCommand::kNone:
       break;
@@ -515,8 +586,12 @@ Commands:
   import LOG...   record the fixes of NMEA logs, GPX tracks or gzip-compressed
                   logs (or of standard input, "-") into the tiles
   export [FILE]   write a view of the store as a 448 x 448 BMP image
-  stats           count the tile files, visited cells and visited area
-  check [--clean] list damaged tiles and abandoned temporary files
+  stats           count the tile files, visited cells, visited area and
+                  explorer tiles
+  check [--clean] [--fold-conflicts]
+                  list damaged tiles, abandoned temporary files and conflict
+                  copies of sync tools
+  merge STORE...  OR the tiles of other stores into this one
 
 Options:
   -C DIR          change to DIR first (several: each relative to the last)

@@ -13,6 +13,7 @@
 #include "cli/import_interrupts.h"
 #include "cli/progress_line.h"
 #include "cli/store_check.h"
+#include "cli/store_merge.h"
 #include "cli/store_stats.h"
 #include "common/number_text.h"
 #include "common/safe_file.h"
@@ -419,8 +420,59 @@ int RunStats(const CliArgs& args, std::FILE* out, std::FILE* err) {
   return ReportStoreProblems(stats, "stats", err) ? kExitOk : kExitFailure;
 }
 
+namespace {
+
+// Why a tile of another store or a conflict copy was not ORed into the
+// tile at `tilePath`.
+std::string TileMergeProblem(const TileMerge& merge, const std::string& tilePath) {
+  const std::string reason = merge.error ? std::string(": ") + std::strerror(merge.error) : "";
+  switch (merge.outcome) {
+    case TileMerge::Outcome::kSourceUnreadable:
+      return "cannot be read" + reason;
+    case TileMerge::Outcome::kSourceDamaged:
+      return "damaged";
+    case TileMerge::Outcome::kTileUnreadable:
+      return "the tile file " + Quoted(tilePath) + " cannot be read" + reason;
+    case TileMerge::Outcome::kTileDamaged:
+      return "the tile file " + Quoted(tilePath) + " is damaged (see check)";
+    case TileMerge::Outcome::kNotSaved:
+      return "cannot write the tile file " + Quoted(tilePath) + reason;
+    case TileMerge::Outcome::kMerged:
+    case TileMerge::Outcome::kUnchanged:
+      break;
+  }
+  return {};
+}
+
+}  // namespace
+
+int RunMerge(const CliArgs& args, std::FILE* out, std::FILE* err) {
+  bool whole = true;
+  for (const std::string& store : args.stores) {
+    const StoreMergeReport report = MergeStore(store);
+    if (!report.refused.empty()) {
+      whole = false;
+      Error(err, "merge: " + Quoted(store) + " " + report.refused + "; not merged");
+      continue;
+    }
+    for (const std::string& folder : report.unreadableFolders)
+      Error(err, "merge: cannot read the folder " + Quoted(folder) + "; its tiles were not merged");
+    for (const StoreMergeReport::Problem& problem : report.problems)
+      Error(err, "merge: " + Quoted(problem.path) + ": " +
+                     TileMergeProblem(problem.merge, problem.tilePath) + "; skipped");
+    whole = whole && report.unreadableFolders.empty() && report.problems.empty();
+    Say(out, store + ": " + std::to_string(report.tileFiles) + " tile files read, " +
+                 std::to_string(report.tilesChanged) + " tiles gained cells, " +
+                 std::to_string(report.newCells) + " new cells" +
+                 (report.problems.empty() ? ""
+                                          : ", " + std::to_string(report.problems.size()) +
+                                                " tiles skipped"));
+  }
+  return whole ? kExitOk : kExitFailure;
+}
+
 int RunCheck(const CliArgs& args, std::FILE* out, std::FILE* err) {
-  const StoreCheck check = CheckStore(args.clean);
+  const StoreCheck check = CheckStore(args.clean, args.foldConflicts);
   for (const TileLoadFailure& failure : check.notLoadedWhole)
     Say(out, failure.path + (failure.result == kDamaged ? ": damaged" : ": cannot be read"));
   for (const std::string& folder : check.unreadableFolders)
@@ -432,11 +484,29 @@ int RunCheck(const CliArgs& args, std::FILE* out, std::FILE* err) {
     if (temp.error != 0)
       Error(err, "check: cannot remove " + Quoted(temp.path) + ": " + std::strerror(temp.error));
   }
+  long long folded = 0;
+  for (const ConflictCopyFound& copy : check.conflictCopies) {
+    std::string line = copy.path + ": conflict copy of " + copy.tilePath;
+    if (copy.folded) {
+      line += ", folded (" + std::to_string(copy.merge.newCells) + " new cells)";
+      ++folded;
+    } else if (args.foldConflicts && copy.removeError == 0) {
+      line += ", not folded: " + TileMergeProblem(copy.merge, copy.tilePath);
+    }
+    Say(out, line);
+    if (copy.removeError != 0)
+      Error(err, "check: " + Quoted(copy.path) + " was folded into " + Quoted(copy.tilePath) +
+                     " but cannot be removed: " + std::strerror(copy.removeError));
+  }
   std::string summary = std::to_string(check.tileFiles) + " tile files, " +
                         std::to_string(check.notLoadedWhole.size()) + " not loaded whole, " +
                         std::to_string(check.abandonedTempFiles.size()) +
                         " abandoned temporary files";
   if (args.clean) summary += " (" + std::to_string(removed) + " removed)";
+  if (!check.conflictCopies.empty() || args.foldConflicts) {
+    summary += ", " + std::to_string(check.conflictCopies.size()) + " conflict copies";
+    if (args.foldConflicts) summary += " (" + std::to_string(folded) + " folded)";
+  }
   if (!check.unreadableFolders.empty())
     summary += ", " + std::to_string(check.unreadableFolders.size()) + " folders not read";
   Say(out, summary + (check.sound() ? ": the store is sound" : ": problems found"));
@@ -464,6 +534,7 @@ int RunCli(const std::vector<std::string>& arguments, std::FILE* out, std::FILE*
   // changes there first, so its paths are relative to DIR.)
   if (args.store.userStore) {
     for (std::string& log : args.logs) log = PathFromHere(log);
+    for (std::string& store : args.stores) store = PathFromHere(store);
     if (args.file) args.file = PathFromHere(*args.file);
   }
   if (const std::string error = EnterStoreFolder(args.store); !error.empty()) {
@@ -479,6 +550,8 @@ int RunCli(const std::vector<std::string>& arguments, std::FILE* out, std::FILE*
       return RunStats(args, out, err);
     case CliCommand::kCheck:
       return RunCheck(args, out, err);
+    case CliCommand::kMerge:
+      return RunMerge(args, out, err);
     case CliCommand::kNone:
       break;
   }

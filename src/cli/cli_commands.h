@@ -24,5 +24,6 @@ int RunImport(const CliArgs& args, std::FILE* out, std::FILE* err);
 int RunExport(const CliArgs& args, std::FILE* out, std::FILE* err);
 int RunStats(const CliArgs& args, std::FILE* out, std::FILE* err);
 int RunCheck(const CliArgs& args, std::FILE* out, std::FILE* err);
+int RunMerge(const CliArgs& args, std::FILE* out, std::FILE* err);
 
 }  // namespace roamgrid
