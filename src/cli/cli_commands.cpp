@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -126,7 +127,8 @@ bool ReportStoreProblems(const StoreStats& stats, const std::string& command, st
   return stats.unreadableFolders.empty() && stats.notLoadedWhole.empty();
 }
 
-// One set of explorer tiles per zoom asked for (the default zooms when none).
+// One set of explorer tiles per zoom asked for (the default zooms when
+// none), in the order given.
 std::vector<ExplorerTileSet> ExplorerSets(const std::vector<int32_t>& zooms) {
   std::vector<ExplorerTileSet> sets;
   if (zooms.empty()) {
@@ -135,6 +137,21 @@ std::vector<ExplorerTileSet> ExplorerSets(const std::vector<int32_t>& zooms) {
     for (int32_t zoom : zooms) sets.emplace_back(zoom);
   }
   return sets;
+}
+
+// Walks the store once, gathering the finest zoom of `sets` from the cells
+// and every other from it.
+StoreStats CollectWithExplorer(std::vector<ExplorerTileSet>& sets) {
+  auto finest = std::max_element(sets.begin(), sets.end(), [](const auto& a, const auto& b) {
+    return a.zoom() < b.zoom();
+  });
+  std::vector<ExplorerTileSet> walked;
+  walked.push_back(std::move(*finest));
+  StoreStats stats = CollectStoreStats(&walked);
+  *finest = std::move(walked.front());
+  for (ExplorerTileSet& set : sets)
+    if (&set != &*finest) set.AddCoarsened(*finest);
+  return stats;
 }
 
 // The most tiles `export --explorer --missing` writes: about 200 MB of
@@ -174,7 +191,7 @@ int RunExplorerExport(const CliArgs& args, std::FILE* out, std::FILE* err) {
     return kExitFailure;
   }
   std::vector<ExplorerTileSet> sets = ExplorerSets(args.explorerZooms);
-  const StoreStats stats = CollectStoreStats(&sets);
+  const StoreStats stats = CollectWithExplorer(sets);
   const bool wholeStore = ReportStoreProblems(stats, "export", err);
   const ExplorerTileSet& explored = sets.front();
 
@@ -395,7 +412,7 @@ int RunExport(const CliArgs& args, std::FILE* out, std::FILE* err) {
 
 int RunStats(const CliArgs& args, std::FILE* out, std::FILE* err) {
   std::vector<ExplorerTileSet> explorer = ExplorerSets(args.explorerZooms);
-  const StoreStats stats = CollectStoreStats(&explorer);
+  const StoreStats stats = CollectWithExplorer(explorer);
   Say(out, "tile files: " + std::to_string(stats.tileFiles));
   Say(out, "tiles not loaded whole: " + std::to_string(stats.notLoadedWhole.size()));
   for (const TileLoadFailure& failure : stats.notLoadedWhole)

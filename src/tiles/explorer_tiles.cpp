@@ -166,6 +166,13 @@ void ExplorerTileSet::AddTile(const TrackTile& tile) {
     if (local[size_t(i)]) Add({int32_t(xLow + i % width), int32_t(yLow + i / width)});
 }
 
+void ExplorerTileSet::AddCoarsened(const ExplorerTileSet& finer) {
+  const int shift = finer.zoom_ - zoom_;
+  if (shift < 0) return;
+  for (uint64_t key : finer.keys_)
+    Add({int32_t(uint32_t(key) >> shift), int32_t(uint32_t(key >> 32) >> shift)});
+}
+
 std::vector<ExplorerTile> ExplorerTileSet::Sorted() const {
   std::vector<uint64_t> keys(keys_.begin(), keys_.end());
   std::sort(keys.begin(), keys.end());

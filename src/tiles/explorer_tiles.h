@@ -76,6 +76,11 @@ class ExplorerTileSet {
   // Adds the explorer tiles of every visited cell of `tile` (its keys and
   // cells; a tile without cells adds nothing).
   void AddTile(const TrackTile& tile);
+  // Adds the tiles of `finer` (a zoom not below this one's) seen at this
+  // zoom: Web Mercator tiles nest, each holding 4^(finer - zoom) tiles of the
+  // finer zoom, and a cell centre's tile at this zoom is its finer tile's
+  // x and y shifted right. So one walk of the cells serves every zoom.
+  void AddCoarsened(const ExplorerTileSet& finer);
   // Adds one explorer tile.
   void Add(ExplorerTile tile) { keys_.insert(Key(tile)); }
 
