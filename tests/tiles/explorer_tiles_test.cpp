@@ -117,7 +117,7 @@ TEST(ExplorerTileSet, AgreesWithAStraightforwardCountOnRandomStores) {
     // enough at zoom 17 for squares and clusters to form.
     const int zoom = round % 2 ? 17 : 14;
     ExplorerTileSet set(zoom);
-    std::set<std::pair<int, int>> expected;
+    std::set<std::pair<int, int>> expected, expected14;
     const double density = std::uniform_real_distribution<double>(0.00002, 0.0004)(random);
     for (int32_t lonKey : {13975, 13980}) {
       TrackTile tile;
@@ -134,6 +134,8 @@ TEST(ExplorerTileSet, AgreesWithAStraightforwardCountOnRandomStores) {
         const auto explorer = ExplorerTileOfCell(zoom, row, column);
         ASSERT_TRUE(explorer);
         expected.insert({explorer->x, explorer->y});
+        const auto zoom14 = ExplorerTileOfCell(14, row, column);
+        expected14.insert({zoom14->x, zoom14->y});
       }
       // Both ways of finding the visited cells: the groups LoadTile keeps,
       // and every cell.
@@ -141,6 +143,11 @@ TEST(ExplorerTileSet, AgreesWithAStraightforwardCountOnRandomStores) {
       set.AddTile(tile);
     }
     ASSERT_EQ(set.size(), expected.size()) << "round " << round;
+    // Zoom 14 from the finer tiles is zoom 14 from the cells.
+    ExplorerTileSet coarse(14);
+    coarse.AddCoarsened(set);
+    EXPECT_EQ(coarse.size(), expected14.size());
+    for (const auto& [x, y] : expected14) EXPECT_TRUE(coarse.Contains({x, y}));
     // Shift the window to 0..side for the brute force.
     int xLow = INT32_MAX, yLow = INT32_MAX, side = 0;
     for (const auto& [x, y] : expected) xLow = std::min(xLow, x), yLow = std::min(yLow, y);
