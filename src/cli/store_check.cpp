@@ -5,9 +5,23 @@
 #include <cerrno>
 
 #include "common/temp_name.h"
+#include "tiles/tile_file.h"
 #include "tiles/store_lock.h"
 
 namespace roamgrid {
+
+namespace {
+
+// The bytes of the file at `path` as a tile read takes them; empty when it
+// cannot be read.
+std::vector<uint8_t> ReadWhole(const std::string& path) {
+  std::vector<uint8_t> bytes(kMaxTileFileSize);
+  const long size = ReadTileFile(path.c_str(), bytes.data());
+  bytes.resize(size < 0 ? 0 : size_t(size));
+  return bytes;
+}
+
+}  // namespace
 
 StoreCheck CheckStore(bool clean, bool foldConflicts) {
   StoreStats stats = CollectStoreStats();
@@ -20,15 +34,19 @@ StoreCheck CheckStore(bool clean, bool foldConflicts) {
     found.path = copy.path;
     found.tilePath = copy.tilePath;
     if (foldConflicts) {
+      const std::vector<uint8_t> before = ReadWhole(copy.path);
       found.merge = MergeTileFile(copy.path, copy.key.latKey, copy.key.lonKey);
       const bool kept = found.merge.outcome == TileMerge::Outcome::kMerged ||
                         found.merge.outcome == TileMerge::Outcome::kUnchanged;
       if (kept) {
-        // Its marks are in the tile now; under the lock no save is between
-        // its look at the folder and its rename.
+        // Its marks are in the tile now. Under the lock no save is between
+        // its look at the folder and its rename; a copy that a sync tool
+        // replaced since it was read stays for the next fold.
         const StoreLock lock;
-        found.folded = unlink(copy.path.c_str()) == 0 || errno == ENOENT;
-        if (!found.folded) found.removeError = errno;
+        if (ReadWhole(copy.path) == before) {
+          found.folded = unlink(copy.path.c_str()) == 0 || errno == ENOENT;
+          if (!found.folded) found.removeError = errno;
+        }
       }
     }
     check.conflictCopies.push_back(std::move(found));
