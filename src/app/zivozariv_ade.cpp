@@ -214,6 +214,9 @@ void ZIvozarivAde::RenderView() {
 }
 
 void ZIvozarivAde::OnStoreChanged() {
+  // This program's own import rebuilds the view when it ends; rebuilding
+  // between its saves would only slow it down.
+  if (importing_) return;
   ++storeRefreshes_;
   RenderView();
   viewWindow.update();
