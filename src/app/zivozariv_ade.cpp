@@ -117,6 +117,7 @@ ZIvozarivAde::ZIvozarivAde(WindowingPlatform* platform)
     platform_ = ownPlatform_.get();
   }
   // The home defaults and the cleared pending move come with ViewState.
+  connect(&storeWatcher_, &StoreWatcher::StoreChanged, this, &ZIvozarivAde::OnStoreChanged);
   CreateControls();
   BindCommands();
   OnInitDialog();
@@ -279,6 +280,8 @@ void ZIvozarivAde::RenderView() {
     viewWindow.InvalidateBackground();
   }
   if (backgroundOn_ && tilesWanted_) tileLayer_.SetView(originLat, originLon, zoomIndex);
+  // Every navigation ends here: the watch follows the view.
+  storeWatcher_.Watch(ViewTileFolders(*this));
 }
 
 void ZIvozarivAde::ShowBackground(bool on) {
@@ -361,6 +364,15 @@ void ZIvozarivAde::OnPointerMove(QPoint windowPixel, QPoint globalPixel) {
                      QString::fromStdString(PixelPositionText(originLat, originLon, zoomIndex,
                                                               kRasterSide, p.x(), p.y())),
                      &viewWindow);
+}
+
+void ZIvozarivAde::OnStoreChanged() {
+  // This program's own import rebuilds the view when it ends; rebuilding
+  // between its saves would only slow it down.
+  if (importing_) return;
+  ++storeRefreshes_;
+  RenderView();
+  viewWindow.update();
 }
 
 void ZIvozarivAde::EndCommand() {

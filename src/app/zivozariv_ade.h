@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app/tile_layer.h"
+#include "app/store_watcher.h"
 #include "app/view_child.h"
 #include "common/windowing_platform.h"
 #include "geo/gshhg_store.h"
@@ -46,6 +47,11 @@ class ZIvozarivAde : public QDialog, public ViewState {
   // Rebuilds the raster from the tiles, commits the pending move and shows
   // the three texts in edits 1012, 1005 and 1006.
   void RenderView();
+
+  // How often the view was rebuilt because the store changed on disk (the
+  // watched tile folders of the view), not by a command.
+  int storeRefreshes() const { return storeRefreshes_; }
+  const StoreWatcher& storeWatcher() const { return storeWatcher_; }
 
   // The control with template identifier `id` (its objectName), or null.
   QWidget* GetDlgItem(int id) const;
@@ -146,6 +152,8 @@ class ZIvozarivAde : public QDialog, public ViewState {
   void OnToggleTiles();
   void OnTileSource();
   void SaveBackgroundMode();
+  // A tile of the view (or a folder of the store) changed on disk.
+  void OnStoreChanged();
 
   std::unique_ptr<QtPlatform> ownPlatform_;
   WindowingPlatform* platform_;
@@ -165,6 +173,8 @@ class ZIvozarivAde : public QDialog, public ViewState {
   int wheelDelta_ = 0;      // wheel turn not yet worth a notch (1/8 degree units)
   // Runs from the end of the last import; invalid before the first.
   QElapsedTimer importEnded_;
+  StoreWatcher storeWatcher_;
+  int storeRefreshes_ = 0;
 };
 
 }  // namespace roamgrid

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "common/number_text.h"
+#include "tiles/explorer_tiles.h"
 #include "view/view_state.h"
 
 namespace roamgrid {
@@ -24,6 +25,16 @@ bool SplitPair(const std::string& text, std::string* first, std::string* second)
 }
 
 std::string Quoted(const std::string& text) { return "'" + text + "'"; }
+
+// Splits "A,B,..." at every comma.
+std::vector<std::string> SplitList(const std::string& text) {
+  std::vector<std::string> items;
+  size_t from = 0;
+  for (size_t comma; (comma = text.find(',', from)) != std::string::npos; from = comma + 1)
+    items.push_back(text.substr(from, comma - from));
+  items.push_back(text.substr(from));
+  return items;
+}
 
 // Reads the arguments of one subcommand. `at` indexes the first argument
 // after the subcommand's name.
@@ -95,9 +106,22 @@ class SubcommandReader {
       args_.maxAccuracyM = *metres;
       return {};
     }
+    if (command == CliCommand::kCheck && name == "--fold-conflicts") {
+      if (args_.foldConflicts) return "--fold-conflicts given twice";
+      args_.foldConflicts = true;
+      return noValue();
+    }
     if (command == CliCommand::kCheck && name == "--clean") {
       if (args_.clean) return "--clean given twice";
       args_.clean = true;
+      return noValue();
+    }
+    if ((command == CliCommand::kStats || command == CliCommand::kExport) &&
+        name == "--explorer")
+      return ReadExplorerZooms(name, value);
+    if (command == CliCommand::kExport && name == "--missing") {
+      if (args_.missing) return "--missing given twice";
+      args_.missing = true;
       return noValue();
     }
     if (command == CliCommand::kExport) {
@@ -207,6 +231,47 @@ class SubcommandReader {
     return {};
   }
 
+  // --explorer Z,... (stats) or --explorer Z (export): Web Mercator zooms.
+  std::string ReadExplorerZooms(const std::string& name, std::optional<std::string>& value) {
+    if (!args_.explorerZooms.empty()) return name + " given twice";
+    if (std::string error = TakeValue(name, value); !error.empty()) return error;
+    const bool several = args_.command == CliCommand::kStats;
+    const std::vector<std::string> items = SplitList(*value);
+    if (!several && items.size() > 1) return name + " takes one zoom";
+    for (const std::string& item : items) {
+      const std::optional<int32_t> zoom = ParseWholeInt32(item);
+      if (!zoom || *zoom < kMinExplorerZoom || *zoom > kMaxExplorerZoom)
+        return name + ": " + Quoted(*value) + " is not " + (several ? "a list of zooms" : "a zoom") +
+               " from " + std::to_string(kMinExplorerZoom) + " to " +
+               std::to_string(kMaxExplorerZoom) + (several ? " (such as 14,17)" : "");
+      if (std::find(args_.explorerZooms.begin(), args_.explorerZooms.end(), *zoom) ==
+          args_.explorerZooms.end())
+        args_.explorerZooms.push_back(*zoom);
+    }
+    return {};
+  }
+
+  // What --explorer, --missing and --bbox of export need of each other and
+  // of the other options.
+  std::string CheckExplorerExport() const {
+    if (args_.explorerZooms.empty()) {
+      if (args_.missing) return "--missing needs --explorer Z";
+      return {};
+    }
+    if (args_.origin || args_.center || args_.zoom)
+      return "--explorer excludes --origin, --center and --zoom";
+    if (args_.existing == ExistingFileMode::kMerge) return "--explorer excludes --merge";
+    if (args_.missing && !args_.bbox) return "--missing needs --bbox S,W,N,E";
+    if (args_.bbox && !(args_.bbox->south < args_.bbox->north && args_.bbox->west < args_.bbox->east))
+      return "--explorer needs a --bbox with south below north and west below east";
+    const auto endsWith = [](const std::string& text, const std::string& end) {
+      return text.size() > end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+    };
+    if (!args_.file || !(endsWith(*args_.file, ".geojson") || endsWith(*args_.file, ".json")))
+      return "export --explorer writes GeoJSON: FILE must end in .geojson or .json";
+    return {};
+  }
+
   std::string TakePositional(const std::vector<std::string>& positional) {
     switch (args_.command) {
       case CliCommand::kImport:
@@ -225,12 +290,18 @@ class SubcommandReader {
           if (positional[0].empty()) return "export: FILE is empty";
           args_.file = positional[0];
         }
-        return {};
+        return CheckExplorerExport();
       case CliCommand::kStats:
         if (!positional.empty()) return "stats takes no arguments (" + Quoted(positional[0]) + ")";
         return {};
       case CliCommand::kCheck:
         if (!positional.empty()) return "check takes no arguments (" + Quoted(positional[0]) + ")";
+        return {};
+      case CliCommand::kMerge:
+        if (positional.empty()) return "merge needs at least one STORE";
+        for (const std::string& store : positional)
+          if (store.empty()) return "merge: a STORE path is empty";
+        args_.stores = positional;
         return {};
       case CliCommand::kNone:
         break;
@@ -248,6 +319,8 @@ class SubcommandReader {
         return "stats";
       case CliCommand::kCheck:
         return "check";
+      case CliCommand::kMerge:
+        return "merge";
       case CliCommand::kNone:
         break;
     }
@@ -312,7 +385,7 @@ CliParse ParseCliArgs(const std::vector<std::string>& arguments) {
     break;
   }
   if (at >= arguments.size()) {
-    parse.error = "no command given: import, export, stats or check (see roamgrid-cli --help)";
+    parse.error = "no command given: import, export, stats, check or merge (see roamgrid-cli --help)";
     return parse;
   }
   const std::string& name = arguments[at++];
@@ -324,8 +397,10 @@ CliParse ParseCliArgs(const std::vector<std::string>& arguments) {
     args.command = CliCommand::kStats;
   } else if (name == "check") {
     args.command = CliCommand::kCheck;
+  } else if (name == "merge") {
+    args.command = CliCommand::kMerge;
   } else {
-    parse.error = "unknown command '" + name + "': import, export, stats or check";
+    parse.error = "unknown command '" + name + "': import, export, stats, check or merge";
     return parse;
   }
   // Help wins over every other argument of the subcommand (up to "--").
@@ -425,6 +500,8 @@ error.
       return R"(Usage: roamgrid-cli [-C DIR | --user-store] export
          [--origin LAT,LON | --center DLAT,DLON | --bbox S,W,N,E] [--zoom Z]
          [--background none|coast] [--transparent] [--overwrite | --merge] [FILE]
+       roamgrid-cli [-C DIR | --user-store] export --explorer Z [--bbox S,W,N,E [--missing]]
+                                     [--overwrite] FILE.geojson
 
 Writes the visited cells of a view, or of any region, in the format that
 FILE's suffix names:
@@ -473,6 +550,15 @@ Options:
   FILE                default: the name the Export command proposes, such as
                       N035.650-E139.7500-R0.050.bmp
 
+Explorer tiles (GeoJSON):
+  --explorer Z        write the explored Web Mercator tiles of zoom Z (0 to 24;
+                      see stats --help) as GeoJSON polygons, one Feature a tile
+                      with its z, x and y, to FILE (ending .geojson or .json)
+  --bbox S,W,N,E      only the tiles that meet this box: south, west, north and
+                      east edges in decimal degrees, such as 35.6,139.7,35.7,139.8
+  --missing           instead the tiles inside --bbox still to explore (at most
+                      1000000 of them), for planning a ride
+
 An existing FILE is an error unless --overwrite or --merge is given. A file is
 only ever replaced by a complete new one.
 
@@ -481,7 +567,7 @@ be merged into, 2 usage error (an unknown suffix or an image too large
 included).
 )";
     case CliCommand::kStats:
-      return R"(Usage: roamgrid-cli [-C DIR | --user-store] stats
+      return R"(Usage: roamgrid-cli [-C DIR | --user-store] stats [--explorer Z,...]
 
 Reads every tile file below RGD/ once, one tile in memory at a time, and
 prints:
@@ -497,15 +583,23 @@ prints:
                            on each side
   bounding box             south, west, north and east edges in degrees of the
                            tiles that hold a visited cell ("none" without any)
+  explorer tiles at zoom Z for zooms 14 and 17 (about 2.4 km and 300 m at the
+                           equator): the Web Mercator tiles (the squares of web
+                           maps) that hold the centre of a visited cell; the
+                           side of the largest square of them; and the largest
+                           cluster: explored tiles whose four neighbours are
+                           explored, counted as the largest group joined side
+                           by side. The grid does not wrap at 180 degrees.
 
 Options:
-  -h, --help   show this help
+  --explorer Z,...   the explorer zooms shown, 0 to 24, instead of 14,17
+  -h, --help         show this help
 
 Exit status: 0 every tile was loaded whole, 1 a tile could not be loaded
 whole or a folder of the store could not be read, 2 usage error.
 )";
     case CliCommand::kCheck:
-      return R"(Usage: roamgrid-cli [-C DIR | --user-store] check [--clean]
+      return R"(Usage: roamgrid-cli [-C DIR | --user-store] check [--clean] [--fold-conflicts]
 
 Reads every tile file below RGD/ once, one tile in memory at a time, and looks
 for temporary files that a program killed while saving a tile left behind.
@@ -515,16 +609,53 @@ One line per problem on standard output:
   <path>: folder cannot be read         a folder of the store
   <path>: abandoned temporary file      a temporary file whose writer no
                                         longer runs (".roamgrid-<pid>-<n>.tmp")
+  <path>: conflict copy of <tile>       a second version of a tile that a file
+                                        sync tool left beside it:
+      E13970-N03560.sync-conflict-20261207-101010-ABCDEFG.map   Syncthing
+      E13970-N03560 (Ann's conflicted copy 2026-12-07).map      Dropbox
+      E13970-N03560 (conflicted copy 2026-12-07 101010).map     Nextcloud
+      E13970-N03560.map.orig, E13970-N03560.map~
 then a summary line. Temporary files of programs still running are not
-problems. Tile files are never changed.
+problems. Without --fold-conflicts tile files are never changed; the map
+view, export and stats never read conflict copies.
 
 Options:
-  --clean      remove the abandoned temporary files (the line then ends in
-               ", removed"), holding the store lock so that no save is cut
-  -h, --help   show this help
+  --clean           remove the abandoned temporary files (the line then ends
+                    in ", removed"), holding the store lock so that no save is
+                    cut
+  --fold-conflicts  OR each conflict copy into its tile (marks only add up, so
+                    nothing is lost) and then remove it under the store lock
+                    (the line then ends in ", folded" and the count of new
+                    cells); a copy that is damaged or cannot be read is named
+                    and left
+  -h, --help        show this help
 
 Exit status: 0 the store is sound, 1 something was found (also when --clean
-removed it), 2 usage error.
+or --fold-conflicts dealt with it), 2 usage error.
+)";
+    case CliCommand::kMerge:
+      return R"(Usage: roamgrid-cli [-C DIR | --user-store] merge STORE...
+
+ORs every tile of the other stores (each STORE is a folder that holds RGD/)
+into this store: a cell marked in either is marked afterwards. Marks only add
+up, so stores merge exactly, in any order, and merging again changes nothing.
+Tile by tile, one in memory at a time, each tile replaced only by a complete
+new file under the store lock, as an import saves it; the other stores are
+only read. One line per STORE on standard output:
+  <STORE>: <F> tile files read, <T> tiles gained cells, <N> new cells
+A damaged or unreadable tile of a STORE, or a tile of this store that is
+damaged, is named on standard error and skipped. A STORE that is this store
+(by any path or link) is refused.
+
+To keep one record on several computers, sync the store folder with a file
+sync tool and run `roamgrid-cli check --fold-conflicts` from time to time; or
+copy a store over and merge it.
+
+Options:
+  -h, --help   show this help
+
+Exit status: 0 every tile was merged, 1 a STORE was refused or a tile skipped
+or not written, 2 usage error.
 )";
     case CliCommand::kNone:
       break;
@@ -543,8 +674,12 @@ Commands:
                   tracks, phone location histories, GeoJSON, gzip-compressed
                   logs and folders of them (or of standard input, "-")
   export [FILE]   write a view or region as BMP, PNG, GeoTIFF, GeoJSON or KML
-  stats           count the tile files, visited cells and visited area
-  check [--clean] list damaged tiles and abandoned temporary files
+  stats           count the tile files, visited cells, visited area and
+                  explorer tiles
+  check [--clean] [--fold-conflicts]
+                  list damaged tiles, abandoned temporary files and conflict
+                  copies of sync tools
+  merge STORE...  OR the tiles of other stores into this one
 
 Options:
   -C DIR          change to DIR first (several: each relative to the last)

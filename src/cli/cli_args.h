@@ -13,7 +13,7 @@
 
 namespace roamgrid {
 
-enum class CliCommand { kNone, kImport, kExport, kStats, kCheck };
+enum class CliCommand { kNone, kImport, kExport, kStats, kCheck, kMerge };
 
 // What export does with a file that exists already.
 enum class ExistingFileMode {
@@ -74,6 +74,15 @@ struct CliArgs {
 
   // check
   bool clean = false;  // --clean: remove abandoned temporary files
+  bool foldConflicts = false;  // --fold-conflicts: OR conflict copies into their tiles
+
+  // merge
+  std::vector<std::string> stores;  // STORE...: folders that hold RGD/
+
+  // explorer tiles (stats, export)
+  std::vector<int32_t> explorerZooms;  // stats --explorer Z,...; export --explorer Z (one)
+  bool missing = false;                // export --missing: the unexplored tiles in --bbox
+  std::optional<DegreeBox> bbox;       // export --bbox S,W,N,E
 };
 
 // The outcome of reading the arguments: the request, or one line naming

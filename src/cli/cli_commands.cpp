@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdlib>
@@ -14,11 +15,13 @@
 #include "cli/import_interrupts.h"
 #include "cli/progress_line.h"
 #include "cli/store_check.h"
+#include "cli/store_merge.h"
 #include "cli/store_stats.h"
 #include "common/number_text.h"
 #include "common/safe_file.h"
 #include "common/store_folder.h"
 #include "export/bmp_file.h"
+#include "export/explorer_geojson.h"
 #include "export/export_command.h"
 #include "export/region_export.h"
 #include "geo/coast_background.h"
@@ -26,6 +29,7 @@
 #include "import/log_folder.h"
 #include "import/nmea_reader.h"
 #include "settings/home_config.h"
+#include "tiles/explorer_tiles.h"
 #include "tiles/grid_units.h"
 #include "tiles/store_lock.h"
 #include "tiles/track_recorder.h"
@@ -123,6 +127,112 @@ std::string PathFromHere(const std::string& path) {
   std::error_code failed;
   const fs::path absolute = fs::absolute(path, failed);
   return failed ? path : absolute.string();
+}
+
+// Names the tiles and folders a walk of the store could not read, for
+// `command`; false when there were any.
+bool ReportStoreProblems(const StoreStats& stats, const std::string& command, std::FILE* err) {
+  for (const std::string& folder : stats.unreadableFolders)
+    Error(err, command + ": cannot read the folder " + Quoted(folder));
+  if (!stats.notLoadedWhole.empty())
+    Error(err, command + ": " + std::to_string(stats.notLoadedWhole.size()) +
+                   " tile files could not be loaded whole");
+  return stats.unreadableFolders.empty() && stats.notLoadedWhole.empty();
+}
+
+// One set of explorer tiles per zoom asked for (the default zooms when
+// none), in the order given.
+std::vector<ExplorerTileSet> ExplorerSets(const std::vector<int32_t>& zooms) {
+  std::vector<ExplorerTileSet> sets;
+  if (zooms.empty()) {
+    for (int zoom : kDefaultExplorerZooms) sets.emplace_back(zoom);
+  } else {
+    for (int32_t zoom : zooms) sets.emplace_back(zoom);
+  }
+  return sets;
+}
+
+// Walks the store once, gathering the finest zoom of `sets` from the cells
+// and every other from it.
+StoreStats CollectWithExplorer(std::vector<ExplorerTileSet>& sets) {
+  auto finest = std::max_element(sets.begin(), sets.end(), [](const auto& a, const auto& b) {
+    return a.zoom() < b.zoom();
+  });
+  std::vector<ExplorerTileSet> walked;
+  walked.push_back(std::move(*finest));
+  StoreStats stats = CollectStoreStats(&walked);
+  *finest = std::move(walked.front());
+  for (ExplorerTileSet& set : sets)
+    if (&set != &*finest) set.AddCoarsened(*finest);
+  return stats;
+}
+
+// The most tiles `export --explorer --missing` writes: about 200 MB of
+// GeoJSON.
+constexpr long long kMaxMissingTiles = 1000000;
+
+// export --explorer Z [--missing --bbox S,W,N,E] FILE: the explored (or,
+// with --missing, the unexplored) tiles of one zoom as GeoJSON.
+int RunExplorerExport(const CliArgs& args, std::FILE* out, std::FILE* err) {
+  const int zoom = args.explorerZooms.front();
+  const std::string& path = *args.file;
+  std::optional<ExplorerTileRange> range;
+  if (args.bbox) {
+    const DegreeBox& box = *args.bbox;
+    range = ExplorerTilesInBox(zoom, box.south, box.west, box.north, box.east);
+    if (!range) {
+      Error(err, "export: --bbox lies outside the Web Mercator tiles (85.05 S to 85.05 N)");
+      return kExitUsage;
+    }
+    const long long count = (long long)(range->xLast - range->xFirst + 1) *
+                            (long long)(range->yLast - range->yFirst + 1);
+    if (args.missing && count > kMaxMissingTiles) {
+      Error(err, "export: --bbox holds " + std::to_string(count) + " tiles at zoom " +
+                     std::to_string(zoom) + "; --missing writes at most " +
+                     std::to_string(kMaxMissingTiles) + " (choose a smaller box or zoom)");
+      return kExitUsage;
+    }
+  }
+  std::string reason;
+  const PathState state = StatePath(path, &reason);
+  if (state == PathState::kUnknown) {
+    Error(err, "export: cannot look at " + Quoted(path) + ": " + reason);
+    return kExitFailure;
+  }
+  if (state == PathState::kPresent && args.existing != ExistingFileMode::kOverwrite) {
+    Error(err, "export: " + Quoted(path) + " exists; give --overwrite");
+    return kExitFailure;
+  }
+  std::vector<ExplorerTileSet> sets = ExplorerSets(args.explorerZooms);
+  const StoreStats stats = CollectWithExplorer(sets);
+  const bool wholeStore = ReportStoreProblems(stats, "export", err);
+  const ExplorerTileSet& explored = sets.front();
+
+  ExplorerGeoJson file(path, zoom);
+  errno = 0;
+  if (!file.Open()) {
+    Error(err, "export: cannot create " + Quoted(path) + ": " + std::strerror(errno));
+    return kExitFailure;
+  }
+  const auto inRange = [&](ExplorerTile tile) {
+    return !range || (tile.x >= range->xFirst && tile.x <= range->xLast &&
+                      tile.y >= range->yFirst && tile.y <= range->yLast);
+  };
+  if (args.missing) {
+    for (int32_t y = range->yFirst; y <= range->yLast; ++y)
+      for (int32_t x = range->xFirst; x <= range->xLast; ++x)
+        if (!explored.Contains({x, y})) file.Add({x, y});
+  } else {
+    for (ExplorerTile tile : explored.Sorted())
+      if (inRange(tile)) file.Add(tile);
+  }
+  errno = 0;
+  if (!file.Commit()) {
+    Error(err, "export: writing " + Quoted(path) + " failed: " + std::strerror(errno));
+    return kExitFailure;
+  }
+  Say(out, path);
+  return wholeStore ? kExitOk : kExitFailure;
 }
 
 }  // namespace
@@ -259,6 +369,7 @@ int RunImport(const CliArgs& args, std::FILE* out, std::FILE* err) {
 }
 
 int RunExport(const CliArgs& args, std::FILE* out, std::FILE* err) {
+  if (!args.explorerZooms.empty()) return RunExplorerExport(args, out, err);
   ViewState view;
   int homeError = 0;
   if (!LoadHomeConfig(view, &homeError)) {
@@ -431,8 +542,9 @@ int RunExport(const CliArgs& args, std::FILE* out, std::FILE* err) {
   return kExitFailure;
 }
 
-int RunStats(std::FILE* out, std::FILE* err) {
-  const StoreStats stats = CollectStoreStats();
+int RunStats(const CliArgs& args, std::FILE* out, std::FILE* err) {
+  std::vector<ExplorerTileSet> explorer = ExplorerSets(args.explorerZooms);
+  const StoreStats stats = CollectWithExplorer(explorer);
   Say(out, "tile files: " + std::to_string(stats.tileFiles));
   Say(out, "tiles not loaded whole: " + std::to_string(stats.notLoadedWhole.size()));
   for (const TileLoadFailure& failure : stats.notLoadedWhole)
@@ -447,12 +559,65 @@ int RunStats(std::FILE* out, std::FILE* err) {
   } else {
     Say(out, "bounding box: none");
   }
-  for (const std::string& folder : stats.unreadableFolders)
-    Error(err, "stats: cannot read the folder " + Quoted(folder));
-  if (!stats.notLoadedWhole.empty())
-    Error(err, "stats: " + std::to_string(stats.notLoadedWhole.size()) +
-                   " tile files could not be loaded whole");
-  return stats.unreadableFolders.empty() && stats.notLoadedWhole.empty() ? kExitOk : kExitFailure;
+  for (const ExplorerTileSet& set : explorer) {
+    const ExplorerSummary summary = set.Summarize();
+    const std::string side = std::to_string(summary.maxSquare);
+    Say(out, "explorer tiles at zoom " + std::to_string(set.zoom()) + ": " +
+                 std::to_string(summary.explored) + ", max square " + side + "x" + side +
+                 ", max cluster " + std::to_string(summary.maxCluster));
+  }
+  return ReportStoreProblems(stats, "stats", err) ? kExitOk : kExitFailure;
+}
+
+namespace {
+
+// Why a tile of another store or a conflict copy was not ORed into the
+// tile at `tilePath`.
+std::string TileMergeProblem(const TileMerge& merge, const std::string& tilePath) {
+  const std::string reason = merge.error ? std::string(": ") + std::strerror(merge.error) : "";
+  switch (merge.outcome) {
+    case TileMerge::Outcome::kSourceUnreadable:
+      return "cannot be read" + reason;
+    case TileMerge::Outcome::kSourceDamaged:
+      return "damaged";
+    case TileMerge::Outcome::kTileUnreadable:
+      return "the tile file " + Quoted(tilePath) + " cannot be read" + reason;
+    case TileMerge::Outcome::kTileDamaged:
+      return "the tile file " + Quoted(tilePath) + " is damaged (see check)";
+    case TileMerge::Outcome::kNotSaved:
+      return "cannot write the tile file " + Quoted(tilePath) + reason;
+    case TileMerge::Outcome::kMerged:
+    case TileMerge::Outcome::kUnchanged:
+      break;
+  }
+  return {};
+}
+
+}  // namespace
+
+int RunMerge(const CliArgs& args, std::FILE* out, std::FILE* err) {
+  bool whole = true;
+  for (const std::string& store : args.stores) {
+    const StoreMergeReport report = MergeStore(store);
+    if (!report.refused.empty()) {
+      whole = false;
+      Error(err, "merge: " + Quoted(store) + " " + report.refused + "; not merged");
+      continue;
+    }
+    for (const std::string& folder : report.unreadableFolders)
+      Error(err, "merge: cannot read the folder " + Quoted(folder) + "; its tiles were not merged");
+    for (const StoreMergeReport::Problem& problem : report.problems)
+      Error(err, "merge: " + Quoted(problem.path) + ": " +
+                     TileMergeProblem(problem.merge, problem.tilePath) + "; skipped");
+    whole = whole && report.unreadableFolders.empty() && report.problems.empty();
+    Say(out, store + ": " + std::to_string(report.tileFiles) + " tile files read, " +
+                 std::to_string(report.tilesChanged) + " tiles gained cells, " +
+                 std::to_string(report.newCells) + " new cells" +
+                 (report.problems.empty() ? ""
+                                          : ", " + std::to_string(report.problems.size()) +
+                                                " tiles skipped"));
+  }
+  return whole ? kExitOk : kExitFailure;
 }
 
 int RunCheck(const CliArgs& args, std::FILE* out, std::FILE* err) {
@@ -464,7 +629,7 @@ int RunCheck(const CliArgs& args, std::FILE* out, std::FILE* err) {
     }
   } sayWait(err);
   const ScopedStoreLockWait waitHandler(&sayWait);
-  const StoreCheck check = CheckStore(args.clean);
+  const StoreCheck check = CheckStore(args.clean, args.foldConflicts);
   for (const TileLoadFailure& failure : check.notLoadedWhole)
     Say(out, failure.path + LoadFailureText(failure));
   for (const StoreEntry& odd : check.oddEntries)
@@ -478,11 +643,30 @@ int RunCheck(const CliArgs& args, std::FILE* out, std::FILE* err) {
     if (temp.error != 0)
       Error(err, "check: cannot remove " + Quoted(temp.path) + ": " + std::strerror(temp.error));
   }
+  long long folded = 0;
+  for (const ConflictCopyFound& copy : check.conflictCopies) {
+    std::string line = copy.path + ": conflict copy of " + copy.tilePath;
+    if (copy.folded) {
+      line += ", folded (" + std::to_string(copy.merge.newCells) + " new cells)";
+      ++folded;
+    } else if (args.foldConflicts && copy.removeError == 0) {
+      const std::string problem = TileMergeProblem(copy.merge, copy.tilePath);
+      line += ", not folded: " + (problem.empty() ? "it changed meanwhile; fold again" : problem);
+    }
+    Say(out, line);
+    if (copy.removeError != 0)
+      Error(err, "check: " + Quoted(copy.path) + " was folded into " + Quoted(copy.tilePath) +
+                     " but cannot be removed: " + std::strerror(copy.removeError));
+  }
   std::string summary = std::to_string(check.tileFiles) + " tile files, " +
                         std::to_string(check.notLoadedWhole.size()) + " not loaded whole, " +
                         std::to_string(check.abandonedTempFiles.size()) +
                         " abandoned temporary files";
   if (args.clean) summary += " (" + std::to_string(removed) + " removed)";
+  if (!check.conflictCopies.empty() || args.foldConflicts) {
+    summary += ", " + std::to_string(check.conflictCopies.size()) + " conflict copies";
+    if (args.foldConflicts) summary += " (" + std::to_string(folded) + " folded)";
+  }
   if (!check.unreadableFolders.empty())
     summary += ", " + std::to_string(check.unreadableFolders.size()) + " folders not read";
   if (!check.oddEntries.empty())
@@ -512,6 +696,7 @@ int RunCli(const std::vector<std::string>& arguments, std::FILE* out, std::FILE*
   // changes there first, so its paths are relative to DIR.)
   if (args.store.userStore) {
     for (std::string& log : args.logs) log = PathFromHere(log);
+    for (std::string& store : args.stores) store = PathFromHere(store);
     if (args.file) args.file = PathFromHere(*args.file);
   }
   if (const std::string error = EnterStoreFolder(args.store); !error.empty()) {
@@ -524,9 +709,11 @@ int RunCli(const std::vector<std::string>& arguments, std::FILE* out, std::FILE*
     case CliCommand::kExport:
       return RunExport(args, out, err);
     case CliCommand::kStats:
-      return RunStats(out, err);
+      return RunStats(args, out, err);
     case CliCommand::kCheck:
       return RunCheck(args, out, err);
+    case CliCommand::kMerge:
+      return RunMerge(args, out, err);
     case CliCommand::kNone:
       break;
   }

@@ -22,7 +22,8 @@ int RunCli(const std::vector<std::string>& arguments, std::FILE* out, std::FILE*
 // The commands, run in the working directory.
 int RunImport(const CliArgs& args, std::FILE* out, std::FILE* err);
 int RunExport(const CliArgs& args, std::FILE* out, std::FILE* err);
-int RunStats(std::FILE* out, std::FILE* err);
+int RunStats(const CliArgs& args, std::FILE* out, std::FILE* err);
 int RunCheck(const CliArgs& args, std::FILE* out, std::FILE* err);
+int RunMerge(const CliArgs& args, std::FILE* out, std::FILE* err);
 
 }  // namespace roamgrid

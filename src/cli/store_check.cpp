@@ -6,6 +6,7 @@
 #include <cerrno>
 
 #include "common/temp_name.h"
+#include "tiles/tile_file.h"
 #include "tiles/store_lock.h"
 
 namespace roamgrid {
@@ -24,15 +25,46 @@ int RemoveTempFile(const std::string& folder, const std::string& name) {
   return error;
 }
 
+// The bytes of the file at `path` as a tile read takes them; empty when it
+// cannot be read.
+std::vector<uint8_t> ReadWhole(const std::string& path) {
+  std::vector<uint8_t> bytes(kMaxTileFileSize);
+  const long size = ReadTileFile(path.c_str(), bytes.data());
+  bytes.resize(size < 0 ? 0 : size_t(size));
+  return bytes;
+}
+
 }  // namespace
 
-StoreCheck CheckStore(bool clean) {
+StoreCheck CheckStore(bool clean, bool foldConflicts) {
   StoreStats stats = CollectStoreStats();
   StoreCheck check;
   check.tileFiles = stats.tileFiles;
   check.notLoadedWhole = std::move(stats.notLoadedWhole);
   check.unreadableFolders = std::move(stats.unreadableFolders);
   check.oddEntries = std::move(stats.oddEntries);
+  for (const StoreStats::ConflictCopy& copy : stats.conflictCopies) {
+    ConflictCopyFound found;
+    found.path = copy.path;
+    found.tilePath = copy.tilePath;
+    if (foldConflicts) {
+      const std::vector<uint8_t> before = ReadWhole(copy.path);
+      found.merge = MergeTileFile(copy.path, copy.key.latKey, copy.key.lonKey);
+      const bool kept = found.merge.outcome == TileMerge::Outcome::kMerged ||
+                        found.merge.outcome == TileMerge::Outcome::kUnchanged;
+      if (kept) {
+        // Its marks are in the tile now. Under the lock no save is between
+        // its look at the folder and its rename; a copy that a sync tool
+        // replaced since it was read stays for the next fold.
+        const StoreLock lock;
+        if (ReadWhole(copy.path) == before) {
+          found.folded = unlink(copy.path.c_str()) == 0 || errno == ENOENT;
+          if (!found.folded) found.removeError = errno;
+        }
+      }
+    }
+    check.conflictCopies.push_back(std::move(found));
+  }
   if (stats.tempFiles.empty()) return check;
   // A writer holds the lock from creating its temporary file to the rename,
   // so under it a file whose writer is gone stays abandoned.

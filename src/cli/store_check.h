@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cli/store_stats.h"
+#include "tiles/tile_merge.h"
 
 namespace roamgrid {
 
@@ -23,6 +24,16 @@ struct AbandonedTempFile {
   int error = 0;         // errno of a removal that failed
 };
 
+// A conflict copy of a tile (tiles/tile_merge.h) that a file sync tool
+// left beside it.
+struct ConflictCopyFound {
+  std::string path;      // "RGD/E139N035/E13975-N03500.map~"
+  std::string tilePath;  // the tile it copies
+  bool folded = false;   // by `foldConflicts`: ORed into the tile and removed
+  TileMerge merge;       // the fold's outcome (kUnchanged when not folded)
+  int removeError = 0;   // errno of a removal that failed after the fold
+};
+
 struct StoreCheck {
   long long tileFiles = 0;
   std::vector<TileLoadFailure> notLoadedWhole;  // in path order
@@ -31,16 +42,20 @@ struct StoreCheck {
   // Entries the store does not make (links, other names), left alone; they
   // are named but are no fault of the store.
   std::vector<StoreEntry> oddEntries;
+  std::vector<ConflictCopyFound> conflictCopies;  // in path order
   // True when nothing was found (temporary files of running writers and
   // odd entries are not a fault).
   bool sound() const {
-    return notLoadedWhole.empty() && unreadableFolders.empty() && abandonedTempFiles.empty();
+    return notLoadedWhole.empty() && unreadableFolders.empty() && abandonedTempFiles.empty() &&
+           conflictCopies.empty();
   }
 };
 
 // Checks the store below "RGD" in the working directory; with `clean`,
-// removes the abandoned temporary files (and nothing else). No "RGD" is an
-// empty, sound store.
-StoreCheck CheckStore(bool clean);
+// removes the abandoned temporary files; with `foldConflicts`, ORs each
+// conflict copy that loads whole into its tile and then removes it (a copy
+// that cannot be read or is damaged, or whose tile cannot be, is left).
+// No "RGD" is an empty, sound store.
+StoreCheck CheckStore(bool clean, bool foldConflicts = false);
 
 }  // namespace roamgrid

@@ -5,6 +5,7 @@
 #include <numbers>
 
 #include "tiles/grid_units.h"
+#include "tiles/tile_merge.h"
 #include "tiles/track_tile.h"
 
 namespace roamgrid {
@@ -56,7 +57,7 @@ double CellAreaKm2(int64_t cellRow) {
   return kEarthRadiusKm * kEarthRadiusKm * side * sinDifference;
 }
 
-StoreStats CollectStoreStats() {
+StoreStats CollectStoreStats(std::vector<ExplorerTileSet>* explorer) {
   StoreStats stats;
   WalkStore([&](const StoreEntry& entry) {
     switch (entry.kind) {
@@ -67,6 +68,16 @@ StoreStats CollectStoreStats() {
         stats.tempFiles.push_back(entry.path);
         return;
       case StoreEntry::Kind::kOdd:
+        // A sync tool's copy of a tile is named as such; the rest is odd.
+        if (entry.regular) {
+          if (const std::optional<std::string> tile = ConflictCopyOf(entry.name)) {
+            const std::string tilePath = entry.folder + "/" + *tile;
+            if (const std::optional<TileKey> key = TileKeyFromPath(tilePath)) {
+              stats.conflictCopies.push_back({entry.path, tilePath, *key});
+              return;
+            }
+          }
+        }
         stats.oddEntries.push_back(entry);
         return;
       case StoreEntry::Kind::kNotRegularTile:
@@ -88,6 +99,9 @@ StoreStats CollectStoreStats() {
     const LoadResult result = LoadTile(tile, &error);
     if (result != kLoaded) stats.notLoadedWhole.push_back({entry.path, result, error});
     CountTile(tile, stats);
+    if (explorer) {
+      for (ExplorerTileSet& set : *explorer) set.AddTile(tile);
+    }
   });
   return stats;
 }

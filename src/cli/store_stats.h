@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cli/store_walk.h"
+#include "tiles/explorer_tiles.h"
 #include "tiles/tile_file.h"
 
 namespace roamgrid {
@@ -37,6 +38,14 @@ struct StoreStats {
   std::vector<std::string> tempFiles;
   // What WalkStore told as odd (StoreEntry::Kind::kOdd), in path order.
   std::vector<StoreEntry> oddEntries;
+  // Conflict copies of tiles that file sync tools left in the tiles'
+  // folders (tiles/tile_merge.h), in path order; never read as tiles.
+  struct ConflictCopy {
+    std::string path;      // "RGD/E139N035/E13975-N03500.map~"
+    std::string tilePath;  // "RGD/E139N035/E13975-N03500.map"
+    TileKey key;
+  };
+  std::vector<ConflictCopy> conflictCopies;
   long long visitedCells = 0;
   double visitedAreaKm2 = 0.0;
   // Edges of the tiles that hold a visited cell, in centidegrees: south and
@@ -56,7 +65,8 @@ struct StoreStats {
 double CellAreaKm2(int64_t cellRow);
 
 // Walks the store below "RGD" in the working directory with WalkStore,
-// loading every tile file once. No "RGD" is an empty store.
-StoreStats CollectStoreStats();
+// loading every tile file once. No "RGD" is an empty store. Each tile read
+// is also added to every set of `explorer` (when given).
+StoreStats CollectStoreStats(std::vector<ExplorerTileSet>* explorer = nullptr);
 
 }  // namespace roamgrid

@@ -117,6 +117,7 @@ void WalkTileFolder(int root, const std::string& name,
     entry.path = entry.folder + "/" + file.name;
     entry.error = 0;
     entry.what = "";
+    entry.regular = file.type == S_IFREG;
     if (const std::optional<TileKey> key = TileKeyFromPath(entry.path)) {
       entry.key = *key;
       if (file.type == S_IFREG) {

@@ -54,6 +54,7 @@ struct StoreEntry {
   TileKey key{};
   int error = 0;
   const char* what = "";  // for kOdd: "a symbolic link, not followed", ...
+  bool regular = false;   // a regular file in a tile folder (of any kind)
 };
 
 // Walks the store as described above, calling `visit` for each entry in

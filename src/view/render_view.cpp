@@ -515,6 +515,24 @@ class WideKernel {
   int last_ = -1;
 };
 
+// The rows (i) and columns (j) of tiles, in tiles of 20 grid units, that a
+// view of span S with the drawn south-west corner (lat, lon) meets.
+struct TileSpan {
+  int64_t iA, iB, jA, jB;
+};
+TileSpan TilesOfView(int64_t lat, int64_t lon, int S) {
+  return {FloorDiv(lat, kGridPerTile), FloorDiv(lat + S - 1, kGridPerTile),
+          FloorDiv(lon, kGridPerTile), FloorDiv(lon + S - 1, kGridPerTile)};
+}
+
+// The drawn origin of an effective origin: moved south-west onto the
+// alignment grid when it is off it, so that tiles abut and cells stay in
+// their tile.
+int64_t DrawnOrigin(int32_t origin, int zoom) {
+  const int64_t step = AlignmentStep(zoom);
+  return FloorDiv(origin, step) * step;
+}
+
 }  // namespace
 
 ViewTexts RebuildView(ViewState& state, uint8_t* raster) {
@@ -525,11 +543,8 @@ ViewTexts RebuildView(ViewState& state, uint8_t* raster) {
   // Origin + pending move with 32-bit wrap-around, as the commit stores it.
   const int32_t aLat = int32_t(int64_t(state.originLat) + state.pendingDLat);
   const int32_t aLon = int32_t(int64_t(state.originLon) + state.pendingDLon);
-  // The drawn origin: the effective one, moved south-west onto the alignment
-  // grid when it is off it, so that tiles abut and cells stay in their tile.
-  const int64_t step = AlignmentStep(zoom);
-  const int64_t lat = FloorDiv(aLat, step) * step;
-  const int64_t lon = FloorDiv(aLon, step) * step;
+  const int64_t lat = DrawnOrigin(aLat, zoom);
+  const int64_t lon = DrawnOrigin(aLon, zoom);
 
   auto file = std::make_unique_for_overwrite<uint8_t[]>(kMaxTileFileSize);
   // Maps for windows that show part of a tile (zoom indices 0 and 1).
@@ -537,8 +552,7 @@ ViewTexts RebuildView(ViewState& state, uint8_t* raster) {
   ColumnWindow partWindow{-1, 0, 0};
   auto wideRow = std::make_unique<WideKernel::Row>();
 
-  const int64_t iA = FloorDiv(lat, kGridPerTile), iB = FloorDiv(lat + S - 1, kGridPerTile);
-  const int64_t jA = FloorDiv(lon, kGridPerTile), jB = FloorDiv(lon + S - 1, kGridPerTile);
+  const auto [iA, iB, jA, jB] = TilesOfView(lat, lon, S);
   // At most 65 tile columns: the widest view, cut at both edges.
   std::array<AxisPlacement, kZoomSpans[kMaxZoomIndex] / kGridPerTile + 1> columns;
   for (int64_t j = jA; j <= jB; ++j) columns[size_t(j - jA)] = PlaceAxis(j, lon, e);
@@ -592,6 +606,25 @@ ViewTexts RebuildView(ViewState& state, uint8_t* raster) {
   state.pendingDLon = 0;
   state.pendingDLat = 0;
   return FormatViewTexts(state);
+}
+
+std::vector<std::string> ViewTileFolders(const ViewState& state) {
+  const int zoom = ClampZoom(state.zoomIndex);
+  const TileSpan tiles = TilesOfView(DrawnOrigin(state.originLat, zoom),
+                                     DrawnOrigin(state.originLon, zoom), kZoomSpans[zoom]);
+  std::vector<std::string> folders;
+  for (int64_t i = tiles.iA; i <= tiles.iB; ++i) {
+    for (int64_t j = tiles.jA; j <= tiles.jB; ++j) {
+      char path[kTilePathSize];
+      if (!FormatTilePath(int32_t(kCentiPerTile * i), NormalizeLonKey(kCentiPerTile * j), path))
+        continue;
+      const std::string tilePath = path;
+      folders.push_back(tilePath.substr(0, tilePath.rfind('/')));
+    }
+  }
+  std::sort(folders.begin(), folders.end());
+  folders.erase(std::unique(folders.begin(), folders.end()), folders.end());
+  return folders;
 }
 
 ViewTexts FormatViewTexts(const ViewState& state) {

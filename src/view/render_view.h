@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "view/view_state.h"
 
@@ -23,6 +25,12 @@ namespace roamgrid {
 // aligned view whose origin is the nearest aligned one to the south and west (the committed origin
 // and the texts keep the exact values); origin + pending wraps like 32-bit arithmetic.
 ViewTexts RebuildView(ViewState& state, uint8_t* raster);
+
+// The folders of the tile files that the committed view (origin, zoom; no
+// pending move) shows, such as "RGD/E139N035": those RebuildView would read
+// from, whether they exist or not, sorted and each once. A program that
+// shows the view watches them to redraw when another program saves a tile.
+std::vector<std::string> ViewTileFolders(const ViewState& state);
 
 // The three status texts for the committed state ("%7.3lf"/"%7.4lf" results, locale-independent via
 // FormatFixed).

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <random>
 #include <set>
@@ -590,7 +591,9 @@ TEST_F(CliEndToEndTest, StatsCountsAStoreOfKnownFixes) {
             "visited area: " +
                 FormatFixed(area, 0, 6) +
                 " km^2\n"
-                "bounding box: south -33.50, west -70.05, north 35.70, east 139.80\n");
+                "bounding box: south -33.50, west -70.05, north 35.70, east 139.80\n"
+                "explorer tiles at zoom 14: 4, max square 1x1, max cluster 0\n"
+                "explorer tiles at zoom 17: 4, max square 1x1, max cluster 0\n");
 
   // A damaged tile is named and fails the command; the cells it holds
   // before the damage still count.
@@ -608,7 +611,42 @@ TEST_F(CliEndToEndTest, StatsCountsAStoreOfKnownFixes) {
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out,
             "tile files: 0\ntiles not loaded whole: 0\nvisited cells: 0\n"
-            "visited area: 0.000000 km^2\nbounding box: none\n");
+            "visited area: 0.000000 km^2\nbounding box: none\n"
+            "explorer tiles at zoom 14: 0, max square 0x0, max cluster 0\n"
+            "explorer tiles at zoom 17: 0, max square 0x0, max cluster 0\n");
+}
+
+TEST_F(CliEndToEndTest, ExportsExploredAndMissingExplorerTilesAsGeoJson) {
+  // Two fixes in zoom 14 tiles (14552, 6453) and (14554, 6450).
+  WriteText("a.log", GgaLine("GP", 35.6512, 139.7534) + "\n" + GgaLine("GP", 35.6999, 139.7999) +
+                         "\n");
+  ASSERT_EQ(RunCli({"import", "a.log"}).status, 0);
+  const auto features = [](const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    std::vector<std::string> xy;
+    for (size_t at = 0; (at = text.str().find("\"x\":", at)) != std::string::npos; ++at)
+      xy.push_back(text.str().substr(at + 4, text.str().find('}', at) - at - 4));
+    return xy;
+  };
+  CliRun run = RunCli({"export", "--explorer", "14", "explored.geojson"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "explored.geojson\n");
+  EXPECT_EQ(features("explored.geojson"),
+            (std::vector<std::string>{"14554,\"y\":6450", "14552,\"y\":6453"}));
+  // The 4 x 3 tiles of the box (x 14551..14554, y 6450..6452), less the
+  // one explored inside it.
+  run = RunCli({"export", "--explorer", "14", "--bbox", "35.66,139.74,35.70,139.80", "--missing",
+                "todo.json"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  const std::vector<std::string> missing = features("todo.json");
+  EXPECT_EQ(missing.size(), 4u * 3u - 1u) << run.out;
+  EXPECT_EQ(std::count(missing.begin(), missing.end(), "14554,\"y\":6450"), 0);
+  // Refused: an existing file, another suffix, --missing without --bbox.
+  EXPECT_EQ(RunCli({"export", "--explorer", "14", "todo.json"}).status, 1);
+  EXPECT_EQ(RunCli({"export", "--explorer", "14", "x.bmp"}).status, 2);
+  EXPECT_EQ(RunCli({"export", "--explorer", "14", "--missing", "y.geojson"}).status, 2);
 }
 
 }  // namespace
