@@ -17,36 +17,17 @@
 #include "fuzz_support.h"
 #include "import/gpx_reader.h"
 #include "oracles.h"
+#include "track_reader_fuzz.h"
 
 using namespace roamgrid;
 
 namespace {
 
-// The input, handed out `block` bytes at a time.
-class MemorySource : public ByteSource {
- public:
-  MemorySource(const uint8_t* data, size_t size, size_t block)
-      : data_(data), size_(size), block_(block) {}
-  Result Read(char* buffer, size_t capacity) override {
-    const size_t n = std::min({capacity, block_, size_ - at_});
-    if (n == 0) return {0, Status::kEnd};
-    std::memcpy(buffer, data_ + at_, n);
-    at_ += n;
-    return {n, Status::kData};
-  }
-  std::string ErrorText() const override { return {}; }
-  long long RawBytes() const override { return (long long)at_; }
-
- private:
-  const uint8_t* data_;
-  size_t size_, block_, at_ = 0;
-};
-
 ImportReport Read(const uint8_t* data, size_t size, size_t block, int linesBefore,
                   const char* encoding) {
   std::error_code ignored;
   std::filesystem::remove_all("RGD", ignored);  // every read starts with an empty store
-  MemorySource source(data, size, block);
+  fuzz::MemorySource source(data, size, block);
   ImportReport report;
   TrackRecorder recorder;
   ReadGpxLog(recorder, source, report, ImportOptions{}, linesBefore, encoding);

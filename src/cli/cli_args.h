@@ -82,7 +82,6 @@ struct CliArgs {
   // explorer tiles (stats, export)
   std::vector<int32_t> explorerZooms;  // stats --explorer Z,...; export --explorer Z (one)
   bool missing = false;                // export --missing: the unexplored tiles in --bbox
-  std::optional<DegreeBox> bbox;       // export --bbox S,W,N,E
 };
 
 // The outcome of reading the arguments: the request, or one line naming
