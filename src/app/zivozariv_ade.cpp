@@ -16,7 +16,9 @@
 #include "app/app_icon.h"
 #include "app/main_dialog_template.h"
 #include "app/qt_platform.h"
+#include "app/settings_dialog.h"
 #include "app/template_font.h"
+#include "app/user_settings.h"
 #include "export/export_command.h"
 #include "import/import_command.h"
 #include "settings/home_command.h"
@@ -151,6 +153,8 @@ void ZIvozarivAde::OnInitDialog() {
     QAction* about = systemMenu_->addAction(aboutText);
     connect(about, &QAction::triggered, this, [this] { OnSysCommand(kAboutCommandId); });
   }
+  settingsAction_ = systemMenu_->addAction(QStringLiteral("Settings…"));
+  connect(settingsAction_, &QAction::triggered, this, [this] { EditUserSettings(this); });
 
   LoadHomeConfig(*this);  // an invalid or missing file keeps the default home
   originLat = homeLat;
@@ -249,10 +253,24 @@ void ZIvozarivAde::RunImport(const std::vector<std::string>* dropped) {
   if (importing_) return;
   importing_ = true;
   const auto endCommand = [this] { EndCommand(); };
+  // The user's import settings, read afresh: the Settings dialog or another
+  // instance may have changed them.
+  const UserSettings settings = LoadUserSettings();
+  ImportChoices choices;
+  choices.options.anyTalker = settings.anyTalker;
+  choices.options.connectMetres = settings.connect ? settings.connectMetres : 0;
+  choices.options.maxSpeedKmh = settings.maxSpeedKmh;
+  if (!settings.anyTalker) {
+    choices.chooseAnyTalker = [] {
+      UserSettings chosen = LoadUserSettings();
+      chosen.anyTalker = true;
+      SaveUserSettings(chosen);  // not saved: the choice holds for this import only
+    };
+  }
   if (dropped) {
-    ImportLogFiles(recorder, *dropped, *platform_, endCommand);
+    ImportLogFiles(recorder, *dropped, *platform_, endCommand, choices);
   } else {
-    ImportLogs(recorder, *platform_, endCommand);
+    ImportLogs(recorder, *platform_, endCommand, choices);
   }
   importing_ = false;
 }

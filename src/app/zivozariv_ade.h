@@ -17,6 +17,7 @@
 #include "view/navigation.h"
 #include "view/view_state.h"
 
+class QAction;
 class QLabel;
 class QMenu;
 
@@ -45,8 +46,10 @@ class ZIvozarivAde : public QDialog, public ViewState {
 
   // The window menu's own item, offered as the dialog's context menu (the
   // window manager keeps the window commands in its own menu): a separator
-  // and string 101, which has no effect. A menu shows no separator at its top.
+  // and string 101, which has no effect, then "Settings…", which opens the
+  // Settings dialog. A menu shows no separator at its top.
   QMenu* systemMenu() const { return systemMenu_; }
+  QAction* settingsAction() const { return settingsAction_; }
 
   // Members in the order the dialog declares them after the view state.
   TrackRecorder recorder;
@@ -99,6 +102,7 @@ class ZIvozarivAde : public QDialog, public ViewState {
   std::unique_ptr<QtPlatform> ownPlatform_;
   WindowingPlatform* platform_;
   QMenu* systemMenu_ = nullptr;
+  QAction* settingsAction_ = nullptr;
   bool importing_ = false;  // an import runs
   int wheelDelta_ = 0;      // wheel turn not yet worth a notch (1/8 degree units)
 };

@@ -39,6 +39,11 @@ struct DegreeText {
   bool operator==(const DegreeText&) const = default;
 };
 
+// --connect without a value joins fixes at most this many metres apart.
+inline constexpr int kDefaultConnectMetres = 250;
+// The largest METRES and KMH accepted.
+inline constexpr int kMaxOptionValue = 1000000;
+
 struct CliArgs {
   StoreFolderRequest store;  // -C DIR or --user-store, entered before the command
   CliCommand command = CliCommand::kNone;
@@ -49,6 +54,8 @@ struct CliArgs {
   std::vector<std::string> logs;  // "-": standard input
   bool anyTalker = false;
   bool strict = false;  // --strict: only GGA lines with a right checksum and a fix
+  int connectMetres = 0;  // --connect[=METRES]: kDefaultConnectMetres without a value; 0 off
+  int maxSpeedKmh = 0;    // --max-speed KMH; 0 off
 
   // export
   std::optional<GridPoint> origin;   // --origin LAT,LON

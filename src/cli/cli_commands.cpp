@@ -127,15 +127,27 @@ int RunImport(const CliArgs& args, std::FILE* out, std::FILE* err) {
   ImportOptions options;
   options.anyTalker = args.anyTalker;
   options.strict = args.strict;
+  options.connectMetres = args.connectMetres;
+  options.maxSpeedKmh = args.maxSpeedKmh;
   // The progress line shows the bytes of all logs read so far; a signal
   // stops the reading at its next block.
   struct LineProgress : ImportProgress {
     ProgressLine& line;
+    std::FILE* err;
     long long bytesBefore = 0;  // of the logs read before this one
-    explicit LineProgress(ProgressLine& shown) : line(shown) {}
+    bool live = false;          // the log is standard input
+    LineProgress(ProgressLine& shown, std::FILE* errors) : line(shown), err(errors) {}
     void Advance(long long bytesRead) override { line.Show(bytesBefore + bytesRead); }
     bool Cancelled() override { return ImportInterrupts::Caught() != 0; }
-  } lineProgress(progress);
+    // A live receiver may run for hours: its user hears at once why
+    // nothing is recorded.
+    void OtherTalkersMet() override {
+      if (!live) return;
+      line.Erase();
+      Error(err, "import: standard input holds GGA sentences of other talkers ($GNGGA, "
+                 "$GLGGA...) that are not read; --any-talker records them");
+    }
+  } lineProgress(progress, err);
   options.progress = &lineProgress;
   long long& bytesBefore = lineProgress.bytesBefore;
 
@@ -146,6 +158,7 @@ int RunImport(const CliArgs& args, std::FILE* out, std::FILE* err) {
   for (const std::string& log : args.logs) {
     if (ImportInterrupts::Caught()) break;
     ImportReport report;
+    lineProgress.live = log == kStandardInput;
     if (log == kStandardInput) {
       ImportLogDescriptor(recorder, STDIN_FILENO, &report, options);
     } else {
@@ -160,7 +173,11 @@ int RunImport(const CliArgs& args, std::FILE* out, std::FILE* err) {
       continue;
     }
     Say(out, log + ": " + std::to_string(report.fixes) + (report.gpx ? " points, " : " fixes, ") +
-                 std::to_string(report.skipped) + " skipped");
+                 std::to_string(report.skipped) + " skipped" +
+                 (args.maxSpeedKmh > 0 ? ", " + std::to_string(report.tooFast) + " too fast" : "") +
+                 (args.connectMetres > 0
+                      ? ", " + std::to_string(report.lineCells) + " cells on lines"
+                      : ""));
     if (report.readError) {
       ++notReadWhole;
       Error(err, "import: read error in log " + Quoted(log) + " after " +

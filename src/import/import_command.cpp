@@ -46,22 +46,23 @@ std::string TileProblemLine(const TileProblem& problem) {
 }  // namespace
 
 bool ImportLogs(TrackRecorder& recorder, WindowingPlatform& platform,
-                const std::function<void()>& endCommand) {
+                const std::function<void()>& endCommand, const ImportChoices& choices) {
   const std::vector<std::string> paths = platform.ChooseLogFiles();
   if (paths.empty()) return false;  // Cancel
-  ImportLogFiles(recorder, paths, platform, endCommand);
+  ImportLogFiles(recorder, paths, platform, endCommand, choices);
   return true;
 }
 
 std::vector<ImportReport> ImportLogFiles(TrackRecorder& recorder,
                                          const std::vector<std::string>& paths,
                                          WindowingPlatform& platform,
-                                         const std::function<void()>& endCommand) {
+                                         const std::function<void()>& endCommand,
+                                         const ImportChoices& choices) {
   std::vector<ImportReport> reports;
   {
     const std::unique_ptr<ImportProgress> progress =
         platform.StartImportProgress(TotalBytes(paths));
-    ImportOptions options;
+    ImportOptions options = choices.options;
     options.progress = progress.get();
     for (size_t i = 0; i < paths.size(); ++i) {
       // Cancel pressed during the last block of a log stops before the next.
@@ -73,13 +74,30 @@ std::vector<ImportReport> ImportLogFiles(TrackRecorder& recorder,
     // The view is rebuilt under the wait cursor, before the window closes.
     if (endCommand) endCommand();
   }
-  const std::string problems = ImportProblemsText(paths, reports);
-  if (!problems.empty()) platform.ShowMessage(problems, "", MessageStyle::kExclamationOk);
+  std::vector<std::string> otherTalkerLogs;
+  for (size_t i = 0; i < reports.size(); ++i)
+    if (reports[i].otherTalkerGga > 0) otherTalkerLogs.push_back(paths[i]);
+  const bool offer = choices.chooseAnyTalker && !otherTalkerLogs.empty();
+  const std::string problems = ImportProblemsText(paths, reports, offer);
+  if (problems.empty()) return reports;
+  if (!offer) {
+    platform.ShowMessage(problems, "", MessageStyle::kExclamationOk);
+    return reports;
+  }
+  if (platform.ShowMessage(problems, "", MessageStyle::kQuestionYesNo) == MessageAnswer::kYes) {
+    choices.chooseAnyTalker();
+    ImportChoices again;
+    again.options = choices.options;
+    again.options.anyTalker = true;
+    ImportLogFiles(recorder, otherTalkerLogs, platform, endCommand, again);
+  }
   return reports;
 }
 
 std::string ImportProblemsText(const std::vector<std::string>& paths,
-                               const std::vector<ImportReport>& reports) {
+                               const std::vector<ImportReport>& reports, bool offerAnyTalker) {
+  // An entry may hold two lines: a log's other talkers and what reads them
+  // stay together.
   std::vector<std::string> lines;
   std::vector<TileProblem> tilesNamed;
   bool otherTalkers = false;
@@ -100,9 +118,15 @@ std::string ImportProblemsText(const std::vector<std::string>& paths,
       lines.push_back(TileProblemLine(problem));
     }
     if (report.otherTalkerGga > 0) {
+      std::string line =
+          name + ": " + std::to_string(report.otherTalkerGga) + " GGA of other talkers not read";
+      // What reads them is said once, under the first such log.
+      if (!otherTalkers) {
+        line += offerAnyTalker ? "\nYes reads them now and from now on; Settings changes it back"
+                               : "\nroamgrid-cli import --any-talker reads them";
+      }
       otherTalkers = true;
-      lines.push_back(name + ": " + std::to_string(report.otherTalkerGga) +
-                      " GGA of other talkers not read");
+      lines.push_back(line);
     }
   }
   std::string text;
@@ -112,7 +136,7 @@ std::string ImportProblemsText(const std::vector<std::string>& paths,
   if (lines.size() > kMaxSummaryLines) {
     text += "and " + std::to_string(lines.size() - kMaxSummaryLines) + " more\n";
   }
-  if (otherTalkers) text += "roamgrid-cli import --any-talker reads them\n";
+  if (otherTalkers && offerAnyTalker) text += "Read GGA of other talkers now and from now on?\n";
   if (!text.empty()) text.pop_back();  // no line end after the last line
   return text;
 }

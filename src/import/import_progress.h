@@ -21,6 +21,10 @@ class ImportProgress {
   // the logs after it) there. What was recorded stays; the recorder's tile
   // is released as at the end of a log.
   virtual bool Cancelled() { return false; }
+  // The current log holds a GGA sentence of another talker that is not read
+  // (no anyTalker): called once per log, at the first, so that a live
+  // receiver's user hears of it at once.
+  virtual void OtherTalkersMet() {}
 };
 
 }  // namespace roamgrid
