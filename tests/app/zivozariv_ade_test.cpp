@@ -4,6 +4,9 @@
 #include "app/zivozariv_ade.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QSpinBox>
 #include <QContextMenuEvent>
 #include <QDir>
 #include <QImage>
@@ -15,6 +18,7 @@
 #include <QWheelEvent>
 #include <memory>
 
+#include "app/settings_dialog.h"
 #include "support/red_pixels.h"
 #include "support/scratch_working_dir.h"
 #include "support/scripted_platform.h"
@@ -408,6 +412,27 @@ class ZIvozarivAdeTest : public QObject {
     }
     ZIvozarivAde next(platform_);
     QCOMPARE(RedPixels(next.viewWindow), QList<QPoint>{QPoint(1, 448)});
+  }
+
+  void SettingsFormEditsTheUserSettings() {
+    UserSettings given;
+    given.background = QStringLiteral("tiles");
+    given.tileCacheMiB = 77;  // not in the form: kept
+    SettingsDialog form(given);
+    auto* metres = form.findChild<QSpinBox*>("connectMetres");
+    QVERIFY(!metres->isEnabled());
+    form.findChild<QCheckBox*>("connect")->setChecked(true);
+    QVERIFY(metres->isEnabled());
+    metres->setValue(120);
+    form.findChild<QSpinBox*>("maxSpeedKmh")->setValue(300);
+    form.findChild<QCheckBox*>("anyTalker")->setChecked(true);
+    QVERIFY(form.findChild<QLineEdit*>("tileSource")->isEnabled());
+    form.findChild<QComboBox*>("background")->setCurrentIndex(0);
+    QVERIFY(!form.findChild<QLineEdit*>("tileSource")->isEnabled());
+    const UserSettings got = form.Settings();
+    QVERIFY(got.connect && got.connectMetres == 120 && got.maxSpeedKmh == 300 && got.anyTalker);
+    QCOMPARE(got.background, QStringLiteral("none"));
+    QCOMPARE(got.tileCacheMiB, 77);
   }
 };
 
