@@ -37,6 +37,7 @@ int main(int argc, char** argv) {
   }
   roamgrid::QtPlatform platform(nullptr);
   if (!roamgrid::VIzizodazUri::EnterStore(args.store, platform)) return 1;
+  app.background = args.background;
   app.InitInstance();
   return 0;
 }

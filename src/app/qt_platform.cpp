@@ -73,7 +73,10 @@ MessageAnswer QtPlatform::ShowMessage(const std::string& text, const std::string
   // Window managers show the program's name for an empty title; a blank
   // keeps the title bar empty, as the message wants.
   const QString caption = title.empty() ? QStringLiteral(" ") : QString::fromStdString(title);
-  QMessageBox box(question ? QMessageBox::Question : QMessageBox::Warning, caption,
+  const QMessageBox::Icon icon = question ? QMessageBox::Question
+                                 : style == MessageStyle::kInformationOk ? QMessageBox::Information
+                                                                         : QMessageBox::Warning;
+  QMessageBox box(icon, caption,
                   QString::fromStdString(text),
                   question ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::Ok, owner_);
   const int answer = box.exec();

@@ -1,17 +1,27 @@
 // The map view window: a bordered child window of the main dialog that owns
-// the view raster and paints it, white with every marked pixel pure red,
-// the view's south edge at the bottom, one window pixel per raster pixel
-// from the top-left corner inside the border.
+// the view raster and paints it, one window pixel per raster pixel from the
+// top-left corner inside the border, the view's south edge at the bottom.
+// Without a background it is white with every marked pixel pure red; with
+// one it paints the background layers, then the scale bar, then the marks,
+// so a marked pixel is the same red either way.
 #pragma once
 
 #include <QFrame>
 #include <cstdint>
+#include <functional>
 #include <memory>
+
+#include "geo/map_scale.h"
+#include "geo/rgb_image.h"
 
 namespace roamgrid {
 
 class ViewChild : public QFrame {
  public:
+  // Draws the background layers into a white 448 x 448 picture, row 0 at
+  // the north; returns false when it drew nothing (no data installed).
+  using BackgroundPainter = std::function<bool(RgbImage&)>;
+
   // Allocates the raster (kRasterSize bytes, all unmarked); the window is
   // placed and shown by the dialog.
   explicit ViewChild(QWidget* parent = nullptr);
@@ -22,11 +32,28 @@ class ViewChild : public QFrame {
   uint8_t* raster() { return raster_.get(); }
   const uint8_t* raster() const { return raster_.get(); }
 
+  // Sets the background (an empty painter: none, today's red-on-white view)
+  // and repaints. The painter runs at the next paint, never before, and
+  // again only after InvalidateBackground.
+  void SetBackground(BackgroundPainter painter);
+  // The view moved: the background is drawn afresh at the next paint.
+  void InvalidateBackground();
+  // The scale bar shown in the bottom-left corner while a background is drawn.
+  void SetScaleBar(ScaleBar bar) { scaleBar_ = std::move(bar); }
+  bool backgroundShown() const { return painter_ && backgroundDrawn_; }
+
  protected:
   void paintEvent(QPaintEvent* event) override;
 
  private:
+  void PaintScaleBar(QPainter& painter, QPoint topLeft) const;
+
   std::unique_ptr<uint8_t[]> raster_;
+  BackgroundPainter painter_;
+  RgbImage background_;
+  bool backgroundStale_ = true;
+  bool backgroundDrawn_ = false;
+  ScaleBar scaleBar_;
 };
 
 }  // namespace roamgrid

@@ -18,7 +18,15 @@ StartArgs ParseStartArgs(const std::vector<std::string>& arguments) {
       return args;
     }
     std::string error;
-    if (!TakeStoreOption(arguments, at, args.store, error)) {
+    if (argument == "--background") {
+      const std::string value = at + 1 < arguments.size() ? arguments[at + 1] : std::string();
+      if (value == "none" || value == "coast") {
+        args.background = value;
+      } else {
+        error = "--background needs none or coast";
+      }
+      at += 2;
+    } else if (!TakeStoreOption(arguments, at, args.store, error)) {
       error = "unknown argument '" + argument + "' (see roamgrid --help)";
       ++at;
     }
@@ -28,7 +36,7 @@ StartArgs ParseStartArgs(const std::vector<std::string>& arguments) {
 }
 
 std::string StartHelpText() {
-  return R"(Usage: roamgrid [-C DIR | --user-store]
+  return R"(Usage: roamgrid [-C DIR | --user-store] [--background none|coast]
        roamgrid --help | --version
 
 Starts Roamgrid, the lasting record of every place a GPS receiver has been:
@@ -44,8 +52,17 @@ roamgrid-cli --user-store.
 Options:
   -C DIR         use the store in DIR (several: each relative to the last)
   --user-store   use the user store folder, creating it when missing
+  --background none|coast
+                 for this run, show the map without or with its offline
+                 background (the map's context menu and Ctrl+B switch it
+                 and remember the choice)
   -h, --help     show this help
   --version      print the version
+
+The background (shorelines, lakes, borders and rivers beneath the marks) is
+read offline from GSHHG in /usr/share/gmt-gshhg ($ROAMGRID_GSHHG_DIR when
+set); without it the map is plain white. To get it, and the finest detail:
+  sudo apt install gmt-gshhg-low gmt-gshhg-high gmt-gshhg-full
 
 A store folder that cannot be created or entered is shown in a message box,
 and the program ends with exit status 1 without opening its window.
@@ -70,6 +87,7 @@ bool VIzizodazUri::EnterStore(const StoreFolderRequest& request, WindowingPlatfo
 
 bool VIzizodazUri::InitInstance() {
   ZIvozarivAde dialog;
+  if (!background.empty()) dialog.ShowBackground(background != "none");
   dialog.exec();  // the result is not used: either way the program ends
   return false;
 }

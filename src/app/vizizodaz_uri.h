@@ -18,6 +18,7 @@ struct StartArgs {
   StoreFolderRequest store;  // -C DIR or --user-store
   bool help = false;         // --help, -h
   bool version = false;      // --version
+  std::string background;    // --background none|coast for this run; empty: the user's setting
   std::string error;         // the first argument that is wrong, or empty
 };
 
@@ -48,6 +49,10 @@ class VIzizodazUri : public QApplication {
   // box) and destroys it, which writes back a tile the recorder still
   // holds. Always false: there is no message loop after the dialog.
   bool InitInstance();
+
+  // The map background for this run ("none" or "coast"), or empty for the
+  // user's setting.
+  std::string background;
 };
 
 }  // namespace roamgrid

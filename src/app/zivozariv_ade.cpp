@@ -11,6 +11,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QUrl>
+#include <QToolTip>
 #include <QWheelEvent>
 
 #include "app/app_icon.h"
@@ -20,6 +21,8 @@
 #include "app/template_font.h"
 #include "app/user_settings.h"
 #include "export/export_command.h"
+#include "geo/coast_background.h"
+#include "geo/map_scale.h"
 #include "import/import_command.h"
 #include "settings/home_command.h"
 #include "settings/home_config.h"
@@ -153,8 +156,24 @@ void ZIvozarivAde::OnInitDialog() {
     QAction* about = systemMenu_->addAction(aboutText);
     connect(about, &QAction::triggered, this, [this] { OnSysCommand(kAboutCommandId); });
   }
-  settingsAction_ = systemMenu_->addAction(QStringLiteral("Settings…"));
-  connect(settingsAction_, &QAction::triggered, this, [this] { EditUserSettings(this); });
+
+  // The map's context menu: the background switch (Ctrl+B anywhere in the
+  // dialog), where the map data comes from, and the Settings dialog.
+  mapMenu_ = new QMenu(this);
+  backgroundAction_ = new QAction(QStringLiteral("Map background"), this);
+  backgroundAction_->setCheckable(true);
+  backgroundAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_B));
+  backgroundAction_->setShortcutContext(Qt::WindowShortcut);
+  connect(backgroundAction_, &QAction::triggered, this, [this] { OnToggleBackground(); });
+  addAction(backgroundAction_);
+  mapMenu_->addAction(backgroundAction_);
+  mapMenu_->addSeparator();
+  mapMenu_->addAction(QStringLiteral("Map data..."), this, [this] { OnMapData(); });
+  settingsAction_ = mapMenu_->addAction(QStringLiteral("Settings…"), this, [this] {
+    // The background follows the saved choice at once; import options are
+    // read at each import.
+    if (EditUserSettings(this)) ShowBackground(LoadUserSettings().background != "none");
+  });
 
   LoadHomeConfig(*this);  // an invalid or missing file keeps the default home
   originLat = homeLat;
@@ -177,6 +196,9 @@ void ZIvozarivAde::OnInitDialog() {
   setAcceptDrops(true);
   installEventFilter(this);
   viewWindow.installEventFilter(this);
+  viewWindow.setMouseTracking(true);  // the pointer's position as the tooltip
+  // "tiles" shows the offline background until a tile layer exists.
+  ShowBackground(LoadUserSettings().background != QStringLiteral("none"));
   for (QLineEdit* edit : findChildren<QLineEdit*>()) edit->installEventFilter(this);
 
   // The first tab stop, "N", has the focus when the dialog shows; both zoom
@@ -212,6 +234,48 @@ void ZIvozarivAde::RenderView() {
   centerLatText = texts.centerLatText;
   centerLonText = texts.centerLonText;
   UpdateData(false);
+  const std::tuple<int32_t, int32_t, int32_t> view{originLat, originLon, zoomIndex};
+  if (view != backgroundView_) {
+    backgroundView_ = view;
+    viewWindow.SetScaleBar(ChooseScaleBar(originLat, zoomIndex, kRasterSide, kRasterSide / 4));
+    viewWindow.InvalidateBackground();
+  }
+}
+
+void ZIvozarivAde::ShowBackground(bool on) {
+  backgroundOn_ = on;
+  if (backgroundAction_) backgroundAction_->setChecked(on);
+  viewWindow.SetBackground(on ? ViewChild::BackgroundPainter(
+                                    [this](RgbImage& image) { return DrawBackground(image); })
+                              : ViewChild::BackgroundPainter());
+}
+
+bool ZIvozarivAde::DrawBackground(RgbImage& image) {
+  if (!gshhg_) gshhg_ = std::make_unique<GshhgStore>(GshhgFolderFromEnvironment());
+  return DrawCoastBackground(*gshhg_, originLat, originLon, zoomIndex, image) > 0;
+}
+
+void ZIvozarivAde::OnToggleBackground() {
+  ShowBackground(!backgroundOn_);
+  UserSettings settings = LoadUserSettings();
+  settings.background = backgroundOn_ ? QStringLiteral("coast") : QStringLiteral("none");
+  SaveUserSettings(settings);  // unsaved, the choice still holds for this run
+}
+
+void ZIvozarivAde::OnMapData() {
+  platform_->ShowMessage(kGshhgAttribution, "Roamgrid", MessageStyle::kInformationOk);
+}
+
+void ZIvozarivAde::OnPointerMove(QPoint windowPixel, QPoint globalPixel) {
+  const QPoint p = windowPixel - viewWindow.contentsRect().topLeft();
+  if (p.x() < 0 || p.y() < 0 || p.x() >= kRasterSide || p.y() >= kRasterSide) {
+    QToolTip::hideText();
+    return;
+  }
+  QToolTip::showText(globalPixel,
+                     QString::fromStdString(PixelPositionText(originLat, originLon, zoomIndex,
+                                                              kRasterSide, p.x(), p.y())),
+                     &viewWindow);
 }
 
 void ZIvozarivAde::EndCommand() {
@@ -351,6 +415,16 @@ bool ZIvozarivAde::eventFilter(QObject* watched, QEvent* event) {
       if (watched != &viewWindow) return false;
       OnWheel(static_cast<QWheelEvent*>(event)->angleDelta().y());
       return true;
+    case QEvent::ContextMenu:
+      if (watched != &viewWindow) return false;
+      mapMenu_->popup(static_cast<QContextMenuEvent*>(event)->globalPos());
+      return true;
+    case QEvent::MouseMove: {
+      if (watched != &viewWindow) return false;
+      auto* mouse = static_cast<QMouseEvent*>(event);
+      OnPointerMove(mouse->position().toPoint(), mouse->globalPosition().toPoint());
+      return false;
+    }
     case QEvent::MouseButtonDblClick: {
       auto* mouse = static_cast<QMouseEvent*>(event);
       if (watched != &viewWindow || mouse->button() != Qt::LeftButton) return false;

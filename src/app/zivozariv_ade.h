@@ -9,10 +9,12 @@
 #include <QIcon>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/view_child.h"
 #include "common/windowing_platform.h"
+#include "geo/gshhg_store.h"
 #include "tiles/track_recorder.h"
 #include "view/navigation.h"
 #include "view/view_state.h"
@@ -46,10 +48,19 @@ class ZIvozarivAde : public QDialog, public ViewState {
 
   // The window menu's own item, offered as the dialog's context menu (the
   // window manager keeps the window commands in its own menu): a separator
-  // and string 101, which has no effect, then "Settings…", which opens the
-  // Settings dialog. A menu shows no separator at its top.
+  // and string 101, which has no effect. A menu shows no separator at its top.
   QMenu* systemMenu() const { return systemMenu_; }
+
+  // The map's own context menu (right-click on the view window): the
+  // background switch, the map data's origin and "Settings…", which opens
+  // the Settings dialog. Items are added with one addAction each.
+  QMenu* mapMenu() const { return mapMenu_; }
   QAction* settingsAction() const { return settingsAction_; }
+
+  // Shows the offline map background beneath the marks (on) or today's
+  // red-on-white view (off), for this run; the per-user setting is left alone.
+  void ShowBackground(bool on);
+  bool backgroundOn() const { return backgroundOn_; }
 
   // Members in the order the dialog declares them after the view state.
   TrackRecorder recorder;
@@ -98,11 +109,25 @@ class ZIvozarivAde : public QDialog, public ViewState {
   void ApplyZoomButtons();
   void OnExport();
   void OnSetHomePosition();
+  // The context menu's switch and Ctrl+B: flips the background and keeps
+  // the choice in the per-user settings.
+  void OnToggleBackground();
+  void OnMapData();
+  // The pointer's position in degrees as the view window's tooltip.
+  void OnPointerMove(QPoint windowPixel, QPoint globalPixel);
+  bool DrawBackground(RgbImage& image);
 
   std::unique_ptr<QtPlatform> ownPlatform_;
   WindowingPlatform* platform_;
   QMenu* systemMenu_ = nullptr;
   QAction* settingsAction_ = nullptr;
+  QMenu* mapMenu_ = nullptr;
+  QAction* backgroundAction_ = nullptr;
+  bool backgroundOn_ = false;
+  // Opened at the first paint with a background, never before.
+  std::unique_ptr<GshhgStore> gshhg_;
+  // The view the background was last drawn for: origin and zoom index.
+  std::tuple<int32_t, int32_t, int32_t> backgroundView_{0, 0, -1};
   bool importing_ = false;  // an import runs
   int wheelDelta_ = 0;      // wheel turn not yet worth a notch (1/8 degree units)
 };

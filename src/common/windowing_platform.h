@@ -16,6 +16,7 @@ class ImportProgress;  // import/import_progress.h
 enum class MessageStyle {
   kExclamationOk,  // exclamation icon, one OK button
   kQuestionYesNo,  // question icon, Yes and No buttons
+  kInformationOk,  // information icon, one OK button
 };
 
 enum class MessageAnswer { kOk, kYes, kNo };

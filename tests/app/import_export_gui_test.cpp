@@ -280,6 +280,7 @@ class ImportExportGuiTest : public QObject {
 
   void ExportedImageShowsWhatTheViewShows() {
     ZIvozarivAde dialog(platform_);
+    dialog.ShowBackground(false);  // the designed export is the red-on-white view
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
     Import(dialog);

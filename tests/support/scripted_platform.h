@@ -92,7 +92,7 @@ class ScriptedPlatform : public WindowingPlatform {
   MessageAnswer ShowMessage(const std::string& text, const std::string& title,
                             MessageStyle style) override {
     messages.push_back({text, title, style});
-    if (style == MessageStyle::kExclamationOk) return MessageAnswer::kOk;
+    if (style != MessageStyle::kQuestionYesNo) return MessageAnswer::kOk;
     if (messageAnswers_.empty()) {
       ++unscripted;
       ADD_FAILURE() << "unscripted question: " << text;

@@ -1,0 +1,130 @@
+// Reading the binned GSHHG geography (shorelines, borders, rivers) from the
+// netCDF files that Debian installs below /usr/share/gmt-gshhg. The globe is
+// cut into square bins (20 degrees in the crude files down to 1 degree in
+// the full ones), numbered row by row from the north-west corner; each bin
+// holds line segments whose points are 16-bit offsets from the bin's
+// south-west corner in 1/65535 of the bin's side. Only the bins a view
+// touches are read, and decoded bins are kept within a memory bound.
+//
+// Files are opened when first needed, never at construction, so a program
+// that never draws a background reads nothing. A missing file is no error
+// (the background is optional); a file that cannot be read or is damaged
+// gives no lines and one message, once per file.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <list>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <tuple>
+#include <vector>
+
+namespace roamgrid {
+
+// The folder Debian's gmt-gshhg-* packages install into.
+inline constexpr char kGshhgFolder[] = "/usr/share/gmt-gshhg";
+
+// The folder to read: $ROAMGRID_GSHHG_DIR when set and not empty, else
+// kGshhgFolder.
+std::string GshhgFolderFromEnvironment();
+
+enum class GshhgLayer { kShore, kBorder, kRiver };
+constexpr int kGshhgLayerCount = 3;
+
+// Resolutions from the coarsest to the finest; the letters of the file names.
+enum class GshhgResolution { kCrude, kLow, kIntermediate, kHigh, kFull };
+constexpr int kGshhgResolutionCount = 5;
+char ResolutionLetter(GshhgResolution resolution);
+
+// "binned_GSHHS_h.nc", "binned_border_l.nc", "binned_river_f.nc", ...
+std::string GshhgFileName(GshhgLayer layer, GshhgResolution resolution);
+
+// The resolutions worth trying for a view of zoom index 0..7, best first:
+// intermediate (then low) at the widest views, high at the middle ones,
+// full (then high) at the closest; every other resolution follows, so a
+// single installed one is always found.
+std::vector<GshhgResolution> ResolutionsForZoom(int zoomIndex);
+
+// One decoded bin: its segments and their points.
+struct GshhgBin {
+  struct Segment {
+    uint32_t firstPoint = 0;  // index into `points` (pairs)
+    uint32_t pointCount = 0;
+    // Shores: 1 sea, 2 lake, 3 island in a lake, 4 pond in such an island.
+    // Borders: 1 national, 2 internal, 3 maritime. Rivers: 1 major ... 10 canal.
+    uint8_t level = 0;
+  };
+  double westDeg = 0;   // south-west corner: longitude 0..360
+  double southDeg = 0;  //                    latitude -90..90
+  double sizeDeg = 0;   // the side
+  std::vector<uint16_t> points;  // x, y, x, y, ... in 1/65535 of the side from the corner
+  std::vector<Segment> segments;
+
+  size_t Bytes() const { return sizeof(*this) + points.size() * 2 + segments.size() * sizeof(Segment); }
+};
+
+// A bin placed for a view: its longitudes are bin.westDeg + offset, where
+// the offset (a multiple of 360) brings it next to the view's longitudes.
+struct PlacedBin {
+  std::shared_ptr<const GshhgBin> bin;
+  double lonOffsetDeg = 0;
+};
+
+class GshhgStore {
+ public:
+  // Reads from `folder` (Debian's by default). Decoded bins beyond
+  // `cacheBytes` are let go of, the least recently used first. Problems go
+  // to `report` (one line each, no newline); standard error by default.
+  explicit GshhgStore(std::string folder = kGshhgFolder, size_t cacheBytes = size_t(24) << 20,
+                      std::function<void(const std::string&)> report = {});
+  ~GshhgStore();
+  GshhgStore(const GshhgStore&) = delete;
+  GshhgStore& operator=(const GshhgStore&) = delete;
+
+  // Whether the file of `layer` at `resolution` exists (checked once; only
+  // its presence, nothing is read).
+  bool Installed(GshhgLayer layer, GshhgResolution resolution) const;
+
+  // The first of ResolutionsForZoom(zoomIndex) whose `layer` file is
+  // installed and not found damaged, or nothing.
+  std::optional<GshhgResolution> ChooseResolution(GshhgLayer layer, int zoomIndex) const;
+
+  // The bins of `layer` at `resolution` that meet the box from southDeg to
+  // northDeg and from westDeg to eastDeg (any longitudes, west < east, less
+  // than 360 apart; latitudes beyond the poles are cut). Empty when the
+  // file is missing or damaged; a bin that cannot be read is left out.
+  std::vector<PlacedBin> Bins(GshhgLayer layer, GshhgResolution resolution, double southDeg,
+                              double northDeg, double westDeg, double eastDeg) const;
+
+  // Every problem reported so far.
+  const std::vector<std::string>& problems() const { return problems_; }
+  // The bytes of decoded bins now kept.
+  size_t cachedBytes() const { return cachedBytes_; }
+
+ private:
+  struct File;
+  using BinKey = std::tuple<int, int, int>;  // layer, resolution, bin
+
+  File* OpenFile(GshhgLayer layer, GshhgResolution resolution) const;
+  std::shared_ptr<const GshhgBin> LoadBin(File& file, GshhgLayer layer, int bin) const;
+  void Fail(File& file, const std::string& what) const;
+  void Keep(const BinKey& key, std::shared_ptr<const GshhgBin> bin) const;
+
+  std::string folder_;
+  size_t cacheLimit_;
+  std::function<void(const std::string&)> report_;
+  // The store is read through const references by the drawing; the open
+  // files and the cache are its private bookkeeping.
+  mutable std::vector<std::unique_ptr<File>> files_;  // layer * 5 + resolution
+  mutable std::map<BinKey, std::pair<std::shared_ptr<const GshhgBin>, std::list<BinKey>::iterator>>
+      cache_;
+  mutable std::list<BinKey> recent_;  // most recently used first
+  mutable size_t cachedBytes_ = 0;
+  mutable std::vector<std::string> problems_;
+};
+
+}  // namespace roamgrid
