@@ -21,6 +21,14 @@ TEST(ParseCliArgs, ReadsEveryFormOfTheInterface) {
     EXPECT_FALSE(p.args.strict);
     EXPECT_EQ(p.args.logs, (Args{"a.log", "-", "-b.log"}));
     EXPECT_TRUE(ParseCliArgs({"import", "--strict", "a.log"}).args.strict);
+    // --connect takes its value only after "=": the next argument is a LOG.
+    const CliParse joined = ParseCliArgs({"import", "--connect", "300", "--max-speed", "300"});
+    ASSERT_TRUE(joined.ok()) << joined.error;
+    EXPECT_EQ(joined.args.connectMetres, 250);
+    EXPECT_EQ(joined.args.maxSpeedKmh, 300);
+    EXPECT_EQ(joined.args.logs, (Args{"300"}));
+    EXPECT_EQ(ParseCliArgs({"import", "--connect=100", "--max-speed=90", "a"}).args.connectMetres,
+              100);
   }
   {
     const CliParse p =
@@ -95,6 +103,11 @@ TEST(ParseCliArgs, RefusesBadArgumentsWithALineNamingThem) {
       {{"import", "--any-talker", "--any-talker", "a"}, "given twice"},
       {{"import", "--any-talker=yes", "a"}, "takes no value"},
       {{"import", "--strict", "a", "--strict"}, "--strict given twice"},
+      {{"import", "--connect=0", "a"}, "'0' is not METRES"},
+      {{"import", "--connect=", "a"}, "'' is not METRES"},
+      {{"import", "--connect", "--connect=9", "a"}, "--connect given twice"},
+      {{"import", "--max-speed", "fast", "a"}, "'fast' is not KMH"},
+      {{"import", "a", "--max-speed"}, "--max-speed needs a value"},
       {{"import", "-", "a", "-"}, "standard input ('-') can be read only once"},
       {{"import", "--zoom", "1", "a"}, "'--zoom' for import"},
       {{"import", ""}, "empty"},

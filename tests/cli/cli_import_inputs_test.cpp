@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <string>
@@ -127,6 +129,27 @@ TEST_F(CliImportInputsTest, ReportsPointsOfGpxReadErrorsAndOtherTalkers) {
         "read error in log 'cut.log.gz' after " + std::to_string(cut.size() - 100) +
             " bytes: the compressed data ends early (truncated)"})
     EXPECT_NE(run.err.find(said), std::string::npos) << said << "\n" << run.err;
+}
+
+TEST_F(CliImportInputsTest, StandardInputNamesOtherTalkersWhenTheFirstArrives) {
+  fs::create_directories("store");
+  int pipeFds[2];
+  ASSERT_EQ(pipe(pipeFds), 0);
+  RunningCli cli({"-C", "store", "import", "-"}, pipeFds[0]);
+  close(pipeFds[0]);
+  const std::string gn = testing::GgaSentence(35.66, 139.76, "GN") + "\r\n";
+  ASSERT_EQ(write(pipeFds[1], gn.data(), gn.size()), ssize_t(gn.size()));
+  // Said while the receiver still sends: its pipe is open.
+  std::string said;
+  for (int tries = 0; said.find("records them") == std::string::npos && tries < 1000; ++tries) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    char buffer[512];
+    said.assign(buffer, size_t(std::max<ssize_t>(0, pread(cli.errFd, buffer, sizeof buffer, 0))));
+  }
+  EXPECT_NE(said.find("standard input holds GGA sentences of other talkers"), std::string::npos)
+      << said;
+  close(pipeFds[1]);
+  EXPECT_EQ(cli.Finish().status, 0);
 }
 
 TEST_F(CliImportInputsTest, SignalsStopTheImportWithTheirExitStatus) {
