@@ -2,6 +2,7 @@
 // standard input, compressed logs, GPX tracks, and signals that stop it.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <fcntl.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -134,10 +135,18 @@ TEST_F(CliImportInputsTest, ReportsPointsOfGpxReadErrorsAndOtherTalkers) {
 TEST_F(CliImportInputsTest, StandardInputNamesOtherTalkersWhenTheFirstArrives) {
   fs::create_directories("store");
   int pipeFds[2];
-  ASSERT_EQ(pipe(pipeFds), 0);
+  // Not inherited: the import sees the end once the test closes its end.
+  ASSERT_EQ(pipe2(pipeFds, O_CLOEXEC), 0);
   RunningCli cli({"-C", "store", "import", "-"}, pipeFds[0]);
   close(pipeFds[0]);
+  // A receiver's first two seconds: the bytes that decide the kind of log
+  // are read on with the next ones.
   const std::string gn = testing::GgaSentence(35.66, 139.76, "GN") + "\r\n";
+  ASSERT_EQ(write(pipeFds[1], gn.data(), gn.size()), ssize_t(gn.size()));
+  for (int queued = 1, tries = 0; queued > 0 && tries < 1000; ++tries) {
+    ioctl(pipeFds[1], FIONREAD, &queued);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
   ASSERT_EQ(write(pipeFds[1], gn.data(), gn.size()), ssize_t(gn.size()));
   // Said while the receiver still sends: its pipe is open.
   std::string said;
