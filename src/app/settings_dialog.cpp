@@ -2,13 +2,13 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <algorithm>
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QSpinBox>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace roamgrid {
 

@@ -30,13 +30,13 @@ class SettingsDialog : public QDialog {
 
  private:
   UserSettings settings_;
-  QCheckBox* connect_ = nullptr;        // objectName "connect"
-  QSpinBox* connectMetres_ = nullptr;   // "connectMetres", enabled with connect
-  QSpinBox* maxSpeedKmh_ = nullptr;     // "maxSpeedKmh", 0 shows "off"
-  QSpinBox* maxAccuracyM_ = nullptr;    // "maxAccuracyM", 0 shows "no limit"
-  QCheckBox* anyTalker_ = nullptr;      // "anyTalker"
-  QComboBox* background_ = nullptr;     // "background": none, coast, tiles
-  QLineEdit* tileSource_ = nullptr;     // "tileSource", enabled with tiles
+  QCheckBox* connect_ = nullptr;          // objectName "connect"
+  QSpinBox* connectMetres_ = nullptr;     // "connectMetres", enabled with connect
+  QSpinBox* maxSpeedKmh_ = nullptr;       // "maxSpeedKmh", 0 shows "off"
+  QSpinBox* maxAccuracyM_ = nullptr;      // "maxAccuracyM", 0 shows "no limit"
+  QCheckBox* anyTalker_ = nullptr;        // "anyTalker"
+  QComboBox* background_ = nullptr;       // "background": none, coast, tiles
+  QLineEdit* tileSource_ = nullptr;       // "tileSource", enabled with tiles
   QLineEdit* tileAttribution_ = nullptr;  // "tileAttribution", enabled with tiles
 };
 

@@ -144,8 +144,9 @@ int RunImport(const CliArgs& args, std::FILE* out, std::FILE* err) {
     void OtherTalkersMet() override {
       if (!live) return;
       line.Erase();
-      Error(err, "import: standard input holds GGA sentences of other talkers ($GNGGA, "
-                 "$GLGGA...) that are not read; --any-talker records them");
+      Error(err,
+            "import: standard input holds GGA sentences of other talkers ($GNGGA, "
+            "$GLGGA...) that are not read; --any-talker records them");
     }
   } lineProgress(progress, err);
   options.progress = &lineProgress;
@@ -172,12 +173,12 @@ int RunImport(const CliArgs& args, std::FILE* out, std::FILE* err) {
       Error(err, "import: cannot open log " + Quoted(log) + ": " + std::strerror(report.openError));
       continue;
     }
-    Say(out, log + ": " + std::to_string(report.fixes) + (report.gpx ? " points, " : " fixes, ") +
-                 std::to_string(report.skipped) + " skipped" +
-                 (args.maxSpeedKmh > 0 ? ", " + std::to_string(report.tooFast) + " too fast" : "") +
-                 (args.connectMetres > 0
-                      ? ", " + std::to_string(report.lineCells) + " cells on lines"
-                      : ""));
+    Say(out,
+        log + ": " + std::to_string(report.fixes) + (report.gpx ? " points, " : " fixes, ") +
+            std::to_string(report.skipped) + " skipped" +
+            (args.maxSpeedKmh > 0 ? ", " + std::to_string(report.tooFast) + " too fast" : "") +
+            (args.connectMetres > 0 ? ", " + std::to_string(report.lineCells) + " cells on lines"
+                                    : ""));
     if (report.readError) {
       ++notReadWhole;
       Error(err, "import: read error in log " + Quoted(log) + " after " +

@@ -1,8 +1,8 @@
 #include "import/nmea_reader.h"
 
 #include <bit>
-#include <cmath>
 #include <cerrno>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>

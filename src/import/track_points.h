@@ -87,9 +87,9 @@ class TrackPoints {
   const ImportOptions& options_;
   ImportReport& report_;
   bool haveKept_ = false;
-  Fix kept_;                  // the last kept fix of the track
+  Fix kept_;                      // the last kept fix of the track
   double lastSeconds_ = kNoTime;  // time of the track's last position, kept or not
-  bool haveRun_ = false;      // skipped fixes that agree among themselves
+  bool haveRun_ = false;          // skipped fixes that agree among themselves
   Fix runStart_;
   Fix runLast_;
 };

@@ -46,7 +46,7 @@ template <typename Visit>
 void ForEachLineCell(GridCell from, GridCell to, Visit&& visit) {
   const int64_t rowStep = to.row >= from.row ? 1 : -1;
   const int64_t columnStep = to.column >= from.column ? 1 : -1;
-  const int64_t rows = (to.row - from.row) * rowStep;           // |dRow|
+  const int64_t rows = (to.row - from.row) * rowStep;              // |dRow|
   const int64_t columns = (to.column - from.column) * columnStep;  // |dColumn|
   GridCell cell = from;
   visit(cell);

@@ -6,7 +6,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QSpinBox>
 #include <QContextMenuEvent>
 #include <QDir>
 #include <QImage>
@@ -14,6 +13,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTest>
 #include <QWheelEvent>
 #include <memory>

@@ -1,8 +1,8 @@
 // roamgrid-cli import of what people have besides plain NMEA files:
 // standard input, compressed logs, GPX tracks, and signals that stop it.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <fcntl.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 

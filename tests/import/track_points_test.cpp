@@ -42,8 +42,8 @@ constexpr double kMetresPerDegree = kEarthRadiusMetres * 3.14159265358979323846 
 std::string TimedGga(double lat, double lon, int seconds) {
   std::string line = testing::GgaSentence(lat, lon);
   const int t = (86340 + seconds) % 86400;
-  const std::string time = FormatFixed(t / 3600, 2, 0, true) + FormatFixed(t / 60 % 60, 2, 0, true) +
-                           FormatFixed(t % 60, 2, 0, true);
+  const std::string time = FormatFixed(t / 3600, 2, 0, true) +
+                           FormatFixed(t / 60 % 60, 2, 0, true) + FormatFixed(t % 60, 2, 0, true);
   return line.replace(7, 6, time) + "\r\n";
 }
 
@@ -85,7 +85,7 @@ int Pieces(std::set<Cell> cells) {
       const Cell c = open.back();
       open.pop_back();
       for (const Cell& n : {Cell{c.first + 1, c.second}, Cell{c.first - 1, c.second},
-                           Cell{c.first, c.second + 1}, Cell{c.first, c.second - 1}})
+                            Cell{c.first, c.second + 1}, Cell{c.first, c.second - 1}})
         if (cells.erase(n)) open.push_back(n);
     }
   }
@@ -172,9 +172,9 @@ TEST_F(TrackPointsStoreTest, FlightAndGlitchInADriveLeaveNoMarksWithAMaxSpeed) {
     if (path.ends_with(".map")) tiles.insert(path);
   // The drives' tiles only: 139.75 to the flight's start, and where it landed.
   const int landedKey = int(std::floor(landed * 20)) * 5;
-  EXPECT_EQ(tiles, (std::set<std::string>{"E139N035/E13975-N03565.map",
-                                          "E140N035/E" + std::to_string(landedKey) +
-                                              "-N03565.map"}));
+  EXPECT_EQ(tiles,
+            (std::set<std::string>{"E139N035/E13975-N03565.map",
+                                   "E140N035/E" + std::to_string(landedKey) + "-N03565.map"}));
 }
 
 }  // namespace
