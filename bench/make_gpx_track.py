@@ -6,7 +6,7 @@ decimals, elevation and time, in track segments of 1000 points.
     make_gpx_track.py INPUT.log OUTPUT.gpx
 """
 
-import sys
+import argparse
 
 
 def degrees(field, hemisphere):
@@ -17,7 +17,13 @@ def degrees(field, hemisphere):
 
 
 def main():
-    source, target = sys.argv[1], sys.argv[2]
+    parser = argparse.ArgumentParser(
+        description="Writes the GGA fixes of an NMEA log as a GPX 1.1 track, one trkpt "
+                    "per fix, in track segments of 1000 points.")
+    parser.add_argument("source", metavar="INPUT.log", help="the NMEA log to read")
+    parser.add_argument("target", metavar="OUTPUT.gpx", help="the GPX file to write")
+    args = parser.parse_args()
+    source, target = args.source, args.target
     with open(source, encoding="ascii", errors="replace") as log, open(target, "w") as out:
         out.write('<?xml version="1.0" encoding="UTF-8"?>\n'
                   '<gpx version="1.1" creator="make_gpx_track.py" '

@@ -5,6 +5,7 @@
 #include <QEvent>
 #include <QFile>
 #include <QFileInfo>
+#include <QPushButton>
 #include <QWidget>
 #include <algorithm>
 
@@ -95,24 +96,34 @@ QString ImportProgressWindow::LabelText() const {
 
 void ImportProgressWindow::Tick() {
   const long long now = clock_.elapsed();
-  if (!window_) {
+  const bool appearing = !window_;
+  if (appearing) {
     if (now < showAfterMs_) return;
     window_ = new QProgressDialog(owner_);
     window_->setWindowModality(Qt::WindowModal);
     window_->setWindowTitle(QStringLiteral("Import"));
-    window_->setCancelButtonText(QStringLiteral("Cancel"));
+    // Only Escape and a click cancel: Return, pressed for the main dialog
+    // as the window appears, must not.
+    auto* cancel = new QPushButton(QStringLiteral("Cancel"));
+    cancel->setAutoDefault(false);
+    window_->setCancelButton(cancel);
     window_->setAutoClose(false);
     window_->setAutoReset(false);
     window_->setMinimumDuration(0);
     window_->setRange(0, kBarSteps);
     window_->setMinimumWidth(360);
-    window_->show();
-    lastRefreshMs_ = now - kRefreshMs;
+  } else if (now - lastRefreshMs_ < kRefreshMs) {
+    return;
   }
-  if (now - lastRefreshMs_ < kRefreshMs) return;
   lastRefreshMs_ = now;
   const long long done = bytesBefore_ + bytesOfLog_;
   window_->setLabelText(LabelText());
+  // Shown with its text, so at its final size. QDialog centres the window
+  // over the main dialog and Qt passes that place to the window manager as
+  // the user's; a resize right after showing made Qt send its place again,
+  // which it may have read while the window manager was still framing the
+  // window at the screen's corner, and the window stayed at (0, 0).
+  if (appearing) window_->show();
   window_->setValue(totalBytes_ > 0 ? int(std::min(done, totalBytes_) * kBarSteps / totalBytes_)
                                     : 0);
   QCoreApplication::processEvents();

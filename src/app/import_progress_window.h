@@ -1,8 +1,9 @@
 // What the desktop program shows while chosen logs are read: the wait
 // cursor at once, then, once the import has run for half a second, a
 // modal progress window over the main dialog with the log being read
-// ("2 of 5: name.log"), the bytes read of all chosen logs and Cancel.
-// While it lives, the main dialog takes no input.
+// ("2 of 5: name.log"), the bytes read of all chosen logs and Cancel;
+// Escape or Cancel stops the import, Return does not. While it lives, the
+// main dialog takes no input.
 #pragma once
 
 #include <QElapsedTimer>

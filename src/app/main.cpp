@@ -38,6 +38,8 @@ int main(int argc, char** argv) {
   roamgrid::QtPlatform platform(nullptr);
   if (!roamgrid::VIzizodazUri::EnterStore(args.store, platform)) return 1;
   app.background = args.background;
+  app.tiles = args.tiles;
+  app.tilesAttribution = args.tilesAttribution;
   app.InitInstance();
   return 0;
 }

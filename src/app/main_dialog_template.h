@@ -1,7 +1,7 @@
 // Dialog template 102, the main dialog, as data: caption, size, font and
-// the 24 controls in template order (which is also their creation and tab
-// order), each with identifier, class, text, rectangle in dialog units and
-// window style. The Qt layer builds the dialog from this table; dialog
+// the 24 controls in template order (which is also their creation order;
+// the tab order follows their places), each with identifier, class, text,
+// rectangle in dialog units and window style. The Qt layer builds the dialog from this table; dialog
 // units become pixels with fixed dialog base units of 7 x 12 pixels.
 #pragma once
 

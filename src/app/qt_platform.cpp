@@ -3,12 +3,16 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
+#include <QStandardPaths>
 #include <QString>
 #include <QStringList>
 
 #include "app/import_progress_window.h"
 #include "app/over_write_dlg.h"
+#include "app/tile_source_dlg.h"
+#include "app/user_settings.h"
 
 namespace roamgrid {
 namespace {
@@ -31,6 +35,25 @@ class KeepWorkingDirectory {
   QString path_;
 };
 
+// The folder a file dialog opens in: the one it last used while that still
+// exists, else `firstTime` while that exists, else the home folder. Never
+// the store folder, which the user did not choose.
+QString StartFolder(const QString& lastUsed, const QString& firstTime) {
+  for (const QString& folder : {lastUsed, firstTime}) {
+    if (!folder.isEmpty() && QFileInfo(folder).isDir()) return folder;
+  }
+  return QDir::homePath();
+}
+
+// Keeps the folder of `chosen` in the per-user settings for the next dialog
+// of its kind. Read afresh, so that other settings saved meanwhile stay; if
+// the file cannot be written, the folder is just not remembered.
+void RememberFolder(QString UserSettings::*folder, const QString& chosen) {
+  UserSettings settings = LoadUserSettings();
+  settings.*folder = QFileInfo(chosen).absolutePath();
+  SaveUserSettings(settings);
+}
+
 }  // namespace
 
 QtPlatform::QtPlatform(QWidget* owner) : owner_(owner) {}
@@ -38,12 +61,13 @@ QtPlatform::QtPlatform(QWidget* owner) : owner_(owner) {}
 std::vector<std::string> QtPlatform::ChooseLogFiles() {
   KeepWorkingDirectory keep;
   const QStringList chosen = QFileDialog::getOpenFileNames(
-      owner_, QString(), QString(),
+      owner_, QString(), StartFolder(LoadUserSettings().lastImportFolder, QDir::homePath()),
       QStringLiteral("GPS ログ (*.log);;GPX ファイル (*.gpx *.gpx.gz);;"
                      "圧縮ログ (*.log.gz *.gz);;すべてのファイル (*)"));
   std::vector<std::string> paths;
   paths.reserve(size_t(chosen.size()));
   for (const QString& path : chosen) paths.push_back(LocalPath(path));
+  if (!chosen.isEmpty()) RememberFolder(&UserSettings::lastImportFolder, chosen.front());
   return paths;
 }
 
@@ -56,10 +80,14 @@ std::optional<std::string> QtPlatform::ChooseExportPath(const std::string& propo
   dialog.setDefaultSuffix(QStringLiteral("bmp"));
   // The Export command asks about an existing file itself (overwrite or merge).
   dialog.setOption(QFileDialog::DontConfirmOverwrite);
+  dialog.setDirectory(
+      StartFolder(LoadUserSettings().lastExportFolder,
+                  QStandardPaths::writableLocation(QStandardPaths::PicturesLocation)));
   dialog.selectFile(FromLocalPath(proposedName));
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   const QStringList chosen = dialog.selectedFiles();
   if (chosen.isEmpty()) return std::nullopt;
+  RememberFolder(&UserSettings::lastExportFolder, chosen.front());
   return LocalPath(chosen.front());
 }
 
@@ -86,6 +114,11 @@ MessageAnswer QtPlatform::ShowMessage(const std::string& text, const std::string
 
 std::unique_ptr<ImportProgress> QtPlatform::StartImportProgress(long long totalBytes) {
   return std::make_unique<ImportProgressWindow>(owner_, totalBytes);
+}
+
+std::optional<TileSourceChoice> QtPlatform::ChooseTileSource(const TileSourceChoice& current) {
+  KeepWorkingDirectory keep;  // its Browse button opens a file dialog
+  return TileSourceDlg::Ask(current, owner_);
 }
 
 }  // namespace roamgrid

@@ -17,10 +17,13 @@ class QtPlatform : public WindowingPlatform {
 
   // Open dialog, several files, filters "GPS ログ (*.log)" first, then GPX
   // files, compressed logs and all files; name field empty, starting in the
-  // working directory. Paths in the local file encoding.
+  // folder of the last import (the home folder the first time), which it
+  // remembers in the per-user settings. Paths in the local file encoding.
   std::vector<std::string> ChooseLogFiles() override;
   // Save dialog, filter "画像ファイル (*.bmp)", default suffix "bmp",
-  // `proposedName` in the name field; no overwrite question of its own.
+  // `proposedName` in the name field, starting in the folder of the last
+  // export (the Pictures folder the first time), which it remembers; no
+  // overwrite question of its own.
   std::optional<std::string> ChooseExportPath(const std::string& proposedName) override;
   // The prompt of template 129.
   OverwriteAnswer AskOverwrite(const std::string& path) override;
@@ -29,6 +32,8 @@ class QtPlatform : public WindowingPlatform {
                             MessageStyle style) override;
   // An ImportProgressWindow over the owner.
   std::unique_ptr<ImportProgress> StartImportProgress(long long totalBytes) override;
+  // The TileSourceDlg over the owner.
+  std::optional<TileSourceChoice> ChooseTileSource(const TileSourceChoice& current) override;
 
  private:
   QPointer<QWidget> owner_;

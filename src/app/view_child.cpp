@@ -3,6 +3,7 @@
 #include <QImage>
 #include <QPainter>
 
+#include "app/tile_layer.h"
 #include "view/view_state.h"
 
 namespace roamgrid {
@@ -22,8 +23,8 @@ QList<QRgb> MarkColours() {
   return colours;
 }
 
-constexpr int kScaleBarMargin = 6;        // from the view's left and bottom edges
-constexpr int kScaleBarTick = 4;          // height of the end ticks
+constexpr int kScaleBarMargin = 6;         // from the view's left and bottom edges
+constexpr int kScaleBarTick = 4;           // height of the end ticks
 const QColor kScaleBarColour(80, 80, 90);  // dark grey: never taken for a mark
 
 }  // namespace
@@ -51,8 +52,16 @@ void ViewChild::InvalidateBackground() {
   update();
 }
 
+void ViewChild::SetTileLayer(const TileLayer* layer) {
+  tiles_ = layer;
+  update();
+}
+
 void ViewChild::paintEvent(QPaintEvent* event) {
-  if (painter_ && backgroundStale_) {
+  // Tiles that cover the whole view hide the coast lines: they are drawn
+  // only when a view needs them.
+  const bool tilesCover = tiles_ && tiles_->covers();
+  if (painter_ && backgroundStale_ && !tilesCover) {
     background_.Fill(kWhite);
     backgroundDrawn_ = painter_(background_);
     backgroundStale_ = false;
@@ -64,10 +73,14 @@ void ViewChild::paintEvent(QPaintEvent* event) {
   // The raster's bytes used directly as colour indices; image row 0 is the
   // top, so the rows are flipped to put raster row 0 (south) at the bottom.
   QImage marks(raster_.get(), kRasterSide, kRasterSide, kRasterSide, QImage::Format_Indexed8);
-  if (backgroundShown()) {
-    const QImage background(background_.bytes.data(), background_.width, background_.height,
-                            background_.width * 3, QImage::Format_RGB888);
-    painter.drawImage(client.topLeft(), background);
+  if (backgroundShown() || tiles_) {
+    if (backgroundShown() && !tilesCover) {
+      const QImage background(background_.bytes.data(), background_.width, background_.height,
+                              background_.width * 3, QImage::Format_RGB888);
+      painter.drawImage(client.topLeft(), background);
+    }
+    // Tiles over the coast lines, which show where a tile is missing.
+    if (tiles_ && !tiles_->image().isNull()) painter.drawImage(client.topLeft(), tiles_->image());
     PaintScaleBar(painter, client.topLeft());
     static const QList<QRgb> markColours = MarkColours();
     marks.setColorTable(markColours);
@@ -76,6 +89,7 @@ void ViewChild::paintEvent(QPaintEvent* event) {
     marks.setColorTable(colours);
   }
   painter.drawImage(client.topLeft(), marks.mirrored(false, true));
+  if (tiles_) tiles_->PaintNotes(painter, QRect(client.topLeft(), QSize(kRasterSide, kRasterSide)));
   painter.end();
   QFrame::paintEvent(event);  // the border
 }
@@ -93,7 +107,7 @@ void ViewChild::PaintScaleBar(QPainter& painter, QPoint topLeft) const {
   QFont small = font();
   small.setPixelSize(10);
   painter.setFont(small);
-  painter.drawText(QPoint(left + 3, bottom - 3), QString::fromStdString(scaleBar_.text));
+  painter.drawText(QPoint(left + 5, bottom - 3), QString::fromStdString(scaleBar_.text));
   painter.restore();
 }
 

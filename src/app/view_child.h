@@ -16,6 +16,8 @@
 
 namespace roamgrid {
 
+class TileLayer;
+
 class ViewChild : public QFrame {
  public:
   // Draws the background layers into a white 448 x 448 picture, row 0 at
@@ -41,6 +43,10 @@ class ViewChild : public QFrame {
   // The scale bar shown in the bottom-left corner while a background is drawn.
   void SetScaleBar(ScaleBar bar) { scaleBar_ = std::move(bar); }
   bool backgroundShown() const { return painter_ && backgroundDrawn_; }
+  // The map tile layer, painted over the background and under the marks,
+  // with its attribution and status over all (null: no tiles). Not owned;
+  // the caller repaints when the layer's picture changes.
+  void SetTileLayer(const TileLayer* layer);
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -54,6 +60,7 @@ class ViewChild : public QFrame {
   bool backgroundStale_ = true;
   bool backgroundDrawn_ = false;
   ScaleBar scaleBar_;
+  const TileLayer* tiles_ = nullptr;
 };
 
 }  // namespace roamgrid

@@ -20,10 +20,17 @@ StartArgs ParseStartArgs(const std::vector<std::string>& arguments) {
     std::string error;
     if (argument == "--background") {
       const std::string value = at + 1 < arguments.size() ? arguments[at + 1] : std::string();
-      if (value == "none" || value == "coast") {
+      if (value == "none" || value == "coast" || value == "tiles") {
         args.background = value;
       } else {
-        error = "--background needs none or coast";
+        error = "--background needs none, coast or tiles";
+      }
+      at += 2;
+    } else if (argument == "--tiles" || argument == "--tiles-attribution") {
+      if (at + 1 < arguments.size()) {
+        (argument == "--tiles" ? args.tiles.emplace() : args.tilesAttribution) = arguments[at + 1];
+      } else {
+        error = argument + " needs a value";
       }
       at += 2;
     } else if (!TakeStoreOption(arguments, at, args.store, error)) {
@@ -36,11 +43,13 @@ StartArgs ParseStartArgs(const std::vector<std::string>& arguments) {
 }
 
 std::string StartHelpText() {
-  return R"(Usage: roamgrid [-C DIR | --user-store] [--background none|coast]
+  return R"(Usage: roamgrid [-C DIR | --user-store] [--background none|coast|tiles]
+                [--tiles TEMPLATE_OR_FILE [--tiles-attribution TEXT]]
        roamgrid --help | --version
 
 Starts Roamgrid, the lasting record of every place a GPS receiver has been:
-it imports NMEA logs, shows the visited cells on a map view and exports the
+it imports GPS logs (NMEA 0183 text or GPX tracks, either of them
+gzip-compressed), shows the visited cells on a map view and exports the
 view as BMP images.
 
 Without an option the store (the tiles below RGD/ and the home position in
@@ -52,10 +61,15 @@ roamgrid-cli --user-store.
 Options:
   -C DIR         use the store in DIR (several: each relative to the last)
   --user-store   use the user store folder, creating it when missing
-  --background none|coast
+  --background none|coast|tiles
                  for this run, show the map without or with its offline
-                 background (the map's context menu and Ctrl+B switch it
-                 and remember the choice)
+                 background, or with map tiles over it (the map's context
+                 menu and Ctrl+B switch it and remember the choice)
+  --tiles TEMPLATE_OR_FILE
+                 for this run, take map tiles from an XYZ URL template
+                 (https://.../{z}/{x}/{y}.png) or a local MBTiles file
+  --tiles-attribution TEXT
+                 the tiles' attribution, drawn on the map
   -h, --help     show this help
   --version      print the version
 
@@ -63,6 +77,10 @@ The background (shorelines, lakes, borders and rivers beneath the marks) is
 read offline from GSHHG in /usr/share/gmt-gshhg ($ROAMGRID_GSHHG_DIR when
 set); without it the map is plain white. To get it, and the finest detail:
   sudo apt install gmt-gshhg-low gmt-gshhg-high gmt-gshhg-full
+
+There is no default tile server: set one in "Tile source..." of the map's
+context menu or with --tiles. Tiles are cached in
+${XDG_CACHE_HOME:-$HOME/.cache}/roamgrid/tiles (see the README).
 
 A store folder that cannot be created or entered is shown in a message box,
 and the program ends with exit status 1 without opening its window.
@@ -87,7 +105,9 @@ bool VIzizodazUri::EnterStore(const StoreFolderRequest& request, WindowingPlatfo
 
 bool VIzizodazUri::InitInstance() {
   ZIvozarivAde dialog;
-  if (!background.empty()) dialog.ShowBackground(background != "none");
+  if (tiles) dialog.SetTileSource({*tiles, tilesAttribution});
+  const std::string mode = !background.empty() ? background : tiles ? "tiles" : "";
+  if (!mode.empty()) dialog.SetBackgroundMode(mode);
   dialog.exec();  // the result is not used: either way the program ends
   return false;
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QApplication>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,7 +19,9 @@ struct StartArgs {
   StoreFolderRequest store;  // -C DIR or --user-store
   bool help = false;         // --help, -h
   bool version = false;      // --version
-  std::string background;    // --background none|coast for this run; empty: the user's setting
+  std::string background;    // --background none|coast|tiles for this run; empty: the user's setting
+  std::optional<std::string> tiles;  // --tiles TEMPLATE_OR_FILE for this run
+  std::string tilesAttribution;      // --tiles-attribution TEXT
   std::string error;         // the first argument that is wrong, or empty
 };
 
@@ -50,7 +53,11 @@ class VIzizodazUri : public QApplication {
   // holds. Always false: there is no message loop after the dialog.
   bool InitInstance();
 
-  // The map background for this run ("none" or "coast"), or empty for the
+  // The map tile source and attribution for this run (given --tiles, the
+  // background is "tiles" unless --background says otherwise).
+  std::optional<std::string> tiles;
+  std::string tilesAttribution;
+  // The map background for this run ("none", "coast" or "tiles"), or empty for the
   // user's setting.
   std::string background;
 };

@@ -10,9 +10,11 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPushButton>
-#include <QUrl>
 #include <QToolTip>
+#include <QUrl>
 #include <QWheelEvent>
+#include <algorithm>
+#include <tuple>
 
 #include "app/app_icon.h"
 #include "app/main_dialog_template.h"
@@ -86,6 +88,11 @@ std::vector<std::string> DroppedFiles(const QMimeData* data) {
 
 constexpr int kWheelNotch = 120;  // angle delta of one wheel notch
 
+// How long after an import Escape and Enter cannot end the dialog: keys a
+// person meant for the progress window (a second Escape after Cancel) come
+// in just after it has gone.
+constexpr qint64 kCloseKeysHeldAfterImportMs = 500;
+
 }  // namespace
 
 ZIvozarivAde::ZIvozarivAde() : ZIvozarivAde(static_cast<WindowingPlatform*>(nullptr)) {}
@@ -116,15 +123,29 @@ void ZIvozarivAde::CreateControls() {
                  Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
   setFont(TemplateFont(kMainDialog));
   setFixedSize(DialogUnitsToPixelsX(kMainDialog.width), DialogUnitsToPixelsY(kMainDialog.height));
-  // Created in template order, which makes it the tab order too.
-  for (const ControlTemplate& control : kMainDialogControls) CreateControl(control, this);
+  // Created in template order; the tab order is the visual one: top to
+  // bottom, then left to right within a row.
+  std::vector<const ControlTemplate*> tabStops;
+  for (const ControlTemplate& control : kMainDialogControls) {
+    CreateControl(control, this);
+    if (control.style & kStyleTabStop) tabStops.push_back(&control);
+  }
+  std::stable_sort(tabStops.begin(), tabStops.end(), [](const auto* a, const auto* b) {
+    return std::tie(a->y, a->x) < std::tie(b->y, b->x);
+  });
+  for (size_t i = 1; i < tabStops.size(); ++i) {
+    setTabOrder(GetDlgItem(tabStops[i - 1]->id), GetDlgItem(tabStops[i]->id));
+  }
   viewPlaceholder = qobject_cast<QLabel*>(GetDlgItem(kIdPlaceholder));
 }
 
 void ZIvozarivAde::BindCommands() {
   const auto bind = [this](int id, auto handler) {
     if (auto* button = qobject_cast<QPushButton*>(GetDlgItem(id))) {
-      connect(button, &QPushButton::clicked, this, handler);
+      connect(button, &QPushButton::clicked, this, [this, handler] {
+        handler();
+        ApplyZoomButtons();  // also after a command that changed nothing
+      });
     }
   };
   bind(kIdImport, [this] { OnImport(); });
@@ -167,12 +188,20 @@ void ZIvozarivAde::OnInitDialog() {
   connect(backgroundAction_, &QAction::triggered, this, [this] { OnToggleBackground(); });
   addAction(backgroundAction_);
   mapMenu_->addAction(backgroundAction_);
+  tilesAction_ = new QAction(QStringLiteral("Map tiles"), this);
+  tilesAction_->setCheckable(true);
+  connect(tilesAction_, &QAction::triggered, this, [this] { OnToggleTiles(); });
+  mapMenu_->addAction(tilesAction_);
+  mapMenu_->addAction(QStringLiteral("Tile source..."), this, [this] { OnTileSource(); });
   mapMenu_->addSeparator();
   mapMenu_->addAction(QStringLiteral("Map data..."), this, [this] { OnMapData(); });
   settingsAction_ = mapMenu_->addAction(QStringLiteral("Settings…"), this, [this] {
-    // The background follows the saved choice at once; import options are
-    // read at each import.
-    if (EditUserSettings(this)) ShowBackground(LoadUserSettings().background != "none");
+    // The map follows the saved choices at once; import options are read at
+    // each import.
+    if (!EditUserSettings(this)) return;
+    const UserSettings saved = LoadUserSettings();
+    SetTileSource({saved.tileSource.toStdString(), saved.tileAttribution.toStdString()});
+    SetBackgroundMode(saved.background.toStdString());
   });
 
   LoadHomeConfig(*this);  // an invalid or missing file keeps the default home
@@ -197,12 +226,16 @@ void ZIvozarivAde::OnInitDialog() {
   installEventFilter(this);
   viewWindow.installEventFilter(this);
   viewWindow.setMouseTracking(true);  // the pointer's position as the tooltip
-  // "tiles" shows the offline background until a tile layer exists.
-  ShowBackground(LoadUserSettings().background != QStringLiteral("none"));
+  // New tiles repaint the view from its raster, never from the store.
+  connect(&tileLayer_, &TileLayer::tilesArrived, &viewWindow, qOverload<>(&QWidget::update));
+  const UserSettings settings = LoadUserSettings();
+  tileLayer_.SetCacheLimitMiB(settings.tileCacheMiB);
+  tileLayer_.SetSource(settings.tileSource, settings.tileAttribution);
+  SetBackgroundMode(settings.background.toStdString());
   for (QLineEdit* edit : findChildren<QLineEdit*>()) edit->installEventFilter(this);
 
-  // The first tab stop, "N", has the focus when the dialog shows; both zoom
-  // buttons start enabled whatever the home zoom.
+  // "N" has the focus when the dialog shows; both zoom buttons start enabled
+  // whatever the home zoom.
   if (QWidget* north = GetDlgItem(kIdNorth)) north->setFocus();
 }
 
@@ -240,6 +273,7 @@ void ZIvozarivAde::RenderView() {
     viewWindow.SetScaleBar(ChooseScaleBar(originLat, zoomIndex, kRasterSide, kRasterSide / 4));
     viewWindow.InvalidateBackground();
   }
+  if (backgroundOn_ && tilesWanted_) tileLayer_.SetView(originLat, originLon, zoomIndex);
 }
 
 void ZIvozarivAde::ShowBackground(bool on) {
@@ -248,6 +282,54 @@ void ZIvozarivAde::ShowBackground(bool on) {
   viewWindow.SetBackground(on ? ViewChild::BackgroundPainter(
                                     [this](RgbImage& image) { return DrawBackground(image); })
                               : ViewChild::BackgroundPainter());
+  ApplyTiles();
+}
+
+void ZIvozarivAde::SetBackgroundMode(const std::string& mode) {
+  tilesWanted_ = mode == "tiles";
+  ShowBackground(mode != "none");
+}
+
+std::string ZIvozarivAde::backgroundMode() const {
+  return !backgroundOn_ ? "none" : tilesWanted_ ? "tiles" : "coast";
+}
+
+void ZIvozarivAde::SetTileSource(const TileSourceChoice& choice) {
+  tileLayer_.SetSource(QString::fromStdString(choice.source),
+                       QString::fromStdString(choice.attribution));
+  ApplyTiles();
+}
+
+void ZIvozarivAde::ApplyTiles() {
+  const bool shown = backgroundOn_ && tilesWanted_;
+  if (tilesAction_) tilesAction_->setChecked(shown);
+  if (shown) tileLayer_.SetView(originLat, originLon, zoomIndex);
+  viewWindow.SetTileLayer(shown ? &tileLayer_ : nullptr);
+}
+
+void ZIvozarivAde::SaveBackgroundMode() {
+  UserSettings settings = LoadUserSettings();
+  settings.background = QString::fromStdString(backgroundMode());
+  SaveUserSettings(settings);  // unsaved, the choice still holds for this run
+}
+
+void ZIvozarivAde::OnToggleTiles() {
+  SetBackgroundMode(backgroundMode() == "tiles" ? "coast" : "tiles");
+  SaveBackgroundMode();
+}
+
+void ZIvozarivAde::OnTileSource() {
+  UserSettings settings = LoadUserSettings();
+  const std::optional<TileSourceChoice> choice = platform_->ChooseTileSource(
+      {settings.tileSource.toStdString(), settings.tileAttribution.toStdString()});
+  if (!choice) return;
+  settings.tileSource = QString::fromStdString(choice->source);
+  settings.tileAttribution = QString::fromStdString(choice->attribution);
+  SaveUserSettings(settings);
+  SetTileSource(*choice);
+  // A new source is there to be seen; no source leaves the coast lines.
+  SetBackgroundMode(choice->source.empty() ? (backgroundOn_ ? "coast" : "none") : "tiles");
+  SaveBackgroundMode();
 }
 
 bool ZIvozarivAde::DrawBackground(RgbImage& image) {
@@ -257,9 +339,7 @@ bool ZIvozarivAde::DrawBackground(RgbImage& image) {
 
 void ZIvozarivAde::OnToggleBackground() {
   ShowBackground(!backgroundOn_);
-  UserSettings settings = LoadUserSettings();
-  settings.background = backgroundOn_ ? QStringLiteral("coast") : QStringLiteral("none");
-  SaveUserSettings(settings);  // unsaved, the choice still holds for this run
+  SaveBackgroundMode();
 }
 
 void ZIvozarivAde::OnMapData() {
@@ -317,6 +397,7 @@ void ZIvozarivAde::RunImport(const std::vector<std::string>* dropped) {
   if (importing_) return;
   importing_ = true;
   const auto endCommand = [this] { EndCommand(); };
+  bool imported = true;
   // The user's import settings, read afresh: the Settings dialog or another
   // instance may have changed them.
   const UserSettings settings = LoadUserSettings();
@@ -334,8 +415,9 @@ void ZIvozarivAde::RunImport(const std::vector<std::string>* dropped) {
   if (dropped) {
     ImportLogFiles(recorder, *dropped, *platform_, endCommand, choices);
   } else {
-    ImportLogs(recorder, *platform_, endCommand, choices);
+    imported = ImportLogs(recorder, *platform_, endCommand, choices);
   }
+  if (imported) importEnded_.start();
   importing_ = false;
 }
 
@@ -371,15 +453,26 @@ void ZIvozarivAde::OnSysCommand(unsigned id) {
   if ((id & 0xFFF0) == kAboutCommandId) return;  // the item has no effect
 }
 
+bool ZIvozarivAde::CloseKeysHeld() const {
+  return importEnded_.isValid() && importEnded_.elapsed() < kCloseKeysHeldAfterImportMs;
+}
+
 void ZIvozarivAde::keyPressEvent(QKeyEvent* event) {
   const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
   const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
   if (enter && modifiers == Qt::NoModifier) {
-    if (auto* button = qobject_cast<QPushButton*>(focusWidget())) {
+    QWidget* focus = focusWidget();
+    if (auto* button = qobject_cast<QPushButton*>(focus)) {
       button->click();
-    } else {
+    } else if (focus && (focus == GetDlgItem(kIdCenterLat) || focus == GetDlgItem(kIdCenterLon))) {
+      OnJump();  // a typed position is meant to be shown, not to end the program
+    } else if (!CloseKeysHeld()) {
       OnOK();
     }
+    event->accept();
+    return;
+  }
+  if (event->matches(QKeySequence::Cancel) && CloseKeysHeld()) {
     event->accept();
     return;
   }

@@ -6,12 +6,14 @@
 #pragma once
 
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QIcon>
 #include <memory>
 #include <string>
 #include <tuple>
 #include <vector>
 
+#include "app/tile_layer.h"
 #include "app/view_child.h"
 #include "common/windowing_platform.h"
 #include "geo/gshhg_store.h"
@@ -61,6 +63,15 @@ class ZIvozarivAde : public QDialog, public ViewState {
   // red-on-white view (off), for this run; the per-user setting is left alone.
   void ShowBackground(bool on);
   bool backgroundOn() const { return backgroundOn_; }
+  // The map background for this run: "none", "coast" or "tiles" (the map
+  // tiles over the coast lines, which show where a tile is missing); the
+  // per-user setting is left alone.
+  void SetBackgroundMode(const std::string& mode);
+  std::string backgroundMode() const;
+  // The tile source and attribution for this run (see TileLayer::SetSource);
+  // the per-user setting is left alone.
+  void SetTileSource(const TileSourceChoice& choice);
+  TileLayer& tileLayer() { return tileLayer_; }
 
   // Members in the order the dialog declares them after the view state.
   TrackRecorder recorder;
@@ -73,8 +84,10 @@ class ZIvozarivAde : public QDialog, public ViewState {
   ZoomButtons zoomButtons;            // state applied to buttons 1007 and 1008
 
  protected:
-  // Enter outside a push button ends the dialog as OnOK; Enter on a push
-  // button clicks it (none is a default button). Escape is OnCancel.
+  // Enter on a push button clicks it (none is a default button), Enter in
+  // edit 1005 or 1006 runs Jump, Enter anywhere else ends the dialog as
+  // OnOK, and Escape is OnCancel; for a moment after an import, Escape and
+  // the ending Enter do nothing.
   void keyPressEvent(QKeyEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
   // The map's gestures and dropped files: a wheel notch over the view
@@ -105,8 +118,12 @@ class ZIvozarivAde : public QDialog, public ViewState {
   void RunImport(const std::vector<std::string>* dropped);
   void OnDoubleClick(QPoint viewPixel);
   void OnWheel(int angleDelta);
-  // Shows the zoom buttons' state after enabling those that can act.
+  // Enables the zoom buttons that can act at the current zoom, disables the
+  // other; run after every command.
   void ApplyZoomButtons();
+  // Whether Escape and Enter are kept from ending the dialog: just after an
+  // import, when they were meant for its progress window.
+  bool CloseKeysHeld() const;
   void OnExport();
   void OnSetHomePosition();
   // The context menu's switch and Ctrl+B: flips the background and keeps
@@ -116,6 +133,14 @@ class ZIvozarivAde : public QDialog, public ViewState {
   // The pointer's position in degrees as the view window's tooltip.
   void OnPointerMove(QPoint windowPixel, QPoint globalPixel);
   bool DrawBackground(RgbImage& image);
+  // Shows the tile layer for the current view when the background is on
+  // and tiles are wanted, else hides it.
+  void ApplyTiles();
+  // The context menu's "Map tiles" switch and "Tile source..." dialog;
+  // both keep the choice in the per-user settings.
+  void OnToggleTiles();
+  void OnTileSource();
+  void SaveBackgroundMode();
 
   std::unique_ptr<QtPlatform> ownPlatform_;
   WindowingPlatform* platform_;
@@ -124,12 +149,17 @@ class ZIvozarivAde : public QDialog, public ViewState {
   QMenu* mapMenu_ = nullptr;
   QAction* backgroundAction_ = nullptr;
   bool backgroundOn_ = false;
+  bool tilesWanted_ = false;  // tiles over the background while it is on
+  QAction* tilesAction_ = nullptr;
+  TileLayer tileLayer_;
   // Opened at the first paint with a background, never before.
   std::unique_ptr<GshhgStore> gshhg_;
   // The view the background was last drawn for: origin and zoom index.
   std::tuple<int32_t, int32_t, int32_t> backgroundView_{0, 0, -1};
   bool importing_ = false;  // an import runs
   int wheelDelta_ = 0;      // wheel turn not yet worth a notch (1/8 degree units)
+  // Runs from the end of the last import; invalid before the first.
+  QElapsedTimer importEnded_;
 };
 
 }  // namespace roamgrid

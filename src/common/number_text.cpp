@@ -90,6 +90,17 @@ double ParseLeadingDouble(const char* text, const char** end) {
   return value;
 }
 
+double ParseTypedDecimal(const std::string& text) {
+  const size_t comma = text.find(',');
+  if (comma == std::string::npos || text.find(',', comma + 1) != std::string::npos ||
+      text.find('.') != std::string::npos) {
+    return ParseLeadingDouble(text.c_str());
+  }
+  std::string dotted = text;
+  dotted[comma] = '.';
+  return ParseLeadingDouble(dotted.c_str());
+}
+
 std::optional<int32_t> ParseLeadingInt32(const char* text) {
   const char* p = text;
   while (IsSpace(*p)) ++p;

@@ -20,6 +20,12 @@ std::string FormatFixed(double value, int width, int precision, bool zeroPad = f
 // character not used (`text` itself when no number was read).
 double ParseLeadingDouble(const char* text, const char** end = nullptr);
 
+// Reads a number a person typed: as ParseLeadingDouble, except that a text
+// with exactly one comma and no dot takes the comma as its decimal point
+// ("35,70" is 35.7), as it is written where the decimal comma is usual.
+// Any other text reads exactly as ParseLeadingDouble reads it.
+double ParseTypedDecimal(const std::string& text);
+
 // Reads an integer from the start of `text` as scanf's "%d" does: leading
 // white space, an optional sign, then decimal digits; anything after them is
 // ignored. Returns nothing when no digit follows or when the number does not

@@ -23,6 +23,14 @@ enum class MessageAnswer { kOk, kYes, kNo };
 
 enum class OverwriteAnswer { kOverwrite, kMerge, kCancel };
 
+// The map's tile source (an XYZ URL template or an MBTiles path; empty for
+// none) and the attribution text drawn with it.
+struct TileSourceChoice {
+  std::string source;
+  std::string attribution;
+  bool operator==(const TileSourceChoice&) const = default;
+};
+
 class WindowingPlatform {
  public:
   virtual ~WindowingPlatform() = default;
@@ -45,6 +53,9 @@ class WindowingPlatform {
   // told of each log and the bytes read and says whether Cancel was
   // pressed; destroying it ends all this.
   virtual std::unique_ptr<ImportProgress> StartImportProgress(long long totalBytes) = 0;
+  // The tile source dialog, showing `current`: the new choice, or nothing
+  // on Cancel.
+  virtual std::optional<TileSourceChoice> ChooseTileSource(const TileSourceChoice& current) = 0;
 };
 
 }  // namespace roamgrid

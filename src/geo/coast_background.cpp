@@ -105,9 +105,8 @@ std::optional<Rgb> LineColour(GshhgLayer layer, int level, int zoomIndex) {
   return std::nullopt;
 }
 
-int64_t DrawLayer(const GshhgStore& store, GshhgLayer layer, int zoomIndex,
-                  const Projection& view, double southDeg, double eastDeg, RgbImage& image,
-                  int onlyLevel) {
+int64_t DrawLayer(const GshhgStore& store, GshhgLayer layer, int zoomIndex, const Projection& view,
+                  double southDeg, double eastDeg, RgbImage& image, int onlyLevel) {
   const std::optional<GshhgResolution> resolution = store.ChooseResolution(layer, zoomIndex);
   if (!resolution) return 0;
   int64_t set = 0;

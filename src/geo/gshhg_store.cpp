@@ -89,8 +89,7 @@ GshhgStore::GshhgStore(std::string folder, size_t cacheBytes,
   for (int layer = 0; layer < kGshhgLayerCount; ++layer) {
     for (int resolution = 0; resolution < kGshhgResolutionCount; ++resolution) {
       auto file = std::make_unique<File>();
-      file->path = folder_ + "/" +
-                   GshhgFileName(GshhgLayer(layer), GshhgResolution(resolution));
+      file->path = folder_ + "/" + GshhgFileName(GshhgLayer(layer), GshhgResolution(resolution));
       files_[layer * kGshhgResolutionCount + resolution] = std::move(file);
     }
   }
@@ -112,9 +111,13 @@ bool GshhgStore::Installed(GshhgLayer layer, GshhgResolution resolution) const {
   return file.present;
 }
 
-std::optional<GshhgResolution> GshhgStore::ChooseResolution(GshhgLayer layer,
-                                                            int zoomIndex) const {
-  for (GshhgResolution resolution : ResolutionsForZoom(zoomIndex)) {
+std::optional<GshhgResolution> GshhgStore::ChooseResolution(GshhgLayer layer, int zoomIndex) const {
+  std::vector<GshhgResolution> order = ResolutionsForZoom(zoomIndex);
+  if (layer != GshhgLayer::kShore) {
+    std::stable_partition(order.begin(), order.end(),
+                          [](GshhgResolution r) { return r != GshhgResolution::kFull; });
+  }
+  for (GshhgResolution resolution : order) {
     const File& file = *files_[int(layer) * kGshhgResolutionCount + int(resolution)];
     if (Installed(layer, resolution) && !file.failed) return resolution;
   }
@@ -148,9 +151,7 @@ GshhgStore::File* GshhgStore::OpenFile(GshhgLayer layer, GshhgResolution resolut
     Fail(file, std::string(what) + ": " + nc_strerror(code));
     return nullptr;
   };
-  const auto varId = [&](const char* name, int& id) {
-    return nc_inq_varid(file.ncid, name, &id);
-  };
+  const auto varId = [&](const char* name, int& id) { return nc_inq_varid(file.ncid, name, &id); };
   // The length of the one dimension of variable `id`.
   const auto length = [&](int id, size_t& n) {
     int dims = 0;
@@ -169,7 +170,8 @@ GshhgStore::File* GshhgStore::OpenFile(GshhgLayer layer, GshhgResolution resolut
     return code;
   };
 
-  if ((rc = scalar("Bin_size_in_minutes", file.binMinutes)) != NC_NOERR) return fail(rc, "bin size");
+  if ((rc = scalar("Bin_size_in_minutes", file.binMinutes)) != NC_NOERR)
+    return fail(rc, "bin size");
   if ((rc = scalar("N_bins_in_360_longitude_range", file.binsAcross)) != NC_NOERR) {
     return fail(rc, "bins across");
   }
@@ -202,7 +204,8 @@ GshhgStore::File* GshhgStore::OpenFile(GshhgLayer layer, GshhgResolution resolut
   if (rc != NC_NOERR) return fail(rc, "segment variables");
   if ((rc = length(varFirst, n)) != NC_NOERR) return fail(rc, "bins");
   if (n != binCount) return fail(NC_EEDGE, "bins");
-  if ((rc = length(file.varSegmentStart, file.segmentTotal)) != NC_NOERR) return fail(rc, "segments");
+  if ((rc = length(file.varSegmentStart, file.segmentTotal)) != NC_NOERR)
+    return fail(rc, "segments");
   if ((rc = length(file.varDx, file.pointTotal)) != NC_NOERR) return fail(rc, "points");
 
   file.firstSegment.resize(binCount);
@@ -210,8 +213,8 @@ GshhgStore::File* GshhgStore::OpenFile(GshhgLayer layer, GshhgResolution resolut
   const size_t start = 0;
   if ((rc = nc_get_vara_int(file.ncid, varFirst, &start, &binCount, file.firstSegment.data())) !=
           NC_NOERR ||
-      (rc = nc_get_vara_short(file.ncid, varCount, &start, &binCount,
-                              file.segmentCount.data())) != NC_NOERR) {
+      (rc = nc_get_vara_short(file.ncid, varCount, &start, &binCount, file.segmentCount.data())) !=
+          NC_NOERR) {
     file.firstSegment.clear();
     file.segmentCount.clear();
     return fail(rc, "bin table");
@@ -252,7 +255,8 @@ std::shared_ptr<const GshhgBin> GshhgStore::LoadBin(File& file, GshhgLayer layer
     std::vector<int16_t> points(n);
     std::vector<int16_t> level(n);
     rc = nc_get_vara_short(file.ncid, file.varSegmentPoints, &at, &n, points.data());
-    if (rc == NC_NOERR) rc = nc_get_vara_short(file.ncid, file.varSegmentLevel, &at, &n, level.data());
+    if (rc == NC_NOERR)
+      rc = nc_get_vara_short(file.ncid, file.varSegmentLevel, &at, &n, level.data());
     for (size_t s = 0; rc == NC_NOERR && s < n; ++s) {
       if (points[s] < 0) rc = NC_ERANGE;
       pointCounts[s] = uint32_t(std::max<int16_t>(points[s], 0));
@@ -290,7 +294,8 @@ std::shared_ptr<const GshhgBin> GshhgStore::LoadBin(File& file, GshhgLayer layer
     dy.resize(points);
     if (points == 0) return NC_NOERR;
     int code = nc_get_vara_short(file.ncid, file.varDx, &from, &points, dx.data());
-    if (code == NC_NOERR) code = nc_get_vara_short(file.ncid, file.varDy, &from, &points, dy.data());
+    if (code == NC_NOERR)
+      code = nc_get_vara_short(file.ncid, file.varDy, &from, &points, dy.data());
     return code;
   };
   const bool oneSlice = highest > lowest && highest - lowest <= 2 * total + kSliceSlack;

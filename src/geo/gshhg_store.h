@@ -58,13 +58,15 @@ struct GshhgBin {
     // Borders: 1 national, 2 internal, 3 maritime. Rivers: 1 major ... 10 canal.
     uint8_t level = 0;
   };
-  double westDeg = 0;   // south-west corner: longitude 0..360
-  double southDeg = 0;  //                    latitude -90..90
-  double sizeDeg = 0;   // the side
+  double westDeg = 0;            // south-west corner: longitude 0..360
+  double southDeg = 0;           //                    latitude -90..90
+  double sizeDeg = 0;            // the side
   std::vector<uint16_t> points;  // x, y, x, y, ... in 1/65535 of the side from the corner
   std::vector<Segment> segments;
 
-  size_t Bytes() const { return sizeof(*this) + points.size() * 2 + segments.size() * sizeof(Segment); }
+  size_t Bytes() const {
+    return sizeof(*this) + points.size() * 2 + segments.size() * sizeof(Segment);
+  }
 };
 
 // A bin placed for a view: its longitudes are bin.westDeg + offset, where
@@ -90,7 +92,10 @@ class GshhgStore {
   bool Installed(GshhgLayer layer, GshhgResolution resolution) const;
 
   // The first of ResolutionsForZoom(zoomIndex) whose `layer` file is
-  // installed and not found damaged, or nothing.
+  // installed and not found damaged, or nothing. Borders and rivers take
+  // full resolution only when nothing else is there: their full files add
+  // little over the high ones, and each file opened costs a redraw several
+  // milliseconds once.
   std::optional<GshhgResolution> ChooseResolution(GshhgLayer layer, int zoomIndex) const;
 
   // The bins of `layer` at `resolution` that meet the box from southDeg to

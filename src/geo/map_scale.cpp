@@ -25,7 +25,8 @@ ScaleBar ChooseScaleBar(int32_t originLat, int zoomIndex, int side, int maxPixel
   ScaleBar bar;
   if (side <= 0 || maxPixels <= 0) return bar;
   const double spanDeg = SpanDegrees(zoomIndex);
-  const double centreLat = std::clamp(double(originLat) / kGridPerDegree + spanDeg / 2, -89.0, 89.0);
+  const double centreLat =
+      std::clamp(double(originLat) / kGridPerDegree + spanDeg / 2, -89.0, 89.0);
   const double metresPerPixel =
       spanDeg / side * kMetresPerDegreeEquator * std::cos(centreLat * std::numbers::pi / 180.0);
   const double fits = metresPerPixel * maxPixels;

@@ -38,7 +38,7 @@ int32_t TruncateTiles(double tiles) {
 // The origin, in grid units, on the tile boundary toward zero from the typed
 // centre (degrees) minus half a view.
 int32_t JumpOrigin(const std::string& centerText, double halfViewDeg) {
-  const double center = ParseLeadingDouble(centerText.c_str());
+  const double center = ParseTypedDecimal(centerText);
   return TruncateTiles((center - halfViewDeg) * 20.0) * kTileSideGrid;
 }
 
@@ -147,8 +147,8 @@ bool GoHome(ViewState& state) {
 
 void EnableZoomButtons(const ViewState& state, ZoomButtons& buttons) {
   if (!ValidZoom(state.zoomIndex)) return;
-  if (state.zoomIndex > kMinZoomIndex) buttons.upEnabled = true;
-  if (state.zoomIndex < kMaxZoomIndex) buttons.downEnabled = true;
+  buttons.upEnabled = state.zoomIndex > kMinZoomIndex;
+  buttons.downEnabled = state.zoomIndex < kMaxZoomIndex;
 }
 
 bool CentreOnPixel(ViewState& state, int pixelX, int pixelY) {

@@ -14,8 +14,8 @@
 namespace roamgrid {
 
 // The enabled state of the Zoom Up (1007) and Zoom Down (1008) buttons.
-// Both are enabled when the dialog opens; the zoom commands disable them at
-// their bounds, EnableZoomButtons enables them again where they can act,
+// Both are enabled when the dialog opens; after every later command
+// EnableZoomButtons enables exactly those that can act at the current zoom,
 // and the dialog applies the result to its buttons.
 struct ZoomButtons {
   bool upEnabled = true;
@@ -49,21 +49,21 @@ bool ZoomUp(ViewState& state, ZoomButtons& buttons);
 bool ZoomDown(ViewState& state, ZoomButtons& buttons);
 
 // Jump (1011): reads the typed centre from the texts of edits 1005 and 1006
-// (decimal degrees, read locale-independently; 0.0 where no number stands)
+// (decimal degrees, read locale-independently, a lone comma as the decimal
+// point, see ParseTypedDecimal; 0.0 where no number stands)
 // and sets the origin to the tile boundary toward zero from the centre
 // minus half a view. Zoom and pending move stay. A centre so far off that
 // the origin would not fit the view's integers is held at
 // +-kJumpLimitTiles tiles.
 bool Jump(ViewState& state, const std::string& centerLatText, const std::string& centerLonText);
 
-// Home (1018): origin and zoom index from the home fields. The dialog then
-// calls EnableZoomButtons.
+// Home (1018): origin and zoom index from the home fields.
 bool GoHome(ViewState& state);
 
-// After the zoom index changed without a zoom command (Home): enables a
-// disabled zoom button whose command can act at the current index. It
-// never disables one, so a button may stay enabled at its bound (pressing
-// it then does nothing).
+// After any command: enables each zoom button whose command can act at the
+// current zoom index and disables the other (Zoom Up at index 0, Zoom Down
+// at index 7), so no enabled button does nothing. A damaged zoom index
+// leaves both as they are.
 void EnableZoomButtons(const ViewState& state, ZoomButtons& buttons);
 
 // Double-click on the map: centres the view on view pixel (pixelX, pixelY),

@@ -35,7 +35,11 @@ class ImportProgressWindowTest : public QObject {
       QTest::mouseClick(button, Qt::LeftButton);  // the main dialog takes no input
       QCOMPARE(clicks, 0);
       QVERIFY(!progress.Cancelled());
-      QTest::mouseClick(window->findChild<QPushButton*>(), Qt::LeftButton);
+      auto* cancel = window->findChild<QPushButton*>();
+      QTest::keyClick(cancel, Qt::Key_Return);  // Return does not cancel
+      QTest::keyClick(window, Qt::Key_Return);
+      QVERIFY(!progress.Cancelled());
+      QTest::mouseClick(cancel, Qt::LeftButton);
       QVERIFY(progress.Cancelled());
     }
     QCOMPARE(QApplication::overrideCursor(), nullptr);

@@ -50,8 +50,19 @@ class StartUpTest : public QObject {
     QVERIFY(ParseStartArgs({"--bogus", "--version"}).version);
     QCOMPARE(ParseStartArgs({"--bogus"}).error,
              std::string("unknown argument '--bogus' (see roamgrid --help)"));
+    QCOMPARE(ParseStartArgs({"--background", "none"}).background, std::string("none"));
+    QCOMPARE(ParseStartArgs({"--background", "coast", "-C", "a"}).background, std::string("coast"));
+    QCOMPARE(ParseStartArgs({"--background", "sea"}).error,
+             std::string("--background needs none or coast"));
     QCOMPARE(ParseStartArgs({"--user-store", "-C", "a"}).error,
              std::string("-C and --user-store exclude each other"));
+    const StartArgs tiles =
+        ParseStartArgs({"--tiles", "t.mbtiles", "--tiles-attribution", "(c) us", "--background",
+                        "tiles"});
+    QCOMPARE(tiles.tiles, std::optional<std::string>("t.mbtiles"));
+    QCOMPARE(tiles.tilesAttribution, std::string("(c) us"));
+    QCOMPARE(tiles.background, std::string("tiles"));
+    QCOMPARE(ParseStartArgs({"--tiles"}).error, std::string("--tiles needs a value"));
   }
 
   void UserStoreAndMinusCOpenTheSameStore() {

@@ -135,15 +135,16 @@ class ZIvozarivAdeTest : public QObject {
       QCOMPARE(text.toString(), QString::fromUtf8(expected[i].text));
     }
 
-    // Tab order: the template order of the tab stops, from "N".
+    // Tab order: the tab stops as they stand, top to bottom, then left to
+    // right, from "N".
     QList<int> tabOrder;
     QWidget* widget = dialog.GetDlgItem(1001);
     do {
       if (widget->focusPolicy() & Qt::TabFocus) tabOrder.append(widget->objectName().toInt());
       widget = widget->nextInFocusChain();
     } while (widget != dialog.GetDlgItem(1001));
-    QCOMPARE(tabOrder, (QList<int>{1001, 1002, 1003, 1004, 1005, 1006, 1007, 1008, 1009, 1011, 1012,
-                                   1013, 1014, 1015, 1016, 1017, 1018, 1019}));
+    QCOMPARE(tabOrder, (QList<int>{1001, 1014, 1002, 1004, 1015, 1003, 1016, 1007, 1008, 1012, 1019,
+                                   1013, 1009, 1005, 1006, 1011, 1018, 1017}));
 
     // Dialog units at 7 x 12 pixel base units; the view window replaces the
     // placeholder.
@@ -187,14 +188,15 @@ class ZIvozarivAdeTest : public QObject {
     QVERIFY(Button(dialog, 1007)->isEnabled());
     QVERIFY(Button(dialog, 1008)->isEnabled());
 
-    // Zoom Up at index 0: enabled, yet nothing changes and nothing repaints.
+    // Zoom Up at index 0: nothing changes and nothing repaints, and now the
+    // button that cannot act is disabled.
     PaintCounter counter;
     dialog.viewWindow.installEventFilter(&counter);
     Click(dialog, 1007);
     QCoreApplication::processEvents();
     QCOMPARE(counter.paints, 0);
     QCOMPARE(Texts(dialog), (QStringList{"  0.025", "35.6625", "139.7750"}));
-    QVERIFY(Button(dialog, 1007)->isEnabled());
+    QVERIFY(!Button(dialog, 1007)->isEnabled());
     QCOMPARE(dialog.zoomIndex, 0);
 
     // A command that moves the view repaints it.
@@ -257,7 +259,7 @@ class ZIvozarivAdeTest : public QObject {
     QVERIFY(Button(dialog, 1008)->isEnabled());
   }
 
-  void HomeEnablesAZoomButtonThatCanAct_data() {
+  void ZoomButtonsCanActAfterEveryCommand_data() {
     QTest::addColumn<int>("homeZoom");
     QTest::addColumn<QList<int>>("clicks");
     QTest::addColumn<bool>("upEnabled");
@@ -266,9 +268,11 @@ class ZIvozarivAdeTest : public QObject {
     QTest::newRow("Zoom Up to 0, Home at 0") << 0 << QList<int>{1007, 1018} << false << true;
     QTest::newRow("Zoom Down to 7, Home at 7")
         << 7 << QList<int>{1008, 1008, 1008, 1008, 1008, 1008, 1018} << true << false;
+    QTest::newRow("Zoom Down, Home at 0") << 0 << QList<int>{1008, 1018} << false << true;
     QTest::newRow("at 7 from the start") << 7 << QList<int>{} << true << true;
+    QTest::newRow("Home at 7, then N") << 7 << QList<int>{1018, 1001} << true << false;
   }
-  void HomeEnablesAZoomButtonThatCanAct() {
+  void ZoomButtonsCanActAfterEveryCommand() {
     QFETCH(int, homeZoom);
     QFETCH(QList<int>, clicks);
     QFETCH(bool, upEnabled);
@@ -376,31 +380,46 @@ class ZIvozarivAdeTest : public QObject {
     QCOMPARE(Edit(dialog, 1005)->text(), QStringLiteral("35.7000"));
   }
 
-  void EnterInAnEditEndsTheDialogAndEnterOnAButtonClicksIt_data() {
+  void EnterJumpsFromThePositionEditsAndEndsTheDialogElsewhere_data() {
     QTest::addColumn<int>("focus");
     QTest::addColumn<int>("key");
-    QTest::addColumn<bool>("ends");
-    QTest::addColumn<int>("result");
-    QTest::newRow("Enter in 1005") << 1005 << int(Qt::Key_Return) << true << int(QDialog::Accepted);
-    QTest::newRow("keypad Enter in 1006")
-        << 1006 << int(Qt::Key_Enter) << true << int(QDialog::Accepted);
-    QTest::newRow("Escape") << 1005 << int(Qt::Key_Escape) << true << int(QDialog::Rejected);
-    QTest::newRow("Enter on N") << 1001 << int(Qt::Key_Return) << false << 0;
+    QTest::addColumn<bool>("afterImport");
+    QTest::addColumn<int>("result");   // -1: the dialog stays
+    QTest::addColumn<QString>("lat");  // edit 1005 afterwards
+    QTest::newRow("Enter in 1005 jumps") << 1005 << int(Qt::Key_Return) << false << -1 << "35.7250";
+    QTest::newRow("keypad Enter in 1006 jumps")
+        << 1006 << int(Qt::Key_Enter) << false << -1 << "35.7250";
+    QTest::newRow("Enter on N clicks it")
+        << 1001 << int(Qt::Key_Return) << false << -1 << "35.7000";
+    QTest::newRow("Enter in 1012 ends")
+        << 1012 << int(Qt::Key_Return) << false << int(QDialog::Accepted) << "35,73";
+    QTest::newRow("Escape ends") << 1005 << int(Qt::Key_Escape) << false << int(QDialog::Rejected)
+                                 << "35,73";
+    QTest::newRow("Escape just after an import does not")
+        << 1005 << int(Qt::Key_Escape) << true << -1 << "35.6750";
+    QTest::newRow("nor Enter in 1012") << 1012 << int(Qt::Key_Return) << true << -1 << "35.6750";
   }
-  void EnterInAnEditEndsTheDialogAndEnterOnAButtonClicksIt() {
+  void EnterJumpsFromThePositionEditsAndEndsTheDialogElsewhere() {
     QFETCH(int, focus);
     QFETCH(int, key);
-    QFETCH(bool, ends);
+    QFETCH(bool, afterImport);
     QFETCH(int, result);
+    QFETCH(QString, lat);
     ZIvozarivAde dialog(platform_);
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    if (afterImport) {
+      platform_.QueueLogFiles({"missing.log"});  // its summary box is answered OK
+      Click(dialog, 1009);
+    } else {
+      Edit(dialog, 1005)->setText("35,73");  // a decimal comma: tile 714, centre 35.7250
+    }
     dialog.GetDlgItem(focus)->setFocus();
     QTest::keyClick(dialog.GetDlgItem(focus), Qt::Key(key),
                     key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
-    QCOMPARE(dialog.isVisible(), !ends);
-    QCOMPARE(dialog.result(), result);
-    if (!ends) QCOMPARE(Edit(dialog, 1005)->text(), QStringLiteral("35.7000"));
+    QCOMPARE(dialog.isVisible(), result < 0);
+    if (result >= 0) QCOMPARE(dialog.result(), result);
+    QCOMPARE(Edit(dialog, 1005)->text(), lat);
   }
 
   void ClosingWritesTheTileTheRecorderStillHolds() {

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 
 #include "geo/coast_background.h"
 #include "support/temp_dir.h"
@@ -39,6 +40,18 @@ TEST_F(GshhgFolderTest, MissingFolderGivesNothingAndNoMessage) {
   EXPECT_EQ(DrawCoastBackground(store, 14260, 55900, 1, image), 0);
   EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
   EXPECT_FALSE(store.ChooseResolution(GshhgLayer::kShore, 1));
+}
+
+TEST_F(GshhgFolderTest, FullResolutionServesShoresOnly) {
+  for (const char* name :
+       {"binned_GSHHS_f.nc", "binned_border_f.nc", "binned_border_h.nc", "binned_river_f.nc"}) {
+    std::ofstream(dir() / name) << "names are all the choice looks at";
+  }
+  GshhgStore store(dir().string());
+  EXPECT_EQ(store.ChooseResolution(GshhgLayer::kShore, 0), R::kFull);
+  EXPECT_EQ(store.ChooseResolution(GshhgLayer::kBorder, 0), R::kHigh);
+  EXPECT_EQ(store.ChooseResolution(GshhgLayer::kRiver, 0), R::kFull);  // nothing else there
+  EXPECT_EQ(store.ChooseResolution(GshhgLayer::kShore, 7), R::kFull);
 }
 
 TEST_F(GshhgFolderTest, DamagedFileGivesNoLinesAndOneMessage) {

@@ -29,12 +29,16 @@ class ScriptedPlatform : public WindowingPlatform {
   void QueueExportPath(std::optional<std::string> path) { exportPaths_.push_back(std::move(path)); }
   void QueueOverwrite(OverwriteAnswer answer) { overwrites_.push_back(answer); }
   void QueueMessageAnswer(MessageAnswer answer) { messageAnswers_.push_back(answer); }
+  void QueueTileSource(std::optional<TileSourceChoice> choice) {
+    tileSources_.push_back(std::move(choice));
+  }
 
   // What was asked.
   int logFileQuestions = 0;
   std::vector<std::string> proposedNames;
   std::vector<std::string> overwriteQuestions;
   std::vector<Message> messages;
+  std::vector<TileSourceChoice> tileSourcesShown;  // what the tile source dialog showed
   // Import progress: the totals announced, the logs begun ("k/n path"),
   // the last bytes reported and how often Cancel was asked. With
   // `cancelAtBlock` n > 0, the n-th question of an import is answered yes.
@@ -50,7 +54,7 @@ class ScriptedPlatform : public WindowingPlatform {
   // True when every scripted answer was used.
   bool AllAnswersUsed() const {
     return logFiles_.empty() && exportPaths_.empty() && overwrites_.empty() &&
-           messageAnswers_.empty();
+           messageAnswers_.empty() && tileSources_.empty();
   }
 
   std::vector<std::string> ChooseLogFiles() override {
@@ -103,6 +107,18 @@ class ScriptedPlatform : public WindowingPlatform {
     return answer;
   }
 
+  std::optional<TileSourceChoice> ChooseTileSource(const TileSourceChoice& current) override {
+    tileSourcesShown.push_back(current);
+    if (tileSources_.empty()) {
+      ++unscripted;
+      ADD_FAILURE() << "unscripted tile source dialog";
+      return std::nullopt;
+    }
+    auto answer = std::move(tileSources_.front());
+    tileSources_.pop_front();
+    return answer;
+  }
+
   std::unique_ptr<ImportProgress> StartImportProgress(long long totalBytes) override {
     importTotals.push_back(totalBytes);
     cancelQuestions = 0;
@@ -125,6 +141,7 @@ class ScriptedPlatform : public WindowingPlatform {
   std::deque<std::optional<std::string>> exportPaths_;
   std::deque<OverwriteAnswer> overwrites_;
   std::deque<MessageAnswer> messageAnswers_;
+  std::deque<std::optional<TileSourceChoice>> tileSources_;
 };
 
 }  // namespace roamgrid::testing

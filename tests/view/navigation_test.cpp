@@ -195,7 +195,9 @@ TEST_F(NavigationTest, JumpSnapsTheTypedCentreToATileBoundaryTowardZero) {
       {"as RenderView writes them", " 35.6750", "139.7750", 1, 14260, 55900},
       {"leading blanks and trailing text", "  35.675N", "\t139.775 deg", 1, 14260, 55900},
       {"no number reads 0.0", "north", "-", 1, 0, 0},
-      {"a decimal comma ends the number", "35,675", "139,775", 1, 13980, 55580},
+      {"one comma and no dot: a decimal comma", "35,675", "139,775", 1, 14260, 55900},
+      {"with a dot or a second comma, a comma ends it", "35.675,5", "139,775,1", 1, 14260, 55580},
+      {"a decimal comma, trailing text, no number", "35,675abc", "abc", 1, 14260, 0},
       {"exponent", "3.5675e1", "1397.75E-1", 1, 14260, 55900},
   };
   for (const JumpCase& c : cases) {

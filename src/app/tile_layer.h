@@ -1,0 +1,150 @@
+// The map tile layer: the picture of a raster tile source (an XYZ URL
+// template or a local MBTiles file) under the 448 x 448 map view, resampled
+// from Web Mercator onto the view's grid, transparent where tiles are
+// missing.
+//
+// An online source is fetched politely: only the tiles the current view
+// needs, at most kConnectionsPerHost requests to a host at a time, the
+// User-Agent "Roamgrid/<version>", and an on-disk cache under
+// ${XDG_CACHE_HOME:-~/.cache}/roamgrid/tiles/ that keeps every tile at
+// least kMinKeepDays days (longer when the server's Cache-Control or Expires
+// says so), revalidates it afterwards with If-None-Match/If-Modified-Since
+// and stays within a size bound. Failures are never retried in a loop: a
+// 403 blocks the host for the run, a 404 marks the tile missing for the run,
+// 429/5xx/time-outs/unreachable servers pause the host (Retry-After when
+// given), and a tile that failed is asked for again only by a later view.
+// Nothing waits: replies arrive through the event loop and tilesArrived()
+// tells the view to repaint.
+#pragma once
+
+#include <QCache>
+#include <QDateTime>
+#include <QDeadlineTimer>
+#include <QHash>
+#include <QImage>
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <memory>
+#include <vector>
+
+#include "geo/tile_source.h"
+#include "geo/web_mercator.h"
+
+class QNetworkAccessManager;
+class QNetworkDiskCache;
+class QNetworkReply;
+class QPainter;
+class QTimer;
+
+namespace roamgrid {
+
+class MbtilesFile;
+
+// For QHash, QSet and QCache keyed by tile.
+size_t qHash(const MapTileKey& key, size_t seed = 0);
+
+class TileLayer : public QObject {
+  Q_OBJECT
+
+ public:
+  static constexpr int kConnectionsPerHost = 2;
+  static constexpr int kMinKeepDays = 7;
+
+  explicit TileLayer(QObject* parent = nullptr);
+  ~TileLayer() override;
+
+  // ${XDG_CACHE_HOME:-$HOME/.cache}/roamgrid/tiles
+  static QString CacheFolder();
+
+  // Chooses the source (see ParseTileSource; empty for none) and the
+  // attribution text drawn on the map (empty: the MBTiles file's own, if
+  // any). Clears the picture. Returns false with the reason in status()
+  // when the source is a bad template or an unreadable MBTiles file; the
+  // layer then shows nothing.
+  bool SetSource(const QString& source, const QString& attribution);
+  // Bounds the disk cache (MiB); takes effect at the next tile stored.
+  void SetCacheLimitMiB(int mebibytes);
+  // How long a request may go without data before it counts as a time-out.
+  void SetTimeoutMs(int milliseconds);
+
+  bool hasSource() const { return source_.kind != TileSource::Kind::kNone; }
+  // Whether tiles of the view are still asked for or awaited.
+  bool busy() const { return !inFlight_.isEmpty() || !queue_.empty(); }
+
+  // Shows the view at (originLat, originLon) grid units and zoom index
+  // `zoomIndex`: composes image() at once from the tiles at hand (memory,
+  // disk cache, MBTiles) and asks the server for the missing ones. Never
+  // waits for the network.
+  void SetView(int32_t originLat, int32_t originLon, int zoomIndex);
+
+  // The view's picture: 448 x 448, premultiplied ARGB, row 0 at the north
+  // edge (as painted), transparent where no tile is at hand.
+  const QImage& image() const { return image_; }
+  // Whether image() is opaque everywhere: every tile of the view is at hand
+  // and no row lies beyond the Mercator square.
+  bool covers() const { return covers_; }
+  // One short text on what went wrong last ("tiles: access blocked by
+  // server (403)"), empty while all is well.
+  const QString& status() const { return status_; }
+  const QString& attribution() const { return attribution_; }
+
+  // Draws the attribution in the bottom-right corner and the status in the
+  // top-left corner of `map`, dark text on a light box, so they stay legible
+  // over any tile.
+  void PaintNotes(QPainter& painter, const QRect& map) const;
+
+ signals:
+  // image() or status() changed after SetView returned: repaint the view.
+  void tilesArrived();
+
+ private:
+  struct MemoryTile {
+    QImage image;         // 256 x 256, premultiplied ARGB
+    QDateTime keepUntil;  // online tiles: revalidate after; invalid for MBTiles
+    bool opaque = false;  // the image had no alpha channel
+  };
+  struct Host {
+    int inFlight = 0;
+    bool blocked = false;        // 401/403: no request for the rest of the run
+    QDeadlineTimer pausedUntil;  // 429, 5xx, time-out, unreachable
+  };
+
+  void Reset();
+  // Whether a tile's picture is in memory, or could be read from the disk
+  // cache or the MBTiles file (and is kept in memory then). `stale` tells
+  // whether an online tile is past its keep date.
+  bool TileAtHand(const MapTileKey& tile, bool* stale);
+  void Compose();
+  void StartRequests();
+  void OnReplyFinished(QNetworkReply* reply, MapTileKey tile, QString host);
+  void PauseHost(Host& host, QNetworkReply* reply, int defaultSeconds);
+  void SetStatus(const QString& text);
+  bool Needed(const MapTileKey& tile) const;
+
+  TileSource source_;
+  QString attribution_;
+  QString status_;
+  QImage image_;
+  ViewTileMap map_;
+  bool haveView_ = false;
+  bool covers_ = false;
+  int32_t viewLat_ = 0, viewLon_ = 0, viewZoom_ = -1;
+  int minZoom_ = 0, maxZoom_ = kMaxMapTileZoom;
+  int timeoutMs_ = 15000;
+  qint64 cacheLimitBytes_ = 300LL << 20;
+
+  std::unique_ptr<MbtilesFile> mbtiles_;
+  QNetworkAccessManager* network_ = nullptr;  // made for the first online source
+  QNetworkDiskCache* diskCache_ = nullptr;
+  QTimer* pauseEnd_ = nullptr;
+
+  QCache<MapTileKey, MemoryTile> memory_;
+  std::vector<MapTileKey> queue_;  // tiles of the view still to ask for, in order
+  QSet<MapTileKey> inFlight_;
+  QSet<MapTileKey> missing_;       // 404 this run
+  QSet<MapTileKey> failedInView_;  // failed since the view was set
+  QHash<QString, Host> hosts_;
+};
+
+}  // namespace roamgrid

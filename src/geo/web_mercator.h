@@ -1,0 +1,60 @@
+// Web Mercator map tiles (the XYZ scheme: zoom z has 2^z x 2^z tiles of
+// 256 x 256 pixels, x from 180 W eastward, y from the north edge at
+// 85.0511 N southward) seen from the plate carree view of the grid: which
+// tile pixel each view pixel shows, which tile zoom suits a view and which
+// tiles a view needs.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "view/view_state.h"
+
+namespace roamgrid {
+
+constexpr int kMapTilePixels = 256;  // side of a map tile in tile pixels
+constexpr int kMaxMapTileZoom = 22;  // deepest zoom any source is asked for
+// Latitude (degrees) of the north and south edges of the Web Mercator
+// square: atan(sinh(pi)). A view row beyond it has no tile.
+constexpr double kMercatorMaxLat = 85.05112877980659;
+
+// One map tile in the XYZ scheme.
+struct MapTileKey {
+  int zoom = 0;
+  int x = 0;  // 0 .. 2^zoom - 1, west to east
+  int y = 0;  // 0 .. 2^zoom - 1, north to south
+  bool operator==(const MapTileKey&) const = default;
+  auto operator<=>(const MapTileKey&) const = default;
+};
+
+// Fractional tile coordinates of a position at `zoom`: x of longitude
+// `lonDeg` (any value; wrapped into -180..180) and y of latitude `latDeg`
+// (within +-kMercatorMaxLat), both in tiles from the west / north edge.
+double MercatorTileX(double lonDeg, int zoom);
+double MercatorTileY(double latDeg, int zoom);
+// Inverse of MercatorTileY: the latitude (degrees) at tile row coordinate y.
+double MercatorLatitude(double tileY, int zoom);
+
+// The tile zoom whose tile pixels are about as wide as the view pixels of a
+// view `spanGrid` grid units wide (448 pixels), clamped to minZoom..maxZoom.
+int ChooseTileZoom(int32_t spanGrid, int minZoom, int maxZoom);
+
+// Which tile pixel each pixel of a view shows at one tile zoom. Rows and
+// columns are global tile pixels at `zoom` (tile = pixel / 256); -1 marks a
+// view row beyond +-kMercatorMaxLat, which shows nothing. Columns wrap round
+// the globe.
+struct ViewTileMap {
+  int zoom = 0;
+  std::array<int32_t, kRasterSide> pixelRow{};  // by view row, row 0 at the south edge
+  std::array<int32_t, kRasterSide> pixelCol{};  // by view column, column 0 at the west edge
+  std::vector<MapTileKey> tiles;  // every tile a pixel shows, nearest the centre first
+};
+
+// Maps the view whose south-west corner is (originLat, originLon) grid units
+// at zoom index `zoomIndex` (clamped to 0..7) onto tiles at `tileZoom`
+// (clamped to 0..kMaxMapTileZoom). Each view pixel takes the tile pixel
+// under its centre, with the exact Mercator formula per row.
+ViewTileMap MapViewToTiles(int32_t originLat, int32_t originLon, int zoomIndex, int tileZoom);
+
+}  // namespace roamgrid

@@ -1,0 +1,218 @@
+// The tile layer against a tile server on 127.0.0.1 started by the test,
+// whose PNG tiles are each one colour encoding z/x/y, and against an
+// MBTiles file holding the same tiles.
+#include "app/tile_layer.h"
+
+#include <QAction>
+#include <QImage>
+#include <QNetworkDiskCache>
+#include <QMenu>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <cmath>
+#include <map>
+
+#include "app/user_settings.h"
+#include "app/zivozariv_ade.h"
+#include "support/mbtiles_fixture.h"
+#include "support/scratch_working_dir.h"
+#include "support/scripted_platform.h"
+#include "support/tile_server.h"
+
+namespace roamgrid {
+namespace {
+
+using testing::TileColour;
+using testing::TilePng;
+using testing::TileServer;
+
+// The tile under a position by the usual slippy-map formula.
+MapTileKey TileAt(double lat, double lon, int z) {
+  const double n = std::ldexp(1.0, z), rad = lat * M_PI / 180;
+  return {z, int(std::floor((lon + 180) / 360 * n)),
+          int(std::floor((1 - std::log(std::tan(rad) + 1 / std::cos(rad)) / M_PI) / 2 * n))};
+}
+
+bool Complete(const QImage& image, int firstRow = 0) {
+  for (int y = firstRow; y < image.height(); y += 7) {
+    for (int x = 0; x < image.width(); x += 7) {
+      if (qAlpha(image.pixel(x, y)) != 255) return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+class TileLayerTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void init() {
+    cacheHome_ = std::make_unique<QTemporaryDir>();
+    qputenv("XDG_CACHE_HOME", cacheHome_->path().toUtf8());
+    qputenv("XDG_CONFIG_HOME", cacheHome_->filePath("config").toUtf8());
+  }
+
+  void ShowsTheTileUnderEachPixelAndKeepsItForTheNextVisit_data() {
+    QTest::addColumn<int>("lat");
+    QTest::addColumn<int>("lon");
+    QTest::addColumn<int>("zoomIndex");
+    QTest::addColumn<int>("tileZoom");
+    QTest::newRow("Tokyo 0.05 deg") << 14260 << 55900 << 1 << 14;
+    QTest::newRow("Tokyo 3.2 deg") << 13620 << 55260 << 7 << 8;
+    QTest::newRow("Svalbard 0.8 deg") << 31200 << 6240 << 5 << 10;
+    QTest::newRow("beyond 85.05 N") << 33600 << -400 << 7 << 8;
+  }
+  void ShowsTheTileUnderEachPixelAndKeepsItForTheNextVisit() {
+    QFETCH(int, lat);
+    QFETCH(int, lon);
+    QFETCH(int, zoomIndex);
+    QFETCH(int, tileZoom);
+    TileServer server;
+    auto layer = std::make_unique<TileLayer>();
+    QVERIFY(layer->SetSource(server.Template(), "test tiles"));
+    layer->SetView(lat, lon, zoomIndex);
+    const double span = kZoomSpans[zoomIndex];
+    const double northRow =
+        std::min(447.0, std::floor((kMercatorMaxLat * 400 - lat) / span * 448 - 0.5));
+    const int firstRow = 447 - int(northRow);  // image row of the northernmost row with tiles
+    QTRY_VERIFY(Complete(layer->image(), firstRow));
+    const QImage picture = layer->image();
+    for (int row = 3; row < 448; row += 37) {
+      for (int column = 5; column < 448; column += 41) {
+        const double pixelLat = (lat + (row + 0.5) * span / 448) / 400;
+        const double pixelLon = (lon + (column + 0.5) * span / 448) / 400;
+        const QRgb shown = picture.pixel(column, 447 - row);
+        if (pixelLat > kMercatorMaxLat) {
+          QCOMPARE(qAlpha(shown), 0);  // nothing, not stretched tiles
+          continue;
+        }
+        const MapTileKey tile = TileAt(pixelLat, pixelLon, tileZoom);
+        QCOMPARE(shown, TileColour(tile.zoom, tile.x, tile.y));
+      }
+    }
+    for (const QByteArray& head : server.requests) {
+      QVERIFY2(head.contains("\r\nUser-Agent: Roamgrid/" ROAMGRID_VERSION "\r\n"), head);
+      QVERIFY2(!head.toLower().contains("no-cache"), head);
+    }
+    // The server allowed 60 s; the disk cache keeps tiles a week. A new
+    // layer (a new start) shows the same picture at once, asking nothing.
+    const qsizetype asked = server.requests.size();
+    layer = std::make_unique<TileLayer>();
+    QVERIFY(layer->SetSource(server.Template(), "test tiles"));
+    layer->SetView(lat, lon, zoomIndex);
+    QCOMPARE(layer->image(), picture);
+    QTest::qWait(100);
+    QCOMPARE(server.requests.size(), asked);
+
+    // Past its keep date, a tile is still shown at once and is revalidated.
+    const QList<QByteArray> first = server.requests.front().split(' ');
+    const QUrl url(server.Template().section('/', 0, 2) + QString::fromLatin1(first[1]));
+    {
+      QNetworkDiskCache plain;  // without the layer's 7-day floor
+      plain.setCacheDirectory(TileLayer::CacheFolder());
+      QNetworkCacheMetaData metaData = plain.metaData(url);
+      QVERIFY(metaData.isValid());
+      metaData.setExpirationDate(QDateTime::currentDateTimeUtc().addSecs(-1));
+      plain.updateMetaData(metaData);
+    }
+    layer = std::make_unique<TileLayer>();
+    QVERIFY(layer->SetSource(server.Template(), "test tiles"));
+    layer->SetView(lat, lon, zoomIndex);
+    QCOMPARE(layer->image(), picture);
+    QTRY_COMPARE(server.requests.size(), asked + 1);
+    QVERIFY(server.requests.back().contains("\r\nIf-None-Match: \"1\"\r\n"));
+    QTRY_VERIFY(!layer->busy());
+    QCOMPARE(layer->image(), picture);
+    server.requests.pop_back();
+
+    // An MBTiles file with the tiles the server sent gives the same picture.
+    std::map<MapTileKey, std::vector<uint8_t>> tiles;
+    for (const QByteArray& head : server.requests) {
+      const QList<QByteArray> path = head.split(' ')[1].split('/');
+      const MapTileKey key{path[1].toInt(), path[2].toInt(), path[3].split('.')[0].toInt()};
+      tiles[key] = TilePng(key.zoom, key.x, key.y);
+    }
+    const QString file = cacheHome_->filePath("view.mbtiles");
+    QVERIFY(testing::WriteMbtiles(file.toStdString(), tiles));
+    TileLayer offline;
+    QVERIFY(offline.SetSource(file, ""));
+    offline.SetView(lat, lon, zoomIndex);
+    QCOMPARE(offline.image(), picture);
+  }
+
+  void FailuresShowOneStatusAndAreNotRetried_data() {
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<QString>("status");
+    QTest::newRow("403") << int(TileServer::Answer::k403)
+                         << "tiles: access blocked by server (403)";
+    QTest::newRow("429") << int(TileServer::Answer::k429)
+                         << "tiles: too many requests, pausing (429)";
+    QTest::newRow("stalled") << int(TileServer::Answer::kStall)
+                             << "tiles: no answer from server (time-out)";
+  }
+  void FailuresShowOneStatusAndAreNotRetried() {
+    QFETCH(int, answer);
+    QFETCH(QString, status);
+    TileServer server;
+    server.answer = TileServer::Answer(answer);
+    TileLayer layer;
+    layer.SetTimeoutMs(300);
+    QVERIFY(layer.SetSource(server.Template(), ""));
+    int repaints = 0;
+    connect(&layer, &TileLayer::tilesArrived, [&] { ++repaints; });
+    layer.SetView(14260, 55900, 1);
+    QTRY_COMPARE(layer.status(), status);
+    QVERIFY(repaints > 0);
+    QTRY_COMPARE(server.requests.size(), 2);  // two at a time, then the host waits
+    // Later views ask nothing while the host is blocked or paused.
+    layer.SetView(14280, 55900, 1);
+    layer.SetView(14300, 55900, 1);
+    QTest::qWait(600);
+    QCOMPARE(server.requests.size(), 2);
+    QCOMPARE(layer.status(), status);
+  }
+
+  void TilesLieUnderTheMarksAndNavigationNeverWaits() {
+    testing::ScratchWorkingDir store;
+    QVERIFY(store.Enter());
+    TileServer server;
+    testing::ScriptedPlatform platform;
+    ZIvozarivAde dialog(platform);
+    dialog.SetTileSource({server.Template().toStdString(), "test tiles"});
+    dialog.SetBackgroundMode("tiles");
+    QTRY_VERIFY(Complete(dialog.tileLayer().image()));
+    dialog.viewWindow.raster()[100 * kRasterSide + 100] = 1;  // window pixel (101, 348)
+    const QImage shown = dialog.viewWindow.grab().toImage();
+    QCOMPARE(shown.pixel(101, 348), qRgb(255, 0, 0));
+    QCOMPARE(shown.pixel(102, 348), dialog.tileLayer().image().pixel(101, 347));
+
+    // A server that never answers: the commands go on at once.
+    server.answer = TileServer::Answer::kStall;
+    dialog.tileLayer().SetTimeoutMs(300);
+    const std::string centre = dialog.centerLatText;
+    qobject_cast<QPushButton*>(dialog.GetDlgItem(1001))->click();
+    QVERIFY(dialog.centerLatText != centre);
+    QTRY_COMPARE(dialog.tileLayer().status(), QString("tiles: no answer from server (time-out)"));
+
+    // "Tile source..." with an empty source: the coast lines, remembered.
+    platform.QueueTileSource(TileSourceChoice{"", ""});
+    for (QAction* action : dialog.mapMenu()->actions()) {
+      if (action->text() == "Tile source...") action->trigger();
+    }
+    QCOMPARE(dialog.backgroundMode(), std::string("coast"));
+    QCOMPARE(LoadUserSettings().background, QString("coast"));
+    QVERIFY(platform.AllAnswersUsed());
+    store.Leave();
+  }
+
+ private:
+  std::unique_ptr<QTemporaryDir> cacheHome_;
+};
+
+}  // namespace roamgrid
+
+QTEST_MAIN(roamgrid::TileLayerTest)
+#include "tile_layer_test.moc"
