@@ -11,6 +11,7 @@
 #include "common/safe_file.h"
 #include "export/bmp_file.h"
 #include "settings/home_config.h"
+#include "support/fit_file.h"
 #include "support/gzip_member.h"
 #include "tiles/tile_file.h"
 
@@ -154,6 +155,59 @@ void GzipSeeds(const fs::path& dir) {
   WriteSeed(dir, "nested", testing::Gzip(packed));
 }
 
+// JSON logs (after one byte that chooses the reader's block size): each
+// location history and GeoJSON form, coarse points, a polygon, a cut text.
+void JsonSeeds(const fs::path& dir) {
+  const std::string degree = "\xc2\xb0";
+  const std::string documents[] = {
+      "{\"locations\": [{\"latitudeE7\": 356600000, \"longitudeE7\": 1397600000, "
+      "\"accuracy\": 10, \"timestamp\": \"2024-05-01T10:00:00.5Z\"}, {\"latitudeE7\": "
+      "356610000, \"longitudeE7\": 1397610000, \"accuracy\": 900, \"timestampMs\": \"1\"}]}",
+      "{\"timelineObjects\": [{\"activitySegment\": {\"startLocation\": {\"latitudeE7\": 1, "
+      "\"longitudeE7\": 2}, \"waypointPath\": {\"waypoints\": [{\"latE7\": 356600000, "
+      "\"lngE7\": 1397600000}]}, \"simplifiedRawPath\": {\"points\": [{\"latE7\": 3, "
+      "\"lngE7\": 4, \"accuracyMeters\": 8}]}}}, {\"placeVisit\": {\"location\": "
+      "{\"latitudeE7\": 5, \"longitudeE7\": 6}, \"otherCandidateLocations\": "
+      "[{\"latitudeE7\": 7, \"longitudeE7\": 8}]}}]}",
+      "{\"semanticSegments\": [{\"startTime\": \"2024-05-01T10:00:00+09:00\", "
+      "\"timelinePath\": [{\"point\": \"35.66" + degree + ", 139.76" + degree +
+          "\", \"time\": \"2024-05-01T10:00:00Z\"}]}], \"rawSignals\": [{\"position\": "
+          "{\"LatLng\": \"35.67" + degree + ", 139.77" + degree +
+          "\", \"accuracyMeters\": 13}}]}",
+      "[{\"startTime\": \"2024-05-01T10:00:00.000+09:00\", \"timelinePath\": [{\"point\": "
+      "\"geo:35.66,139.76\", \"durationMinutesOffsetFromStartTime\": \"3\"}]}, {\"activity\": "
+      "{\"start\": \"geo:35.6,139.7\", \"end\": \"geo:35.7,139.8\"}}]",
+      "{\"type\": \"FeatureCollection\", \"features\": [{\"type\": \"Feature\", "
+      "\"geometry\": {\"type\": \"MultiLineString\", \"coordinates\": [[[139.76, 35.66], "
+      "[139.77, 35.67, 5]]]}}, {\"type\": \"Feature\", \"geometry\": {\"type\": \"Point\", "
+      "\"coordinates\": [139.7, 35.6]}, \"properties\": {\"track_fid\": 0}}]}",
+      "\x1e{\"type\": \"Feature\", \"geometry\": {\"type\": \"LineString\", \"coordinates\": "
+      "[[1, 2], [3, 4]]}}\n\x1e{\"type\": \"Polygon\", \"coordinates\": [[[0, 0]]]}\n",
+      "{\"locations\": [{\"latitudeE7\": 356600000, \"longitudeE7\": 13976",
+  };
+  int n = 0;
+  for (const std::string& document : documents) {
+    ++n;
+    WriteSeed(dir, "json-" + std::to_string(n), char(n * 13) + document);
+  }
+}
+
+// FIT files (after one byte that chooses the reader's block size): two
+// files one after another, one cut, one with a wrong CRC.
+void FitSeeds(const fs::path& dir) {
+  std::vector<int32_t> semicircles;
+  for (int i = 0; i < 12; ++i) {
+    semicircles.push_back(425000000 + i * 5000);
+    semicircles.push_back(1667000000 + i * 7000);
+  }
+  const std::string file = testing::FitFile(semicircles);
+  WriteSeed(dir, "fit-chained", char(7) + file + file);
+  WriteSeed(dir, "fit-cut", char(20) + file.substr(0, file.size() / 2));
+  std::string wrong = file;
+  wrong.back() ^= 1;
+  WriteSeed(dir, "fit-crc", char(33) + wrong);
+}
+
 // Home files as the writer makes them, and a few hand-edited forms.
 void HomeSeeds(const fs::path& dir) {
   fs::create_directories(dir);
@@ -198,6 +252,8 @@ int main(int argc, char** argv) {
   roamgrid::NmeaSeeds(out / "fuzz_nmea_log");
   roamgrid::GpxSeeds(out / "fuzz_gpx_log");
   roamgrid::GzipSeeds(out / "fuzz_gzip_log");
+  roamgrid::JsonSeeds(out / "fuzz_json_log");
+  roamgrid::FitSeeds(out / "fuzz_fit_log");
   roamgrid::HomeSeeds(out / "fuzz_home_config");
   roamgrid::BmpSeeds(out / "fuzz_bmp_merge");
   return 0;

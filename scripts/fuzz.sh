@@ -13,7 +13,8 @@ seconds="${1:?usage: scripts/fuzz.sh SECONDS [TARGET...]}"
 shift
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-  targets=(fuzz_tile_load fuzz_nmea_log fuzz_home_config fuzz_bmp_merge fuzz_gpx_log fuzz_gzip_log)
+  targets=(fuzz_tile_load fuzz_nmea_log fuzz_home_config fuzz_bmp_merge fuzz_gpx_log fuzz_gzip_log
+    fuzz_json_log fuzz_fit_log)
 fi
 
 bash "$root/scripts/setup.sh" --fuzz
@@ -37,6 +38,8 @@ max_len() {
     fuzz_bmp_merge) echo 602200 ;;
     fuzz_gpx_log) echo 16384 ;;
     fuzz_gzip_log) echo 16384 ;;
+    fuzz_json_log) echo 16384 ;;
+    fuzz_fit_log) echo 8192 ;;
     *) echo 4096 ;;
   esac
 }

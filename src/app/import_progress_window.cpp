@@ -85,20 +85,27 @@ bool ImportProgressWindow::Cancelled() {
   return window_ && window_->wasCanceled();
 }
 
+void ImportProgressWindow::WaitingForStoreLock(bool waiting) {
+  waitingForLock_ = waiting;
+  Tick(true);
+}
+
 QString ImportProgressWindow::LabelText() const {
   long long done = bytesBefore_ + bytesOfLog_;
   if (done > totalBytes_) done = totalBytes_;  // a log that grew while read
-  return QStringLiteral("%1 of %2: %3\n%4 of %5 MB")
-      .arg(logIndex_ + 1)
-      .arg(logCount_)
-      .arg(logName_, Megabytes(done), Megabytes(totalBytes_));
+  QString text = QStringLiteral("%1 of %2: %3\n%4 of %5 MB")
+                     .arg(logIndex_ + 1)
+                     .arg(logCount_)
+                     .arg(logName_, Megabytes(done), Megabytes(totalBytes_));
+  if (waitingForLock_) text += QStringLiteral("\n") + QString::fromUtf8(kWaitingForLockText);
+  return text;
 }
 
-void ImportProgressWindow::Tick() {
-  const long long now = clock_.elapsed();
+void ImportProgressWindow::Tick(bool now) {
+  const long long elapsedMs = clock_.elapsed();
   const bool appearing = !window_;
   if (appearing) {
-    if (now < showAfterMs_) return;
+    if (elapsedMs < showAfterMs_ && !now) return;
     window_ = new QProgressDialog(owner_);
     window_->setWindowModality(Qt::WindowModal);
     window_->setWindowTitle(QStringLiteral("Import"));
@@ -112,10 +119,10 @@ void ImportProgressWindow::Tick() {
     window_->setMinimumDuration(0);
     window_->setRange(0, kBarSteps);
     window_->setMinimumWidth(360);
-  } else if (now - lastRefreshMs_ < kRefreshMs) {
+  } else if (elapsedMs - lastRefreshMs_ < kRefreshMs && !now) {
     return;
   }
-  lastRefreshMs_ = now;
+  lastRefreshMs_ = elapsedMs;
   const long long done = bytesBefore_ + bytesOfLog_;
   window_->setLabelText(LabelText());
   // Shown with its text, so at its final size. QDialog centres the window

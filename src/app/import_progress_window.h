@@ -20,6 +20,8 @@ namespace roamgrid {
 class ImportProgressWindow : public QObject, public ImportProgress {
  public:
   static constexpr int kShowAfterMs = 500;
+  static constexpr char kWaitingForLockText[] =
+      "Waiting for the store lock held by another program";
 
   // Sets the wait cursor and repaints `owner` at once, so that a file
   // dialog closed over it is gone before reading starts. `totalBytes` is
@@ -34,10 +36,14 @@ class ImportProgressWindow : public QObject, public ImportProgress {
   void Advance(long long bytesRead) override;
   // Also lets the window's events run, so that Cancel can be pressed.
   bool Cancelled() override;
+  // Shows the window at once, saying that the import waits for the store
+  // lock, until the wait is over.
+  void WaitingForStoreLock(bool waiting) override;
 
   // The progress window once it has appeared; null before.
   QProgressDialog* window() const { return window_; }
-  // "2 of 5: name.log" and "12.3 of 600.0 MB" on the next line.
+  // "2 of 5: name.log" and "12.3 of 600.0 MB" on the next line; while a
+  // save waits for the store lock, kWaitingForLockText on a third.
   QString LabelText() const;
 
  protected:
@@ -47,7 +53,7 @@ class ImportProgressWindow : public QObject, public ImportProgress {
  private:
   // Shows the window when due; refreshes it and runs pending events at
   // most every kRefreshMs.
-  void Tick();
+  void Tick(bool now = false);
 
   static constexpr int kRefreshMs = 50;
   static constexpr int kBarSteps = 1000;
@@ -64,6 +70,7 @@ class ImportProgressWindow : public QObject, public ImportProgress {
   long long bytesBefore_ = 0;  // of the logs finished before this one
   long long bytesOfLog_ = 0;   // of the current log
   bool cancelled_ = false;
+  bool waitingForLock_ = false;
 };
 
 }  // namespace roamgrid

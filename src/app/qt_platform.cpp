@@ -5,6 +5,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QString>
 #include <QStringList>
@@ -62,7 +63,12 @@ std::vector<std::string> QtPlatform::ChooseLogFiles() {
   KeepWorkingDirectory keep;
   const QStringList chosen = QFileDialog::getOpenFileNames(
       owner_, QString(), StartFolder(LoadUserSettings().lastImportFolder, QDir::homePath()),
-      QStringLiteral("GPS ログ (*.log);;GPX ファイル (*.gpx *.gpx.gz);;"
+      QStringLiteral("GPS ログ (*.log);;"
+                     "対応するすべてのファイル (*.log *.nmea *.gpx *.json *.geojson *.geojsonl "
+                     "*.geojsons *.kml *.kmz *.tcx *.fit *.gz);;"
+                     "GPX ファイル (*.gpx *.gpx.gz);;位置情報履歴 (*.json *.json.gz);;"
+                     "GeoJSON (*.geojson *.geojsonl *.geojsons *.json);;KML / KMZ (*.kml *.kmz);;"
+                     "TCX (*.tcx *.tcx.gz);;FIT (*.fit);;"
                      "圧縮ログ (*.log.gz *.gz);;すべてのファイル (*)"));
   std::vector<std::string> paths;
   paths.reserve(size_t(chosen.size()));
@@ -76,10 +82,41 @@ std::optional<std::string> QtPlatform::ChooseExportPath(const std::string& propo
   QFileDialog dialog(owner_);
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setFileMode(QFileDialog::AnyFile);
-  dialog.setNameFilter(QStringLiteral("画像ファイル (*.bmp)"));
+  // BMP first, the default; choosing PNG turns the name's suffix to .png.
+  const QString bmpFilter = QStringLiteral("画像ファイル (*.bmp)");
+  dialog.setNameFilters({bmpFilter, QStringLiteral("PNG 画像 (*.png)")});
   dialog.setDefaultSuffix(QStringLiteral("bmp"));
+  QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&](const QString& filter) {
+    const QString suffix = filter == bmpFilter ? QStringLiteral("bmp") : QStringLiteral("png");
+    dialog.setDefaultSuffix(suffix);
+    QString name = FromLocalPath(proposedName);
+    name.replace(QRegularExpression(QStringLiteral("\\.bmp$")), QStringLiteral(".") + suffix);
+    dialog.selectFile(name);
+  });
   // The Export command asks about an existing file itself (overwrite or merge).
   dialog.setOption(QFileDialog::DontConfirmOverwrite);
+  dialog.setDirectory(
+      StartFolder(LoadUserSettings().lastExportFolder,
+                  QStandardPaths::writableLocation(QStandardPaths::PicturesLocation)));
+  dialog.selectFile(FromLocalPath(proposedName));
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  const QStringList chosen = dialog.selectedFiles();
+  if (chosen.isEmpty()) return std::nullopt;
+  RememberFolder(&UserSettings::lastExportFolder, chosen.front());
+  return LocalPath(chosen.front());
+}
+
+std::optional<std::string> QtPlatform::ChooseRegionExportPath(const std::string& proposedName) {
+  KeepWorkingDirectory keep;
+  QFileDialog dialog(owner_);
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setFileMode(QFileDialog::AnyFile);
+  dialog.setWindowTitle(QStringLiteral("Export region"));
+  dialog.setNameFilters({QStringLiteral("GeoTIFF (*.tif *.tiff)"),
+                         QStringLiteral("GeoJSON (*.geojson *.json *.geojson.gz *.json.gz)"),
+                         QStringLiteral("KML (*.kml *.kml.gz)"), QStringLiteral("KMZ (*.kmz)")});
+  dialog.setDefaultSuffix(QStringLiteral("tif"));
+  // The same folder as the Export dialog's.
   dialog.setDirectory(
       StartFolder(LoadUserSettings().lastExportFolder,
                   QStandardPaths::writableLocation(QStandardPaths::PicturesLocation)));

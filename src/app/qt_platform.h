@@ -25,6 +25,7 @@ class QtPlatform : public WindowingPlatform {
   // export (the Pictures folder the first time), which it remembers; no
   // overwrite question of its own.
   std::optional<std::string> ChooseExportPath(const std::string& proposedName) override;
+  std::optional<std::string> ChooseRegionExportPath(const std::string& proposedName) override;
   // The prompt of template 129.
   OverwriteAnswer AskOverwrite(const std::string& path) override;
   // QMessageBox: exclamation icon and OK, or question icon with Yes and No.

@@ -3,17 +3,23 @@
 #include <QContextMenuEvent>
 #include <QDropEvent>
 #include <QFile>
+#include <QGraphicsOpacityEffect>
+#include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QPauseAnimation>
+#include <QPropertyAnimation>
 #include <QPushButton>
 #include <QToolTip>
+#include <QSequentialAnimationGroup>
 #include <QUrl>
 #include <QWheelEvent>
 #include <algorithm>
+#include <cstring>
 #include <tuple>
 
 #include "app/app_icon.h"
@@ -25,6 +31,7 @@
 #include "export/export_command.h"
 #include "geo/coast_background.h"
 #include "geo/map_scale.h"
+#include "geo/rgb_image.h"
 #include "import/import_command.h"
 #include "settings/home_command.h"
 #include "settings/home_config.h"
@@ -92,6 +99,11 @@ constexpr int kWheelNotch = 120;  // angle delta of one wheel notch
 // person meant for the progress window (a second Escape after Cancel) come
 // in just after it has gone.
 constexpr qint64 kCloseKeysHeldAfterImportMs = 500;
+
+// The note of an import's new cells: shown, then faded out and gone.
+constexpr int kNoteShownMs = 2500;
+constexpr int kNoteFadeMs = 1500;
+constexpr int kNoteMarginPx = 6;
 
 }  // namespace
 
@@ -193,6 +205,8 @@ void ZIvozarivAde::OnInitDialog() {
   connect(tilesAction_, &QAction::triggered, this, [this] { OnToggleTiles(); });
   mapMenu_->addAction(tilesAction_);
   mapMenu_->addAction(QStringLiteral("Tile source..."), this, [this] { OnTileSource(); });
+  mapMenu_->addSeparator();
+  mapMenu_->addAction(QStringLiteral("Export region…"), this, [this] { OnExportRegion(); });
   mapMenu_->addSeparator();
   mapMenu_->addAction(QStringLiteral("Map data..."), this, [this] { OnMapData(); });
   settingsAction_ = mapMenu_->addAction(QStringLiteral("Settings…"), this, [this] {
@@ -397,6 +411,7 @@ void ZIvozarivAde::RunImport(const std::vector<std::string>* dropped) {
   if (importing_) return;
   importing_ = true;
   const auto endCommand = [this] { EndCommand(); };
+  std::vector<ImportReport> reports;
   bool imported = true;
   // The user's import settings, read afresh: the Settings dialog or another
   // instance may have changed them.
@@ -405,6 +420,7 @@ void ZIvozarivAde::RunImport(const std::vector<std::string>* dropped) {
   choices.options.anyTalker = settings.anyTalker;
   choices.options.connectMetres = settings.connect ? settings.connectMetres : 0;
   choices.options.maxSpeedKmh = settings.maxSpeedKmh;
+  choices.options.maxAccuracyM = settings.maxAccuracyM;
   if (!settings.anyTalker) {
     choices.chooseAnyTalker = [] {
       UserSettings chosen = LoadUserSettings();
@@ -413,12 +429,38 @@ void ZIvozarivAde::RunImport(const std::vector<std::string>* dropped) {
     };
   }
   if (dropped) {
-    ImportLogFiles(recorder, *dropped, *platform_, endCommand, choices);
+    reports = ImportLogFiles(recorder, *dropped, *platform_, endCommand, choices);
   } else {
-    imported = ImportLogs(recorder, *platform_, endCommand, choices);
+    imported = ImportLogs(recorder, *platform_, endCommand, &reports, choices);
   }
   if (imported) importEnded_.start();
   importing_ = false;
+  if (const long long cells = NewCells(reports); cells > 0) ShowNewCellsNote(cells);
+}
+
+void ZIvozarivAde::ShowNewCellsNote(long long cells) {
+  delete newCellsNote_;  // an earlier note still fading
+  auto* note = new QLabel(QStringLiteral("%1 new cells").arg(cells), this);
+  newCellsNote_ = note;
+  note->setObjectName(QStringLiteral("newCellsNote"));
+  note->setStyleSheet(QStringLiteral(
+      "background: rgba(255, 255, 255, 220); border: 1px solid gray; padding: 3px;"));
+  note->setAttribute(Qt::WA_TransparentForMouseEvents);
+  note->adjustSize();
+  note->move(viewWindow.geometry().topLeft() + QPoint(kNoteMarginPx, kNoteMarginPx));
+  note->show();
+  note->raise();
+  auto* opacity = new QGraphicsOpacityEffect(note);
+  note->setGraphicsEffect(opacity);
+  auto* fade = new QPropertyAnimation(opacity, "opacity", note);
+  fade->setDuration(kNoteFadeMs);
+  fade->setStartValue(1.0);
+  fade->setEndValue(0.0);
+  auto* sequence = new QSequentialAnimationGroup(note);
+  sequence->addPause(kNoteShownMs);
+  sequence->addAnimation(fade);
+  connect(sequence, &QAbstractAnimation::finished, note, &QObject::deleteLater);
+  sequence->start();
 }
 
 void ZIvozarivAde::OnDoubleClick(QPoint viewPixel) {
@@ -440,7 +482,18 @@ void ZIvozarivAde::OnWheel(int angleDelta) {
   }
 }
 
-void ZIvozarivAde::OnExport() { ExportBitmap(*this, viewWindow.raster(), *platform_); }
+void ZIvozarivAde::OnExport() {
+  // What the map shows, background and attribution included, for a PNG.
+  const QImage shown = viewWindow.grab().toImage().convertToFormat(QImage::Format_RGB888);
+  RgbImage picture(shown.width(), shown.height());
+  for (int y = 0; y < shown.height(); ++y) {
+    std::memcpy(picture.bytes.data() + size_t(y) * size_t(shown.width()) * 3, shown.constScanLine(y),
+                size_t(shown.width()) * 3);
+  }
+  ExportBitmap(*this, viewWindow.raster(), *platform_, &picture);
+}
+
+void ZIvozarivAde::OnExportRegion() { ExportViewRegion(*this, *platform_); }
 
 void ZIvozarivAde::OnSetHomePosition() { SaveHomePosition(*this, *platform_); }
 

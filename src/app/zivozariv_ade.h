@@ -8,6 +8,8 @@
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QIcon>
+#include <QLabel>
+#include <QPointer>
 #include <memory>
 #include <string>
 #include <tuple>
@@ -116,6 +118,9 @@ class ZIvozarivAde : public QDialog, public ViewState {
   // Imports the dropped logs, or those chosen in the Import dialog when
   // `dropped` is null.
   void RunImport(const std::vector<std::string>* dropped);
+  // Shows briefly over the map how many cells an import newly marked
+  // (object name "newCellsNote"), fading out by itself; no modal box.
+  void ShowNewCellsNote(long long cells);
   void OnDoubleClick(QPoint viewPixel);
   void OnWheel(int angleDelta);
   // Enables the zoom buttons that can act at the current zoom, disables the
@@ -125,6 +130,7 @@ class ZIvozarivAde : public QDialog, public ViewState {
   // import, when they were meant for its progress window.
   bool CloseKeysHeld() const;
   void OnExport();
+  void OnExportRegion();  // the map menu's "Export region…"
   void OnSetHomePosition();
   // The context menu's switch and Ctrl+B: flips the background and keeps
   // the choice in the per-user settings.
@@ -157,6 +163,7 @@ class ZIvozarivAde : public QDialog, public ViewState {
   // The view the background was last drawn for: origin and zoom index.
   std::tuple<int32_t, int32_t, int32_t> backgroundView_{0, 0, -1};
   bool importing_ = false;  // an import runs
+  QPointer<QLabel> newCellsNote_;  // the note of the last import, while shown
   int wheelDelta_ = 0;      // wheel turn not yet worth a notch (1/8 degree units)
   // Runs from the end of the last import; invalid before the first.
   QElapsedTimer importEnded_;

@@ -99,6 +99,15 @@ class SubcommandReader {
       if (std::string error = TakeValue(name, value); !error.empty()) return error;
       return ReadPositive(name, *value, "KMH", &args_.maxSpeedKmh);
     }
+    if (command == CliCommand::kImport && name == "--max-accuracy") {
+      if (args_.maxAccuracyM) return "--max-accuracy given twice";
+      if (std::string error = TakeValue(name, value); !error.empty()) return error;
+      const std::optional<double> metres = ParseWholeDouble(*value);
+      if (!metres || *metres < 0)
+        return name + ": " + Quoted(*value) + " is not a number of metres (0 or more)";
+      args_.maxAccuracyM = *metres;
+      return {};
+    }
     if (command == CliCommand::kCheck && name == "--clean") {
       if (args_.clean) return "--clean given twice";
       args_.clean = true;
@@ -108,6 +117,13 @@ class SubcommandReader {
       if (name == "--origin") return ReadOrigin(name, value);
       if (name == "--center") return ReadCenter(name, value);
       if (name == "--zoom") return ReadZoom(name, value);
+      if (name == "--bbox") return ReadBbox(name, value);
+      if (name == "--background") return ReadBackground(name, value);
+      if (name == "--transparent") {
+        if (args_.transparent) return "--transparent given twice";
+        args_.transparent = true;
+        return noValue();
+      }
       if (name == "--overwrite" || name == "--merge") {
         const ExistingFileMode mode =
             name == "--overwrite" ? ExistingFileMode::kOverwrite : ExistingFileMode::kMerge;
@@ -132,9 +148,45 @@ class SubcommandReader {
     return {};
   }
 
+  std::string ReadBbox(const std::string& name, std::optional<std::string>& value) {
+    if (args_.bbox) return name + " given twice";
+    if (args_.origin || args_.center) return "--bbox excludes --origin and --center";
+    if (std::string error = TakeValue(name, value); !error.empty()) return error;
+    std::optional<double> edges[4];
+    bool complete = true;
+    size_t from = 0;
+    for (int k = 0; k < 4 && complete; ++k) {
+      const size_t comma = k < 3 ? value->find(',', from) : value->size();
+      complete = comma != std::string::npos;
+      if (complete) edges[k] = ParseWholeDouble(value->substr(from, comma - from));
+      complete = complete && edges[k].has_value();
+      from = comma + 1;
+    }
+    if (!complete)
+      return name + ": " + Quoted(*value) +
+             " is not S,W,N,E in degrees (four decimal numbers, such as 35.6,139.7,35.7,139.8)";
+    args_.bbox = DegreeBox{*edges[0], *edges[1], *edges[2], *edges[3]};
+    return {};
+  }
+
+  std::string ReadBackground(const std::string& name, std::optional<std::string>& value) {
+    if (args_.backgroundGiven) return name + " given twice";
+    if (std::string error = TakeValue(name, value); !error.empty()) return error;
+    if (*value == "none") {
+      args_.background = ExportBackground::kNone;
+    } else if (*value == "coast") {
+      args_.background = ExportBackground::kCoast;
+    } else {
+      return name + ": " + Quoted(*value) + " is not none or coast";
+    }
+    args_.backgroundGiven = true;
+    return {};
+  }
+
   std::string ReadOrigin(const std::string& name, std::optional<std::string>& value) {
     if (args_.origin) return name + " given twice";
     if (args_.center) return "--origin and --center exclude each other";
+    if (args_.bbox) return "--bbox excludes --origin and --center";
     if (std::string error = TakeValue(name, value); !error.empty()) return error;
     std::string latText, lonText;
     std::optional<int32_t> lat, lon;
@@ -152,6 +204,7 @@ class SubcommandReader {
   std::string ReadCenter(const std::string& name, std::optional<std::string>& value) {
     if (args_.center) return name + " given twice";
     if (args_.origin) return "--origin and --center exclude each other";
+    if (args_.bbox) return "--bbox excludes --origin and --center";
     if (std::string error = TakeValue(name, value); !error.empty()) return error;
     DegreeText center;
     std::optional<double> lat, lon;
@@ -314,40 +367,65 @@ std::string CliHelpText(CliCommand command) {
   switch (command) {
     case CliCommand::kImport:
       return R"(Usage: roamgrid-cli [-C DIR | --user-store] import [--any-talker] [--strict]
-                                     [--connect[=METRES]] [--max-speed KMH] LOG...
+                                     [--connect[=METRES]] [--max-speed KMH]
+                                     [--max-accuracy METRES] LOG...
 
 Reads the logs in the order given with one recorder, exactly as the Import
 command of the desktop program does, and marks the cell of every fix in the
 tiles below RGD/. A LOG of "-" is read from standard input (once), so that
 `gpspipe -r | roamgrid-cli import --any-talker -` records from a receiver
-gpsd serves.
+gpsd serves. A LOG that is a folder stands for every regular file below it,
+in name order (links to folders are not followed); files there that are no
+log are counted in one line, "N files not recognised", and are no error.
 
 Each log is judged by its content, not its name:
   gzip-compressed data   decompressed as it is read (members one after
                          another), then judged again: .log.gz, .gpx.gz
-  GPX 1.0 or 1.1         text beginning "<?xml" or "<gpx": the lat and lon
-                         of every track point (trkpt); route points and
-                         waypoints are not recorded
+  GPX 1.0 or 1.1         XML with the root <gpx>: the lat and lon of every
+                         track point (trkpt); route points and waypoints
+                         are not recorded
+  KML, KMZ               XML with the root <kml>, or a zip archive (its
+                         first .kml): LineString coordinates and gx:Track
+                         gx:coord; Point placemarks are not recorded
+  TCX                    XML with the root <TrainingCenterDatabase>: the
+                         Position of every Trackpoint of an activity
+  FIT                    a FIT file header: the position of every record
+                         message; header, messages and CRCs are checked
+  location history       JSON: Records.json (locations[]), Semantic Location
+                         History (activity paths and visits), Android
+                         Timeline.json, iOS location-history.json
+  GeoJSON                JSON: LineString and MultiLineString, and Point
+                         features whose properties mark track points
+                         (track_fid, track_seg_id, track_seg_point_id, or
+                         "type": "trackpoint"); other Points are places and
+                         not recorded; a Polygon is refused (an area)
   NMEA 0183 text         anything else: the position of every GGA sentence.
                          Without --any-talker only lines beginning "$GPGGA,"
                          are used, as in the desktop program.
 
 One line per log on standard output:
-  <path>: <F> fixes, <S> skipped   NMEA: F GGA fixes accepted, S unreadable
+  <path>: <F> fixes, <S> skipped, <N> new
+                                   NMEA: F GGA fixes accepted, S unreadable
                                    GGA lines skipped (no position, bad
                                    hemisphere letter; with --strict also a
-                                   wrong or missing checksum, fix quality 0)
-  <path>: <F> points, <S> skipped  GPX: F track points accepted, S track
-                                   points without a readable lat or lon
+                                   wrong or missing checksum, fix quality 0),
+                                   N cells newly marked
+  <path>: <F> points, <S> skipped, <N> new
+                                   the other formats: F track points
+                                   accepted, S without a readable position;
+                                   ", <C> less accurate than 50 m" before
+                                   the new cells when positions were too
+                                   coarse (see --max-accuracy)
   <path>: cannot open              the log could not be opened; the others are
                                    still read
-A damaged or truncated compressed log, or malformed XML, records what came
-before the damage and is reported as a read error with its reason. With a
-terminal on standard error a progress line shows the bytes read of the
-total and the rate; it is erased when done. When a log read without
---any-talker holds GGA sentences of other talkers, a line on standard error
-says how many (for standard input also at once, when the first arrives).
-With --max-speed, ", <N> too fast" follows the count of a log that had such
+and last "total: <N> new cells". A damaged or truncated compressed log,
+malformed XML or JSON, or a damaged FIT file records what came before the
+damage and is reported as a read error with its reason. With a terminal on
+standard error a progress line shows the bytes read of the total and the
+rate; it is erased when done. When a log read without --any-talker holds
+GGA sentences of other talkers, a line on standard error says how many
+(for standard input also at once, when the first arrives). With
+--max-speed, ", <N> too fast" follows the count of a log that had such
 fixes; with --connect, ", <N> cells on lines" the cells the lines added.
 
 Options:
@@ -372,8 +450,13 @@ Options:
                  marks; skipped fixes that keep within KMH of each other for
                  more than 30 s start a new track (a flight has landed).
                  Times come from the GGA UTC field (the day rolling over at
-                 midnight) and GPX <time>; fixes without times are not
-                 checked. Off by default.
+                 midnight), GPX, KML and TCX times, FIT timestamps and the
+                 JSON timestamps; fixes without times are not checked. Off by
+                 default.
+  --max-accuracy METRES
+                 skip (and count) positions of location histories whose
+                 stated accuracy is worse than METRES (default 50; 0: no
+                 limit)
   -h, --help     show this help
 
 SIGINT, SIGTERM or SIGHUP stop the reading at the next block: what was read
@@ -381,15 +464,26 @@ is recorded, the line of the log being read is printed, and the exit status
 is 130, 143 or 129.
 
 Exit status: 0 every log was read, 1 a log could not be opened or read to its
-end, or a tile could not be written, 2 usage error.
+end, a folder could not be read, or a tile could not be written, 2 usage
+error.
 )";
     case CliCommand::kExport:
-      return R"(Usage: roamgrid-cli [-C DIR | --user-store] export [--origin LAT,LON | --center DLAT,DLON]
-                                     [--zoom Z] [--overwrite | --merge] [FILE]
+      return R"(Usage: roamgrid-cli [-C DIR | --user-store] export
+         [--origin LAT,LON | --center DLAT,DLON | --bbox S,W,N,E] [--zoom Z]
+         [--background none|coast] [--transparent] [--overwrite | --merge] [FILE]
 
-Builds the view from the tiles as the desktop program's map view does and
-writes it as the Export command does: a 448 x 448 24-bit BMP image, visited
-pixels red, all others white, south at the bottom. Prints the path written.
+Writes the visited cells of a view, or of any region, in the format that
+FILE's suffix names:
+  .bmp              the view as the Export command writes it: a 448 x 448
+                    24-bit BMP image, visited pixels red, all others white
+  .png              a PNG image, visited pixels red on white
+  .tif, .tiff       a GeoTIFF (EPSG:4326): one band, 1 visited, 0 not
+  .geojson, .json   GeoJSON: one MultiPolygon feature per tile, rectangles of
+                    visited cells, properties naming the tile
+  .kml, .kmz        KML: the same rectangles as red polygons; a KMZ of a very
+                    large region holds a transparent PNG overlay instead
+  .geojson.gz, .json.gz, .kml.gz   the same, gzip-compressed
+Prints the path written.
 
 Options:
   --origin LAT,LON    the view's south-west corner in grid units (1/400 degree),
@@ -398,27 +492,39 @@ Options:
   --center DLAT,DLON  a centre in decimal degrees, north and east positive, such
                       as 35.675,139.775; the view is placed as the Jump command
                       places it (snapped to a tile boundary).
-                      Without --origin and --center: the home position from
-                      Roamgrid.cfg, else the built-in home (origin 14260,55900,
-                      zoom 1). With another --zoom the home origin is cut toward
-                      zero to that zoom's multiple, as Roamgrid.cfg values are.
+                      Without --origin, --center and --bbox: the home position
+                      from Roamgrid.cfg, else the built-in home (origin
+                      14260,55900, zoom 1). With another --zoom the home origin
+                      is cut toward zero to that zoom's multiple, as
+                      Roamgrid.cfg values are.
+  --bbox S,W,N,E      any region in decimal degrees (not for .bmp), such as
+                      35.6,139.7,35.7,139.8; west above east crosses the
+                      antimeridian. Grown outward to whole cells (and pixels).
   --zoom Z            zoom index 0 to 7: a view side of 0.025, 0.05, 0.1, 0.2,
-                      0.4, 0.8, 1.6 or 3.2 degrees. Default: the home zoom.
-  --overwrite         replace an existing FILE with a fresh image
-  --merge             merge into an existing FILE (an earlier export of the same
-                      view): a pixel turns red only where the view is marked and
-                      the old pixel is pure white. A FILE that is not such an
-                      image is refused with "Can not Marge" and left as it was.
-                      A missing FILE is written as a fresh image.
+                      0.4, 0.8, 1.6 or 3.2 degrees. Default: the home zoom. For
+                      images each pixel covers 2^Z x 2^Z cells (with --bbox the
+                      default is 0, one cell per pixel); vector formats always
+                      give whole cells. Images over 20000 x 20000 pixels are
+                      refused with a zoom that fits.
+  --background none|coast
+                      what a .png shows under the marks (default none)
+  --transparent       .png: unvisited pixels transparent instead of white
+  --overwrite         replace an existing FILE with a fresh file
+  --merge             .bmp only: merge into an existing FILE (an earlier export
+                      of the same view): a pixel turns red only where the view
+                      is marked and the old pixel is pure white. A FILE that is
+                      not such an image is refused with "Can not Marge" and left
+                      as it was. A missing FILE is written as a fresh image.
   -h, --help          show this help
   FILE                default: the name the Export command proposes, such as
                       N035.650-E139.7500-R0.050.bmp
 
 An existing FILE is an error unless --overwrite or --merge is given. A file is
-only ever replaced by a complete new image.
+only ever replaced by a complete new one.
 
 Exit status: 0 written, 1 FILE exists, cannot be read or written, or cannot
-be merged into, 2 usage error.
+be merged into, 2 usage error (an unknown suffix or an image too large
+included).
 )";
     case CliCommand::kStats:
       return R"(Usage: roamgrid-cli [-C DIR | --user-store] stats
@@ -479,9 +585,10 @@ Without an option the store is the working directory, and -C DIR uses DIR.
 when missing: the store of Roamgrid started from the application menu.
 
 Commands:
-  import LOG...   record the fixes of NMEA logs, GPX tracks or gzip-compressed
-                  logs (or of standard input, "-") into the tiles
-  export [FILE]   write a view of the store as a 448 x 448 BMP image
+  import LOG...   record the fixes of NMEA logs, GPX, KML/KMZ, TCX and FIT
+                  tracks, phone location histories, GeoJSON, gzip-compressed
+                  logs and folders of them (or of standard input, "-")
+  export [FILE]   write a view or region as BMP, PNG, GeoTIFF, GeoJSON or KML
   stats           count the tile files, visited cells and visited area
   check [--clean] list damaged tiles and abandoned temporary files
 

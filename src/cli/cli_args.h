@@ -43,6 +43,14 @@ struct DegreeText {
 inline constexpr int kDefaultConnectMetres = 250;
 // The largest METRES and KMH accepted.
 inline constexpr int kMaxOptionValue = 1000000;
+// A box in decimal degrees as --bbox gives it: south, west, north, east.
+struct DegreeBox {
+  double south = 0.0, west = 0.0, north = 0.0, east = 0.0;
+  bool operator==(const DegreeBox&) const = default;
+};
+
+// What is drawn under the marks of a PNG export.
+enum class ExportBackground { kNone, kCoast };
 
 struct CliArgs {
   StoreFolderRequest store;  // -C DIR or --user-store, entered before the command
@@ -56,11 +64,17 @@ struct CliArgs {
   bool strict = false;  // --strict: only GGA lines with a right checksum and a fix
   int connectMetres = 0;  // --connect[=METRES]: kDefaultConnectMetres without a value; 0 off
   int maxSpeedKmh = 0;    // --max-speed KMH; 0 off
+  // --max-accuracy METRES: positions stated less accurate are skipped; 0 no limit.
+  std::optional<double> maxAccuracyM;
 
   // export
   std::optional<GridPoint> origin;   // --origin LAT,LON
   std::optional<DegreeText> center;  // --center DLAT,DLON
   std::optional<int32_t> zoom;       // --zoom Z, 0..7
+  std::optional<DegreeBox> bbox;     // --bbox S,W,N,E
+  ExportBackground background = ExportBackground::kNone;  // --background none|coast
+  bool backgroundGiven = false;
+  bool transparent = false;  // --transparent
   ExistingFileMode existing = ExistingFileMode::kRefuse;
   std::optional<std::string> file;  // FILE; none: the proposed name
 

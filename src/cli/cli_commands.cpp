@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -19,9 +20,14 @@
 #include "common/store_folder.h"
 #include "export/bmp_file.h"
 #include "export/export_command.h"
+#include "export/region_export.h"
+#include "geo/coast_background.h"
+#include "geo/gshhg_store.h"
+#include "import/log_folder.h"
 #include "import/nmea_reader.h"
 #include "settings/home_config.h"
 #include "tiles/grid_units.h"
+#include "tiles/store_lock.h"
 #include "tiles/track_recorder.h"
 #include "view/navigation.h"
 #include "view/render_view.h"
@@ -96,6 +102,13 @@ int ReportTileProblems(const std::vector<TileProblem>& problems,
   return failures;
 }
 
+// ": damaged", or ": cannot be read" with the reason when one is known.
+std::string LoadFailureText(const TileLoadFailure& failure) {
+  if (failure.result == kDamaged) return ": damaged";
+  return failure.error != 0 ? ": cannot be read: " + FileErrorText(failure.error)
+                            : ": cannot be read";
+}
+
 // An origin cut toward zero to the alignment of `zoomIndex`, as the home
 // file's values are.
 int32_t AlignTowardZero(int32_t value, int zoomIndex) {
@@ -115,10 +128,12 @@ std::string PathFromHere(const std::string& path) {
 }  // namespace
 
 int RunImport(const CliArgs& args, std::FILE* out, std::FILE* err) {
+  // A folder stands for the files below it.
+  const LogList list = ExpandLogPaths(args.logs);
   long long totalBytes = 0;
-  for (const std::string& log : args.logs) {
+  for (const LogList::Log& log : list.logs) {
     std::error_code ignored;
-    const auto size = fs::file_size(log == kStandardInput ? "/dev/stdin" : log, ignored);
+    const auto size = fs::file_size(log.path == kStandardInput ? "/dev/stdin" : log.path, ignored);
     if (!ignored) totalBytes += (long long)size;
   }
   ProgressLine progress(err, totalBytes, isatty(fileno(err)) == 1);
@@ -129,6 +144,7 @@ int RunImport(const CliArgs& args, std::FILE* out, std::FILE* err) {
   options.strict = args.strict;
   options.connectMetres = args.connectMetres;
   options.maxSpeedKmh = args.maxSpeedKmh;
+  if (args.maxAccuracyM) options.maxAccuracyM = *args.maxAccuracyM;
   // The progress line shows the bytes of all logs read so far; a signal
   // stops the reading at its next block.
   struct LineProgress : ImportProgress {
@@ -148,6 +164,11 @@ int RunImport(const CliArgs& args, std::FILE* out, std::FILE* err) {
             "import: standard input holds GGA sentences of other talkers ($GNGGA, "
             "$GLGGA...) that are not read; --any-talker records them");
     }
+    void WaitingForStoreLock(bool waiting) override {
+      if (!waiting) return;
+      line.Erase();
+      Error(err, "import: waiting for the store lock held by another program");
+    }
   } lineProgress(progress, err);
   options.progress = &lineProgress;
   long long& bytesBefore = lineProgress.bytesBefore;
@@ -155,30 +176,58 @@ int RunImport(const CliArgs& args, std::FILE* out, std::FILE* err) {
   int notOpened = 0;
   int notReadWhole = 0;
   int tileFailures = 0;
+  long long notRecognised = 0;
+  long long newCells = 0;
+  for (const LogList::FolderProblem& folder : list.unreadableFolders) {
+    Error(err, "import: cannot read the folder " + Quoted(folder.path) + ": " +
+                   std::strerror(folder.error));
+  }
   std::set<std::pair<TileProblem::Kind, std::string>> namedTiles;
-  for (const std::string& log : args.logs) {
+  bool toldUnlocked = false;  // said once per run
+  for (const LogList::Log& entry : list.logs) {
     if (ImportInterrupts::Caught()) break;
+    const std::string& log = entry.path;
     ImportReport report;
-    lineProgress.live = log == kStandardInput;
-    if (log == kStandardInput) {
+    options.onlyLogs = entry.inFolder;
+    lineProgress.live = log == kStandardInput && !entry.inFolder;
+    if (lineProgress.live) {
       ImportLogDescriptor(recorder, STDIN_FILENO, &report, options);
     } else {
       ImportNmeaLog(recorder, log, &report, options);
     }
     progress.Erase();
     tileFailures += ReportTileProblems(report.tileProblems, namedTiles, err);
+    if (report.unlockedSaves > 0 && !toldUnlocked) {
+      toldUnlocked = true;
+      Error(err, "import: warning: no lock can be had on the store folder 'RGD' (" +
+                     FileErrorText(report.lockError) +
+                     "); tiles were saved without it, so another program saving at the same "
+                     "time can lose marks");
+    }
     if (!report.opened) {
       ++notOpened;
       Say(out, log + ": cannot open");
       Error(err, "import: cannot open log " + Quoted(log) + ": " + std::strerror(report.openError));
       continue;
     }
-    Say(out,
-        log + ": " + std::to_string(report.fixes) + (report.gpx ? " points, " : " fixes, ") +
-            std::to_string(report.skipped) + " skipped" +
-            (args.maxSpeedKmh > 0 ? ", " + std::to_string(report.tooFast) + " too fast" : "") +
-            (args.connectMetres > 0 ? ", " + std::to_string(report.lineCells) + " cells on lines"
-                                    : ""));
+    bytesBefore += report.bytesRead;
+    if (report.notRecognised) {
+      ++notRecognised;
+      continue;
+    }
+    newCells += report.newCells;
+    std::string line = log + ": " + std::to_string(report.fixes) +
+                       (report.gpx || report.points ? " points, " : " fixes, ") +
+                       std::to_string(report.skipped) + " skipped";
+    if (report.coarse > 0) {
+      char metres[32];
+      const auto written = std::to_chars(metres, metres + sizeof metres, options.maxAccuracyM);
+      line += ", " + std::to_string(report.coarse) + " less accurate than " +
+              std::string(metres, written.ptr) + " m";
+    }
+    if (args.maxSpeedKmh > 0) line += ", " + std::to_string(report.tooFast) + " too fast";
+    if (args.connectMetres > 0) line += ", " + std::to_string(report.lineCells) + " cells on lines";
+    Say(out, line + ", " + std::to_string(report.newCells) + " new");
     if (report.readError) {
       ++notReadWhole;
       Error(err, "import: read error in log " + Quoted(log) + " after " +
@@ -186,20 +235,30 @@ int RunImport(const CliArgs& args, std::FILE* out, std::FILE* err) {
                      (report.readErrorText.empty() ? "" : ": " + report.readErrorText) +
                      "; the rest of it was not read");
     }
+    // Content that yields nothing at all is named, so that a log in a form
+    // this program does not read is not taken for an empty one.
+    if (report.fixes == 0 && report.skipped == 0 && report.bytesRead > 0 && !report.readError &&
+        !report.cancelled && report.otherTalkerGga == 0) {
+      Error(err, "import: " + Quoted(log) + ": " + std::to_string(report.bytesRead) +
+                     (report.compressed ? " compressed" : "") + " bytes read as " +
+                     (report.gpx ? "a GPX document" : "an NMEA log") +
+                     " gave no position; nothing was recorded");
+    }
     if (report.otherTalkerGga > 0) {
       Error(err, "import: " + Quoted(log) + " holds " + std::to_string(report.otherTalkerGga) +
                      " GGA sentences of other talkers ($GNGGA, $GLGGA...) that were not read; "
                      "--any-talker records them");
     }
-    bytesBefore += report.bytesRead;
   }
   // Every log read to its end has released its tile already; this only
   // matters if one did not.
   ReleaseRecorderTile(recorder);
   progress.Erase();
   tileFailures += ReportTileProblems(recorder.tileProblems, namedTiles, err);
+  if (notRecognised > 0) Say(out, std::to_string(notRecognised) + " files not recognised");
+  Say(out, "total: " + std::to_string(newCells) + " new cells");
   if (notOpened > 0) {
-    Error(err, "import: " + std::to_string(notOpened) + " of " + std::to_string(args.logs.size()) +
+    Error(err, "import: " + std::to_string(notOpened) + " of " + std::to_string(list.logs.size()) +
                    " logs could not be opened");
   }
   if (const int signal = ImportInterrupts::Caught()) {
@@ -207,7 +266,10 @@ int RunImport(const CliArgs& args, std::FILE* out, std::FILE* err) {
                    "; what was read is recorded");
     return kExitSignalBase + signal;
   }
-  return notOpened == 0 && notReadWhole == 0 && tileFailures == 0 ? kExitOk : kExitFailure;
+  return notOpened == 0 && notReadWhole == 0 && tileFailures == 0 &&
+                 list.unreadableFolders.empty()
+             ? kExitOk
+             : kExitFailure;
 }
 
 int RunExport(const CliArgs& args, std::FILE* out, std::FILE* err) {
@@ -250,9 +312,33 @@ int RunExport(const CliArgs& args, std::FILE* out, std::FILE* err) {
     view.originLon = AlignTowardZero(view.originLon, view.zoomIndex);
   }
 
-  std::vector<uint8_t> raster(kRasterSize);
-  RebuildView(view, raster.data());
   const std::string path = args.file.value_or(ProposedExportName(view));
+  const std::optional<ExportTarget> target = ExportTargetOf(path);
+  if (!target) {
+    Error(err, "export: " + Quoted(path) + " has no known suffix; known are " +
+                   kKnownExportSuffixes);
+    return kExitUsage;
+  }
+  const bool bmp = target->format == ExportFormat::kBmp;
+  if (bmp && (args.bbox || args.transparent || args.background != ExportBackground::kNone)) {
+    Error(err, "export: a .bmp is always the view as the desktop program exports it; "
+               "--bbox, --transparent and --background coast need another format");
+    return kExitUsage;
+  }
+  if (!bmp && args.existing == ExistingFileMode::kMerge) {
+    Error(err, "export: --merge works on .bmp images only");
+    return kExitUsage;
+  }
+  if (args.transparent && target->format != ExportFormat::kPng) {
+    Error(err, "export: --transparent works on .png images only");
+    return kExitUsage;
+  }
+  if (args.background == ExportBackground::kCoast &&
+      (target->format != ExportFormat::kPng || args.bbox)) {
+    Error(err, "export: --background coast draws the background of a view into a .png; "
+               "it does not go with --bbox or another format");
+    return kExitUsage;
+  }
 
   std::string reason;
   const PathState state = StatePath(path, &reason);
@@ -262,12 +348,54 @@ int RunExport(const CliArgs& args, std::FILE* out, std::FILE* err) {
   }
   const bool exists = state == PathState::kPresent;
   if (exists && args.existing == ExistingFileMode::kRefuse) {
-    Error(err, "export: " + Quoted(path) + " exists; give --overwrite or --merge");
+    Error(err, "export: " + Quoted(path) + " exists; give --overwrite" +
+                   (bmp ? " or --merge" : ""));
     return kExitFailure;
   }
+  if (!bmp) {
+    RegionExportRequest request;
+    if (args.bbox) {
+      const DegreeBox& box = *args.bbox;
+      std::string why;
+      request.region = DegreeBoxCells(box.south, box.west, box.north, box.east, &why);
+      if (!why.empty()) {
+        Error(err, "export: --bbox: " + why);
+        return kExitUsage;
+      }
+      request.zoom = args.zoom.value_or(0);
+    } else {
+      request.region = ViewCellRegion(view);
+      request.zoom = view.zoomIndex;
+    }
+    request.transparent = args.transparent;
+    RgbImage background;
+    if (args.background == ExportBackground::kCoast) {
+      const std::string folder = GshhgFolderFromEnvironment();
+      GshhgStore store(folder, size_t(24) << 20,
+                       [&](const std::string& problem) { Error(err, "export: " + problem); });
+      if (!store.ChooseResolution(GshhgLayer::kShore, view.zoomIndex)) {
+        Error(err, "export: no coastline data in " + Quoted(folder) +
+                       " (Debian package gmt-gshhg-low or gmt-gshhg-high)");
+        return kExitFailure;
+      }
+      background = RgbImage(kRasterSide, kRasterSide);
+      DrawCoastBackground(store, view.originLat, view.originLon, view.zoomIndex, background);
+      request.background = &background;
+    }
+    const RegionExportResult result = ExportRegion(path, *target, request);
+    if (!result.ok) {
+      Error(err, "export: " + result.error);
+      return result.error.rfind("the image would be", 0) == 0 ? kExitUsage : kExitFailure;
+    }
+    Say(out, path);
+    return kExitOk;
+  }
+
+  std::vector<uint8_t> raster(kRasterSize);
+  RebuildView(view, raster.data());
   // What the system said when a file could not be opened or written, as
   // far as errno still tells it.
-  const auto why = [](int error) { return error ? std::string(": ") + std::strerror(error) : ""; };
+  const auto why = [](int error) { return error ? ": " + FileErrorText(error) : std::string(); };
   if (exists && args.existing == ExistingFileMode::kMerge) {
     errno = 0;
     const MergeResult merged = MergeIntoImage(path, raster.data());
@@ -322,7 +450,7 @@ int RunStats(std::FILE* out, std::FILE* err) {
   Say(out, "tile files: " + std::to_string(stats.tileFiles));
   Say(out, "tiles not loaded whole: " + std::to_string(stats.notLoadedWhole.size()));
   for (const TileLoadFailure& failure : stats.notLoadedWhole)
-    Say(out, "  " + failure.path + (failure.result == kDamaged ? ": damaged" : ": cannot be read"));
+    Say(out, "  " + failure.path + LoadFailureText(failure));
   Say(out, "visited cells: " + std::to_string(stats.visitedCells));
   Say(out, "visited area: " + FormatFixed(stats.visitedAreaKm2, 0, 6) + " km^2");
   if (stats.visitedBox) {
@@ -342,9 +470,19 @@ int RunStats(std::FILE* out, std::FILE* err) {
 }
 
 int RunCheck(const CliArgs& args, std::FILE* out, std::FILE* err) {
+  struct SayWait : StoreLockWait {
+    std::FILE* err;
+    explicit SayWait(std::FILE* stream) : err(stream) {}
+    void Waiting(bool waiting) override {
+      if (waiting) Error(err, "check: waiting for the store lock held by another program");
+    }
+  } sayWait(err);
+  const ScopedStoreLockWait waitHandler(&sayWait);
   const StoreCheck check = CheckStore(args.clean);
   for (const TileLoadFailure& failure : check.notLoadedWhole)
-    Say(out, failure.path + (failure.result == kDamaged ? ": damaged" : ": cannot be read"));
+    Say(out, failure.path + LoadFailureText(failure));
+  for (const StoreEntry& odd : check.oddEntries)
+    Say(out, odd.path + ": " + odd.what + ", left alone");
   for (const std::string& folder : check.unreadableFolders)
     Say(out, folder + ": folder cannot be read");
   long long removed = 0;
@@ -361,6 +499,8 @@ int RunCheck(const CliArgs& args, std::FILE* out, std::FILE* err) {
   if (args.clean) summary += " (" + std::to_string(removed) + " removed)";
   if (!check.unreadableFolders.empty())
     summary += ", " + std::to_string(check.unreadableFolders.size()) + " folders not read";
+  if (!check.oddEntries.empty())
+    summary += ", " + std::to_string(check.oddEntries.size()) + " other entries left alone";
   Say(out, summary + (check.sound() ? ": the store is sound" : ": problems found"));
   return check.sound() ? kExitOk : kExitFailure;
 }

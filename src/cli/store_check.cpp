@@ -1,5 +1,6 @@
 #include "cli/store_check.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -9,24 +10,41 @@
 
 namespace roamgrid {
 
+namespace {
+
+// Removes `name` from the tile folder `folder`, which is opened without
+// following a link: a folder swapped for a link since the walk leads
+// nowhere else. Gone already (another check removed it): what was asked
+// is done. Returns 0 or the errno of the failure.
+int RemoveTempFile(const std::string& folder, const std::string& name) {
+  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return errno;
+  const int error = unlinkat(fd, name.c_str(), 0) == 0 || errno == ENOENT ? 0 : errno;
+  close(fd);
+  return error;
+}
+
+}  // namespace
+
 StoreCheck CheckStore(bool clean) {
   StoreStats stats = CollectStoreStats();
   StoreCheck check;
   check.tileFiles = stats.tileFiles;
   check.notLoadedWhole = std::move(stats.notLoadedWhole);
   check.unreadableFolders = std::move(stats.unreadableFolders);
+  check.oddEntries = std::move(stats.oddEntries);
   if (stats.tempFiles.empty()) return check;
   // A writer holds the lock from creating its temporary file to the rename,
   // so under it a file whose writer is gone stays abandoned.
   const StoreLock lock;
   for (const std::string& path : stats.tempFiles) {
-    const std::string name = path.substr(path.rfind('/') + 1);
+    const size_t slash = path.rfind('/');
+    const std::string name = path.substr(slash + 1);
     if (!IsAbandonedTempFile(name)) continue;
     AbandonedTempFile temp{path};
     if (clean) {
-      // Gone already (another check removed it): what was asked is done.
-      temp.removed = unlink(path.c_str()) == 0 || errno == ENOENT;
-      if (!temp.removed) temp.error = errno;
+      temp.error = RemoveTempFile(path.substr(0, slash), name);
+      temp.removed = temp.error == 0;
     }
     check.abandonedTempFiles.push_back(std::move(temp));
   }

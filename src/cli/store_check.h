@@ -1,10 +1,12 @@
 // The soundness of the tile store, for `roamgrid-cli check`: the tile files
-// that do not load whole, the folders that cannot be read, and the
-// temporary files that a writer killed before its rename left below RGD/.
-// The store is walked as CollectStoreStats walks it (every tile read once,
-// one in memory at a time); a temporary file counts as abandoned only when
-// its writer no longer runs, decided while holding the store lock, under
-// which `clean` removes it. Tile files are never changed.
+// that do not load whole (and what stands at a tile's path but is no
+// regular file), the folders that cannot be read, and the temporary files
+// that a writer killed before its rename left in the tile folders. The
+// store is walked with WalkStore, as CollectStoreStats walks it (every tile
+// read once, one in memory at a time; no link followed); a temporary file
+// counts as abandoned only when its writer no longer runs, decided while
+// holding the store lock, under which `clean` removes it. Tile files, and
+// whatever else the walk finds odd, are never changed.
 #pragma once
 
 #include <string>
@@ -26,15 +28,19 @@ struct StoreCheck {
   std::vector<TileLoadFailure> notLoadedWhole;  // in path order
   std::vector<std::string> unreadableFolders;
   std::vector<AbandonedTempFile> abandonedTempFiles;  // in path order
-  // True when nothing was found (temporary files of running writers are
-  // not a fault).
+  // Entries the store does not make (links, other names), left alone; they
+  // are named but are no fault of the store.
+  std::vector<StoreEntry> oddEntries;
+  // True when nothing was found (temporary files of running writers and
+  // odd entries are not a fault).
   bool sound() const {
     return notLoadedWhole.empty() && unreadableFolders.empty() && abandonedTempFiles.empty();
   }
 };
 
 // Checks the store below "RGD" in the working directory; with `clean`,
-// removes the abandoned temporary files. No "RGD" is an empty, sound store.
+// removes the abandoned temporary files (and nothing else). No "RGD" is an
+// empty, sound store.
 StoreCheck CheckStore(bool clean);
 
 }  // namespace roamgrid

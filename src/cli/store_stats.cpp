@@ -2,53 +2,14 @@
 
 #include <algorithm>
 #include <cmath>
-#include <filesystem>
 #include <numbers>
-#include <system_error>
 
-#include "common/temp_name.h"
 #include "tiles/grid_units.h"
 #include "tiles/track_tile.h"
 
 namespace roamgrid {
 
 namespace {
-
-namespace fs = std::filesystem;
-
-constexpr char kStoreRoot[] = "RGD";
-constexpr int64_t kCellsPerDegree = int64_t{kCellsPerSide} * kGridPerDegree / kGridPerTile;
-static_assert(kCellsPerDegree == 17920);
-constexpr int kKeyDigits = 5;
-
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-// Reads the five digits of a key magnitude at text[at..at + 4].
-std::optional<int32_t> KeyDigits(const std::string& text, size_t at) {
-  int32_t value = 0;
-  for (size_t i = at; i < at + kKeyDigits; ++i) {
-    if (!IsDigit(text[i])) return {};
-    value = value * 10 + (text[i] - '0');
-  }
-  return value;
-}
-
-// Names of the entries of `folder` that are directories (wantFolders) or
-// regular files, sorted. False when the folder cannot be listed.
-bool ListFolder(const fs::path& folder, bool wantFolders, std::vector<std::string>* names) {
-  std::error_code error;
-  fs::directory_iterator it(folder, error);
-  if (error) return false;
-  for (; it != fs::directory_iterator(); it.increment(error)) {
-    if (error) return false;
-    std::error_code typeError;
-    const bool wanted = wantFolders ? it->is_directory(typeError) : it->is_regular_file(typeError);
-    if (wanted && !typeError) names->push_back(it->path().filename().string());
-  }
-  if (error) return false;
-  std::sort(names->begin(), names->end());
-  return true;
-}
 
 void CountTile(const TrackTile& tile, StoreStats& stats) {
   if (!tile.cells) return;
@@ -80,27 +41,6 @@ void CountTile(const TrackTile& tile, StoreStats& stats) {
 
 }  // namespace
 
-std::optional<TileKey> TileKeyFromPath(const std::string& path) {
-  // "RGD/E139N035/E13975-N03500.map": the file name alone gives the keys;
-  // the whole path must then be the one the store forms for them.
-  const size_t slash = path.rfind('/');
-  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  constexpr size_t kNameLength = 2 * (1 + kKeyDigits) + 1 + 4;  // E13975-N03500.map
-  if (name.size() != kNameLength || name[6] != '-' || name.compare(13, 4, ".map") != 0) return {};
-  const char ew = name[0];
-  const char ns = name[7];
-  if ((ew != 'E' && ew != 'W') || (ns != 'N' && ns != 'S')) return {};
-  std::optional<int32_t> lon = KeyDigits(name, 1);
-  std::optional<int32_t> lat = KeyDigits(name, 8);
-  if (!lon || !lat) return {};
-  const TileKey key{ns == 'S' ? -*lat : *lat, ew == 'W' ? -*lon : *lon};
-  if (key.latKey % kCentiPerTile != 0 || key.lonKey % kCentiPerTile != 0) return {};
-  if (NormalizeLonKey(key.lonKey) != key.lonKey) return {};
-  char expected[kTilePathSize];
-  if (!FormatTilePath(key.latKey, key.lonKey, expected) || path != expected) return {};
-  return key;
-}
-
 double CellAreaKm2(int64_t cellRow) {
   constexpr double kDegree = std::numbers::pi / 180.0;
   const auto clampToPole = [](double degrees) { return std::clamp(degrees, -90.0, 90.0); };
@@ -115,39 +55,37 @@ double CellAreaKm2(int64_t cellRow) {
 
 StoreStats CollectStoreStats() {
   StoreStats stats;
-  std::error_code error;
-  if (!fs::exists(kStoreRoot, error) && !error) return stats;  // no store yet
-  std::vector<std::string> folders;
-  if (!ListFolder(kStoreRoot, true, &folders)) {
-    stats.unreadableFolders.push_back(kStoreRoot);
-    return stats;
-  }
-  for (const std::string& folder : folders) {
-    const std::string folderPath = std::string(kStoreRoot) + "/" + folder;
-    std::vector<std::string> files;
-    if (!ListFolder(folderPath, false, &files)) {
-      stats.unreadableFolders.push_back(folderPath);
-      continue;
+  WalkStore([&](const StoreEntry& entry) {
+    switch (entry.kind) {
+      case StoreEntry::Kind::kUnreadableFolder:
+        stats.unreadableFolders.push_back(entry.path);
+        return;
+      case StoreEntry::Kind::kTempFile:
+        stats.tempFiles.push_back(entry.path);
+        return;
+      case StoreEntry::Kind::kOdd:
+        stats.oddEntries.push_back(entry);
+        return;
+      case StoreEntry::Kind::kNotRegularTile:
+        // What an import refuses to use is no sound tile either.
+        ++stats.tileFiles;
+        stats.notLoadedWhole.push_back({entry.path, kUnavailable, entry.error});
+        return;
+      case StoreEntry::Kind::kTileFile:
+        break;
     }
-    for (const std::string& file : files) {
-      const std::string path = folderPath + "/" + file;
-      const std::optional<TileKey> key = TileKeyFromPath(path);
-      if (!key) {
-        if (TempFileWriter(file)) stats.tempFiles.push_back(path);
-        continue;
-      }
-      ++stats.tileFiles;
-      // A fresh tile each time, so a tile whose header is damaged cannot
-      // show the cells of the one before; only this one is in memory.
-      TrackTile tile;
-      tile.latKey = key->latKey;
-      tile.lonKey = key->lonKey;
-      FormatTilePath(tile.latKey, tile.lonKey, tile.path);
-      const LoadResult result = LoadTile(tile);
-      if (result != kLoaded) stats.notLoadedWhole.push_back({path, result});
-      CountTile(tile, stats);
-    }
-  }
+    ++stats.tileFiles;
+    // A fresh tile each time, so a tile whose header is damaged cannot
+    // show the cells of the one before; only this one is in memory.
+    TrackTile tile;
+    tile.latKey = entry.key.latKey;
+    tile.lonKey = entry.key.lonKey;
+    FormatTilePath(tile.latKey, tile.lonKey, tile.path);
+    int error = 0;
+    const LoadResult result = LoadTile(tile, &error);
+    if (result != kLoaded) stats.notLoadedWhole.push_back({entry.path, result, error});
+    CountTile(tile, stats);
+  });
   return stats;
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/store_walk.h"
 #include "tiles/tile_file.h"
 
 namespace roamgrid {
@@ -20,16 +21,22 @@ constexpr double kEarthRadiusKm = 6371.0088;
 struct TileLoadFailure {
   std::string path;   // "RGD/E139N035/E13975-N03500.map"
   LoadResult result;  // kDamaged, or kUnavailable (kNoFile) when it could not be read
+  int error = 0;      // errno of kUnavailable (EINVAL: not a regular file)
 };
 
 struct StoreStats {
-  long long tileFiles = 0;                      // files named as the store names its tiles
-  std::vector<TileLoadFailure> notLoadedWhole;  // in path order
-  std::vector<std::string> unreadableFolders;   // folders of the store that could not be listed
+  // Paths named as the store names its tiles, a link or a pipe there too.
+  long long tileFiles = 0;
+  // In path order; what is not a regular file under a tile's name is here
+  // as kUnavailable with EINVAL (EISDIR for a folder).
+  std::vector<TileLoadFailure> notLoadedWhole;
+  std::vector<std::string> unreadableFolders;  // folders of the store that could not be listed
   // Files in the tiles' folders named as temporary files of this program
   // (common/temp_name.h), whether their writer still runs or not; in path
   // order.
   std::vector<std::string> tempFiles;
+  // What WalkStore told as odd (StoreEntry::Kind::kOdd), in path order.
+  std::vector<StoreEntry> oddEntries;
   long long visitedCells = 0;
   double visitedAreaKm2 = 0.0;
   // Edges of the tiles that hold a visited cell, in centidegrees: south and
@@ -42,26 +49,14 @@ struct StoreStats {
   std::optional<Box> visitedBox;
 };
 
-// The keys of a tile named by `path`, relative to the working directory,
-// when it is exactly the path the store gives that tile
-// ("RGD/E139N035/E13975-N03500.map" -> 3500, 13975); nothing otherwise
-// (another name, a key not a multiple of 5, a longitude key outside
-// -18000..17995, "W00000" for key 0...).
-struct TileKey {
-  int32_t latKey;
-  int32_t lonKey;
-  bool operator==(const TileKey&) const = default;
-};
-std::optional<TileKey> TileKeyFromPath(const std::string& path);
-
 // Area in km^2 of one cell whose south edge lies `cellRow` cells (of
 // 1/17920 degree) north of the equator (negative: south), on the sphere of
 // kEarthRadiusKm: R^2 * (side in radians) * (sin(north) - sin(south)).
 // Latitudes beyond the poles are held at them, so such cells have no area.
 double CellAreaKm2(int64_t cellRow);
 
-// Walks the store below "RGD" in the working directory: every tile file in
-// every folder directly below it, in path order. No "RGD" is an empty store.
+// Walks the store below "RGD" in the working directory with WalkStore,
+// loading every tile file once. No "RGD" is an empty store.
 StoreStats CollectStoreStats();
 
 }  // namespace roamgrid

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <pthread.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "common/temp_name.h"
@@ -163,11 +165,15 @@ mode_t AccessBits(mode_t mode, int userClass) { return (mode << (3 * userClass))
 // than before, fails with EPERM: the save is refused rather than change
 // who may use the file. Runs before the mode is set, since a change of
 // owner clears the set-id bits.
-bool KeepOwnerAndGroup(int fd, const struct stat& old) {
-  struct stat mine;
+bool KeepOwnerAndGroup(int fd, const struct stat& old, struct stat* status = nullptr) {
+  struct stat ignored;
+  struct stat& mine = status ? *status : ignored;
   if (fstat(fd, &mine) != 0) return false;
   if (mine.st_uid == old.st_uid && mine.st_gid == old.st_gid) return true;
-  if (fchown(fd, old.st_uid, old.st_gid) == 0) return true;
+  if (fchown(fd, old.st_uid, old.st_gid) == 0) {
+    mine.st_mode &= ~mode_t(S_ISUID | S_ISGID);  // cleared by the change of owner
+    return true;
+  }
   if (mine.st_gid != old.st_gid && fchown(fd, uid_t(-1), old.st_gid) == 0) mine.st_gid = old.st_gid;
   const mode_t mode = old.st_mode;
   if (mine.st_uid != old.st_uid) {
@@ -182,6 +188,19 @@ bool KeepOwnerAndGroup(int fd, const struct stat& old) {
     return false;
   }
   return true;
+}
+
+// The process id, asked once per process (a fork asks again): the
+// temporary file names carry it, one per save.
+pid_t gPid = 0;
+pid_t CurrentPid() {
+  static const bool registered = [] {
+    pthread_atfork(nullptr, nullptr, [] { gPid = 0; });
+    return true;
+  }();
+  (void)registered;
+  if (gPid == 0) gPid = getpid();
+  return gPid;
 }
 
 }  // namespace
@@ -227,6 +246,11 @@ FILE* OpenRegularFile(const std::string& path) {
   return file;
 }
 
+std::string FileErrorText(int error) {
+  if (error == EINVAL) return "not a regular file";
+  return error != 0 ? std::strerror(error) : "unknown error";
+}
+
 int StatFollowingLinks(const std::string& path, struct stat* info) {
   std::string target;
   if (!ResolveLinks(path, &target)) return -1;
@@ -241,12 +265,87 @@ int StatFollowingLinks(const std::string& path, struct stat* info) {
   return result;
 }
 
-void CreateParentDirectories(const std::string& path) {
+int CreateParentDirectories(const std::string& path) {
+  int first = 0;
   for (size_t slash = path.find('/'); slash != std::string::npos;
        slash = path.find('/', slash + 1)) {
     if (slash == 0) continue;
-    mkdir(path.substr(0, slash).c_str(), 0777);  // exists already: fine
+    if (mkdir(path.substr(0, slash).c_str(), 0777) != 0 && errno != EEXIST && first == 0)
+      first = errno;
   }
+  return first;
+}
+
+bool ReplaceRegularFile(const char* path, const void* data, size_t size,
+                        const struct stat* existing) {
+  const char* slash = std::strrchr(path, '/');
+  const std::string prefix = slash ? std::string(path, size_t(slash - path) + 1) : std::string();
+  // Created with the old file's bits (less the umask, which only takes
+  // some away), so that mostly no fchmod is needed and the new file is
+  // never more open than the old one.
+  const mode_t createMode = existing ? (existing->st_mode & 0777) : 0666;
+  constexpr int kCreate = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+  static std::atomic<unsigned long long> counter{0};
+  std::string temp;
+  int fd = -1;
+  int mkdirError = 0;
+  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    temp = prefix + TempFileName(CurrentPid(), counter++);
+    fd = open(temp.c_str(), kCreate, createMode);
+    if (fd >= 0 || errno == EEXIST) continue;
+    if (errno != ENOENT || attempt > 0) break;
+    // The tile's folder is missing: made once, then the create is tried again.
+    mkdirError = CreateParentDirectories(path);
+  }
+  if (fd < 0) {
+    if (errno == ENOENT && mkdirError != 0) errno = mkdirError;  // the first failing call's reason
+    return false;
+  }
+  int error = 0;
+  const auto fail = [&](int why) {
+    if (error == 0) error = why;
+  };
+  if (existing) {
+    struct stat mine;
+    if (!KeepOwnerAndGroup(fd, *existing, &mine)) {
+      fail(errno);
+    } else if ((mine.st_mode & 07777) != (existing->st_mode & 07777)) {
+      fchmod(fd, existing->st_mode & 07777);  // best effort: the content matters most
+    }
+    // A file made read-only to protect it is refused, as writing it in
+    // place would be; its owner's bits say so without another call.
+    const bool writable =
+        error != 0 || mine.st_uid == 0 ||
+        (existing->st_uid == mine.st_uid ? (existing->st_mode & S_IWUSR) != 0
+                                         : faccessat(AT_FDCWD, path, W_OK, 0) == 0);
+    if (!writable) fail(existing->st_uid == mine.st_uid ? EACCES : errno);
+  }
+  const auto* bytes = static_cast<const uint8_t*>(data);
+  size_t done = 0;
+  while (error == 0 && done < size) {
+    size_t want = size - done;
+    if (gFault.failAfterBytes >= 0) {
+      const long long room = gFault.failAfterBytes - gBytesWritten;
+      if (room <= 0) {
+        fail(ENOSPC);
+        break;
+      }
+      want = std::min<size_t>(want, size_t(room));
+    }
+    const ssize_t n = write(fd, bytes + done, want);
+    if (n < 0) {
+      if (errno != EINTR) fail(errno);
+      continue;
+    }
+    done += size_t(n);
+    gBytesWritten += n;
+  }
+  if (close(fd) != 0) fail(errno);
+  if (gFault.failClose) fail(EIO);
+  if (error == 0 && rename(temp.c_str(), path) != 0) fail(errno);
+  if (error != 0) unlink(temp.c_str());
+  errno = error;
+  return error == 0;
 }
 
 ReplacingFile::ReplacingFile(std::string path, std::string tempSuffix, Durability durability)
@@ -374,6 +473,14 @@ bool ReplacingFile::Failed(int error) {
   failed_ = true;
   return false;
 }
+
+bool ReplacingFile::Seek(long long offset, int whence) {
+  if (!stream_ || failed_) return false;
+  if (fseeko(stream_, off_t(offset), whence) != 0) return Failed(errno);
+  return true;
+}
+
+long long ReplacingFile::Tell() { return stream_ ? (long long)ftello(stream_) : -1; }
 
 bool ReplacingFile::Commit() {
   if (!stream_) return false;

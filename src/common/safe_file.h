@@ -3,9 +3,10 @@
 // over the old file only when every byte was written and the file closed.
 // A failed or interrupted write leaves the old file as it was.
 //
-// All writes of tiles, the home file and BMP images pass through
-// ReplacingFile, which makes it the one seam where tests inject write
-// failures (SetWriteFault) as a full disk would cause them.
+// All writes of the home file and BMP images pass through ReplacingFile,
+// and tile saves through its lean sibling ReplaceRegularFile; both are the
+// seam where tests inject write failures (SetWriteFault) as a full disk
+// would cause them.
 #pragma once
 
 #include <cstddef>
@@ -50,6 +51,11 @@ class ReplacingFile {
   // Appends bytes; false once any write has failed (later writes are dropped).
   bool Write(const void* data, size_t size);
   bool Put(uint8_t byte) { return Write(&byte, 1); }
+  // Moves the write position (whence: SEEK_SET, SEEK_CUR or SEEK_END), for
+  // formats that go back to fill in a header; false once writing failed.
+  bool Seek(long long offset, int whence);
+  // The write position; -1 when the file is not open.
+  long long Tell();
   // Flushes and closes the temporary file and renames it over the target.
   // False, with the temporary file removed, the target untouched and errno
   // telling the first failure, when any write, the close or the rename
@@ -97,14 +103,40 @@ FILE* OpenRegularFile(const std::string& path);
 // The same as a descriptor; -1 on failure.
 int OpenRegularFileAt(const std::string& path);
 
+// The reason a file could not be used, as the front ends name it: the
+// system's text for `error`, "not a regular file" for EINVAL (what the
+// functions here and the tile reads set for a link, a pipe or a device
+// under a name where a regular file belongs, and which the system would
+// call an invalid argument), and "unknown error" for 0.
+std::string FileErrorText(int error);
+
 // stat() of the file `path` names after following its symbolic links one
 // at a time, for paths of any length: 0, or -1 with errno (ENOENT for a
 // missing file, a dangling link included).
 int StatFollowingLinks(const std::string& path, struct stat* info);
 
 // Creates every directory named by a prefix of `path` that ends before a
-// '/', from the first to the last ("RGD", then "RGD/E139N035"). Failures are
-// ignored: a directory that exists already is what is wanted.
-void CreateParentDirectories(const std::string& path);
+// '/', from the first to the last ("RGD", then "RGD/E139N035"). A directory
+// that exists already is what is wanted; returns 0, or the errno of the
+// first mkdir that failed for another reason (EACCES, say), so that a
+// later failure to create a file there can be told by its real cause.
+int CreateParentDirectories(const std::string& path);
+
+// Replaces the file `path` with `size` bytes through a temporary file of
+// the TempFileName form in the same folder, renamed over it only when
+// every byte was written and the file closed; the lean path of tile saves,
+// a few system calls a file. `existing` is the status of what stands
+// under the name now, taken with fstatat(AT_SYMLINK_NOFOLLOW) and a
+// regular file, or null when nothing does (ENOENT). Nothing is followed
+// at the last component: a link there is the caller's to refuse, and the
+// temporary file is created O_EXCL|O_NOFOLLOW. Links among the folders
+// are followed, as any path's are. Missing folders are created. An
+// existing file keeps its permission bits, owner and group, and one that
+// this user cannot write is refused (as ReplacingFile refuses it).
+// Returns false with errno of the first failing call (the mkdir's, when a
+// folder could not be made) and no temporary file left; SetWriteFault
+// applies.
+bool ReplaceRegularFile(const char* path, const void* data, size_t size,
+                        const struct stat* existing);
 
 }  // namespace roamgrid

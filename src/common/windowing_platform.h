@@ -41,6 +41,10 @@ class WindowingPlatform {
   // chosen full path, or nothing on Cancel. It asks nothing about an
   // existing file.
   virtual std::optional<std::string> ChooseExportPath(const std::string& proposedName) = 0;
+  // Save dialog of "Export region..." proposing `proposedName` (a ".tif"
+  // name), offering GeoTIFF, GeoJSON, KML and KMZ: the chosen full path, or
+  // nothing on Cancel. It confirms the replacing of an existing file itself.
+  virtual std::optional<std::string> ChooseRegionExportPath(const std::string& proposedName) = 0;
   // The overwrite/merge prompt for an existing `path`.
   virtual OverwriteAnswer AskOverwrite(const std::string& path) = 0;
   // A modal message box owned by the main dialog.

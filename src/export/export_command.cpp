@@ -1,11 +1,15 @@
 #include "export/export_command.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "common/safe_file.h"
 #include "export/bmp_file.h"
+#include "export/png_file.h"
+#include "export/region_export.h"
 
 namespace roamgrid {
 
@@ -25,9 +29,34 @@ bool CanBeRead(const std::string& path) {
   return true;
 }
 
+// Writes the view as a PNG image at `path`: `shown` as it is, or the raster
+// red on white, north row first.
+bool WriteViewPng(const std::string& path, const uint8_t* raster, const RgbImage* shown) {
+  ReplacingFile file(path, {}, Durability::kSynced);
+  if (!file.Open()) return false;
+  const auto sink = [&](const void* data, size_t size) { return file.Write(data, size); };
+  bool ok = false;
+  if (shown) {
+    // No marks over the picture: every pixel is the picture's.
+    const std::vector<uint8_t> unmarked(size_t(std::max(shown->width, 1)), 0);
+    ok = WriteMarksPng(shown->width, shown->height, [&] { return unmarked.data(); }, false, shown,
+                       sink);
+  } else {
+    int row = kRasterSide;
+    ok = WriteMarksPng(kRasterSide, kRasterSide,
+                       [&] { return raster + size_t(--row) * kRasterSide; }, false, nullptr, sink);
+  }
+  if (!ok) {
+    file.Abandon();
+    return false;
+  }
+  return file.Commit();
+}
+
 }  // namespace
 
-void ExportBitmap(const ViewState& state, const uint8_t* raster, WindowingPlatform& platform) {
+void ExportBitmap(const ViewState& state, const uint8_t* raster, WindowingPlatform& platform,
+                  const RgbImage* shown) {
   const std::optional<std::string> path = platform.ChooseExportPath(ProposedExportName(state));
   if (!path) return;
   bool merge = false;
@@ -35,6 +64,15 @@ void ExportBitmap(const ViewState& state, const uint8_t* raster, WindowingPlatfo
     const OverwriteAnswer answer = platform.AskOverwrite(*path);
     if (answer == OverwriteAnswer::kCancel) return;
     merge = answer == OverwriteAnswer::kMerge;
+  }
+  const std::optional<ExportTarget> target = ExportTargetOf(*path);
+  if (target && target->format == ExportFormat::kPng) {
+    if (merge) {
+      Complain(platform, kCannotMergeText);
+    } else if (!WriteViewPng(*path, raster, shown)) {
+      Complain(platform, kCannotWriteText);
+    }
+    return;
   }
   if (merge) {
     switch (MergeIntoImage(*path, raster)) {
@@ -60,6 +98,23 @@ void ExportBitmap(const ViewState& state, const uint8_t* raster, WindowingPlatfo
       Complain(platform, kCannotWriteText);
       break;
   }
+}
+
+void ExportViewRegion(const ViewState& state, WindowingPlatform& platform) {
+  std::string name = ProposedExportName(state);
+  name.replace(name.size() - 4, 4, ".tif");  // in place of ".bmp"
+  const std::optional<std::string> path = platform.ChooseRegionExportPath(name);
+  if (!path) return;
+  const std::optional<ExportTarget> target = ExportTargetOf(*path);
+  if (!target || target->format == ExportFormat::kBmp || target->format == ExportFormat::kPng) {
+    Complain(platform, kRegionSuffixText);
+    return;
+  }
+  RegionExportRequest request;
+  request.region = ViewCellRegion(state);
+  request.zoom = state.zoomIndex;
+  const RegionExportResult result = ExportRegion(*path, *target, request);
+  if (!result.ok) platform.ShowMessage(result.error, "", MessageStyle::kExclamationOk);
 }
 
 }  // namespace roamgrid

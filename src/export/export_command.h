@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "common/windowing_platform.h"
+#include "geo/rgb_image.h"
 #include "view/view_state.h"
 
 namespace roamgrid {
@@ -21,6 +22,25 @@ inline constexpr char kCannotMergeText[] = "Can not Marge";  // merge refused or
 // writes a new image or merges into the old one. `raster` holds kRasterSize
 // bytes. A failure is shown in a message box and leaves any old image as
 // it was; a merge whose old image cannot be opened ends without a word.
-void ExportBitmap(const ViewState& state, const uint8_t* raster, WindowingPlatform& platform);
+//
+// A path ending in ".png" (any case) gets a PNG image instead: `shown`,
+// the picture of the map as the window paints it (background and
+// attribution included), when given, else the raster red on white as the
+// BMP would hold it. A PNG cannot be merged into: Marge shows "Can not
+// Marge" and writes nothing.
+void ExportBitmap(const ViewState& state, const uint8_t* raster, WindowingPlatform& platform,
+                  const RgbImage* shown = nullptr);
+
+// The text shown when the region export is given a name it cannot write.
+inline constexpr char kRegionSuffixText[] =
+    "Give the file one of the suffixes .tif, .geojson, .json, .kml, .kmz, .geojson.gz, "
+    ".json.gz or .kml.gz";
+
+// "Export region...": asks for a path (ChooseRegionExportPath, proposing
+// the view's name with ".tif"; Cancel ends it) and writes the cells of the
+// view as GeoTIFF (at the view's zoom), GeoJSON or KML/KMZ, by the path's
+// suffix. An unknown suffix or a failure is shown in a message box (empty
+// title, exclamation icon); an old file is replaced only by a complete one.
+void ExportViewRegion(const ViewState& state, WindowingPlatform& platform);
 
 }  // namespace roamgrid

@@ -10,8 +10,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "common/number_text.h"
+#include "import/iso_time.h"
 #include "import/track_points.h"
 
 namespace roamgrid {
@@ -69,11 +71,11 @@ void CountedFree(void* pointer) {
 
 class GpxParser {
  public:
-  GpxParser(TrackPoints& points, ImportReport& report, int linesBefore)
+  GpxParser(TrackPoints& points, ImportReport& report, int linesBefore, const char* encoding)
       : points_(points), report_(report), linesBefore_(linesBefore), previous_(tMemory) {
     tMemory = &memory_;
     const XML_Memory_Handling_Suite suite = {CountedMalloc, CountedRealloc, CountedFree};
-    parser_ = XML_ParserCreate_MM(nullptr, &suite, nullptr);
+    parser_ = XML_ParserCreate_MM(encoding, &suite, nullptr);
     if (!parser_) return;
     XML_SetUserData(parser_, this);
     XML_SetElementHandler(parser_, StartElement, EndElement);
@@ -151,7 +153,13 @@ class GpxParser {
     } else if (inPoint_ && std::strcmp(name, "trkpt") == 0) {
       // The point is recorded at its end, once its time is known.
       inPoint_ = false;
-      if (points_.Add(pointLat_, pointLon_, ParseIsoDateTime(timeText_.c_str()))) ++report_.fixes;
+      double seconds = kNoTime;
+      const size_t first = timeText_.find_first_not_of(" \t\r\n");
+      const size_t last = timeText_.find_last_not_of(" \t\r\n");
+      if (first != std::string::npos)
+        seconds = ParseIsoTime(std::string_view(timeText_).substr(first, last + 1 - first))
+                      .value_or(kNoTime);
+      if (points_.Add(pointLat_, pointLon_, seconds)) ++report_.fixes;
     }
   }
 
@@ -241,11 +249,11 @@ std::optional<double> ParseGpxDegrees(const char* text) {
 }
 
 void ReadGpxLog(TrackRecorder& recorder, ByteSource& source, ImportReport& report,
-                const ImportOptions& options, int linesBefore) {
+                const ImportOptions& options, int linesBefore, const char* encoding) {
   report.gpx = true;
   SourceReader reader(source, report, options);
   TrackPoints points(recorder, options, report);
-  GpxParser(points, report, linesBefore).Parse(reader);
+  GpxParser(points, report, linesBefore, encoding).Parse(reader);
 }
 
 }  // namespace roamgrid

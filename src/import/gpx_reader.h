@@ -30,8 +30,10 @@ std::optional<double> ParseGpxDegrees(const char* text);
 // AddPoint took in report.fixes. Malformed XML, or a root element other
 // than <gpx>, ends the reading as a read error: the points before it are
 // recorded, and report.readErrorText names the line (counting
-// `linesBefore` lines skipped before the source's first byte).
+// `linesBefore` lines skipped before the source's first byte). `encoding`
+// ("UTF-16"), when given, is the document's encoding as its byte order
+// mark tells it; without, expat's own detection applies.
 void ReadGpxLog(TrackRecorder& recorder, ByteSource& source, ImportReport& report,
-                const ImportOptions& options, int linesBefore = 0);
+                const ImportOptions& options, int linesBefore = 0, const char* encoding = nullptr);
 
 }  // namespace roamgrid

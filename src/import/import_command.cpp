@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <memory>
 
 #include "import/import_progress.h"
+#include "import/log_folder.h"
 
 namespace roamgrid {
 namespace {
@@ -46,18 +48,29 @@ std::string TileProblemLine(const TileProblem& problem) {
 }  // namespace
 
 bool ImportLogs(TrackRecorder& recorder, WindowingPlatform& platform,
-                const std::function<void()>& endCommand, const ImportChoices& choices) {
+                const std::function<void()>& endCommand, std::vector<ImportReport>* reports,
+                const ImportChoices& choices) {
   const std::vector<std::string> paths = platform.ChooseLogFiles();
   if (paths.empty()) return false;  // Cancel
-  ImportLogFiles(recorder, paths, platform, endCommand, choices);
+  std::vector<ImportReport> read = ImportLogFiles(recorder, paths, platform, endCommand, choices);
+  if (reports) *reports = std::move(read);
   return true;
 }
 
+long long NewCells(const std::vector<ImportReport>& reports) {
+  long long cells = 0;
+  for (const ImportReport& report : reports) cells += report.newCells;
+  return cells;
+}
+
 std::vector<ImportReport> ImportLogFiles(TrackRecorder& recorder,
-                                         const std::vector<std::string>& paths,
+                                         const std::vector<std::string>& chosen,
                                          WindowingPlatform& platform,
                                          const std::function<void()>& endCommand,
                                          const ImportChoices& choices) {
+  const LogList list = ExpandLogPaths(chosen);
+  std::vector<std::string> paths;
+  for (const LogList::Log& log : list.logs) paths.push_back(log.path);
   std::vector<ImportReport> reports;
   {
     const std::unique_ptr<ImportProgress> progress =
@@ -68,6 +81,7 @@ std::vector<ImportReport> ImportLogFiles(TrackRecorder& recorder,
       // Cancel pressed during the last block of a log stops before the next.
       if (i > 0 && progress && progress->Cancelled()) break;
       if (progress) progress->BeginLog(i, paths.size(), paths[i]);
+      options.onlyLogs = list.logs[i].inFolder;
       ImportNmeaLog(recorder, paths[i], &reports.emplace_back(), options);
       if (reports.back().cancelled) break;  // its tile is released already
     }
@@ -78,7 +92,20 @@ std::vector<ImportReport> ImportLogFiles(TrackRecorder& recorder,
   for (size_t i = 0; i < reports.size(); ++i)
     if (reports[i].otherTalkerGga > 0) otherTalkerLogs.push_back(paths[i]);
   const bool offer = choices.chooseAnyTalker && !otherTalkerLogs.empty();
-  const std::string problems = ImportProblemsText(paths, reports, offer);
+  std::string problems = ImportProblemsText(paths, reports, offer);
+  // Folders not opened are named after the logs, before the offer's
+  // question that ends the text.
+  size_t at = offer ? problems.rfind('\n') + 1 : problems.size();
+  for (const LogList::FolderProblem& folder : list.unreadableFolders) {
+    std::string line = "Can not Open " + folder.path + Reason(folder.error);
+    if (offer) {
+      line += '\n';
+    } else if (!problems.empty()) {
+      line.insert(0, 1, '\n');
+    }
+    problems.insert(at, line);
+    at += line.size();
+  }
   if (problems.empty()) return reports;
   if (!offer) {
     platform.ShowMessage(problems, "", MessageStyle::kExclamationOk);
@@ -89,7 +116,10 @@ std::vector<ImportReport> ImportLogFiles(TrackRecorder& recorder,
     ImportChoices again;
     again.options = choices.options;
     again.options.anyTalker = true;
-    ImportLogFiles(recorder, otherTalkerLogs, platform, endCommand, again);
+    std::vector<ImportReport> more =
+        ImportLogFiles(recorder, otherTalkerLogs, platform, endCommand, again);
+    reports.insert(reports.end(), std::make_move_iterator(more.begin()),
+                   std::make_move_iterator(more.end()));
   }
   return reports;
 }
@@ -101,6 +131,7 @@ std::string ImportProblemsText(const std::vector<std::string>& paths,
   std::vector<std::string> lines;
   std::vector<TileProblem> tilesNamed;
   bool otherTalkers = false;
+  bool unlockedNamed = false;
   for (size_t i = 0; i < reports.size() && i < paths.size(); ++i) {
     const ImportReport& report = reports[i];
     const std::string name = FileName(paths[i]);
@@ -116,6 +147,10 @@ std::string ImportProblemsText(const std::vector<std::string>& paths,
       if (std::find(tilesNamed.begin(), tilesNamed.end(), problem) != tilesNamed.end()) continue;
       tilesNamed.push_back(problem);
       lines.push_back(TileProblemLine(problem));
+    }
+    if (report.unlockedSaves > 0 && !unlockedNamed) {
+      unlockedNamed = true;  // once for the whole import
+      lines.push_back("Saved without the store lock: " + TileProblemReason(report.lockError));
     }
     if (report.otherTalkerGga > 0) {
       std::string line =

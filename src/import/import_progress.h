@@ -25,6 +25,11 @@ class ImportProgress {
   // (no anyTalker): called once per log, at the first, so that a live
   // receiver's user hears of it at once.
   virtual void OtherTalkersMet() {}
+  // A save has waited about a second for the store lock, which another
+  // program holds (true), or that wait is over (false). While it lasts,
+  // Cancelled is asked now and then, and true gives the wait up: the tile
+  // is then not saved.
+  virtual void WaitingForStoreLock(bool /*waiting*/) {}
 };
 
 }  // namespace roamgrid

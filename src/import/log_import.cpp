@@ -9,10 +9,16 @@
 #include <memory>
 #include <vector>
 
+#include "import/fit_reader.h"
 #include "import/gpx_reader.h"
 #include "import/gzip_source.h"
+#include "import/json_reader.h"
+#include "import/kml_reader.h"
 #include "import/log_source.h"
 #include "import/nmea_reader.h"
+#include "tiles/store_lock.h"
+#include "import/tcx_reader.h"
+#include "import/zip_source.h"
 
 namespace roamgrid {
 
@@ -22,8 +28,25 @@ namespace {
 // read as it is.
 constexpr int kMaxGzipDepth = 4;
 
-// Reads `source` to its end with the reader its content asks for.
-void ReadLog(TrackRecorder& recorder, ByteSource& file, ImportReport& report,
+// Reads a KMZ archive in the file open at `fd`: its first KML.
+void ReadKmz(TrackRecorder& recorder, int fd, long long rawBefore, ImportReport& report,
+             const ImportOptions& options) {
+  ZipSource zip(fd, rawBefore);
+  if (zip.opened() == ZipSource::Opened::kNoKml && options.onlyLogs) {
+    report.notRecognised = true;
+    return;
+  }
+  if (zip.opened() != ZipSource::Opened::kKml) {
+    report.readError = true;
+    report.readErrorText = zip.ErrorText();
+    return;
+  }
+  ReadKmlLog(recorder, zip, report, options);
+}
+
+// Reads `file` (the descriptor `fd`) to its end with the reader its
+// content asks for.
+void ReadLog(TrackRecorder& recorder, int fd, ByteSource& file, ImportReport& report,
              const ImportOptions& options) {
   std::vector<std::unique_ptr<ByteSource>> chain;  // each reads the one before it
   ByteSource* source = &file;
@@ -44,10 +67,30 @@ void ReadLog(TrackRecorder& recorder, ByteSource& file, ImportReport& report,
     // XML allows nothing before its declaration; the white space (and the
     // byte order mark with it) that GPX writers leave there is skipped.
     int linesBefore = 0;
-    if (kind == LogKind::kGpx) {
+    const char* encoding =
+        kind == LogKind::kGpx ? WideGpxEncoding(head.data(), head.size()) : nullptr;
+    XmlKind xml = XmlKind::kGpx;
+    if (kind == LogKind::kGpx && !encoding) {
       const size_t start = head.find('<');
       linesBefore = int(std::count(head.begin(), head.begin() + start, '\n'));
       head.erase(0, start);
+      xml = XmlLogKind(head);
+    }
+    // Files found in a folder are read only when they are logs.
+    if (options.onlyLogs && ((kind == LogKind::kNmea && !LooksLikeNmea(head)) ||
+                             (kind == LogKind::kGpx && xml == XmlKind::kOther))) {
+      report.notRecognised = true;
+      return;
+    }
+    if (kind == LogKind::kZip) {
+      // The archive is read from the file itself, and never inside another.
+      if (depth == 0) {
+        ReadKmz(recorder, fd, report.bytesRead, report, options);
+      } else {
+        report.readError = true;
+        report.readErrorText = "a KMZ (zip) archive inside a compressed file is not read";
+      }
+      return;
     }
     chain.push_back(std::make_unique<HeadSource>(*source, std::move(head), after));
     source = chain.back().get();
@@ -57,23 +100,57 @@ void ReadLog(TrackRecorder& recorder, ByteSource& file, ImportReport& report,
       source = chain.back().get();
       continue;
     }
-    if (kind == LogKind::kGpx) {
-      ReadGpxLog(recorder, *source, report, options, linesBefore);
-    } else {
-      ReadNmeaLog(recorder, *source, report, options);
+    switch (kind) {
+      case LogKind::kGpx:
+        if (xml == XmlKind::kKml) {
+          ReadKmlLog(recorder, *source, report, options, linesBefore);
+        } else if (xml == XmlKind::kTcx) {
+          ReadTcxLog(recorder, *source, report, options, linesBefore);
+        } else {
+          ReadGpxLog(recorder, *source, report, options, linesBefore, encoding);
+        }
+        break;
+      case LogKind::kJson:
+        ReadJsonLog(recorder, *source, report, options);
+        break;
+      case LogKind::kFit:
+        ReadFitLog(recorder, *source, report, options);
+        break;
+      default:
+        ReadNmeaLog(recorder, *source, report, options);
+        break;
     }
     return;
   }
 }
 
+// A wait for the store lock during a save, told to the import's front end,
+// which may give it up as it cancels the import.
+class ProgressLockWait : public StoreLockWait {
+ public:
+  explicit ProgressLockWait(ImportProgress* progress) : progress_(progress) {}
+  void Waiting(bool waiting) override {
+    if (progress_) progress_->WaitingForStoreLock(waiting);
+  }
+  bool Stop() override { return progress_ && progress_->Cancelled(); }
+
+ private:
+  ImportProgress* progress_;
+};
+
 void ReadAndRelease(TrackRecorder& recorder, int fd, ImportReport& report,
                     const ImportOptions& options) {
   report.opened = true;
   const long long cellsBefore = recorder.newCells;
+  const long long unlockedBefore = StoreLockMissed().saves;
+  ProgressLockWait lockWait(options.progress);
+  const ScopedStoreLockWait waitHandler(&lockWait);
   DescriptorSource file(fd);
-  ReadLog(recorder, file, report, options);
+  ReadLog(recorder, fd, file, report, options);
   ReleaseRecorderTile(recorder);  // a tile that cannot be saved loses its changes
   report.newCells = recorder.newCells - cellsBefore;
+  report.unlockedSaves = StoreLockMissed().saves - unlockedBefore;
+  if (report.unlockedSaves > 0) report.lockError = StoreLockMissed().error;
   // The tiles this log could not use, each once.
   for (TileProblem& problem : recorder.tileProblems) {
     if (std::find(report.tileProblems.begin(), report.tileProblems.end(), problem) ==

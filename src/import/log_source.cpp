@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
+#include <string>
 
 namespace roamgrid {
 
@@ -14,6 +16,21 @@ namespace {
 constexpr long long kProgressStep = 4LL << 20;
 
 bool IsXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// A FIT file header at the start: 1 when it is one, -1 when it is not, 0
+// when the bytes so far may still become one. Its first byte (the header
+// size, 12 or 14) is no text, so a text log never waits here.
+int JudgeFitHeader(const char* data, size_t size) {
+  constexpr size_t kMagicAt = 8;
+  static constexpr char kMagic[] = ".FIT";
+  if (size == 0 || (data[0] != 12 && data[0] != 14)) return -1;
+  if (size < kMagicAt + 4) return 0;
+  return std::memcmp(data + kMagicAt, kMagic, 4) == 0 ? 1 : -1;
+}
+
+bool IsAsciiAlnum(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+}
 
 // Whether [data, data + size) is the start of `word` (or all of it).
 bool BeginsWord(const char* data, size_t size, const char* word) {
@@ -95,6 +112,7 @@ ByteSource::Result SourceReader::Read(char* buffer, size_t capacity) {
 bool JudgeLogStart(const char* data, size_t size, bool atEnd, LogKind* kind) {
   static constexpr char kGzipMagic[] = "\x1f\x8b";
   static constexpr char kByteOrderMark[] = "\xef\xbb\xbf";
+  static constexpr char kZipMagic[] = "PK\x03\x04";
   *kind = LogKind::kNmea;
   if (size >= 2 && BeginsWord(data, size, kGzipMagic)) {
     *kind = LogKind::kGzip;
@@ -103,7 +121,30 @@ bool JudgeLogStart(const char* data, size_t size, bool atEnd, LogKind* kind) {
   // What came so far may still become a mark when more bytes may come;
   // otherwise it is NMEA.
   const bool decided = atEnd || size >= kLogHeadMax;
+  if (size == 1 && (data[0] == '\xff' || data[0] == '\xfe')) return decided;  // a UTF-16 mark?
+  if (WideGpxEncoding(data, size)) {
+    // Its ASCII characters judged as bytes; any other stands as a byte
+    // that matches nothing.
+    const bool littleEndian = data[0] == '\xff';
+    std::string narrow;
+    for (size_t i = 2; i + 1 < size; i += 2) {
+      const auto low = uint8_t(data[littleEndian ? i : i + 1]);
+      const auto high = uint8_t(data[littleEndian ? i + 1 : i]);
+      narrow += high == 0 && low < 0x80 ? char(low) : '\x80';
+    }
+    return JudgeLogStart(narrow.data(), narrow.size(), decided, kind);
+  }
   if (size < 2 && BeginsWord(data, size, kGzipMagic)) return decided;
+  if (const int fit = JudgeFitHeader(data, size); fit >= 0) {
+    if (fit == 0) return decided;
+    *kind = LogKind::kFit;
+    return true;
+  }
+  if (size > 0 && BeginsWord(data, size, kZipMagic)) {
+    if (size < 4) return decided;
+    *kind = LogKind::kZip;
+    return true;
+  }
   size_t at = 0;
   if (BeginsWord(data, size, kByteOrderMark)) {
     if (size < 3) return decided;
@@ -113,7 +154,15 @@ bool JudgeLogStart(const char* data, size_t size, bool atEnd, LogKind* kind) {
   if (at == size) return decided;
   const char* rest = data + at;
   const size_t left = size - at;
-  for (const char* word : {"<?xml", "<gpx"}) {
+  if (rest[0] == '{' || rest[0] == '[' || rest[0] == '\x1e') {
+    // gpsd's JSON reports ({"class": ...) come before the NMEA sentences
+    // that `gpspipe -r` passes on: such a stream is NMEA.
+    static constexpr char kGpsdReport[] = "{\"class\"";
+    if (BeginsWord(rest, left, kGpsdReport)) return left >= std::strlen(kGpsdReport) || decided;
+    *kind = LogKind::kJson;
+    return true;
+  }
+  for (const char* word : {"<?xml", "<gpx", "<kml", "<TrainingCenterDatabase"}) {
     if (!BeginsWord(rest, left, word)) continue;
     if (left >= std::strlen(word)) {
       *kind = LogKind::kGpx;
@@ -122,6 +171,58 @@ bool JudgeLogStart(const char* data, size_t size, bool atEnd, LogKind* kind) {
     return decided;
   }
   return true;
+}
+
+const char* WideGpxEncoding(const char* data, size_t size) {
+  if (size < 2) return nullptr;
+  const bool littleEndian = data[0] == '\xff' && data[1] == '\xfe';
+  const bool bigEndian = data[0] == '\xfe' && data[1] == '\xff';
+  if (littleEndian && size >= 4 && data[2] == '\0' && data[3] == '\0') return nullptr;  // UTF-32
+  return littleEndian || bigEndian ? "UTF-16" : nullptr;
+}
+
+XmlKind XmlLogKind(const std::string& head) {
+  size_t at = 0;
+  for (;;) {
+    at = head.find('<', at);
+    if (at == std::string::npos || at + 1 >= head.size()) return XmlKind::kGpx;
+    const char next = head[at + 1];
+    if (next == '?' || next == '!') {
+      // A declaration, processing instruction, comment or DOCTYPE (one
+      // without an internal subset: a subset's "]>" is looked for too).
+      const char* close = next == '?' ? "?>" : head.compare(at, 4, "<!--") == 0 ? "-->" : ">";
+      size_t end = head.find(close, at + 2);
+      if (next == '!' && head.compare(at, 9, "<!DOCTYPE") == 0) {
+        const size_t subset = head.find('[', at);
+        if (subset != std::string::npos && subset < end) end = head.find("]>", subset);
+      }
+      if (end == std::string::npos) return XmlKind::kGpx;
+      at = end + 1;
+      continue;
+    }
+    size_t nameEnd = at + 1;
+    while (nameEnd < head.size() && !IsXmlSpace(head[nameEnd]) && head[nameEnd] != '>' &&
+           head[nameEnd] != '/')
+      ++nameEnd;
+    if (nameEnd == head.size()) return XmlKind::kGpx;
+    std::string name = head.substr(at + 1, nameEnd - at - 1);
+    if (const size_t colon = name.rfind(':'); colon != std::string::npos) name.erase(0, colon + 1);
+    if (name == "gpx") return XmlKind::kGpx;
+    if (name == "kml") return XmlKind::kKml;
+    if (name == "TrainingCenterDatabase") return XmlKind::kTcx;
+    return XmlKind::kOther;
+  }
+}
+
+bool LooksLikeNmea(const std::string& head) {
+  for (size_t at = 0; at < head.size(); at = head.find('\n', at), at += at != std::string::npos) {
+    if (at == std::string::npos) break;
+    if (head.size() - at < 7 || (head[at] != '$' && head[at] != '!')) continue;
+    bool sentence = head[at + 6] == ',';
+    for (size_t i = 1; i <= 5; ++i) sentence = sentence && IsAsciiAlnum(head[at + i]);
+    if (sentence) return true;
+  }
+  return false;
 }
 
 }  // namespace roamgrid

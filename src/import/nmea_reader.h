@@ -34,6 +34,13 @@ struct ImportOptions {
   int maxSpeedKmh = 0;
   // Told of the bytes read, asked whether to stop. Optional; not owned.
   ImportProgress* progress = nullptr;
+  // Positions whose stated accuracy (metres) is worse than this are skipped
+  // and counted in ImportReport::coarse (location histories state it).
+  // 0: no limit.
+  double maxAccuracyM = 50;
+  // The log was found in a folder: content that is no log (see
+  // ImportReport::notRecognised) is not read.
+  bool onlyLogs = false;
 };
 
 // What one log gave, for front ends that tell the user.
@@ -59,6 +66,18 @@ struct ImportReport {
   // Cells the lines of connectMetres newly marked (also in newCells).
   long long lineCells = 0;
   std::vector<TileProblem> tileProblems;  // each tile once, in the order met
+  // Tiles saved without the store lock (none could be had), and the errno
+  // of the last lock that failed.
+  long long unlockedSaves = 0;
+  int lockError = 0;
+  // Read as a track format (JSON, GeoJSON, KML, TCX, FIT; GPX sets `gpx`):
+  // `fixes` counts track points.
+  bool points = false;
+  long long coarse = 0;  // positions skipped as less accurate than maxAccuracyM
+  // With ImportOptions::onlyLogs: the content is no log this program
+  // reads (text without an NMEA sentence at its start, JSON or XML of
+  // another kind, a zip without KML); nothing was recorded, no error.
+  bool notRecognised = false;
 };
 
 // Degrees of a GGA latitude or longitude field value v (ddmm.mmmm or

@@ -1,7 +1,6 @@
 #include "import/track_points.h"
 
 #include <cstdint>
-#include <cstring>
 
 namespace roamgrid {
 
@@ -9,31 +8,6 @@ namespace {
 
 constexpr double kDegreesToRadians = 3.14159265358979323846 / 180.0;
 constexpr double kSecondsPerHour = 3600.0;
-
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
-// Reads exactly `count` digits at *p.
-bool ReadDigits(const char*& p, int count, int* value) {
-  int result = 0;
-  for (int i = 0; i < count; ++i, ++p) {
-    if (!IsDigit(*p)) return false;
-    result = result * 10 + (*p - '0');
-  }
-  *value = result;
-  return true;
-}
-
-// Days from 1970-01-01 to the given date of the proleptic Gregorian
-// calendar (month 1..12).
-int64_t DaysFromCivil(int64_t year, int month, int day) {
-  year -= month <= 2;
-  const int64_t era = (year >= 0 ? year : year - 399) / 400;
-  const int64_t yearOfEra = year - era * 400;
-  const int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-  const int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-  return era * 146097 + dayOfEra - 719468;
-}
 
 }  // namespace
 
@@ -46,41 +20,6 @@ double DistanceMetres(double lat1, double lon1, double lat2, double lon2) {
   double h = sinLat * sinLat + std::cos(phi1) * std::cos(phi2) * sinLon * sinLon;
   if (h > 1.0) h = 1.0;
   return 2 * kEarthRadiusMetres * std::asin(std::sqrt(h));
-}
-
-double ParseIsoDateTime(const char* text) {
-  const char* p = text;
-  while (IsSpace(*p)) ++p;
-  int year, month, day, hour, minute, second;
-  if (!ReadDigits(p, 4, &year) || *p++ != '-' || !ReadDigits(p, 2, &month) || *p++ != '-' ||
-      !ReadDigits(p, 2, &day) || *p++ != 'T' || !ReadDigits(p, 2, &hour) || *p++ != ':' ||
-      !ReadDigits(p, 2, &minute) || *p++ != ':' || !ReadDigits(p, 2, &second)) {
-    return kNoTime;
-  }
-  if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 24 || minute > 59 || second > 60)
-    return kNoTime;
-  double fraction = 0.0;
-  if (*p == '.') {
-    ++p;
-    if (!IsDigit(*p)) return kNoTime;
-    for (double scale = 0.1; IsDigit(*p); ++p, scale /= 10) fraction += (*p - '0') * scale;
-  }
-  int offsetMinutes = 0;
-  if (*p == 'Z') {
-    ++p;
-  } else if (*p == '+' || *p == '-') {
-    const int sign = *p++ == '-' ? -1 : 1;
-    int offsetHours, offsetMins;
-    if (!ReadDigits(p, 2, &offsetHours) || *p++ != ':' || !ReadDigits(p, 2, &offsetMins) ||
-        offsetHours > 23 || offsetMins > 59)
-      return kNoTime;
-    offsetMinutes = sign * (offsetHours * 60 + offsetMins);
-  }
-  while (IsSpace(*p)) ++p;
-  if (*p != '\0') return kNoTime;
-  const int64_t seconds = DaysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 +
-                          second - int64_t{offsetMinutes} * 60;
-  return double(seconds) + fraction;
 }
 
 bool TrackPoints::TooFast(const Fix& from, const Fix& to) const {

@@ -45,12 +45,6 @@ inline constexpr double kEarthRadiusMetres = 6371008.8;
 // Great-circle distance in metres between two positions in degrees.
 double DistanceMetres(double lat1, double lon1, double lat2, double lon2);
 
-// Seconds since 1970-01-01 00:00 UTC of an XML date and time such as
-// "2024-05-01T12:34:56Z", "2024-05-01T12:34:56.250+02:00" (an offset is
-// applied) or one without a zone (taken as UTC); white space around it is
-// allowed. kNoTime for anything else.
-double ParseIsoDateTime(const char* text);
-
 class TrackPoints {
  public:
   TrackPoints(TrackRecorder& recorder, const ImportOptions& options, ImportReport& report)

@@ -34,9 +34,8 @@ struct GridCell {
 };
 
 // Cells in one row of the grid around the earth: 360 degrees of 17920.
-inline constexpr int64_t kCellsPerDegree = int64_t{kCellsPerSide} * kGridPerTile;
 inline constexpr int64_t kWorldColumns = 360 * kCellsPerDegree;
-static_assert(kCellsPerDegree == 17920 && kWorldColumns == 6451200);
+static_assert(kWorldColumns == 6451200);
 
 // Calls visit(GridCell) for every cell of the line from `from` to `to`
 // (rule above), in order from `from` to `to`, both included. The

@@ -5,49 +5,96 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <ctime>
 
 namespace roamgrid {
 
 namespace {
 
-constexpr char kStoreRoot[] = "RGD";
+StoreLockWait* gWait = nullptr;
+StoreLockMisses gMisses;
 
-// O_NOFOLLOW: a link planted under the name is not followed to create or
-// lock another file. O_NONBLOCK: a named pipe under the name does not wait
-// for a writer. Read access suffices for flock, so a lock file of another
-// user of a shared store can still be locked.
-int OpenLockFile(int create) {
-  return open(kStoreLockPath, O_RDONLY | create | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0666);
+// The first and the longest pause between two tries while another program
+// holds the lock: short at first, since a save holds it for well under a
+// millisecond, and never so long that a stop waits for it.
+constexpr long kFirstPauseNs = 200'000;
+constexpr long kLongestPauseNs = 20'000'000;
+
+long long NowMs() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return (long long)now.tv_sec * 1000 + now.tv_nsec / 1'000'000;
 }
+
+// O_RDONLY suffices for flock, and a folder can always be opened so by a
+// user who may list it; O_DIRECTORY refuses anything else under the name
+// (a named pipe is not even opened).
+int OpenStoreFolder() { return open(kStoreLockFolder, O_RDONLY | O_DIRECTORY | O_CLOEXEC); }
 
 }  // namespace
 
+ScopedStoreLockWait::ScopedStoreLockWait(StoreLockWait* wait) : previous_(gWait) { gWait = wait; }
+
+ScopedStoreLockWait::~ScopedStoreLockWait() { gWait = previous_; }
+
 StoreLock::StoreLock() {
-  // Without O_CREAT first: the lock file nearly always exists, and an open
-  // that may create takes the folder's own lock on every save.
-  int fd = OpenLockFile(0);
-  if (fd < 0 && errno == ENOENT) fd = OpenLockFile(O_CREAT);
+  int fd = OpenStoreFolder();
   if (fd < 0 && errno == ENOENT) {
-    mkdir(kStoreRoot, 0777);  // exists already, or cannot be made: the open says
-    fd = OpenLockFile(O_CREAT);
+    mkdir(kStoreLockFolder, 0777);  // exists already, or cannot be made: the open says
+    fd = OpenStoreFolder();
   }
-  if (fd < 0) return;
-  // Whatever stands under the name (a folder, say), every program locks
-  // the same one, which is all the lock needs.
-  int result;
-  do {
-    result = flock(fd, LOCK_EX);
-  } while (result != 0 && errno == EINTR);
-  if (result != 0) {
-    close(fd);  // no locks on this file system: go on without
+  if (fd < 0) {
+    error_ = errno;
     return;
   }
-  fd_ = fd;
+  long long waitStartMs = -1;
+  bool told = false;
+  long pauseNs = kFirstPauseNs;
+  for (;;) {
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+      state_ = State::kLocked;
+      break;
+    }
+    if (errno == EINTR) continue;
+    if (errno != EWOULDBLOCK) {
+      error_ = errno;  // no locks on this file system: go on without
+      break;
+    }
+    // Another program holds it. A poll rather than a blocking flock, so
+    // that the front end can speak and a signal or Cancel can end the wait.
+    if (gWait && gWait->Stop()) {
+      state_ = State::kStopped;
+      break;
+    }
+    const long long nowMs = NowMs();
+    if (waitStartMs < 0) waitStartMs = nowMs;
+    if (!told && gWait && nowMs - waitStartMs >= kStoreLockNoticeMs) {
+      told = true;
+      gWait->Waiting(true);
+    }
+    const timespec pause{0, pauseNs};
+    nanosleep(&pause, nullptr);  // a signal cuts it short: Stop is asked next
+    pauseNs = std::min(pauseNs * 2, kLongestPauseNs);
+  }
+  if (told && gWait) gWait->Waiting(false);
+  if (state_ == State::kLocked) {
+    fd_ = fd;
+  } else {
+    close(fd);
+  }
 }
 
 StoreLock::~StoreLock() {
   if (fd_ >= 0) close(fd_);
+}
+
+StoreLockMisses StoreLockMissed() { return gMisses; }
+
+void NoteSaveWithoutLock(int error) {
+  ++gMisses.saves;
+  gMisses.error = error;
 }
 
 }  // namespace roamgrid

@@ -225,16 +225,24 @@ std::vector<uint8_t> EncodeTile(uint8_t northMask, uint8_t southMask, const uint
 
 // Plain system calls: a view reads up to 4096 tile files, and a stdio
 // stream would add an allocation, a buffer and a status call to each.
-long ReadTileFile(const char* path, uint8_t* buffer, int* error) {
+long ReadTileFile(const char* path, uint8_t* buffer, int* error, TileFileHold* hold) {
   int ignored;
   int& why = error ? *error : ignored;
   why = ENOENT;
+  if (hold) hold->Reset();
   if (path[0] == '\0') return -1;  // a key without a real tile has no file
   // Non-blocking, and only a regular file: a named pipe or a device under
-  // a tile's name must not stop the program, and is no tile.
-  const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  // a tile's name must not stop the program, and is no tile. O_NOFOLLOW: a
+  // link under the tile's name is not a tile either; its target, wherever
+  // it is, is neither read nor (by a later save) replaced.
+  const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
   if (fd < 0) {
     why = errno;
+    struct stat link;
+    // ELOOP also stands for too many links among the folders.
+    if (why == ELOOP && fstatat(AT_FDCWD, path, &link, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISLNK(link.st_mode))
+      why = EINVAL;
     return -1;
   }
   struct stat info;
@@ -261,7 +269,11 @@ long ReadTileFile(const char* path, uint8_t* buffer, int* error) {
       return -1;
     }
   }
-  close(fd);
+  if (hold) {
+    hold->Take(fd, info);
+  } else {
+    close(fd);
+  }
   why = 0;
   return long(got);
 }
@@ -269,7 +281,7 @@ long ReadTileFile(const char* path, uint8_t* buffer, int* error) {
 LoadResult LoadTile(TrackTile& tile, int* error, std::unique_ptr<uint8_t[]>* clearedCells) {
   auto buffer = std::make_unique_for_overwrite<uint8_t[]>(kMaxTileFileSize);
   int why = 0;
-  const long size = ReadTileFile(tile.path, buffer.get(), &why);
+  const long size = ReadTileFile(tile.path, buffer.get(), &why, &tile.held);
   if (error) *error = why;
   RememberFile(tile, buffer.get(), size, why);
   if (size < 0) {
@@ -303,28 +315,45 @@ bool SaveTile(const TrackTile& tile, bool trustGroups) {
   // Held until the new file has its name, so that no other program replaces
   // the file between the look at it and the rename.
   const StoreLock lock;
-  auto current = std::make_unique_for_overwrite<uint8_t[]>(kMaxTileFileSize);
-  size_t size = 0;
-  const int readError = ReadCurrentFile(tile.path, current.get(), &size);
-  // Marks that cannot be read cannot be kept: the file stays as it is.
-  if (readError != 0 && readError != ENOENT) return false;
-  if (readError == 0) {
-    const auto same = [&](const std::vector<uint8_t>& other) {
-      return other.size() == size &&
-             (size == 0 || std::memcmp(other.data(), current.get(), size) == 0);
-    };
-    // Another program saved the tile since it was read: keep its marks too.
-    // A file equal to the new bytes has nothing to add.
-    const bool unchanged = tile.fileSeen == TrackTile::FileSeen::kBytes && same(tile.fileBytes);
-    if (!unchanged && !same(bytes)) bytes = EncodeUnion(tile, current.get(), size);
+  if (lock.state() == StoreLock::State::kStopped) {
+    errno = EINTR;  // the wait was given up: the file stays as it is
+    return false;
   }
-  ReplacingFile file(tile.path);
-  if (!file.Open()) {
-    CreateParentDirectories(tile.path);
-    if (!file.Open()) return false;
+  // What stands under the name now, a link not followed: only a regular
+  // file (or nothing) is ever replaced.
+  struct stat now;
+  const bool exists = fstatat(AT_FDCWD, tile.path, &now, AT_SYMLINK_NOFOLLOW) == 0;
+  if (!exists && errno != ENOENT) return false;  // errno says why
+  if (exists && !S_ISREG(now.st_mode)) {
+    errno = S_ISDIR(now.st_mode) ? EISDIR : EINVAL;
+    return false;
   }
-  file.Write(bytes.data(), bytes.size());
-  return file.Commit();
+  // The file LoadTile read, still under the name and unchanged: nothing of
+  // another program's to keep, and no need to read it again.
+  if (exists && !tile.held.Same(now)) {
+    auto current = std::make_unique_for_overwrite<uint8_t[]>(kMaxTileFileSize);
+    size_t size = 0;
+    const int readError = ReadCurrentFile(tile.path, current.get(), &size);
+    // Marks that cannot be read cannot be kept: the file stays as it is.
+    if (readError != 0 && readError != ENOENT) {
+      errno = readError;
+      return false;
+    }
+    if (readError == 0) {
+      const auto same = [&](const std::vector<uint8_t>& other) {
+        return other.size() == size &&
+               (size == 0 || std::memcmp(other.data(), current.get(), size) == 0);
+      };
+      // Another program saved the tile since it was read: keep its marks
+      // too. A file equal to the new bytes has nothing to add.
+      const bool unchanged = tile.fileSeen == TrackTile::FileSeen::kBytes && same(tile.fileBytes);
+      if (!unchanged && !same(bytes)) bytes = EncodeUnion(tile, current.get(), size);
+    }
+  }
+  if (!ReplaceRegularFile(tile.path, bytes.data(), bytes.size(), exists ? &now : nullptr))
+    return false;
+  if (!lock.locked()) NoteSaveWithoutLock(lock.error());
+  return true;
 }
 
 }  // namespace roamgrid

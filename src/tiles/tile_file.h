@@ -76,9 +76,13 @@ std::vector<uint8_t> EncodeTile(uint8_t northMask, uint8_t southMask, const uint
 // (which must hold that many) in one go. Returns the number of bytes read,
 // or -1 when the file cannot be opened or read, or is not a regular file;
 // then `error` (when given) receives errno: ENOENT only when there is no
-// file, EISDIR for a folder, EINVAL for a pipe or device. Never waits for
-// the writer of a pipe.
-long ReadTileFile(const char* path, uint8_t* buffer, int* error = nullptr);
+// file, EISDIR for a folder, EINVAL for a symbolic link, a pipe or a
+// device (TileProblemReason calls that "not a regular file"). A link at
+// the tile's own name is never followed (links among its folders are);
+// a pipe's writer is never waited for. With `hold`, the file read stays
+// open there (see TileFileHold); otherwise it is closed.
+long ReadTileFile(const char* path, uint8_t* buffer, int* error = nullptr,
+                  TileFileHold* hold = nullptr);
 
 // Fills cells and masks of `tile` from the file at tile.path:
 //   kLoaded   every cell and both masks from the file;
@@ -90,7 +94,8 @@ long ReadTileFile(const char* path, uint8_t* buffer, int* error = nullptr);
 //             the tile: masks from the file, cells from the file as far as
 //             the stream went and 0 after that.
 // It also keeps what it found in tile.fileSeen and tile.fileBytes (the
-// bytes read, or that the file did not exist) for SaveTile, and marks the
+// bytes read, or that the file did not exist) and the file itself in
+// tile.held for SaveTile, and marks the
 // groups with a visited cell in tile.groups. When the tile has no cells and
 // `clearedCells` holds a buffer of 802816 zero bytes, the cells are decoded
 // into that buffer (which is taken) rather than a new one.
@@ -101,12 +106,17 @@ LoadResult LoadTile(TrackTile& tile, int* error = nullptr,
 // when needed. The bytes go to a temporary file beside it that replaces the
 // tile file only when complete, so a failed save keeps the previous file.
 // Marks only accumulate, and other programs may save the same tile: under
-// the store lock (StoreLock) the file is compared with what LoadTile found,
-// and when another program replaced it since, its cells and masks are ORed
-// into what is written (the tile in memory is not changed). A file that
-// exists but cannot be read is not replaced.
-// Returns true when the file was replaced; false (nothing changed on disk)
-// when it could not be read or written, or the tile has no path or no cells.
+// the store lock (StoreLock) the file is compared with what LoadTile found
+// (tile.held, else its bytes), and when another program replaced it since,
+// its cells and masks are ORed into what is written (the tile in memory is
+// not changed). A file that exists but cannot be read, and anything under
+// the name that is not a regular file (a symbolic link included), is not
+// replaced. A save made without the lock (none can be had) is counted with
+// NoteSaveWithoutLock.
+// Returns true when the file was replaced; false (nothing changed on disk,
+// errno says why: EINVAL for what is not a regular file, EINTR when the
+// wait for the lock was given up) when it could not be read or written,
+// or the tile has no path or no cells.
 // `dirty` is not changed. `trustGroups`: the cells were written only by
 // LoadTile and AddPoint, so tile.groups says where marks may be and only
 // there is looked at.

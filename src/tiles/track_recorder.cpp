@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "common/safe_file.h"
 #include "tiles/grid_units.h"
 #include "tiles/tile_file.h"
 
@@ -40,10 +41,7 @@ void NoteTileProblem(TrackRecorder& recorder, TileProblem::Kind kind, const char
 
 }  // namespace
 
-std::string TileProblemReason(int error) {
-  if (error == EINVAL) return "not a regular file";
-  return error != 0 ? std::strerror(error) : "unknown error";
-}
+std::string TileProblemReason(int error) { return FileErrorText(error); }
 
 TrackRecorder::~TrackRecorder() {
   ReleaseRecorderTile(*this);  // a failed save loses the changes, as on any release

@@ -1,5 +1,8 @@
 #include "tiles/track_tile.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <bit>
 #include <cerrno>
 #include <cstdio>
@@ -10,6 +13,38 @@
 #include "tiles/tile_file.h"
 
 namespace roamgrid {
+
+TileFileHold& TileFileHold::operator=(TileFileHold&& other) noexcept {
+  if (this != &other) {
+    Reset();
+    fd_ = other.fd_;
+    device_ = other.device_;
+    inode_ = other.inode_;
+    size_ = other.size_;
+    modified_ = other.modified_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+void TileFileHold::Take(int fd, const struct stat& info) {
+  Reset();
+  fd_ = fd;
+  device_ = info.st_dev;
+  inode_ = info.st_ino;
+  size_ = info.st_size;
+  modified_ = info.st_mtim;
+}
+
+void TileFileHold::Reset() {
+  if (fd_ >= 0) close(fd_);
+  fd_ = -1;
+}
+
+bool TileFileHold::Same(const struct stat& info) const {
+  return fd_ >= 0 && info.st_dev == device_ && info.st_ino == inode_ && info.st_size == size_ &&
+         info.st_mtim.tv_sec == modified_.tv_sec && info.st_mtim.tv_nsec == modified_.tv_nsec;
+}
 
 int32_t NormalizeLonKey(int64_t lonKey) {
   if (lonKey >= 18000 || lonKey < -18000) lonKey = FloorMod(lonKey + 18000, 36000) - 18000;

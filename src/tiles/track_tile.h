@@ -3,12 +3,18 @@
 // let go of with ReleaseTile.
 #pragma once
 
+#include <sys/types.h>
+
 #include <array>
 #include <cstdint>
+#include <ctime>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "tiles/grid_units.h"
+
+struct stat;
 
 namespace roamgrid {
 
@@ -20,6 +26,37 @@ struct TileGroups {
   void Mark(int group) { bits[size_t(group) >> 6] |= uint64_t(1) << (group & 63); }
 };
 static_assert(kGroupCount % 64 == 0);
+
+// The tile file as LoadTile read it, kept open until the tile is let go
+// of: a save under the store lock compares the file then under the tile's
+// name with it, and while it is open no other file can get its inode
+// number, so the same device, inode, size and modification time mean
+// that no other program replaced the file since. Move-only; closes the
+// file when destroyed.
+class TileFileHold {
+ public:
+  TileFileHold() = default;
+  ~TileFileHold() { Reset(); }
+  TileFileHold(TileFileHold&& other) noexcept { *this = std::move(other); }
+  TileFileHold& operator=(TileFileHold&& other) noexcept;
+  TileFileHold(const TileFileHold&) = delete;
+  TileFileHold& operator=(const TileFileHold&) = delete;
+
+  // Takes the open file `fd` whose status is `info`.
+  void Take(int fd, const struct stat& info);
+  void Reset();  // closes the file; holds none afterwards
+  bool held() const { return fd_ >= 0; }
+  // True when `info` (a status of the name, links not followed) describes
+  // the held file as it was read.
+  bool Same(const struct stat& info) const;
+
+ private:
+  int fd_ = -1;
+  dev_t device_ = 0;
+  ino_t inode_ = 0;
+  off_t size_ = 0;
+  timespec modified_{};
+};
 
 constexpr int kTilePathSize = 32;  // path field, terminating NUL included
 
@@ -52,6 +89,8 @@ struct TrackTile {
   enum class FileSeen : uint8_t { kUnknown, kAbsent, kBytes };
   FileSeen fileSeen = FileSeen::kUnknown;
   std::vector<uint8_t> fileBytes;
+  // The file read, while the tile lives (none when there was none).
+  TileFileHold held;
 };
 
 // Wraps a longitude key into -18000..17999: 18000 -> -18000, 36000 -> 0,

@@ -1,11 +1,13 @@
 // Import and Export through the main dialog, as a user drives them: the
 // scripted platform chooses generated logs and the export path, and the
 // test compares what the view window paints with the tracks and the BMP.
+#include <QAction>
 #include <QApplication>
 #include <QDir>
 #include <QDropEvent>
 #include <QFile>
 #include <QImage>
+#include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
 #include <QSet>
@@ -22,6 +24,7 @@
 #include "common/number_text.h"
 #include "common/safe_file.h"
 #include "export/bmp_file.h"
+#include "export/export_command.h"
 #include "import/nmea_reader.h"
 #include "support/red_pixels.h"
 #include "support/scratch_working_dir.h"
@@ -278,6 +281,31 @@ class ImportExportGuiTest : public QObject {
     QCOMPARE(platform_.logFileQuestions, 0);
   }
 
+  void DroppedFolderIsImportedAndItsNewCellsNotedWithoutABox() {
+    QDir().mkpath("trips/sub");
+    WriteLog("trips/b.log", FixAtPixel(1, 0, "\n"));
+    WriteLog("trips/sub/a.log", FixAtPixel(0, 0, "\n") + FixAtPixel(1, 0, "\n"));
+    WriteLog("trips/notes.txt", "no log\n");
+    ZIvozarivAde dialog(platform_);
+    dialog.show();
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(QDir::current().absoluteFilePath("trips"))});
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(dialog.GetDlgItem(1005), &enter);
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(dialog.GetDlgItem(1005), &drop);
+    QCoreApplication::processEvents();
+    QCOMPARE(platform_.logsBegun.size(), size_t(3));  // in name order, the text file too
+    QVERIFY(platform_.logsBegun[0].ends_with("trips/b.log") &&
+            platform_.logsBegun[2].ends_with("trips/sub/a.log"));
+    QVERIFY(ShowsFirstFixes(dialog, 2));
+    QVERIFY(platform_.messages.empty());
+    auto* note = dialog.findChild<QLabel*>(QStringLiteral("newCellsNote"));
+    QVERIFY(note);
+    QCOMPARE(note->text(), QStringLiteral("2 new cells"));
+    QVERIFY(note->isVisible());
+  }
+
   void ExportedImageShowsWhatTheViewShows() {
     ZIvozarivAde dialog(platform_);
     dialog.ShowBackground(false);  // the designed export is the red-on-white view
@@ -314,6 +342,38 @@ class ImportExportGuiTest : public QObject {
     QCOMPARE(red, int(trackPixels_.size()));
     // Export changes nothing on screen.
     QCOMPARE(dialog.viewWindow.grab().toImage(), image);
+  }
+
+  void PngHoldsWhatTheMapShowsAndTheMapMenuExportsTheRegion() {
+    ZIvozarivAde dialog(platform_);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    Import(dialog);
+    const QImage shown = dialog.viewWindow.grab().toImage().convertToFormat(QImage::Format_RGB888);
+
+    platform_.QueueExportPath("view.png");
+    Click(dialog, 1013);
+    QVERIFY(platform_.messages.empty());
+    QCOMPARE(QImage("view.png").convertToFormat(QImage::Format_RGB888), shown);
+
+    // "Export region…" writes the cells of the view as GeoJSON.
+    QAction* region = nullptr;
+    for (QAction* action : dialog.mapMenu()->actions())
+      if (action->text().startsWith(QStringLiteral("Export region"))) region = action;
+    QVERIFY(region);
+    platform_.QueueExportPath("view.geojson");
+    region->trigger();
+    QVERIFY(platform_.messages.empty());
+    QCOMPARE(platform_.proposedNames.back(), std::string("N035.650-E139.7500-R0.050.tif"));
+    QFile geojson("view.geojson");
+    QVERIFY(geojson.open(QIODevice::ReadOnly));
+    QVERIFY(geojson.readAll().startsWith("{\"type\":\"FeatureCollection\""));
+    // A suffix it cannot write is said, and nothing is written.
+    platform_.QueueExportPath("view.bmp");
+    region->trigger();
+    QCOMPARE(platform_.messages.size(), size_t(1));
+    QCOMPARE(platform_.messages[0].text, std::string(kRegionSuffixText));
+    QVERIFY(!QFile::exists("view.bmp"));
   }
 };
 

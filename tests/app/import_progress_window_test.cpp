@@ -46,6 +46,22 @@ class ImportProgressWindowTest : public QObject {
     QTest::mouseClick(button, Qt::LeftButton);
     QCOMPARE(clicks, 1);
   }
+
+  // A wait for the store lock shows the window at once (before its usual
+  // delay) and says so there until the wait is over.
+  void ShowsAWaitForTheStoreLock() {
+    QWidget owner;
+    owner.show();
+    ImportProgressWindow progress(&owner, 1'000'000, 60'000);
+    progress.BeginLog(0, 1, "one.log");
+    QVERIFY(!progress.window());
+    progress.WaitingForStoreLock(true);
+    QVERIFY(progress.window() && progress.window()->isVisible());
+    QCOMPARE(progress.window()->labelText(), QStringLiteral("1 of 1: one.log\n0.0 of 1.0 MB\n") +
+                                                 ImportProgressWindow::kWaitingForLockText);
+    progress.WaitingForStoreLock(false);
+    QCOMPARE(progress.window()->labelText(), QStringLiteral("1 of 1: one.log\n0.0 of 1.0 MB"));
+  }
 };
 
 }  // namespace roamgrid

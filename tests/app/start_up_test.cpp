@@ -53,7 +53,7 @@ class StartUpTest : public QObject {
     QCOMPARE(ParseStartArgs({"--background", "none"}).background, std::string("none"));
     QCOMPARE(ParseStartArgs({"--background", "coast", "-C", "a"}).background, std::string("coast"));
     QCOMPARE(ParseStartArgs({"--background", "sea"}).error,
-             std::string("--background needs none or coast"));
+             std::string("--background needs none, coast or tiles"));
     QCOMPARE(ParseStartArgs({"--user-store", "-C", "a"}).error,
              std::string("-C and --user-store exclude each other"));
     const StartArgs tiles =

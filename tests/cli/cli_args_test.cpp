@@ -29,6 +29,8 @@ TEST(ParseCliArgs, ReadsEveryFormOfTheInterface) {
     EXPECT_EQ(joined.args.logs, (Args{"300"}));
     EXPECT_EQ(ParseCliArgs({"import", "--connect=100", "--max-speed=90", "a"}).args.connectMetres,
               100);
+    EXPECT_EQ(ParseCliArgs({"import", "--max-accuracy=12.5", "a.log"}).args.maxAccuracyM, 12.5);
+    EXPECT_EQ(ParseCliArgs({"import", "--max-accuracy", "0", "a.log"}).args.maxAccuracyM, 0.0);
   }
   {
     const CliParse p =
@@ -108,6 +110,9 @@ TEST(ParseCliArgs, RefusesBadArgumentsWithALineNamingThem) {
       {{"import", "--connect", "--connect=9", "a"}, "--connect given twice"},
       {{"import", "--max-speed", "fast", "a"}, "'fast' is not KMH"},
       {{"import", "a", "--max-speed"}, "--max-speed needs a value"},
+      {{"import", "--max-accuracy", "-1", "a"}, "not a number of metres"},
+      {{"import", "--max-accuracy", "5m", "a"}, "not a number of metres"},
+      {{"import", "--max-accuracy", "5", "--max-accuracy=6", "a"}, "given twice"},
       {{"import", "-", "a", "-"}, "standard input ('-') can be read only once"},
       {{"import", "--zoom", "1", "a"}, "'--zoom' for import"},
       {{"import", ""}, "empty"},
@@ -192,7 +197,7 @@ TEST(CliHelpText, EachCommandHasItsOwnUsage) {
   EXPECT_NE(
       CliHelpText(CliCommand::kNone).find("Usage: roamgrid-cli [-C DIR | --user-store] COMMAND"),
       std::string::npos);
-  EXPECT_NE(CliHelpText(CliCommand::kImport).find("import [--any-talker] [--strict]"),
+  EXPECT_NE(CliHelpText(CliCommand::kImport).find("[--max-accuracy METRES] LOG..."),
             std::string::npos);
   EXPECT_NE(CliHelpText(CliCommand::kExport).find("--origin LAT,LON | --center DLAT,DLON"),
             std::string::npos);

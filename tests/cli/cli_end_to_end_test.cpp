@@ -1,6 +1,7 @@
 // Runs the built roamgrid-cli in a temporary working directory and checks
 // its files, output and exit status against the core it calls.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -170,7 +171,9 @@ TEST_F(CliEndToEndTest, ImportWritesTheSameTilesAsTheCore) {
   std::string expected;
   for (size_t i = 0; i < logs.size(); ++i)
     expected += logs[i] + ": " + std::to_string(reports[i].fixes) + " fixes, " +
-                std::to_string(reports[i].skipped) + " skipped\n";
+                std::to_string(reports[i].skipped) + " skipped, " +
+                std::to_string(reports[i].newCells) + " new\n";
+  expected += "total: " + std::to_string(reports[0].newCells + reports[1].newCells) + " new cells\n";
   EXPECT_EQ(run.out, expected);
   EXPECT_GT(reports[1].skipped, 2);
 
@@ -214,24 +217,29 @@ TEST_F(CliEndToEndTest, UserStoreIsOneFolderThatMinusCReachesToo) {
 TEST_F(CliEndToEndTest, ImportGoesOnPastLogsItCannotOpenAndFails) {
   WriteText("a.log", DriveLog(35.66, 139.76, 200, 3));
   WriteText("b.log", DriveLog(35.61, 139.71, 200, 4));
+  // A folder is read for its logs; a file there that is none is counted.
   fs::create_directories("folder.log");
+  WriteText("folder.log/readme.txt", "no log\n");
   const CliRun run = RunCli({"import", "a.log", "missing.log", "folder.log", "b.log"});
   const std::vector<ImportReport> reports = ImportThroughCore("core", {"../a.log", "../b.log"});
 
   EXPECT_EQ(run.status, 1);
   const std::vector<std::string> out = Lines(run.out);
-  ASSERT_EQ(out.size(), 4u) << run.out;
+  ASSERT_EQ(out.size(), 5u) << run.out;
   EXPECT_EQ(out[0], "a.log: " + std::to_string(reports[0].fixes) + " fixes, " +
-                        std::to_string(reports[0].skipped) + " skipped");
+                        std::to_string(reports[0].skipped) + " skipped, " +
+                        std::to_string(reports[0].newCells) + " new");
   EXPECT_EQ(out[1], "missing.log: cannot open");
-  EXPECT_EQ(out[2], "folder.log: cannot open");
-  EXPECT_EQ(out[3], "b.log: " + std::to_string(reports[1].fixes) + " fixes, " +
-                        std::to_string(reports[1].skipped) + " skipped");
+  EXPECT_EQ(out[2], "b.log: " + std::to_string(reports[1].fixes) + " fixes, " +
+                        std::to_string(reports[1].skipped) + " skipped, " +
+                        std::to_string(reports[1].newCells) + " new");
+  EXPECT_EQ(out[3], "1 files not recognised");
+  EXPECT_EQ(out[4], "total: " + std::to_string(reports[0].newCells + reports[1].newCells) +
+                        " new cells");
   const std::vector<std::string> err = Lines(run.err);
-  ASSERT_EQ(err.size(), 3u) << run.err;
+  ASSERT_EQ(err.size(), 2u) << run.err;
   EXPECT_NE(err[0].find("'missing.log': No such file or directory"), std::string::npos) << err[0];
-  EXPECT_NE(err[1].find("'folder.log': Is a directory"), std::string::npos) << err[1];
-  EXPECT_NE(err[2].find("2 of 4 logs could not be opened"), std::string::npos) << err[2];
+  EXPECT_NE(err[1].find("1 of 4 logs could not be opened"), std::string::npos) << err[1];
   EXPECT_TRUE(FilesBelow("RGD") == FilesBelow("core/RGD"));
 }
 
@@ -279,7 +287,7 @@ TEST_F(CliEndToEndTest, ImportReportsALogItCouldNotReadToItsEnd) {
   // Reading a process's memory from address 0 fails with an I/O error.
   const CliRun run = RunCli({"import", "/proc/self/mem"});
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.out, "/proc/self/mem: 0 fixes, 0 skipped\n");
+  EXPECT_EQ(run.out, "/proc/self/mem: 0 fixes, 0 skipped, 0 new\ntotal: 0 new cells\n");
   EXPECT_NE(run.err.find("read error in log '/proc/self/mem' after 0 bytes"), std::string::npos)
       << run.err;
 }
@@ -290,14 +298,17 @@ TEST_F(CliEndToEndTest, AnyTalkerReadsTheGgaOfEveryConstellation) {
 
   CliRun run = RunCli({"import", "gn.log"});
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, "gn.log: 0 fixes, 0 skipped\n");  // the desktop program's lines only
+  // The desktop program's lines only.
+  EXPECT_EQ(run.out, "gn.log: 0 fixes, 0 skipped, 0 new\ntotal: 0 new cells\n");
   EXPECT_FALSE(fs::exists("RGD"));
 
   run = RunCli({"import", "--any-talker", "gn.log"});
   const ImportReport gp = ImportThroughCore("core", {"../gp.log"})[0];
   EXPECT_EQ(gp.fixes, 400);
   EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(run.out, "gn.log: 400 fixes, " + std::to_string(gp.skipped) + " skipped\n");
+  EXPECT_EQ(run.out, "gn.log: 400 fixes, " + std::to_string(gp.skipped) + " skipped, " +
+                         std::to_string(gp.newCells) + " new\ntotal: " +
+                         std::to_string(gp.newCells) + " new cells\n");
   EXPECT_FALSE(FilesBelow("RGD").empty());
   EXPECT_TRUE(FilesBelow("RGD") == FilesBelow("core/RGD"));
 }
@@ -306,7 +317,7 @@ TEST_F(CliEndToEndTest, ImportShowsProgressOnlyOnATerminalAndErasesIt) {
   WriteText("a.log", DriveLog(35.66, 139.76, 100, 3));
   const CliRun run = RunCli({"import", "a.log"}, /*stderrTerminal=*/true);
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(Lines(run.out).size(), 1u);
+  EXPECT_EQ(Lines(run.out).size(), 2u);  // the log's line and the total
   // One drawing at the end of this small log, then blanks over all of it
   // and the cursor back at the line's start.
   ASSERT_EQ(run.err.rfind("\rimport: 0.0 of 0.0 MB (100%)", 0), 0u) << run.err;
@@ -475,6 +486,10 @@ TEST_F(CliEndToEndTest, ExportRefusesToOverwriteAndMergesOnlyWhatItExported) {
   EXPECT_EQ(
       run.err,
       "roamgrid-cli: export: cannot create 'no/such/folder/v.bmp': No such file or directory\n");
+  // A named pipe under the name is no file to replace.
+  ASSERT_EQ(mkfifo("pipe.bmp", 0644), 0);
+  run = RunCli({"export", "--overwrite", "pipe.bmp"});
+  EXPECT_EQ(run.err, "roamgrid-cli: export: cannot create 'pipe.bmp': not a regular file\n");
 }
 
 TEST_F(CliEndToEndTest, EveryMisuseIsOneLineAndItsExitStatus) {
@@ -502,6 +517,17 @@ TEST_F(CliEndToEndTest, EveryMisuseIsOneLineAndItsExitStatus) {
       {{"export", "--origin", "14250,55900", "--zoom", "2"}, 2, "multiples of 20"},
       {{"export", "--origin", "14262,55900", "--zoom", "0"}, 2, "multiples of 5"},
       {{"export", "--origin", "2000000020,0", "--zoom", "2"}, 2, "must lie within"},
+      // Region exports: the suffix, --bbox and the options of one format.
+      {{"export", "a.pdf"}, 2, "known are .bmp, .png, .tif"},
+      {{"export", "--bbox", "1,2,3", "a.png"}, 2, "--bbox: '1,2,3'"},
+      {{"export", "--bbox", "3,0,1,1", "a.png"}, 2, "south edge"},
+      {{"export", "--bbox", "0,0,1,1", "a.bmp"}, 2, "need another format"},
+      {{"export", "--bbox", "0,0,1,1", "--center", "0,0", "a.png"}, 2, "excludes"},
+      {{"export", "--merge", "a.tif"}, 2, "--merge works on .bmp"},
+      {{"export", "--transparent", "a.kml"}, 2, "--transparent works on .png"},
+      {{"export", "--background", "sea", "a.png"}, 2, "not none or coast"},
+      {{"export", "--background", "coast", "a.tif"}, 2, "background of a view"},
+      {{"export", "--bbox", "0,0,2,2", "a.tif"}, 2, "35840 x 35840 pixels"},
       {{"-C"}, 2, "-C needs a directory"},
       {{"-C", "no-such-folder", "stats"}, 1, "cannot change to 'no-such-folder'"},
       {{"-C", "a", "--user-store", "stats"}, 2, "exclude each other"},
@@ -550,7 +576,7 @@ TEST_F(CliEndToEndTest, StatsCountsAStoreOfKnownFixes) {
                          GgaLine("GP", -33.4781, -70.0412) + "\n");
   CliRun run = RunCli({"import", "a.log"});
   ASSERT_EQ(run.status, 0) << run.err;
-  ASSERT_EQ(run.out, "a.log: 5 fixes, 0 skipped\n");
+  ASSERT_EQ(run.out, "a.log: 5 fixes, 0 skipped, 4 new\ntotal: 4 new cells\n");
 
   const double area = CollectStoreStats().visitedAreaKm2;
   EXPECT_NEAR(area, 4 * 31e-6, 4e-6);  // a cell is about 6.2 m by 5 m here

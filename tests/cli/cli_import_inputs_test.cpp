@@ -119,7 +119,8 @@ TEST_F(CliImportInputsTest, ReportsPointsOfGpxReadErrorsAndOtherTalkers) {
   const CliRun run = testing::RunCli({"import", "t.gpx", "bad.gpx", "gn.log", "cut.log.gz"});
   EXPECT_EQ(run.status, 1);
   const std::vector<std::string> out = {
-      "t.gpx: 2 points, 1 skipped", "bad.gpx: 1 points, 0 skipped", "gn.log: 1 fixes, 0 skipped"};
+      "t.gpx: 2 points, 1 skipped, 2 new", "bad.gpx: 1 points, 0 skipped, 0 new",
+      "gn.log: 1 fixes, 0 skipped, 0 new"};
   EXPECT_EQ(run.out.rfind(out[0] + "\n" + out[1] + "\n" + out[2] + "\ncut.log.gz: ", 0), 0u)
       << run.out;
   for (const std::string& said :
@@ -159,6 +160,24 @@ TEST_F(CliImportInputsTest, StandardInputNamesOtherTalkersWhenTheFirstArrives) {
       << said;
   close(pipeFds[1]);
   EXPECT_EQ(cli.Finish().status, 0);
+}
+
+TEST_F(CliImportInputsTest, FolderReadsEveryLogBelowItInNameOrder) {
+  WriteText("trips/b/2.json",
+            "{\"locations\": [{\"latitudeE7\": 356600000, \"longitudeE7\": 1397600000}, "
+            "{\"latitudeE7\": 356700000, \"longitudeE7\": 1397700000, \"accuracy\": 65}]}");
+  WriteText("trips/a.log", testing::GgaSentence(35.61, 139.71) + "\r\n");
+  WriteText("trips/b/1.txt", "shopping list\n");
+  WriteText("trips/c.json", "{\"name\": \"package\"}");
+  WriteText("elsewhere/x.log", testing::GgaSentence(35.5, 139.5) + "\r\n");
+  fs::create_directory_symlink("../elsewhere", "trips/link");  // not followed
+  const CliRun run = testing::RunCli({"import", "--max-accuracy", "60", "trips"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out,
+            "trips/a.log: 1 fixes, 0 skipped, 1 new\n"
+            "trips/b/2.json: 1 points, 0 skipped, 1 less accurate than 60 m, 1 new\n"
+            "2 files not recognised\ntotal: 2 new cells\n");
+  EXPECT_EQ(run.err, "");
 }
 
 TEST_F(CliImportInputsTest, SignalsStopTheImportWithTheirExitStatus) {

@@ -1,6 +1,7 @@
 // `roamgrid-cli check [--clean]` on a store with a sound tile, a damaged
 // one and temporary files of writers that are gone and of one that runs.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -57,6 +58,53 @@ TEST_F(StoreCheckTest, ListsDamagedTilesAndAbandonedTempFilesAndCleansOnlyThose)
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out,
             "1 tile files, 0 not loaded whole, 0 abandoned temporary files: the store is sound\n");
+}
+
+// Links are never followed and only this program's own temporary names in
+// tile folders are removed; what stands at a tile's path but is no regular
+// file is named with its reason, by check and stats alike.
+TEST_F(StoreCheckTest, FollowsNoLinkCleansOnlyOwnTempNamesAndNamesWhatIsNoTile) {
+  namespace fs = std::filesystem;
+  const pid_t ended = fork();
+  if (ended == 0) _exit(0);
+  waitpid(ended, nullptr, 0);
+  const std::string dead = std::to_string(ended);
+  fs::create_directories("elsewhere");
+  fs::create_directories("RGD/E139N035");
+  const std::string outside[] = {"elsewhere/report.tmp" + dead + "-1",
+                                 "elsewhere/" + TempFileName(ended, 1)};
+  for (const std::string& file : outside) WriteBytes(file, Hex("01"));
+  fs::create_directory_symlink(fs::absolute("elsewhere"), "RGD/anything");
+  fs::create_directory_symlink(fs::absolute("elsewhere"), "RGD/E139N036");
+  const std::string folder = "RGD/E139N035/";
+  const std::string notes = folder + "notes.tmp" + dead + "-1";  // not beside a tile
+  WriteBytes(notes, Hex("01"));
+  WriteBytes("good.map", Hex("00 00 01") + testing::Repeat(0xFF, 896));
+  fs::create_symlink(fs::absolute("good.map"), folder + "E13975-N03500.map");
+  ASSERT_EQ(mkfifo((folder + "E13975-N03505.map").c_str(), 0644), 0);
+  fs::create_directory(folder + "E13975-N03510.map");
+
+  const std::string listing = folder + "E13975-N03500.map: cannot be read: not a regular file\n" +
+                              folder + "E13975-N03505.map: cannot be read: not a regular file\n" +
+                              folder + "E13975-N03510.map: cannot be read: Is a directory\n" +
+                              notes + ": not a name of the store, left alone\n" +
+                              "RGD/E139N036: a symbolic link, not followed, left alone\n" +
+                              "RGD/anything: a symbolic link, not followed, left alone\n" +
+                              "3 tile files, 3 not loaded whole, 0 abandoned temporary files (0 "
+                              "removed), 3 other entries left alone: problems found\n";
+  const testing::CliRun run = RunCli({"check", "--clean"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, listing);
+  for (const std::string& file : outside) EXPECT_TRUE(fs::exists(file)) << file;
+  EXPECT_TRUE(fs::exists(notes));
+  EXPECT_TRUE(fs::is_symlink(folder + "E13975-N03500.map"));
+
+  const testing::CliRun stats = RunCli({"stats"});
+  EXPECT_EQ(stats.status, 1);
+  EXPECT_NE(
+      stats.out.find("  " + folder + "E13975-N03505.map: cannot be read: not a regular file\n"),
+      std::string::npos)
+      << stats.out;
 }
 
 }  // namespace

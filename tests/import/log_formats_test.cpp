@@ -24,6 +24,7 @@ using testing::Gzip;
 using testing::WriteText;
 
 TEST(JudgeLogStartTest, KnowsGzipGpxAndNmeaFromTheFirstBytes) {
+  using namespace std::string_literals;
   struct Case {
     std::string start;
     bool atEnd;
@@ -44,9 +45,24 @@ TEST(JudgeLogStartTest, KnowsGzipGpxAndNmeaFromTheFirstBytes) {
       {"   ", false, false, nmea},
       {"", true, true, nmea},
       {std::string(kLogHeadMax, ' '), false, true, nmea},  // enough white space
-      {"<kml>", false, true, nmea},
+      {"<kml>", false, true, gpx},  // XML: the root tells the reader
+      {"\r\n{\"locations\"", false, true, LogKind::kJson},
+      {"\x1e{", false, true, LogKind::kJson},
+      {"{\"class\":\"VERSION\"", false, true, nmea},  // gpsd's report before its NMEA
+      {"{\"cla", false, false, nmea},
+      {std::string("\x0e\x20\x4c\x08\0\0\0\0.FIT", 12), false, true, LogKind::kFit},
+      {std::string("\x0e\x20\x4c\x08\0\0\0\0.FI", 11), false, false, nmea},
+      {std::string("\x0c\x20\x4c\x08\0\0\0\0.fit", 12), false, true, nmea},
+      {"PK\x03\x04\x14", false, true, LogKind::kZip},
+      {"PK\x03", false, false, nmea},
       {"$GPGGA,1", false, true, nmea},
       {"x<gpx", false, true, nmea},
+      {"\xff\xfe<\0?\0x\0m\0l\0"s, false, true, gpx},  // UTF-16, either byte order
+      {"\xfe\xff\0 \0<\0g\0p\0x"s, false, true, gpx},
+      {"\xff\xfe<\0?\0"s, false, false, nmea},
+      {"\xff", false, false, nmea},
+      {"\xff\xfe\0\0<\0\0\0?\0\0\0x\0\0\0"s, false, true, nmea},  // UTF-32 is not read
+      {"\xff\xfe$\0G\0P\0"s, false, true, nmea},
   };
   for (const Case& c : cases) {
     LogKind kind = LogKind::kGzip;
@@ -211,6 +227,14 @@ TEST_F(LogFormatsTest, GpxTrackPointsGiveTheStoreOfTheSameDegrees) {
   for (const auto& [lat, lon] : fixes)
     prefixed += "<gpx:trkpt lat='" + Shortest(lat) + "' lon='" + Shortest(lon) + "'/>";
   WriteText("prefixed.gpx", prefixed + "</gpx:trk></gpx:gpx>");
+  // The same in UTF-16, both byte orders, with the byte order mark.
+  for (const bool little : {true, false}) {
+    std::string wide = little ? "\xff\xfe" : "\xfe\xff";
+    for (const char c :
+         "<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n" + prefixed + "</gpx:trk></gpx:gpx>")
+      wide += little ? std::string{c, '\0'} : std::string{'\0', c};
+    WriteText(little ? "utf16le.gpx" : "utf16be.gpx", wide);
+  }
 
   fs::create_directories("direct");
   fs::current_path("direct");
@@ -221,14 +245,15 @@ TEST_F(LogFormatsTest, GpxTrackPointsGiveTheStoreOfTheSameDegrees) {
   fs::current_path(dir());
   const auto expected = FilesBelow("direct/RGD");
   EXPECT_GT(expected.size(), 2u);
-  for (const char* name : {"track.gpx", "track.gpx.gz", "prefixed.gpx"}) {
+  for (const char* name :
+       {"track.gpx", "track.gpx.gz", "prefixed.gpx", "utf16le.gpx", "utf16be.gpx"}) {
     std::error_code ignored;
     fs::remove_all("gpx", ignored);
     const ImportReport report = Import("gpx", {name})[0];
     EXPECT_TRUE(report.gpx);
     EXPECT_FALSE(report.readError) << report.readErrorText;
     EXPECT_EQ(report.fixes, (long long)fixes.size()) << name;
-    EXPECT_EQ(report.skipped, std::string(name) == "prefixed.gpx" ? 0 : 3) << name;
+    EXPECT_EQ(report.skipped, std::string(name).starts_with("track") ? 3 : 0) << name;
     EXPECT_TRUE(FilesBelow("gpx/RGD") == expected) << name;
   }
 }
@@ -258,8 +283,8 @@ TEST_F(LogFormatsTest, BadGpxRecordsThePointsBeforeAndSaysWhereItFailed) {
        "malformed GPX at line 17: limit on input amplification factor"},
       {"bomb-attribute", bomb + "<trkpt lat=\"1\" lon=\"2\" name=\"&e9;\"/>" + points, 2,
        "malformed GPX at line 17"},
-      {"not-gpx", "<?xml version=\"1.0\"?><kml>" + points + "</kml>", 0,
-       "not a GPX file: the root element is <kml>"},
+      {"not-gpx", "<?xml version=\"1.0\"?><svg>" + points + "</svg>", 0,
+       "not a GPX file: the root element is <svg>"},
       // An external entity is never loaded: it is not even looked for.
       {"external",
        "<?xml version=\"1.0\"?><!DOCTYPE gpx [<!ENTITY x SYSTEM \"/etc/passwd\">]>\n<gpx>"

@@ -5,7 +5,9 @@
 // interleave, the store must end byte for byte as importing the logs one
 // after the other leaves it.
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -50,8 +52,10 @@ std::string CircleLog(int log, int laps) {
   return text;
 }
 
-// Starts `words` in `folder`, its output discarded.
-pid_t Start(const std::vector<std::string>& words, const std::string& folder) {
+// Starts `words` in `folder`, its output discarded (standard error kept in
+// `errorFile` when given).
+pid_t Start(const std::vector<std::string>& words, const std::string& folder,
+            const std::string& errorFile = "/dev/null") {
   std::vector<char*> argv;
   for (const std::string& word : words) argv.push_back(const_cast<char*>(word.c_str()));
   argv.push_back(nullptr);
@@ -59,7 +63,7 @@ pid_t Start(const std::vector<std::string>& words, const std::string& folder) {
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, errorFile.c_str(), O_WRONLY | O_CREAT, 0644);
   pid_t pid = -1;
   posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
@@ -102,6 +106,11 @@ TEST_F(ConcurrentImportTest, StoreEndsAsAfterImportsOneAfterTheOther) {
     SCOPED_TRACE("round " + std::to_string(round));
     const std::string folder = "round" + std::to_string(round);
     fs::create_directory(folder);
+    // The lock file of earlier versions as a link: it must not switch the
+    // store lock off.
+    fs::create_directory(folder + "/RGD");
+    WriteText(folder + "/lockfile", "");
+    fs::create_symlink(fs::absolute(folder + "/lockfile"), folder + "/RGD/.lock");
     std::vector<pid_t> importers;
     for (int log = 0; log < kLogs; ++log) {
       std::vector<std::string> words = {ROAMGRID_CLI_PATH, "import", logs[log]};
@@ -113,6 +122,31 @@ TEST_F(ConcurrentImportTest, StoreEndsAsAfterImportsOneAfterTheOther) {
     for (const pid_t pid : importers) EXPECT_EQ(ExitStatus(pid), 0);
     EXPECT_TRUE(Tiles(folder) == expected);
   }
+}
+
+// Another program holds the store lock (stopped in the middle of a save,
+// say): the import says after about a second that it waits, and SIGINT ends
+// the wait with the tile not saved and the status of the signal.
+TEST_F(ConcurrentImportTest, WaitForTheLockIsToldAndEndsOnSigint) {
+  WriteText("one.log", "$GPGGA,000001,3537.0000,N,13943.0000,E,1,08,0.9,10.0,M,40.0,M,,\n");
+  fs::create_directory("RGD");
+  const int held = open("RGD", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_EQ(flock(held, LOCK_EX), 0);
+  const pid_t pid = Start({ROAMGRID_CLI_PATH, "import", "one.log"}, ".", "err.txt");
+  std::string err;
+  for (int i = 0; i < 100 && err.find("waiting") == std::string::npos; ++i) {
+    usleep(50'000);
+    const auto bytes = ReadBytes("err.txt");
+    err.assign(bytes.begin(), bytes.end());
+  }
+  EXPECT_EQ(err, "roamgrid-cli: import: waiting for the store lock held by another program\n");
+  kill(pid, SIGINT);
+  EXPECT_EQ(ExitStatus(pid), 128 + SIGINT);
+  close(held);
+  EXPECT_FALSE(fs::exists("RGD/E139N035/E13970-N03560.map"));
+  const auto bytes = ReadBytes("err.txt");
+  EXPECT_NE(std::string(bytes.begin(), bytes.end()).find("its new cells are lost"),
+            std::string::npos);
 }
 
 }  // namespace

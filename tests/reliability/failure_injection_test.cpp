@@ -52,14 +52,13 @@ std::string Describe(const WriteFault& fault) {
   return fault.failClose ? "close fails" : "fails after " + std::to_string(fault.failAfterBytes);
 }
 
-// Every regular file below `dir` but the store's lock file, as relative
+// Every regular file below `dir`, as relative
 // paths.
 std::set<std::string> FilesBelow(const fs::path& dir) {
   std::set<std::string> files;
   std::error_code ec;
   for (const auto& entry : fs::recursive_directory_iterator(dir, ec))
-    if (entry.is_regular_file() && entry.path() != kStoreLockPath)
-      files.insert(entry.path().lexically_relative(dir).string());
+    if (entry.is_regular_file()) files.insert(entry.path().lexically_relative(dir).string());
   return files;
 }
 

@@ -58,11 +58,11 @@ long long MarkCount(const char* path) {
   return count;
 }
 
-// Every file below RGD/ but the store's lock file loads whole.
+// Every file below RGD/ loads whole.
 void ExpectWholeStore() {
   std::error_code ec;
   for (const auto& entry : fs::recursive_directory_iterator("RGD", ec)) {
-    if (!entry.is_regular_file() || entry.path() == kStoreLockPath) continue;
+    if (!entry.is_regular_file()) continue;
     EXPECT_GE(MarkCount(entry.path().c_str()), 1) << entry.path();
   }
 }
@@ -308,6 +308,53 @@ TEST_F(HostileInputTest, TileThatExistsButCannotBeReadIsNeverWrittenAndIsNamed) 
   struct stat info;
   ASSERT_EQ(lstat(kTokyoTile, &info), 0);
   EXPECT_TRUE(S_ISFIFO(info.st_mode));
+
+  // A symbolic link under the name, to a file or to nowhere, is no tile
+  // either: neither it nor what it points to is read, created or replaced.
+  WriteText("victim.txt", "precious");
+  for (const char* target : {"victim.txt", "nowhere.txt"}) {
+    SCOPED_TRACE(target);
+    ASSERT_EQ(unlink(kTokyoTile), 0);
+    fs::create_symlink(fs::absolute(target), kTokyoTile);
+    EXPECT_EQ(importLeavesTile(EINVAL), 0);
+    EXPECT_TRUE(fs::is_symlink(kTokyoTile));
+  }
+  EXPECT_EQ(ReadBytes("victim.txt"), Bytes({'p', 'r', 'e', 'c', 'i', 'o', 'u', 's'}));
+  EXPECT_FALSE(fs::exists("nowhere.txt"));
+}
+
+// A store folder that cannot be made names the reason of the mkdir that
+// failed, not that of the file create after it; one that cannot be locked
+// is saved into, and said to be.
+TEST_F(HostileInputTest, StoreFolderThatCannotBeMadeOrLockedIsNamed) {
+  WriteText("trip.log", kTokyoGga + "\n"s);
+  chmod("trip.log", 0644);
+  ASSERT_EQ(chmod(".", 0555), 0);
+  RunUnprivileged([] {
+    TrackRecorder recorder;
+    ImportReport report;
+    ImportNmeaLog(recorder, "trip.log", &report);
+    return report.tileProblems ==
+                   std::vector<TileProblem>{{TileProblem::Kind::kNotSaved, kTokyoTile, EACCES}}
+               ? 0
+               : 1;
+  });
+  ASSERT_EQ(chmod(".", 0755), 0);
+
+  // A store folder that can be searched and written but not read cannot
+  // be locked: the tile is saved without the lock, and that is counted.
+  ASSERT_EQ(mkdir("RGD", 0333), 0);
+  ASSERT_EQ(chmod("RGD", 0333), 0);
+  RunUnprivileged([] {
+    TrackRecorder recorder;
+    ImportReport report;
+    ImportNmeaLog(recorder, "trip.log", &report);
+    return report.tileProblems.empty() && report.unlockedSaves == 1 && report.lockError == EACCES
+               ? 0
+               : 1;
+  });
+  ASSERT_EQ(chmod("RGD", 0755), 0);
+  EXPECT_TRUE(fs::exists(kTokyoTile));
 }
 
 TEST_F(HostileInputTest, ReplacedTileKeepsOwnerAndGroupOrIsNotReplaced) {

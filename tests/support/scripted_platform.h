@@ -81,6 +81,18 @@ class ScriptedPlatform : public WindowingPlatform {
     return answer;
   }
 
+  std::optional<std::string> ChooseRegionExportPath(const std::string& proposedName) override {
+    proposedNames.push_back(proposedName);
+    if (exportPaths_.empty()) {
+      ++unscripted;
+      ADD_FAILURE() << "unscripted region save dialog for " << proposedName;
+      return std::nullopt;
+    }
+    auto answer = std::move(exportPaths_.front());
+    exportPaths_.pop_front();
+    return answer;
+  }
+
   OverwriteAnswer AskOverwrite(const std::string& path) override {
     overwriteQuestions.push_back(path);
     if (overwrites_.empty()) {

@@ -210,7 +210,7 @@ TEST_F(TileFileTest, FailedSaveKeepsTheStoredTile) {
     EXPECT_EQ(ReadBytes(kPath), before);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator("RGD/E139N035"), {}), 1);
     // The store lock was let go of: another holder gets it at once.
-    const int lock = open(kStoreLockPath, O_RDONLY | O_CLOEXEC);
+    const int lock = open(kStoreLockFolder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     EXPECT_EQ(flock(lock, LOCK_EX | LOCK_NB), 0);
     close(lock);
   }

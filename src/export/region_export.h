@@ -1,0 +1,60 @@
+// Exports of any region in the formats other than the view's BMP: PNG,
+// GeoTIFF, GeoJSON, KML and KMZ, and gzip-compressed GeoJSON and KML. The
+// format follows the file name's suffix. The file is replaced only by a
+// complete new one (a temporary file renamed over it).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "export/region_cells.h"
+#include "geo/rgb_image.h"
+
+namespace roamgrid {
+
+enum class ExportFormat { kBmp, kPng, kGeoTiff, kGeoJson, kKml, kKmz };
+
+struct ExportTarget {
+  ExportFormat format = ExportFormat::kBmp;
+  bool gzip = false;  // ".gz" after a GeoJSON or KML suffix
+  bool operator==(const ExportTarget&) const = default;
+  bool IsRaster() const;
+};
+
+// The suffixes, for messages: ".bmp, .png, .tif, .tiff, ...".
+extern const char kKnownExportSuffixes[];
+
+// The format of `path` from its suffix, letters of any case: .bmp, .png,
+// .tif/.tiff, .geojson/.json, .kml, .kmz, and .geojson.gz, .json.gz,
+// .kml.gz. Nothing for any other name.
+std::optional<ExportTarget> ExportTargetOf(const std::string& path);
+
+// KMZ files show more rectangles than this as a GroundOverlay image
+// instead of polygons, which large regions would make too heavy to draw.
+constexpr long long kMaxKmzPolygons = 100000;
+// The overlay image's sides stay within this many pixels.
+constexpr int64_t kMaxOverlaySide = 8192;
+
+struct RegionExportRequest {
+  CellRegion region;
+  int zoom = 0;              // raster formats: 2^zoom cells per pixel side (0..7)
+  bool transparent = false;  // PNG: unmarked pixels transparent
+  // PNG: drawn beneath the marks; its size must be the image's (a view's
+  // background, DrawCoastBackground).
+  const RgbImage* background = nullptr;
+};
+
+struct RegionExportResult {
+  bool ok = false;
+  std::string error;  // when not ok: what went wrong, naming the file
+  long long visitedCells = 0;
+  bool overlay = false;  // KMZ: written as a GroundOverlay image
+};
+
+// Checks the request for `target` (the size limit of raster images) and
+// writes `path`. BMP is not handled here (ExportBitmap writes it).
+RegionExportResult ExportRegion(const std::string& path, const ExportTarget& target,
+                                const RegionExportRequest& request);
+
+}  // namespace roamgrid

@@ -1,0 +1,21 @@
+// Reading TCX activities: the Position (LatitudeDegrees, LongitudeDegrees)
+// of every Trackpoint, with its Time, each Track one track. Trackpoints
+// without a Position (pauses, heart rate only) are passed over; those of
+// Courses are plans, not places visited, and are not recorded. Parsed with
+// expat as a stream (XmlLogParser).
+#pragma once
+
+#include "import/log_source.h"
+#include "tiles/track_recorder.h"
+
+namespace roamgrid {
+
+// Reads the TCX document of `source` to its end. A Position without a
+// readable latitude or longitude counts in report.skipped, one that
+// AddPoint took in report.fixes. Malformed XML, or a root other than
+// <TrainingCenterDatabase>, ends the reading as a read error (the line
+// named) after what came before it.
+void ReadTcxLog(TrackRecorder& recorder, ByteSource& source, ImportReport& report,
+                const ImportOptions& options, int linesBefore = 0);
+
+}  // namespace roamgrid
