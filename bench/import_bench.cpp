@@ -111,7 +111,8 @@ void BM_WcLines(benchmark::State& state, bool useCpu) {
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(fs::file_size(LogPath())));
 }
 
-void BM_ImportNmeaLog(benchmark::State& state, bool useCpu) {
+// `connectMetres`: ImportOptions::connectMetres (0: the designed import).
+void ImportLog(benchmark::State& state, bool useCpu, int connectMetres) {
   ReadWholeLogOnce();
   EnterScratchDirectory();
   ImportReport report;
@@ -125,7 +126,10 @@ void BM_ImportNmeaLog(benchmark::State& state, bool useCpu) {
     const auto start = Clock::now();
     {
       TrackRecorder recorder;
-      if (!ImportNmeaLog(recorder, LogPath(), &report)) state.SkipWithError("log not readable");
+      ImportOptions options;
+      options.connectMetres = connectMetres;
+      if (!ImportNmeaLog(recorder, LogPath(), &report, options))
+        state.SkipWithError("log not readable");
     }
     const double wall = std::chrono::duration<double>(Clock::now() - start).count();
     rusage after{};
@@ -139,18 +143,35 @@ void BM_ImportNmeaLog(benchmark::State& state, bool useCpu) {
   state.SetBytesProcessed(int64_t(state.iterations()) * report.bytesRead);
   state.counters["fixes"] = double(report.fixes);
   state.counters["skipped"] = double(report.skipped);
+  state.counters["line_cells"] = double(report.lineCells);
   state.counters["tiles"] = tiles;
   state.counters["peak_rss_MiB"] = double(usage.ru_maxrss) / 1024.0;  // ru_maxrss is in KiB
+}
+
+void BM_ImportNmeaLog(benchmark::State& state, bool useCpu) { ImportLog(state, useCpu, 0); }
+
+// The same log with --connect at its default of 250 m.
+void BM_ImportNmeaLogConnect(benchmark::State& state, bool useCpu) {
+  ImportLog(state, useCpu, 250);
 }
 
 BENCHMARK_CAPTURE(BM_WcLines, wall, false)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_WcLines, cpu, true)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_ImportNmeaLog, wall, false)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_ImportNmeaLog, cpu, true)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ImportNmeaLogConnect, wall, false)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ImportNmeaLogConnect, cpu, true)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 const bool kRatios[] = {
     RegisterRatio({"BM_ImportNmeaLog/cpu/manual_time", "BM_WcLines/cpu/manual_time", 4.0}),
     RegisterRatio({"BM_ImportNmeaLog/wall/manual_time", "BM_WcLines/wall/manual_time", 8.0}),
+    // Joining the fixes of a drive costs at most 1.3 times the designed import.
+    RegisterRatio(
+        {"BM_ImportNmeaLogConnect/cpu/manual_time", "BM_ImportNmeaLog/cpu/manual_time", 1.3}),
 };
 
 }  // namespace

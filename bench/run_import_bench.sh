@@ -36,7 +36,7 @@ for profile in "${profiles[@]}"; do
   echo "== $profile track: $log ($(stat -c %s "$log") bytes, $(wc -l <"$log") lines)"
   timing="$(mktemp)"
   ROAMGRID_IMPORT_LOG="$log" /usr/bin/time -v -o "$timing" "$bench" \
-    --benchmark_filter='BM_(ImportNmeaLog|WcLines)/' --benchmark_repetitions=3 \
+    --benchmark_filter='BM_(ImportNmeaLog|ImportNmeaLogConnect|WcLines)/' --benchmark_repetitions=3 \
     --benchmark_report_aggregates_only=false --benchmark_color=false
   grep -E 'Maximum resident set size' "$timing" | sed 's/^\s*/peak memory of the benchmark process: /'
   rm -f "$timing"

@@ -25,6 +25,7 @@
 #include "app/app_icon.h"
 #include "app/main_dialog_template.h"
 #include "app/qt_platform.h"
+#include "app/settings_dialog.h"
 #include "app/template_font.h"
 #include "app/user_settings.h"
 #include "export/export_command.h"
@@ -191,7 +192,7 @@ void ZIvozarivAde::OnInitDialog() {
   }
 
   // The map's context menu: the background switch (Ctrl+B anywhere in the
-  // dialog) and where the map data comes from.
+  // dialog), where the map data comes from, and the Settings dialog.
   mapMenu_ = new QMenu(this);
   backgroundAction_ = new QAction(QStringLiteral("Map background"), this);
   backgroundAction_->setCheckable(true);
@@ -209,6 +210,14 @@ void ZIvozarivAde::OnInitDialog() {
   mapMenu_->addAction(QStringLiteral("Export region…"), this, [this] { OnExportRegion(); });
   mapMenu_->addSeparator();
   mapMenu_->addAction(QStringLiteral("Map data..."), this, [this] { OnMapData(); });
+  settingsAction_ = mapMenu_->addAction(QStringLiteral("Settings…"), this, [this] {
+    // The map follows the saved choices at once; import options are read at
+    // each import.
+    if (!EditUserSettings(this)) return;
+    const UserSettings saved = LoadUserSettings();
+    SetTileSource({saved.tileSource.toStdString(), saved.tileAttribution.toStdString()});
+    SetBackgroundMode(saved.background.toStdString());
+  });
 
   LoadHomeConfig(*this);  // an invalid or missing file keeps the default home
   originLat = homeLat;
@@ -414,13 +423,27 @@ void ZIvozarivAde::RunImport(const std::vector<std::string>* dropped) {
   if (importing_) return;
   importing_ = true;
   const auto endCommand = [this] { EndCommand(); };
-  const double maxAccuracyM = LoadUserSettings().maxAccuracyM;
   std::vector<ImportReport> reports;
   bool imported = true;
+  // The user's import settings, read afresh: the Settings dialog or another
+  // instance may have changed them.
+  const UserSettings settings = LoadUserSettings();
+  ImportChoices choices;
+  choices.options.anyTalker = settings.anyTalker;
+  choices.options.connectMetres = settings.connect ? settings.connectMetres : 0;
+  choices.options.maxSpeedKmh = settings.maxSpeedKmh;
+  choices.options.maxAccuracyM = settings.maxAccuracyM;
+  if (!settings.anyTalker) {
+    choices.chooseAnyTalker = [] {
+      UserSettings chosen = LoadUserSettings();
+      chosen.anyTalker = true;
+      SaveUserSettings(chosen);  // not saved: the choice holds for this import only
+    };
+  }
   if (dropped) {
-    reports = ImportLogFiles(recorder, *dropped, *platform_, endCommand, maxAccuracyM);
+    reports = ImportLogFiles(recorder, *dropped, *platform_, endCommand, choices);
   } else {
-    imported = ImportLogs(recorder, *platform_, endCommand, &reports, maxAccuracyM);
+    imported = ImportLogs(recorder, *platform_, endCommand, &reports, choices);
   }
   if (imported) importEnded_.start();
   importing_ = false;

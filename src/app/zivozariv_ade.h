@@ -62,9 +62,10 @@ class ZIvozarivAde : public QDialog, public ViewState {
   QMenu* systemMenu() const { return systemMenu_; }
 
   // The map's own context menu (right-click on the view window): the
-  // background switch and the map data's origin. Items are added with one
-  // addAction each.
+  // background switch, the map data's origin and "Settings…", which opens
+  // the Settings dialog. Items are added with one addAction each.
   QMenu* mapMenu() const { return mapMenu_; }
+  QAction* settingsAction() const { return settingsAction_; }
 
   // Shows the offline map background beneath the marks (on) or today's
   // red-on-white view (off), for this run; the per-user setting is left alone.
@@ -158,6 +159,7 @@ class ZIvozarivAde : public QDialog, public ViewState {
   std::unique_ptr<QtPlatform> ownPlatform_;
   WindowingPlatform* platform_;
   QMenu* systemMenu_ = nullptr;
+  QAction* settingsAction_ = nullptr;
   QMenu* mapMenu_ = nullptr;
   QAction* backgroundAction_ = nullptr;
   bool backgroundOn_ = false;

@@ -97,6 +97,19 @@ class SubcommandReader {
       args_.strict = true;
       return noValue();
     }
+    if (command == CliCommand::kImport && name == "--connect") {
+      if (args_.connectMetres != 0) return "--connect given twice";
+      if (!value) {
+        args_.connectMetres = kDefaultConnectMetres;
+        return {};
+      }
+      return ReadPositive(name, *value, "METRES", &args_.connectMetres);
+    }
+    if (command == CliCommand::kImport && name == "--max-speed") {
+      if (args_.maxSpeedKmh != 0) return "--max-speed given twice";
+      if (std::string error = TakeValue(name, value); !error.empty()) return error;
+      return ReadPositive(name, *value, "KMH", &args_.maxSpeedKmh);
+    }
     if (command == CliCommand::kImport && name == "--max-accuracy") {
       if (args_.maxAccuracyM) return "--max-accuracy given twice";
       if (std::string error = TakeValue(name, value); !error.empty()) return error;
@@ -146,6 +159,17 @@ class SubcommandReader {
       }
     }
     return "unknown option " + Quoted(argument) + " for " + CommandName();
+  }
+
+  // A whole number from 1 to kMaxOptionValue.
+  static std::string ReadPositive(const std::string& name, const std::string& value,
+                                  const char* what, int* out) {
+    const std::optional<int32_t> number = ParseWholeInt32(value);
+    if (!number || *number < 1 || *number > kMaxOptionValue)
+      return name + ": " + Quoted(value) + " is not " + what + ", a whole number from 1 to " +
+             std::to_string(kMaxOptionValue);
+    *out = *number;
+    return {};
   }
 
   std::string ReadBbox(const std::string& name, std::optional<std::string>& value) {
@@ -418,15 +442,16 @@ std::string CliHelpText(CliCommand command) {
   switch (command) {
     case CliCommand::kImport:
       return R"(Usage: roamgrid-cli [-C DIR | --user-store] import [--any-talker] [--strict]
+                                     [--connect[=METRES]] [--max-speed KMH]
                                      [--max-accuracy METRES] LOG...
 
 Reads the logs in the order given with one recorder, exactly as the Import
 command of the desktop program does, and marks the cell of every fix in the
 tiles below RGD/. A LOG of "-" is read from standard input (once), so that
-`gpspipe -r | roamgrid-cli import -` records from a receiver gpsd serves.
-A LOG that is a folder stands for every regular file below it, in name
-order (links to folders are not followed); files there that are no log are
-counted in one line, "N files not recognised", and are no error.
+`gpspipe -r | roamgrid-cli import --any-talker -` records from a receiver
+gpsd serves. A LOG that is a folder stands for every regular file below it,
+in name order (links to folders are not followed); files there that are no
+log are counted in one line, "N files not recognised", and are no error.
 
 Each log is judged by its content, not its name:
   gzip-compressed data   decompressed as it is read (members one after
@@ -473,7 +498,10 @@ malformed XML or JSON, or a damaged FIT file records what came before the
 damage and is reported as a read error with its reason. With a terminal on
 standard error a progress line shows the bytes read of the total and the
 rate; it is erased when done. When a log read without --any-talker holds
-GGA sentences of other talkers, a line on standard error says how many.
+GGA sentences of other talkers, a line on standard error says how many
+(for standard input also at once, when the first arrives). With
+--max-speed, ", <N> too fast" follows the count of a log that had such
+fixes; with --connect, ", <N> cells on lines" the cells the lines added.
 
 Options:
   --any-talker   also read the GGA sentences of multi-constellation receivers,
@@ -482,6 +510,24 @@ Options:
   --strict       use a GGA line only when its checksum is present and right
                  and its fix quality is not 0; recommended for logs from
                  unknown sources, since marks cannot be taken back
+  --connect[=METRES]
+                 also mark the cells on the straight line between two
+                 consecutive fixes of a track at most METRES apart (default
+                 250), so that fast tracks are lines, not dots; where the log
+                 has times and --max-speed is given, only when the speed
+                 between them is within it. A track ends at the end of a log,
+                 at a GPX trkseg, at NMEA GGA lines without a position and
+                 where the times of two fixes are more than 30 s apart.
+                 Off by default.
+  --max-speed KMH
+                 skip a fix whose speed from the last kept fix of its track is
+                 above KMH (km/h), so that flights and receiver jumps leave no
+                 marks; skipped fixes that keep within KMH of each other for
+                 more than 30 s start a new track (a flight has landed).
+                 Times come from the GGA UTC field (the day rolling over at
+                 midnight), GPX, KML and TCX times, FIT timestamps and the
+                 JSON timestamps; fixes without times are not checked. Off by
+                 default.
   --max-accuracy METRES
                  skip (and count) positions of location histories whose
                  stated accuracy is worse than METRES (default 50; 0: no

@@ -39,6 +39,10 @@ struct DegreeText {
   bool operator==(const DegreeText&) const = default;
 };
 
+// --connect without a value joins fixes at most this many metres apart.
+inline constexpr int kDefaultConnectMetres = 250;
+// The largest METRES and KMH accepted.
+inline constexpr int kMaxOptionValue = 1000000;
 // A box in decimal degrees as --bbox gives it: south, west, north, east.
 struct DegreeBox {
   double south = 0.0, west = 0.0, north = 0.0, east = 0.0;
@@ -58,6 +62,8 @@ struct CliArgs {
   std::vector<std::string> logs;  // "-": standard input
   bool anyTalker = false;
   bool strict = false;  // --strict: only GGA lines with a right checksum and a fix
+  int connectMetres = 0;  // --connect[=METRES]: kDefaultConnectMetres without a value; 0 off
+  int maxSpeedKmh = 0;    // --max-speed KMH; 0 off
   // --max-accuracy METRES: positions stated less accurate are skipped; 0 no limit.
   std::optional<double> maxAccuracyM;
 

@@ -252,23 +252,34 @@ int RunImport(const CliArgs& args, std::FILE* out, std::FILE* err) {
   ImportOptions options;
   options.anyTalker = args.anyTalker;
   options.strict = args.strict;
+  options.connectMetres = args.connectMetres;
+  options.maxSpeedKmh = args.maxSpeedKmh;
   if (args.maxAccuracyM) options.maxAccuracyM = *args.maxAccuracyM;
   // The progress line shows the bytes of all logs read so far; a signal
   // stops the reading at its next block.
   struct LineProgress : ImportProgress {
     ProgressLine& line;
+    std::FILE* err;
     long long bytesBefore = 0;  // of the logs read before this one
-    explicit LineProgress(ProgressLine& shown) : line(shown) {}
+    bool live = false;          // the log is standard input
+    LineProgress(ProgressLine& shown, std::FILE* errors) : line(shown), err(errors) {}
     void Advance(long long bytesRead) override { line.Show(bytesBefore + bytesRead); }
     bool Cancelled() override { return ImportInterrupts::Caught() != 0; }
+    // A live receiver may run for hours: its user hears at once why
+    // nothing is recorded.
+    void OtherTalkersMet() override {
+      if (!live) return;
+      line.Erase();
+      Error(err,
+            "import: standard input holds GGA sentences of other talkers ($GNGGA, "
+            "$GLGGA...) that are not read; --any-talker records them");
+    }
     void WaitingForStoreLock(bool waiting) override {
       if (!waiting) return;
       line.Erase();
-      Error(errStream, "import: waiting for the store lock held by another program");
+      Error(err, "import: waiting for the store lock held by another program");
     }
-    std::FILE* errStream = nullptr;
-  } lineProgress(progress);
-  lineProgress.errStream = err;
+  } lineProgress(progress, err);
   options.progress = &lineProgress;
   long long& bytesBefore = lineProgress.bytesBefore;
 
@@ -288,7 +299,8 @@ int RunImport(const CliArgs& args, std::FILE* out, std::FILE* err) {
     const std::string& log = entry.path;
     ImportReport report;
     options.onlyLogs = entry.inFolder;
-    if (log == kStandardInput && !entry.inFolder) {
+    lineProgress.live = log == kStandardInput && !entry.inFolder;
+    if (lineProgress.live) {
       ImportLogDescriptor(recorder, STDIN_FILENO, &report, options);
     } else {
       ImportNmeaLog(recorder, log, &report, options);
@@ -323,6 +335,8 @@ int RunImport(const CliArgs& args, std::FILE* out, std::FILE* err) {
       line += ", " + std::to_string(report.coarse) + " less accurate than " +
               std::string(metres, written.ptr) + " m";
     }
+    if (args.maxSpeedKmh > 0) line += ", " + std::to_string(report.tooFast) + " too fast";
+    if (args.connectMetres > 0) line += ", " + std::to_string(report.lineCells) + " cells on lines";
     Say(out, line + ", " + std::to_string(report.newCells) + " new");
     if (report.readError) {
       ++notReadWhole;

@@ -12,9 +12,6 @@ namespace roamgrid {
 
 namespace {
 
-constexpr int64_t kCellsPerDegree = int64_t{kCellsPerSide} * kGridPerDegree / kGridPerTile;
-static_assert(kCellsPerDegree == 17920);
-
 void CountTile(const TrackTile& tile, StoreStats& stats) {
   if (!tile.cells) return;
   const uint8_t* cells = tile.cells.get();

@@ -19,8 +19,6 @@
 
 namespace roamgrid {
 
-constexpr int64_t kCellsPerDegree = int64_t{kCellsPerSide} * kGridPerDegree / kGridPerTile;
-static_assert(kCellsPerDegree == 17920);
 // A latitude beyond the poles names no place; regions stop there.
 constexpr int64_t kPoleCellRow = 90 * kCellsPerDegree;
 

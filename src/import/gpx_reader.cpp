@@ -10,8 +10,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "common/number_text.h"
+#include "import/iso_time.h"
+#include "import/track_points.h"
 
 namespace roamgrid {
 
@@ -68,14 +71,15 @@ void CountedFree(void* pointer) {
 
 class GpxParser {
  public:
-  GpxParser(TrackRecorder& recorder, ImportReport& report, int linesBefore, const char* encoding)
-      : recorder_(recorder), report_(report), linesBefore_(linesBefore), previous_(tMemory) {
+  GpxParser(TrackPoints& points, ImportReport& report, int linesBefore, const char* encoding)
+      : points_(points), report_(report), linesBefore_(linesBefore), previous_(tMemory) {
     tMemory = &memory_;
     const XML_Memory_Handling_Suite suite = {CountedMalloc, CountedRealloc, CountedFree};
     parser_ = XML_ParserCreate_MM(encoding, &suite, nullptr);
     if (!parser_) return;
     XML_SetUserData(parser_, this);
-    XML_SetStartElementHandler(parser_, StartElement);
+    XML_SetElementHandler(parser_, StartElement, EndElement);
+    if (points_.WantsTimes()) XML_SetCharacterDataHandler(parser_, CharacterData);
     // Parameter entities (and with them any external DTD) are never read,
     // and without an external entity handler no entity is ever loaded.
     XML_SetParamEntityParsing(parser_, XML_PARAM_ENTITY_PARSING_NEVER);
@@ -129,6 +133,36 @@ class GpxParser {
     static_cast<GpxParser*>(data)->OnElement(LocalName(name), attributes);
   }
 
+  static void XMLCALL EndElement(void* data, const XML_Char* name) {
+    static_cast<GpxParser*>(data)->OnElementEnd(LocalName(name));
+  }
+
+  static void XMLCALL CharacterData(void* data, const XML_Char* text, int length) {
+    auto* parser = static_cast<GpxParser*>(data);
+    // Only the text of a track point's <time>, and no more of it than a
+    // time can take.
+    if (parser->inTime_ && parser->timeText_.size() + size_t(length) <= kTimeTextMax)
+      parser->timeText_.append(text, size_t(length));
+  }
+
+  void OnElementEnd(const char* name) {
+    if (std::strcmp(name, "trkseg") == 0) {
+      points_.EndTrack();
+    } else if (inPoint_ && std::strcmp(name, "time") == 0) {
+      inTime_ = false;
+    } else if (inPoint_ && std::strcmp(name, "trkpt") == 0) {
+      // The point is recorded at its end, once its time is known.
+      inPoint_ = false;
+      double seconds = kNoTime;
+      const size_t first = timeText_.find_first_not_of(" \t\r\n");
+      const size_t last = timeText_.find_last_not_of(" \t\r\n");
+      if (first != std::string::npos)
+        seconds = ParseIsoTime(std::string_view(timeText_).substr(first, last + 1 - first))
+                      .value_or(kNoTime);
+      if (points_.Add(pointLat_, pointLon_, seconds)) ++report_.fixes;
+    }
+  }
+
   void OnElement(const char* name, const XML_Char** attributes) {
     if (!rootSeen_) {
       rootSeen_ = true;
@@ -138,7 +172,17 @@ class GpxParser {
       }
       return;
     }
+    if (std::strcmp(name, "trkseg") == 0) {
+      points_.EndTrack();
+      return;
+    }
+    if (inPoint_ && std::strcmp(name, "time") == 0) {
+      inTime_ = true;
+      timeText_.clear();
+      return;
+    }
     if (std::strcmp(name, "trkpt") != 0) return;
+    if (inPoint_) OnElementEnd("trkpt");  // a point inside a point: the outer one first
     std::optional<double> lat, lon;
     for (const XML_Char** at = attributes; at[0]; at += 2) {
       if (std::strcmp(at[0], "lat") == 0) lat = ParseGpxDegrees(at[1]);
@@ -146,12 +190,20 @@ class GpxParser {
     }
     if (!lat || !lon) {
       ++report_.skipped;
-    } else if (AddPoint(recorder_, *lat, *lon)) {
-      ++report_.fixes;
+    } else if (!points_.WantsTimes()) {
+      if (points_.Add(*lat, *lon)) ++report_.fixes;
+    } else {
+      inPoint_ = true;
+      pointLat_ = *lat;
+      pointLon_ = *lon;
+      timeText_.clear();
     }
   }
 
-  TrackRecorder& recorder_;
+  // Longer text in <time> is no time.
+  static constexpr size_t kTimeTextMax = 64;
+
+  TrackPoints& points_;
   ImportReport& report_;
   int linesBefore_;
   ParserMemory memory_;
@@ -159,6 +211,12 @@ class GpxParser {
   XML_Parser parser_ = nullptr;
   bool rootSeen_ = false;
   std::string rootError_;
+  // A track point whose end is awaited (only when times are read).
+  bool inPoint_ = false;
+  bool inTime_ = false;
+  double pointLat_ = 0.0;
+  double pointLon_ = 0.0;
+  std::string timeText_;
 };
 
 }  // namespace
@@ -194,7 +252,8 @@ void ReadGpxLog(TrackRecorder& recorder, ByteSource& source, ImportReport& repor
                 const ImportOptions& options, int linesBefore, const char* encoding) {
   report.gpx = true;
   SourceReader reader(source, report, options);
-  GpxParser(recorder, report, linesBefore, encoding).Parse(reader);
+  TrackPoints points(recorder, options, report);
+  GpxParser(points, report, linesBefore, encoding).Parse(reader);
 }
 
 }  // namespace roamgrid

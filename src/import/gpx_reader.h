@@ -1,5 +1,7 @@
 // Reading GPX 1.0 and 1.1 tracks: the `lat` and `lon` attributes of every
-// `trkpt` element, in document order, go to AddPoint as degrees. Route
+// `trkpt` element, in document order, go to TrackPoints as degrees, with
+// the point's <time> when an option looks at times; each `trkseg` is a
+// track of its own. Route
 // points (`rtept`) and waypoints (`wpt`) are plans and marks, not places
 // visited, and are not recorded. Parsed with expat as a stream, in
 // constant memory; no DTD or external entity is ever loaded.

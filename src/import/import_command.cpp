@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <memory>
 
 #include "import/import_progress.h"
@@ -48,11 +49,10 @@ std::string TileProblemLine(const TileProblem& problem) {
 
 bool ImportLogs(TrackRecorder& recorder, WindowingPlatform& platform,
                 const std::function<void()>& endCommand, std::vector<ImportReport>* reports,
-                double maxAccuracyM) {
+                const ImportChoices& choices) {
   const std::vector<std::string> paths = platform.ChooseLogFiles();
   if (paths.empty()) return false;  // Cancel
-  std::vector<ImportReport> read =
-      ImportLogFiles(recorder, paths, platform, endCommand, maxAccuracyM);
+  std::vector<ImportReport> read = ImportLogFiles(recorder, paths, platform, endCommand, choices);
   if (reports) *reports = std::move(read);
   return true;
 }
@@ -67,7 +67,7 @@ std::vector<ImportReport> ImportLogFiles(TrackRecorder& recorder,
                                          const std::vector<std::string>& chosen,
                                          WindowingPlatform& platform,
                                          const std::function<void()>& endCommand,
-                                         double maxAccuracyM) {
+                                         const ImportChoices& choices) {
   const LogList list = ExpandLogPaths(chosen);
   std::vector<std::string> paths;
   for (const LogList::Log& log : list.logs) paths.push_back(log.path);
@@ -75,9 +75,8 @@ std::vector<ImportReport> ImportLogFiles(TrackRecorder& recorder,
   {
     const std::unique_ptr<ImportProgress> progress =
         platform.StartImportProgress(TotalBytes(paths));
-    ImportOptions options;
+    ImportOptions options = choices.options;
     options.progress = progress.get();
-    options.maxAccuracyM = maxAccuracyM;
     for (size_t i = 0; i < paths.size(); ++i) {
       // Cancel pressed during the last block of a log stops before the next.
       if (i > 0 && progress && progress->Cancelled()) break;
@@ -89,17 +88,46 @@ std::vector<ImportReport> ImportLogFiles(TrackRecorder& recorder,
     // The view is rebuilt under the wait cursor, before the window closes.
     if (endCommand) endCommand();
   }
-  std::string problems = ImportProblemsText(paths, reports);
+  std::vector<std::string> otherTalkerLogs;
+  for (size_t i = 0; i < reports.size(); ++i)
+    if (reports[i].otherTalkerGga > 0) otherTalkerLogs.push_back(paths[i]);
+  const bool offer = choices.chooseAnyTalker && !otherTalkerLogs.empty();
+  std::string problems = ImportProblemsText(paths, reports, offer);
+  // Folders not opened are named after the logs, before the offer's
+  // question that ends the text.
+  size_t at = offer ? problems.rfind('\n') + 1 : problems.size();
   for (const LogList::FolderProblem& folder : list.unreadableFolders) {
-    if (!problems.empty()) problems += '\n';
-    problems += "Can not Open " + folder.path + Reason(folder.error);
+    std::string line = "Can not Open " + folder.path + Reason(folder.error);
+    if (offer) {
+      line += '\n';
+    } else if (!problems.empty()) {
+      line.insert(0, 1, '\n');
+    }
+    problems.insert(at, line);
+    at += line.size();
   }
-  if (!problems.empty()) platform.ShowMessage(problems, "", MessageStyle::kExclamationOk);
+  if (problems.empty()) return reports;
+  if (!offer) {
+    platform.ShowMessage(problems, "", MessageStyle::kExclamationOk);
+    return reports;
+  }
+  if (platform.ShowMessage(problems, "", MessageStyle::kQuestionYesNo) == MessageAnswer::kYes) {
+    choices.chooseAnyTalker();
+    ImportChoices again;
+    again.options = choices.options;
+    again.options.anyTalker = true;
+    std::vector<ImportReport> more =
+        ImportLogFiles(recorder, otherTalkerLogs, platform, endCommand, again);
+    reports.insert(reports.end(), std::make_move_iterator(more.begin()),
+                   std::make_move_iterator(more.end()));
+  }
   return reports;
 }
 
 std::string ImportProblemsText(const std::vector<std::string>& paths,
-                               const std::vector<ImportReport>& reports) {
+                               const std::vector<ImportReport>& reports, bool offerAnyTalker) {
+  // An entry may hold two lines: a log's other talkers and what reads them
+  // stay together.
   std::vector<std::string> lines;
   std::vector<TileProblem> tilesNamed;
   bool otherTalkers = false;
@@ -125,9 +153,15 @@ std::string ImportProblemsText(const std::vector<std::string>& paths,
       lines.push_back("Saved without the store lock: " + TileProblemReason(report.lockError));
     }
     if (report.otherTalkerGga > 0) {
+      std::string line =
+          name + ": " + std::to_string(report.otherTalkerGga) + " GGA of other talkers not read";
+      // What reads them is said once, under the first such log.
+      if (!otherTalkers) {
+        line += offerAnyTalker ? "\nYes reads them now and from now on; Settings changes it back"
+                               : "\nroamgrid-cli import --any-talker reads them";
+      }
       otherTalkers = true;
-      lines.push_back(name + ": " + std::to_string(report.otherTalkerGga) +
-                      " GGA of other talkers not read");
+      lines.push_back(line);
     }
   }
   std::string text;
@@ -137,7 +171,7 @@ std::string ImportProblemsText(const std::vector<std::string>& paths,
   if (lines.size() > kMaxSummaryLines) {
     text += "and " + std::to_string(lines.size() - kMaxSummaryLines) + " more\n";
   }
-  if (otherTalkers) text += "roamgrid-cli import --any-talker reads them\n";
+  if (otherTalkers && offerAnyTalker) text += "Read GGA of other talkers now and from now on?\n";
   if (!text.empty()) text.pop_back();  // no line end after the last line
   return text;
 }

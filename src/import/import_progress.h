@@ -21,6 +21,10 @@ class ImportProgress {
   // the logs after it) there. What was recorded stays; the recorder's tile
   // is released as at the end of a log.
   virtual bool Cancelled() { return false; }
+  // The current log holds a GGA sentence of another talker that is not read
+  // (no anyTalker): called once per log, at the first, so that a live
+  // receiver's user hears of it at once.
+  virtual void OtherTalkersMet() {}
   // A save has waited about a second for the store lock, which another
   // program holds (true), or that wait is over (false). While it lasts,
   // Cancelled is asked now and then, and true gives the wait up: the tile

@@ -2,6 +2,7 @@
 
 #include <bit>
 #include <cerrno>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -13,6 +14,7 @@
 
 #include "common/number_text.h"
 #include "import/log_source.h"
+#include "import/track_points.h"
 
 namespace roamgrid {
 
@@ -237,10 +239,39 @@ GgaLine ReadGgaLine(const char* text, size_t length, bool anyTalker, bool strict
 
 namespace {
 
+constexpr double kSecondsPerDay = 86400.0;
+
+// Seconds of the day of a GGA time field "hhmmss" or "hhmmss.ss" starting at
+// `field` (the text after "$GPGGA,"), or kNoTime when it is empty or not a
+// time. The field ends at its comma, which FindFieldCommas has found.
+double TimeOfDay(const char* field) {
+  int digits[6];
+  for (int i = 0; i < 6; ++i) {
+    if (!IsDigit(field[i])) return kNoTime;
+    digits[i] = field[i] - '0';
+  }
+  const int hours = digits[0] * 10 + digits[1];
+  const int minutes = digits[2] * 10 + digits[3];
+  const int seconds = digits[4] * 10 + digits[5];
+  if (hours > 23 || minutes > 59 || seconds > 60) return kNoTime;
+  double fraction = 0.0;
+  const char* p = field + 6;
+  if (*p == '.') {
+    for (double scale = 0.1; IsDigit(*++p); scale /= 10) fraction += (*p - '0') * scale;
+  }
+  if (*p != ',') return kNoTime;
+  return hours * 3600.0 + minutes * 60.0 + seconds + fraction;
+}
+
 class LogScanner {
  public:
-  LogScanner(TrackRecorder& recorder, ImportReport& report, bool anyTalker, bool strict)
-      : recorder_(recorder), report_(report), anyTalker_(anyTalker), strict_(strict) {}
+  LogScanner(TrackPoints& points, ImportReport& report, const ImportOptions& options)
+      : points_(points),
+        report_(report),
+        progress_(options.progress),
+        anyTalker_(options.anyTalker),
+        strict_(options.strict),
+        wantsTimes_(points.WantsTimes()) {}
 
   // Judges every complete piece of [begin, end) and returns where the
   // first unfinished one starts (a piece is finished by a line feed or by
@@ -293,7 +324,8 @@ class LogScanner {
         // A receiver that writes $GNGGA (or another talker) yields nothing
         // without anyTalker; counted so that the front ends can say so.
         if (!anyTalker_) {
-          ++report_.otherTalkerGga;
+          // The first one is told at once, for a live receiver's sake.
+          if (++report_.otherTalkerGga == 1 && progress_) progress_->OtherTalkersMet();
           return;
         }
         break;
@@ -304,15 +336,32 @@ class LogScanner {
     double lon = 0.0;
     if (!ReadGgaSentence(piece, length, strict_, &lat, &lon)) {
       ++report_.skipped;  // a fix-less or damaged line; the log goes on
-    } else if (AddPoint(recorder_, lat, lon)) {
+      points_.EndTrack();  // the receiver lost its fix: the track is broken
+    } else if (points_.Add(lat, lon, wantsTimes_ ? Seconds(piece) : kNoTime)) {
       ++report_.fixes;
     }
   }
 
-  TrackRecorder& recorder_;
+  // The time of a GGA line with a position, in seconds from the first
+  // midnight of the log: a time of day more than half a day before the
+  // previous one is on the next day.
+  double Seconds(const char* piece) {
+    const double timeOfDay = TimeOfDay(piece + kPrefixLength);
+    if (std::isnan(timeOfDay)) return kNoTime;
+    if (!std::isnan(lastTimeOfDay_) && timeOfDay < lastTimeOfDay_ - kSecondsPerDay / 2)
+      dayStart_ += kSecondsPerDay;
+    lastTimeOfDay_ = timeOfDay;
+    return dayStart_ + timeOfDay;
+  }
+
+  TrackPoints& points_;
   ImportReport& report_;
+  ImportProgress* progress_;
   bool anyTalker_;
   bool strict_;
+  bool wantsTimes_;
+  double dayStart_ = 0.0;
+  double lastTimeOfDay_ = kNoTime;
 };
 
 }  // namespace
@@ -320,7 +369,8 @@ class LogScanner {
 void ReadNmeaLog(TrackRecorder& recorder, ByteSource& source, ImportReport& out,
                  const ImportOptions& options) {
   const auto buffer = std::make_unique_for_overwrite<char[]>(kBufferSize);
-  LogScanner scanner(recorder, out, options.anyTalker, options.strict);
+  TrackPoints points(recorder, options, out);
+  LogScanner scanner(points, out, options);
   SourceReader reader(source, out, options);
   size_t carried = 0;  // bytes of an unfinished piece at the buffer's start
   for (bool atEnd = false; !atEnd;) {

@@ -25,6 +25,13 @@ struct ImportOptions {
   // Strict reading: a GGA line counts only with a correct checksum and a
   // fix quality other than 0; other GGA lines are skipped (see ReadGgaLine).
   bool strict = false;
+  // Also mark the cells on the straight line between two consecutive fixes
+  // of a track that are at most this many metres apart (see TrackPoints);
+  // 0: off, only the fixes' own cells are marked.
+  int connectMetres = 0;
+  // Skip a fix whose speed from the last kept fix of its track exceeds this
+  // many km/h (only where the input has times); 0: off.
+  int maxSpeedKmh = 0;
   // Told of the bytes read, asked whether to stop. Optional; not owned.
   ImportProgress* progress = nullptr;
   // Positions whose stated accuracy (metres) is worse than this are skipped
@@ -54,6 +61,10 @@ struct ImportReport {
   // GGA sentences of talkers other than GP that were not read (only
   // counted without anyTalker).
   long long otherTalkerGga = 0;
+  // Fixes skipped by maxSpeedKmh (not in `fixes`).
+  long long tooFast = 0;
+  // Cells the lines of connectMetres newly marked (also in newCells).
+  long long lineCells = 0;
   std::vector<TileProblem> tileProblems;  // each tile once, in the order met
   // Tiles saved without the store lock (none could be had), and the errno
   // of the last lock that failed.
@@ -100,7 +111,9 @@ GgaLine ReadGgaLine(const char* text, size_t length, bool anyTalker, bool strict
 class ByteSource;
 
 // Reads the NMEA text of `source` to its end and hands each GGA fix to
-// AddPoint(recorder, latitude, longitude). Lines are judged as a line read
+// TrackPoints (one track per log, broken by every GGA line without a
+// readable position; times from the UTC field, a day later each time the
+// time of day falls back by more than half a day). Lines are judged as a line read
 // with a 1024-byte buffer sees them: a line longer than 1023 characters is
 // judged in pieces of 1023, each as a line of its own. A GGA line whose
 // field commas are missing or whose hemisphere character is not N/S (E/W)

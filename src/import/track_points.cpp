@@ -1,17 +1,96 @@
 #include "import/track_points.h"
 
+#include <cstdint>
+
 namespace roamgrid {
 
+namespace {
+
+constexpr double kDegreesToRadians = 3.14159265358979323846 / 180.0;
+constexpr double kSecondsPerHour = 3600.0;
+
+}  // namespace
+
+double DistanceMetres(double lat1, double lon1, double lat2, double lon2) {
+  // The haversine formula, sound for short and long distances alike.
+  const double phi1 = lat1 * kDegreesToRadians;
+  const double phi2 = lat2 * kDegreesToRadians;
+  const double sinLat = std::sin((phi2 - phi1) / 2);
+  const double sinLon = std::sin((lon2 - lon1) * kDegreesToRadians / 2);
+  double h = sinLat * sinLat + std::cos(phi1) * std::cos(phi2) * sinLon * sinLon;
+  if (h > 1.0) h = 1.0;
+  return 2 * kEarthRadiusMetres * std::asin(std::sqrt(h));
+}
+
+bool TrackPoints::TooFast(const Fix& from, const Fix& to) const {
+  const double elapsed = to.seconds - from.seconds;
+  // Positions of the same second (or without times) cannot be judged.
+  if (!(elapsed > 0)) return false;
+  const double metres = DistanceMetres(from.lat, from.lon, to.lat, to.lon);
+  return metres / elapsed * kSecondsPerHour / 1000.0 > double(options_.maxSpeedKmh);
+}
+
+void TrackPoints::MarkLine(const Fix& to) {
+  GridCell end = to.cell;
+  // The short way round across the 180th meridian; MarkCell takes the
+  // columns back into the grid.
+  const int64_t columns = end.column - kept_.cell.column;
+  if (columns > kWorldColumns / 2) end.column -= kWorldColumns;
+  if (columns < -kWorldColumns / 2) end.column += kWorldColumns;
+  const long long cellsBefore = recorder_.newCells;
+  const GridCell from = kept_.cell;
+  ForEachLineCell(from, end, [&](GridCell cell) {
+    if (cell != from && cell != end) MarkCell(recorder_, cell);
+  });
+  report_.lineCells += recorder_.newCells - cellsBefore;
+}
+
 bool TrackPoints::Add(double lat, double lon, double seconds) {
-  (void)seconds;  // no option looks at times yet
-  return AddPoint(recorder_, lat, lon);
+  if (!WantsTimes()) return AddPoint(recorder_, lat, lon);  // as designed
+
+  Fix fix{lat, lon, seconds, {}};
+  if (!CellOfFix(lat, lon, &fix.cell)) return false;  // AddPoint would drop it
+  // A gap in the times, or times that go back, end the track.
+  if (!std::isnan(seconds) && !std::isnan(lastSeconds_)) {
+    const double gap = seconds - lastSeconds_;
+    if (gap > kTrackGapSeconds || gap < 0) EndTrack();
+  }
+  lastSeconds_ = seconds;
+
+  if (options_.maxSpeedKmh > 0 && haveKept_ && TooFast(kept_, fix)) {
+    // Skipped fixes that follow each other at a possible speed for long
+    // enough are where the receiver really is now.
+    if (haveRun_ && !TooFast(runLast_, fix) && fix.seconds - runLast_.seconds > 0) {
+      runLast_ = fix;
+    } else {
+      haveRun_ = true;
+      runStart_ = fix;
+      runLast_ = fix;
+    }
+    if (!(runLast_.seconds - runStart_.seconds > kTrackGapSeconds)) {
+      ++report_.tooFast;
+      return false;
+    }
+    EndTrack();
+    lastSeconds_ = seconds;
+  }
+  haveRun_ = false;
+
+  if (options_.connectMetres > 0 && haveKept_ &&
+      DistanceMetres(kept_.lat, kept_.lon, lat, lon) <= double(options_.connectMetres) &&
+      !(options_.maxSpeedKmh > 0 && TooFast(kept_, fix))) {
+    MarkLine(fix);
+  }
+  MarkCell(recorder_, fix.cell);
+  kept_ = fix;
+  haveKept_ = true;
+  return true;
 }
 
 void TrackPoints::EndTrack() {
-  // Nothing joins consecutive positions yet; the options and report are for
-  // the rules that will.
-  (void)options_;
-  (void)report_;
+  haveKept_ = false;
+  haveRun_ = false;
+  lastSeconds_ = kNoTime;
 }
 
 }  // namespace roamgrid

@@ -11,8 +11,6 @@ namespace roamgrid {
 
 namespace {
 
-constexpr int64_t kCellsPerDegree = 17920;
-static_assert(kCellsPerDegree == int64_t{kCellsPerSide} * 400 / kGridPerTile);
 // Cell centres in half cells east of 180 W: 2 * column + 1 + this.
 constexpr int64_t kHalfCellsTo180 = 2 * 180 * kCellsPerDegree;
 constexpr int64_t kHalfCellsAround = 2 * 360 * kCellsPerDegree;

@@ -21,6 +21,8 @@ static_assert(kGroupCount == 114688);
 constexpr int kCentiPerTile = 5;  // tile side in centidegrees
 constexpr int kGridPerTile = 20;  // tile side in grid units
 constexpr int kGridPerDegree = 400;
+constexpr int64_t kCellsPerDegree = int64_t{kCellsPerSide} * kGridPerDegree / kGridPerTile;
+static_assert(kCellsPerDegree == 17920);
 
 // Integer division rounding toward minus infinity.
 constexpr int64_t FloorDiv(int64_t a, int64_t b) {

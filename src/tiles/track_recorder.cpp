@@ -66,15 +66,33 @@ bool ReleaseRecorderTile(TrackRecorder& recorder) {
   return saved;
 }
 
-bool AddPoint(TrackRecorder& recorder, double lat, double lon) {
+bool CellOfFix(double lat, double lon, GridCell* cell) {
   // Written so that NaN fails the test too.
   if (!(lat > -180.0 && lat < 180.0 && lon > -180.0 && lon < 180.0)) return false;
-
   // The product is a double before the floor is taken.
-  const double latProduct = lat * 20.0;
-  const double lonProduct = lon * 20.0;
-  const double latKey = 5.0 * std::floor(latProduct);
-  const double lonKey = 5.0 * std::floor(lonProduct);
+  const double latKey = 5.0 * std::floor(lat * 20.0);
+  const double lonKey = 5.0 * std::floor(lon * 20.0);
+  cell->row = int64_t(latKey / kCentiPerTile) * kCellsPerSide + CellIndexOnSide(lat, latKey);
+  cell->column = int64_t(lonKey / kCentiPerTile) * kCellsPerSide + CellIndexOnSide(lon, lonKey);
+  return true;
+}
+
+bool AddPoint(TrackRecorder& recorder, double lat, double lon) {
+  GridCell cell;
+  if (!CellOfFix(lat, lon, &cell)) return false;
+  MarkCell(recorder, cell);
+  return true;
+}
+
+void MarkCell(TrackRecorder& recorder, GridCell cell) {
+  // Columns of a line that crosses the 180th meridian come back into the
+  // grid's -180..180 degrees.
+  const int64_t wrappedColumn =
+      FloorMod(cell.column + kWorldColumns / 2, kWorldColumns) - kWorldColumns / 2;
+  const int64_t latTile = FloorDiv(cell.row, kCellsPerSide);
+  const int64_t lonTile = FloorDiv(wrappedColumn, kCellsPerSide);
+  const double latKey = double(latTile * kCentiPerTile);
+  const double lonKey = double(lonTile * kCentiPerTile);
 
   if (latKey != recorder.tileLatKey || lonKey != recorder.tileLonKey) {
     ReleaseRecorderTile(recorder);  // a tile that cannot be saved loses its changes
@@ -101,22 +119,22 @@ bool AddPoint(TrackRecorder& recorder, double lat, double lon) {
   }
   // A file that exists but cannot be read is left alone: the log still
   // holds these fixes for an import once it can be read.
-  if (recorder.tileUnavailable) return true;
+  if (recorder.tileUnavailable) return;
   TrackTile& tile = *recorder.tile;
 
-  const int row = CellIndexOnSide(lat, latKey);
-  const int column = CellIndexOnSide(lon, lonKey);
+  const int row = int(cell.row - latTile * kCellsPerSide);
+  const int column = int(wrappedColumn - lonTile * kCellsPerSide);
   assert(row >= 0 && row < kCellsPerSide && column >= 0 && column < kCellsPerSide);
 
-  uint8_t& cell = tile.cells[size_t(row) * kCellsPerSide + size_t(column)];
-  if (cell == 0) {
+  uint8_t& mark = tile.cells[size_t(row) * kCellsPerSide + size_t(column)];
+  if (mark == 0) {
     tile.dirty = 1;
-    cell = 1;
+    mark = 1;
     ++recorder.newCells;
     tile.groups.Mark((row * kCellsPerSide + column) / kCellsPerGroup);
   }
 
-  // The block bit is set for every accepted fix, changed cell or not.
+  // The block bit is set for every marked cell, changed or not.
   uint8_t bit = uint8_t(1u << (column / kBlockSide));
   if (row < kHalfRows) {
     if (row >= kBlockSide) bit = uint8_t(bit << 4);
@@ -125,7 +143,6 @@ bool AddPoint(TrackRecorder& recorder, double lat, double lon) {
     if (row >= kHalfRows + kBlockSide) bit = uint8_t(bit << 4);
     tile.northMask |= bit;
   }
-  return true;
 }
 
 }  // namespace roamgrid

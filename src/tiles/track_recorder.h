@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "tiles/grid_line.h"
 #include "tiles/track_tile.h"
 
 namespace roamgrid {
@@ -69,6 +70,19 @@ struct TrackRecorder {
 // exists but cannot be read: then nothing is marked (the file stays as it
 // is) and the tile is named once in tileProblems.
 bool AddPoint(TrackRecorder& recorder, double lat, double lon);
+
+// The cell AddPoint marks for a fix at `lat`, `lon` (degrees), counted over
+// the whole grid (see grid_line.h); false for a fix AddPoint drops (out of
+// range or NaN), leaving *cell as it was.
+bool CellOfFix(double lat, double lon, GridCell* cell);
+
+// Marks `cell` as AddPoint marks a fix's cell: the tile is switched when the
+// cell lies in another one (saving the old tile when changed), the cell is
+// marked (counted in newCells when it was unvisited) and its block-mask bit
+// is set; nothing is marked in a tile whose file cannot be read. A column
+// outside the grid's -180..180 degrees is taken around the earth (a line
+// across the 180th meridian).
+void MarkCell(TrackRecorder& recorder, GridCell cell);
 
 // Releases the recorder's tile with ReleaseTile (saving it when dirty) and
 // leaves the recorder without one; the keys stay. Nothing happens when it

@@ -19,6 +19,7 @@
 #include <memory>
 #include <string>
 
+#include "app/user_settings.h"
 #include "app/zivozariv_ade.h"
 #include "common/number_text.h"
 #include "common/safe_file.h"
@@ -136,15 +137,15 @@ class ImportExportGuiTest : public QObject {
  private slots:
   void init() {
     QVERIFY(workingDir_.Enter());
-    // The import reads the user's settings (the accuracy limit).
+    // The user's settings of each test start empty, in its own folder.
     qputenv("XDG_CONFIG_HOME", (QDir::currentPath() + "/config").toLocal8Bit());
     platform_ = ScriptedPlatform();
     trackPixels_.clear();
   }
   void cleanup() {
-    qunsetenv("XDG_CONFIG_HOME");
     QCOMPARE(platform_.unscripted, 0);
     QVERIFY(platform_.AllAnswersUsed());
+    qunsetenv("XDG_CONFIG_HOME");
     workingDir_.Leave();
   }
 
@@ -210,6 +211,7 @@ class ImportExportGuiTest : public QObject {
     WriteLog("track.log", FixAtPixel(0, 0, "\n"));
     ZIvozarivAde dialog(platform_);
     platform_.QueueLogFiles({"missing.log", "gn.log", "track.log"});
+    platform_.QueueMessageAnswer(MessageAnswer::kNo);  // other talkers stay unread
     SetWriteFault({.failAfterBytes = 0});
     Click(dialog, 1009);
     ClearWriteFault();
@@ -217,11 +219,42 @@ class ImportExportGuiTest : public QObject {
     QVERIFY(FormatTilePath(3565, 13975, tile));
     QCOMPARE(platform_.messages.size(), size_t(1));
     QCOMPARE(platform_.messages[0].title, std::string());
-    QVERIFY(platform_.messages[0].style == MessageStyle::kExclamationOk);
+    QVERIFY(platform_.messages[0].style == MessageStyle::kQuestionYesNo);
     QCOMPARE(platform_.messages[0].text,
              "Can not Open missing.log: " + std::string(std::strerror(ENOENT)) +
-                 "\ngn.log: 2 GGA of other talkers not read\nCan not Save " + tile + ": " +
-                 std::strerror(ENOSPC) + "\nroamgrid-cli import --any-talker reads them");
+                 "\ngn.log: 2 GGA of other talkers not read"
+                 "\nYes reads them now and from now on; Settings changes it back"
+                 "\nCan not Save " +
+                 tile + ": " + std::strerror(ENOSPC) +
+                 "\nRead GGA of other talkers now and from now on?");
+    QCOMPARE(platform_.logsBegun.size(), size_t(3));  // No reads nothing again
+    QVERIFY(!LoadUserSettings().anyTalker);
+  }
+
+  void OtherTalkersAreReadOnceOfferedAndFromThenOn() {
+    std::string gn = FixAtPixel(5, 5, "\n");
+    gn.replace(0, 6, "$GNGGA");
+    WriteLog("gn.log", gn);
+    {
+      ZIvozarivAde dialog(platform_);
+      platform_.QueueLogFiles({"gn.log"});
+      platform_.QueueMessageAnswer(MessageAnswer::kYes);
+      Click(dialog, 1009);
+      QCOMPARE(platform_.messages.size(), size_t(1));
+      QVERIFY(platform_.messages[0].style == MessageStyle::kQuestionYesNo);
+      QCOMPARE(platform_.logsBegun.size(), size_t(2));  // read again with every talker
+      QCOMPARE(testing::RedPixels(dialog.viewWindow), QList<QPoint>{WindowPixel(dialog, 5, 5)});
+    }
+    // The next start remembers the choice: no question, the fix is recorded.
+    std::string gl = FixAtPixel(7, 5, "\n");
+    gl.replace(0, 6, "$GLGGA");
+    WriteLog("gl.log", gl);
+    ZIvozarivAde dialog(platform_);
+    platform_.QueueLogFiles({"gl.log"});
+    Click(dialog, 1009);
+    QCOMPARE(platform_.messages.size(), size_t(1));
+    QCOMPARE(testing::RedPixels(dialog.viewWindow).size(), qsizetype(2));
+    QVERIFY(LoadUserSettings().anyTalker);
   }
 
   void DroppedFilesAreImportedInTheGivenOrder() {

@@ -4,6 +4,8 @@
 #include "app/zivozariv_ade.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QContextMenuEvent>
 #include <QDir>
 #include <QImage>
@@ -11,10 +13,12 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTest>
 #include <QWheelEvent>
 #include <memory>
 
+#include "app/settings_dialog.h"
 #include "support/red_pixels.h"
 #include "support/scratch_working_dir.h"
 #include "support/scripted_platform.h"
@@ -162,6 +166,8 @@ class ZIvozarivAdeTest : public QObject {
     // The window menu item sits after a separator and does nothing.
     const QList<QAction*> items = dialog.systemMenu()->actions();
     QCOMPARE(items.size(), 2);
+    QVERIFY(dialog.mapMenu()->actions().contains(dialog.settingsAction()));
+    QCOMPARE(dialog.settingsAction()->text(), QStringLiteral("Settings…"));
     QVERIFY(items[0]->isSeparator());
     QCOMPARE(items[1]->text(), QStringLiteral("バージョン情報 Roamgrid(&A)..."));
     items[1]->trigger();
@@ -424,6 +430,27 @@ class ZIvozarivAdeTest : public QObject {
     }
     ZIvozarivAde next(platform_);
     QCOMPARE(RedPixels(next.viewWindow), QList<QPoint>{QPoint(1, 448)});
+  }
+
+  void SettingsFormEditsTheUserSettings() {
+    UserSettings given;
+    given.background = QStringLiteral("tiles");
+    given.tileCacheMiB = 77;  // not in the form: kept
+    SettingsDialog form(given);
+    auto* metres = form.findChild<QSpinBox*>("connectMetres");
+    QVERIFY(!metres->isEnabled());
+    form.findChild<QCheckBox*>("connect")->setChecked(true);
+    QVERIFY(metres->isEnabled());
+    metres->setValue(120);
+    form.findChild<QSpinBox*>("maxSpeedKmh")->setValue(300);
+    form.findChild<QCheckBox*>("anyTalker")->setChecked(true);
+    QVERIFY(form.findChild<QLineEdit*>("tileSource")->isEnabled());
+    form.findChild<QComboBox*>("background")->setCurrentIndex(0);
+    QVERIFY(!form.findChild<QLineEdit*>("tileSource")->isEnabled());
+    const UserSettings got = form.Settings();
+    QVERIFY(got.connect && got.connectMetres == 120 && got.maxSpeedKmh == 300 && got.anyTalker);
+    QCOMPARE(got.background, QStringLiteral("none"));
+    QCOMPARE(got.tileCacheMiB, 77);
   }
 };
 

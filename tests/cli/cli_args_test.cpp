@@ -21,6 +21,14 @@ TEST(ParseCliArgs, ReadsEveryFormOfTheInterface) {
     EXPECT_FALSE(p.args.strict);
     EXPECT_EQ(p.args.logs, (Args{"a.log", "-", "-b.log"}));
     EXPECT_TRUE(ParseCliArgs({"import", "--strict", "a.log"}).args.strict);
+    // --connect takes its value only after "=": the next argument is a LOG.
+    const CliParse joined = ParseCliArgs({"import", "--connect", "300", "--max-speed", "300"});
+    ASSERT_TRUE(joined.ok()) << joined.error;
+    EXPECT_EQ(joined.args.connectMetres, 250);
+    EXPECT_EQ(joined.args.maxSpeedKmh, 300);
+    EXPECT_EQ(joined.args.logs, (Args{"300"}));
+    EXPECT_EQ(ParseCliArgs({"import", "--connect=100", "--max-speed=90", "a"}).args.connectMetres,
+              100);
     EXPECT_EQ(ParseCliArgs({"import", "--max-accuracy=12.5", "a.log"}).args.maxAccuracyM, 12.5);
     EXPECT_EQ(ParseCliArgs({"import", "--max-accuracy", "0", "a.log"}).args.maxAccuracyM, 0.0);
   }
@@ -97,6 +105,11 @@ TEST(ParseCliArgs, RefusesBadArgumentsWithALineNamingThem) {
       {{"import", "--any-talker", "--any-talker", "a"}, "given twice"},
       {{"import", "--any-talker=yes", "a"}, "takes no value"},
       {{"import", "--strict", "a", "--strict"}, "--strict given twice"},
+      {{"import", "--connect=0", "a"}, "'0' is not METRES"},
+      {{"import", "--connect=", "a"}, "'' is not METRES"},
+      {{"import", "--connect", "--connect=9", "a"}, "--connect given twice"},
+      {{"import", "--max-speed", "fast", "a"}, "'fast' is not KMH"},
+      {{"import", "a", "--max-speed"}, "--max-speed needs a value"},
       {{"import", "--max-accuracy", "-1", "a"}, "not a number of metres"},
       {{"import", "--max-accuracy", "5m", "a"}, "not a number of metres"},
       {{"import", "--max-accuracy", "5", "--max-accuracy=6", "a"}, "given twice"},

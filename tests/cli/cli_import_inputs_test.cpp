@@ -1,9 +1,12 @@
 // roamgrid-cli import of what people have besides plain NMEA files:
 // standard input, compressed logs, GPX tracks, and signals that stop it.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <string>
@@ -128,6 +131,35 @@ TEST_F(CliImportInputsTest, ReportsPointsOfGpxReadErrorsAndOtherTalkers) {
         "read error in log 'cut.log.gz' after " + std::to_string(cut.size() - 100) +
             " bytes: the compressed data ends early (truncated)"})
     EXPECT_NE(run.err.find(said), std::string::npos) << said << "\n" << run.err;
+}
+
+TEST_F(CliImportInputsTest, StandardInputNamesOtherTalkersWhenTheFirstArrives) {
+  fs::create_directories("store");
+  int pipeFds[2];
+  // Not inherited: the import sees the end once the test closes its end.
+  ASSERT_EQ(pipe2(pipeFds, O_CLOEXEC), 0);
+  RunningCli cli({"-C", "store", "import", "-"}, pipeFds[0]);
+  close(pipeFds[0]);
+  // A receiver's first two seconds: the bytes that decide the kind of log
+  // are read on with the next ones.
+  const std::string gn = testing::GgaSentence(35.66, 139.76, "GN") + "\r\n";
+  ASSERT_EQ(write(pipeFds[1], gn.data(), gn.size()), ssize_t(gn.size()));
+  for (int queued = 1, tries = 0; queued > 0 && tries < 1000; ++tries) {
+    ioctl(pipeFds[1], FIONREAD, &queued);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ASSERT_EQ(write(pipeFds[1], gn.data(), gn.size()), ssize_t(gn.size()));
+  // Said while the receiver still sends: its pipe is open.
+  std::string said;
+  for (int tries = 0; said.find("records them") == std::string::npos && tries < 1000; ++tries) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    char buffer[512];
+    said.assign(buffer, size_t(std::max<ssize_t>(0, pread(cli.errFd, buffer, sizeof buffer, 0))));
+  }
+  EXPECT_NE(said.find("standard input holds GGA sentences of other talkers"), std::string::npos)
+      << said;
+  close(pipeFds[1]);
+  EXPECT_EQ(cli.Finish().status, 0);
 }
 
 TEST_F(CliImportInputsTest, FolderReadsEveryLogBelowItInNameOrder) {

@@ -131,9 +131,21 @@ TEST_F(ImportCommandTest, ProblemsTextListsTenLinesThenHowManyMore) {
                 "\nCan not Read RGD/a.map: " + std::strerror(EACCES) +
                 "\nDamaged RGD/b.map replaced"
                 "\ngn.log: 7 GGA of other talkers not read"
+                "\nroamgrid-cli import --any-talker reads them"
                 "\nCan not Read c.log.gz to its end: damaged compressed data"
                 "\nCan not Read d.log to its end: " +
-                std::strerror(EIO) + "\nroamgrid-cli import --any-talker reads them");
+                std::strerror(EIO));
+  // The desktop's own offer: its hint under the log's line, its question last;
+  // a second such log gets no second hint.
+  const std::string offer =
+      ImportProblemsText({"gn.log", "x.log", "gl.log"}, {gn, unreadable, gn}, true);
+  EXPECT_EQ(offer.substr(offer.find("gn.log:")),
+            "gn.log: 7 GGA of other talkers not read"
+            "\nYes reads them now and from now on; Settings changes it back"
+            "\nCan not Read x.log to its end: " +
+                std::string(std::strerror(EIO)) +
+                "\ngl.log: 7 GGA of other talkers not read"
+                "\nRead GGA of other talkers now and from now on?");
   // Twelve logs not opened: ten lines, then the count of the rest.
   const std::vector<std::string> paths(12, "x.log");
   const std::string text = ImportProblemsText(paths, std::vector<ImportReport>(12));
