@@ -77,6 +77,25 @@ std::vector<std::string> QtPlatform::ChooseLogFiles() {
   return paths;
 }
 
+namespace {
+
+// Opens a save dialog of the exports in the last export folder (Pictures
+// the first time) with `proposedName`; the chosen path, its folder
+// remembered, or nothing on Cancel.
+std::optional<std::string> RunExportDialog(QFileDialog& dialog, const std::string& proposedName) {
+  dialog.setDirectory(
+      StartFolder(LoadUserSettings().lastExportFolder,
+                  QStandardPaths::writableLocation(QStandardPaths::PicturesLocation)));
+  dialog.selectFile(FromLocalPath(proposedName));
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  const QStringList chosen = dialog.selectedFiles();
+  if (chosen.isEmpty()) return std::nullopt;
+  RememberFolder(&UserSettings::lastExportFolder, chosen.front());
+  return LocalPath(chosen.front());
+}
+
+}  // namespace
+
 std::optional<std::string> QtPlatform::ChooseExportPath(const std::string& proposedName) {
   KeepWorkingDirectory keep;
   QFileDialog dialog(owner_);
@@ -95,15 +114,7 @@ std::optional<std::string> QtPlatform::ChooseExportPath(const std::string& propo
   });
   // The Export command asks about an existing file itself (overwrite or merge).
   dialog.setOption(QFileDialog::DontConfirmOverwrite);
-  dialog.setDirectory(
-      StartFolder(LoadUserSettings().lastExportFolder,
-                  QStandardPaths::writableLocation(QStandardPaths::PicturesLocation)));
-  dialog.selectFile(FromLocalPath(proposedName));
-  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
-  const QStringList chosen = dialog.selectedFiles();
-  if (chosen.isEmpty()) return std::nullopt;
-  RememberFolder(&UserSettings::lastExportFolder, chosen.front());
-  return LocalPath(chosen.front());
+  return RunExportDialog(dialog, proposedName);
 }
 
 std::optional<std::string> QtPlatform::ChooseRegionExportPath(const std::string& proposedName) {
@@ -116,16 +127,7 @@ std::optional<std::string> QtPlatform::ChooseRegionExportPath(const std::string&
                          QStringLiteral("GeoJSON (*.geojson *.json *.geojson.gz *.json.gz)"),
                          QStringLiteral("KML (*.kml *.kml.gz)"), QStringLiteral("KMZ (*.kmz)")});
   dialog.setDefaultSuffix(QStringLiteral("tif"));
-  // The same folder as the Export dialog's.
-  dialog.setDirectory(
-      StartFolder(LoadUserSettings().lastExportFolder,
-                  QStandardPaths::writableLocation(QStandardPaths::PicturesLocation)));
-  dialog.selectFile(FromLocalPath(proposedName));
-  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
-  const QStringList chosen = dialog.selectedFiles();
-  if (chosen.isEmpty()) return std::nullopt;
-  RememberFolder(&UserSettings::lastExportFolder, chosen.front());
-  return LocalPath(chosen.front());
+  return RunExportDialog(dialog, proposedName);
 }
 
 OverwriteAnswer QtPlatform::AskOverwrite(const std::string& path) {
