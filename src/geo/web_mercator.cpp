@@ -50,6 +50,30 @@ double MercatorLatitude(double tileY, int zoom) {
   return std::atan(std::sinh(n)) / kDegToRad;
 }
 
+double MercatorView::Scale() const { return kMapTilePixels * std::exp2(zoom); }
+double MercatorView::ScreenX(double worldX) const {
+  return (worldX - centerX) * Scale() + width / 2.0;
+}
+double MercatorView::ScreenY(double worldY) const {
+  return (worldY - centerY) * Scale() + height / 2.0;
+}
+double MercatorView::WorldX(double screenX) const {
+  return (screenX - width / 2.0) / Scale() + centerX;
+}
+double MercatorView::WorldY(double screenY) const {
+  return (screenY - height / 2.0) / Scale() + centerY;
+}
+
+double MercatorWorldX(double lonDeg) { return MercatorTileX(lonDeg, 0); }
+
+double MercatorWorldY(double latDeg) {
+  return MercatorTileY(std::clamp(latDeg, -kMercatorMaxLat, kMercatorMaxLat), 0);
+}
+
+double LongitudeOfWorldX(double worldX) { return worldX * 360.0 - 180.0; }
+
+double LatitudeOfWorldY(double worldY) { return MercatorLatitude(worldY, 0); }
+
 int ChooseTileZoom(int32_t spanGrid, int minZoom, int maxZoom) {
   // Equal widths: 360 / (256 * 2^z) degrees per tile pixel against
   // span / 400 / 448 degrees per view pixel; rounded in the log, so tile

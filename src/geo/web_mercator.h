@@ -36,6 +36,35 @@ double MercatorTileY(double latDeg, int zoom);
 // Inverse of MercatorTileY: the latitude (degrees) at tile row coordinate y.
 double MercatorLatitude(double tileY, int zoom);
 
+// A view of the Web Mercator plane as the map window shows it: a centre, a
+// fractional zoom and a size in screen pixels. World coordinates run from 0
+// to 1: x from 180 W eastward, y from the north edge of the Mercator square
+// southward; at zoom z the world is 256 x 2^z screen pixels wide, so base
+// tiles show at their native size at whole zooms. Screen pixel (0, 0) is
+// the top-left corner; the centre lies at (width / 2, height / 2).
+struct MercatorView {
+  double centerX = 0.5;  // world x of the centre, 0..1
+  double centerY = 0.5;  // world y of the centre, 0..1
+  double zoom = 0;       // 0 .. kMaxMapTileZoom, fractions allowed
+  int width = 0;         // screen pixels
+  int height = 0;
+
+  // Screen pixels per world unit: 256 x 2^zoom.
+  double Scale() const;
+  // Screen position of a world position, and back (no wrapping).
+  double ScreenX(double worldX) const;
+  double ScreenY(double worldY) const;
+  double WorldX(double screenX) const;
+  double WorldY(double screenY) const;
+};
+
+// World coordinates (0..1) of a longitude (any value; wrapped into
+// -180..180) and of a latitude (clamped to +-kMercatorMaxLat), and back.
+double MercatorWorldX(double lonDeg);
+double MercatorWorldY(double latDeg);
+double LongitudeOfWorldX(double worldX);
+double LatitudeOfWorldY(double worldY);
+
 // The tile zoom whose tile pixels are about as wide as the view pixels of a
 // view `spanGrid` grid units wide (448 pixels), clamped to minZoom..maxZoom.
 int ChooseTileZoom(int32_t spanGrid, int minZoom, int maxZoom);

@@ -24,6 +24,24 @@ TEST(WebMercatorTest, ProjectsLatitudesExactlyAndBack) {
   EXPECT_DOUBLE_EQ(MercatorTileX(139.75, 0), (139.75 + 180) / 360);
 }
 
+TEST(WebMercatorTest, MapViewPlacesWorldPositionsAroundItsCentre) {
+  // Zoom 1 at 512 x 300: the world is 512 pixels wide, its centre mid-screen.
+  const MercatorView view{0.5, 0.5, 1.0, 512, 300};
+  EXPECT_DOUBLE_EQ(view.Scale(), 512.0);
+  EXPECT_DOUBLE_EQ(view.ScreenX(0.0), 0.0);
+  EXPECT_DOUBLE_EQ(view.ScreenY(0.5), 150.0);
+  EXPECT_DOUBLE_EQ(view.WorldX(view.ScreenX(0.3125)), 0.3125);
+  EXPECT_DOUBLE_EQ(view.WorldY(view.ScreenY(0.75)), 0.75);
+  // Tokyo at zoom 12 lies in the tile a slippy map gives it (3638, 1612).
+  EXPECT_EQ(int(MercatorWorldX(139.76) * 4096), 3638);
+  EXPECT_EQ(int(MercatorWorldY(35.68) * 4096), 1612);
+  EXPECT_NEAR(LongitudeOfWorldX(MercatorWorldX(-73.98)), -73.98, 1e-12);
+  EXPECT_NEAR(LatitudeOfWorldY(MercatorWorldY(-33.86)), -33.86, 1e-12);
+  // Beyond the Mercator square a latitude is held at its edge.
+  EXPECT_NEAR(MercatorWorldY(90.0), 0.0, 1e-12);
+  EXPECT_NEAR(MercatorWorldY(-89.0), 1.0, 1e-12);
+}
+
 TEST(WebMercatorTest, ChoosesZoomWithPixelsAboutAsFineAsTheView) {
   struct Case {
     int32_t span;
