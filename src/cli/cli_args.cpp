@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "cli/places_cmd.h"
 #include "common/number_text.h"
 #include "tiles/explorer_tiles.h"
 #include "view/view_state.h"
@@ -137,6 +138,14 @@ class SubcommandReader {
       args_.missing = true;
       return noValue();
     }
+    if ((command == CliCommand::kPlaces && (name == "--by" || name == "--format")) ||
+        (command == CliCommand::kExport && (name == "--by" || name == "--places"))) {
+      if (std::string error = TakeValue(name, value); !error.empty()) return error;
+      std::string error;
+      ReadPlacesOption(name, *value, args_, error);
+      return error;
+    }
+    if (command == CliCommand::kPlaces && name == "--bbox") return ReadBbox(name, value);
     if (command == CliCommand::kExport) {
       if (name == "--origin") return ReadOrigin(name, value);
       if (name == "--center") return ReadCenter(name, value);
@@ -314,12 +323,17 @@ class SubcommandReader {
           if (positional[0].empty()) return "export: FILE is empty";
           args_.file = positional[0];
         }
+        if (std::string error = CheckPlacesExport(args_, !positional.empty()); !error.empty())
+          return error;
         return CheckExplorerExport();
       case CliCommand::kStats:
         if (!positional.empty()) return "stats takes no arguments (" + Quoted(positional[0]) + ")";
         return {};
       case CliCommand::kCheck:
         if (!positional.empty()) return "check takes no arguments (" + Quoted(positional[0]) + ")";
+        return {};
+      case CliCommand::kPlaces:
+        if (!positional.empty()) return "places takes no arguments (" + Quoted(positional[0]) + ")";
         return {};
       case CliCommand::kMerge:
         if (positional.empty()) return "merge needs at least one STORE";
@@ -345,6 +359,8 @@ class SubcommandReader {
         return "check";
       case CliCommand::kMerge:
         return "merge";
+      case CliCommand::kPlaces:
+        return "places";
       case CliCommand::kNone:
         break;
     }
@@ -409,7 +425,8 @@ CliParse ParseCliArgs(const std::vector<std::string>& arguments) {
     break;
   }
   if (at >= arguments.size()) {
-    parse.error = "no command given: import, export, stats, check or merge (see roamgrid-cli --help)";
+    parse.error =
+        "no command given: import, export, stats, check, merge or places (see roamgrid-cli --help)";
     return parse;
   }
   const std::string& name = arguments[at++];
@@ -423,8 +440,10 @@ CliParse ParseCliArgs(const std::vector<std::string>& arguments) {
     args.command = CliCommand::kCheck;
   } else if (name == "merge") {
     args.command = CliCommand::kMerge;
+  } else if (name == "places") {
+    args.command = CliCommand::kPlaces;
   } else {
-    parse.error = "unknown command '" + name + "': import, export, stats, check or merge";
+    parse.error = "unknown command '" + name + "': import, export, stats, check, merge or places";
     return parse;
   }
   // Help wins over every other argument of the subcommand (up to "--").
@@ -548,6 +567,8 @@ error.
          [--background none|coast] [--transparent] [--overwrite | --merge] [FILE]
        roamgrid-cli [-C DIR | --user-store] export --explorer Z [--bbox S,W,N,E [--missing]]
                                      [--overwrite] FILE.geojson
+       roamgrid-cli [-C DIR | --user-store] export --places FILE.geojson|FILE.csv
+                                     [--by country|state|continent] [--bbox S,W,N,E] [--overwrite]
 
 Writes the visited cells of a view, or of any region, in the format that
 FILE's suffix names:
@@ -604,6 +625,16 @@ Explorer tiles (GeoJSON):
                       east edges in decimal degrees, such as 35.6,139.7,35.7,139.8
   --missing           instead the tiles inside --bbox still to explore (at most
                       1000000 of them), for planning a ride
+
+Places (GeoJSON or CSV; see places --help):
+  --places FILE       write the visited countries (states, continents) to FILE:
+                      ending .csv the table places --format csv prints; ending
+                      .geojson or .json each region's outline as a MultiPolygon
+                      with code, name, level, cells, km2, share and areaKm2 as
+                      properties, for GIS programs
+  --by country|state|continent
+                      what to write (default country)
+  --bbox S,W,N,E      count only the cells in this box
 
 An existing FILE is an error unless --overwrite or --merge is given. A file is
 only ever replaced by a complete new one.
@@ -703,6 +734,8 @@ Options:
 Exit status: 0 every tile was merged, 1 a STORE was refused or a tile skipped
 or not written, 2 usage error.
 )";
+    case CliCommand::kPlaces:
+      return PlacesHelpText();
     case CliCommand::kNone:
       break;
   }
@@ -726,6 +759,8 @@ Commands:
                   list damaged tiles, abandoned temporary files and conflict
                   copies of sync tools
   merge STORE...  OR the tiles of other stores into this one
+  places          list the countries, states or continents visited, with
+                  their cells, area and share (needs gmt-dcw)
 
 Options:
   -C DIR          change to DIR first (several: each relative to the last)

@@ -13,6 +13,7 @@
 #include <system_error>
 
 #include "cli/import_interrupts.h"
+#include "cli/places_cmd.h"
 #include "cli/progress_line.h"
 #include "cli/store_check.h"
 #include "cli/store_merge.h"
@@ -383,6 +384,7 @@ int RunImport(const CliArgs& args, std::FILE* out, std::FILE* err) {
 }
 
 int RunExport(const CliArgs& args, std::FILE* out, std::FILE* err) {
+  if (args.placesFile) return RunPlacesExport(args, out, err);
   if (!args.explorerZooms.empty()) return RunExplorerExport(args, out, err);
   ViewState view;
   int homeError = 0;
@@ -712,6 +714,7 @@ int RunCli(const std::vector<std::string>& arguments, std::FILE* out, std::FILE*
     for (std::string& log : args.logs) log = PathFromHere(log);
     for (std::string& store : args.stores) store = PathFromHere(store);
     if (args.file) args.file = PathFromHere(*args.file);
+    if (args.placesFile) args.placesFile = PathFromHere(*args.placesFile);
   }
   if (const std::string error = EnterStoreFolder(args.store); !error.empty()) {
     Error(err, error);
@@ -728,6 +731,8 @@ int RunCli(const std::vector<std::string>& arguments, std::FILE* out, std::FILE*
       return RunCheck(args, out, err);
     case CliCommand::kMerge:
       return RunMerge(args, out, err);
+    case CliCommand::kPlaces:
+      return RunPlaces(args, out, err);
     case CliCommand::kNone:
       break;
   }
