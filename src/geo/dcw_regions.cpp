@@ -423,8 +423,24 @@ bool DecodeDcwRegion(const DcwVariable& variable, const std::vector<uint16_t>& l
 DcwCatalogue::DcwCatalogue(std::string folder)
     : folder_(std::move(folder)), outlinesPath_(folder_ + "/" + kDcwOutlinesFile) {}
 
-DcwCatalogue::DcwCatalogue(std::unique_ptr<DcwArrays> arrays, const DcwNames& names)
-    : arrays_(std::move(arrays)), names_(names) {}
+DcwCatalogue::DcwCatalogue(std::unique_ptr<DcwArrays> arrays, const DcwNames& names,
+                           std::string identity)
+    : identity_(std::move(identity)), arrays_(std::move(arrays)), names_(names) {}
+
+std::string DcwCatalogue::Identity() const {
+  if (!fromFiles()) return identity_;
+  std::string identity;
+  for (const std::string& path : {outlinesPath_, folder_ + "/" + kDcwCountriesFile,
+                                  folder_ + "/" + kDcwStatesFile}) {
+    struct stat info;
+    const bool present = StatFollowingLinks(path, &info) == 0;
+    if (!present && identity.empty()) return {};
+    identity += present ? std::to_string(info.st_size) + ":" + std::to_string(info.st_mtim.tv_sec) +
+                              "." + std::to_string(info.st_mtim.tv_nsec) + ";"
+                        : std::string("-;");
+  }
+  return identity;
+}
 
 DcwCatalogue::~DcwCatalogue() = default;
 

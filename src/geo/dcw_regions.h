@@ -143,8 +143,10 @@ class DcwCatalogue {
  public:
   // Reads `folder` (files named as gmt-dcw names them).
   explicit DcwCatalogue(std::string folder);
-  // Reads given arrays and names (tests, fuzzing).
-  DcwCatalogue(std::unique_ptr<DcwArrays> arrays, const DcwNames& names);
+  // Reads given arrays and names (tests, fuzzing); `identity` stands for
+  // the files' identity (none: the index keeps no cache).
+  DcwCatalogue(std::unique_ptr<DcwArrays> arrays, const DcwNames& names,
+               std::string identity = {});
   ~DcwCatalogue();
   DcwCatalogue(const DcwCatalogue&) = delete;
   DcwCatalogue& operator=(const DcwCatalogue&) = delete;
@@ -161,12 +163,19 @@ class DcwCatalogue {
   std::shared_ptr<const RegionShape> Shape(size_t index);
 
   const std::string& outlinesPath() const { return outlinesPath_; }
+  // Whether the outlines come from files (not from given arrays).
+  bool fromFiles() const { return !folder_.empty(); }
+  // What identifies the files the outlines come from, for the index cache:
+  // whether each of the three is there, its size and modification time.
+  // Empty when the outlines file is not there.
+  std::string Identity() const;
 
  private:
   void Fail(const std::string& what);
 
   std::string folder_;
   std::string outlinesPath_;
+  std::string identity_;
   std::unique_ptr<DcwArrays> arrays_;
   DcwNames names_;
   bool opened_ = false;

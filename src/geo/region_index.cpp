@@ -1,6 +1,5 @@
 #include "geo/region_index.h"
 
-#include <sys/stat.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -235,24 +234,6 @@ void PutText(std::vector<uint8_t>& out, const std::string& text) {
   out.insert(out.end(), text.begin(), text.begin() + std::ptrdiff_t(length));
 }
 
-// What identifies the gmt-dcw files: for each, whether it is there, its
-// size and its modification time. Empty when the outlines file is not
-// there (or cannot be looked at).
-std::vector<uint8_t> FilesIdentity(const DcwCatalogue& catalogue, const std::string& folder) {
-  std::vector<uint8_t> identity;
-  for (const std::string& path :
-       {catalogue.outlinesPath(), folder + "/" + kDcwCountriesFile, folder + "/" + kDcwStatesFile}) {
-    struct stat info;
-    const bool present = StatFollowingLinks(path, &info) == 0;
-    if (!present && identity.empty()) return {};
-    identity.push_back(present ? 1 : 0);
-    PutUnsigned(identity, present ? uint64_t(info.st_size) : 0, 8);
-    PutUnsigned(identity, present ? uint64_t(info.st_mtim.tv_sec) : 0, 8);
-    PutUnsigned(identity, present ? uint64_t(info.st_mtim.tv_nsec) : 0, 4);
-  }
-  return identity;
-}
-
 }  // namespace
 
 std::vector<uint8_t> EncodeRows(const std::vector<RowIntervals>& rows) {
@@ -373,18 +354,14 @@ RegionIndex::~RegionIndex() = default;
 bool RegionIndex::Start() {
   if (started_) return !startFailed_;
   started_ = true;
-  const std::string& outlines = catalogue_.outlinesPath();
-  if (!outlines.empty()) {
-    const std::string folder = outlines.substr(0, outlines.rfind('/'));
-    identity_ = FilesIdentity(catalogue_, folder);
-    if (identity_.empty()) {
-      // The outlines are not there: the catalogue says so in its words.
-      catalogue_.Open();
-      startFailed_ = true;
-      return false;
-    }
-    if (!cachePath_.empty()) ReadCache();
+  identity_ = catalogue_.Identity();
+  if (identity_.empty() && catalogue_.fromFiles()) {
+    // The outlines are not there: the catalogue says so in its words.
+    catalogue_.Open();
+    startFailed_ = true;
+    return false;
   }
+  if (!identity_.empty() && !cachePath_.empty()) ReadCache();
   return true;
 }
 
@@ -525,9 +502,7 @@ std::vector<uint8_t> RegionIndex::CacheBody() const {
 bool RegionIndex::ReadCacheBody(const std::vector<uint8_t>& body) {
   ByteReader reader(body.data(), body.size());
   const uint32_t identitySize = uint32_t(reader.Unsigned(4));
-  const uint8_t* identity = reader.Bytes(identitySize);
-  if (!reader.ok() || std::vector<uint8_t>(identity, identity + identitySize) != identity_)
-    return false;
+  if (reader.Text(identitySize) != identity_ || !reader.ok()) return false;
   const uint32_t regionCount = uint32_t(reader.Unsigned(4));
   if (!reader.ok() || regionCount == 0 || regionCount > kMaxDcwRegions) return false;
   std::vector<RegionInfo> regions(regionCount);
@@ -544,7 +519,13 @@ bool RegionIndex::ReadCacheBody(const std::vector<uint8_t>& body) {
     region.south = reader.Double();
     region.north = reader.Double();
     areas[r] = reader.Double();
-    if (level > uint64_t(PlaceLevel::kState) || region.country < -1 ||
+    const auto printable = [](const std::string& text) {
+      return !text.empty() && std::none_of(text.begin(), text.end(), [](char c) {
+        return uint8_t(c) < 0x20 || c == 0x7F;
+      });
+    };
+    if (!printable(region.code) || !printable(region.name) ||
+        level > uint64_t(PlaceLevel::kState) || region.country < -1 ||
         region.country >= int32_t(regionCount) || region.continent < -1 ||
         region.continent >= int32_t(kContinents.size()) ||
         !(std::isnan(areas[r]) || areas[r] >= 0))

@@ -124,7 +124,7 @@ class RegionIndex {
   bool started_ = false;
   bool startFailed_ = false;
   bool changed_ = false;
-  std::vector<uint8_t> identity_;  // the sizes and times of the gmt-dcw files
+  std::string identity_;  // of the gmt-dcw files (DcwCatalogue::Identity)
   std::vector<RegionInfo> regions_;
   std::vector<double> areas_;
   std::unordered_map<uint64_t, TileAnswer> answers_;
