@@ -172,6 +172,16 @@ std::vector<RegionInfo> DescribeRegions(const std::vector<DcwVariable>& variable
   return regions;
 }
 
+bool RegionMayMeet(const RegionInfo& region, double west, double south, double east,
+                   double north) {
+  constexpr double kSlack = 1e-6;
+  if (!(region.east - region.west < 180)) return true;
+  if (south > region.north + kSlack || north < region.south - kSlack) return false;
+  // The first turn of the box that does not lie wholly west of the region.
+  const double turn = 360 * std::ceil((region.west - kSlack - east) / 360);
+  return west + turn <= region.east + kSlack;
+}
+
 size_t RegionShape::Bytes() const {
   return sizeof(*this) + (lon.size() + lat.size()) * sizeof(double) +
          (ringStart.size() + next.size() + depth.size() + bandStart.size() + bandEdges.size()) *

@@ -85,6 +85,13 @@ DcwNames ParseDcwNames(std::string_view countriesText, std::string_view statesTe
 std::vector<RegionInfo> DescribeRegions(const std::vector<DcwVariable>& variables,
                                         const DcwNames& names);
 
+// Whether the outline of `region` may meet the box from (west, south) to
+// (east, north) degrees, judged from the region's bounds before its outline
+// is read: its longitudes are unwrapped along the rings, so only their place
+// round the globe is known, and a region whose bounds span half the globe
+// may go round it and reach a pole.
+bool RegionMayMeet(const RegionInfo& region, double west, double south, double east, double north);
+
 // Latitude bands of the edge index: 0.05 degree, one row of store tiles;
 // band b covers latitudes b / 20 to (b + 1) / 20.
 constexpr int kBandsPerDegree = 20;

@@ -401,24 +401,12 @@ bool RegionIndex::Prepare(const std::vector<std::pair<int32_t, int32_t>>& tiles)
 
   std::vector<TileAnswer> found(pending.size());
   for (size_t r = 0; r < regions_.size(); ++r) {
-    const RegionInfo& region = regions_[r];
-    // Longitudes are unwrapped along the rings, so only their place round
-    // the globe is known before decoding; a region that spans half the
-    // globe may go round it and reach a pole.
-    const bool roundTheGlobe = !(region.east - region.west < 180);
-    const double south = roundTheGlobe ? -90 : region.south - 1e-6;
-    const double north = roundTheGlobe ? 90 : region.north + 1e-6;
     std::vector<size_t> candidates;
     for (size_t t = 0; t < pending.size(); ++t) {
-      const double tileSouth = pending[t].first / 100.0;
-      const double tileWest = pending[t].second / 100.0;
-      if (tileSouth > north || tileSouth + kTileDegrees < south) continue;
-      if (!roundTheGlobe) {
-        // Some turn of the tile must meet the region's longitudes.
-        const double k = std::ceil((region.west - 1e-6 - tileWest - kTileDegrees) / kTurn);
-        if (tileWest + k * kTurn > region.east + 1e-6) continue;
-      }
-      candidates.push_back(t);
+      const double south = pending[t].first / 100.0;
+      const double west = pending[t].second / 100.0;
+      if (RegionMayMeet(regions_[r], west, south, west + kTileDegrees, south + kTileDegrees))
+        candidates.push_back(t);
     }
     if (candidates.empty()) continue;
     const std::shared_ptr<const RegionShape> shape = catalogue_.Shape(r);
