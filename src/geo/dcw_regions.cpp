@@ -22,6 +22,8 @@ constexpr uint16_t kSeparator = 65535;
 // past them for regions across the antimeridian.
 constexpr double kLowestLon = -360;
 constexpr double kHighestLon = 720;
+// The widest outline accepted, degrees of longitude.
+constexpr double kMaxOutlineSpan = 720;
 // Latitudes within this of a pole are the pole (rounding of the 16-bit
 // steps); beyond it a value is unsound.
 constexpr double kPoleSlack = 1e-6;
@@ -255,6 +257,15 @@ std::vector<int32_t> RingParents(const RegionShape& shape) {
   return parents;
 }
 
+bool RegionShape::ContainsAnyTurn(double x, double y) const {
+  const double first = std::ceil((west - x) / 360);
+  const double last = std::floor((east - x) / 360);
+  for (double turn = first; turn <= last; ++turn) {
+    if (Contains(x + 360 * turn, y)) return true;
+  }
+  return false;
+}
+
 bool DecodeDcwRegion(const DcwVariable& variable, const std::vector<uint16_t>& lonValues,
                      const std::vector<uint16_t>& latValues, RegionShape& shape,
                      std::string& problem) {
@@ -345,6 +356,9 @@ bool DecodeDcwRegion(const DcwVariable& variable, const std::vector<uint16_t>& l
   shape.east = *east;
   shape.south = *south;
   shape.north = *north;
+  // Real outlines span at most a turn and a half (Antarctica closed round
+  // its pole, the United States from the Aleutians); wider is unsound.
+  if (shape.east - shape.west > kMaxOutlineSpan) return fail("an outline wider than the globe twice");
 
   // The band index: count, then place.
   shape.firstBand = int32_t(BandOf(shape.south - kBandSlack));

@@ -124,6 +124,9 @@ struct RegionShape {
   // Whether the point (lon, lat) lies inside an odd number of rings,
   // tested with the band's edges (the point as given; no turn added).
   bool Contains(double lon, double lat) const;
+  // Whether the point or one of its copies a whole number of turns east or
+  // west lies inside: the test of membership.
+  bool ContainsAnyTurn(double lon, double lat) const;
 };
 
 // The ring that immediately holds each ring (one level less deep, with the
@@ -139,7 +142,7 @@ std::vector<int32_t> RingParents(const RegionShape& shape);
 // band and measures the area. False with a reason in `problem` for arrays
 // of other lengths than the variable says, unsound attributes, values that
 // decode beyond the globe, a ring that winds round the globe more than
-// once, or no ring at all.
+// once, an outline wider than two turns, or no ring at all.
 bool DecodeDcwRegion(const DcwVariable& variable, const std::vector<uint16_t>& lon,
                      const std::vector<uint16_t>& lat, RegionShape& shape, std::string& problem);
 

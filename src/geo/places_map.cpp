@@ -191,9 +191,7 @@ std::optional<RegionInfo> PlacesMap::RegionAt(double lon, double lat, PlaceLevel
       if (regions[r].level != wanted || !RegionMayMeet(regions[r], lon, lat, lon, lat)) continue;
       const std::shared_ptr<const RegionShape> shape = Outline(r);
       if (!shape) return std::nullopt;
-      for (double shift : {0.0, 360.0, -360.0}) {
-        if (shape->Contains(lon + shift, lat)) return regions[r];
-      }
+      if (shape->ContainsAnyTurn(lon, lat)) return regions[r];
     }
     return std::nullopt;
   };

@@ -139,7 +139,7 @@ std::vector<uint16_t> AreasNeeded(const PlacesTally& tally, const std::vector<Re
       wanted = region.level == PlaceLevel::kCountry && region.continent >= 0 &&
                tally.continents()[size_t(region.continent)].cells > 0;
     } else {
-      wanted = region.level == level && tally.regions()[r].cells > 0;
+      wanted = region.level == level && r < tally.regions().size() && tally.regions()[r].cells > 0;
     }
     if (wanted) needed.push_back(uint16_t(r));
   }
@@ -177,7 +177,7 @@ std::vector<PlaceLine> PlaceLines(const PlacesTally& tally, const RegionIndex& i
       lines.push_back(std::move(line));
     }
   } else {
-    for (size_t r = 0; r < regions.size(); ++r) {
+    for (size_t r = 0; r < regions.size() && r < tally.regions().size(); ++r) {
       const RegionInfo& region = regions[r];
       const PlaceCount& count = tally.regions()[r];
       if (region.level != level || count.cells == 0) continue;
@@ -209,7 +209,7 @@ std::vector<PlaceLine> SortedByShare(std::vector<PlaceLine> lines) {
 
 PlacesSummary Summarize(const PlacesTally& tally, const std::vector<RegionInfo>& regions) {
   PlacesSummary summary;
-  for (size_t r = 0; r < regions.size(); ++r) {
+  for (size_t r = 0; r < regions.size() && r < tally.regions().size(); ++r) {
     if (tally.regions()[r].cells == 0) continue;
     if (regions[r].level == PlaceLevel::kCountry) ++summary.countries;
     if (regions[r].level == PlaceLevel::kState) ++summary.states;

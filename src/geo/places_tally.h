@@ -25,6 +25,8 @@ struct PlaceCount {
 
 class PlacesTally {
  public:
+  // Counts for `regions` (the index's table, which must outlive the tally
+  // and keep its size).
   explicit PlacesTally(const std::vector<RegionInfo>& regions);
 
   // Adds the visited cells of the tile whose south edge is `latKey`:

@@ -430,7 +430,20 @@ bool RegionIndex::PrepareAreas(const std::vector<uint16_t>& regions) {
   if (!Start()) return false;
   for (uint16_t r : regions) {
     if (r < areas_.size() && !std::isnan(areas_[r])) continue;
-    if (!TakeCatalogueRegions()) return false;
+    if (regions_.empty()) {
+      if (!TakeCatalogueRegions()) return false;
+    } else {
+      if (!catalogue_.Open()) return false;
+      if (catalogue_.regions() != regions_) {
+        // A cache that names other regions than the outlines: its answers
+        // are in use and stay, its areas stay unknown, and the file goes so
+        // that the next run builds it anew.
+        std::remove(cachePath_.c_str());
+        report_.cacheDropped = true;
+        changed_ = false;
+        return true;
+      }
+    }
     if (r >= regions_.size()) continue;
     const std::shared_ptr<const RegionShape> shape = catalogue_.Shape(r);
     if (!shape) return false;
@@ -590,30 +603,35 @@ bool RegionIndex::ReadCache() {
   return sound;
 }
 
-bool RegionIndex::Save() {
-  if (!changed_ || cachePath_.empty() || identity_.empty() || regions_.empty()) return true;
-  const std::vector<uint8_t> body = CacheBody();
+std::vector<uint8_t> PlacesCacheFile(const std::vector<uint8_t>& body) {
   uLongf compressedSize = compressBound(uLong(body.size()));
   std::vector<uint8_t> compressed(compressedSize);
-  if (compress2(compressed.data(), &compressedSize, body.data(), uLong(body.size()), 6) != Z_OK) {
+  if (compress2(compressed.data(), &compressedSize, body.data(), uLong(body.size()), 6) != Z_OK)
+    return {};
+  compressed.resize(compressedSize);
+  std::vector<uint8_t> file;
+  file.insert(file.end(), kCacheMagic, kCacheMagic + sizeof kCacheMagic);
+  PutUnsigned(file, kCacheVersion, 4);
+  PutUnsigned(file, 0, 4);
+  PutUnsigned(file, body.size(), 8);
+  PutUnsigned(file, compressed.size(), 8);
+  PutUnsigned(file, uint32_t(crc32(0, body.data(), uInt(body.size()))), 4);
+  static_assert(kCacheHeaderSize == 36);
+  file.insert(file.end(), compressed.begin(), compressed.end());
+  return file;
+}
+
+bool RegionIndex::Save() {
+  if (!changed_ || cachePath_.empty() || identity_.empty() || regions_.empty()) return true;
+  const std::vector<uint8_t> bytes = PlacesCacheFile(CacheBody());
+  if (bytes.empty()) {
     report_.cacheProblem = "cannot compress the index";
     return false;
   }
-  compressed.resize(compressedSize);
-  std::vector<uint8_t> header;
-  header.insert(header.end(), kCacheMagic, kCacheMagic + sizeof kCacheMagic);
-  PutUnsigned(header, kCacheVersion, 4);
-  PutUnsigned(header, 0, 4);
-  PutUnsigned(header, body.size(), 8);
-  PutUnsigned(header, compressed.size(), 8);
-  PutUnsigned(header, uint32_t(crc32(0, body.data(), uInt(body.size()))), 4);
-  static_assert(kCacheHeaderSize == 36);
-
   const int folderError = CreateParentDirectories(cachePath_);
   ReplacingFile file(cachePath_);
   errno = 0;
-  if (!file.Open() || !file.Write(header.data(), header.size()) ||
-      !file.Write(compressed.data(), compressed.size()) || !file.Commit()) {
+  if (!file.Open() || !file.Write(bytes.data(), bytes.size()) || !file.Commit()) {
     const int error = errno != 0 ? errno : folderError;
     report_.cacheProblem = cachePath_ + ": " + FileErrorText(error);
     return false;

@@ -71,6 +71,10 @@ std::optional<TileRegion> ClassifyTile(const RegionShape& shape, uint16_t region
 // absolute, else $HOME/.cache); empty when neither names an absolute folder.
 std::string PlacesCachePath();
 
+// The bytes of a cache file around `body`: a header (magic, version, sizes,
+// checksum), then the body deflated. Empty when it cannot be compressed.
+std::vector<uint8_t> PlacesCacheFile(const std::vector<uint8_t>& body);
+
 // What the index did, for reports and tests.
 struct RegionIndexReport {
   bool cacheRead = false;       // answers came from the cache file
@@ -96,7 +100,8 @@ class RegionIndex {
   // why in one line.
   bool Prepare(const std::vector<std::pair<int32_t, int32_t>>& tiles);
   // Makes sure that the areas of `regions` are known (outlines read for
-  // those not yet measured); false as Prepare.
+  // those not yet measured); false as Prepare. The region table stays as
+  // Prepare left it.
   bool PrepareAreas(const std::vector<uint16_t>& regions);
 
   // The answer for a tile that Prepare was given (or that the cache holds);
@@ -111,12 +116,14 @@ class RegionIndex {
   bool Save();
   const RegionIndexReport& report() const { return report_; }
   DcwCatalogue& catalogue() { return catalogue_; }
+  // What Save puts into PlacesCacheFile: the files' identity, the region
+  // table and every tile's answer, in key order.
+  std::vector<uint8_t> CacheBody() const;
 
  private:
   bool Start();  // checks the files and reads the cache, once
   bool TakeCatalogueRegions();
   bool ReadCache();
-  std::vector<uint8_t> CacheBody() const;
   bool ReadCacheBody(const std::vector<uint8_t>& body);
 
   DcwCatalogue& catalogue_;
