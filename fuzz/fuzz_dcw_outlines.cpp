@@ -136,7 +136,8 @@ void Cache(const uint8_t* data, size_t size) {
   for (PlaceLevel level : {PlaceLevel::kCountry, PlaceLevel::kState, PlaceLevel::kContinent}) {
     FUZZ_CHECK(index.PrepareAreas(AreasNeeded(tally, index.regions(), level)));
     for (const PlaceLine& line : PlaceLines(tally, index, level))
-      FUZZ_CHECK(line.cells > 0 && (std::isnan(line.share) || (line.share >= 0 && line.share <= 1)));
+      FUZZ_CHECK(line.cells > 0 &&
+                 (std::isnan(line.share) || (line.share >= 0 && line.share <= 1)));
   }
 }
 

@@ -12,8 +12,8 @@
 #include "common/safe_file.h"
 #include "export/bmp_file.h"
 #include "geo/region_index.h"
-#include "support/dcw_fixture.h"
 #include "settings/home_config.h"
+#include "support/dcw_fixture.h"
 #include "support/fit_file.h"
 #include "support/gzip_member.h"
 #include "tiles/tile_file.h"
@@ -272,8 +272,9 @@ void DcwSeeds(const fs::path& dir) {
     return bytes;
   };
   WriteSeed(dir, "square", outline({{{0, 0}, {400, 0}, {400, 400}, {0, 400}}}));
-  WriteSeed(dir, "hole", outline({{{0, 0}, {900, 0}, {900, 900}, {0, 900}},
-                                  {{200, 200}, {300, 200}, {300, 300}}}));
+  WriteSeed(
+      dir, "hole",
+      outline({{{0, 0}, {900, 0}, {900, 900}, {0, 900}}, {{200, 200}, {300, 200}, {300, 300}}}));
   WriteSeed(dir, "diagonal", outline({{{0, 0}, {5000, 100}, {100, 5000}}}));
   // Raw attributes: a ring round the south pole stored -180..180.
   std::vector<uint8_t> polar = {0, 1};

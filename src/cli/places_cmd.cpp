@@ -92,8 +92,8 @@ int CountPlaces(const CliArgs& args, const char* command, std::FILE* err, Emit&&
   std::optional<CellRegion> region;
   if (args.bbox) {
     std::string why;
-    region = DegreeBoxCells(args.bbox->south, args.bbox->west, args.bbox->north, args.bbox->east,
-                            &why);
+    region =
+        DegreeBoxCells(args.bbox->south, args.bbox->west, args.bbox->north, args.bbox->east, &why);
     if (!why.empty()) {
       Error(err, name + ": --bbox: " + why);
       return kExitUsage;
@@ -107,8 +107,8 @@ int CountPlaces(const CliArgs& args, const char* command, std::FILE* err, Emit&&
         count.problems.push_back("cannot read the folder " + Quoted(entry.path));
         return;
       case StoreEntry::Kind::kNotRegularTile:
-        count.problems.push_back(Quoted(entry.path) + ": cannot be read: " +
-                                 FileErrorText(entry.error));
+        count.problems.push_back(Quoted(entry.path) +
+                                 ": cannot be read: " + FileErrorText(entry.error));
         return;
       case StoreEntry::Kind::kTileFile:
         if (auto window = WindowOf(region, entry.key.latKey, entry.key.lonKey))
@@ -124,8 +124,9 @@ int CountPlaces(const CliArgs& args, const char* command, std::FILE* err, Emit&&
   RegionIndex index(catalogue, PlacesCachePath());
   const auto outlinesFailed = [&]() {
     if (catalogue.missing()) {
-      Error(err, name + ": install gmt-dcw (the Digital Chart of the World for GMT): its "
-                        "country outlines " +
+      Error(err, name +
+                     ": install gmt-dcw (the Digital Chart of the World for GMT): its "
+                     "country outlines " +
                      catalogue.outlinesPath() + " are missing");
     } else {
       Error(err, name + ": " + catalogue.problem() + "; no places (reinstall gmt-dcw)");
@@ -239,18 +240,18 @@ int RunPlaces(const CliArgs& args, std::FILE* out, std::FILE* err) {
   const PlacesFormat format = args.placesFormat == "csv"    ? PlacesFormat::kCsv
                               : args.placesFormat == "json" ? PlacesFormat::kJson
                                                             : PlacesFormat::kText;
-  return CountPlaces(args, "places", err,
-                     [&](const std::vector<PlaceLine>& lines, const PlacesSummary& summary,
-                         DcwCatalogue&, RegionIndex&) {
-                       TextOutput text(out);
-                       WritePlacesTable(text, format, LevelOf(args), lines, summary);
-                       if (!text.Finish()) {
-                         Error(err, std::string("places: writing the table failed: ") +
-                                        std::strerror(errno));
-                         return kExitFailure;
-                       }
-                       return kExitOk;
-                     });
+  return CountPlaces(
+      args, "places", err,
+      [&](const std::vector<PlaceLine>& lines, const PlacesSummary& summary, DcwCatalogue&,
+          RegionIndex&) {
+        TextOutput text(out);
+        WritePlacesTable(text, format, LevelOf(args), lines, summary);
+        if (!text.Finish()) {
+          Error(err, std::string("places: writing the table failed: ") + std::strerror(errno));
+          return kExitFailure;
+        }
+        return kExitOk;
+      });
 }
 
 int RunPlacesExport(const CliArgs& args, std::FILE* out, std::FILE* err) {

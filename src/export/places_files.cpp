@@ -54,8 +54,8 @@ void CsvText(TextOutput& out, const std::string& text) {
 
 // Characters of a UTF-8 text, for aligning columns.
 size_t Width(const std::string& text) {
-  return size_t(std::count_if(text.begin(), text.end(),
-                              [](char c) { return (uint8_t(c) & 0xC0) != 0x80; }));
+  return size_t(
+      std::count_if(text.begin(), text.end(), [](char c) { return (uint8_t(c) & 0xC0) != 0x80; }));
 }
 
 void Pad(TextOutput& out, const std::string& text, size_t width, bool right) {
@@ -78,8 +78,7 @@ void JsonPlace(TextOutput& out, const PlaceLine& line, PlaceLevel level) {
   out << (std::isnan(line.areaKm2) ? std::string("null") : Km2(line.areaKm2));
 }
 
-void WriteText(TextOutput& out, const std::vector<PlaceLine>& lines,
-               const PlacesSummary& summary) {
+void WriteText(TextOutput& out, const std::vector<PlaceLine>& lines, const PlacesSummary& summary) {
   if (!lines.empty()) {
     size_t codeWidth = 4;
     size_t cellsWidth = 5;
@@ -119,7 +118,8 @@ void WriteText(TextOutput& out, const std::vector<PlaceLine>& lines,
 void JsonRing(TextOutput& out, const RegionShape& shape, size_t ring, bool outer, double shift) {
   const uint32_t from = shape.ringStart[ring];
   const uint32_t count = shape.ringStart[ring + 1] - from;
-  const bool anticlockwise = RingAreaKm2(shape.lon.data() + from, shape.lat.data() + from, count) > 0;
+  const bool anticlockwise =
+      RingAreaKm2(shape.lon.data() + from, shape.lat.data() + from, count) > 0;
   const bool reverse = anticlockwise != outer;
   out << '[';
   for (uint32_t k = 0; k <= count; ++k) {
@@ -143,8 +143,8 @@ void JsonPolygons(TextOutput& out, const RegionShape& shape, bool& first) {
   for (size_t k = 0; k < shape.rings(); ++k) {
     if (parents[k] >= 0) continue;
     const uint32_t from = shape.ringStart[k];
-    const double west = *std::min_element(shape.lon.begin() + from,
-                                          shape.lon.begin() + shape.ringStart[k + 1]);
+    const double west =
+        *std::min_element(shape.lon.begin() + from, shape.lon.begin() + shape.ringStart[k + 1]);
     const double shift = -360 * std::floor((west + 180) / 360);
     if (!first) out << ',';
     first = false;
@@ -218,8 +218,8 @@ void WritePlacesTable(TextOutput& out, PlacesFormat format, PlaceLevel level,
       out.Integer(summary.countries) << ",\"states\":";
       out.Integer(summary.states) << ",\"continents\":";
       out.Integer(summary.continents) << ",\"atSea\":{\"cells\":";
-      out.Integer(summary.atSea.cells) << ",\"km2\":" << Km2(summary.atSea.km2)
-                                       << "},\"visited\":{\"cells\":";
+      out.Integer(summary.atSea.cells)
+          << ",\"km2\":" << Km2(summary.atSea.km2) << "},\"visited\":{\"cells\":";
       out.Integer(summary.total.cells) << ",\"km2\":" << Km2(summary.total.km2) << "}}}\n";
       return;
     case PlacesFormat::kGeoJson:

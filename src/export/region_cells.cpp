@@ -196,8 +196,8 @@ bool RegionWalker::Next() {
   return false;
 }
 
-LoadResult CollectTileRuns(const uint8_t* file, size_t size, int rowFrom, int rowTo,
-                           int columnFrom, int columnTo, std::vector<CellRun>& runs) {
+LoadResult CollectTileRuns(const uint8_t* file, size_t size, int rowFrom, int rowTo, int columnFrom,
+                           int columnTo, std::vector<CellRun>& runs) {
   if (size < kTileHeaderSize || file[0] != 0x00) return kDamaged;
   RunCollector collector{runs, rowFrom, rowTo, columnFrom, columnTo};
   const LoadResult result =

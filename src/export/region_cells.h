@@ -115,8 +115,8 @@ class RegionWalker {
 // not looked at. kLoaded, or kDamaged for a header that is short or does
 // not start with 0x00 (no runs) or a code stream that stops early or runs
 // past the tile (the runs before the damage).
-LoadResult CollectTileRuns(const uint8_t* file, size_t size, int rowFrom, int rowTo,
-                           int columnFrom, int columnTo, std::vector<CellRun>& runs);
+LoadResult CollectTileRuns(const uint8_t* file, size_t size, int rowFrom, int rowTo, int columnFrom,
+                           int columnTo, std::vector<CellRun>& runs);
 
 // Covers the runs of one tile (as WalkRegionRuns gives them) with
 // rectangles: runs are whole along their rows, and a run continues a

@@ -35,7 +35,7 @@ struct DcwAxis {
 
 // One region as the file lists it.
 struct DcwVariable {
-  std::string code;  // the name before "_lon": "FR", "USTX", "ARA"
+  std::string code;   // the name before "_lon": "FR", "USTX", "ARA"
   size_t length = 0;  // points in each of the two arrays
   DcwAxis lon;
   DcwAxis lat;

@@ -45,7 +45,8 @@ class NetcdfArrays final : public DcwArrays {
     lat.assign(length, 0);
     const size_t start = 0;
     int rc = nc_get_vara_ushort(ncid_, ids_[index].first, &start, &length, lon.data());
-    if (rc == NC_NOERR) rc = nc_get_vara_ushort(ncid_, ids_[index].second, &start, &length, lat.data());
+    if (rc == NC_NOERR)
+      rc = nc_get_vara_ushort(ncid_, ids_[index].second, &start, &length, lat.data());
     if (rc != NC_NOERR) {
       problem = regions_[index].code + ": " + nc_strerror(rc);
       lon.clear();
@@ -67,8 +68,8 @@ class NetcdfArrays final : public DcwArrays {
       char name[NC_MAX_NAME + 1] = {};
       if (nc_inq_varname(ncid_, id, name) != NC_NOERR) continue;
       const std::string text(name);
-      if (text.size() <= kSuffixLength || text.compare(text.size() - kSuffixLength, kSuffixLength,
-                                                       kLonSuffix) != 0)
+      if (text.size() <= kSuffixLength ||
+          text.compare(text.size() - kSuffixLength, kSuffixLength, kLonSuffix) != 0)
         continue;
       DcwVariable region;
       region.code = text.substr(0, text.size() - kSuffixLength);
@@ -109,8 +110,8 @@ class NetcdfArrays final : public DcwArrays {
   double Number(int id, const char* name) const {
     nc_type type = NC_NAT;
     size_t length = 0;
-    if (nc_inq_att(ncid_, id, name, &type, &length) != NC_NOERR || length != 1 ||
-        type == NC_CHAR || type == NC_STRING)
+    if (nc_inq_att(ncid_, id, name, &type, &length) != NC_NOERR || length != 1 || type == NC_CHAR ||
+        type == NC_STRING)
       return std::numeric_limits<double>::quiet_NaN();
     double value = 0;
     if (nc_get_att_double(ncid_, id, name, &value) != NC_NOERR)

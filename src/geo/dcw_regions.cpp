@@ -128,10 +128,10 @@ DcwNames ParseDcwNames(std::string_view countriesText, std::string_view statesTe
     names.countries.emplace(std::string(country),
                             DcwNames::Country{std::string(continent), CleanName(name)});
   });
-  ForEachNameLine(statesText, [&](std::string_view country, std::string_view state,
-                                  std::string_view name) {
-    names.states.emplace(std::string(country) + "." + std::string(state), CleanName(name));
-  });
+  ForEachNameLine(
+      statesText, [&](std::string_view country, std::string_view state, std::string_view name) {
+        names.states.emplace(std::string(country) + "." + std::string(state), CleanName(name));
+      });
   return names;
 }
 
@@ -174,8 +174,7 @@ std::vector<RegionInfo> DescribeRegions(const std::vector<DcwVariable>& variable
   return regions;
 }
 
-bool RegionMayMeet(const RegionInfo& region, double west, double south, double east,
-                   double north) {
+bool RegionMayMeet(const RegionInfo& region, double west, double south, double east, double north) {
   constexpr double kSlack = 1e-6;
   if (!(region.east - region.west < 180)) return true;
   if (south > region.north + kSlack || north < region.south - kSlack) return false;
@@ -291,8 +290,8 @@ bool DecodeDcwRegion(const DcwVariable& variable, const std::vector<uint16_t>& l
     size_t end = at;
     while (end < n && lonValues[end] != kSeparator) ++end;
     const size_t first = shape.lon.size();
-    double offset = 0;        // turns added so far, degrees
-    double previousRaw = 0;   // the last point's longitude as decoded
+    double offset = 0;       // turns added so far, degrees
+    double previousRaw = 0;  // the last point's longitude as decoded
     double latSum = 0;
     for (size_t k = at; k < end; ++k) {
       const double x = variable.lon.min + lonValues[k] / variable.lon.scale;
@@ -358,7 +357,8 @@ bool DecodeDcwRegion(const DcwVariable& variable, const std::vector<uint16_t>& l
   shape.north = *north;
   // Real outlines span at most a turn and a half (Antarctica closed round
   // its pole, the United States from the Aleutians); wider is unsound.
-  if (shape.east - shape.west > kMaxOutlineSpan) return fail("an outline wider than the globe twice");
+  if (shape.east - shape.west > kMaxOutlineSpan)
+    return fail("an outline wider than the globe twice");
 
   // The band index: count, then place.
   shape.firstBand = int32_t(BandOf(shape.south - kBandSlack));
@@ -416,8 +416,7 @@ bool DecodeDcwRegion(const DcwVariable& variable, const std::vector<uint16_t>& l
         const uint32_t ring = ringOf[i];
         if (ring == k) continue;
         if ((shape.lat[i] > y) != (shape.lat[j] > y) &&
-            x < (shape.lon[j] - shape.lon[i]) * (y - shape.lat[i]) /
-                        (shape.lat[j] - shape.lat[i]) +
+            x < (shape.lon[j] - shape.lon[i]) * (y - shape.lat[i]) / (shape.lat[j] - shape.lat[i]) +
                     shape.lon[i]) {
           if (parity[ring] == 0) touched.push_back(ring);
           parity[ring] ^= 1;
@@ -436,8 +435,8 @@ bool DecodeDcwRegion(const DcwVariable& variable, const std::vector<uint16_t>& l
   }
   for (size_t k = 0; k < rings; ++k) {
     const uint32_t from = shape.ringStart[k];
-    const double area = std::fabs(
-        RingAreaKm2(shape.lon.data() + from, shape.lat.data() + from, shape.ringStart[k + 1] - from));
+    const double area = std::fabs(RingAreaKm2(shape.lon.data() + from, shape.lat.data() + from,
+                                              shape.ringStart[k + 1] - from));
     shape.areaKm2 += shape.depth[k] % 2 == 0 ? area : -area;
   }
   shape.areaKm2 = std::max(shape.areaKm2, 0.0);
@@ -454,8 +453,8 @@ DcwCatalogue::DcwCatalogue(std::unique_ptr<DcwArrays> arrays, const DcwNames& na
 std::string DcwCatalogue::Identity() const {
   if (!fromFiles()) return identity_;
   std::string identity;
-  for (const std::string& path : {outlinesPath_, folder_ + "/" + kDcwCountriesFile,
-                                  folder_ + "/" + kDcwStatesFile}) {
+  for (const std::string& path :
+       {outlinesPath_, folder_ + "/" + kDcwCountriesFile, folder_ + "/" + kDcwStatesFile}) {
     struct stat info;
     const bool present = StatFollowingLinks(path, &info) == 0;
     if (!present && identity.empty()) return {};

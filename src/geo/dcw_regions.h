@@ -155,8 +155,7 @@ class DcwCatalogue {
   explicit DcwCatalogue(std::string folder);
   // Reads given arrays and names (tests, fuzzing); `identity` stands for
   // the files' identity (none: the index keeps no cache).
-  DcwCatalogue(std::unique_ptr<DcwArrays> arrays, const DcwNames& names,
-               std::string identity = {});
+  DcwCatalogue(std::unique_ptr<DcwArrays> arrays, const DcwNames& names, std::string identity = {});
   ~DcwCatalogue();
   DcwCatalogue(const DcwCatalogue&) = delete;
   DcwCatalogue& operator=(const DcwCatalogue&) = delete;

@@ -55,7 +55,8 @@ PlaceLevel PlacesLevelForZoom(double zoom) {
 
 Rgba ShareTint(double share) {
   double strength = 0;
-  if (share > 0) strength = std::clamp(1 - std::log10(std::min(share, 1.0)) / kFaintestShareLog10, 0.0, 1.0);
+  if (share > 0)
+    strength = std::clamp(1 - std::log10(std::min(share, 1.0)) / kFaintestShareLog10, 0.0, 1.0);
   Rgba tint = kTintHue;
   tint.alpha = uint8_t(std::lround(kFaintestAlpha + (kStrongestAlpha - kFaintestAlpha) * strength));
   return tint;

@@ -158,8 +158,9 @@ std::vector<PlaceLine> PlaceLines(const PlacesTally& tally, const RegionIndex& i
     for (size_t c = 0; c < kContinents.size(); ++c) {
       const PlaceCount& count = tally.continents()[c];
       if (count.cells == 0) continue;
-      PlaceLine line{kContinents[c].code, kContinents[c].name, count.cells, count.km2, 0, 0,
-                     0, 0, 0, 0, int32_t(c)};
+      PlaceLine line{
+          kContinents[c].code, kContinents[c].name, count.cells, count.km2, 0, 0, 0, 0, 0, 0,
+          int32_t(c)};
       bool first = true;
       for (size_t r = 0; r < regions.size(); ++r) {
         const RegionInfo& region = regions[r];
@@ -181,8 +182,8 @@ std::vector<PlaceLine> PlaceLines(const PlacesTally& tally, const RegionIndex& i
       const RegionInfo& region = regions[r];
       const PlaceCount& count = tally.regions()[r];
       if (region.level != level || count.cells == 0) continue;
-      PlaceLine line{region.code, region.name, count.cells, count.km2, index.AreaKm2(r), 0, 0, 0,
-                     0, 0, int32_t(r)};
+      PlaceLine line{region.code, region.name, count.cells, count.km2, index.AreaKm2(r), 0,
+                     0,           0,           0,           0,         int32_t(r)};
       line.west = region.west - 360 * std::floor((region.west + 180) / 360);
       line.east = line.west + (region.east - region.west);
       line.south = region.south;

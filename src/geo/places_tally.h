@@ -79,10 +79,10 @@ std::vector<PlaceLine> PlaceLines(const PlacesTally& tally, const RegionIndex& i
 std::vector<PlaceLine> SortedByShare(std::vector<PlaceLine> lines);
 
 struct PlacesSummary {
-  long long countries = 0;   // with at least one visited cell
+  long long countries = 0;  // with at least one visited cell
   long long states = 0;
   long long continents = 0;
-  PlaceCount atSea;          // cells in no country
+  PlaceCount atSea;  // cells in no country
   PlaceCount total;
 };
 PlacesSummary Summarize(const PlacesTally& tally, const std::vector<RegionInfo>& regions);

@@ -54,8 +54,7 @@ int FirstCentreAtLeast(double degrees, int64_t first, double shift) {
   const double guess = std::ceil((degrees - shift) * double(kCellsPerDegree) - 0.5);
   const int64_t estimate =
       std::isfinite(guess) && std::fabs(guess) < 1e15 ? int64_t(guess) - first : 0;
-  return FirstAtLeast(degrees, estimate,
-                      [&](int k) { return CellCentreLon(first + k) + shift; });
+  return FirstAtLeast(degrees, estimate, [&](int k) { return CellCentreLon(first + k) + shift; });
 }
 
 // Whether the segment (x1, y1)-(x2, y2) has a point in the closed
@@ -107,8 +106,7 @@ std::vector<RowIntervals> TouchedRows(const RegionShape& shape,
     // The rows whose centre line the edge crosses: centres in [low, high).
     const auto rowAt = [&](double y) {
       const double guess = std::ceil(y * double(kCellsPerDegree) - 0.5);
-      return FirstAtLeast(y, int64_t(guess) - row0,
-                          [&](int k) { return CellCentreLat(row0 + k); });
+      return FirstAtLeast(y, int64_t(guess) - row0, [&](int k) { return CellCentreLat(row0 + k); });
     };
     const int fromRow = rowAt(std::min(yi, yj));
     const int toRow = rowAt(std::max(yi, yj));
@@ -305,8 +303,8 @@ std::optional<TileRegion> ClassifyTile(const RegionShape& shape, uint16_t region
     if (!meets) {
       // No edge near the tile: every cell centre is where the middle one is.
       const int middle = kCellsPerSide / 2;
-      inside = shape.Contains(CellCentreLon(column0 + middle) + shift,
-                              CellCentreLat(row0 + middle));
+      inside =
+          shape.Contains(CellCentreLon(column0 + middle) + shift, CellCentreLat(row0 + middle));
       continue;
     }
     std::vector<RowIntervals> shifted = TouchedRows(shape, edges, row0, column0, shift);
@@ -314,7 +312,8 @@ std::optional<TileRegion> ClassifyTile(const RegionShape& shape, uint16_t region
       rows = std::move(shifted);
       touched = true;
     } else {
-      for (int r = 0; r < kCellsPerSide; ++r) rows[size_t(r)] = Union(rows[size_t(r)], shifted[size_t(r)]);
+      for (int r = 0; r < kCellsPerSide; ++r)
+        rows[size_t(r)] = Union(rows[size_t(r)], shifted[size_t(r)]);
     }
   }
   if (inside) return TileRegion{region, TileCover::kInside, {}};
@@ -521,15 +520,13 @@ bool RegionIndex::ReadCacheBody(const std::vector<uint8_t>& body) {
     region.north = reader.Double();
     areas[r] = reader.Double();
     const auto printable = [](const std::string& text) {
-      return !text.empty() && std::none_of(text.begin(), text.end(), [](char c) {
-        return uint8_t(c) < 0x20 || c == 0x7F;
-      });
+      return !text.empty() && std::none_of(text.begin(), text.end(),
+                                           [](char c) { return uint8_t(c) < 0x20 || c == 0x7F; });
     };
     if (!printable(region.code) || !printable(region.name) ||
         level > uint64_t(PlaceLevel::kState) || region.country < -1 ||
         region.country >= int32_t(regionCount) || region.continent < -1 ||
-        region.continent >= int32_t(kContinents.size()) ||
-        !(std::isnan(areas[r]) || areas[r] >= 0))
+        region.continent >= int32_t(kContinents.size()) || !(std::isnan(areas[r]) || areas[r] >= 0))
       return false;
     region.level = PlaceLevel(level);
   }
@@ -594,8 +591,7 @@ bool RegionIndex::ReadCache() {
     body.resize(bodySize);
     uLongf length = uLongf(bodySize);
     sound = uncompress(body.data(), &length, compressed.data(), uLong(compressed.size())) == Z_OK &&
-            length == bodySize &&
-            uint32_t(crc32(0, body.data(), uInt(body.size()))) == checksum;
+            length == bodySize && uint32_t(crc32(0, body.data(), uInt(body.size()))) == checksum;
   }
   if (sound) sound = ReadCacheBody(body);
   report_.cacheRead = sound;

@@ -77,8 +77,8 @@ std::vector<uint8_t> PlacesCacheFile(const std::vector<uint8_t>& body);
 
 // What the index did, for reports and tests.
 struct RegionIndexReport {
-  bool cacheRead = false;       // answers came from the cache file
-  bool cacheDropped = false;    // a cache file was there but damaged, foreign or stale
+  bool cacheRead = false;        // answers came from the cache file
+  bool cacheDropped = false;     // a cache file was there but damaged, foreign or stale
   long long tilesWorkedOut = 0;  // tiles classified in this run
   long long outlinesRead = 0;    // region outlines decoded in this run
   bool cacheWritten = false;

@@ -34,9 +34,7 @@ std::string ReadText(const std::string& path) {
   return std::string(bytes.begin(), bytes.end());
 }
 
-bool Installed() {
-  return fs::exists(std::string(kDcwFolder) + "/" + kDcwOutlinesFile);
-}
+bool Installed() { return fs::exists(std::string(kDcwFolder) + "/" + kDcwOutlinesFile); }
 
 class CliPlacesTest : public testing::TempDirTest {
  protected:
@@ -183,7 +181,8 @@ TEST_F(CliPlacesTest, ABaselTrackListsItsThreeCountriesInEveryForm) {
       << stats.out;
 
   // Continents; and a box on the Swiss side of the border.
-  const CliRun continents = RunCli({"-C", "store", "places", "--by", "continent", "--format", "csv"});
+  const CliRun continents =
+      RunCli({"-C", "store", "places", "--by", "continent", "--format", "csv"});
   EXPECT_EQ(LinesOf(continents.out).size(), 2u) << continents.out;
   EXPECT_TRUE(LinesOf(continents.out)[1].starts_with("EU,Europe,")) << continents.out;
   const CliRun swiss =

@@ -80,9 +80,11 @@ TEST(PlacesFilesTest, TablesQuoteAndEscapeNames) {
   });
   EXPECT_EQ(text,
             "code  cells       km2       share  name\n"
-            "BQ       12  0.000312  0.0000150%  " + line.name + "\n\n"
-            "countries visited: 1\nstates visited: 0\ncontinents visited: 1\n"
-            "at sea or unassigned: 3 cells, 0.000100 km2\n");
+            "BQ       12  0.000312  0.0000150%  " +
+                line.name +
+                "\n\n"
+                "countries visited: 1\nstates visited: 0\ncontinents visited: 1\n"
+                "at sea or unassigned: 3 cells, 0.000100 km2\n");
 }
 
 // Twice the signed area of a GeoJSON ring by the shoelace formula:

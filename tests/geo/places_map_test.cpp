@@ -60,8 +60,9 @@ TEST(PlacesTallyTest, ContinentsAndTheSeaCountACellOnceWhereBordersOverlap) {
   aa[0] = {{0, 500}};
   bb[0] = {{400, 896}};
   cc[5] = {{0, 100}};
-  tally.AddTile(5, {{0, 300, 600}},
-                {{0, TileCover::kTouching, EncodeRows(aa)}, {3, TileCover::kTouching, EncodeRows(bb)}});
+  tally.AddTile(
+      5, {{0, 300, 600}},
+      {{0, TileCover::kTouching, EncodeRows(aa)}, {3, TileCover::kTouching, EncodeRows(bb)}});
   tally.AddTile(-1000, {{5, 50, 150}, {6, 0, 10}}, {{4, TileCover::kTouching, EncodeRows(cc)}});
   tally.AddTile(5, {{1, 0, 7}}, {});  // at sea
 
@@ -114,7 +115,8 @@ TEST(PlacesTallyTest, SharesSortLargestFirstWithUnknownLast) {
 std::pair<int, int> PixelOf(const MercatorView& view, double lon, double lat) {
   double worldX = (lon + 180) / 360;
   worldX += std::round(view.centerX - worldX);
-  return {int(std::floor(view.ScreenX(worldX))), int(std::floor(view.ScreenY(MercatorWorldY(lat))))};
+  return {int(std::floor(view.ScreenX(worldX))),
+          int(std::floor(view.ScreenY(MercatorWorldY(lat))))};
 }
 
 PlaceLine Visited(size_t index, const std::string& code, double share) {

@@ -51,8 +51,8 @@ std::set<Cell> CellsOf(const Scenario& scenario) {
       const double lat = t.lat0 + f * (t.lat1 - t.lat0);
       double lon = t.lon0 + f * dLon;
       lon -= 360 * std::floor((lon + 180) / 360);
-      cells.insert({int64_t(std::floor(lat * kCellsPerDegree)),
-                    int64_t(std::floor(lon * kCellsPerDegree))});
+      cells.insert(
+          {int64_t(std::floor(lat * kCellsPerDegree)), int64_t(std::floor(lon * kCellsPerDegree))});
     }
   }
   return cells;
@@ -120,9 +120,8 @@ class PlacesReferenceTest : public ::testing::Test {
       outline.shape = catalogue_->Shape(region);
       const RegionShape& shape = *outline.shape;
       for (size_t ring = 0; ring < shape.rings(); ++ring) {
-        const auto [low, high] =
-            std::minmax_element(shape.lat.begin() + shape.ringStart[ring],
-                                shape.lat.begin() + shape.ringStart[ring + 1]);
+        const auto [low, high] = std::minmax_element(shape.lat.begin() + shape.ringStart[ring],
+                                                     shape.lat.begin() + shape.ringStart[ring + 1]);
         outline.ringLats.emplace_back(*low, *high);
       }
     }
@@ -139,17 +138,22 @@ std::map<size_t, Outline> PlacesReferenceTest::shapes_;
 TEST_F(PlacesReferenceTest, CountsPerRegionEqualThoseOfEveryCellTestedAlone) {
   const std::vector<Scenario> scenarios = {
       {"Basel tripoint",
-       {{47.575, 7.560, 47.602, 7.620}, {47.600, 7.565, 47.580, 7.612}, {47.586, 7.575, 47.594, 7.600}},
+       {{47.575, 7.560, 47.602, 7.620},
+        {47.600, 7.565, 47.580, 7.612},
+        {47.586, 7.575, 47.594, 7.600}},
        {"CH", "DE", "FR"}},
-      {"Gibraltar and Spain", {{36.120, -5.352, 36.200, -5.340}, {36.150, -5.370, 36.160, -5.330}},
+      {"Gibraltar and Spain",
+       {{36.120, -5.352, 36.200, -5.340}, {36.150, -5.370, 36.160, -5.330}},
        {"GI", "ES"}},
-      {"Detroit and Windsor", {{42.335, -83.055, 42.312, -83.025}, {42.318, -83.060, 42.330, -83.030}},
+      {"Detroit and Windsor",
+       {{42.335, -83.055, 42.312, -83.025}, {42.318, -83.060, 42.330, -83.030}},
        {"US", "CA", "US.MI", "CA.ON"}},
       {"Chukotka across 180 degrees",
        {{67.000, 179.960, 67.020, -179.960}, {66.500, -179.980, 66.530, 179.980}},
        {"RU"}},
       {"Fiji across 180 degrees", {{-16.820, 179.900, -16.700, -179.900}}, {}},
-      {"Lesotho in South Africa", {{-29.330, 27.430, -29.290, 27.520}, {-30.650, 27.100, -30.600, 27.200}},
+      {"Lesotho in South Africa",
+       {{-29.330, 27.430, -29.290, 27.520}, {-30.650, 27.100, -30.600, 27.200}},
        {"LS", "ZA"}},
       {"San Marino in Italy", {{43.900, 12.400, 43.980, 12.520}}, {"SM", "IT"}},
       {"Antarctica round the pole",
@@ -209,7 +213,8 @@ TEST_F(PlacesReferenceTest, CountsPerRegionEqualThoseOfEveryCellTestedAlone) {
     for (const auto& entry : tiles) keys.push_back(entry.first);
     ASSERT_TRUE(index.Prepare(keys)) << catalogue_->problem();
     PlacesTally tally(index.regions());
-    for (const auto& [key, runs] : tiles) tally.AddTile(key.first, runs, *index.Answer(key.first, key.second));
+    for (const auto& [key, runs] : tiles)
+      tally.AddTile(key.first, runs, *index.Answer(key.first, key.second));
 
     ASSERT_EQ(tally.total().cells, (long long)cells.size());
     for (size_t r = 0; r < regions.size(); ++r) {

@@ -62,8 +62,8 @@ TEST(DcwDecodeTest, UnsoundArraysAreRefusedWithTheRegionNamed) {
   twice.length = 8;
   twice.lon = {-180, 180, 65534.0 / 360};
   const auto at = [](double lon) { return uint16_t(std::lround((lon + 180) * 65534.0 / 360)); };
-  const std::vector<uint16_t> twiceLon = {65535,   at(0), at(150), at(-60), at(90),
-                                          at(-120), at(30), at(179)};
+  const std::vector<uint16_t> twiceLon = {65535,  at(0),    at(150), at(-60),
+                                          at(90), at(-120), at(30),  at(179)};
   for (const Case& c : std::vector<Case>{
            {"nan scale", nanScale, square, squareLat},
            {"zero scale", zeroScale, square, squareLat},
@@ -92,9 +92,9 @@ TEST(DcwDecodeTest, RingsAreSplitClosedAndShortOnesDropped) {
   arrays.Read(0, lon, lat, problem);
   RegionShape shape;
   ASSERT_TRUE(DecodeDcwRegion(arrays.Regions()[0], lon, lat, shape, problem));
-  ASSERT_EQ(shape.rings(), 2u);                // the two-point ring is gone
-  EXPECT_EQ(shape.ringStart[1], 4u);           // the repeated first point is dropped
-  EXPECT_EQ(shape.next[3], 0u);                // and the edge back is implied
+  ASSERT_EQ(shape.rings(), 2u);       // the two-point ring is gone
+  EXPECT_EQ(shape.ringStart[1], 4u);  // the repeated first point is dropped
+  EXPECT_EQ(shape.next[3], 0u);       // and the edge back is implied
   EXPECT_TRUE(shape.Contains(0.5, 0.5));
   EXPECT_TRUE(shape.Contains(2.5, 0.5));
   EXPECT_FALSE(shape.Contains(1.5, 0.5));
@@ -119,8 +119,8 @@ TEST(DcwDecodeTest, ARingRoundTheGlobeEnclosesItsPole) {
     EXPECT_TRUE(contains(-89.9)) << lon;
     EXPECT_FALSE(contains(-60)) << lon;
   }
-  const double cap = 2 * std::numbers::pi * kEarthRadiusKm * kEarthRadiusKm *
-                     (1 - std::sin(70 * kDegree));
+  const double cap =
+      2 * std::numbers::pi * kEarthRadiusKm * kEarthRadiusKm * (1 - std::sin(70 * kDegree));
   EXPECT_NEAR(shape.areaKm2 / cap, 1.0, 1e-4);
 }
 
@@ -130,10 +130,10 @@ TEST(DcwDecodeTest, AreaCountsHolesWhateverTheirOrderAndDirection) {
                       (std::sin(1.5 * kDegree) - std::sin(0.5 * kDegree));
   testing::Ring clockwiseHole = Box(0.5, 0.5, 1.5, 1.5);
   std::reverse(clockwiseHole.begin(), clockwiseHole.end());
-  for (const auto& rings : std::vector<std::vector<testing::Ring>>{
-           {Box(0, 0, 2, 2), Box(0.5, 0.5, 1.5, 1.5)},
-           {Box(0.5, 0.5, 1.5, 1.5), Box(0, 0, 2, 2)},
-           {clockwiseHole, Box(0, 0, 2, 2)}}) {
+  for (const auto& rings :
+       std::vector<std::vector<testing::Ring>>{{Box(0, 0, 2, 2), Box(0.5, 0.5, 1.5, 1.5)},
+                                               {Box(0.5, 0.5, 1.5, 1.5), Box(0, 0, 2, 2)},
+                                               {clockwiseHole, Box(0, 0, 2, 2)}}) {
     const RegionShape shape = Decoded(rings);
     EXPECT_NEAR(shape.areaKm2, square - hole, 1e-3 * square);
     EXPECT_FALSE(shape.Contains(1.0, 1.0));  // in the hole
@@ -253,8 +253,8 @@ TEST_F(RegionIndexCacheTest, ALaterRunReadsNoOutlineAndADamagedCacheIsRebuilt) {
     EXPECT_EQ(index.report().tilesWorkedOut, 5);
     ASSERT_TRUE(index.Save());
     for (const auto& [lat, lon] : tiles) first.push_back(*index.Answer(lat, lon));
-    EXPECT_TRUE(first[4].empty());                   // at sea
-    EXPECT_EQ(first[2].size(), 2u);                  // on the border of both
+    EXPECT_TRUE(first[4].empty());   // at sea
+    EXPECT_EQ(first[2].size(), 2u);  // on the border of both
     EXPECT_EQ(first[2][1].cover, TileCover::kTouching);
   }
   const auto answers = [&](RegionIndex& index) {
@@ -276,7 +276,7 @@ TEST_F(RegionIndexCacheTest, ALaterRunReadsNoOutlineAndADamagedCacheIsRebuilt) {
   const std::vector<uint8_t> sound = testing::ReadBytes(cache());
   std::vector<std::vector<uint8_t>> damaged = {
       {sound.begin(), sound.begin() + std::ptrdiff_t(sound.size() / 2)}, {}, sound, sound};
-  damaged[2][10] ^= 1;                 // the version
+  damaged[2][10] ^= 1;                               // the version
   damaged[3][36 + (sound.size() - 36) / 2] ^= 0x40;  // the compressed body
   for (size_t k = 0; k < damaged.size(); ++k) {
     testing::WriteBytes(cache(), damaged[k]);
