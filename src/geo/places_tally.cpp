@@ -25,22 +25,6 @@ long long Overlap(const CellRun* begin, const CellRun* end, const RowIntervals& 
   return cells;
 }
 
-// The union of several rows' intervals.
-RowIntervals UnionOf(const std::vector<const RowIntervals*>& parts) {
-  RowIntervals all;
-  for (const RowIntervals* part : parts) all.insert(all.end(), part->begin(), part->end());
-  std::sort(all.begin(), all.end());
-  RowIntervals out;
-  for (const auto& interval : all) {
-    if (!out.empty() && interval.first <= out.back().second) {
-      out.back().second = std::max(out.back().second, interval.second);
-    } else {
-      out.push_back(interval);
-    }
-  }
-  return out;
-}
-
 void Add(PlaceCount& to, long long cells, double km2) {
   to.cells += cells;
   to.km2 += km2;

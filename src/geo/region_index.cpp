@@ -144,22 +144,6 @@ std::vector<RowIntervals> TouchedRows(const RegionShape& shape,
   return rows;
 }
 
-// The union of two rows' intervals.
-RowIntervals Union(const RowIntervals& a, const RowIntervals& b) {
-  RowIntervals all;
-  all.reserve(a.size() + b.size());
-  std::merge(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(all));
-  RowIntervals out;
-  for (const auto& interval : all) {
-    if (!out.empty() && interval.first <= out.back().second) {
-      out.back().second = std::max(out.back().second, interval.second);
-    } else {
-      out.push_back(interval);
-    }
-  }
-  return out;
-}
-
 void PutVarint(std::vector<uint8_t>& out, uint32_t value) {
   while (value >= 0x80) {
     out.push_back(uint8_t(value | 0x80));
@@ -233,6 +217,21 @@ void PutText(std::vector<uint8_t>& out, const std::string& text) {
 }
 
 }  // namespace
+
+RowIntervals UnionOf(const std::vector<const RowIntervals*>& parts) {
+  RowIntervals all;
+  for (const RowIntervals* part : parts) all.insert(all.end(), part->begin(), part->end());
+  std::sort(all.begin(), all.end());
+  RowIntervals out;
+  for (const auto& interval : all) {
+    if (!out.empty() && interval.first <= out.back().second) {
+      out.back().second = std::max(out.back().second, interval.second);
+    } else {
+      out.push_back(interval);
+    }
+  }
+  return out;
+}
 
 std::vector<uint8_t> EncodeRows(const std::vector<RowIntervals>& rows) {
   std::vector<uint8_t> out;
@@ -313,7 +312,7 @@ std::optional<TileRegion> ClassifyTile(const RegionShape& shape, uint16_t region
       touched = true;
     } else {
       for (int r = 0; r < kCellsPerSide; ++r)
-        rows[size_t(r)] = Union(rows[size_t(r)], shifted[size_t(r)]);
+        rows[size_t(r)] = UnionOf({&rows[size_t(r)], &shifted[size_t(r)]});
     }
   }
   if (inside) return TileRegion{region, TileCover::kInside, {}};

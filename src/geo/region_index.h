@@ -38,6 +38,9 @@ inline double CellCentreLon(int64_t column) { return (double(column) + 0.5) / 17
 // [from, to), west to east, apart from each other.
 using RowIntervals = std::vector<std::pair<uint16_t, uint16_t>>;
 
+// The cells in any of `parts`, as intervals apart from each other.
+RowIntervals UnionOf(const std::vector<const RowIntervals*>& parts);
+
 // How a region covers a tile.
 enum class TileCover : uint8_t { kInside = 1, kTouching = 2 };
 
