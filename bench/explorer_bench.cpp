@@ -8,7 +8,7 @@
 #include <random>
 
 #include "bench_support.h"
-#include "cli/store_stats.h"
+#include "store/store_stats.h"
 #include "tiles/explorer_tiles.h"
 #include "tiles/track_recorder.h"
 

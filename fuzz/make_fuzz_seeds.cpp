@@ -10,7 +10,7 @@
 #include "common/number_text.h"
 #include "common/safe_file.h"
 #include "export/bmp_file.h"
-#include "settings/home_config.h"
+#include "home/home_config.h"
 #include "support/fit_file.h"
 #include "support/gzip_member.h"
 #include "tiles/tile_file.h"

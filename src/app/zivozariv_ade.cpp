@@ -32,9 +32,9 @@
 #include "geo/coast_background.h"
 #include "geo/map_scale.h"
 #include "geo/rgb_image.h"
+#include "home/home_command.h"
+#include "home/home_config.h"
 #include "import/import_command.h"
-#include "settings/home_command.h"
-#include "settings/home_config.h"
 #include "view/render_view.h"
 
 namespace roamgrid {

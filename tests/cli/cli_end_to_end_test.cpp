@@ -17,10 +17,10 @@
 #include <vector>
 
 #include "cli/cli_runner.h"
-#include "cli/store_stats.h"
 #include "common/number_text.h"
 #include "export/bmp_file.h"
 #include "import/nmea_reader.h"
+#include "store/store_stats.h"
 #include "support/temp_dir.h"
 #include "tiles/tile_file.h"
 #include "tiles/track_recorder.h"

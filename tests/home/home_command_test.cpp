@@ -1,11 +1,11 @@
-#include "settings/home_command.h"
+#include "home/home_command.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
 
-#include "settings/home_config.h"
+#include "home/home_config.h"
 #include "support/scripted_platform.h"
 #include "support/temp_dir.h"
 #include "support/view_at.h"

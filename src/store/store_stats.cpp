@@ -1,11 +1,11 @@
-#include "cli/store_stats.h"
+#include "store/store_stats.h"
 
 #include <algorithm>
 #include <cmath>
 #include <numbers>
 
+#include "store/tile_merge.h"
 #include "tiles/grid_units.h"
-#include "tiles/tile_merge.h"
 #include "tiles/track_tile.h"
 
 namespace roamgrid {

@@ -1,4 +1,4 @@
-#include "tiles/tile_merge.h"
+#include "store/tile_merge.h"
 
 #include <cerrno>
 #include <memory>

@@ -1,4 +1,4 @@
-#include "cli/store_merge.h"
+#include "store/store_merge.h"
 
 #include <sys/stat.h>
 
@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "cli/store_stats.h"
+#include "store/store_stats.h"
 
 namespace roamgrid {
 

@@ -1,6 +1,6 @@
 // Several computers: `merge STORE...` and `check --fold-conflicts` run as
 // the built roamgrid-cli, against stores made by importing generated drives.
-#include "cli/store_merge.h"
+#include "store/store_merge.h"
 
 #include <gtest/gtest.h>
 
@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "cli/cli_runner.h"
+#include "store/tile_merge.h"
 #include "support/generated_logs.h"
 #include "support/temp_dir.h"
-#include "tiles/tile_merge.h"
 
 namespace roamgrid {
 namespace {

@@ -1,4 +1,4 @@
-#include "cli/store_walk.h"
+#include "store/store_walk.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "tiles/tile_merge.h"
+#include "store/tile_merge.h"
 
 namespace roamgrid {
 

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/store_stats.h"
-#include "tiles/tile_merge.h"
+#include "store/store_stats.h"
+#include "store/tile_merge.h"
 
 namespace roamgrid {
 
@@ -24,7 +24,7 @@ struct AbandonedTempFile {
   int error = 0;         // errno of a removal that failed
 };
 
-// A conflict copy of a tile (tiles/tile_merge.h) that a file sync tool
+// A conflict copy of a tile (store/tile_merge.h) that a file sync tool
 // left beside it.
 struct ConflictCopyFound {
   std::string path;      // "RGD/E139N035/E13975-N03500.map~"

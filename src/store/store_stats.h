@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/store_walk.h"
+#include "store/store_walk.h"
 #include "tiles/explorer_tiles.h"
 #include "tiles/tile_file.h"
 
@@ -39,7 +39,7 @@ struct StoreStats {
   // What WalkStore told as odd (StoreEntry::Kind::kOdd), in path order.
   std::vector<StoreEntry> oddEntries;
   // Conflict copies of tiles that file sync tools left in the tiles'
-  // folders (tiles/tile_merge.h), in path order; never read as tiles.
+  // folders (store/tile_merge.h), in path order; never read as tiles.
   struct ConflictCopy {
     std::string path;      // "RGD/E139N035/E13975-N03500.map~"
     std::string tilePath;  // "RGD/E139N035/E13975-N03500.map"

@@ -1,4 +1,4 @@
-#include "settings/home_config.h"
+#include "home/home_config.h"
 
 #include <cerrno>
 #include <charconv>

@@ -1,6 +1,6 @@
-#include "settings/home_command.h"
+#include "home/home_command.h"
 
-#include "settings/home_config.h"
+#include "home/home_config.h"
 
 namespace roamgrid {
 

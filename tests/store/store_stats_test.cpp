@@ -1,4 +1,4 @@
-#include "cli/store_stats.h"
+#include "store/store_stats.h"
 
 #include <gtest/gtest.h>
 

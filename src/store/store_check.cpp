@@ -1,4 +1,4 @@
-#include "cli/store_check.h"
+#include "store/store_check.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -6,8 +6,8 @@
 #include <cerrno>
 
 #include "common/temp_name.h"
-#include "tiles/tile_file.h"
 #include "tiles/store_lock.h"
+#include "tiles/tile_file.h"
 
 namespace roamgrid {
 
