@@ -259,7 +259,6 @@ uint16_t FitCrc(uint16_t crc, const uint8_t* data, size_t size) {
 
 void ReadFitLog(TrackRecorder& recorder, ByteSource& source, ImportReport& report,
                 const ImportOptions& options) {
-  report.points = true;
   SourceReader reader(source, report, options);
   FitBytes bytes(reader);
   TrackPoints points(recorder, options, report);

@@ -1,27 +1,17 @@
 #include "import/import_command.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstring>
 #include <iterator>
 #include <memory>
 
 #include "import/import_progress.h"
+#include "import/import_run.h"
+#include "import/input_formats.h"
 #include "import/log_folder.h"
 
 namespace roamgrid {
 namespace {
-
-// Bytes of the regular files among `paths`; others count 0.
-long long TotalBytes(const std::vector<std::string>& paths) {
-  long long total = 0;
-  for (const std::string& path : paths) {
-    struct stat status;
-    if (stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode)) total += status.st_size;
-  }
-  return total;
-}
 
 // The last component of a log's path: the dialog gives full paths, and the
 // box has room for names.
@@ -69,24 +59,26 @@ std::vector<ImportReport> ImportLogFiles(TrackRecorder& recorder,
                                          const std::function<void()>& endCommand,
                                          const ImportChoices& choices) {
   const LogList list = ExpandLogPaths(chosen);
-  std::vector<std::string> paths;
-  for (const LogList::Log& log : list.logs) paths.push_back(log.path);
-  std::vector<ImportReport> reports;
+  ImportSummary summary;
   {
     const std::unique_ptr<ImportProgress> progress =
-        platform.StartImportProgress(TotalBytes(paths));
-    ImportOptions options = choices.options;
-    options.progress = progress.get();
-    for (size_t i = 0; i < paths.size(); ++i) {
-      // Cancel pressed during the last block of a log stops before the next.
-      if (i > 0 && progress && progress->Cancelled()) break;
-      if (progress) progress->BeginLog(i, paths.size(), paths[i]);
-      options.onlyLogs = list.logs[i].inFolder;
-      ImportNmeaLog(recorder, paths[i], &reports.emplace_back(), options);
-      if (reports.back().cancelled) break;  // its tile is released already
-    }
+        platform.StartImportProgress(TotalLogBytes(list, false));
+    ImportRunHooks hooks;
+    hooks.progress = progress.get();
+    summary = ImportLogList(recorder, list, choices.options, hooks);
     // The view is rebuilt under the wait cursor, before the window closes.
     if (endCommand) endCommand();
+  }
+  std::vector<std::string> paths;
+  std::vector<ImportReport> reports;
+  for (LogOutcome& log : summary.logs) {
+    paths.push_back(std::move(log.path));
+    reports.push_back(std::move(log.report));
+  }
+  // A tile the recorder held past the last log is told with that log.
+  if (!reports.empty()) {
+    std::vector<TileProblem>& last = reports.back().tileProblems;
+    last.insert(last.end(), summary.finalTileProblems.begin(), summary.finalTileProblems.end());
   }
   std::vector<std::string> otherTalkerLogs;
   for (size_t i = 0; i < reports.size(); ++i)
@@ -129,7 +121,7 @@ std::string ImportProblemsText(const std::vector<std::string>& paths,
   // An entry may hold two lines: a log's other talkers and what reads them
   // stay together.
   std::vector<std::string> lines;
-  std::vector<TileProblem> tilesNamed;
+  TilesNamed tilesNamed;
   bool otherTalkers = false;
   bool unlockedNamed = false;
   for (size_t i = 0; i < reports.size() && i < paths.size(); ++i) {
@@ -143,10 +135,11 @@ std::string ImportProblemsText(const std::vector<std::string>& paths,
       lines.push_back("Can not Read " + name + " to its end: " + report.readErrorText);
     }
     // A tile that failed for several logs is named once.
-    for (const TileProblem& problem : report.tileProblems) {
-      if (std::find(tilesNamed.begin(), tilesNamed.end(), problem) != tilesNamed.end()) continue;
-      tilesNamed.push_back(problem);
+    for (const TileProblem& problem : tilesNamed.TakeNew(report.tileProblems))
       lines.push_back(TileProblemLine(problem));
+    if (GaveNoPosition(report)) {
+      lines.push_back(name + ": no position in it (read as " +
+                      (report.format ? report.format->readAs : "a log") + ")");
     }
     if (report.unlockedSaves > 0 && !unlockedNamed) {
       unlockedNamed = true;  // once for the whole import

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "common/windowing_platform.h"
-#include "import/nmea_reader.h"
+#include "import/import_report.h"
 #include "tiles/track_recorder.h"
 
 namespace roamgrid {
@@ -39,9 +39,9 @@ bool ImportLogs(TrackRecorder& recorder, WindowingPlatform& platform,
 
 // Reads the logs at `paths` in the order given (a folder: every log below
 // it, see ExpandLogPaths; files there that are no log are passed over),
-// all with `recorder` and choices.options, under the platform's import
-// progress; Cancel there stops at the next block (what was recorded stays,
-// the recorder's tile is released). Then calls `endCommand` (the command's
+// all with `recorder` and choices.options in one import run
+// (ImportLogList), under the platform's import progress; Cancel there stops at the next block (what
+// was recorded stays, the recorder's tile is released). Then calls `endCommand` (the command's
 // common ending: rebuild the view, repaint) while the wait cursor still
 // shows, and last, when any log, folder or tile had a problem, shows
 // ImportProblemsText in one message box (exclamation, OK). When logs held
@@ -63,7 +63,8 @@ long long NewCells(const std::vector<ImportReport>& reports);
 
 // The summary of an import's problems, one line each: logs not opened or
 // not read to their end, tiles not read, not saved or replaced (each tile
-// once), GGA sentences of other talkers left unread; at most
+// once), logs that gave no position (naming the format they were read
+// as), GGA sentences of other talkers left unread; at most
 // kMaxSummaryLines, then "and N more". Directly under the first log's line
 // about other talkers stands what reads them: the CLI's --any-talker, or
 // with `offerAnyTalker` the question of the desktop program's offer, which

@@ -600,7 +600,6 @@ bool IsTrackPointProperty(std::string_view name, std::string_view stringValue) {
 
 void ReadJsonLog(TrackRecorder& recorder, ByteSource& source, ImportReport& report,
                  const ImportOptions& options) {
-  report.points = true;
   SourceReader reader(source, report, options);
   TrackPoints points(recorder, options, report);
   bool tooLarge = false;

@@ -18,8 +18,8 @@ constexpr size_t kValueMax = 128;
 
 class TcxParser : public XmlLogParser {
  public:
-  TcxParser(TrackPoints& points, ImportReport& report, int linesBefore)
-      : XmlLogParser(report, "TCX", "TrainingCenterDatabase", linesBefore),
+  TcxParser(TrackPoints& points, ImportReport& report, int linesBefore, const char* encoding)
+      : XmlLogParser(report, "TCX", "TrainingCenterDatabase", linesBefore, encoding),
         points_(points),
         report_(report) {}
 
@@ -108,11 +108,10 @@ class TcxParser : public XmlLogParser {
 }  // namespace
 
 void ReadTcxLog(TrackRecorder& recorder, ByteSource& source, ImportReport& report,
-                const ImportOptions& options, int linesBefore) {
-  report.points = true;
+                const ImportOptions& options, int linesBefore, const char* encoding) {
   SourceReader reader(source, report, options);
   TrackPoints points(recorder, options, report);
-  TcxParser(points, report, linesBefore).Parse(reader);
+  TcxParser(points, report, linesBefore, encoding).Parse(reader);
   points.EndTrack();
 }
 

@@ -14,8 +14,8 @@ namespace roamgrid {
 // readable latitude or longitude counts in report.skipped, one that
 // AddPoint took in report.fixes. Malformed XML, or a root other than
 // <TrainingCenterDatabase>, ends the reading as a read error (the line
-// named) after what came before it.
+// named) after what came before it. `encoding` as XmlLogParser takes it.
 void ReadTcxLog(TrackRecorder& recorder, ByteSource& source, ImportReport& report,
-                const ImportOptions& options, int linesBefore = 0);
+                const ImportOptions& options, int linesBefore = 0, const char* encoding = nullptr);
 
 }  // namespace roamgrid

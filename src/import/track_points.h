@@ -27,7 +27,7 @@
 #include <cmath>
 #include <limits>
 
-#include "import/nmea_reader.h"
+#include "import/import_report.h"
 #include "tiles/grid_line.h"
 #include "tiles/track_recorder.h"
 

@@ -103,4 +103,26 @@ StoreStats CollectStoreStats(std::vector<ExplorerTileSet>* explorer) {
   return stats;
 }
 
+std::vector<ExplorerTileSet> ExplorerTileSets(const std::vector<int32_t>& zooms) {
+  std::vector<ExplorerTileSet> sets;
+  if (zooms.empty()) {
+    for (int zoom : kDefaultExplorerZooms) sets.emplace_back(zoom);
+  } else {
+    for (int32_t zoom : zooms) sets.emplace_back(zoom);
+  }
+  return sets;
+}
+
+StoreStats CollectStoreStatsWithExplorer(std::vector<ExplorerTileSet>& sets) {
+  auto finest = std::max_element(sets.begin(), sets.end(),
+                                 [](const auto& a, const auto& b) { return a.zoom() < b.zoom(); });
+  std::vector<ExplorerTileSet> walked;
+  walked.push_back(std::move(*finest));
+  StoreStats stats = CollectStoreStats(&walked);
+  *finest = std::move(walked.front());
+  for (ExplorerTileSet& set : sets)
+    if (&set != &*finest) set.AddCoarsened(*finest);
+  return stats;
+}
+
 }  // namespace roamgrid

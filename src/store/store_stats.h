@@ -69,4 +69,12 @@ double CellAreaKm2(int64_t cellRow);
 // is also added to every set of `explorer` (when given).
 StoreStats CollectStoreStats(std::vector<ExplorerTileSet>* explorer = nullptr);
 
+// One set of explorer tiles per zoom of `zooms` (kDefaultExplorerZooms
+// when empty), in the order given.
+std::vector<ExplorerTileSet> ExplorerTileSets(const std::vector<int32_t>& zooms);
+
+// CollectStoreStats in one walk for all of `sets`: the finest zoom is
+// gathered from the cells, every other from it.
+StoreStats CollectStoreStatsWithExplorer(std::vector<ExplorerTileSet>& sets);
+
 }  // namespace roamgrid

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <memory>
+#include <string_view>
 
 #include "tiles/tile_file.h"
 #include "tiles/track_tile.h"
@@ -35,10 +36,6 @@ bool All(const std::string& text, size_t at, size_t count, Accept accept) {
   for (size_t i = at; i < at + count; ++i)
     if (!accept(text[i])) return false;
   return true;
-}
-
-bool EndsWith(const std::string& text, const std::string& end) {
-  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
 constexpr size_t kStemLength = 13;  // E13970-N03560
@@ -106,8 +103,8 @@ std::optional<std::string> ConflictCopyOf(const std::string& name) {
   if (rest == ".map.orig" || rest == ".map~") return tile;
   // Syncthing: .sync-conflict-YYYYMMDD-HHMMSS-XXXXXXX.map
   const std::string sync = ".sync-conflict-";
-  if (rest.size() == sync.size() + 8 + 1 + 6 + 1 + 7 + 4 && rest.compare(0, sync.size(), sync) == 0 &&
-      EndsWith(rest, kTileSuffix)) {
+  if (rest.size() == sync.size() + 8 + 1 + 6 + 1 + 7 + 4 &&
+      rest.compare(0, sync.size(), sync) == 0 && std::string_view(rest).ends_with(kTileSuffix)) {
     const size_t at = sync.size();
     const auto alnum = [](char c) {
       return IsDigit(c) || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
@@ -118,7 +115,8 @@ std::optional<std::string> ConflictCopyOf(const std::string& name) {
     return {};
   }
   // Dropbox and Nextcloud: " (... conflicted copy ...).map"
-  if (rest.size() > 2 + 4 && rest.compare(0, 2, " (") == 0 && EndsWith(rest, ").map") &&
+  if (rest.size() > 2 + 4 && rest.compare(0, 2, " (") == 0 &&
+      std::string_view(rest).ends_with(").map") &&
       rest.find("conflicted copy") != std::string::npos)
     return tile;
   return {};

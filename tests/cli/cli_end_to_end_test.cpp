@@ -19,6 +19,7 @@
 #include "cli/cli_runner.h"
 #include "common/number_text.h"
 #include "export/bmp_file.h"
+#include "import/log_import.h"
 #include "import/nmea_reader.h"
 #include "store/store_stats.h"
 #include "support/temp_dir.h"

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "import/log_import.h"
 #include "import/reference_nmea_reader.h"
 #include "support/temp_dir.h"
 #include "tiles/grid_units.h"

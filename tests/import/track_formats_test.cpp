@@ -13,8 +13,10 @@
 #include <vector>
 
 #include "import/fit_reader.h"
+#include "import/input_formats.h"
 #include "import/iso_time.h"
 #include "import/json_reader.h"
+#include "import/log_import.h"
 #include "import/nmea_reader.h"
 #include "support/fit_file.h"
 #include "support/generated_logs.h"
@@ -307,7 +309,8 @@ TEST_F(TrackFormatsTest, EachFormatGivesTheStoreOfTheSameDegrees) {
   for (const Fixture& fixture : Fixtures()) {
     const ImportReport report = Import(fixture, "store");
     EXPECT_FALSE(report.readError) << fixture.name << ": " << report.readErrorText;
-    EXPECT_TRUE(report.points) << fixture.name;
+    ASSERT_NE(report.format, nullptr) << fixture.name;
+    EXPECT_STREQ(report.format->unit, "points") << fixture.name;
     EXPECT_EQ(report.fixes, (long long)fixture.recorded.size()) << fixture.name;
     EXPECT_GT(report.newCells, 100) << fixture.name;
     const auto expected = Direct(fixture.recorded);

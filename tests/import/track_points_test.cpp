@@ -10,7 +10,9 @@
 #include <utility>
 
 #include "common/number_text.h"
+#include "import/log_import.h"
 #include "import/log_source.h"
+#include "import/nmea_reader.h"
 #include "support/generated_logs.h"
 #include "support/temp_dir.h"
 #include "tiles/grid_units.h"

@@ -15,6 +15,7 @@
 
 #include "export/bmp_file.h"
 #include "home/home_config.h"
+#include "import/log_import.h"
 #include "import/nmea_reader.h"
 #include "reliability/crash_scenarios.h"
 #include "tiles/track_recorder.h"

@@ -22,6 +22,7 @@
 #include "export/bmp_file.h"
 #include "export/export_command.h"
 #include "home/home_config.h"
+#include "import/log_import.h"
 #include "import/nmea_reader.h"
 #include "support/scripted_platform.h"
 #include "support/temp_dir.h"
