@@ -7,7 +7,7 @@
 
 #include "common/number_text.h"
 #include "common/text.h"
-#include "tiles/explorer_tiles.h"
+#include "store/explorer_tiles.h"
 #include "view/view_state.h"
 
 namespace roamgrid {

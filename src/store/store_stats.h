@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "store/explorer_tiles.h"
 #include "store/store_walk.h"
-#include "tiles/explorer_tiles.h"
 #include "tiles/tile_file.h"
 
 namespace roamgrid {

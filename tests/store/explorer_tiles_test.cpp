@@ -1,4 +1,4 @@
-#include "tiles/explorer_tiles.h"
+#include "store/explorer_tiles.h"
 
 #include <gtest/gtest.h>
 
