@@ -9,8 +9,6 @@
 namespace roamgrid {
 namespace {
 
-constexpr double kDegToRad = std::numbers::pi / 180.0;
-
 // A run of view rows or columns that show one tile row or column.
 struct TileRun {
   int32_t tile;
@@ -40,14 +38,16 @@ double MercatorTileX(double lonDeg, int zoom) {
   return east / 360.0 * std::ldexp(1.0, zoom);
 }
 
+// The explorer tiles of the store count on these to the bit: the
+// operations stay in this order.
 double MercatorTileY(double latDeg, int zoom) {
-  const double lat = latDeg * kDegToRad;
+  const double lat = latDeg * std::numbers::pi / 180.0;
   return (1.0 - std::asinh(std::tan(lat)) / std::numbers::pi) / 2.0 * std::ldexp(1.0, zoom);
 }
 
 double MercatorLatitude(double tileY, int zoom) {
   const double n = std::numbers::pi * (1.0 - 2.0 * tileY / std::ldexp(1.0, zoom));
-  return std::atan(std::sinh(n)) / kDegToRad;
+  return std::atan(std::sinh(n)) * 180.0 / std::numbers::pi;
 }
 
 double MercatorView::Scale() const { return kMapTilePixels * std::exp2(zoom); }

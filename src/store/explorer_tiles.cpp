@@ -1,11 +1,12 @@
 #include "store/explorer_tiles.h"
 
 #include <algorithm>
-#include <climits>
 #include <bit>
+#include <climits>
 #include <cmath>
-#include <numbers>
 #include <numeric>
+
+#include "geo/web_mercator.h"
 
 namespace roamgrid {
 
@@ -22,9 +23,7 @@ constexpr int64_t kLocalGridLimit = 1 << 16;
 // Tile y at `zoom` of a latitude in degrees, or -1 outside the square.
 int32_t MercatorY(int zoom, double latDegrees) {
   if (!(std::abs(latDegrees) < 90.0)) return -1;
-  const double lat = latDegrees * std::numbers::pi / 180.0;
-  const double fraction = (1.0 - std::asinh(std::tan(lat)) / std::numbers::pi) / 2.0;
-  const double y = std::floor(fraction * std::ldexp(1.0, zoom));
+  const double y = std::floor(MercatorTileY(latDegrees, zoom));
   if (y < 0.0 || y >= std::ldexp(1.0, zoom)) return -1;
   return int32_t(y);
 }
@@ -34,11 +33,6 @@ int32_t MercatorX(int zoom, int64_t cellColumn) {
   if (cellColumn < -180 * kCellsPerDegree || cellColumn >= 180 * kCellsPerDegree) return -1;
   const int64_t halfCells = 2 * cellColumn + 1 + kHalfCellsTo180;
   return int32_t((halfCells << zoom) / kHalfCellsAround);
-}
-
-double LatitudeOfMercatorY(int zoom, double y) {
-  const double n = std::numbers::pi * (1.0 - 2.0 * y / std::ldexp(1.0, zoom));
-  return std::atan(std::sinh(n)) * 180.0 / std::numbers::pi;
 }
 
 // Fills values[from + 1 .. to - 1] of a monotone function `of` whose values
@@ -90,14 +84,14 @@ std::optional<ExplorerTile> ExplorerTileOfCell(int zoom, int64_t cellRow, int64_
 
 ExplorerTileBounds ExplorerTileEdges(int zoom, ExplorerTile tile) {
   const double side = 360.0 / std::ldexp(1.0, zoom);
-  return {LatitudeOfMercatorY(zoom, tile.y + 1.0), tile.x * side - 180.0,
-          LatitudeOfMercatorY(zoom, tile.y), (tile.x + 1.0) * side - 180.0};
+  return {MercatorLatitude(tile.y + 1.0, zoom), tile.x * side - 180.0,
+          MercatorLatitude(tile.y, zoom), (tile.x + 1.0) * side - 180.0};
 }
 
 std::optional<ExplorerTileRange> ExplorerTilesInBox(int zoom, double south, double west,
                                                     double north, double east) {
   const double count = std::ldexp(1.0, zoom);
-  const double top = LatitudeOfMercatorY(zoom, 0.0);
+  const double top = MercatorLatitude(0.0, zoom);
   if (!(south <= north && west <= east) || north < -top || south > top || east < -180.0 ||
       west > 180.0)
     return {};
@@ -105,9 +99,8 @@ std::optional<ExplorerTileRange> ExplorerTilesInBox(int zoom, double south, doub
     return int32_t(std::clamp(std::floor((lon + 180.0) / 360.0 * count), 0.0, count - 1));
   };
   const auto yOf = [&](double lat) {
-    const double clamped = std::clamp(lat, -top, top) * std::numbers::pi / 180.0;
-    const double fraction = (1.0 - std::asinh(std::tan(clamped)) / std::numbers::pi) / 2.0;
-    return int32_t(std::clamp(std::floor(fraction * count), 0.0, count - 1));
+    return int32_t(
+        std::clamp(std::floor(MercatorTileY(std::clamp(lat, -top, top), zoom)), 0.0, count - 1));
   };
   return ExplorerTileRange{xOf(west), xOf(east), yOf(north), yOf(south)};
 }
