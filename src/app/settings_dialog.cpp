@@ -10,18 +10,17 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "import/import_defaults.h"
+
 namespace roamgrid {
 
 namespace {
-
-// The largest metres and km/h the form takes, as the CLI does.
-constexpr int kMaxValue = 1000000;
 
 QSpinBox* NumberBox(const char* name, int value, const QString& zeroText, const QString& suffix,
                     int lowest) {
   auto* box = new QSpinBox;
   box->setObjectName(QLatin1String(name));
-  box->setRange(lowest, kMaxValue);
+  box->setRange(lowest, kMaxOptionValue);
   box->setSuffix(suffix);
   if (!zeroText.isEmpty()) box->setSpecialValueText(zeroText);  // shown for the lowest, 0
   box->setValue(value);

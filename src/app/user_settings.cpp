@@ -45,11 +45,12 @@ UserSettings LoadUserSettings() {
   s.tileCacheMiB = ReadInt(file, "map/tileCacheMiB", d.tileCacheMiB, 1, 1 << 20);
   s.anyTalker = ReadBool(file, "import/anyTalker", d.anyTalker);
   s.connect = ReadBool(file, "import/connect", d.connect);
-  s.connectMetres = ReadInt(file, "import/connectMetres", d.connectMetres, 1, 1000000);
-  s.maxSpeedKmh = ReadInt(file, "import/maxSpeedKmh", d.maxSpeedKmh, 0, 1000000);
-  s.maxAccuracyM = ReadInt(file, "import/maxAccuracyM", d.maxAccuracyM, 0, 1000000);
+  s.connectMetres = ReadInt(file, "import/connectMetres", d.connectMetres, 1, kMaxOptionValue);
+  s.maxSpeedKmh = ReadInt(file, "import/maxSpeedKmh", d.maxSpeedKmh, 0, kMaxOptionValue);
+  s.maxAccuracyM = ReadInt(file, "import/maxAccuracyM", d.maxAccuracyM, 0, kMaxOptionValue);
   s.lastImportFolder = ReadText(file, "folders/lastImport", d.lastImportFolder);
   s.lastExportFolder = ReadText(file, "folders/lastExport", d.lastExportFolder);
+  s.importFilter = ReadText(file, "folders/importFilter", d.importFilter);
   return s;
 }
 
@@ -68,6 +69,7 @@ bool SaveUserSettings(const UserSettings& s) {
   file.setValue("import/maxAccuracyM", s.maxAccuracyM);
   file.setValue("folders/lastImport", s.lastImportFolder);
   file.setValue("folders/lastExport", s.lastExportFolder);
+  file.setValue("folders/importFilter", s.importFilter);
   file.sync();
   return file.status() == QSettings::NoError;
 }

@@ -7,6 +7,8 @@
 
 #include <QString>
 
+#include "import/import_defaults.h"
+
 namespace roamgrid {
 
 struct UserSettings {
@@ -19,12 +21,15 @@ struct UserSettings {
   // Import options (see ImportOptions in the core).
   bool anyTalker = false;
   bool connect = false;
-  int connectMetres = 250;
+  int connectMetres = kDefaultConnectMetres;
   int maxSpeedKmh = 0;     // 0: no speed check
-  int maxAccuracyM = 50;   // 0: no limit
+  int maxAccuracyM = kDefaultMaxAccuracyM;  // 0: no limit
   // Where the Import and Export dialogs open next; empty the first time.
   QString lastImportFolder;
   QString lastExportFolder;
+  // The Import dialog's filter the user chose last; empty: "All supported
+  // files".
+  QString importFilter;
 };
 
 // The settings file's path: ${XDG_CONFIG_HOME:-$HOME/.config}/roamgrid/settings.ini.

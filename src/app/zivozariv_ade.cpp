@@ -14,8 +14,8 @@
 #include <QPauseAnimation>
 #include <QPropertyAnimation>
 #include <QPushButton>
-#include <QToolTip>
 #include <QSequentialAnimationGroup>
+#include <QToolTip>
 #include <QUrl>
 #include <QWheelEvent>
 #include <algorithm>
@@ -35,6 +35,7 @@
 #include "home/home_command.h"
 #include "home/home_config.h"
 #include "import/import_command.h"
+#include "import/import_run.h"
 #include "view/render_view.h"
 
 namespace roamgrid {
@@ -207,6 +208,7 @@ void ZIvozarivAde::OnInitDialog() {
   mapMenu_->addAction(tilesAction_);
   mapMenu_->addAction(QStringLiteral("Tile source..."), this, [this] { OnTileSource(); });
   mapMenu_->addSeparator();
+  mapMenu_->addAction(QStringLiteral("Import folder…"), this, [this] { OnImportFolder(); });
   mapMenu_->addAction(QStringLiteral("Export region…"), this, [this] { OnExportRegion(); });
   mapMenu_->addSeparator();
   mapMenu_->addAction(QStringLiteral("Map data..."), this, [this] { OnMapData(); });
@@ -415,9 +417,11 @@ void ZIvozarivAde::OnJump() {
 
 void ZIvozarivAde::OnImport() { RunImport(nullptr); }
 
+void ZIvozarivAde::OnImportFolder() { RunImport(nullptr, true); }
+
 void ZIvozarivAde::OnDropFiles(const std::vector<std::string>& paths) { RunImport(&paths); }
 
-void ZIvozarivAde::RunImport(const std::vector<std::string>* dropped) {
+void ZIvozarivAde::RunImport(const std::vector<std::string>* dropped, bool folder) {
   // A drop handed on before an import began must not start a second one
   // inside it, while its progress window lets events through.
   if (importing_) return;
@@ -443,16 +447,20 @@ void ZIvozarivAde::RunImport(const std::vector<std::string>* dropped) {
   if (dropped) {
     reports = ImportLogFiles(recorder, *dropped, *platform_, endCommand, choices);
   } else {
-    imported = ImportLogs(recorder, *platform_, endCommand, &reports, choices);
+    imported = ImportLogs(recorder, *platform_, endCommand, &reports, choices, folder);
   }
   if (imported) importEnded_.start();
   importing_ = false;
-  if (const long long cells = NewCells(reports); cells > 0) ShowNewCellsNote(cells);
+  // Every import that read a log is acknowledged, one that added nothing
+  // too.
+  if (!reports.empty()) ShowNewCellsNote(NewCells(reports));
 }
 
 void ZIvozarivAde::ShowNewCellsNote(long long cells) {
   delete newCellsNote_;  // an earlier note still fading
-  auto* note = new QLabel(QStringLiteral("%1 new cells").arg(cells), this);
+  auto* note = new QLabel(
+      cells == 0 ? QStringLiteral("no new cells") : QString::fromStdString(NewCellsText(cells)),
+      this);
   newCellsNote_ = note;
   note->setObjectName(QStringLiteral("newCellsNote"));
   note->setStyleSheet(QStringLiteral(

@@ -120,12 +120,14 @@ class ZIvozarivAde : public QDialog, public ViewState {
   void OnZoomDown();
   void OnJump();
   void OnImport();
+  void OnImportFolder();
   void OnDropFiles(const std::vector<std::string>& paths);
-  // Imports the dropped logs, or those chosen in the Import dialog when
-  // `dropped` is null.
-  void RunImport(const std::vector<std::string>* dropped);
-  // Shows briefly over the map how many cells an import newly marked
-  // (object name "newCellsNote"), fading out by itself; no modal box.
+  // Imports the dropped logs, or when `dropped` is null those chosen in the
+  // Import dialog (with `folder`, the folder chosen in the folder dialog).
+  void RunImport(const std::vector<std::string>* dropped, bool folder = false);
+  // Shows briefly over the map how many cells an import newly marked, "no
+  // new cells" for none (object name "newCellsNote"), fading out by itself;
+  // no modal box.
   void ShowNewCellsNote(long long cells);
   void OnDoubleClick(QPoint viewPixel);
   void OnWheel(int angleDelta);

@@ -39,8 +39,13 @@ std::string TileProblemLine(const TileProblem& problem) {
 
 bool ImportLogs(TrackRecorder& recorder, WindowingPlatform& platform,
                 const std::function<void()>& endCommand, std::vector<ImportReport>* reports,
-                const ImportChoices& choices) {
-  const std::vector<std::string> paths = platform.ChooseLogFiles();
+                const ImportChoices& choices, bool folder) {
+  std::vector<std::string> paths;
+  if (!folder) {
+    paths = platform.ChooseLogFiles();
+  } else if (std::optional<std::string> chosen = platform.ChooseLogFolder()) {
+    paths.push_back(std::move(*chosen));
+  }
   if (paths.empty()) return false;  // Cancel
   std::vector<ImportReport> read = ImportLogFiles(recorder, paths, platform, endCommand, choices);
   if (reports) *reports = std::move(read);

@@ -29,13 +29,14 @@ struct ImportChoices {
   std::function<void()> chooseAnyTalker;
 };
 
-// Asks for logs and reads them with ImportLogFiles (what they gave goes to
-// `reports` when given). Returns true when logs were chosen, even if none
-// could be read. Returns false on Cancel: nothing read, `endCommand` not
-// called, nothing shown.
+// Asks for logs (with `folder`, for a folder of them) and reads them with
+// ImportLogFiles (what they gave goes to `reports` when given). Returns
+// true when logs were chosen, even if none could be read. Returns false on
+// Cancel: nothing read, `endCommand` not called, nothing shown.
 bool ImportLogs(TrackRecorder& recorder, WindowingPlatform& platform,
                 const std::function<void()>& endCommand = {},
-                std::vector<ImportReport>* reports = nullptr, const ImportChoices& choices = {});
+                std::vector<ImportReport>* reports = nullptr, const ImportChoices& choices = {},
+                bool folder = false);
 
 // Reads the logs at `paths` in the order given (a folder: every log below
 // it, see ExpandLogPaths; files there that are no log are passed over),

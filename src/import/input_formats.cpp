@@ -289,19 +289,20 @@ constexpr InputFormat kFormats[] = {
     {10, "gzip", "", "", LogKind::kGzip, IsGzip, nullptr, DecodeGzip, "Compressed logs", "*.gz",
      kGzipHelp},
     {90, "GPX", "a GPX document", "points", LogKind::kGpx, IsGpx, ReadGpx, nullptr, "GPX tracks",
-     "*.gpx", kGpxHelp},
+     "*.gpx *.gpx.gz", kGpxHelp},
     {70, "KML", "a KML document", "points", LogKind::kGpx, IsKml, ReadKml, nullptr, "KML tracks",
-     "*.kml", kKmlHelp},
+     "*.kml *.kml.gz", kKmlHelp},
     {40, "KMZ", "a KMZ archive", "points", LogKind::kZip, IsZip, ReadKmz, nullptr, "KMZ archives",
      "*.kmz", nullptr},
     {80, "TCX", "a TCX document", "points", LogKind::kGpx, IsTcx, ReadTcx, nullptr,
-     "TCX activities", "*.tcx", kTcxHelp},
+     "TCX activities", "*.tcx *.tcx.gz", kTcxHelp},
     {30, "FIT", "a FIT file", "points", LogKind::kFit, IsFit, ReadFit, nullptr, "FIT activities",
      "*.fit", kFitHelp},
     {60, "JSON", "a JSON document", "points", LogKind::kJson, IsJson, ReadJson, nullptr,
-     "Location histories and GeoJSON", "*.json *.geojson *.geojsonl *.geojsons", kJsonHelp},
+     "Location histories and GeoJSON", "*.json *.json.gz *.geojson *.geojsonl *.geojsons",
+     kJsonHelp},
     {100, "NMEA", "an NMEA log", "fixes", LogKind::kNmea, IsNmea, ReadNmea, nullptr, "NMEA logs",
-     "*.log *.nmea", kNmeaHelp},
+     "*.log *.nmea *.log.gz *.nmea.gz", kNmeaHelp},
     {20, "UTF-16", "", "", LogKind::kNmea, IsUtf16, nullptr, DecodeUtf16, nullptr, nullptr,
      nullptr},
     {50, "gpsd", "an NMEA log", "fixes", LogKind::kNmea, IsGpsdStream, ReadNmea, nullptr, nullptr,
@@ -383,11 +384,17 @@ LogJudgement JudgeLog(std::string_view bytes, bool atEnd) {
 }
 
 std::string AllSupportedFilter() {
+  // Every pattern once; those of compressed files are covered by "*.gz".
   std::string patterns;
   for (const InputFormat& format : kFormats) {
     if (!format.patterns) continue;
-    patterns += patterns.empty() ? "" : " ";
-    patterns += format.patterns;
+    std::string_view rest = format.patterns;
+    while (!rest.empty()) {
+      const std::string_view pattern = rest.substr(0, rest.find(' '));
+      rest.remove_prefix(std::min(rest.size(), pattern.size() + 1));
+      if (pattern.ends_with(".gz") && pattern != "*.gz") continue;
+      patterns += (patterns.empty() ? "" : " ") + std::string(pattern);
+    }
   }
   return "All supported files (" + patterns + ")";
 }

@@ -306,6 +306,36 @@ class ImportExportGuiTest : public QObject {
     QVERIFY(note->isVisible());
   }
 
+  void EveryImportIsAcknowledgedAndImportFolderReadsAFolder() {
+    QDir().mkpath("trip");
+    WriteLog("trip/one.log", FixAtPixel(3, 3, "\n"));
+    ZIvozarivAde dialog(platform_);
+    dialog.show();
+    const auto noteText = [&dialog] {
+      auto* note = dialog.findChild<QLabel*>(QStringLiteral("newCellsNote"));
+      return note ? note->text() : QString();
+    };
+    // "Import folder…" of the map menu asks for a folder and reads the logs below it.
+    QAction* folder = nullptr;
+    for (QAction* action : dialog.mapMenu()->actions())
+      if (action->text() == QStringLiteral("Import folder…")) folder = action;
+    QVERIFY(folder);
+    platform_.QueueLogFolder(QDir::current().absoluteFilePath("trip").toStdString());
+    folder->trigger();
+    QCOMPARE(noteText(), QStringLiteral("1 new cell"));
+    // The same log again: nothing new, and the note says so.
+    platform_.QueueLogFiles({"trip/one.log"});
+    Click(dialog, 1009);
+    QCOMPARE(noteText(), QStringLiteral("no new cells"));
+    QVERIFY(platform_.messages.empty());
+    // Cancel in the folder dialog reads nothing and shows no new note.
+    const QLabel* shown = dialog.findChild<QLabel*>(QStringLiteral("newCellsNote"));
+    platform_.QueueLogFolder(std::nullopt);
+    folder->trigger();
+    QCOMPARE(dialog.findChild<QLabel*>(QStringLiteral("newCellsNote")), shown);
+    QCOMPARE(platform_.logFileQuestions, 3);
+  }
+
   void ExportedImageShowsWhatTheViewShows() {
     ZIvozarivAde dialog(platform_);
     dialog.ShowBackground(false);  // the designed export is the red-on-white view

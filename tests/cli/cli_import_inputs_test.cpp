@@ -133,6 +133,21 @@ TEST_F(CliImportInputsTest, ReportsPointsOfGpxReadErrorsAndOtherTalkers) {
     EXPECT_NE(run.err.find(said), std::string::npos) << said << "\n" << run.err;
 }
 
+TEST_F(CliImportInputsTest, ALogWithoutPositionNamesItsFormatAndOneCellIsOneCell) {
+  const std::string places =
+      "<kml><Placemark><Point><coordinates>139.76,35.68</coordinates></Point></Placemark></kml>\n";
+  WriteText("places.kml", places);
+  WriteText("one.log", testing::GgaSentence(35.6812, 139.7671) + "\n");
+  const CliRun run = testing::RunCli({"import", "places.kml", "one.log"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out,
+            "places.kml: 0 points, 0 skipped, 0 new\n"
+            "one.log: 1 fixes, 0 skipped, 1 new\n"
+            "total: 1 new cell\n");
+  EXPECT_EQ(run.err, "roamgrid-cli: import: 'places.kml': " + std::to_string(places.size()) +
+                         " bytes read as a KML document gave no position; nothing was recorded\n");
+}
+
 TEST_F(CliImportInputsTest, StandardInputNamesOtherTalkersWhenTheFirstArrives) {
   fs::create_directories("store");
   int pipeFds[2];

@@ -26,6 +26,9 @@ class ScriptedPlatform : public WindowingPlatform {
 
   // Scripting: answers are used in the order queued.
   void QueueLogFiles(std::vector<std::string> paths) { logFiles_.push_back(std::move(paths)); }
+  void QueueLogFolder(std::optional<std::string> folder) {
+    logFolders_.push_back(std::move(folder));
+  }
   void QueueExportPath(std::optional<std::string> path) { exportPaths_.push_back(std::move(path)); }
   void QueueOverwrite(OverwriteAnswer answer) { overwrites_.push_back(answer); }
   void QueueMessageAnswer(MessageAnswer answer) { messageAnswers_.push_back(answer); }
@@ -53,8 +56,8 @@ class ScriptedPlatform : public WindowingPlatform {
 
   // True when every scripted answer was used.
   bool AllAnswersUsed() const {
-    return logFiles_.empty() && exportPaths_.empty() && overwrites_.empty() &&
-           messageAnswers_.empty() && tileSources_.empty();
+    return logFiles_.empty() && logFolders_.empty() && exportPaths_.empty() &&
+           overwrites_.empty() && messageAnswers_.empty() && tileSources_.empty();
   }
 
   std::vector<std::string> ChooseLogFiles() override {
@@ -66,6 +69,18 @@ class ScriptedPlatform : public WindowingPlatform {
     }
     auto answer = std::move(logFiles_.front());
     logFiles_.pop_front();
+    return answer;
+  }
+
+  std::optional<std::string> ChooseLogFolder() override {
+    ++logFileQuestions;
+    if (logFolders_.empty()) {
+      ++unscripted;
+      ADD_FAILURE() << "unscripted folder dialog";
+      return std::nullopt;
+    }
+    auto answer = std::move(logFolders_.front());
+    logFolders_.pop_front();
     return answer;
   }
 
@@ -150,6 +165,7 @@ class ScriptedPlatform : public WindowingPlatform {
   };
 
   std::deque<std::vector<std::string>> logFiles_;
+  std::deque<std::optional<std::string>> logFolders_;
   std::deque<std::optional<std::string>> exportPaths_;
   std::deque<OverwriteAnswer> overwrites_;
   std::deque<MessageAnswer> messageAnswers_;
