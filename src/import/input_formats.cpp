@@ -49,17 +49,13 @@ FormatMatch MatchMagic(const LogStart& start, std::string_view magic) {
   return FormatMatch::kNo;
 }
 
-// The names of the roots of the XML formats; with a declaration, comment
-// or DOCTYPE they are what makes the start of a text XML.
-constexpr std::array<std::string_view, 3> kXmlRoots = {"gpx", "kml", "TrainingCenterDatabase"};
-
 // Reads the XML prolog from `start.contentAt` (a "<") up to the root
 // element, filling in `start`.
 void ReadXmlProlog(LogStart& start) {
   const std::string_view bytes = start.bytes;
   size_t at = start.contentAt;
   // XML only when it begins as one of the program's XML logs would: the
-  // declaration, a comment, a DOCTYPE or a known root. Any other text that
+  // declaration, a comment, a DOCTYPE or the root of an XML format. Any other text that
   // begins with "<" is no log of this program's XML formats.
   bool certain = false;
   bool partial = false;
@@ -68,8 +64,9 @@ void ReadXmlProlog(LogStart& start) {
     certain = certain || prefix == Prefix::kWhole;
     partial = partial || prefix == Prefix::kPart;
   }
-  for (std::string_view root : kXmlRoots) {
-    const Prefix prefix = PrefixOf(bytes.substr(at + 1), root);
+  for (const InputFormat& format : InputFormats()) {
+    if (!format.xmlRoot) continue;
+    const Prefix prefix = PrefixOf(bytes.substr(at + 1), format.xmlRoot);
     certain = certain || prefix == Prefix::kWhole;
     partial = partial || prefix == Prefix::kPart;
   }
@@ -164,9 +161,6 @@ FormatMatch IsXmlRoot(const LogStart& start, std::string_view root) {
                                                               : FormatMatch::kNo;
 }
 
-FormatMatch IsKml(const LogStart& start) { return IsXmlRoot(start, "kml"); }
-FormatMatch IsTcx(const LogStart& start) { return IsXmlRoot(start, "TrainingCenterDatabase"); }
-
 // GPX also takes XML of any other root, or none: its reader names what it
 // finds.
 FormatMatch IsGpx(const LogStart& start) {
@@ -180,36 +174,12 @@ FormatMatch IsNmea(const LogStart& start) {
   return LooksLikeNmea(start.bytes) ? FormatMatch::kYes : FormatMatch::kLikely;
 }
 
-// --- The readers and decoders, as the table calls them.
+// --- The readers the table names more than once or that need more than
+// their source, and the decoders.
 
 void ReadNmea(TrackRecorder& recorder, LogInput& input, ImportReport& report,
               const ImportOptions& options) {
   ReadNmeaLog(recorder, *input.source, report, options);
-}
-
-void ReadGpx(TrackRecorder& recorder, LogInput& input, ImportReport& report,
-             const ImportOptions& options) {
-  ReadGpxLog(recorder, *input.source, report, options, input.linesBefore, input.xmlEncoding);
-}
-
-void ReadKml(TrackRecorder& recorder, LogInput& input, ImportReport& report,
-             const ImportOptions& options) {
-  ReadKmlLog(recorder, *input.source, report, options, input.linesBefore, input.xmlEncoding);
-}
-
-void ReadTcx(TrackRecorder& recorder, LogInput& input, ImportReport& report,
-             const ImportOptions& options) {
-  ReadTcxLog(recorder, *input.source, report, options, input.linesBefore, input.xmlEncoding);
-}
-
-void ReadJson(TrackRecorder& recorder, LogInput& input, ImportReport& report,
-              const ImportOptions& options) {
-  ReadJsonLog(recorder, *input.source, report, options);
-}
-
-void ReadFit(TrackRecorder& recorder, LogInput& input, ImportReport& report,
-             const ImportOptions& options) {
-  ReadFitLog(recorder, *input.source, report, options);
 }
 
 // A KMZ archive: its first KML, read from the file itself (the directory
@@ -247,30 +217,108 @@ std::unique_ptr<ByteSource> DecodeUtf16(ByteSource& source, LogInput& input, Imp
 // --- The table. Listed in the order the help and the dialog show the
 // formats; judged by priority.
 
-constexpr const char kGzipHelp[] =
-    R"(  gzip-compressed data   decompressed as it is read (members one after
+constexpr InputFormat kFormats[] = {
+    {.priority = 10,
+     .name = "gzip",
+     .kind = LogKind::kGzip,
+     .identify = IsGzip,
+     .decode = DecodeGzip,
+     .dialogLabel = "Compressed logs",
+     .patterns = "*.gz",
+     .help = R"(  gzip-compressed data   decompressed as it is read (members one after
                          another), then judged again: .log.gz, .gpx.gz
-)";
-constexpr const char kGpxHelp[] =
-    R"(  GPX 1.0 or 1.1         XML with the root <gpx>: the lat and lon of every
+)"},
+    {.priority = 90,
+     .name = "GPX",
+     .readAs = "a GPX document",
+     .unit = "points",
+     .kind = LogKind::kGpx,
+     .identify = IsGpx,
+     .xmlRoot = "gpx",
+     .read =
+         [](TrackRecorder& recorder, LogInput& input, ImportReport& report,
+            const ImportOptions& options) {
+           ReadGpxLog(recorder, *input.source, report, options, input.linesBefore,
+                      input.xmlEncoding);
+         },
+     .dialogLabel = "GPX tracks",
+     .patterns = "*.gpx *.gpx.gz",
+     .help = R"(  GPX 1.0 or 1.1         XML with the root <gpx>: the lat and lon of every
                          track point (trkpt); route points and waypoints
                          are not recorded
-)";
-constexpr const char kKmlHelp[] =
-    R"(  KML, KMZ               XML with the root <kml>, or a zip archive (its
+)"},
+    {.priority = 70,
+     .name = "KML",
+     .readAs = "a KML document",
+     .unit = "points",
+     .kind = LogKind::kGpx,
+     .xmlRoot = "kml",
+     .read =
+         [](TrackRecorder& recorder, LogInput& input, ImportReport& report,
+            const ImportOptions& options) {
+           ReadKmlLog(recorder, *input.source, report, options, input.linesBefore,
+                      input.xmlEncoding);
+         },
+     .dialogLabel = "KML tracks",
+     .patterns = "*.kml *.kml.gz",
+     .help = R"(  KML, KMZ               XML with the root <kml>, or a zip archive (its
                          first .kml): LineString coordinates and gx:Track
                          gx:coord; Point placemarks are not recorded
-)";
-constexpr const char kTcxHelp[] =
-    R"(  TCX                    XML with the root <TrainingCenterDatabase>: the
+)"},
+    {.priority = 40,
+     .name = "KMZ",
+     .readAs = "a KMZ archive",
+     .unit = "points",
+     .kind = LogKind::kZip,
+     .identify = IsZip,
+     .read = ReadKmz,
+     .dialogLabel = "KMZ archives",
+     .patterns = "*.kmz"},
+    {.priority = 80,
+     .name = "TCX",
+     .readAs = "a TCX document",
+     .unit = "points",
+     .kind = LogKind::kGpx,
+     .xmlRoot = "TrainingCenterDatabase",
+     .read =
+         [](TrackRecorder& recorder, LogInput& input, ImportReport& report,
+            const ImportOptions& options) {
+           ReadTcxLog(recorder, *input.source, report, options, input.linesBefore,
+                      input.xmlEncoding);
+         },
+     .dialogLabel = "TCX activities",
+     .patterns = "*.tcx *.tcx.gz",
+     .help = R"(  TCX                    XML with the root <TrainingCenterDatabase>: the
                          Position of every Trackpoint of an activity
-)";
-constexpr const char kFitHelp[] =
-    R"(  FIT                    a FIT file header: the position of every record
+)"},
+    {.priority = 30,
+     .name = "FIT",
+     .readAs = "a FIT file",
+     .unit = "points",
+     .kind = LogKind::kFit,
+     .identify = IsFit,
+     .read =
+         [](TrackRecorder& recorder, LogInput& input, ImportReport& report,
+            const ImportOptions& options) { ReadFitLog(recorder, *input.source, report, options); },
+     .dialogLabel = "FIT activities",
+     .patterns = "*.fit",
+     .help = R"(  FIT                    a FIT file header: the position of every record
                          message; header, messages and CRCs are checked
-)";
-constexpr const char kJsonHelp[] =
-    R"(  location history       JSON: Records.json (locations[]), Semantic Location
+)"},
+    {.priority = 60,
+     .name = "JSON",
+     .readAs = "a JSON document",
+     .unit = "points",
+     .kind = LogKind::kJson,
+     .identify = IsJson,
+     .read =
+         [](TrackRecorder& recorder, LogInput& input, ImportReport& report,
+            const ImportOptions& options) {
+           ReadJsonLog(recorder, *input.source, report, options);
+         },
+     .dialogLabel = "Location histories and GeoJSON",
+     .patterns = "*.json *.json.gz *.geojson *.geojsonl *.geojsons",
+     .help = R"(  location history       JSON: Records.json (locations[]), Semantic Location
                          History (activity paths and visits), Android
                          Timeline.json, iOS location-history.json
   GeoJSON                JSON: LineString and MultiLineString, and Point
@@ -278,36 +326,39 @@ constexpr const char kJsonHelp[] =
                          (track_fid, track_seg_id, track_seg_point_id, or
                          "type": "trackpoint"); other Points are places and
                          not recorded; a Polygon is refused (an area)
-)";
-constexpr const char kNmeaHelp[] =
-    R"(  NMEA 0183 text         anything else: the position of every GGA sentence.
+)"},
+    {.priority = 100,
+     .name = "NMEA",
+     .readAs = "an NMEA log",
+     .unit = "fixes",
+     .kind = LogKind::kNmea,
+     .identify = IsNmea,
+     .read = ReadNmea,
+     .dialogLabel = "NMEA logs",
+     .patterns = "*.log *.nmea *.log.gz *.nmea.gz",
+     .help = R"(  NMEA 0183 text         anything else: the position of every GGA sentence.
                          Without --any-talker only lines beginning "$GPGGA,"
                          are used, as in the desktop program.
-)";
-
-constexpr InputFormat kFormats[] = {
-    {10, "gzip", "", "", LogKind::kGzip, IsGzip, nullptr, DecodeGzip, "Compressed logs", "*.gz",
-     kGzipHelp},
-    {90, "GPX", "a GPX document", "points", LogKind::kGpx, IsGpx, ReadGpx, nullptr, "GPX tracks",
-     "*.gpx *.gpx.gz", kGpxHelp},
-    {70, "KML", "a KML document", "points", LogKind::kGpx, IsKml, ReadKml, nullptr, "KML tracks",
-     "*.kml *.kml.gz", kKmlHelp},
-    {40, "KMZ", "a KMZ archive", "points", LogKind::kZip, IsZip, ReadKmz, nullptr, "KMZ archives",
-     "*.kmz", nullptr},
-    {80, "TCX", "a TCX document", "points", LogKind::kGpx, IsTcx, ReadTcx, nullptr,
-     "TCX activities", "*.tcx *.tcx.gz", kTcxHelp},
-    {30, "FIT", "a FIT file", "points", LogKind::kFit, IsFit, ReadFit, nullptr, "FIT activities",
-     "*.fit", kFitHelp},
-    {60, "JSON", "a JSON document", "points", LogKind::kJson, IsJson, ReadJson, nullptr,
-     "Location histories and GeoJSON", "*.json *.json.gz *.geojson *.geojsonl *.geojsons",
-     kJsonHelp},
-    {100, "NMEA", "an NMEA log", "fixes", LogKind::kNmea, IsNmea, ReadNmea, nullptr, "NMEA logs",
-     "*.log *.nmea *.log.gz *.nmea.gz", kNmeaHelp},
-    {20, "UTF-16", "", "", LogKind::kNmea, IsUtf16, nullptr, DecodeUtf16, nullptr, nullptr,
-     nullptr},
-    {50, "gpsd", "an NMEA log", "fixes", LogKind::kNmea, IsGpsdStream, ReadNmea, nullptr, nullptr,
-     nullptr, nullptr},
+)"},
+    {.priority = 20,
+     .name = "UTF-16",
+     .kind = LogKind::kNmea,
+     .identify = IsUtf16,
+     .decode = DecodeUtf16},
+    {.priority = 50,
+     .name = "gpsd",
+     .readAs = "an NMEA log",
+     .unit = "fixes",
+     .kind = LogKind::kNmea,
+     .identify = IsGpsdStream,
+     .read = ReadNmea},
 };
+
+// How `format` takes `start`: its own judge, or its XML root.
+FormatMatch Identify(const InputFormat& format, const LogStart& start) {
+  if (format.identify) return format.identify(start);
+  return format.xmlRoot ? IsXmlRoot(start, format.xmlRoot) : FormatMatch::kNo;
+}
 
 // The entries by priority.
 const std::array<const InputFormat*, std::size(kFormats)>& ByPriority() {
@@ -372,7 +423,7 @@ LogJudgement JudgeLog(std::string_view bytes, bool atEnd) {
   LogJudgement judgement;
   judgement.start = ReadLogStart(bytes, atEnd);
   for (const InputFormat* format : ByPriority()) {
-    const FormatMatch match = format->identify(judgement.start);
+    const FormatMatch match = Identify(*format, judgement.start);
     if (match == FormatMatch::kNo) continue;
     if (match != FormatMatch::kMore) {
       judgement.format = format;

@@ -90,17 +90,21 @@ struct InputFormat {
   // decides (kMore: read on). Gzip, UTF-16, FIT and zip go first, since
   // their first bytes say so; gpsd's JSON reports come before JSON; NMEA
   // takes whatever is left.
-  int priority;
-  const char* name;    // "GPX"
-  const char* readAs;  // "a GPX document", in "... bytes read as a GPX document"
-  const char* unit;    // what the CLI's line per log counts: "fixes" or "points"
-  LogKind kind;
-  FormatMatch (*identify)(const LogStart& start);
-  LogReader read;           // set for a format that is read,
-  LogDecoder decode;        // or for a decoder
-  const char* dialogLabel;  // the Import dialog's filter, "GPX tracks"; nullptr: none
-  const char* patterns;     // its patterns, "*.gpx *.gpx.gz"
-  const char* help;         // its rows in `import --help`; nullptr: none
+  int priority = 0;
+  const char* name = "";    // "GPX"
+  const char* readAs = "";  // "a GPX document", in "... bytes read as a GPX document"
+  const char* unit = "";    // what the CLI's line per log counts: "fixes" or "points"
+  LogKind kind = LogKind::kNmea;
+  // How its first bytes look; nullptr for XML known by its root alone.
+  FormatMatch (*identify)(const LogStart& start) = nullptr;
+  // XML: the root element's name without a prefix ("gpx"). It is also
+  // what makes a text that begins with it XML.
+  const char* xmlRoot = nullptr;
+  LogReader read = nullptr;           // set for a format that is read,
+  LogDecoder decode = nullptr;        // or for a decoder
+  const char* dialogLabel = nullptr;  // the Import dialog's filter, "GPX tracks"; nullptr: none
+  const char* patterns = nullptr;     // its patterns, "*.gpx *.gpx.gz"
+  const char* help = nullptr;         // its rows in `import --help`; nullptr: none
 };
 
 // The table, in the order formats are listed (help, dialog filters).
