@@ -111,19 +111,15 @@ int TakeWheelNotches(int& pending, int angleDelta) {
   return notches;
 }
 
-double BoxWidth(const WorldBox& box) {
-  return box.west <= box.east ? box.east - box.west : box.east + 1.0 - box.west;
-}
-
-MercatorView FitView(const std::optional<WorldBox>& box, int width, int height) {
-  const WorldBox shown = box.value_or(WorldBox{});
+MercatorView FitView(double west, double north, double east, double south, int width,
+                     int height) {
   MercatorView view;
   view.width = std::max(width, 1);
   view.height = std::max(height, 1);
-  const double boxWidth = BoxWidth(shown);
-  const double boxHeight = std::max(shown.south - shown.north, 0.0);
-  view.centerX = Wrap01(shown.west + boxWidth / 2);
-  view.centerY = shown.north + boxHeight / 2;
+  const double boxWidth = std::isfinite(east - west) ? std::max(east - west, 0.0) : 1.0;
+  const double boxHeight = std::isfinite(south - north) ? std::max(south - north, 0.0) : 1.0;
+  view.centerX = west + boxWidth / 2;
+  view.centerY = north + boxHeight / 2;
   const int margin = std::min(kMapFitMarginPx, std::min(view.width, view.height) / 4);
   const double freeWidth = std::max(view.width - 2 * margin, 1);
   const double freeHeight = std::max(view.height - 2 * margin, 1);
@@ -131,21 +127,21 @@ MercatorView FitView(const std::optional<WorldBox>& box, int width, int height) 
   // without extent (one cell) fits at any zoom.
   const double fitX = boxWidth > 0 ? freeWidth / boxWidth : HUGE_VAL;
   const double fitY = boxHeight > 0 ? freeHeight / boxHeight : HUGE_VAL;
-  const double zoom = std::log2(std::min(fitX, fitY) / kMapTilePixels);
-  view.zoom = std::clamp(zoom, kMapMinZoom, box ? kMapFitMaxZoom : kMapMaxZoom);
+  view.zoom = std::min(std::log2(std::min(fitX, fitY) / kMapTilePixels), kMapFitMaxZoom);
   NormalizeView(view);
   return view;
 }
 
-WorldBox GridSquareBox(int32_t originLat, int32_t originLon, int32_t spanGrid) {
+ScreenBox GridSquareOnScreen(const MercatorView& view, int32_t originLat, int32_t originLon,
+                             int32_t spanGrid) {
   const double south = double(originLat) / kGridPerDegree;
   const double west = double(originLon) / kGridPerDegree;
   const double span = double(spanGrid) / kGridPerDegree;
-  WorldBox box{MercatorWorldX(west), MercatorWorldY(south + span), MercatorWorldX(west + span),
-               MercatorWorldY(south)};
-  // A square wider than the globe would otherwise wrap onto itself.
-  if (span >= 360.0) box.west = 0, box.east = 1;
-  return box;
+  // Straight from the degrees, not through MercatorWorldX: a square across
+  // 180 degrees stays one piece.
+  const double westX = NearestWrap((west + 180.0) / 360.0, view.centerX);
+  return {view.ScreenX(westX), view.ScreenY(MercatorWorldY(south + span)),
+          view.ScreenX(westX + span / 360.0), view.ScreenY(MercatorWorldY(south))};
 }
 
 double NearestWrap(double worldX, double nearX) {

@@ -32,12 +32,9 @@ constexpr int kWheelNotchDelta = 120;
 // Metres along the equator: one world unit of x (WGS 84 semi-major axis).
 constexpr double kEquatorMetres = 40075016.686;
 
-// A box in world units (see MercatorView): x from west to east, y from
-// north to south. `west` > `east` means the box crosses 180 degrees and
-// holds x >= west or x <= east.
-struct WorldBox {
-  double west = 0, north = 0, east = 1, south = 1;
-  bool operator==(const WorldBox&) const = default;
+// A rectangle on screen in pixels (fractions kept), left/top inclusive.
+struct ScreenBox {
+  double left = 0, top = 0, right = 0, bottom = 0;
 };
 
 // A view as a person gives it: centre latitude and longitude in degrees and
@@ -79,20 +76,22 @@ double SteppedZoom(double zoom, int steps, double stepSize);
 // forward positive, leaving the rest in `pending`.
 int TakeWheelNotches(int& pending, int angleDelta);
 
-// The view of a window width x height pixels that shows all of `box` with
+// The view of a window width x height pixels that shows all of the world
+// box from (west, north) to (east, south) (world units as in MercatorView;
+// east may exceed 1 when the box crosses 180 degrees eastward) with
 // kMapFitMarginPx to spare on every side, zoomed in at most to
-// kMapFitMaxZoom. No box (an empty store) shows the whole world.
-MercatorView FitView(const std::optional<WorldBox>& box, int width, int height);
+// kMapFitMaxZoom. The box (0, 0, 1, 1) shows the whole world.
+MercatorView FitView(double west, double north, double east, double south, int width,
+                     int height);
 
-// Width of `box` in world units, 180 degrees crossed or not.
-double BoxWidth(const WorldBox& box);
-
-// World box of the square of `spanGrid` grid units whose south-west corner
-// is (originLat, originLon) grid units: the main view on the map.
-WorldBox GridSquareBox(int32_t originLat, int32_t originLon, int32_t spanGrid);
+// Where the square of `spanGrid` grid units whose south-west corner is
+// (originLat, originLon) grid units (the main view) lies on screen: of its
+// copies round the globe, the one nearest the view's centre.
+ScreenBox GridSquareOnScreen(const MercatorView& view, int32_t originLat, int32_t originLon,
+                             int32_t spanGrid);
 
 // `worldX` moved by whole turns of the globe to lie nearest `nearX`, so a
-// place east of 180 is drawn beside a view centred just west of it.
+// place east of 180 degrees is drawn beside a view centred just west of it.
 double NearestWrap(double worldX, double nearX);
 
 // The point under screen position (screenX, screenY): latitude within the

@@ -113,9 +113,6 @@ TEST(MapViewportTest, WheelNotchesGatherFineTurns) {
 }
 
 TEST(MapViewportTest, FitShowsTheWholeBoxWithItsMargin) {
-  const auto world = [](double lat, double lon) {
-    return std::pair{MercatorWorldX(lon), MercatorWorldY(lat)};
-  };
   struct Case {
     const char* name;
     double north, west, south, east;  // degrees
@@ -123,49 +120,51 @@ TEST(MapViewportTest, FitShowsTheWholeBoxWithItsMargin) {
   } cases[] = {
       {"four continents", 60.2, -123.2, -34.0, 151.2, 1280, 800},
       {"one city, tall window", 35.8, 139.6, 35.5, 139.9, 400, 900},
-      {"across 180 degrees", -16.0, 177.0, -19.0, -179.0, 800, 600},
+      {"across 180 degrees", -16.0, 177.0, -19.0, 181.0, 800, 600},
       {"tiny window", 10, 10, 0, 20, 30, 30},
   };
   for (const Case& c : cases) {
-    const auto [west, north] = world(c.north, c.west);
-    const auto [east, south] = world(c.south, c.east);
-    const MercatorView view = FitView(WorldBox{west, north, east, south}, c.width, c.height);
+    // East of 180 degrees as x beyond 1, as the bounds of marks give it.
+    const double west = MercatorWorldX(c.west), north = MercatorWorldY(c.north);
+    const double east = west + (c.east - c.west) / 360.0, south = MercatorWorldY(c.south);
+    const MercatorView view = FitView(west, north, east, south, c.width, c.height);
     const double margin = std::min(kMapFitMarginPx, std::min(c.width, c.height) / 4);
     const double left = view.ScreenX(NearestWrap(west, view.centerX));
-    const double right = left + BoxWidth({west, north, east, south}) * view.Scale();
+    const double right = left + (east - west) * view.Scale();
+    EXPECT_NEAR(left + right, c.width, 1e-6) << c.name;  // centred
     EXPECT_GE(left, margin - 1e-6) << c.name;
-    EXPECT_LE(right, c.width - margin + 1e-6) << c.name;
     EXPECT_GE(view.ScreenY(north), margin - 1e-6) << c.name;
     EXPECT_LE(view.ScreenY(south), c.height - margin + 1e-6) << c.name;
-    // Tight along one side at least, unless the window is too small for any.
-    {
-      EXPECT_TRUE(std::fabs(left - margin) < 1e-6 ||
-                  std::fabs(view.ScreenY(north) - margin) < 1e-6)
-          << c.name;
-    }
+    // Tight along one side at least.
+    EXPECT_TRUE(std::fabs(left - margin) < 1e-6 || std::fabs(view.ScreenY(north) - margin) < 1e-6)
+        << c.name;
   }
   // One cell: as close as a fit goes, centred on it.
-  const auto [x, y] = world(35.68, 139.76);
-  const MercatorView cell = FitView(WorldBox{x, y, x, y}, 1280, 800);
+  const double x = MercatorWorldX(139.76), y = MercatorWorldY(35.68);
+  const MercatorView cell = FitView(x, y, x, y, 1280, 800);
   EXPECT_EQ(cell.zoom, kMapFitMaxZoom);
   EXPECT_NEAR(CentreOfView(cell).lon, 139.76, 1e-9);
   // No marks: the whole world.
-  const MercatorView none = FitView(std::nullopt, 1280, 800);
-  EXPECT_LE(none.Scale(), 800 - 2 * kMapFitMarginPx);
-  EXPECT_NEAR(CentreOfView(none).lat, 0, 1e-9);
+  const MercatorView world = FitView(0, 0, 1, 1, 1280, 800);
+  EXPECT_NEAR(world.Scale(), 800 - 2 * kMapFitMarginPx, 1e-9);
+  EXPECT_NEAR(CentreOfView(world).lat, 0, 1e-9);
 }
 
 TEST(MapViewportTest, MainViewSquareLandsNearTheMapCentre) {
-  // The main view's home square, and one across 180 degrees.
-  const WorldBox home = GridSquareBox(14260, 55900, 20);
-  EXPECT_NEAR(home.west, MercatorWorldX(139.75), 1e-15);
-  EXPECT_NEAR(home.east, MercatorWorldX(139.80), 1e-15);
-  EXPECT_LT(home.north, home.south);
-  const WorldBox dateLine = GridSquareBox(0, 179 * 400, 1280);  // 179 E to 176.2 W
-  EXPECT_GT(dateLine.west, dateLine.east);
-  EXPECT_NEAR(BoxWidth(dateLine), 3.2 / 360, 1e-12);
-  // Drawn beside a view just east of 180 degrees, not a globe away.
-  EXPECT_NEAR(NearestWrap(dateLine.west, 0.001), dateLine.west - 1.0, 1e-15);
+  // The main view's home square, one tile, at zoom 12 round its centre.
+  const MercatorView tokyo = ViewOfCentre({35.675, 139.775, 12}, 1280, 800);
+  const ScreenBox home = GridSquareOnScreen(tokyo, 14260, 55900, 20);
+  const double side = 0.05 / 360 * tokyo.Scale();  // 58.25 pixels
+  EXPECT_NEAR(home.left, 640 - side / 2, 1e-6);
+  EXPECT_NEAR(home.right, 640 + side / 2, 1e-6);
+  EXPECT_NEAR(home.top + home.bottom, 800, 0.05);  // Mercator: not quite symmetric
+  EXPECT_LT(home.top, home.bottom);
+  // A square from 179 E to 176.2 W seen from a view just east of 180
+  // degrees: drawn as one piece beside it, not a globe away.
+  const MercatorView dateLine = ViewOfCentre({0, -179.5, 8}, 1000, 600);
+  const ScreenBox square = GridSquareOnScreen(dateLine, 0, 179 * 400, 1280);
+  EXPECT_NEAR(square.left, 500 - 1.5 / 360 * dateLine.Scale(), 1e-6);
+  EXPECT_NEAR(square.right - square.left, 3.2 / 360 * dateLine.Scale(), 1e-6);
   EXPECT_NEAR(NearestWrap(0.3, 0.7), 0.3, 1e-15);
   EXPECT_NEAR(NearestWrap(0.3, 0.9), 1.3, 1e-15);
   EXPECT_NEAR(NearestWrap(0.3, -2.6), -2.7, 1e-15);
