@@ -351,7 +351,7 @@ void ZIvozarivAde::OnTileSource() {
 
 bool ZIvozarivAde::DrawBackground(RgbImage& image) {
   if (!gshhg_) gshhg_ = std::make_unique<GshhgStore>(GshhgFolderFromEnvironment());
-  return DrawCoastBackground(*gshhg_, originLat, originLon, zoomIndex, image) > 0;
+  return DrawCoastBackground(*gshhg_, originLat, originLon, zoomIndex, image).pixels > 0;
 }
 
 void ZIvozarivAde::OnToggleBackground() {

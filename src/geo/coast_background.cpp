@@ -141,9 +141,10 @@ int64_t DrawLayer(const GshhgStore& store, GshhgLayer layer, int zoomIndex, cons
 
 }  // namespace
 
-int64_t DrawCoastBackground(const GshhgStore& store, int32_t originLat, int32_t originLon,
-                            int zoomIndex, RgbImage& image) {
-  if (image.width <= 0 || image.height <= 0) return 0;
+CoastDrawing DrawCoastBackground(const GshhgStore& store, int32_t originLat, int32_t originLon,
+                                 int zoomIndex, RgbImage& image) {
+  CoastDrawing drawn;
+  if (image.width <= 0 || image.height <= 0) return drawn;
   zoomIndex = std::clamp(zoomIndex, kMinZoomIndex, kMaxZoomIndex);
   const double spanDeg = double(kZoomSpans[size_t(zoomIndex)]) / kGridPerDegree;
   Projection view;
@@ -153,12 +154,20 @@ int64_t DrawCoastBackground(const GshhgStore& store, int32_t originLat, int32_t 
   view.pixelsPerDegY = image.height / spanDeg;
   const double southDeg = double(originLat) / kGridPerDegree;
   const double eastDeg = view.westDeg + spanDeg;
-  int64_t set = 0;
+  int64_t& set = drawn.pixels;
   set += DrawLayer(store, GshhgLayer::kRiver, zoomIndex, view, southDeg, eastDeg, image, 0);
   set += DrawLayer(store, GshhgLayer::kBorder, zoomIndex, view, southDeg, eastDeg, image, 2);
   set += DrawLayer(store, GshhgLayer::kBorder, zoomIndex, view, southDeg, eastDeg, image, 1);
   set += DrawLayer(store, GshhgLayer::kShore, zoomIndex, view, southDeg, eastDeg, image, 0);
-  return set;
+  return drawn;
+}
+
+CoastDrawing DrawCoastMercator(const GshhgStore& store, const MercatorView& view, RgbImage& image) {
+  (void)store;
+  if (image.width != view.width || image.height != view.height) {
+    image = RgbImage(std::max(view.width, 0), std::max(view.height, 0));
+  }
+  return {};
 }
 
 }  // namespace roamgrid

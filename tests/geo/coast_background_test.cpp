@@ -74,7 +74,7 @@ TEST(CoastBackgroundTest, OpenOceanDrawsNothing) {
     for (const auto& [lat, lon] : {std::pair{0.0, -150.0}, std::pair{-30.0, -20.0}}) {
       const CentredView view = Centre(lat, lon, zoomIndex);
       RgbImage image(kRasterSide, kRasterSide);
-      EXPECT_EQ(DrawCoastBackground(store, view.originLat, view.originLon, zoomIndex, image), 0);
+      EXPECT_EQ(DrawCoastBackground(store, view.originLat, view.originLon, zoomIndex, image).pixels, 0);
       EXPECT_EQ(image.bytes, RgbImage(kRasterSide, kRasterSide).bytes);
     }
   }
@@ -93,7 +93,7 @@ TEST(CoastBackgroundTest, AShorePointLandsOnThePixelOfItsCell) {
   const auto resolution = store.ChooseResolution(GshhgLayer::kShore, zoomIndex);
   ASSERT_TRUE(resolution);
   RgbImage image(kRasterSide, kRasterSide);
-  ASSERT_GT(DrawCoastBackground(store, originLat, originLon, zoomIndex, image), 0);
+  ASSERT_GT(DrawCoastBackground(store, originLat, originLon, zoomIndex, image).pixels, 0);
   int checked = 0;
   for (const PlacedBin& placed :
        store.Bins(GshhgLayer::kShore, *resolution, south, south + span, west, west + span)) {

@@ -37,7 +37,7 @@ TEST_F(GshhgFolderTest, MissingFolderGivesNothingAndNoMessage) {
   GshhgStore store((dir() / "none").string());
   RgbImage image(kRasterSide, kRasterSide);
   ::testing::internal::CaptureStderr();
-  EXPECT_EQ(DrawCoastBackground(store, 14260, 55900, 1, image), 0);
+  EXPECT_EQ(DrawCoastBackground(store, 14260, 55900, 1, image).pixels, 0);
   EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
   EXPECT_FALSE(store.ChooseResolution(GshhgLayer::kShore, 1));
 }
@@ -67,7 +67,7 @@ TEST_F(GshhgFolderTest, DamagedFileGivesNoLinesAndOneMessage) {
     // Twice, over Tokyo Bay at the widest zoom: the second read says nothing more.
     for (int pass = 0; pass < 2; ++pass) {
       RgbImage image(kRasterSide, kRasterSide);
-      drawn += DrawCoastBackground(store, 13600, 55520, 7, image);
+      drawn += DrawCoastBackground(store, 13600, 55520, 7, image).pixels;
     }
     const std::string said = ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(drawn, 0) << keep;
