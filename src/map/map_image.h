@@ -6,6 +6,7 @@
 // premultiplied).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 

@@ -140,10 +140,12 @@ class MarksMap {
   // there; nothing when there is no mark.
   std::optional<WorldBox> MarksBounds() const;
 
-  // Calls `visit` for every map tile at zoom z (0..22) that RenderMarksTile
-  // may mark, in order of x, then y: exactly the marked ones up to zoom 12,
-  // and a few unmarked ones near marks beyond it. Found from the overview,
-  // never by looking at the whole world.
+  // Calls `visit` once for every map tile at zoom z (0..22) that
+  // RenderMarksTile may mark: exactly the marked ones up to zoom 12, in
+  // order of x, then y; beyond it also a few unmarked ones near marks,
+  // grouped by the zoom 12 tile they lie in (those in order of x, then y)
+  // and in order of x, then y within it. Found from the overview, never by
+  // looking at the whole world; memory grows with one zoom 12 tile's worth.
   void ForEachMarksTile(int z, const std::function<void(MapTileKey)>& visit) const;
 
   // A value that changes whenever a tile file that can mark map tile z/x/y
