@@ -144,6 +144,13 @@ ScreenBox GridSquareOnScreen(const MercatorView& view, int32_t originLat, int32_
           view.ScreenX(westX + span / 360.0), view.ScreenY(MercatorWorldY(south))};
 }
 
+ScreenBox PictureOnScreen(const MercatorView& drawnFor, const MercatorView& now) {
+  const double shift = NearestWrap(drawnFor.centerX, now.centerX) - drawnFor.centerX;
+  return {now.ScreenX(drawnFor.WorldX(0) + shift), now.ScreenY(drawnFor.WorldY(0)),
+          now.ScreenX(drawnFor.WorldX(drawnFor.width) + shift),
+          now.ScreenY(drawnFor.WorldY(drawnFor.height))};
+}
+
 double NearestWrap(double worldX, double nearX) {
   return worldX - std::round(worldX - nearX);
 }

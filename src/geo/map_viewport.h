@@ -90,6 +90,12 @@ MercatorView FitView(double west, double north, double east, double south, int w
 ScreenBox GridSquareOnScreen(const MercatorView& view, int32_t originLat, int32_t originLon,
                              int32_t spanGrid);
 
+// Where a picture drawn for view `drawnFor` lies on screen in view `now`
+// (stretched when the zooms differ), of its copies round the globe the one
+// nearest the view's centre: a background drawn a moment ago stands in
+// while the view moves.
+ScreenBox PictureOnScreen(const MercatorView& drawnFor, const MercatorView& now);
+
 // `worldX` moved by whole turns of the globe to lie nearest `nearX`, so a
 // place east of 180 degrees is drawn beside a view centred just west of it.
 double NearestWrap(double worldX, double nearX);

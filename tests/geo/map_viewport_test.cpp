@@ -165,6 +165,18 @@ TEST(MapViewportTest, MainViewSquareLandsNearTheMapCentre) {
   const ScreenBox square = GridSquareOnScreen(dateLine, 0, 179 * 400, 1280);
   EXPECT_NEAR(square.left, 500 - 1.5 / 360 * dateLine.Scale(), 1e-6);
   EXPECT_NEAR(square.right - square.left, 3.2 / 360 * dateLine.Scale(), 1e-6);
+  // A picture drawn a moment ago, seen after a pan over 180 degrees and a
+  // zoom in about the centre: moved, then stretched twice over.
+  MercatorView now = dateLine;
+  PanView(now, 300, 0);
+  const ScreenBox moved = PictureOnScreen(dateLine, now);
+  EXPECT_NEAR(moved.left, 300, 1e-6);
+  EXPECT_NEAR(moved.right, 1300, 1e-6);
+  EXPECT_NEAR(moved.top, 0, 1e-6);
+  ZoomViewAbout(now, now.zoom + 1, 500, 300);
+  const ScreenBox stretched = PictureOnScreen(dateLine, now);
+  EXPECT_NEAR(stretched.right - stretched.left, 2000, 1e-6);
+  EXPECT_NEAR(stretched.bottom - stretched.top, 1200, 1e-6);
   EXPECT_NEAR(NearestWrap(0.3, 0.7), 0.3, 1e-15);
   EXPECT_NEAR(NearestWrap(0.3, 0.9), 1.3, 1e-15);
   EXPECT_NEAR(NearestWrap(0.3, -2.6), -2.7, 1e-15);
