@@ -16,6 +16,8 @@
 #include <algorithm>
 
 #include "geo/mbtiles_file.h"
+#include "geo/tile_sampling.h"
+#include "tiles/grid_units.h"
 #include "view/view_state.h"
 
 namespace roamgrid {
@@ -134,8 +136,10 @@ void TileLayer::Reset() {
   queue_.clear();
   inFlight_.clear();
   missing_.clear();
-  failedInView_.clear();
   hosts_.clear();
+  // The Web Mercator view stays; it is planned anew for the new source.
+  mercatorPlan_ = MercatorTilePlan{};
+  mercatorKeys_.clear();
   pauseEnd_->stop();
   status_.clear();
   attribution_.clear();
@@ -180,6 +184,11 @@ bool TileLayer::SetSource(const QString& source, const QString& attribution) {
     network_->setCache(diskCache_);
   }
   source_ = std::move(parsed);
+  if (haveMercator_) {
+    PlanMercator();
+    pauseEnd_->start(0);
+    emit tilesArrived();
+  }
   return true;
 }
 
@@ -219,8 +228,41 @@ bool TileLayer::TileAtHand(const MapTileKey& tile, bool* stale) {
   return true;
 }
 
-bool TileLayer::Needed(const MapTileKey& tile) const {
+bool TileLayer::NeededBySquare(const MapTileKey& tile) const {
   return haveView_ && std::find(map_.tiles.begin(), map_.tiles.end(), tile) != map_.tiles.end();
+}
+
+bool TileLayer::NeededByMercator(const MapTileKey& tile) const {
+  return haveMercator_ && mercatorKeys_.contains(tile);
+}
+
+void TileLayer::FitMemory() {
+  const qsizetype wanted = 2 * (qsizetype(map_.tiles.size()) + mercatorKeys_.size());
+  memory_.setMaxCost(std::max<qsizetype>(kMemoryTiles, wanted));
+}
+
+void TileLayer::Enqueue(const std::vector<MapTileKey>& loadFrom) {
+  queue_.clear();
+  QSet<MapTileKey> queued;
+  const bool online = source_.kind == TileSource::Kind::kUrlTemplate;
+  const auto consider = [&](const MapTileKey& tile, bool load) {
+    if (queued.contains(tile)) return;
+    bool stale = false;
+    // Tiles of the other view were read when it was set: memory decides.
+    const MemoryTile* kept = load ? nullptr : memory_.object(tile);
+    const bool atHand = load ? TileAtHand(tile, &stale) : kept != nullptr;
+    if (kept) {
+      stale = kept->keepUntil.isValid() && kept->keepUntil < QDateTime::currentDateTimeUtc();
+    }
+    if (online && (!atHand || stale) && !missing_.contains(tile) && !inFlight_.contains(tile)) {
+      queue_.push_back(tile);
+      queued.insert(tile);
+    }
+  };
+  const std::vector<MapTileKey>& first = mercatorFirst_ ? mercatorPlan_.keys : map_.tiles;
+  const std::vector<MapTileKey>& second = mercatorFirst_ ? map_.tiles : mercatorPlan_.keys;
+  for (const MapTileKey& tile : first) consider(tile, &first == &loadFrom);
+  for (const MapTileKey& tile : second) consider(tile, &second == &loadFrom);
 }
 
 void TileLayer::SetView(int32_t originLat, int32_t originLon, int zoomIndex) {
@@ -233,21 +275,16 @@ void TileLayer::SetView(int32_t originLat, int32_t originLon, int zoomIndex) {
   viewLon_ = originLon;
   viewZoom_ = clampedZoom;
   haveView_ = true;
-  const int tileZoom = ChooseTileZoom(kZoomSpans[clampedZoom], minZoom_, maxZoom_);
+  mercatorFirst_ = false;
+  const double span = kZoomSpans[clampedZoom];
+  const double centreLat = (originLat + span / 2) / kGridPerDegree;
+  const int tileZoom = ChooseTileZoom(kZoomSpans[clampedZoom], centreLat, minZoom_, maxZoom_);
   map_ = MapViewToTiles(originLat, originLon, clampedZoom, tileZoom);
   // Only a source whose coarsest zoom is far finer than the view asks for
   // this many; such a view shows no tiles rather than a flood of requests.
   if (map_.tiles.size() > kMaxViewTiles) map_.tiles.clear();
-  queue_.clear();
-  failedInView_.clear();
-  for (const MapTileKey& tile : map_.tiles) {
-    bool stale = false;
-    const bool atHand = TileAtHand(tile, &stale);
-    if (source_.kind == TileSource::Kind::kUrlTemplate && (!atHand || stale) &&
-        !missing_.contains(tile) && !inFlight_.contains(tile)) {
-      queue_.push_back(tile);
-    }
-  }
+  FitMemory();
+  Enqueue(map_.tiles);
   Compose();
   // Asked from the event loop: a source replaced before then (a start
   // option over the saved setting) has asked nothing.
@@ -258,39 +295,87 @@ void TileLayer::Compose() {
   if (image_.isNull()) {
     image_ = QImage(kRasterSide, kRasterSide, QImage::Format_ARGB32_Premultiplied);
   }
-  image_.fill(Qt::transparent);
   covers_ = false;
-  if (!haveView_ || map_.tiles.empty()) return;
-  covers_ =
-      std::all_of(map_.pixelRow.begin(), map_.pixelRow.end(), [](int32_t r) { return r >= 0; });
-  // The view's columns fall into a few runs, one per tile column; a row
-  // copies each run from one scan line of one tile.
-  struct ColumnRun {
-    int first, end;  // view columns
-    int32_t tile;    // tile column
-  };
-  std::vector<ColumnRun> runs;
-  int inTile[kRasterSide];
-  for (int column = 0; column < kRasterSide; ++column) {
-    const int32_t tile = map_.pixelCol[column] / kMapTilePixels;
-    inTile[column] = map_.pixelCol[column] % kMapTilePixels;
-    if (runs.empty() || runs.back().tile != tile) runs.push_back({column, column, tile});
-    runs.back().end = column + 1;
+  if (!haveView_ || map_.tiles.empty()) {
+    image_.fill(Qt::transparent);
+    return;
   }
-  for (int row = 0; row < kRasterSide; ++row) {
-    const int32_t pixelRow = map_.pixelRow[row];
-    if (pixelRow < 0) continue;  // beyond the Mercator square: nothing
-    auto* out = reinterpret_cast<QRgb*>(image_.scanLine(kRasterSide - 1 - row));
-    for (const ColumnRun& run : runs) {
-      const MemoryTile* tile =
-          memory_.object(MapTileKey{map_.zoom, run.tile, pixelRow / kMapTilePixels});
-      if (tile == nullptr || !tile->opaque) covers_ = false;
-      if (tile == nullptr) continue;
-      const auto* line =
-          reinterpret_cast<const QRgb*>(tile->image.constScanLine(pixelRow % kMapTilePixels));
-      for (int column = run.first; column < run.end; ++column) out[column] = line[inTile[column]];
+  static_assert(sizeof(QRgb) == sizeof(Argb));
+  bool opaque = true;
+  const auto tileAt = [&](const MapTileKey& key) -> const Argb* {
+    const MemoryTile* tile = memory_.object(key);
+    if (tile == nullptr) return nullptr;
+    opaque = opaque && tile->opaque;
+    return reinterpret_cast<const Argb*>(tile->image.constBits());
+  };
+  // The image's lines are exactly 448 words: ARGB32 lines need no padding.
+  const bool complete = ComposeViewTiles(map_, tileAt, reinterpret_cast<Argb*>(image_.bits()));
+  covers_ = complete && opaque;
+}
+
+void TileLayer::PlanMercator() {
+  mercatorPlan_ =
+      hasSource() ? PlanMercatorTiles(mercatorView_, minZoom_, maxZoom_, size_t{kMaxMercatorTiles})
+                  : MercatorTilePlan{};
+  mercatorKeys_ = QSet<MapTileKey>(mercatorPlan_.keys.begin(), mercatorPlan_.keys.end());
+  FitMemory();
+  Enqueue(mercatorPlan_.keys);
+}
+
+const MercatorTilePlan& TileLayer::SetMercatorView(const MercatorView& view) {
+  const auto same = [](const MercatorView& a, const MercatorView& b) {
+    return a.centerX == b.centerX && a.centerY == b.centerY && a.zoom == b.zoom &&
+           a.width == b.width && a.height == b.height;
+  };
+  if (haveMercator_ && same(view, mercatorView_)) return mercatorPlan_;
+  haveMercator_ = true;
+  mercatorFirst_ = true;
+  mercatorView_ = view;
+  PlanMercator();
+  if (!queue_.empty()) pauseEnd_->start(0);
+  return mercatorPlan_;
+}
+
+void TileLayer::ClearMercatorView() {
+  haveMercator_ = false;
+  mercatorFirst_ = false;
+  mercatorPlan_ = MercatorTilePlan{};
+  mercatorKeys_.clear();
+  Enqueue({});
+}
+
+QImage TileLayer::TileImage(const MapTileKey& tile) const {
+  const MemoryTile* kept = memory_.object(tile);
+  return kept ? kept->image : QImage();
+}
+
+QImage TileLayer::TileImageOrCoarser(const MapTileKey& tile, QRectF* part) const {
+  for (int levels = 0; levels <= std::min(kCoarserZooms, tile.zoom); ++levels) {
+    const CoveringPart covering = CoveringTile(tile, levels);
+    if (const MemoryTile* kept = memory_.object(covering.key)) {
+      if (part) *part = QRectF(covering.x, covering.y, covering.side, covering.side);
+      return kept->image;
     }
   }
+  return QImage();
+}
+
+bool TileLayer::PaintMercatorTiles(QPainter& painter) const {
+  bool whole = !mercatorPlan_.placed.empty();
+  painter.save();
+  painter.setRenderHint(QPainter::SmoothPixmapTransform);
+  for (const PlacedTile& placed : mercatorPlan_.placed) {
+    QRectF part;
+    const QImage image = TileImageOrCoarser(placed.key, &part);
+    const MemoryTile* own = memory_.object(placed.key);
+    whole = whole && own != nullptr && own->opaque;
+    if (image.isNull()) continue;
+    const QRect target(QPoint(placed.left, placed.top),
+                       QPoint(placed.right - 1, placed.bottom - 1));
+    painter.drawImage(QRectF(target), image, part);
+  }
+  painter.restore();
+  return whole;
 }
 
 void TileLayer::StartRequests() {
@@ -364,14 +449,12 @@ void TileLayer::OnReplyFinished(QNetworkReply* reply, MapTileKey tile, QString h
     }
     memory_.insert(tile, new MemoryTile{std::move(image), keepUntil, opaque});
     status_.clear();
-    if (Needed(tile)) {
-      Compose();
-      emit tilesArrived();
-    }
+    const bool square = NeededBySquare(tile);
+    if (square) Compose();
+    if (square || NeededByMercator(tile)) emit tilesArrived();
     StartRequests();
     return;
   }
-  failedInView_.insert(tile);
   QString why;
   if (reply->error() == QNetworkReply::NoError || oversize) {
     why = QStringLiteral("tiles: the server sent no image");

@@ -15,6 +15,17 @@
 // given), and a tile that failed is asked for again only by a later view.
 // Nothing waits: replies arrive through the event loop and tilesArrived()
 // tells the view to repaint.
+//
+// The layer serves two kinds of view at once, under the same request
+// limits, memory and disk cache:
+//  - the 448 x 448 square-degree view of the main dialog (SetView, image()):
+//    tiles resampled onto the degree grid with a filter as wide as a view
+//    pixel, at the zoom that shrinks them least below their size;
+//  - one Web Mercator view of any size, such as the Map window
+//    (SetMercatorView, TileImage, PaintMercatorTiles): tiles at their native
+//    size at whole zooms. A window showing such a view shares the main
+//    dialog's layer (ZIvozarivAde::tileLayer()) rather than making its own,
+//    so the per-host limits and the cache hold for both.
 #pragma once
 
 #include <QCache>
@@ -28,6 +39,7 @@
 #include <memory>
 #include <vector>
 
+#include "geo/mercator_tiles.h"
 #include "geo/tile_source.h"
 #include "geo/web_mercator.h"
 
@@ -94,8 +106,52 @@ class TileLayer : public QObject {
   // over any tile.
   void PaintNotes(QPainter& painter, const QRect& map) const;
 
+  // ---- A Web Mercator view (the Map window) ----
+
+  // Most tiles a Web Mercator view shows (a 4K screen at a half zoom step
+  // needs about 300); a view that would need more shows none.
+  static constexpr int kMaxMercatorTiles = 600;
+  // How many zooms up TileImageOrCoarser looks for a stand-in.
+  static constexpr int kCoarserZooms = 4;
+
+  // Shows `view`: plans its tiles (PlanMercatorTiles with the source's zoom
+  // range: tile zoom, the tiles on screen and their screen rectangles,
+  // nearest the centre first), reads those at hand from memory, the disk
+  // cache or the MBTiles file, and asks the server for the missing ones,
+  // nearest the centre first and before those of the 448 view, under the
+  // same polite rules. Never waits for the network. Cheap when the view is
+  // unchanged, so a window may call it from every paint. Without a source
+  // the plan is empty. The plan returned stays valid until the next call,
+  // SetSource or ClearMercatorView; a new source re-plans the view and
+  // emits tilesArrived().
+  const MercatorTilePlan& SetMercatorView(const MercatorView& view);
+  // The plan of the last SetMercatorView (empty before one or after
+  // ClearMercatorView).
+  const MercatorTilePlan& mercatorPlan() const { return mercatorPlan_; }
+  // Forgets the Web Mercator view (its window closed or hidden): its tiles
+  // are asked for no more.
+  void ClearMercatorView();
+
+  // The picture of `tile` at its native size, 256 x 256 premultiplied ARGB,
+  // when it is in memory (SetMercatorView brings the view's tiles there);
+  // a null image otherwise. Never reads a file, never asks the server.
+  QImage TileImage(const MapTileKey& tile) const;
+  // What to draw in `tile`'s place now: its own picture, or while that is
+  // not at hand the part of the nearest coarser tile in memory (up to
+  // kCoarserZooms zooms up) that covers it. `part` receives the rectangle
+  // of the returned image to draw (the whole image for the tile itself).
+  // A null image when neither is at hand.
+  QImage TileImageOrCoarser(const MapTileKey& tile, QRectF* part) const;
+  // Draws the tiles of mercatorPlan() that are at hand (or their coarser
+  // stand-ins) into their screen rectangles, smoothly scaled; the painter's
+  // origin is the view's top-left screen pixel. Returns whether every tile
+  // of the plan was drawn from its own picture and is opaque, so that
+  // nothing beneath shows through.
+  bool PaintMercatorTiles(QPainter& painter) const;
+
  signals:
-  // image() or status() changed after SetView returned: repaint the view.
+  // image(), the Web Mercator view's tiles or status() changed after
+  // SetView or SetMercatorView returned: repaint the views that show tiles.
   void tilesArrived();
 
  private:
@@ -116,11 +172,22 @@ class TileLayer : public QObject {
   // whether an online tile is past its keep date.
   bool TileAtHand(const MapTileKey& tile, bool* stale);
   void Compose();
+  // Plans the Web Mercator view anew (after a new source) and loads its
+  // tiles.
+  void PlanMercator();
+  // Makes the memory cache hold every tile of both views with room to spare.
+  void FitMemory();
+  // Rebuilds the queue of tiles to ask for: the view set last first, each
+  // view's tiles nearest its centre first. `loadFrom` is the list whose
+  // tiles may need reading from the disk cache or the MBTiles file.
+  void Enqueue(const std::vector<MapTileKey>& loadFrom);
   void StartRequests();
   void OnReplyFinished(QNetworkReply* reply, MapTileKey tile, QString host);
   void PauseHost(Host& host, QNetworkReply* reply, int defaultSeconds);
   void SetStatus(const QString& text);
-  bool Needed(const MapTileKey& tile) const;
+  // Whether the 448 view or the Web Mercator view shows `tile`.
+  bool NeededBySquare(const MapTileKey& tile) const;
+  bool NeededByMercator(const MapTileKey& tile) const;
 
   TileSource source_;
   QString attribution_;
@@ -139,11 +206,16 @@ class TileLayer : public QObject {
   QNetworkDiskCache* diskCache_ = nullptr;
   QTimer* pauseEnd_ = nullptr;
 
+  bool haveMercator_ = false;
+  bool mercatorFirst_ = false;  // the Web Mercator view was set after the 448 view
+  MercatorView mercatorView_;
+  MercatorTilePlan mercatorPlan_;
+  QSet<MapTileKey> mercatorKeys_;  // mercatorPlan_.keys, for lookups
+
   QCache<MapTileKey, MemoryTile> memory_;
-  std::vector<MapTileKey> queue_;  // tiles of the view still to ask for, in order
+  std::vector<MapTileKey> queue_;  // tiles of the views still to ask for, in order
   QSet<MapTileKey> inFlight_;
-  QSet<MapTileKey> missing_;       // 404 this run
-  QSet<MapTileKey> failedInView_;  // failed since the view was set
+  QSet<MapTileKey> missing_;  // 404 this run
   QHash<QString, Host> hosts_;
 };
 
