@@ -61,8 +61,11 @@ QImage MarksImage(const MaskImage& mask) {
 void HaloText(QPainter& painter, QPointF at, const QString& text) {
   QPainterPath path;
   path.addText(at, painter.font(), text);
+  painter.save();
+  painter.setRenderHint(QPainter::Antialiasing);
   painter.strokePath(path, QPen(kHalo, 3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
   painter.fillPath(path, kInk);
+  painter.restore();
 }
 
 }  // namespace
@@ -159,7 +162,10 @@ MapWindow::MapWindow(QWidget* owner, TileLayer* tiles)
   });
   connect(&storeWatcher_, &StoreWatcher::StoreChanged, this, &MapWindow::OnStoreChanged);
   if (tiles_) {
-    connect(tiles_, &TileLayer::tilesArrived, area_, qOverload<>(&QWidget::update));
+    connect(tiles_, &TileLayer::tilesArrived, this, [this] {
+      area_->update();
+      ShowStatus();  // a failing source says so
+    });
   }
   view_.width = kDefaultWidth;
   view_.height = kDefaultHeight;
@@ -240,6 +246,7 @@ void MapWindow::Open(const std::optional<MapCentre>& first) {
   raise();
   activateWindow();
   area_->setFocus();
+  ApplyTileView();
   // Shown, the map area has its size: the view is placed for it.
   if (start) {
     SetView(*start);
@@ -317,14 +324,21 @@ void MapWindow::ViewChanged() {
 }
 
 void MapWindow::RedrawPictures() {
-  if (backgroundMode_ != "none") coast_.valid = false;
+  coast_.valid = false;
   layers_.valid = false;
   area_->update();
 }
 
 void MapWindow::ApplyTileView() {
-  // The tiles are the tile layer's: what it has at hand shows at once, the
-  // rest arrives through tilesArrived.
+  if (!tiles_) return;
+  // What the tile layer has at hand shows at once, the rest arrives through
+  // tilesArrived; a closed window or another background asks for none.
+  if (backgroundMode_ == "tiles" && opened_ && isVisible()) {
+    tiles_->SetMercatorView(view_);
+  } else if (tilesShown_) {
+    tiles_->ClearMercatorView();
+  }
+  tilesShown_ = backgroundMode_ == "tiles" && opened_ && isVisible();
 }
 
 void MapWindow::StartZoom(double zoom, QPointF anchor) {
@@ -433,12 +447,18 @@ void MapWindow::closeEvent(QCloseEvent* event) {
   SaveState();
   if (marks_) marks_->SaveCache();
   QMainWindow::closeEvent(event);
+  if (event->isAccepted() && tiles_ && tilesShown_) {
+    tiles_->ClearMercatorView();
+    tilesShown_ = false;
+  }
 }
 
 void MapWindow::Paint(QPainter& painter) {
   painter.fillRect(area_->rect(), Qt::white);
   if (backgroundMode_ != "none") {
-    if (!coast_.valid) DrawCoast(coast_);
+    // Beneath tiles the coast shows only where a tile is missing: it is not
+    // drawn while the tiles of the view covered it all.
+    if (!coast_.valid && !(backgroundMode_ == "tiles" && tilesCover_)) DrawCoast(coast_);
     PaintPicture(painter, coast_);
   }
   if (backgroundMode_ == "tiles") PaintTiles(painter);
@@ -452,15 +472,19 @@ void MapWindow::Paint(QPainter& painter) {
   if (backgroundMode_ == "tiles" && tiles_) {
     tiles_->PaintNotes(painter, corner);
   } else if (backgroundMode_ != "none" && coastDrawn_) {
+    // As the tile layer writes its attribution: dark on a light box.
+    painter.save();
     QFont small = painter.font();
     small.setPixelSize(10);
     painter.setFont(small);
     const QString text = QStringLiteral("Coast: GSHHG");
     const QFontMetrics metrics(small);
-    HaloText(painter,
-             QPointF(corner.right() - kCornerMarginPx - metrics.horizontalAdvance(text),
-                     corner.bottom() - kCornerMarginPx),
-             text);
+    QRect box(0, 0, metrics.horizontalAdvance(text) + 6, metrics.height() + 2);
+    box.moveBottomRight(corner.bottomRight());
+    painter.fillRect(box, kHalo);
+    painter.setPen(kInk);
+    painter.drawText(box, Qt::AlignCenter, text);
+    painter.restore();
   }
   PaintMarks(painter);  // last: nothing covers a mark
 }
@@ -504,7 +528,11 @@ void MapWindow::PaintPicture(QPainter& painter, const Picture& picture) const {
   painter.restore();
 }
 
-void MapWindow::PaintTiles(QPainter&) {}
+void MapWindow::PaintTiles(QPainter& painter) {
+  if (!tiles_ || !tilesShown_) return;
+  tiles_->SetMercatorView(view_);  // cheap when the view is the same
+  tilesCover_ = tiles_->PaintMercatorTiles(painter);
+}
 
 void MapWindow::PaintMainViewSquare(QPainter& painter) const {
   if (!mainView_) return;

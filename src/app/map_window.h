@@ -172,6 +172,8 @@ class MapWindow : public QMainWindow {
   Picture layers_;
   QTimer redraw_;
   TileLayer* tiles_ = nullptr;
+  bool tilesShown_ = false;  // the tile layer holds this window's view
+  bool tilesCover_ = false;  // the last paint's tiles hid the coast entirely
 
   // The wheel and double-click zoom: from `zoomFrom_` to the animation's
   // end value about `zoomAnchor_` (screen pixels).
