@@ -13,11 +13,14 @@
 #include <cmath>
 
 #include "app/map_window.h"
+#include "app/tile_layer.h"
 #include "app/user_settings.h"
 #include "app/zivozariv_ade.h"
 #include "support/red_pixels.h"
 #include "support/scratch_working_dir.h"
+#include "support/mbtiles_fixture.h"
 #include "support/scripted_platform.h"
+#include "support/tile_server.h"
 #include "tiles/track_recorder.h"
 
 namespace roamgrid {
@@ -281,6 +284,37 @@ class MapWindowTest : public QObject {
       blue += colour.blue() > 150 && colour.red() < 100;
     }
     QVERIFY(blue > 0);
+  }
+
+  void TilesShowAtTheirNativeSizeBeneathTheMarks() {
+    // Zoom 5 tiles round Japan, each one colour that names it.
+    std::map<MapTileKey, std::vector<uint8_t>> tiles;
+    for (int x = 26; x <= 30; ++x) {
+      for (int y = 10; y <= 15; ++y) tiles[{5, x, y}] = testing::TilePng(5, x, y);
+    }
+    QVERIFY(testing::WriteMbtiles("japan.mbtiles", tiles));
+    // A mark just south-east of the corner of tiles 27..28 x 12..13.
+    const double cornerLon = 28.0 / 32 * 360 - 180, cornerLat = LatitudeOfWorldY(13.0 / 32);
+    MarkBlock(cornerLat - 0.3, cornerLon + 0.3, 2);
+    TileLayer layer;
+    QVERIFY(layer.SetSource("japan.mbtiles", "Test tiles"));
+    MapWindow map(nullptr, &layer);
+    map.SetBackgroundMode("tiles");
+    OpenAt(map, {cornerLat, cornerLon, 5});
+    const QImage shown = map.mapArea()->grab().toImage();
+    const QPointF corner = OnScreen(map.view(), cornerLat, cornerLon);
+    const auto colourAt = [&](double dx, double dy) {
+      return shown.pixel(int(std::floor(corner.x() + dx)), int(std::floor(corner.y() + dy)));
+    };
+    QCOMPARE(colourAt(-10, -10), testing::TileColour(5, 27, 12));
+    QCOMPARE(colourAt(10, 10), testing::TileColour(5, 28, 13));
+    // 256 screen pixels to a tile at a whole zoom.
+    QCOMPARE(colourAt(250, 10), testing::TileColour(5, 28, 13));
+    QCOMPARE(colourAt(262, 10), testing::TileColour(5, 29, 13));
+    QCOMPARE(colourAt(10, 250), testing::TileColour(5, 28, 13));
+    QCOMPARE(colourAt(10, 262), testing::TileColour(5, 28, 14));
+    // The mark over the tile, red.
+    QVERIFY(NearRed(map, OnScreen(map.view(), cornerLat - 0.3, cornerLon + 0.3), 2));
   }
 
   void TheViewIsRememberedAndNewMarksAppear() {
