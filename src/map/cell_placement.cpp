@@ -19,10 +19,11 @@ constexpr int64_t kColumnsAround = 360 * kCellsPerDegree;
 int64_t FirstRow(int32_t latKey) { return int64_t{latKey} / kCentiPerTile * kCellsPerSide; }
 int64_t FirstColumn(int32_t lonKey) { return int64_t{lonKey} / kCentiPerTile * kCellsPerSide; }
 
-// ceil of a screen position, held within [0, limit] so that far away
-// positions neither overflow nor land inside.
-int64_t CeilWithin(double value, int64_t limit) {
-  return int64_t(std::ceil(std::clamp(value, 0.0, double(limit))));
+// ceil of a screen position plus the margin, held within [0, limit] so
+// that far away positions neither overflow nor land inside.
+int64_t CeilWithin(double value, int margin, int64_t limit) {
+  const double bound = double(limit + 1);
+  return std::clamp<int64_t>(int64_t(std::ceil(std::clamp(value, -bound, bound))) + margin, 0, limit);
 }
 
 // Screen pixels of a tile's cells at cell zooms: the first screen column at
@@ -38,13 +39,14 @@ void PlaceCellEdges(int32_t latKey, int32_t lonKey, int wrap, const ScreenGrid& 
   const int64_t firstColumn = FirstColumn(lonKey) + kColumnsTo180 + wrap * kColumnsAround;
   for (int c = 0; c <= kCellsPerSide; ++c) {
     const double worldX = double(firstColumn + c) / double(kColumnsAround);
-    edges.x[size_t(c)] = int32_t(CeilWithin(worldX * grid.scale - grid.originX - 0.5, grid.width));
+    edges.x[size_t(c)] =
+        int32_t(CeilWithin(worldX * grid.scale - grid.originX - 0.5, grid.margin, grid.width));
   }
   const int64_t firstRow = FirstRow(latKey);
   for (int r = 0; r <= kCellsPerSide; ++r) {
     const double worldY = MercatorWorldY(double(firstRow + r) / double(kCellsPerDegree));
     edges.y[size_t(r)] =
-        int32_t(CeilWithin(worldY * grid.scale - grid.originY - 0.5, grid.height));
+        int32_t(CeilWithin(worldY * grid.scale - grid.originY - 0.5, grid.margin, grid.height));
   }
 }
 
@@ -57,8 +59,12 @@ ScreenGrid ScreenGrid::OfView(const MercatorView& view) {
   grid.scale = kMapTilePixels * std::exp2(grid.zoom);
   grid.width = std::max(view.width, 0);
   grid.height = std::max(view.height, 0);
-  const double centerX = std::isfinite(view.centerX) ? view.centerX : 0.5;
-  const double centerY = std::isfinite(view.centerY) ? view.centerY : 0.5;
+  // The world repeats east and west: a centre in another copy of it shows
+  // the same. Far north or south nothing shows, so the centre is held where
+  // the arithmetic stays exact.
+  double centerX = std::isfinite(view.centerX) ? view.centerX : 0.5;
+  if (centerX < 0 || centerX >= 1) centerX -= std::floor(centerX);
+  const double centerY = std::isfinite(view.centerY) ? std::clamp(view.centerY, -1e6, 1e6) : 0.5;
   grid.originX = centerX * grid.scale - grid.width / 2.0;
   grid.originY = centerY * grid.scale - grid.height / 2.0;
   return grid;
@@ -74,12 +80,11 @@ ScreenGrid ScreenGrid::OfTile(int z, int x, int y) {
   return grid;
 }
 
-ScreenGrid ScreenGrid::Widened(int margin) const {
+ScreenGrid ScreenGrid::Widened() const {
   ScreenGrid grid = *this;
-  grid.originX -= margin;
-  grid.originY -= margin;
-  grid.width += margin;
-  grid.height += margin;
+  grid.margin += 1;
+  grid.width += 1;
+  grid.height += 1;
   return grid;
 }
 
@@ -88,18 +93,18 @@ int PlacementZoom(double zoom) {
 }
 
 int64_t LevelOnScreen::ScreenX(int64_t levelX) const {
-  return int64_t(std::floor((double(levelX) + 0.5) * ratio - originX));
+  return int64_t(std::floor((double(levelX) + 0.5) * ratio - originX)) + margin;
 }
 int64_t LevelOnScreen::ScreenY(int64_t levelY) const {
-  return int64_t(std::floor((double(levelY) + 0.5) * ratio - originY));
+  return int64_t(std::floor((double(levelY) + 0.5) * ratio - originY)) + margin;
 }
 
 PixelRect LevelOnScreen::Covering(int width, int height) const {
   PixelRect rect;
-  rect.x0 = int64_t(std::floor(originX / ratio)) - 1;
-  rect.x1 = int64_t(std::ceil((originX + width) / ratio)) + 1;
-  rect.y0 = int64_t(std::floor(originY / ratio)) - 1;
-  rect.y1 = int64_t(std::ceil((originY + height) / ratio)) + 1;
+  rect.x0 = int64_t(std::floor((originX - margin) / ratio)) - 1;
+  rect.x1 = int64_t(std::ceil((originX - margin + width) / ratio)) + 1;
+  rect.y0 = int64_t(std::floor((originY - margin) / ratio)) - 1;
+  rect.y1 = int64_t(std::ceil((originY - margin + height) / ratio)) + 1;
   return rect;
 }
 
@@ -109,6 +114,7 @@ LevelOnScreen PlaceLevel(const ScreenGrid& grid, int level) {
   placed.ratio = grid.scale / std::ldexp(double(kMapTilePixels), level);
   placed.originX = grid.originX;
   placed.originY = grid.originY;
+  placed.margin = grid.margin;
   return placed;
 }
 

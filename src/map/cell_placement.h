@@ -19,23 +19,25 @@
 
 namespace roamgrid {
 
-// The pixels of a drawing on the world: screen pixel column px covers world
-// x from (px + originX) / scale to (px + 1 + originX) / scale, and rows the
-// same in y. A view and a map tile z/x/y at the same whole zoom share their
-// pixels where they overlap, since both place a world position by
-// worldX * scale - originX with a whole originX.
+// The pixels of a drawing on the world: the column of world x is
+// floor(x * scale - originX) + margin, and the row of world y the same. A
+// view and a map tile z/x/y at the same whole zoom share their pixels where
+// they overlap, since both place a world position this way with a whole
+// originX. The margin shifts whole pixels only, so a widened drawing places
+// everything exactly as the drawing itself.
 struct ScreenGrid {
-  double zoom = 0;   // 0..22
+  double zoom = 0;     // 0..22
   double scale = 256;  // screen pixels per world unit: 256 x 2^zoom
-  double originX = 0;  // world x times scale at the west edge of column 0
-  double originY = 0;  // world y times scale at the north edge of row 0
-  int width = 0;
+  double originX = 0;  // world x times scale at the west edge of pixel column -margin
+  double originY = 0;  // world y times scale at the north edge of pixel row -margin
+  int margin = 0;      // columns west and rows north of the drawing proper
+  int width = 0;       // margin included
   int height = 0;
 
   static ScreenGrid OfView(const MercatorView& view);
   static ScreenGrid OfTile(int z, int x, int y);
-  // The same pixels with `margin` more columns west and rows north.
-  ScreenGrid Widened(int margin) const;
+  // The same pixels with one more column west and one more row north.
+  ScreenGrid Widened() const;
 };
 
 // The whole zoom on whose pixels cell centres are placed for a wide-zoom
@@ -49,6 +51,7 @@ struct LevelOnScreen {
   int level = 0;
   double ratio = 1;  // screen pixels per pixel of `level` (0.5 .. 1)
   double originX = 0, originY = 0;
+  int margin = 0;
   int64_t ScreenX(int64_t levelX) const;
   int64_t ScreenY(int64_t levelY) const;
   // The pixels of `level` whose centres may fall on the screen.

@@ -222,7 +222,7 @@ struct MarksMap::State {
       DrawDirect(grid, PlaceLevel(grid, PlacementZoom(grid.zoom)), mask);
       return;
     }
-    const ScreenGrid widened = grid.Widened(1);
+    const ScreenGrid widened = grid.Widened();
     wide.Reset(widened.width, widened.height);
     const LevelOnScreen level = PlaceLevel(widened, PlacementZoom(grid.zoom));
     if (level.level <= kOverviewZoom) {
@@ -236,9 +236,10 @@ struct MarksMap::State {
   // Draws from the tile files in view.
   void DrawDirect(const ScreenGrid& grid, const LevelOnScreen& level, MaskImage& mask) {
     if (grid.width <= 0 || grid.height <= 0) return;
-    const double west = grid.originX / grid.scale, east = (grid.originX + grid.width) / grid.scale;
-    const double north = std::max(grid.originY / grid.scale, 0.0);
-    const double south = std::min((grid.originY + grid.height) / grid.scale, 1.0);
+    const double left = grid.originX - grid.margin, top = grid.originY - grid.margin;
+    const double west = left / grid.scale, east = (left + grid.width) / grid.scale;
+    const double north = std::max(top / grid.scale, 0.0);
+    const double south = std::min((top + grid.height) / grid.scale, 1.0);
     if (!(north < south)) return;
     // One tile more on each side: a cell centre's pixel may lie half a
     // pixel beyond its tile.
