@@ -127,8 +127,9 @@ ZIvozarivAde::ZIvozarivAde(WindowingPlatform* platform)
 }
 
 // The recorder member, destroyed after this body, writes back a tile it
-// still holds.
-ZIvozarivAde::~ZIvozarivAde() = default;
+// still holds. The Map window goes first, while the tile layer it shares
+// still stands.
+ZIvozarivAde::~ZIvozarivAde() { delete mapWindow_.data(); }
 
 void ZIvozarivAde::CreateControls() {
   setWindowTitle(QString::fromUtf8(kMainDialog.caption));

@@ -272,6 +272,22 @@ class MapWindowTest : public QObject {
     QCOMPARE(map->windowTitle(), QStringLiteral("Roamgrid Map"));
     dialog.largeMapAction()->trigger();
     QCOMPARE(dialog.findChildren<MapWindow*>().size(), 1);
+    // The map's menu chooses the one background of both views, and reaches
+    // the dialog's Import.
+    QCOMPARE(map->backgroundMode(), dialog.backgroundMode());
+    for (QAction* action : map->contextMenu()->actions()) {
+      if (action->text() == "No background") action->trigger();
+    }
+    QCOMPARE(dialog.backgroundMode(), std::string("none"));
+    QCOMPARE(map->backgroundMode(), std::string("none"));
+    QCOMPARE(LoadUserSettings().background, QStringLiteral("none"));
+    dialog.SetBackgroundMode("coast");
+    QCOMPARE(map->backgroundMode(), std::string("coast"));
+    platform_.QueueLogFiles({});  // Cancel
+    for (QAction* action : map->contextMenu()->actions()) {
+      if (action->text() == "Import…") action->trigger();
+    }
+    QCOMPARE(platform_.logFileQuestions, 1);
     // The home view (one tile at 35.65 N 139.75 E) outlined in blue around
     // its place on the map.
     map->SetView({35.675, 139.775, 13});
@@ -321,9 +337,12 @@ class MapWindowTest : public QObject {
     {
       MapWindow map;
       OpenAt(map, {48.85, 2.35, 13.5});
+      map.SetTileGridLayer(true);
       map.close();
     }
     const UserSettings saved = LoadUserSettings();
+    QVERIFY(saved.mapTileGrid);
+    QVERIFY(!saved.mapExplorer);
     QVERIFY(!saved.mapGeometry.isEmpty());
     const std::optional<MapCentre> view = ParseMapView(saved.mapView.toStdString());
     QVERIFY(view);
@@ -340,6 +359,17 @@ class MapWindowTest : public QObject {
     MarkBlock(48.85, 2.35, 10);
     QTRY_VERIFY_WITH_TIMEOUT(RedCentre(map).has_value(), 1000);
     QVERIFY(map.storeRefreshes() >= 1);
+    // The remembered tile grid is drawn: grey lines on the white map.
+    const QImage shown = map.mapArea()->grab().toImage();
+    int grey = 0;
+    for (int y = 0; y < shown.height(); ++y) {
+      for (int x = 0; x < shown.width(); ++x) {
+        const QColor colour = shown.pixelColor(x, y);
+        grey += colour.red() == colour.green() && colour.red() == colour.blue() &&
+                colour.red() > 100 && colour.red() < 200;
+      }
+    }
+    QVERIFY(grey > 100);
   }
 };
 
