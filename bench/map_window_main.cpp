@@ -14,11 +14,11 @@
 #include <QApplication>
 #include <QDir>
 #include <QEventLoop>
-#include <QTimer>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPixmap>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -198,12 +198,14 @@ int main(int argc, char** argv) {
     start = CpuSeconds();
     const std::optional<WorldBox> box = marks.MarksBounds();
     const double boundsMs = (CpuSeconds() - start) * 1000;
-    const MercatorView world = FitView(box->west, box->north, box->east, box->south, kWidth, kHeight);
+    const MercatorView world =
+        FitView(box->west, box->north, box->east, box->south, kWidth, kHeight);
     start = CpuSeconds();
     marks.RenderMarks(world, mask);
     const double renderMs = (CpuSeconds() - start) * 1000;
-    std::printf("cache file read %.2f ms, store looked over %.2f ms, bounds %.2f ms, marks %.2f ms\n",
-                loadMs, refreshMs, boundsMs, renderMs);
+    std::printf(
+        "cache file read %.2f ms, store looked over %.2f ms, bounds %.2f ms, marks %.2f ms\n",
+        loadMs, refreshMs, boundsMs, renderMs);
   }
 
   for (const char* background : {"none", "coast"}) {
@@ -235,7 +237,8 @@ int main(int argc, char** argv) {
              map.SetExplorerLayer(true);
              map.mapArea()->render(&target);
              map.SetExplorerLayer(false);
-           }), floorMs, 100);
+           }),
+           floorMs, 100);
     map.SetView({35.6, 139.6, 12});
     Rest();
     Report("pan frame, city view (zoom 12)", PanFrameMs(map, target), floorMs, 16);

@@ -1,6 +1,7 @@
 #include "app/map_window.h"
 
 #include <QActionGroup>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QDir>
@@ -30,10 +31,10 @@ constexpr int kDefaultWidth = 1024;
 constexpr int kDefaultHeight = 720;
 constexpr int kScaleBarMaxPx = 140;
 constexpr int kCornerMarginPx = 8;
-const QColor kInk(50, 50, 60);                    // scale bar and its text
-const QColor kHalo(255, 255, 255, 210);           // beneath them, over any tiles
-const QColor kMainViewColour(20, 70, 190);        // the main dialog's view
-constexpr double kMainViewMinSidePx = 9;          // a smaller square is drawn this big
+const QColor kInk(50, 50, 60);              // scale bar and its text
+const QColor kHalo(255, 255, 255, 210);     // beneath them, over any tiles
+const QColor kMainViewColour(20, 70, 190);  // the main dialog's view
+constexpr double kMainViewMinSidePx = 9;    // a smaller square is drawn this big
 constexpr char kStoreRoot[] = "RGD";
 
 bool SameView(const MercatorView& a, const MercatorView& b) {
@@ -234,8 +235,12 @@ void MapWindow::Open(const std::optional<MapCentre>& first) {
     explorer_->setChecked(settings.mapExplorer);
     tileGrid_->setChecked(settings.mapTileGrid);
     if (!start) start = ParseMapView(settings.mapView.toStdString());
+    // The first reading of a large store without an overview on disk takes
+    // a moment.
+    QApplication::setOverrideCursor(Qt::WaitCursor);
     marks_ = std::make_unique<MarksMap>();
     marks_->Refresh();
+    QApplication::restoreOverrideCursor();
   } else if (!isVisible()) {
     RefreshStore();  // what changed while the window was closed
   }
@@ -263,9 +268,9 @@ void MapWindow::SetView(const MapCentre& centre) {
 void MapWindow::FitToMarks() {
   zoomAnimation_.stop();
   const std::optional<WorldBox> box = marks_ ? marks_->MarksBounds() : std::nullopt;
-  view_ = box ? FitView(box->west, box->north, box->east, box->south, area_->width(),
-                        area_->height())
-              : FitView(0, 0, 1, 1, area_->width(), area_->height());
+  view_ =
+      box ? FitView(box->west, box->north, box->east, box->south, area_->width(), area_->height())
+          : FitView(0, 0, 1, 1, area_->width(), area_->height());
   ViewChanged();
 }
 
@@ -308,9 +313,7 @@ bool MapWindow::RefreshStore() {
   return true;
 }
 
-bool MapWindow::zooming() const {
-  return zoomAnimation_.state() == QAbstractAnimation::Running;
-}
+bool MapWindow::zooming() const { return zoomAnimation_.state() == QAbstractAnimation::Running; }
 
 void MapWindow::ViewChanged() {
   marksStale_ = true;
@@ -367,8 +370,13 @@ void MapWindow::OnKey(QKeyEvent* event) {
     case Qt::Key_Up:
     case Qt::Key_Down:
       zoomAnimation_.stop();
-      PanView(view_, event->key() == Qt::Key_Left ? panX : event->key() == Qt::Key_Right ? -panX : 0,
-              event->key() == Qt::Key_Up ? panY : event->key() == Qt::Key_Down ? -panY : 0);
+      PanView(view_,
+              event->key() == Qt::Key_Left    ? panX
+              : event->key() == Qt::Key_Right ? -panX
+                                              : 0,
+              event->key() == Qt::Key_Up     ? panY
+              : event->key() == Qt::Key_Down ? -panY
+                                             : 0);
       ViewChanged();
       break;
     case Qt::Key_Plus:
@@ -492,9 +500,9 @@ bool MapWindow::DrawCoast(Picture& picture) {
   const CoastDrawing drawn = DrawCoastMercator(*gshhg_, view_, image);
   coastDrawn_ = drawn.filled || drawn.pixels > 0;
   // Converted once here rather than at every frame that shows it.
-  picture.image = QImage(image.bytes.data(), image.width, image.height, image.width * 3,
-                         QImage::Format_RGB888)
-                      .convertToFormat(QImage::Format_RGB32);
+  picture.image =
+      QImage(image.bytes.data(), image.width, image.height, image.width * 3, QImage::Format_RGB888)
+          .convertToFormat(QImage::Format_RGB32);
   picture.view = view_;
   picture.valid = true;
   return coastDrawn_;
@@ -521,8 +529,7 @@ void MapWindow::PaintPicture(QPainter& painter, const Picture& picture) const {
   const ScreenBox box = PictureOnScreen(picture.view, view_);
   if (picture.view.zoom == view_.zoom) {
     // Moved only: copied to the nearest whole pixel, no resampling.
-    painter.drawImage(QPoint(int(std::lround(box.left)), int(std::lround(box.top))),
-                      picture.image);
+    painter.drawImage(QPoint(int(std::lround(box.left)), int(std::lround(box.top))), picture.image);
     return;
   }
   // Stretched while the zoom moves, until the picture is drawn afresh: the
@@ -536,6 +543,9 @@ void MapWindow::PaintTiles(QPainter& painter) {
   if (!tiles_ || !tilesShown_) return;
   tiles_->SetMercatorView(view_);  // cheap when the view is the same
   tilesCover_ = tiles_->PaintMercatorTiles(painter);
+  // The coast was left out for tiles that no longer cover the view: it is
+  // drawn at the next paint, which need not wait for a tile to arrive.
+  if (!tilesCover_ && !coast_.valid) area_->update();
 }
 
 void MapWindow::PaintMainViewSquare(QPainter& painter) const {

@@ -111,8 +111,7 @@ int TakeWheelNotches(int& pending, int angleDelta) {
   return notches;
 }
 
-MercatorView FitView(double west, double north, double east, double south, int width,
-                     int height) {
+MercatorView FitView(double west, double north, double east, double south, int width, int height) {
   MercatorView view;
   view.width = std::max(width, 1);
   view.height = std::max(height, 1);
@@ -151,9 +150,7 @@ ScreenBox PictureOnScreen(const MercatorView& drawnFor, const MercatorView& now)
           now.ScreenY(drawnFor.WorldY(drawnFor.height))};
 }
 
-double NearestWrap(double worldX, double nearX) {
-  return worldX - std::round(worldX - nearX);
-}
+double NearestWrap(double worldX, double nearX) { return worldX - std::round(worldX - nearX); }
 
 std::optional<MapCentre> PointAt(const MercatorView& view, double screenX, double screenY) {
   const double worldX = view.WorldX(screenX);
@@ -177,7 +174,8 @@ ScaleBar MercatorScaleBar(const MercatorView& view, int maxPixels) {
 
 std::string MapStatusText(const MercatorView& view, const std::optional<MapCentre>& pointer) {
   std::string text;
-  if (pointer) text = FormatFixed(pointer->lat, 0, 5) + ", " + FormatFixed(pointer->lon, 0, 5) + "   ";
+  if (pointer)
+    text = FormatFixed(pointer->lat, 0, 5) + ", " + FormatFixed(pointer->lon, 0, 5) + "   ";
   return text + "zoom " + FormatFixed(view.zoom, 0, 1) + "   width " + KmText(VisibleWidthKm(view));
 }
 

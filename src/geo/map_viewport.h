@@ -81,8 +81,7 @@ int TakeWheelNotches(int& pending, int angleDelta);
 // east may exceed 1 when the box crosses 180 degrees eastward) with
 // kMapFitMarginPx to spare on every side, zoomed in at most to
 // kMapFitMaxZoom. The box (0, 0, 1, 1) shows the whole world.
-MercatorView FitView(double west, double north, double east, double south, int width,
-                     int height);
+MercatorView FitView(double west, double north, double east, double south, int width, int height);
 
 // Where the square of `spanGrid` grid units whose south-west corner is
 // (originLat, originLon) grid units (the main view) lies on screen: of its

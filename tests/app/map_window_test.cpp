@@ -2,6 +2,8 @@
 // double-click zoom about the pointer, the keys pan and zoom, Home and "Fit
 // to marks" show every mark, "Show in main view" moves the main dialog's
 // view, the window remembers its view, and marks saved meanwhile appear.
+#include "app/map_window.h"
+
 #include <QAction>
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -12,13 +14,12 @@
 #include <QWheelEvent>
 #include <cmath>
 
-#include "app/map_window.h"
 #include "app/tile_layer.h"
 #include "app/user_settings.h"
 #include "app/zivozariv_ade.h"
+#include "support/mbtiles_fixture.h"
 #include "support/red_pixels.h"
 #include "support/scratch_working_dir.h"
-#include "support/mbtiles_fixture.h"
 #include "support/scripted_platform.h"
 #include "support/tile_server.h"
 #include "tiles/track_recorder.h"
@@ -178,9 +179,12 @@ class MapWindowTest : public QObject {
       Qt::Key key;
       double dx, dy, zoom;  // expected move of the map (pixels) and zoom after
     } steps[] = {
-        {Qt::Key_Right, -0.2 * width, 0, 10}, {Qt::Key_Left, 0.2 * width, 0, 10},
-        {Qt::Key_Up, 0, 0.2 * height, 10},    {Qt::Key_Down, 0, -0.2 * height, 10},
-        {Qt::Key_Plus, 0, 0, 11},             {Qt::Key_Minus, 0, 0, 10},
+        {Qt::Key_Right, -0.2 * width, 0, 10},
+        {Qt::Key_Left, 0.2 * width, 0, 10},
+        {Qt::Key_Up, 0, 0.2 * height, 10},
+        {Qt::Key_Down, 0, -0.2 * height, 10},
+        {Qt::Key_Plus, 0, 0, 11},
+        {Qt::Key_Minus, 0, 0, 10},
         {Qt::Key_Escape, 0, 0, 10},
     };
     for (const Step& step : steps) {
@@ -253,7 +257,8 @@ class MapWindowTest : public QObject {
     QCOMPARE(dialog.zoomIndex, 1);
     // North of the Mercator square there is no point to show.
     map->SetView({80, 0, 1});
-    QContextMenuEvent beyond(QContextMenuEvent::Mouse, QPoint(5, 5), area->mapToGlobal(QPoint(5, 5)));
+    QContextMenuEvent beyond(QContextMenuEvent::Mouse, QPoint(5, 5),
+                             area->mapToGlobal(QPoint(5, 5)));
     QApplication::sendEvent(area, &beyond);
     QVERIFY(!map->showInMainViewAction()->isEnabled());
     map->contextMenu()->hide();

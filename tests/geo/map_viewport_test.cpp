@@ -84,9 +84,17 @@ TEST(MapViewportTest, ZoomStepsLandOnTheirGrid) {
     int steps;
     double size, expected;
   } cases[] = {
-      {12.3, 1, 0.5, 12.5},  {12.3, -1, 0.5, 12.0}, {12.5, 1, 0.5, 13.0}, {12.5, -1, 0.5, 12.0},
-      {12.0, 3, 0.5, 13.5},  {12.3, 1, 1, 13},      {12.3, -1, 1, 12},    {12.0, -1, 1, 11},
-      {0.2, -1, 0.5, 0},     {21.9, 2, 0.5, 22},    {12.0 + 1e-12, 1, 0.5, 12.5},
+      {12.3, 1, 0.5, 12.5},
+      {12.3, -1, 0.5, 12.0},
+      {12.5, 1, 0.5, 13.0},
+      {12.5, -1, 0.5, 12.0},
+      {12.0, 3, 0.5, 13.5},
+      {12.3, 1, 1, 13},
+      {12.3, -1, 1, 12},
+      {12.0, -1, 1, 11},
+      {0.2, -1, 0.5, 0},
+      {21.9, 2, 0.5, 22},
+      {12.0 + 1e-12, 1, 0.5, 12.5},
       {12.7, 0, 0.5, 12.7},
   };
   for (const Case& c : cases) {
@@ -100,9 +108,8 @@ TEST(MapViewportTest, WheelNotchesGatherFineTurns) {
     std::vector<int> deltas;
     int notches, left;
   } cases[] = {
-      {{120}, 1, 0},           {{-240}, -2, 0},       {{60, 60}, 1, 0},
-      {{40, 40}, 0, 80},       {{100, -30}, 0, 70},   {{90, 90, 90, 90}, 3, 0},
-      {{2000000000}, 8738, 16},
+      {{120}, 1, 0},       {{-240}, -2, 0},          {{60, 60}, 1, 0},         {{40, 40}, 0, 80},
+      {{100, -30}, 0, 70}, {{90, 90, 90, 90}, 3, 0}, {{2000000000}, 8738, 16},
   };
   for (const Case& c : cases) {
     int pending = 0, notches = 0;
@@ -199,8 +206,7 @@ TEST(MapViewportTest, PointerPositionWidthAndScale) {
   // At the equator and zoom z, 1280 pixels are 1280 / (256 2^z) of the globe;
   // at 60 degrees half as much ground; never more than once round.
   EXPECT_NEAR(VisibleWidthKm(ViewOfCentre({0, 0, 10}, 1280, 800)), 40075.016686 * 5 / 1024, 1e-6);
-  EXPECT_NEAR(VisibleWidthKm(ViewOfCentre({60, 0, 10}, 1280, 800)), 40075.016686 * 5 / 2048,
-              1e-6);
+  EXPECT_NEAR(VisibleWidthKm(ViewOfCentre({60, 0, 10}, 1280, 800)), 40075.016686 * 5 / 2048, 1e-6);
   EXPECT_NEAR(VisibleWidthKm(world), 40075.016686, 1e-6);
 
   EXPECT_EQ(MapStatusText(view, centre), "35.68000, 139.76000   zoom 12.0   width 39.7 km");
