@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "map/cell_placement.h"
 #include "tiles/grid_units.h"
@@ -31,7 +32,7 @@ int ScreenEdgeY(const ScreenGrid& grid, double worldY) {
 
 void FillRect(RgbaImage& image, int x0, int y0, int x1, int y1, Rgba colour) {
   for (int y = std::max(y0, 0); y < std::min(y1, image.height); ++y)
-    for (int x = std::max(x0, 0); x < std::min(x1, image.width); ++x) image.Blend(x, y, colour);
+    image.BlendSpan(x0, x1, y, colour);
 }
 
 // The world copies a grid shows: wraps from the first to the last.
@@ -78,9 +79,10 @@ void DrawExplorerZoom(const ScreenGrid& grid, int zoom, MarksMap& map, RgbaImage
         x0 = int(std::floor(cx * grid.scale - grid.originX)), x1 = x0 + 1;
         y0 = int(std::floor(cy * grid.scale - grid.originY)), y1 = y0 + 1;
       }
-      for (int y = std::max(y0, 0); y < std::min(y1, grid.height); ++y)
-        for (int x = std::max(x0, 0); x < std::min(x1, grid.width); ++x)
-          covered.bytes[size_t(y) * size_t(grid.width) + size_t(x)] = 1;
+      x0 = std::max(x0, 0), x1 = std::min(x1, grid.width);
+      for (int y = std::max(y0, 0); y < std::min(y1, grid.height) && x0 < x1; ++y)
+        std::memset(covered.bytes.data() + size_t(y) * size_t(grid.width) + size_t(x0), 1,
+                    size_t(x1 - x0));
     });
   }
   PaintMask(covered, tint, image);

@@ -28,9 +28,9 @@ uint32_t GatherEvenBits(uint64_t word) {
 }
 
 void AppendLE64(std::vector<uint8_t>& out, uint64_t v) {
-  uint8_t bytes[8];
-  PutLE64(bytes, v);
-  out.insert(out.end(), bytes, bytes + 8);
+  const size_t at = out.size();
+  out.resize(at + 8);
+  PutLE64(out.data() + at, v);
 }
 
 }  // namespace
