@@ -368,7 +368,7 @@ TEST_F(OverviewStoreTest, ReadOnlyStoreAndUnwritableCacheStillMap) {
   Import(testing::Track(35.68, 139.76, 1500, 1));
   // A tile that cannot be read marks nothing until it can be.
   testing::WriteCells({CellAt(10.0, 10.0)});
-  const std::string hidden = testing::TilePath(200, 1000);
+  const std::string hidden = testing::TilePath(1000, 1000);
   chmod(hidden.c_str(), 0);
   const auto readOnly = [](const fs::path& root, bool on) {
     const fs::perms write = fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
