@@ -40,7 +40,7 @@ struct Region {
   double lat, lon;
 };
 // Ten regions on six continents; Fiji lies across 180 degrees.
-constexpr Region kRegions[] = {{35.6, 139.7},  {51.5, -0.1},  {40.7, -74.0}, {-33.9, 151.2},
+constexpr Region kRegions[] = {{35.6, 139.7},  {51.5, -0.1},   {40.7, -74.0}, {-33.9, 151.2},
                                {-33.9, 18.4},  {-23.5, -46.6}, {55.7, 37.6},  {28.6, 77.2},
                                {34.0, -118.2}, {-17.8, 179.9}};
 constexpr int kTilesPerRegion = 1000;
@@ -73,14 +73,16 @@ class InMapStore {
     std::uniform_int_distribution<int> often(0, 9);
     for (const Region& region : kRegions) {
       std::set<std::pair<int64_t, int64_t>> tiles;
-      int64_t row = int64_t(std::floor(region.lat * 20)), column = int64_t(std::floor(region.lon * 20));
+      int64_t row = int64_t(std::floor(region.lat * 20)),
+              column = int64_t(std::floor(region.lon * 20));
       const int64_t row0 = row, column0 = column;
       while (tiles.size() < size_t(kTilesPerRegion)) {
         tiles.insert({row, column});
         row += step(random);
         column += step(random);
         // Stay within about two degrees of the centre.
-        if (std::abs(row - row0) > 40 || std::abs(column - column0) > 40) row = row0, column = column0;
+        if (std::abs(row - row0) > 40 || std::abs(column - column0) > 40)
+          row = row0, column = column0;
       }
       for (const auto& [r, c] : tiles) {
         testing::GeneratedTile tile = testing::TrackTileContent(random);
@@ -265,13 +267,28 @@ BENCHMARK(BM_MapWorldView)->Unit(benchmark::kMillisecond);
 // and of the zoom where a cell is a pixel.
 BENCHMARK(BM_MapPanZoomFrame)
     ->Unit(benchmark::kMillisecond)
-    ->Arg(30)->Arg(65)->Arg(90)->Arg(105)->Arg(115)->Arg(125)->Arg(140)->Arg(150)->Arg(175)->Arg(220);
+    ->Arg(30)
+    ->Arg(65)
+    ->Arg(90)
+    ->Arg(105)
+    ->Arg(115)
+    ->Arg(125)
+    ->Arg(140)
+    ->Arg(150)
+    ->Arg(175)
+    ->Arg(220);
 BENCHMARK(BM_MapPanZoomFrameWithLayers)
     ->Unit(benchmark::kMillisecond)
-    ->Arg(65)->Arg(90)->Arg(115)->Arg(125)->Arg(150)->Arg(175);
+    ->Arg(65)
+    ->Arg(90)
+    ->Arg(115)
+    ->Arg(125)
+    ->Arg(150)
+    ->Arg(175);
 BENCHMARK(BM_MapTileZoom10)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MapMemory)->Iterations(1);
-const bool kBuildRatio = RegisterRatio({"BM_MapBuildOverview/iterations:3", "BM_MapStats/iterations:3", 1.5});
+const bool kBuildRatio =
+    RegisterRatio({"BM_MapBuildOverview/iterations:3", "BM_MapStats/iterations:3", 1.5});
 
 }  // namespace
 }  // namespace roamgrid::bench

@@ -75,7 +75,8 @@ void RgbaImage::Blend(int x, int y, Rgba colour) {
 void RgbaImage::BlendSpan(int x0, int x1, int y, Rgba colour) {
   if (y < 0 || y >= height) return;
   uint8_t* row = bytes.data() + size_t(y) * size_t(width) * 4;
-  for (int x = std::max(x0, 0); x < std::min(x1, width); ++x) BlendBytes(row + size_t(x) * 4, colour);
+  for (int x = std::max(x0, 0); x < std::min(x1, width); ++x)
+    BlendBytes(row + size_t(x) * 4, colour);
 }
 
 void PaintMask(const MaskImage& mask, Rgba colour, RgbaImage& image) {

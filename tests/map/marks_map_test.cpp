@@ -30,8 +30,7 @@ MarksMapOptions MemoryOnly() {
 std::vector<GlobalCell> HardCells() {
   std::vector<GlobalCell> cells = testing::Track(35.68, 139.76, 600, 1);
   for (const GlobalCell& c : testing::Track(-17.0, 179.999, 200, 2)) cells.push_back(c);
-  for (double lon : {179.99995, -179.99995, 179.9, -179.9})
-    cells.push_back(CellAt(-17.0001, lon));
+  for (double lon : {179.99995, -179.99995, 179.9, -179.9}) cells.push_back(CellAt(-17.0001, lon));
   for (double lat : {85.0510, 85.05112, 85.0512, 85.2, -85.0510, -85.0512})
     cells.push_back(CellAt(lat, 10.0));
   for (int64_t row : {-1, 0})
@@ -224,7 +223,8 @@ TEST_F(MarksMapTest, TileStampsFollowTheTilesThatDrawThere) {
   map.Refresh();
   const auto tile = [](int z, double lat, double lon) {
     const double tiles = std::ldexp(1.0, z);
-    return std::array<int, 3>{z, int(MercatorWorldX(lon) * tiles), int(MercatorWorldY(lat) * tiles)};
+    return std::array<int, 3>{z, int(MercatorWorldX(lon) * tiles),
+                              int(MercatorWorldY(lat) * tiles)};
   };
   const auto stamp = [&](std::array<int, 3> t) { return map.TileStamp(t[0], t[1], t[2]); };
   const auto tokyo = tile(14, 35.68, 139.76), london = tile(14, 51.5, -0.12);
