@@ -23,7 +23,8 @@ int64_t FirstColumn(int32_t lonKey) { return int64_t{lonKey} / kCentiPerTile * k
 // that far away positions neither overflow nor land inside.
 int64_t CeilWithin(double value, int margin, int64_t limit) {
   const double bound = double(limit + 1);
-  return std::clamp<int64_t>(int64_t(std::ceil(std::clamp(value, -bound, bound))) + margin, 0, limit);
+  return std::clamp<int64_t>(int64_t(std::ceil(std::clamp(value, -bound, bound))) + margin, 0,
+                             limit);
 }
 
 // Screen pixels of a tile's cells at cell zooms: the first screen column at
@@ -133,7 +134,8 @@ const std::array<int32_t, kCellsPerSide>& RowPlacements::Rows(int zoom, int32_t 
   entry.zoom = zoom;
   entry.latKey = latKey;
   const int64_t firstRow = FirstRow(latKey);
-  for (int r = 0; r < kCellsPerSide; ++r) entry.rows[size_t(r)] = CellCentreTileY(zoom, firstRow + r);
+  for (int r = 0; r < kCellsPerSide; ++r)
+    entry.rows[size_t(r)] = CellCentreTileY(zoom, firstRow + r);
   return entry.rows;
 }
 
@@ -244,7 +246,8 @@ void DrawOverview(const OverviewPyramid& overview, const ScreenGrid& grid,
   if (rect.Empty()) return;
   // Screen column of each pixel column in reach, and row of each row; -1
   // off the screen.
-  std::vector<int32_t> screenX(size_t(rect.x1 - rect.x0 + 1)), screenY(size_t(rect.y1 - rect.y0 + 1));
+  std::vector<int32_t> screenX(size_t(rect.x1 - rect.x0 + 1)),
+      screenY(size_t(rect.y1 - rect.y0 + 1));
   for (int64_t x = rect.x0; x <= rect.x1; ++x) {
     const int64_t at = level.ScreenX(x);
     screenX[size_t(x - rect.x0)] = at >= 0 && at < grid.width ? int32_t(at) : -1;

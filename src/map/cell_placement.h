@@ -92,8 +92,8 @@ PixelRect TileFootprint(int zoom, int32_t latKey, int32_t lonKey, RowPlacements&
 // cell's centre; cells beyond the square are passed over. A damaged stream
 // gives the cells it describes before the damage.
 template <class Visit>
-void ForEachCentrePixel(const uint8_t* code, size_t size, int zoom, int32_t latKey,
-                        int32_t lonKey, RowPlacements& placements, Visit&& visit);
+void ForEachCentrePixel(const uint8_t* code, size_t size, int zoom, int32_t latKey, int32_t lonKey,
+                        RowPlacements& placements, Visit&& visit);
 
 // Marks on `mask` (the size of `grid`) the screen pixels of the cells of
 // the code stream `code` of tile (latKey, lonKey), the tile shifted `wrap`
@@ -118,8 +118,8 @@ void DrawTwoByTwo(const MaskImage& wide, MaskImage& mask);
 // ---- template implementation ----
 
 template <class Visit>
-void ForEachCentrePixel(const uint8_t* code, size_t size, int zoom, int32_t latKey,
-                        int32_t lonKey, RowPlacements& placements, Visit&& visit) {
+void ForEachCentrePixel(const uint8_t* code, size_t size, int zoom, int32_t latKey, int32_t lonKey,
+                        RowPlacements& placements, Visit&& visit) {
   const std::array<int32_t, kCellsPerSide>& rows = placements.Rows(zoom, latKey);
   std::array<int32_t, kCellsPerSide> columns;
   PlaceColumns(zoom, lonKey, columns);

@@ -40,9 +40,12 @@ void RgbaImage::Set(int x, int y, Rgba colour) {
   p[3] = colour.alpha;
 }
 
-void RgbaImage::Blend(int x, int y, Rgba colour) {
-  if (x < 0 || y < 0 || x >= width || y >= height || colour.alpha == 0) return;
-  uint8_t* p = bytes.data() + (size_t(y) * size_t(width) + size_t(x)) * 4;
+namespace {
+
+// Draws `colour` over the pixel at p by its alpha ("source over", alpha not
+// premultiplied).
+inline void BlendBytes(uint8_t* p, Rgba colour) {
+  if (colour.alpha == 0) return;
   if (colour.alpha == 255 || p[3] == 0) {
     p[0] = colour.red;
     p[1] = colour.green;
@@ -50,8 +53,7 @@ void RgbaImage::Blend(int x, int y, Rgba colour) {
     p[3] = colour.alpha;
     return;
   }
-  // Source over, alpha not premultiplied, in units of 1/255 scaled by
-  // 255 again: out = src * a + dst * da * (1 - a), divided by the new alpha.
+  // out = (src * a + dst * da * (1 - a)) / outAlpha, in units of 1/255.
   const int a = colour.alpha, da = p[3];
   const int outAlpha255 = a * 255 + da * (255 - a);  // alpha x 255
   const auto mix = [&](int src, int dst) {
@@ -63,13 +65,25 @@ void RgbaImage::Blend(int x, int y, Rgba colour) {
   p[3] = uint8_t((outAlpha255 + 127) / 255);
 }
 
+}  // namespace
+
+void RgbaImage::Blend(int x, int y, Rgba colour) {
+  if (x < 0 || y < 0 || x >= width || y >= height) return;
+  BlendBytes(bytes.data() + (size_t(y) * size_t(width) + size_t(x)) * 4, colour);
+}
+
+void RgbaImage::BlendSpan(int x0, int x1, int y, Rgba colour) {
+  if (y < 0 || y >= height) return;
+  uint8_t* row = bytes.data() + size_t(y) * size_t(width) * 4;
+  for (int x = std::max(x0, 0); x < std::min(x1, width); ++x)
+    BlendBytes(row + size_t(x) * 4, colour);
+}
+
 void PaintMask(const MaskImage& mask, Rgba colour, RgbaImage& image) {
   if (mask.width != image.width || mask.height != image.height) return;
-  for (int y = 0; y < mask.height; ++y) {
-    const uint8_t* row = mask.bytes.data() + size_t(y) * size_t(mask.width);
-    for (int x = 0; x < mask.width; ++x)
-      if (row[x]) image.Blend(x, y, colour);
-  }
+  const size_t count = mask.bytes.size();
+  for (size_t at = 0; at < count; ++at)
+    if (mask.bytes[at]) BlendBytes(image.bytes.data() + at * 4, colour);
 }
 
 }  // namespace roamgrid

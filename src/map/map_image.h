@@ -59,6 +59,8 @@ struct RgbaImage {
   // Draws `colour` over the pixel by its alpha ("source over"; nothing
   // outside the image).
   void Blend(int x, int y, Rgba colour);
+  // The same over the pixels x0 .. x1 - 1 of row y (those inside).
+  void BlendSpan(int x0, int x1, int y, Rgba colour);
 };
 
 // Paints `colour` (opaque or not) over every pixel of `image` where `mask`

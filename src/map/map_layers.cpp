@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "map/cell_placement.h"
 #include "tiles/grid_units.h"
@@ -16,13 +17,15 @@ constexpr int kOutlineWidth = 2;
 
 // Makes `image` the view's size, cleared, unless it is already.
 void Prepare(const ScreenGrid& grid, RgbaImage& image) {
-  if (image.width != grid.width || image.height != grid.height) image.Reset(grid.width, grid.height);
+  if (image.width != grid.width || image.height != grid.height)
+    image.Reset(grid.width, grid.height);
 }
 
 // The first screen column whose centre lies at or east of world x, and row
 // at or south of world y (clamped to the screen's edges).
 int ScreenEdgeX(const ScreenGrid& grid, double worldX) {
-  return int(std::ceil(std::clamp(worldX * grid.scale - grid.originX - 0.5, 0.0, double(grid.width))));
+  return int(
+      std::ceil(std::clamp(worldX * grid.scale - grid.originX - 0.5, 0.0, double(grid.width))));
 }
 int ScreenEdgeY(const ScreenGrid& grid, double worldY) {
   return int(
@@ -31,7 +34,7 @@ int ScreenEdgeY(const ScreenGrid& grid, double worldY) {
 
 void FillRect(RgbaImage& image, int x0, int y0, int x1, int y1, Rgba colour) {
   for (int y = std::max(y0, 0); y < std::min(y1, image.height); ++y)
-    for (int x = std::max(x0, 0); x < std::min(x1, image.width); ++x) image.Blend(x, y, colour);
+    image.BlendSpan(x0, x1, y, colour);
 }
 
 // The world copies a grid shows: wraps from the first to the last.
@@ -52,11 +55,12 @@ struct ExplorerGrid {
   double TilePixels() const { return grid.scale / tiles; }
 };
 
-void DrawExplorerZoom(const ScreenGrid& grid, int zoom, MarksMap& map, RgbaImage& image,
-                      Rgba tint, const ExplorerStyle& style) {
+void DrawExplorerZoom(const ScreenGrid& grid, int zoom, MarksMap& map, RgbaImage& image, Rgba tint,
+                      const ExplorerStyle& style) {
   const ExplorerGrid tiles{grid, zoom, std::ldexp(1.0, zoom)};
   const int64_t count = int64_t{1} << zoom;
-  const int64_t yFirst = std::clamp<int64_t>(int64_t(std::floor(grid.originY / tiles.TilePixels())), 0, count - 1);
+  const int64_t yFirst =
+      std::clamp<int64_t>(int64_t(std::floor(grid.originY / tiles.TilePixels())), 0, count - 1);
   const int64_t yLast = std::clamp<int64_t>(
       int64_t(std::floor((grid.originY + grid.height) / tiles.TilePixels())), 0, count - 1);
   const auto [wrapFirst, wrapLast] = Wraps(grid);
@@ -67,21 +71,25 @@ void DrawExplorerZoom(const ScreenGrid& grid, int zoom, MarksMap& map, RgbaImage
     const double west = std::max(grid.originX / grid.scale - double(wrap), 0.0);
     const double east = std::min((grid.originX + grid.width) / grid.scale - double(wrap), 1.0);
     if (!(west < east)) continue;
-    const auto xFirst = int32_t(std::clamp<int64_t>(int64_t(std::floor(west * tiles.tiles)), 0, count - 1));
-    const auto xLast = int32_t(std::clamp<int64_t>(int64_t(std::floor(east * tiles.tiles)), 0, count - 1));
-    map.ForEachExploredTile(zoom, xFirst, xLast, int32_t(yFirst), int32_t(yLast), [&](ExplorerTile t) {
-      int x0 = tiles.X(t.x, wrap), x1 = tiles.X(t.x + 1, wrap);
-      int y0 = tiles.Y(t.y), y1 = tiles.Y(t.y + 1);
-      if (x0 == x1 || y0 == y1) {
-        const double cx = (double(t.x) + 0.5) / tiles.tiles + double(wrap);
-        const double cy = (double(t.y) + 0.5) / tiles.tiles;
-        x0 = int(std::floor(cx * grid.scale - grid.originX)), x1 = x0 + 1;
-        y0 = int(std::floor(cy * grid.scale - grid.originY)), y1 = y0 + 1;
-      }
-      for (int y = std::max(y0, 0); y < std::min(y1, grid.height); ++y)
-        for (int x = std::max(x0, 0); x < std::min(x1, grid.width); ++x)
-          covered.bytes[size_t(y) * size_t(grid.width) + size_t(x)] = 1;
-    });
+    const auto xFirst =
+        int32_t(std::clamp<int64_t>(int64_t(std::floor(west * tiles.tiles)), 0, count - 1));
+    const auto xLast =
+        int32_t(std::clamp<int64_t>(int64_t(std::floor(east * tiles.tiles)), 0, count - 1));
+    map.ForEachExploredTile(
+        zoom, xFirst, xLast, int32_t(yFirst), int32_t(yLast), [&](ExplorerTile t) {
+          int x0 = tiles.X(t.x, wrap), x1 = tiles.X(t.x + 1, wrap);
+          int y0 = tiles.Y(t.y), y1 = tiles.Y(t.y + 1);
+          if (x0 == x1 || y0 == y1) {
+            const double cx = (double(t.x) + 0.5) / tiles.tiles + double(wrap);
+            const double cy = (double(t.y) + 0.5) / tiles.tiles;
+            x0 = int(std::floor(cx * grid.scale - grid.originX)), x1 = x0 + 1;
+            y0 = int(std::floor(cy * grid.scale - grid.originY)), y1 = y0 + 1;
+          }
+          x0 = std::max(x0, 0), x1 = std::min(x1, grid.width);
+          for (int y = std::max(y0, 0); y < std::min(y1, grid.height) && x0 < x1; ++y)
+            std::memset(covered.bytes.data() + size_t(y) * size_t(grid.width) + size_t(x0), 1,
+                        size_t(x1 - x0));
+        });
   }
   PaintMask(covered, tint, image);
 
@@ -92,7 +100,8 @@ void DrawExplorerZoom(const ScreenGrid& grid, int zoom, MarksMap& map, RgbaImage
       const int64_t xFrom = std::max<int64_t>(
           int64_t(std::floor((grid.originX / grid.scale - double(wrap)) * tiles.tiles)), 0);
       const int64_t xTo = std::min<int64_t>(
-          int64_t(std::ceil(((grid.originX + grid.width) / grid.scale - double(wrap)) * tiles.tiles)),
+          int64_t(
+              std::ceil(((grid.originX + grid.width) / grid.scale - double(wrap)) * tiles.tiles)),
           count);
       for (int64_t x = xFrom; x <= xTo; ++x) {
         const int at = tiles.X(x, wrap);
@@ -113,10 +122,11 @@ void DrawExplorerZoom(const ScreenGrid& grid, int zoom, MarksMap& map, RgbaImage
     // tiles south and east of it.
     const int sx0 = tiles.X(x0, wrap), sy0 = tiles.Y(y0);
     if (x0 == x1) {
-      FillRect(image, sx0 - kOutlineWidth / 2, sy0, sx0 + (kOutlineWidth + 1) / 2, tiles.Y(y1), colour);
-    } else {
-      FillRect(image, sx0, sy0 - kOutlineWidth / 2, tiles.X(x1, wrap), sy0 + (kOutlineWidth + 1) / 2,
+      FillRect(image, sx0 - kOutlineWidth / 2, sy0, sx0 + (kOutlineWidth + 1) / 2, tiles.Y(y1),
                colour);
+    } else {
+      FillRect(image, sx0, sy0 - kOutlineWidth / 2, tiles.X(x1, wrap),
+               sy0 + (kOutlineWidth + 1) / 2, colour);
     }
   };
   for (int64_t wrap = wrapFirst; wrap <= wrapLast; ++wrap) {
@@ -153,7 +163,8 @@ void DrawExplorerLayer(const MercatorView& view, MarksMap& map, RgbaImage& image
   const ScreenGrid grid = ScreenGrid::OfView(view);
   Prepare(grid, image);
   DrawExplorerZoom(grid, 14, map, image, style.explored14, style);
-  if (grid.zoom >= kExplorer17FromZoom) DrawExplorerZoom(grid, 17, map, image, style.explored17, style);
+  if (grid.zoom >= kExplorer17FromZoom)
+    DrawExplorerZoom(grid, 17, map, image, style.explored17, style);
 }
 
 void DrawStoreTileGrid(const MercatorView& view, const MarksMap& map, RgbaImage& image,
@@ -168,14 +179,17 @@ void DrawStoreTileGrid(const MercatorView& view, const MarksMap& map, RgbaImage&
   const int64_t latLast = int64_t(std::floor(LatitudeOfWorldY(north) * 20));
   // Edges of the 0.05-degree squares: a square's west edge is a cell
   // column edge, its south edge a cell row edge.
-  const auto rowY = [&](int64_t row) { return ScreenEdgeY(grid, MercatorWorldY(double(row) / 20)); };
+  const auto rowY = [&](int64_t row) {
+    return ScreenEdgeY(grid, MercatorWorldY(double(row) / 20));
+  };
   const int top = ScreenEdgeY(grid, north), bottom = ScreenEdgeY(grid, south);
   const auto [wrapFirst, wrapLast] = Wraps(grid);
   for (int64_t wrap = wrapFirst; wrap <= wrapLast; ++wrap) {
     const double west = std::max(grid.originX / grid.scale - double(wrap), 0.0);
     const double east = std::min((grid.originX + grid.width) / grid.scale - double(wrap), 1.0);
     if (!(west < east)) continue;
-    const int64_t colFirst = int64_t(std::floor(west * 7200)), colLast = int64_t(std::ceil(east * 7200));
+    const int64_t colFirst = int64_t(std::floor(west * 7200)),
+                  colLast = int64_t(std::ceil(east * 7200));
     const auto columnX = [&](int64_t column) {
       return ScreenEdgeX(grid, double(column) / 7200 + double(wrap));
     };
@@ -183,7 +197,8 @@ void DrawStoreTileGrid(const MercatorView& view, const MarksMap& map, RgbaImage&
       for (int64_t column = colFirst; column < std::min<int64_t>(colLast, 7200); ++column) {
         const int32_t lonKey = int32_t(kCentiPerTile * (column - 3600));
         if (map.HasTileFile(int32_t(kCentiPerTile * row), lonKey))
-          FillRect(image, columnX(column), rowY(row + 1), columnX(column + 1), rowY(row), style.withFile);
+          FillRect(image, columnX(column), rowY(row + 1), columnX(column + 1), rowY(row),
+                   style.withFile);
       }
     }
     for (int64_t column = colFirst; column <= colLast; ++column) {

@@ -25,15 +25,15 @@ constexpr double kStoreGridFromZoom = 8.5;
 
 // Colours of the layers.
 struct ExplorerStyle {
-  Rgba explored14{40, 110, 220, 70};   // tint of an explored zoom 14 tile
-  Rgba explored17{40, 110, 220, 70};   // tint of an explored zoom 17 tile
-  Rgba grid{40, 80, 160, 110};         // grid lines
-  Rgba square{250, 160, 0, 255};       // outline of the largest square
-  Rgba cluster{150, 40, 200, 255};     // outline of the largest cluster
+  Rgba explored14{40, 110, 220, 70};  // tint of an explored zoom 14 tile
+  Rgba explored17{40, 110, 220, 70};  // tint of an explored zoom 17 tile
+  Rgba grid{40, 80, 160, 110};        // grid lines
+  Rgba square{250, 160, 0, 255};      // outline of the largest square
+  Rgba cluster{150, 40, 200, 255};    // outline of the largest cluster
 };
 struct StoreGridStyle {
-  Rgba line{90, 90, 90, 150};   // the 0.05-degree lines
-  Rgba withFile{0, 0, 0, 18};   // shade of a square that has a tile file
+  Rgba line{90, 90, 90, 150};  // the 0.05-degree lines
+  Rgba withFile{0, 0, 0, 18};  // shade of a square that has a tile file
 };
 
 // Draws the explorer layer of `view` over `image` (resized to the view and

@@ -127,8 +127,9 @@ std::vector<uint64_t> ExplorerExtras(const std::vector<uint8_t>& file, int32_t l
   if (file.size() < kTileHeaderSize || file[0] != 0x00 || file[1] != 0 || file[2] != 0) return {};
   std::vector<uint64_t> extras;
   ForEachCentrePixel(file.data() + kTileHeaderSize, file.size() - kTileHeaderSize,
-                     kExplorerExtrasZoom, latKey, lonKey, placements,
-                     [&](int64_t x, int64_t y) { extras.push_back(uint64_t(y) << 32 | uint64_t(x)); });
+                     kExplorerExtrasZoom, latKey, lonKey, placements, [&](int64_t x, int64_t y) {
+                       extras.push_back(uint64_t(y) << 32 | uint64_t(x));
+                     });
   std::sort(extras.begin(), extras.end());
   extras.erase(std::unique(extras.begin(), extras.end()), extras.end());
   return extras;
@@ -143,7 +144,8 @@ bool Contains(const PixelRect& rect, int64_t x, int64_t y) {
 bool IsCellZoom(double zoom) { return kMapTilePixels * std::exp2(zoom) >= kCellPixelScale; }
 
 std::string OverviewCacheFolder(const char* xdgCacheHome, const char* home) {
-  if (xdgCacheHome && xdgCacheHome[0] == '/') return std::string(xdgCacheHome) + "/roamgrid/overview";
+  if (xdgCacheHome && xdgCacheHome[0] == '/')
+    return std::string(xdgCacheHome) + "/roamgrid/overview";
   if (home && home[0] == '/') return std::string(home) + "/.cache/roamgrid/overview";
   return {};
 }
@@ -243,7 +245,8 @@ struct MarksMap::State {
     if (!(north < south)) return;
     // One tile more on each side: a cell centre's pixel may lie half a
     // pixel beyond its tile.
-    const int64_t latFirst = kCentiPerTile * (int64_t(std::floor(LatitudeOfWorldY(south) * 20)) - 1);
+    const int64_t latFirst =
+        kCentiPerTile * (int64_t(std::floor(LatitudeOfWorldY(south) * 20)) - 1);
     const int64_t latLast = kCentiPerTile * (int64_t(std::floor(LatitudeOfWorldY(north) * 20)) + 1);
     for (int64_t wrap = int64_t(std::floor(west)); wrap <= int64_t(std::floor(east)); ++wrap) {
       const double from = std::max(west - double(wrap), 0.0) * 360 - 180;
@@ -252,8 +255,9 @@ struct MarksMap::State {
       const int64_t lonLast = kCentiPerTile * (int64_t(std::floor(to * 20)) + 1);
       std::vector<std::pair<int32_t, int32_t>> keys;
       ForEachRecordIn(latFirst, latLast, std::max<int64_t>(lonFirst, -18000),
-                      std::min<int64_t>(lonLast, 17995),
-                      [&](const TileRecord& record) { keys.push_back({record.latKey, record.lonKey}); });
+                      std::min<int64_t>(lonLast, 17995), [&](const TileRecord& record) {
+                        keys.push_back({record.latKey, record.lonKey});
+                      });
       for (const auto& [latKey, lonKey] : keys) {
         const std::vector<uint8_t>* bytes = Bytes(latKey, lonKey);
         if (!bytes) continue;
@@ -311,7 +315,8 @@ struct MarksMap::State {
     }
     for (const auto& [key, clip] : neighbours) {
       const int32_t latKey = int32_t(uint32_t(key >> 32)), lonKey = int32_t(uint32_t(key));
-      if (const std::vector<uint8_t>* bytes = Bytes(latKey, lonKey)) draw(latKey, lonKey, *bytes, clip);
+      if (const std::vector<uint8_t>* bytes = Bytes(latKey, lonKey))
+        draw(latKey, lonKey, *bytes, clip);
     }
     overview.UpdateCoarser();
   }
@@ -322,20 +327,21 @@ MarksMap::MarksMap(MarksMapOptions options) : state_(std::make_unique<State>(std
   s.store = StoreIdentity();
   if (!s.options.useCacheFile) return;
   std::string folder = s.options.cacheFolder;
-  if (folder.empty()) folder = OverviewCacheFolder(std::getenv("XDG_CACHE_HOME"), std::getenv("HOME"));
+  if (folder.empty())
+    folder = OverviewCacheFolder(std::getenv("XDG_CACHE_HOME"), std::getenv("HOME"));
   if (folder.empty() || s.store.empty()) return;
   char name[32];
   std::snprintf(name, sizeof name, "%016llx.overview",
-                static_cast<unsigned long long>(HashBytes(
-                    reinterpret_cast<const uint8_t*>(s.store.data()), s.store.size())));
+                static_cast<unsigned long long>(
+                    HashBytes(reinterpret_cast<const uint8_t*>(s.store.data()), s.store.size())));
   cachePath_ = folder + "/" + name;
   cacheFile_ = CacheFile::kAbsent;
 
   const int fd = OpenRegularFileAt(cachePath_);
   if (fd < 0) {
     if (errno == ENOENT) return;
-    s.Warn("roamgrid: the map overview " + cachePath_ + " cannot be read (" +
-           FileErrorText(errno) + "); it is built again");
+    s.Warn("roamgrid: the map overview " + cachePath_ + " cannot be read (" + FileErrorText(errno) +
+           "); it is built again");
     cacheFile_ = CacheFile::kSetAside;
     s.cacheBehind = true;
     return;
@@ -356,10 +362,9 @@ MarksMap::MarksMap(MarksMapOptions options) : state_(std::make_unique<State>(std
     }
   }
   close(fd);
-  const CacheRead result = readable
-                               ? DecodeOverviewCache(bytes.data(), bytes.size(), s.store,
-                                                     s.records, s.overview)
-                               : CacheRead::kDamaged;
+  const CacheRead result =
+      readable ? DecodeOverviewCache(bytes.data(), bytes.size(), s.store, s.records, s.overview)
+               : CacheRead::kDamaged;
   if (result == CacheRead::kLoaded) {
     cacheFile_ = CacheFile::kLoaded;
     return;
@@ -430,7 +435,7 @@ bool MarksMap::Refresh() {
       continue;
     }
     // New, changed, or not settled: read it.
-    struct stat status{};
+    struct stat status {};
     status.st_dev = dev_t(record.device);
     status.st_ino = ino_t(record.inode);
     status.st_size = off_t(record.size);
@@ -500,14 +505,15 @@ std::optional<WorldBox> MarksMap::MarksBounds() const {
   const int64_t columns = world / kOverviewBlockSide;
   std::vector<uint8_t> used(size_t(columns), 0);
   int64_t top = INT64_MAX, bottom = -1;
-  overview.ForEachBlock(kOverviewZoom, [&](int64_t bx, int64_t by, const OverviewPyramid::Block& b) {
-    used[size_t(bx)] = 1;
-    for (int row = 0; row < kOverviewBlockSide; ++row) {
-      if (!b.rows[size_t(row)]) continue;
-      top = std::min(top, by * kOverviewBlockSide + row);
-      bottom = std::max(bottom, by * kOverviewBlockSide + row);
-    }
-  });
+  overview.ForEachBlock(kOverviewZoom,
+                        [&](int64_t bx, int64_t by, const OverviewPyramid::Block& b) {
+                          used[size_t(bx)] = 1;
+                          for (int row = 0; row < kOverviewBlockSide; ++row) {
+                            if (!b.rows[size_t(row)]) continue;
+                            top = std::min(top, by * kOverviewBlockSide + row);
+                            bottom = std::max(bottom, by * kOverviewBlockSide + row);
+                          }
+                        });
   // The widest run of empty block columns, round the world: the box is
   // what lies outside it.
   int64_t gapStart = 0, gapLength = 0;
@@ -609,7 +615,8 @@ void MarksMap::ForEachMarksTile(int z, const std::function<void(MapTileKey)>& vi
       const int64_t y1 = std::min(FloorDiv((y + 2) * scale, kMapTilePixels), tilesOfZ - 1);
       // Only the tiles of z below this overview tile are named here.
       for (int64_t cx = std::max(x0, tx * scale); cx <= std::min(x1, tx * scale + scale - 1); ++cx)
-        for (int64_t cy = std::max(y0, ty * scale); cy <= std::min(y1, ty * scale + scale - 1); ++cy)
+        for (int64_t cy = std::max(y0, ty * scale); cy <= std::min(y1, ty * scale + scale - 1);
+             ++cy)
           found.push_back(uint64_t(cx) << 32 | uint64_t(cy));
     };
     for (int64_t wrap = -1; wrap <= 1; ++wrap) {
@@ -678,7 +685,9 @@ void MarksMap::ForEachExploredTile(int zoom, int32_t xFirst, int32_t xLast, int3
   const int level = zoom - 8;
   if (level < 0 || level > kOverviewZoom || zoom > kExplorerExtrasZoom) return;
   s.overview.ForEachMarked(level, PixelRect{xFirst, yFirst, xLast, yLast},
-                           [&](int64_t x, int64_t y) { visit({int32_t(x), int32_t(y)}); });
+                           [&](int64_t x, int64_t y) {
+                             visit({int32_t(x), int32_t(y)});
+                           });
   const int shift = kExplorerExtrasZoom - zoom;
   std::unordered_set<uint64_t> told;
   for (const TileRecord& record : s.records) {

@@ -135,17 +135,17 @@ class MarksMap {
   // mask) for a tile outside 0..2^z - 1 or z outside 0..22.
   bool RenderMarksTile(int z, int x, int y, MaskImage& mask);
 
-  // The smallest box holding every mark (to within a pixel of zoom 12),
+  // The smallest box holding every mark (to within a pixel of zoom 11),
   // crossing 180 degrees when the marks leave their widest east-west gap
   // there; nothing when there is no mark.
   std::optional<WorldBox> MarksBounds() const;
 
   // Calls `visit` once for every map tile at zoom z (0..22) that
-  // RenderMarksTile may mark: exactly the marked ones up to zoom 12, in
+  // RenderMarksTile may mark: exactly the marked ones up to zoom 11, in
   // order of x, then y; beyond it also a few unmarked ones near marks,
-  // grouped by the zoom 12 tile they lie in (those in order of x, then y)
+  // grouped by the zoom 11 tile they lie in (those in order of x, then y)
   // and in order of x, then y within it. Found from the overview, never by
-  // looking at the whole world; memory grows with one zoom 12 tile's worth.
+  // looking at the whole world; memory grows with one zoom 11 tile's worth.
   void ForEachMarksTile(int z, const std::function<void(MapTileKey)>& visit) const;
 
   // A value that changes whenever a tile file that can mark map tile z/x/y

@@ -28,9 +28,9 @@ uint32_t GatherEvenBits(uint64_t word) {
 }
 
 void AppendLE64(std::vector<uint8_t>& out, uint64_t v) {
-  uint8_t bytes[8];
-  PutLE64(bytes, v);
-  out.insert(out.end(), bytes, bytes + 8);
+  const size_t at = out.size();
+  out.resize(at + 8);
+  PutLE64(out.data() + at, v);
 }
 
 }  // namespace
@@ -141,8 +141,9 @@ void OverviewPyramid::ForEachMarked(int zoom, const PixelRect& rect,
     const int64_t bottom = std::min(y1 - by * kSide, int64_t{kSide - 1});
     const int64_t left = std::max(x0 - bx * kSide, int64_t{0});
     const int64_t right = std::min(x1 - bx * kSide, int64_t{kSide - 1});
-    const uint64_t columns = (right == kSide - 1 ? ~uint64_t{0} : (uint64_t{1} << (right + 1)) - 1) &
-                             ~((uint64_t{1} << left) - 1);
+    const uint64_t columns =
+        (right == kSide - 1 ? ~uint64_t{0} : (uint64_t{1} << (right + 1)) - 1) &
+        ~((uint64_t{1} << left) - 1);
     for (int64_t row = top; row <= bottom; ++row) {
       for (uint64_t bits = block.rows[size_t(row)] & columns; bits != 0; bits &= bits - 1)
         visit(bx * kSide + std::countr_zero(bits), by * kSide + row);

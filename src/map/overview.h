@@ -21,9 +21,10 @@
 
 namespace roamgrid {
 
-// The finest zoom of the overview: a pixel of about 38 m at the equator,
-// some 6 x 6 cells; a tile of the store is 145 pixels wide.
-constexpr int kOverviewZoom = 12;
+// The finest zoom of the overview: a pixel of about 76 m at the equator,
+// some 12 x 12 cells; a tile of the store is 73 pixels wide. Closer views
+// read the tiles in view, at most a few hundred.
+constexpr int kOverviewZoom = 11;
 constexpr int kOverviewBlockSide = 64;
 
 // Pixel rectangle, first and last pixel included.

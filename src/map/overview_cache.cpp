@@ -20,20 +20,17 @@ constexpr size_t kRecordSize = 4 + 4 + 6 * 8 + 1 + 4;
 // zlib cannot pack more tightly than about 1:1032.
 constexpr uint64_t kMaxDeflateRatio = 1100;
 
+// Grows `out` by `size` bytes and returns where they start.
+uint8_t* Grow(std::vector<uint8_t>& out, size_t size) {
+  const size_t at = out.size();
+  out.resize(at + size);
+  return out.data() + at;
+}
 void Append(std::vector<uint8_t>& out, const void* bytes, size_t size) {
-  const auto* p = static_cast<const uint8_t*>(bytes);
-  out.insert(out.end(), p, p + size);
+  if (size > 0) std::memcpy(Grow(out, size), bytes, size);
 }
-void Append32(std::vector<uint8_t>& out, uint32_t v) {
-  uint8_t b[4];
-  PutLE32(b, v);
-  Append(out, b, 4);
-}
-void Append64(std::vector<uint8_t>& out, uint64_t v) {
-  uint8_t b[8];
-  PutLE64(b, v);
-  Append(out, b, 8);
-}
+void Append32(std::vector<uint8_t>& out, uint32_t v) { PutLE32(Grow(out, 4), v); }
+void Append64(std::vector<uint8_t>& out, uint64_t v) { PutLE64(Grow(out, 8), v); }
 
 // Reads fixed-size values from a byte range; once a read would pass the
 // end, every later read fails too.

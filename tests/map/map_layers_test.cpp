@@ -74,9 +74,9 @@ TEST_F(MapLayersTest, ExplorerLayerTintsExploredTilesAndOutlinesSquareAndCluster
   };
   EXPECT_EQ(at(2, 2, 16, 16), style.explored14);
   EXPECT_EQ(at(6, 2, 16, 16), Rgba{});                // not explored
-  EXPECT_EQ(at(0, 0, 16, 0).red, style.square.red);    // the square's north edge
-  EXPECT_EQ(at(1, 1, 16, 0).red, style.cluster.red);   // the cluster's north edge
-  EXPECT_NE(at(6, 2, 0, 16), Rgba{});  // a grid line
+  EXPECT_EQ(at(0, 0, 16, 0).red, style.square.red);   // the square's north edge
+  EXPECT_EQ(at(1, 1, 16, 0).red, style.cluster.red);  // the cluster's north edge
+  EXPECT_NE(at(6, 2, 0, 16), Rgba{});                 // a grid line
   // Zoom 17 joins at closer zooms only.
   RgbaImage wide;
   DrawExplorerLayer(ViewAt(35.7, 139.7, 6, 300, 200), map, wide, style);

@@ -26,8 +26,8 @@ struct GlobalCell {
 
 // The same cell with its column within 180 W .. 180 E, as the store keeps it.
 inline GlobalCell Normalized(GlobalCell cell) {
-  cell.column = FloorMod(cell.column + 180 * kCellsPerDegree, 360 * kCellsPerDegree) -
-                180 * kCellsPerDegree;
+  cell.column =
+      FloorMod(cell.column + 180 * kCellsPerDegree, 360 * kCellsPerDegree) - 180 * kCellsPerDegree;
   return cell;
 }
 

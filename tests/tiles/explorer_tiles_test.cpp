@@ -96,8 +96,8 @@ TEST(ExplorerTileSet, FindsAKnownSquareAndCluster) {
   ExplorerShapes shapes;
   set.Summarize(&shapes);
   EXPECT_EQ(shapes.squareCorner, (ExplorerTile{20, 10}));
-  EXPECT_EQ(shapes.cluster,
-            (std::vector<ExplorerTile>{{21, 11}, {22, 11}, {23, 11}, {21, 12}, {22, 12}, {23, 12}}));
+  EXPECT_EQ(shapes.cluster, (std::vector<ExplorerTile>{
+                                {21, 11}, {22, 11}, {23, 11}, {21, 12}, {22, 12}, {23, 12}}));
   EXPECT_EQ(SetOf({}).Summarize(), (ExplorerSummary{0, 0, 0}));
   EXPECT_EQ(SetOf({{7, 7}}).Summarize(), (ExplorerSummary{1, 1, 0}));
 }
