@@ -105,7 +105,9 @@ TileVerdict JudgeTileReply(const TileReplyFacts& facts) {
     case TileFetchFailure::kNone:
       break;
     case TileFetchFailure::kTooLarge:
-      return Verdict(Action::kMissing, "tiles: a tile larger than 4 MiB was refused");
+      // No map server sends such tiles: a broken or hostile one is paused.
+      return Verdict(Action::kPauseHost, "tiles: a tile larger than 4 MiB was refused",
+                     kLostPauseSeconds);
     case TileFetchFailure::kTooSlow:
       return Verdict(Action::kPauseHost, "tiles: server too slow, request stopped",
                      kLostPauseSeconds);

@@ -47,7 +47,7 @@ TEST(TileReplyPolicyTest, EachAnswerGetsOneVerdict) {
       {"400", 400, Failure::kNone, false, "", Action::kFailed, 0, "tiles: request refused (400)"},
       {"304 alone", 304, Failure::kNone, false, "", Action::kFailed, 0,
        "tiles: request refused (304)"},
-      {"too large", 200, Failure::kTooLarge, false, "", Action::kMissing, 0,
+      {"too large", 200, Failure::kTooLarge, false, "", Action::kPauseHost, 60,
        "tiles: a tile larger than 4 MiB was refused"},
       {"too slow", 200, Failure::kTooSlow, false, "", Action::kPauseHost, 60,
        "tiles: server too slow, request stopped"},
