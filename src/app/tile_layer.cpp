@@ -24,7 +24,7 @@ namespace roamgrid {
 namespace {
 
 constexpr int kMaxTileSide = 1024;      // larger images are not map tiles
-constexpr int kMemoryTiles = 128;       // decoded tiles kept, 256 KiB each
+constexpr int kMemoryTiles = 128;       // decoded tiles kept beyond the views, 256 KiB each
 constexpr int kMaxViewTiles = 64;       // more only when a source lacks coarse zooms
 // What a reply may hold unread: the network is read no faster than the
 // layer takes the bytes, so an endless body never piles up in memory.
@@ -231,7 +231,7 @@ bool TileLayer::TileAtHand(const MapTileKey& tile, bool* stale) {
   if (mbtiles_) {
     const std::vector<uint8_t> data = mbtiles_->ReadTile(tile);
     bytes = QByteArray(reinterpret_cast<const char*>(data.data()), qsizetype(data.size()));
-  } else if (diskCache_) {
+  } else if (diskCache_ && source_.kind == TileSource::Kind::kUrlTemplate) {
     const QUrl url = TileAddress(tile);
     const QNetworkCacheMetaData metaData = diskCache_->metaData(url);
     if (metaData.isValid()) {
@@ -258,8 +258,8 @@ bool TileLayer::NeededByMercator(const MapTileKey& tile) const {
 }
 
 void TileLayer::FitMemory() {
-  const qsizetype wanted = 2 * (qsizetype(map_.tiles.size()) + mercatorKeys_.size());
-  memory_.setMaxCost(std::max<qsizetype>(kMemoryTiles, wanted));
+  // Room for both views and as many again of tiles seen lately.
+  memory_.setMaxCost(kMemoryTiles + qsizetype(map_.tiles.size()) + mercatorKeys_.size());
 }
 
 void TileLayer::Enqueue(const std::vector<MapTileKey>& loadFrom) {

@@ -194,7 +194,8 @@ class TileLayer : public QObject {
   // Plans the Web Mercator view anew (after a new source) and loads its
   // tiles.
   void PlanMercator();
-  // Makes the memory cache hold every tile of both views with room to spare.
+  // Makes the memory cache hold every tile of both views and kMemoryTiles
+  // more.
   void FitMemory();
   // Rebuilds the queue of tiles to ask for: the view set last first, each
   // view's tiles nearest its centre first. `loadFrom` is the list whose
