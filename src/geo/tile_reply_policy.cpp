@@ -4,6 +4,7 @@
 #include <array>
 #include <cctype>
 #include <charconv>
+#include <chrono>
 #include <string_view>
 
 namespace roamgrid {
@@ -29,16 +30,6 @@ std::string Lower(std::string_view text) {
   return lower;
 }
 
-// Days from 1970-01-01 to a civil date (proleptic Gregorian).
-int64_t DaysFromCivil(int64_t year, int month, int day) {
-  year -= month <= 2;
-  const int64_t era = (year >= 0 ? year : year - 399) / 400;
-  const int64_t yearOfEra = year - era * 400;
-  const int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-  const int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-  return era * 146097 + dayOfEra - 719468;
-}
-
 bool ReadNumber(std::string_view text, size_t at, size_t digits, int& value) {
   if (at + digits > text.size()) return false;
   const char* begin = text.data() + at;
@@ -60,7 +51,11 @@ bool ParseHttpDate(std::string_view text, int64_t& unixTime) {
       second > 60) {
     return false;
   }
-  const int64_t days = DaysFromCivil(year, int(month - kMonths.begin()) + 1, day);
+  const std::chrono::year_month_day date{std::chrono::year(year),
+                                         std::chrono::month(unsigned(month - kMonths.begin()) + 1),
+                                         std::chrono::day(unsigned(day))};
+  if (!date.ok()) return false;
+  const int64_t days = std::chrono::sys_days(date).time_since_epoch().count();
   unixTime = days * 86400 + hour * 3600 + minute * 60 + second;
   return true;
 }

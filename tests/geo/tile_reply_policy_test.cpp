@@ -168,8 +168,9 @@ TEST(TileReplyPolicyTest, RetryAfterDatesAndOrigins) {
   EXPECT_EQ(RetryAfterSeconds("Thu, 29 Feb 2024 00:00:00 GMT", 1709164800 - 30, 9), 30);
   EXPECT_EQ(RetryAfterSeconds("99999999999999999999999", kNow, 9), 86400);
   EXPECT_EQ(RetryAfterSeconds("0", kNow, 9), 1);
-  for (const char* bad : {"", "  ", "-5", "1.5", "Sun, 06 Nov 1994 08:49:37 UTC",
-                          "Sun, 06 Foo 1994 08:49:37 GMT", "Sun, 36 Nov 1994 08:49:37 GMT"}) {
+  for (const char* bad :
+       {"", "  ", "-5", "1.5", "Sun, 06 Nov 1994 08:49:37 UTC", "Sun, 06 Foo 1994 08:49:37 GMT",
+        "Sun, 36 Nov 1994 08:49:37 GMT", "Fri, 30 Feb 2024 00:00:00 GMT"}) {
     EXPECT_EQ(RetryAfterSeconds(bad, kNow, 9), 9) << bad;
   }
   EXPECT_EQ(UrlOrigin("HTTPS://Tiles.Example:8080/{z}/{x}?k=1"), "https://tiles.example:8080");
