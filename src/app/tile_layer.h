@@ -9,10 +9,16 @@
 // ${XDG_CACHE_HOME:-~/.cache}/roamgrid/tiles/ that keeps every tile at
 // least kMinKeepDays days (longer when the server's Cache-Control or Expires
 // says so), revalidates it afterwards with If-None-Match/If-Modified-Since
-// and stays within a size bound. Failures are never retried in a loop: a
-// 403 blocks the host for the run, a 404 marks the tile missing for the run,
-// 429/5xx/time-outs/unreachable servers pause the host (Retry-After when
-// given), and a tile that failed is asked for again only by a later view.
+// and stays within a size bound. What each answer leads to is
+// JudgeTileReply's (geo/tile_reply_policy): failures are never retried in a
+// loop (a 403 blocks the host for the run, a 404 marks the tile missing for
+// the run, 429/5xx/time-outs/unreachable servers pause the host), a tile
+// that failed is asked for again only by a later view, and a server that
+// moved for good is asked at its new address from then on, in later runs
+// too. No server can hold the layer: an answer over kMaxMapTileBytes is
+// dropped as soon as its Content-Length or its bytes say so, the network is
+// read only as fast as the layer takes the bytes, and a request ends after
+// SetRequestTimeLimitMs however slowly its bytes come.
 // Nothing waits: replies arrive through the event loop and tilesArrived()
 // tells the view to repaint.
 //
@@ -40,6 +46,7 @@
 #include <vector>
 
 #include "geo/mercator_tiles.h"
+#include "geo/tile_reply_policy.h"
 #include "geo/tile_source.h"
 #include "geo/web_mercator.h"
 
@@ -79,6 +86,8 @@ class TileLayer : public QObject {
   void SetCacheLimitMiB(int mebibytes);
   // How long a request may go without data before it counts as a time-out.
   void SetTimeoutMs(int milliseconds);
+  // How long a request may take in all, redirects included (30 s).
+  void SetRequestTimeLimitMs(int milliseconds);
 
   bool hasSource() const { return source_.kind != TileSource::Kind::kNone; }
   // Whether tiles of the view are still asked for or awaited.
@@ -87,7 +96,8 @@ class TileLayer : public QObject {
   // Shows the view at (originLat, originLon) grid units and zoom index
   // `zoomIndex`: composes image() at once from the tiles at hand (memory,
   // disk cache, MBTiles) and asks the server for the missing ones. Never
-  // waits for the network.
+  // waits for the network. An MBTiles file that runs past its bounds or
+  // fails to read is switched off for the run, and status() says so.
   void SetView(int32_t originLat, int32_t originLon, int zoomIndex);
 
   // The view's picture: 448 x 448, premultiplied ARGB, row 0 at the north
@@ -165,6 +175,15 @@ class TileLayer : public QObject {
     bool blocked = false;        // 401/403: no request for the rest of the run
     QDeadlineTimer pausedUntil;  // 429, 5xx, time-out, unreachable
   };
+  // A tile request under way, through its redirects.
+  struct Pending {
+    MapTileKey tile;
+    QString hostKey;                 // the host asked last, whose slot it holds
+    std::vector<std::string> asked;  // the URLs asked, the first from the template
+    QDeadlineTimer deadline;         // the whole request's time limit
+    QByteArray body;                 // read so far, at most kMaxMapTileBytes + 1
+    TileFetchFailure failure = TileFetchFailure::kNone;  // why the layer stopped it
+  };
 
   void Reset();
   // Whether a tile's picture is in memory, or could be read from the disk
@@ -175,15 +194,24 @@ class TileLayer : public QObject {
   // Plans the Web Mercator view anew (after a new source) and loads its
   // tiles.
   void PlanMercator();
-  // Makes the memory cache hold every tile of both views with room to spare.
+  // Makes the memory cache hold every tile of both views and kMemoryTiles
+  // more.
   void FitMemory();
   // Rebuilds the queue of tiles to ask for: the view set last first, each
   // view's tiles nearest its centre first. `loadFrom` is the list whose
   // tiles may need reading from the disk cache or the MBTiles file.
   void Enqueue(const std::vector<MapTileKey>& loadFrom);
   void StartRequests();
-  void OnReplyFinished(QNetworkReply* reply, MapTileKey tile, QString host);
-  void PauseHost(Host& host, QNetworkReply* reply, int defaultSeconds);
+  void Send(Pending request);
+  // Takes what a reply holds into its body, stopping it past the cap.
+  void ReadBody(QNetworkReply* reply);
+  // Stops a reply for `failure`; its end is judged like any other.
+  void Abandon(QNetworkReply* reply, TileFetchFailure failure);
+  void OnReplyFinished(QNetworkReply* reply);
+  // The URL of `tile`, at the new address of a server that moved.
+  QUrl TileAddress(const MapTileKey& tile) const;
+  // Switches a failed MBTiles file off for the run, saying so.
+  void DropFailedFile();
   void SetStatus(const QString& text);
   // Whether the 448 view or the Web Mercator view shows `tile`.
   bool NeededBySquare(const MapTileKey& tile) const;
@@ -199,6 +227,7 @@ class TileLayer : public QObject {
   int32_t viewLat_ = 0, viewLon_ = 0, viewZoom_ = -1;
   int minZoom_ = 0, maxZoom_ = kMaxMapTileZoom;
   int timeoutMs_ = 15000;
+  int requestLimitMs_ = 30000;
   qint64 cacheLimitBytes_ = 300LL << 20;
 
   std::unique_ptr<MbtilesFile> mbtiles_;
@@ -217,6 +246,9 @@ class TileLayer : public QObject {
   QSet<MapTileKey> inFlight_;
   QSet<MapTileKey> missing_;  // 404 this run
   QHash<QString, Host> hosts_;
+  QHash<QNetworkReply*, Pending> pending_;
+  std::vector<Pending> follows_;  // redirects waiting for a free slot at their host
+  MovedOrigins moved_;
 };
 
 }  // namespace roamgrid

@@ -44,23 +44,50 @@ double Footprint(const std::array<double, kRasterSide>& at, int i, Valid valid) 
   return std::fabs(at[after] - at[before]) / (after - before);
 }
 
+// Shares in whole 256ths: a view pixel's shares along one axis add up to
+// exactly kWhole, so a pixel of full coverage needs no division.
+constexpr uint32_t kWhole = 256;
+
 // A tap's tile and its place within the tile, looked up once per tap.
 struct LocalTap {
-  int tile;    // index into the view's distinct tile rows or columns
-  int inTile;  // 0..255
-  float weight;
+  int tile;        // index into the view's distinct tile rows or columns
+  int inTile;      // 0..255
+  uint32_t share;  // 1..kWhole
 };
 
-std::vector<LocalTap> Localise(const AxisTaps& axis, std::vector<int32_t>& tileIndices) {
-  std::vector<LocalTap> local;
-  local.reserve(axis.taps.size());
-  for (const SampleTap& tap : axis.taps) {
-    const int32_t tile = tap.pixel / kMapTilePixels;
-    auto found = std::find(tileIndices.begin(), tileIndices.end(), tile);
-    if (found == tileIndices.end()) found = tileIndices.insert(tileIndices.end(), tile);
-    local.push_back(
-        {static_cast<int>(found - tileIndices.begin()), tap.pixel % kMapTilePixels, tap.weight});
+// The taps of `axis` by view position, with their tiles numbered in the
+// order they are met (`tileIndices`) and their shares in 256ths.
+struct LocalAxis {
+  std::array<uint32_t, kRasterSide + 1> first{};
+  std::vector<LocalTap> taps;
+};
+
+LocalAxis Localise(const AxisTaps& axis, std::vector<int32_t>& tileIndices) {
+  LocalAxis local;
+  local.taps.reserve(axis.taps.size());
+  for (int i = 0; i < kRasterSide; ++i) {
+    local.first[i] = static_cast<uint32_t>(local.taps.size());
+    const size_t start = local.taps.size();
+    uint32_t total = 0;
+    for (uint32_t t = axis.first[i]; t < axis.first[i + 1]; ++t) {
+      const SampleTap& tap = axis.taps[t];
+      const auto share = static_cast<uint32_t>(std::lround(tap.weight * float(kWhole)));
+      if (share == 0) continue;
+      const int32_t tile = tap.pixel / kMapTilePixels;
+      auto found = std::find(tileIndices.begin(), tileIndices.end(), tile);
+      if (found == tileIndices.end()) found = tileIndices.insert(tileIndices.end(), tile);
+      local.taps.push_back(
+          {static_cast<int>(found - tileIndices.begin()), tap.pixel % kMapTilePixels, share});
+      total += share;
+    }
+    if (local.taps.size() == start) continue;
+    // Rounding leaves the sum a little off a whole: the largest share
+    // takes up the difference.
+    auto largest = std::max_element(local.taps.begin() + std::ptrdiff_t(start), local.taps.end(),
+                                    [](auto& a, auto& b) { return a.share < b.share; });
+    largest->share = largest->share + kWhole - total;
   }
+  local.first[kRasterSide] = static_cast<uint32_t>(local.taps.size());
   return local;
 }
 
@@ -104,10 +131,9 @@ AxisTaps ColumnTaps(const ViewTileMap& map) {
 bool ComposeViewTiles(const ViewTileMap& map,
                       const std::function<const Argb*(const MapTileKey&)>& tileAt, Argb* out) {
   std::fill(out, out + kRasterSide * kRasterSide, Argb{0});
-  const AxisTaps rowAxis = RowTaps(map), colAxis = ColumnTaps(map);
   std::vector<int32_t> tileRows, tileCols;
-  const std::vector<LocalTap> rowTaps = Localise(rowAxis, tileRows);
-  const std::vector<LocalTap> colTaps = Localise(colAxis, tileCols);
+  const LocalAxis rows = Localise(RowTaps(map), tileRows);
+  const LocalAxis cols = Localise(ColumnTaps(map), tileCols);
   // The tiles the taps reach, looked up once: [row][column].
   std::vector<const Argb*> tiles(tileRows.size() * tileCols.size());
   bool complete = !map.tiles.empty();
@@ -117,36 +143,91 @@ bool ComposeViewTiles(const ViewTileMap& map,
       complete = complete && tiles[r * tileCols.size() + c] != nullptr;
     }
   }
+
+  // The filter is separable: a tile pixel row is filtered across into
+  // view columns once, and the view rows that take it blend that line.
+  // Channels go two to a word (red and blue, alpha and green), each in a
+  // 16-bit lane: 255 x 256 fits.
+  struct Across {
+    uint32_t redBlue, alphaGreen;
+    uint32_t coverage;  // shares of the taps whose tile is at hand
+  };
+  // Rows run south to north and their taps over a few neighbouring tile
+  // pixel rows, so a small ring of lines, indexed by the global tile pixel
+  // row modulo its size, holds every line a view row needs.
+  const auto lineId = [&](const LocalTap& down) {
+    return int64_t{tileRows[size_t(down.tile)]} * kMapTilePixels + down.inTile;
+  };
+  int64_t span = 1;
+  uint32_t mostTaps = 0;
   for (int row = 0; row < kRasterSide; ++row) {
-    const uint32_t rowBegin = rowAxis.first[row], rowEnd = rowAxis.first[row + 1];
-    if (rowBegin == rowEnd) {
+    mostTaps = std::max(mostTaps, rows.first[row + 1] - rows.first[row]);
+    int64_t low = INT64_MAX, high = INT64_MIN;
+    for (uint32_t rt = rows.first[row]; rt < rows.first[row + 1]; ++rt) {
+      low = std::min(low, lineId(rows.taps[rt]));
+      high = std::max(high, lineId(rows.taps[rt]));
+    }
+    if (low <= high) span = std::max(span, high - low + 1);
+  }
+  const auto ringSize = static_cast<size_t>(span + 1);
+  std::vector<Across> ring(ringSize * kRasterSide);
+  std::vector<int64_t> ringHolds(ringSize, -1);
+  const auto line = [&](const LocalTap& down) -> const Across* {
+    const int64_t id = lineId(down);
+    const size_t slot = static_cast<size_t>(id % int64_t(ringSize));
+    Across* across = ring.data() + slot * kRasterSide;
+    if (ringHolds[slot] == id) return across;
+    ringHolds[slot] = id;
+    const Argb* const* tileRow = tiles.data() + size_t(down.tile) * tileCols.size();
+    const size_t inTileRow = size_t(down.inTile) * kMapTilePixels;
+    for (int col = 0; col < kRasterSide; ++col) {
+      Across sum{0, 0, 0};
+      for (uint32_t ct = cols.first[col]; ct < cols.first[col + 1]; ++ct) {
+        const LocalTap& tap = cols.taps[ct];
+        const Argb* tile = tileRow[tap.tile];
+        if (tile == nullptr) continue;
+        const Argb pixel = tile[inTileRow + size_t(tap.inTile)];
+        sum.redBlue += (pixel & 0x00FF00FF) * tap.share;
+        sum.alphaGreen += (pixel >> 8 & 0x00FF00FF) * tap.share;
+        sum.coverage += tap.share;
+      }
+      across[col] = sum;
+    }
+    return across;
+  };
+
+  constexpr uint32_t kFull = kWhole * kWhole;
+  std::vector<const Across*> taken(mostTaps);  // the lines of one view row
+  for (int row = 0; row < kRasterSide; ++row) {
+    const uint32_t first = rows.first[row], count = rows.first[row + 1] - first;
+    if (count == 0) {
       complete = false;  // beyond the Mercator square
       continue;
     }
-    Argb* line = out + size_t(kRasterSide - 1 - row) * kRasterSide;
+    for (uint32_t t = 0; t < count; ++t) taken[t] = line(rows.taps[first + t]);
+    Argb* outLine = out + size_t(kRasterSide - 1 - row) * kRasterSide;
     for (int col = 0; col < kRasterSide; ++col) {
-      float sum[4] = {0, 0, 0, 0}, shares = 0;
-      for (uint32_t rt = rowBegin; rt < rowEnd; ++rt) {
-        const LocalTap& down = rowTaps[rt];
-        for (uint32_t ct = colAxis.first[col]; ct < colAxis.first[col + 1]; ++ct) {
-          const LocalTap& across = colTaps[ct];
-          const Argb* tile = tiles[size_t(down.tile) * tileCols.size() + size_t(across.tile)];
-          if (tile == nullptr) continue;
-          const Argb pixel = tile[down.inTile * kMapTilePixels + across.inTile];
-          const float share = down.weight * across.weight;
-          for (int channel = 0; channel < 4; ++channel) {
-            sum[channel] += share * float((pixel >> (8 * channel)) & 0xFF);
-          }
-          shares += share;
-        }
+      // Down the view each lane needs up to 32 bits: four lanes in two words.
+      uint64_t redBlue = 0, alphaGreen = 0;
+      uint32_t coverage = 0;
+      for (uint32_t t = 0; t < count; ++t) {
+        const Across& sum = taken[t][col];
+        const uint32_t share = rows.taps[first + t].share;
+        redBlue += (uint64_t(sum.redBlue & 0xFFFF) | uint64_t(sum.redBlue >> 16) << 32) * share;
+        alphaGreen +=
+            (uint64_t(sum.alphaGreen & 0xFFFF) | uint64_t(sum.alphaGreen >> 16) << 32) * share;
+        coverage += sum.coverage * share;
       }
-      if (shares <= 0) continue;
-      Argb blended = 0;
-      for (int channel = 0; channel < 4; ++channel) {
-        const float value = std::clamp(sum[channel] / shares + 0.5f, 0.0f, 255.0f);
-        blended |= Argb(value) << (8 * channel);
-      }
-      line[col] = blended;
+      if (coverage == 0) continue;
+      const auto channel = [&](uint64_t lanes, int lane) {
+        const uint64_t value = lanes >> (32 * lane) & 0xFFFFFFFF;
+        // A whole pixel divides by 65536; one beside a missing tile by the
+        // shares it has.
+        return static_cast<Argb>(coverage == kFull ? (value + kFull / 2) >> 16
+                                                   : (value + coverage / 2) / coverage);
+      };
+      outLine[col] = channel(alphaGreen, 1) << 24 | channel(redBlue, 1) << 16 |
+                     channel(alphaGreen, 0) << 8 | channel(redBlue, 0);
     }
   }
   return complete;

@@ -15,6 +15,9 @@ namespace roamgrid {
 
 constexpr int kMapTilePixels = 256;  // side of a map tile in tile pixels
 constexpr int kMaxMapTileZoom = 22;  // deepest zoom any source is asked for
+// The largest tile any source may give (encoded bytes); a larger one is
+// not read, not kept and not shown.
+constexpr int kMaxMapTileBytes = 4 << 20;
 // Latitude (degrees) of the north and south edges of the Web Mercator
 // square: atan(sinh(pi)). A view row beyond it has no tile.
 constexpr double kMercatorMaxLat = 85.05112877980659;

@@ -243,6 +243,116 @@ class TileLayerTest : public QObject {
     QVERIFY(layer.mercatorPlan().keys.empty());
   }
 
+  void HostileServersCannotHoldTheLayer_data() {
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<QString>("status");
+    QTest::newRow("200 MB announced")
+        << int(TileServer::Answer::kHugeBody) << "tiles: a tile larger than 4 MiB was refused";
+    QTest::newRow("endless chunks")
+        << int(TileServer::Answer::kEndless) << "tiles: a tile larger than 4 MiB was refused";
+    QTest::newRow("a byte at a time")
+        << int(TileServer::Answer::kTrickle) << "tiles: server too slow, request stopped";
+    QTest::newRow("redirect loop")
+        << int(TileServer::Answer::kLoop) << "tiles: redirect loop, pausing";
+  }
+  void HostileServersCannotHoldTheLayer() {
+    QFETCH(int, answer);
+    QFETCH(QString, status);
+    TileServer server;
+    server.answer = TileServer::Answer(answer);
+    TileLayer layer;
+    layer.SetTimeoutMs(300);  // the trickle never goes 300 ms without a byte
+    layer.SetRequestTimeLimitMs(1000);
+    QVERIFY(layer.SetSource(server.Template(), ""));
+    layer.SetView(14260, 55900, 1);
+    QTRY_COMPARE(layer.status(), status);
+    QTest::qWait(300);
+    // The layer hung up: the bodies cost the server no more than the cap
+    // and what the system buffers between two sockets.
+    if (server.answer != TileServer::Answer::kLoop) {
+      QTRY_COMPARE(server.closedBeforeTheEnd, 2);
+      QVERIFY2(server.bodyBytesSent < (24 << 20), QByteArray::number(server.bodyBytesSent));
+    }
+    // No loop: each of the two requests under way followed at most one
+    // redirect back to where it began, and then the server was paused.
+    const qsizetype asked = answer == int(TileServer::Answer::kLoop) ? 4 : 2;
+    QCOMPARE(server.requests.size(), asked);
+    // The server is paused: a new view asks nothing of it.
+    layer.SetView(14280, 55900, 1);
+    QTest::qWait(300);
+    QCOMPARE(server.requests.size(), asked);
+    QCOMPARE(layer.status(), status);
+  }
+
+  void AServerThatMovedIsAskedAtItsNewAddressFromThenOn() {
+    TileServer moved, old;
+    old.answer = TileServer::Answer::kMoved;
+    old.movedTo = QStringLiteral("http://127.0.0.1:%1").arg(moved.serverPort());
+    auto layer = std::make_unique<TileLayer>();
+    QVERIFY(layer->SetSource(old.Template(), ""));
+    layer->SetView(14260, 55900, 1);
+    QTRY_VERIFY(Complete(layer->image()));
+    const QImage picture = layer->image();
+    // Only the two requests sent before the first answer went to the old
+    // address.
+    QCOMPARE(old.requests.size(), 2);
+    // The next run shows the view from the cache, and a new view asks only
+    // the new address.
+    layer = std::make_unique<TileLayer>();
+    QVERIFY(layer->SetSource(old.Template(), ""));
+    layer->SetView(14260, 55900, 1);
+    QCOMPARE(layer->image(), picture);
+    const qsizetype movedAsked = moved.requests.size();
+    layer->SetView(14300, 55900, 1);
+    QTRY_VERIFY(Complete(layer->image()));
+    QVERIFY(moved.requests.size() > movedAsked);
+    QCOMPARE(old.requests.size(), 2);
+  }
+
+  void AnMbtilesFileThatDoesNotAnswerIsSwitchedOff() {
+    // Saved as the source, a file whose `tiles` view never ends: the
+    // dialog opens all the same and says why there are no tiles.
+    const QString endless = cacheHome_->filePath("endless.mbtiles");
+    QVERIFY(testing::WriteEndlessViewMbtiles(endless.toStdString()));
+    UserSettings settings;
+    settings.background = "tiles";
+    settings.tileSource = endless;
+    QVERIFY(SaveUserSettings(settings));
+    {
+      testing::ScratchWorkingDir store;
+      QVERIFY(store.Enter());
+      testing::ScriptedPlatform platform;
+      ZIvozarivAde dialog(platform);
+      QCOMPARE(dialog.tileLayer().status(),
+               QString("tiles: the MBTiles file does not answer in time"));
+      store.Leave();
+    }
+    // A file that answers at first but not for the tiles of a view is
+    // switched off when they are read.
+    std::map<MapTileKey, std::vector<uint8_t>> tiles;
+    for (const MapTileKey& key : MapViewToTiles(14260, 55900, 1, 13).tiles) {
+      tiles[key] = TilePng(key.zoom, key.x, key.y);
+    }
+    tiles[{2, 3, 1}] = TilePng(2, 3, 1);
+    const std::string path = cacheHome_->filePath("late.mbtiles").toStdString();
+    QVERIFY(testing::WriteMbtiles(path, tiles, {{"minzoom", "2"}, {"maxzoom", "14"}}));
+    QVERIFY(testing::ExecSql(path,
+                             "ALTER TABLE tiles RENAME TO stored;"
+                             "CREATE VIEW tiles AS SELECT zoom_level, tile_column,"
+                             " tile_row, CASE WHEN zoom_level < 3 THEN tile_data ELSE " +
+                                 std::string(testing::kEndlessQuery) +
+                                 " END AS tile_data FROM stored;"));
+    TileLayer layer;
+    QVERIFY(layer.SetSource(QString::fromStdString(path), ""));
+    layer.SetView(14260, 55900, 1);
+    QCOMPARE(layer.status(),
+             QString("tiles: the MBTiles file does not answer in time; tiles off for this run"));
+    QVERIFY(!layer.covers());
+    QCOMPARE(qAlpha(layer.image().pixel(224, 224)), 0);
+    QVERIFY(layer.SetMercatorView({0.5, 0.5, 2, 600, 400}).zoom >= 2);
+    QVERIFY(layer.TileImage({2, 3, 1}).isNull());  // read no more
+  }
+
   void TilesLieUnderTheMarksAndNavigationNeverWaits() {
     testing::ScratchWorkingDir store;
     QVERIFY(store.Enter());
