@@ -18,8 +18,10 @@ constexpr double kEarthRadiusMetres = 6378137.0;
 // up (continents and the world) only the major rivers.
 constexpr double kCloseMetresPerPixel = 60.0;
 constexpr double kWideMetresPerPixel = 5000.0;
-// Images larger than this on a side are not drawn (no screen is).
+// Images larger than this on a side are not drawn (no screen is), nor
+// Mercator views showing the world more often than this side by side.
 constexpr int kMaxImageSide = 1 << 14;
+constexpr double kMaxWorldsAcross = 16;
 
 // How a view places longitudes and latitudes on its pixels: columns are
 // linear in longitude; rows follow latitude through the plate carrée's
@@ -500,9 +502,12 @@ CoastDrawing DrawCoastBackground(const GshhgStore& store, int32_t originLat, int
 }
 
 CoastDrawing DrawCoastMercator(const GshhgStore& store, const MercatorView& view, RgbImage& image) {
+  // Views of no size, of more than a screen, or of many worlds side by side
+  // (the world is 256 pixels wide at zoom 0) are not drawn.
   if (view.width <= 0 || view.height <= 0 || view.width > kMaxImageSide ||
       view.height > kMaxImageSide || !std::isfinite(view.Scale()) ||
-      !std::isfinite(view.centerX) || !std::isfinite(view.centerY)) {
+      !std::isfinite(view.centerX) || !std::isfinite(view.centerY) ||
+      view.width > kMaxWorldsAcross * view.Scale()) {
     return {};
   }
   if (image.width != view.width || image.height != view.height) {

@@ -1,21 +1,23 @@
 // A netCDF file held in memory, for the tests and fuzz targets of the
 // netCDF readers: named one-dimensional variables of whole numbers, each
 // with a declared length that may exceed the values it holds (as a damaged
-// file may declare more than it has), and text attributes. It keeps the
-// contract of the plugin-backed files: reads are checked against the
-// declared length first (by NetcdfFile), a value that does not fit the
-// asked type fails, and values past those held cannot be read.
+// file may declare more than it has), and numeric and text attributes of
+// the variables and the file. It keeps the contract of the plugin-backed
+// files: reads are checked against the declared length first (by
+// NetcdfFile), a value that does not fit the asked type fails, and values
+// past those held cannot be read.
 //
-// Files also travel as bytes (a fuzz input, a seed written from a real
-// file): "RGNC", then per variable a name length (1 byte) and name, a
-// netCDF type (1 byte: byte, short or int), the declared length and the
-// number of values held (4 bytes each, little-endian) and the values, 1, 2
-// or 4 bytes each, little-endian.
+// Its variables also travel as bytes (a fuzz input, a seed written from a
+// real file): "RGNC", then per variable a name length (1 byte) and name, a
+// netCDF type (1 byte: byte, short, int or unsigned short), the declared
+// length and the number of values held (4 bytes each, little-endian) and
+// the values, 1, 2 or 4 bytes each, little-endian.
 #pragma once
 
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <map>
 #include <optional>
 #include <string>
 #include <utility>
@@ -66,9 +68,29 @@ class MemoryNetcdfFile : public NetcdfFile {
     if (const Variable* variable = Find(name)) return variable->declared;
     return std::nullopt;
   }
-  std::optional<double> DoubleAttribute(int, const std::string&) override { return std::nullopt; }
-  std::optional<std::string> TextAttribute(int, const std::string&, size_t) override {
-    return std::nullopt;
+  // Attributes of the variable called `variable` ("" for the file).
+  void SetAttribute(const std::string& variable, const std::string& name, double value) {
+    numbers_[{variable, name}] = value;
+  }
+  void SetAttribute(const std::string& variable, const std::string& name, std::string text) {
+    texts_[{variable, name}] = std::move(text);
+  }
+  std::optional<double> DoubleAttribute(int variable, const std::string& name) override {
+    const auto found = numbers_.find({OwnerName(variable), name});
+    if (found == numbers_.end()) {
+      Fail(name + ": NetCDF: Attribute not found");
+      return std::nullopt;
+    }
+    return found->second;
+  }
+  std::optional<std::string> TextAttribute(int variable, const std::string& name,
+                                           size_t maxBytes) override {
+    const auto found = texts_.find({OwnerName(variable), name});
+    if (found == texts_.end() || found->second.size() > maxBytes) {
+      Fail(name + ": NetCDF: Attribute not found or too long");
+      return std::nullopt;
+    }
+    return found->second;
   }
 
   // The file as bytes, and back; nothing when the bytes are no such file.
@@ -116,9 +138,9 @@ class MemoryNetcdfFile : public NetcdfFile {
       for (int64_t& value : variable.values) {
         uint64_t raw = 0;
         get(width, raw);
-        // Sign-extended from the stored width.
+        // Signed types are sign-extended from the stored width.
         const int shift = 64 - 8 * width;
-        value = int64_t(raw << shift) >> shift;
+        value = variable.type == NetcdfType::kUShort ? int64_t(raw) : int64_t(raw << shift) >> shift;
       }
       file.variables_.push_back(std::move(variable));
     }
@@ -145,6 +167,7 @@ class MemoryNetcdfFile : public NetcdfFile {
       case NetcdfType::kByte:
         return 1;
       case NetcdfType::kShort:
+      case NetcdfType::kUShort:
         return 2;
       case NetcdfType::kInt:
         return 4;
@@ -178,7 +201,14 @@ class MemoryNetcdfFile : public NetcdfFile {
     return false;
   }
 
+  std::string OwnerName(int variable) const {
+    return variable >= 0 && size_t(variable) < variables_.size() ? variables_[size_t(variable)].name
+                                                                 : std::string();
+  }
+
   std::vector<Variable> variables_;
+  std::map<std::pair<std::string, std::string>, double> numbers_;
+  std::map<std::pair<std::string, std::string>, std::string> texts_;
 };
 
 }  // namespace roamgrid::testing
