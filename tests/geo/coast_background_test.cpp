@@ -382,10 +382,11 @@ TEST(CoastBackgroundTest, EveryFilledPixelAgreesWithTheShorelinesAlongItsMeridia
   GshhgStore store;
   std::mt19937 random(27);
   // The Great Lakes, Finland's lake district, the Aegean, Fiji across 180
-  // degrees, the world; each at the data its scale takes.
+  // degrees, the world, the fjords by Bergen (full data when installed);
+  // each at the data its scale takes.
   const MercatorView views[] = {ViewAt(45.5, -84.0, 6, 320, 200), ViewAt(62.0, 28.5, 7, 320, 200),
                                 ViewAt(38.0, 25.0, 7, 320, 200), ViewAt(-17.0, 180.0, 8, 320, 200),
-                                ViewAt(0.0, 0.0, 1.5, 320, 200)};
+                                ViewAt(0.0, 0.0, 1.5, 320, 200),  ViewAt(60.3, 5.2, 12, 320, 200)};
   for (const MercatorView& view : views) {
     RgbImage image(view.width, view.height);
     ASSERT_TRUE(DrawCoastMercator(store, view, image).filled);
