@@ -14,10 +14,14 @@ namespace {
 // The sphere of Web Mercator, for the ground size of a pixel.
 constexpr double kEarthRadiusMetres = 6378137.0;
 // Below this many metres a pixel, rivers of the lesser permanent levels
-// are drawn too: about the main view's closest four zooms.
+// are drawn too: about the main view's closest four zooms. From this many
+// up (continents and the world) only the major rivers.
 constexpr double kCloseMetresPerPixel = 60.0;
-// Images larger than this on a side are not drawn (no screen is).
+constexpr double kWideMetresPerPixel = 5000.0;
+// Images larger than this on a side are not drawn (no screen is), nor
+// Mercator views showing the world more often than this side by side.
 constexpr int kMaxImageSide = 1 << 14;
+constexpr double kMaxWorldsAcross = 16;
 
 // How a view places longitudes and latitudes on its pixels: columns are
 // linear in longitude; rows follow latitude through the plate carrée's
@@ -69,8 +73,14 @@ class ViewGeometry {
   // latitude.
   double X(double lonDeg) const { return (lonDeg - westDeg_) / degPerColumn_; }
   double Y(double latDeg) const {
-    return isMercator_ ? mercator_.ScreenY(MercatorWorldY(latDeg))
-                       : (northDeg_ - latDeg) * rowsPerDeg_;
+    if (!isMercator_) return (northDeg_ - latDeg) * rowsPerDeg_;
+    const double at = (latDeg - tableSouthDeg_) / tableStepDeg_;
+    if (at >= 0.0 && at < double(tableY_.size()) - 1.0) {
+      const size_t below = size_t(at);
+      const double part = at - double(below);
+      return tableY_[below] + part * (tableY_[below + 1] - tableY_[below]);
+    }
+    return mercator_.ScreenY(MercatorWorldY(latDeg));
   }
 
  private:
@@ -91,6 +101,11 @@ class ViewGeometry {
   int endRow_;
   bool isMercator_ = false;
   MercatorView mercator_;
+  // Mercator rows of latitudes from tableSouthDeg_ in steps of tableStepDeg_.
+  static constexpr size_t kTableEntriesPerRow = 4;
+  std::vector<double> tableY_;
+  double tableSouthDeg_ = 0;
+  double tableStepDeg_ = 1;
   double northDeg_ = 0;
   double rowsPerDeg_ = 0;
 };
@@ -145,11 +160,16 @@ bool Clip(double& x0, double& y0, double& x1, double& y1, double maxX, double ma
   return true;
 }
 
-// A one-pixel line between the pixels that hold the two points (Bresenham).
-int64_t DrawLine(RgbImage& image, double x0, double y0, double x1, double y1, Rgb colour) {
-  // Inside the last pixel, so that floor() never names a pixel past the edge.
-  const double maxX = std::nextafter(double(image.width), 0.0);
-  const double maxY = std::nextafter(double(image.height), 0.0);
+// A one-pixel line between the pixels that hold the two points (Bresenham),
+// cut to the image, whose last column and row end just before maxX and maxY.
+int64_t DrawLine(RgbImage& image, double maxX, double maxY, double x0, double y0, double x1,
+                 double y1, Rgb colour) {
+  // Wholly beyond one edge: the common case for the lines of a bin that
+  // reaches into the view.
+  if ((x0 < 0 && x1 < 0) || (y0 < 0 && y1 < 0) || (x0 > maxX && x1 > maxX) ||
+      (y0 > maxY && y1 > maxY)) {
+    return 0;
+  }
   if (!Clip(x0, y0, x1, y1, maxX, maxY)) return 0;
   int px = std::clamp(int(std::floor(x0)), 0, image.width - 1);
   int py = std::clamp(int(std::floor(y0)), 0, image.height - 1);
@@ -178,9 +198,12 @@ int64_t DrawLine(RgbImage& image, double x0, double y0, double x1, double y1, Rg
   return set;
 }
 
+// How much of the smaller features a view shows.
+enum class Detail { kWide, kRegional, kClose };
+
 // The colour of a segment of `layer` at `level`, or nothing when the view
 // leaves that kind out.
-std::optional<Rgb> LineColour(GshhgLayer layer, int level, bool close) {
+std::optional<Rgb> LineColour(GshhgLayer layer, int level, Detail detail) {
   switch (layer) {
     case GshhgLayer::kShore:
       if (level == 1) return kSeaShoreColour;
@@ -190,11 +213,14 @@ std::optional<Rgb> LineColour(GshhgLayer layer, int level, bool close) {
       if (level == 1) return kNationalBorderColour;
       if (level == 2) return kInternalBorderColour;
       return std::nullopt;  // maritime boundaries
-    case GshhgLayer::kRiver:
-      // Levels 1-3 (double-lined and major rivers) at every zoom, the lesser
-      // permanent ones (4, 5) up close; no intermittent rivers or canals.
-      if (level >= 1 && level <= (close ? 5 : 3)) return kRiverColour;
+    case GshhgLayer::kRiver: {
+      // Double-lined and major rivers (1, 2) at every zoom, the other
+      // major ones (3) from a region down, the lesser permanent ones (4, 5)
+      // up close; no intermittent rivers or canals.
+      const int highest = detail == Detail::kWide ? 2 : detail == Detail::kRegional ? 3 : 5;
+      if (level >= 1 && level <= highest) return kRiverColour;
       return std::nullopt;
+    }
   }
   return std::nullopt;
 }
@@ -202,8 +228,11 @@ std::optional<Rgb> LineColour(GshhgLayer layer, int level, bool close) {
 // Draws the segments of `layer` (of level `onlyLevel` alone when it is not
 // 0) at `resolution` as lines.
 int64_t DrawLines(const GshhgStore& store, GshhgLayer layer, GshhgResolution resolution,
-                  const ViewGeometry& view, double southDeg, double northDeg, bool close,
+                  const ViewGeometry& view, double southDeg, double northDeg, Detail detail,
                   int onlyLevel, RgbImage& image) {
+  // Inside the last pixel, so that floor() never names a pixel past the edge.
+  const double maxX = std::nextafter(double(image.width), 0.0);
+  const double maxY = std::nextafter(double(image.height), 0.0);
   int64_t set = 0;
   for (const auto& [west, east] : LongitudePieces(view.westDeg(), view.eastDeg())) {
     for (const PlacedBin& placed : store.Bins(layer, resolution, southDeg, northDeg, west, east)) {
@@ -218,14 +247,22 @@ int64_t DrawLines(const GshhgStore& store, GshhgLayer layer, GshhgResolution res
       };
       for (const GshhgBin::Segment& segment : bin.segments) {
         if (onlyLevel != 0 && segment.level != onlyLevel) continue;
-        const std::optional<Rgb> colour = LineColour(layer, segment.level, close);
+        const std::optional<Rgb> colour = LineColour(layer, segment.level, detail);
         if (!colour || segment.pointCount == 0) continue;
         const uint16_t* p = bin.points.data() + size_t(segment.firstPoint) * 2;
         auto [lastX, lastY] = point(p);
-        if (segment.pointCount == 1) set += DrawLine(image, lastX, lastY, lastX, lastY, *colour);
+        if (segment.pointCount == 1) {
+          set += DrawLine(image, maxX, maxY, lastX, lastY, lastX, lastY, *colour);
+        }
+        // Points in the pixel of the last one drawn add nothing but work
+        // (most of them, at the wide zooms); the last point is always drawn.
         for (uint32_t at = 1; at < segment.pointCount; ++at) {
           const auto [x, y] = point(p + size_t(at) * 2);
-          set += DrawLine(image, lastX, lastY, x, y, *colour);
+          if (at + 1 < segment.pointCount && std::floor(x) == std::floor(lastX) &&
+              std::floor(y) == std::floor(lastY)) {
+            continue;
+          }
+          set += DrawLine(image, maxX, maxY, lastX, lastY, x, y, *colour);
           lastX = x;
           lastY = y;
         }
@@ -265,6 +302,9 @@ struct Crossing {
 struct FillScratch {
   std::vector<double> rowY;  // bin y of each row's centre
   std::vector<Crossing> crossings;
+  std::vector<Crossing> byRow;     // crossings sorted by row, then x
+  std::vector<uint32_t> rowStart;  // where each row's crossings begin in byRow
+  std::vector<uint32_t> place;
   std::vector<std::pair<uint16_t, uint8_t>> westEnds;  // bin y and level
   std::vector<uint8_t> rowStartLevel;
 };
@@ -340,9 +380,22 @@ int64_t FillBin(const GshhgBin& bin, double lonOffsetDeg, const ViewGeometry& vi
     if (segment.entrySide == kGshhgWest) westEnds.push_back({p[1], segment.level});
     if (segment.exitSide == kGshhgWest) westEnds.push_back({last[1], segment.level});
   }
-  std::sort(crossings.begin(), crossings.end(), [](const Crossing& a, const Crossing& b) {
-    return a.row != b.row ? a.row < b.row : a.x < b.x;
-  });
+  // By row (counting), then by x within each row (a handful each).
+  std::vector<uint32_t>& rowStart = scratch.rowStart;
+  rowStart.assign(size_t(rows) + 1, 0);
+  for (const Crossing& crossing : crossings) ++rowStart[size_t(crossing.row) + 1];
+  for (int r = 0; r < rows; ++r) rowStart[size_t(r) + 1] += rowStart[size_t(r)];
+  std::vector<Crossing>& byRow = scratch.byRow;
+  byRow.resize(crossings.size());
+  {
+    std::vector<uint32_t>& place = scratch.place;
+    place.assign(rowStart.begin(), rowStart.end() - 1);
+    for (const Crossing& crossing : crossings) byRow[place[size_t(crossing.row)]++] = crossing;
+  }
+  for (int r = 0; r < rows; ++r) {
+    std::sort(byRow.begin() + rowStart[size_t(r)], byRow.begin() + rowStart[size_t(r) + 1],
+              [](const Crossing& a, const Crossing& b) { return a.x < b.x; });
+  }
   std::sort(westEnds.begin(), westEnds.end());
 
   // The level at the west edge of each row, walking north from the
@@ -358,7 +411,6 @@ int64_t FillBin(const GshhgBin& bin, double lonOffsetDeg, const ViewGeometry& vi
     startLevel[size_t(r)] = uint8_t(level);
   }
 
-  size_t next = 0;
   for (int r = 0; r < rows; ++r) {
     uint8_t* pixels = image.bytes.data() + size_t(row0 + r) * size_t(image.width) * 3;
     const auto fill = [&](int from, int to, int areaLevel) {
@@ -371,13 +423,13 @@ int64_t FillBin(const GshhgBin& bin, double lonOffsetDeg, const ViewGeometry& vi
     };
     int rowLevel = startLevel[size_t(r)];
     int column = column0;
-    for (; next < crossings.size() && crossings[next].row == r; ++next) {
+    for (uint32_t at = rowStart[size_t(r)]; at < rowStart[size_t(r) + 1]; ++at) {
       // Columns whose centre lies east of the crossing take the new level.
-      const double after = std::floor((crossings[next].x - columnX0) / columnStep) + 1.0;
+      const double after = std::floor((byRow[at].x - columnX0) / columnStep) + 1.0;
       const int boundary = int(std::clamp(after, double(column), double(columnEnd)));
       fill(column, boundary, rowLevel);
       column = boundary;
-      rowLevel = Cross(rowLevel, crossings[next].level);
+      rowLevel = Cross(rowLevel, byRow[at].level);
     }
     fill(column, columnEnd, rowLevel);
   }
@@ -413,7 +465,7 @@ CoastDrawing FillView(const GshhgStore& store, const std::vector<GshhgResolution
 // Draws the fill and then the lines, each layer at the first sound
 // resolution of `order`.
 CoastDrawing DrawView(const GshhgStore& store, const std::vector<GshhgResolution>& order,
-                      const ViewGeometry& view, double southDeg, double northDeg, bool close,
+                      const ViewGeometry& view, double southDeg, double northDeg, Detail detail,
                       RgbImage& image) {
   CoastDrawing drawn = FillView(store, order, view, southDeg, northDeg, image);
   // Rivers first, then internal and national borders, shorelines on top.
@@ -423,7 +475,7 @@ CoastDrawing DrawView(const GshhgStore& store, const std::vector<GshhgResolution
                                                {GshhgLayer::kShore, 0}};
   for (const auto& [layer, onlyLevel] : layers) {
     if (const std::optional<GshhgResolution> resolution = store.ChooseResolution(layer, order)) {
-      drawn.pixels += DrawLines(store, layer, *resolution, view, southDeg, northDeg, close,
+      drawn.pixels += DrawLines(store, layer, *resolution, view, southDeg, northDeg, detail,
                                 onlyLevel, image);
     }
   }
@@ -446,13 +498,16 @@ CoastDrawing DrawCoastBackground(const GshhgStore& store, int32_t originLat, int
   // The lesser rivers from the fourth zoom in (0.2 degrees, about 50 m a
   // pixel), as the main view has always shown them.
   return DrawView(store, ResolutionsForZoom(zoomIndex), view, southDeg, southDeg + spanDeg,
-                  zoomIndex <= 3, image);
+                  zoomIndex <= 3 ? Detail::kClose : Detail::kRegional, image);
 }
 
 CoastDrawing DrawCoastMercator(const GshhgStore& store, const MercatorView& view, RgbImage& image) {
+  // Views of no size, of more than a screen, or of many worlds side by side
+  // (the world is 256 pixels wide at zoom 0) are not drawn.
   if (view.width <= 0 || view.height <= 0 || view.width > kMaxImageSide ||
       view.height > kMaxImageSide || !std::isfinite(view.Scale()) ||
-      !std::isfinite(view.centerX) || !std::isfinite(view.centerY)) {
+      !std::isfinite(view.centerX) || !std::isfinite(view.centerY) ||
+      view.width > kMaxWorldsAcross * view.Scale()) {
     return {};
   }
   if (image.width != view.width || image.height != view.height) {
@@ -467,8 +522,11 @@ CoastDrawing DrawCoastMercator(const GshhgStore& store, const MercatorView& view
   const double centreLat = LatitudeOfWorldY(std::clamp(view.centerY, 0.0, 1.0));
   const double metresPerPixel = 2.0 * std::numbers::pi * kEarthRadiusMetres *
                                 std::cos(centreLat * std::numbers::pi / 180.0) / view.Scale();
+  const Detail detail = metresPerPixel < kCloseMetresPerPixel ? Detail::kClose
+                        : metresPerPixel < kWideMetresPerPixel ? Detail::kRegional
+                                                               : Detail::kWide;
   return DrawView(store, ResolutionsForMercator(metresPerPixel), geometry, southDeg, northDeg,
-                  metresPerPixel < kCloseMetresPerPixel, image);
+                  detail, image);
 }
 
 }  // namespace roamgrid

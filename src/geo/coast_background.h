@@ -66,6 +66,8 @@ CoastDrawing DrawCoastBackground(const GshhgStore& store, int32_t originLat, int
 // read at the finest installed resolution the zoom needs
 // (ResolutionsForMercator on the ground size of a pixel at the view's
 // centre): full when gmt-gshhg-full is installed and the view is close.
+// Nothing is drawn for a view of more than 16384 pixels on a side or one
+// showing the world more than 16 times across.
 CoastDrawing DrawCoastMercator(const GshhgStore& store, const MercatorView& view, RgbImage& image);
 
 }  // namespace roamgrid

@@ -120,11 +120,13 @@ std::vector<GshhgResolution> ResolutionsForZoom(int zoomIndex) {
 std::vector<GshhgResolution> ResolutionsForMercator(double metresPerPixel) {
   // The detail each resolution keeps (GSHHG's own figures): crude 25 km,
   // low 5 km, intermediate 1 km, high 200 m, full everything. A resolution
-  // is needed once a pixel is smaller than the next coarser one's detail.
+  // serves while its detail spans at most two and a half pixels: finer
+  // data would cost more to draw than it shows.
   static constexpr double kDetailMetres[kGshhgResolutionCount - 1] = {25000, 5000, 1000, 200};
+  static constexpr double kPixelsPerDetail = 2.5;
   int need = kGshhgResolutionCount - 1;  // full
   for (int r = 0; r < kGshhgResolutionCount - 1; ++r) {
-    if (!(metresPerPixel < kDetailMetres[r])) {
+    if (!(metresPerPixel * kPixelsPerDetail < kDetailMetres[r])) {
       need = r;
       break;
     }

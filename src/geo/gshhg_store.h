@@ -60,9 +60,9 @@ std::string GshhgFileName(GshhgLayer layer, GshhgResolution resolution);
 std::vector<GshhgResolution> ResolutionsForZoom(int zoomIndex);
 
 // The resolutions worth trying for a Web Mercator view whose pixels are
-// `metresPerPixel` on the ground, best first: the coarsest resolution whose
-// detail still shows at that scale (crude at the world view, full from
-// about 150 m a pixel), then finer ones, then coarser ones.
+// `metresPerPixel` on the ground, best first: the resolution the scale
+// needs (crude at the world view, full from 80 m a pixel), then the coarser
+// ones from the finest, then the finer ones.
 std::vector<GshhgResolution> ResolutionsForMercator(double metresPerPixel);
 
 // The sides of a bin a shoreline segment enters or leaves it by.
