@@ -194,17 +194,15 @@ void ZIvozarivAde::OnInitDialog() {
     connect(about, &QAction::triggered, this, [this] { OnSysCommand(kAboutCommandId); });
   }
 
-  // The map's context menu: the Map window (Ctrl+M anywhere in the dialog),
-  // the background switch (Ctrl+B), where the map data comes from, and the
-  // Settings dialog.
+  // The map's context menu: the background switch (Ctrl+B anywhere in the
+  // dialog), the Map window (Ctrl+M), where the map data comes from, and
+  // the Settings dialog.
   mapMenu_ = new QMenu(this);
   largeMapAction_ = new QAction(QStringLiteral("Large map"), this);
   largeMapAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_M));
   largeMapAction_->setShortcutContext(Qt::WindowShortcut);
   connect(largeMapAction_, &QAction::triggered, this, [this] { OpenMapWindow(); });
   addAction(largeMapAction_);
-  mapMenu_->addAction(largeMapAction_);
-  mapMenu_->addSeparator();
   backgroundAction_ = new QAction(QStringLiteral("Map background"), this);
   backgroundAction_->setCheckable(true);
   backgroundAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_B));
@@ -218,6 +216,7 @@ void ZIvozarivAde::OnInitDialog() {
   mapMenu_->addAction(tilesAction_);
   mapMenu_->addAction(QStringLiteral("Tile source..."), this, [this] { OnTileSource(); });
   mapMenu_->addSeparator();
+  mapMenu_->addAction(largeMapAction_);
   mapMenu_->addAction(QStringLiteral("Export region…"), this, [this] { OnExportRegion(); });
   mapMenu_->addSeparator();
   mapMenu_->addAction(QStringLiteral("Map data..."), this, [this] { OnMapData(); });

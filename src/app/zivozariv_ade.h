@@ -63,8 +63,8 @@ class ZIvozarivAde : public QDialog, public ViewState {
   // and string 101, which has no effect. A menu shows no separator at its top.
   QMenu* systemMenu() const { return systemMenu_; }
 
-  // The map's own context menu (right-click on the view window): "Large
-  // map", the background switch, the map data's origin and "Settings…",
+  // The map's own context menu (right-click on the view window): the
+  // background switch, "Large map", the map data's origin and "Settings…",
   // which opens the Settings dialog. Items are added with one addAction each.
   QMenu* mapMenu() const { return mapMenu_; }
   QAction* settingsAction() const { return settingsAction_; }
