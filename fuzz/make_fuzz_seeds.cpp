@@ -10,9 +10,12 @@
 #include "common/number_text.h"
 #include "common/safe_file.h"
 #include "export/bmp_file.h"
+#include "geo/gshhg_store.h"
+#include "geo/netcdf_file.h"
 #include "home/home_config.h"
 #include "support/fit_file.h"
 #include "support/gzip_member.h"
+#include "support/synthetic_gshhg.h"
 #include "tiles/tile_file.h"
 
 namespace roamgrid {
@@ -239,6 +242,68 @@ void BmpSeeds(const fs::path& dir) {
   WriteSeed(dir, "foreign", foreign);
 }
 
+// A fuzz_gshhg_bins input: the head's length and the file's size, the
+// head, then the variables.
+std::vector<uint8_t> GshhgInput(const std::vector<uint8_t>& head, uint32_t fileBytes,
+                                const testing::MemoryNetcdfFile& file) {
+  std::vector<uint8_t> bytes = {uint8_t(head.size()), uint8_t(head.size() >> 8)};
+  for (int at = 0; at < 4; ++at) bytes.push_back(uint8_t(fileBytes >> (8 * at)));
+  bytes.insert(bytes.end(), head.begin(), head.end());
+  const std::vector<uint8_t> variables = file.Bytes();
+  bytes.insert(bytes.end(), variables.begin(), variables.end());
+  return bytes;
+}
+
+// GSHHG shorelines: a copy of the installed crude file (its first bytes,
+// its size and every variable the store reads), when there is one, and
+// small synthetic files with every kind of segment.
+void GshhgSeeds(const fs::path& dir) {
+  const std::vector<uint8_t> classic = {'C', 'D', 'F', 1, 0, 0, 0, 0};
+  testing::SyntheticBin island;
+  island.bin = 4 * 18;
+  for (int level = 1; level <= 4; ++level) {
+    island.segments.push_back(
+        testing::Square(level, uint16_t(8000 * level), uint16_t(65535 - 8000 * level)));
+  }
+  testing::SyntheticBin coast;
+  coast.bin = 4 * 18 + 1;
+  coast.corners = {1, 1, 0, 0};
+  coast.segments.push_back(
+      {1, kGshhgWest, kGshhgEast, {{0, 30000}, {30000, 34000}, {65535, 30000}}});
+  coast.segments.push_back(
+      {2, kGshhgSouth, kGshhgSouth, {{20000, 0}, {25000, 9000}, {30000, 0}}});
+  WriteSeed(dir, "synthetic", GshhgInput(classic, 4096, testing::SyntheticShoreFile(1200, {island, coast})));
+
+  const std::string path = std::string(kGshhgFolder) + "/binned_GSHHS_c.nc";
+  FILE* raw = std::fopen(path.c_str(), "rb");
+  if (!raw) return;
+  std::vector<uint8_t> head(kGshhgHeadBytes);
+  head.resize(std::fread(head.data(), 1, head.size(), raw));
+  std::fseek(raw, 0, SEEK_END);
+  const long fileBytes = std::ftell(raw);
+  std::fclose(raw);
+  std::string error;
+  std::unique_ptr<NetcdfFile> netcdf = OpenNetcdfFile(path, &error);
+  if (!netcdf) {
+    std::fprintf(stderr, "make_fuzz_seeds: %s: %s\n", path.c_str(), error.c_str());
+    return;
+  }
+  testing::MemoryNetcdfFile copy;
+  for (const char* name :
+       {"Bin_size_in_minutes", "N_bins_in_360_longitude_range",
+        "N_bins_in_180_degree_latitude_range", "Id_of_first_segment_in_a_bin",
+        "Embedded_node_levels_in_a_bin", "N_segments_in_a_bin",
+        "Embedded_npts_levels_exit_entry_for_a_segment", "Id_of_first_point_in_a_segment",
+        "Relative_longitude_from_SW_corner_of_bin", "Relative_latitude_from_SW_corner_of_bin"}) {
+    const std::optional<NetcdfVariable> variable = netcdf->FindVariable(name);
+    if (!variable || !variable->OneDimensional()) return;
+    std::vector<int32_t> values(variable->shape[0]);
+    if (!netcdf->Read(*variable, 0, values.size(), values.data())) return;
+    copy.Add(name, variable->type, std::vector<int64_t>(values.begin(), values.end()));
+  }
+  WriteSeed(dir, "binned_GSHHS_c", GshhgInput(head, uint32_t(fileBytes), copy));
+}
+
 }  // namespace
 }  // namespace roamgrid
 
@@ -256,5 +321,6 @@ int main(int argc, char** argv) {
   roamgrid::FitSeeds(out / "fuzz_fit_log");
   roamgrid::HomeSeeds(out / "fuzz_home_config");
   roamgrid::BmpSeeds(out / "fuzz_bmp_merge");
+  roamgrid::GshhgSeeds(out / "fuzz_gshhg_bins");
   return 0;
 }

@@ -48,6 +48,10 @@ UserSettings LoadUserSettings() {
   s.connectMetres = ReadInt(file, "import/connectMetres", d.connectMetres, 1, kMaxOptionValue);
   s.maxSpeedKmh = ReadInt(file, "import/maxSpeedKmh", d.maxSpeedKmh, 0, kMaxOptionValue);
   s.maxAccuracyM = ReadInt(file, "import/maxAccuracyM", d.maxAccuracyM, 0, kMaxOptionValue);
+  s.mapGeometry = file.value(QLatin1String("mapWindow/geometry")).toByteArray();
+  s.mapView = ReadText(file, "mapWindow/view", d.mapView);
+  s.mapExplorer = ReadBool(file, "mapWindow/explorer", d.mapExplorer);
+  s.mapTileGrid = ReadBool(file, "mapWindow/tileGrid", d.mapTileGrid);
   s.lastImportFolder = ReadText(file, "folders/lastImport", d.lastImportFolder);
   s.lastExportFolder = ReadText(file, "folders/lastExport", d.lastExportFolder);
   s.importFilter = ReadText(file, "folders/importFilter", d.importFilter);
@@ -67,6 +71,10 @@ bool SaveUserSettings(const UserSettings& s) {
   file.setValue("import/connectMetres", s.connectMetres);
   file.setValue("import/maxSpeedKmh", s.maxSpeedKmh);
   file.setValue("import/maxAccuracyM", s.maxAccuracyM);
+  file.setValue("mapWindow/geometry", s.mapGeometry);
+  file.setValue("mapWindow/view", s.mapView);
+  file.setValue("mapWindow/explorer", s.mapExplorer);
+  file.setValue("mapWindow/tileGrid", s.mapTileGrid);
   file.setValue("folders/lastImport", s.lastImportFolder);
   file.setValue("folders/lastExport", s.lastExportFolder);
   file.setValue("folders/importFilter", s.importFilter);

@@ -1,10 +1,11 @@
 // The desktop program's per-user preferences: the map background and its
-// tile source, the import options a user chose once, and the folders the
-// file dialogs last used. They live in
+// tile source, the import options a user chose once, the Map window's place,
+// view and layers, and the folders the file dialogs last used. They live in
 // ${XDG_CONFIG_HOME:-~/.config}/roamgrid/settings.ini, never in
 // Roamgrid.cfg (whose format is fixed) or in the store.
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 #include "import/import_defaults.h"
@@ -24,6 +25,12 @@ struct UserSettings {
   int connectMetres = kDefaultConnectMetres;
   int maxSpeedKmh = 0;     // 0: no speed check
   int maxAccuracyM = kDefaultMaxAccuracyM;  // 0: no limit
+  // The Map window: its size and place (QWidget::saveGeometry), the view it
+  // showed last ("LAT,LON,ZOOM", empty the first time) and its layers.
+  QByteArray mapGeometry;
+  QString mapView;
+  bool mapExplorer = false;
+  bool mapTileGrid = false;
   // Where the Import and Export dialogs open next; empty the first time.
   QString lastImportFolder;
   QString lastExportFolder;

@@ -233,7 +233,14 @@ int ExportRegionFile(const CliArgs& args, const ViewState& view, const std::stri
       return kExitFailure;
     }
     background = RgbImage(kRasterSide, kRasterSide);
-    DrawCoastBackground(store, view.originLat, view.originLon, view.zoomIndex, background);
+    // A picture without the coast it was asked for is no export: the
+    // store has said why on standard error.
+    if (!DrawCoastBackground(store, view.originLat, view.originLon, view.zoomIndex, background)
+             .filled) {
+      Error(err, "export: the coast background cannot be drawn from " + Quoted(folder) +
+                     "; nothing written");
+      return kExitFailure;
+    }
     request.background = &background;
   }
   const RegionExportResult result = ExportRegion(path, target, request);

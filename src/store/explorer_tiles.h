@@ -41,6 +41,14 @@ struct ExplorerTile {
 // on a west edge goes to the tile east of it.
 std::optional<ExplorerTile> ExplorerTileOfCell(int zoom, int64_t cellRow, int64_t cellColumn);
 
+// The two halves of ExplorerTileOfCell, for placing whole rows and columns
+// of cells at once, at zooms 0 to 30 (a map drawn at zoom z places cells on
+// the pixels of zoom z + 8 this way): the tile x of the centres of cell
+// column `cellColumn`, and the tile y of the centres of cell row `cellRow`;
+// -1 where ExplorerTileOfCell gives nothing (and for a zoom outside 0..30).
+int32_t CellCentreTileX(int zoom, int64_t cellColumn);
+int32_t CellCentreTileY(int zoom, int64_t cellRow);
+
 // Edges of an explorer tile in degrees.
 struct ExplorerTileBounds {
   double south, west, north, east;
@@ -62,6 +70,17 @@ struct ExplorerSummary {
   long long maxCluster = 0;  // tiles in the largest 4-connected group of
                              // explored tiles whose four neighbours are explored
   bool operator==(const ExplorerSummary&) const = default;
+};
+
+// Where the largest square and the largest cluster of a summary lie.
+struct ExplorerShapes {
+  // North-west tile of the largest square (maxSquare tiles a side): of
+  // several, the one whose south-east tile comes first north to south, then
+  // west to east.
+  ExplorerTile squareCorner;
+  // The tiles of the largest cluster, north to south, then west to east; of
+  // several, the one with the first tile in that order.
+  std::vector<ExplorerTile> cluster;
 };
 
 // The explored tiles of one zoom, gathered tile by tile from the store.
@@ -86,8 +105,9 @@ class ExplorerTileSet {
 
   // The explored tiles sorted north to south, then west to east.
   std::vector<ExplorerTile> Sorted() const;
-  // Counts, square and cluster of the set.
-  ExplorerSummary Summarize() const;
+  // Counts, square and cluster of the set; with `shapes`, where the square
+  // and the cluster lie.
+  ExplorerSummary Summarize(ExplorerShapes* shapes = nullptr) const;
 
  private:
   static uint64_t Key(ExplorerTile tile) {
