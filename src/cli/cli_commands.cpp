@@ -184,8 +184,8 @@ int RunExplorerExport(const CliArgs& args, std::FILE* out, std::FILE* err) {
       Error(err, "export: --bbox lies outside the Web Mercator tiles (85.05 S to 85.05 N)");
       return kExitUsage;
     }
-    const long long count = (long long)(range->xLast - range->xFirst + 1) *
-                            (long long)(range->yLast - range->yFirst + 1);
+    const long long count =
+        range->ColumnCount(zoom) * (long long)(range->yLast - range->yFirst + 1);
     if (args.missing && count > kMaxMissingTiles) {
       Error(err, "export: --bbox holds " + std::to_string(count) + " tiles at zoom " +
                      std::to_string(zoom) + "; --missing writes at most " +
@@ -211,24 +211,29 @@ int RunExplorerExport(const CliArgs& args, std::FILE* out, std::FILE* err) {
   ExplorerGeoJson file(path, zoom);
   errno = 0;
   if (!file.Open()) {
-    Error(err, "export: cannot create " + Quoted(path) + ": " + std::strerror(errno));
+    Error(err, "export: cannot create " + Quoted(path) + ": " + FileErrorText(errno));
     return kExitFailure;
   }
   const auto inRange = [&](ExplorerTile tile) {
-    return !range || (tile.x >= range->xFirst && tile.x <= range->xLast &&
-                      tile.y >= range->yFirst && tile.y <= range->yLast);
+    return !range ||
+           (range->HasColumn(tile.x) && tile.y >= range->yFirst && tile.y <= range->yLast);
   };
   if (args.missing) {
-    for (int32_t y = range->yFirst; y <= range->yLast; ++y)
-      for (int32_t x = range->xFirst; x <= range->xLast; ++x)
+    const int64_t columns = range->ColumnCount(zoom);
+    const int64_t worldColumns = int64_t{1} << zoom;
+    for (int32_t y = range->yFirst; y <= range->yLast; ++y) {
+      for (int64_t i = 0; i < columns; ++i) {
+        const int32_t x = int32_t((range->xFirst + i) % worldColumns);
         if (!explored.Contains({x, y})) file.Add({x, y});
+      }
+    }
   } else {
     for (ExplorerTile tile : explored.Sorted())
       if (inRange(tile)) file.Add(tile);
   }
   errno = 0;
   if (!file.Commit()) {
-    Error(err, "export: writing " + Quoted(path) + " failed: " + std::strerror(errno));
+    Error(err, "export: writing " + Quoted(path) + " failed: " + FileErrorText(errno));
     return kExitFailure;
   }
   Say(out, path);
@@ -288,6 +293,7 @@ int RunImport(const CliArgs& args, std::FILE* out, std::FILE* err) {
   int tileFailures = 0;
   long long notRecognised = 0;
   long long newCells = 0;
+  long long invalidFixes = 0;  // recorded fixes of GGA fix quality 0
   for (const LogList::FolderProblem& folder : list.unreadableFolders) {
     Error(err, "import: cannot read the folder " + Quoted(folder.path) + ": " +
                    std::strerror(folder.error));
@@ -345,6 +351,12 @@ int RunImport(const CliArgs& args, std::FILE* out, std::FILE* err) {
                      (report.readErrorText.empty() ? "" : ": " + report.readErrorText) +
                      "; the rest of it was not read");
     }
+    // A file of nothing but areas is said to be so by its read error.
+    if (report.areas > 0 && !(report.readError && report.fixes == 0)) {
+      Error(err, "import: " + Quoted(log) + ": " + std::to_string(report.areas) +
+                     " GeoJSON areas (Polygon, MultiPolygon) passed over; areas are not imported");
+    }
+    invalidFixes += report.invalidFixes;
     // Content that yields nothing at all is named, so that a log in a form
     // this program does not read is not taken for an empty one.
     if (report.fixes == 0 && report.skipped == 0 && report.bytesRead > 0 && !report.readError &&
@@ -367,6 +379,11 @@ int RunImport(const CliArgs& args, std::FILE* out, std::FILE* err) {
   tileFailures += ReportTileProblems(recorder.tileProblems, namedTiles, err);
   if (notRecognised > 0) Say(out, std::to_string(notRecognised) + " files not recognised");
   Say(out, "total: " + std::to_string(newCells) + " new cells");
+  if (invalidFixes > 0) {
+    Error(err, "import: " + std::to_string(invalidFixes) +
+                   " fixes the receiver marked invalid (GGA fix quality 0) were recorded; "
+                   "--strict skips them");
+  }
   if (notOpened > 0) {
     Error(err, "import: " + std::to_string(notOpened) + " of " + std::to_string(list.logs.size()) +
                    " logs could not be opened");
@@ -588,9 +605,11 @@ namespace {
 // Why a tile of another store or a conflict copy was not ORed into the
 // tile at `tilePath`.
 std::string TileMergeProblem(const TileMerge& merge, const std::string& tilePath) {
-  const std::string reason = merge.error ? std::string(": ") + std::strerror(merge.error) : "";
+  const std::string reason = merge.error ? ": " + FileErrorText(merge.error) : "";
   switch (merge.outcome) {
     case TileMerge::Outcome::kSourceUnreadable:
+      // A link, a pipe or a device where a tile file stands.
+      if (merge.error == EINVAL) return FileErrorText(merge.error);
       return "cannot be read" + reason;
     case TileMerge::Outcome::kSourceDamaged:
       return "damaged";
@@ -623,13 +642,19 @@ int RunMerge(const CliArgs& args, std::FILE* out, std::FILE* err) {
     for (const StoreMergeReport::Problem& problem : report.problems)
       Error(err, "merge: " + Quoted(problem.path) + ": " +
                      TileMergeProblem(problem.merge, problem.tilePath) + "; skipped");
+    // Marks at no place on earth are not carried over; not a failure.
+    for (const std::string& path : report.outsideGrid)
+      Error(err, "merge: " + Quoted(path) + ": " + kOutsideGridText + "; left alone");
     whole = whole && report.unreadableFolders.empty() && report.problems.empty();
     Say(out, store + ": " + std::to_string(report.tileFiles) + " tile files read, " +
                  std::to_string(report.tilesChanged) + " tiles gained cells, " +
                  std::to_string(report.newCells) + " new cells" +
                  (report.problems.empty() ? ""
                                           : ", " + std::to_string(report.problems.size()) +
-                                                " tiles skipped"));
+                                                " tiles skipped") +
+                 (report.outsideGrid.empty()
+                      ? ""
+                      : ", " + std::to_string(report.outsideGrid.size()) + " left alone"));
   }
   return whole ? kExitOk : kExitFailure;
 }
@@ -648,6 +673,8 @@ int RunCheck(const CliArgs& args, std::FILE* out, std::FILE* err) {
     Say(out, failure.path + LoadFailureText(failure));
   for (const StoreEntry& odd : check.oddEntries)
     Say(out, odd.path + ": " + odd.what + ", left alone");
+  for (const std::string& path : check.outsideGrid)
+    Say(out, path + ": " + kOutsideGridText + ", left alone");
   for (const std::string& folder : check.unreadableFolders)
     Say(out, folder + ": folder cannot be read");
   long long removed = 0;
@@ -685,6 +712,8 @@ int RunCheck(const CliArgs& args, std::FILE* out, std::FILE* err) {
     summary += ", " + std::to_string(check.unreadableFolders.size()) + " folders not read";
   if (!check.oddEntries.empty())
     summary += ", " + std::to_string(check.oddEntries.size()) + " other entries left alone";
+  if (!check.outsideGrid.empty())
+    summary += ", " + std::to_string(check.outsideGrid.size()) + " tiles outside the grid left alone";
   Say(out, summary + (check.sound() ? ": the store is sound" : ": problems found"));
   return check.sound() ? kExitOk : kExitFailure;
 }

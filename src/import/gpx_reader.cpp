@@ -72,7 +72,11 @@ void CountedFree(void* pointer) {
 class GpxParser {
  public:
   GpxParser(TrackPoints& points, ImportReport& report, int linesBefore, const char* encoding)
-      : points_(points), report_(report), linesBefore_(linesBefore), previous_(tMemory) {
+      : points_(points),
+        report_(report),
+        linesBefore_(linesBefore),
+        wide_(encoding != nullptr),
+        previous_(tMemory) {
     tMemory = &memory_;
     const XML_Memory_Handling_Suite suite = {CountedMalloc, CountedRealloc, CountedFree};
     parser_ = XML_ParserCreate_MM(encoding, &suite, nullptr);
@@ -163,11 +167,25 @@ class GpxParser {
     }
   }
 
+  // Why a document whose root element is `name` is not read. Only GPX is
+  // read in UTF-16: another log of this program's kinds is told so.
+  std::string RootError(const char* name) const {
+    const char* colon = std::strrchr(name, ':');
+    const char* local = colon ? colon + 1 : name;
+    const char* format = std::strcmp(local, "kml") == 0                      ? "KML"
+                         : std::strcmp(local, "TrainingCenterDatabase") == 0 ? "TCX"
+                                                                              : nullptr;
+    if (wide_ && format)
+      return std::string("a ") + format + " document in UTF-16 is not read (only GPX is); "
+             "save it as UTF-8";
+    return std::string("not a GPX file: the root element is <") + name + ">";
+  }
+
   void OnElement(const char* name, const XML_Char** attributes) {
     if (!rootSeen_) {
       rootSeen_ = true;
       if (std::strcmp(name, "gpx") != 0) {
-        rootError_ = std::string("not a GPX file: the root element is <") + name + ">";
+        rootError_ = RootError(name);
         XML_StopParser(parser_, XML_FALSE);
       }
       return;
@@ -206,6 +224,7 @@ class GpxParser {
   TrackPoints& points_;
   ImportReport& report_;
   int linesBefore_;
+  bool wide_;  // a UTF-16 document
   ParserMemory memory_;
   ParserMemory* previous_;
   XML_Parser parser_ = nullptr;

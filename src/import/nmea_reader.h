@@ -41,6 +41,10 @@ struct ImportOptions {
   // The log was found in a folder: content that is no log (see
   // ImportReport::notRecognised) is not read.
   bool onlyLogs = false;
+  // Skip GGA fixes whose fix quality is 0: the receiver marks them invalid
+  // (their positions are placeholders such as 0,0 or 90 N). Counted in
+  // ImportReport::skipped, as strict reading, which skips them too, does.
+  bool skipInvalid = false;
 };
 
 // What one log gave, for front ends that tell the user.
@@ -78,6 +82,12 @@ struct ImportReport {
   // reads (text without an NMEA sentence at its start, JSON or XML of
   // another kind, a zip without KML); nothing was recorded, no error.
   bool notRecognised = false;
+  // GeoJSON Polygon and MultiPolygon geometries passed over: areas are
+  // not imported.
+  long long areas = 0;
+  // GGA fixes recorded although their fix quality is 0 (read neither
+  // strictly nor with skipInvalid), for the front ends to point out.
+  long long invalidFixes = 0;
 };
 
 // Degrees of a GGA latitude or longitude field value v (ddmm.mmmm or
@@ -118,9 +128,10 @@ class ByteSource;
 // judged in pieces of 1023, each as a line of its own. A GGA line whose
 // field commas are missing or whose hemisphere character is not N/S (E/W)
 // is skipped and reading goes on, as is, with options.strict, a GGA line
-// with a missing or wrong checksum or fix quality 0 (see ReadGgaLine); a
-// read error ends the log like its end. The recorder's tile is not
-// released here.
+// with a missing or wrong checksum or fix quality 0 (see ReadGgaLine), and
+// with options.skipInvalid a GGA line of fix quality 0; otherwise a fix of
+// quality 0 is recorded and counted in report.invalidFixes. A read error
+// ends the log like its end. The recorder's tile is not released here.
 void ReadNmeaLog(TrackRecorder& recorder, ByteSource& source, ImportReport& report,
                  const ImportOptions& options);
 

@@ -98,8 +98,8 @@ std::optional<ExplorerTileRange> ExplorerTilesInBox(int zoom, double south, doub
                                                     double north, double east) {
   const double count = std::ldexp(1.0, zoom);
   const double top = LatitudeOfMercatorY(zoom, 0.0);
-  if (!(south <= north && west <= east) || north < -top || south > top || east < -180.0 ||
-      west > 180.0)
+  // Written so that a NaN edge is refused too.
+  if (!(south <= north) || north < -top || south > top || !(east >= -180.0) || !(west <= 180.0))
     return {};
   const auto xOf = [&](double lon) {
     return int32_t(std::clamp(std::floor((lon + 180.0) / 360.0 * count), 0.0, count - 1));
@@ -109,7 +109,7 @@ std::optional<ExplorerTileRange> ExplorerTilesInBox(int zoom, double south, doub
     const double fraction = (1.0 - std::asinh(std::tan(clamped)) / std::numbers::pi) / 2.0;
     return int32_t(std::clamp(std::floor(fraction * count), 0.0, count - 1));
   };
-  return ExplorerTileRange{xOf(west), xOf(east), yOf(north), yOf(south)};
+  return ExplorerTileRange{xOf(west), xOf(east), yOf(north), yOf(south), west > east};
 }
 
 ExplorerTileSet::ExplorerTileSet(int zoom)
