@@ -22,6 +22,7 @@ struct UserSettings {
   int connectMetres = 250;
   int maxSpeedKmh = 0;     // 0: no speed check
   int maxAccuracyM = 50;   // 0: no limit
+  bool skipInvalid = false;  // skip GGA fixes of fix quality 0
   // Where the Import and Export dialogs open next; empty the first time.
   QString lastImportFolder;
   QString lastExportFolder;
@@ -30,12 +31,15 @@ struct UserSettings {
 // The settings file's path: ${XDG_CONFIG_HOME:-$HOME/.config}/roamgrid/settings.ini.
 QString UserSettingsPath();
 
-// Reads the settings file; a missing, unreadable or odd file, and any
-// value out of range, gives the defaults above for what it lacks.
+// Reads the settings file; a missing, unreadable or odd file (one that is
+// not a regular file, a named pipe say, or is over 1 MiB is not opened),
+// and any value out of range, gives the defaults above for what it lacks.
 UserSettings LoadUserSettings();
 
 // Writes every field, creating the folder when missing. Returns false when
-// the file could not be written (the program goes on with what it has).
+// the file could not be written, or what stands at its path is not a
+// settings file that LoadUserSettings reads (it is left alone); the
+// program goes on with what it has.
 bool SaveUserSettings(const UserSettings& settings);
 
 }  // namespace roamgrid
