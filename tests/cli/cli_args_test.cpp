@@ -188,6 +188,7 @@ TEST(ParseWholeNumbers, TakeOnlyANumberAndNothingElse) {
       {"1e2", 100.0},     {"0", 0.0},       {"", {}},      {" 1", {}},
       {"1 ", {}},         {"1,5", {}},      {"abc", {}},   {"inf", {}},
       {"-inf", {}},       {"nan", {}},      {"1e999", {}}, {"35.6N", {}},
+      {"0x10", {}},       {"-0x1p3", {}},   {"1e-2", 0.01}, {"1E+1", 10.0},
   };
   for (const DoubleCase& c : doubles)
     EXPECT_EQ(ParseWholeDouble(c.text), c.value) << "[" << c.text << "]";

@@ -180,6 +180,31 @@ TEST_F(CliImportInputsTest, FolderReadsEveryLogBelowItInNameOrder) {
   EXPECT_EQ(run.err, "");
 }
 
+TEST_F(CliImportInputsTest, NamesAreasPassedOverAndFixesOfQualityZero) {
+  const std::string line = "{\"type\": \"LineString\", \"coordinates\": [[139.76, 35.66]]}";
+  const std::string area = "{\"type\": \"Polygon\", \"coordinates\": [[[0, 0], [1, 1], [0, 0]]]}";
+  WriteText("mixed.geojson", line + "\n" + area + "\n" + area + "\n");
+  WriteText("areas.geojson", area + "\n");
+  WriteText("nofix.log",
+            "$GPGGA,1,0000.0000,N,00000.0000,E,0,00*40\r\n"
+            "$GPGGA,2,8960.0000,N,00000.0000,E,0,00*44\r\n" +
+                testing::GgaSentence(35.61, 139.71) + "\r\n");
+  CliRun run = testing::RunCli({"import", "mixed.geojson", "areas.geojson", "nofix.log"});
+  EXPECT_EQ(run.status, 1);  // a file of nothing but areas
+  for (const char* said :
+       {"import: 'mixed.geojson': 2 GeoJSON areas (Polygon, MultiPolygon) passed over; areas are "
+        "not imported\n",
+        "import: read error in log 'areas.geojson' after 63 bytes: this GeoJSON holds only areas "
+        "(1 Polygon or MultiPolygon), and areas are not imported",
+        "import: 2 fixes the receiver marked invalid (GGA fix quality 0) were recorded; --strict "
+        "skips them\n"})
+    EXPECT_NE(run.err.find(said), std::string::npos) << said << "\n" << run.err;
+  EXPECT_EQ(run.err.find("'areas.geojson': 1 GeoJSON areas"), std::string::npos) << run.err;
+  run = testing::RunCli({"import", "--strict", "nofix.log"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "");
+}
+
 TEST_F(CliImportInputsTest, SignalsStopTheImportWithTheirExitStatus) {
   const std::string log = GeneratedDrive(35.66, 139.76, 300, 1);
   WriteText("a.log", log);
