@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -203,6 +204,39 @@ TEST_F(CliImportInputsTest, NamesAreasPassedOverAndFixesOfQualityZero) {
   run = testing::RunCli({"import", "--strict", "nofix.log"});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err, "");
+}
+
+// GeoJSON and TCX as a widely used converter writes them from a GPX track
+// (members sorted by name; the track as a TCX course) record what the GPX
+// records. Skipped where the converter is not installed.
+TEST_F(CliImportInputsTest, ConvertedGeoJsonAndTcxGiveTheStoreOfTheirGpx) {
+  if (std::system("command -v gpsbabel >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "gpsbabel is not installed";
+  std::string gpx =
+      "<?xml version=\"1.0\"?>\n<gpx version=\"1.1\" creator=\"t\" "
+      "xmlns=\"http://www.topografix.com/GPX/1/1\">\n<wpt lat=\"35.6\" lon=\"139.7\"/>\n"
+      "<trk><trkseg>\n";
+  for (int i = 0; i < 300; ++i) {
+    if (i == 150) gpx += "</trkseg><trkseg>\n";
+    const std::string second = (i % 60 < 10 ? "0" : "") + std::to_string(i % 60);
+    gpx += "<trkpt lat=\"" + std::to_string(35.66 + i * 0.00031) + "\" lon=\"" +
+           std::to_string(139.76 + i * 0.00017) + "\"><time>2024-05-01T10:0" +
+           std::to_string(i / 60) + ":" + second + "Z</time></trkpt>\n";
+  }
+  WriteText("t.gpx", gpx + "</trkseg></trk></gpx>\n");
+  for (const auto& [format, file] : {std::pair{"geojson", "t.geojson"}, {"gtrnctr", "t.tcx"}}) {
+    const std::string command = std::string("gpsbabel -i gpx -f t.gpx -o ") + format + " -F " +
+                                file + " >/dev/null 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+  }
+  for (const std::string store : {"gpx", "geojson", "tcx"}) {
+    fs::create_directory(store);
+    const CliRun run = testing::RunCli({"-C", store, "import", "../t." + store});
+    EXPECT_EQ(run.status, 0) << store << ": " << run.err;
+    EXPECT_EQ(run.out.rfind("../t." + store + ": 300 points, 0 skipped", 0), 0u) << run.out;
+  }
+  EXPECT_TRUE(FilesBelow("geojson/RGD") == FilesBelow("gpx/RGD"));
+  EXPECT_TRUE(FilesBelow("tcx/RGD") == FilesBelow("gpx/RGD"));
 }
 
 TEST_F(CliImportInputsTest, SignalsStopTheImportWithTheirExitStatus) {
