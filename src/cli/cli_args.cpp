@@ -453,8 +453,9 @@ command of the desktop program does, and marks the cell of every fix in the
 tiles below RGD/. A LOG of "-" is read from standard input (once), so that
 `gpspipe -r | roamgrid-cli import --any-talker -` records from a receiver
 gpsd serves. A LOG that is a folder stands for every regular file below it,
-in name order (links to folders are not followed); files there that are no
-log are counted in one line, "N files not recognised", and are no error.
+in name order, at any depth (links to folders are not followed; a folder
+that cannot be listed or entered is named); files there that are no log are
+counted in one line, "N files not recognised", and are no error.
 
 Each log is judged by its content, not its name:
   gzip-compressed data   decompressed as it is read (members one after
@@ -466,9 +467,11 @@ Each log is judged by its content, not its name:
                          first .kml): LineString coordinates and gx:Track
                          gx:coord; Point placemarks are not recorded
   TCX                    XML with the root <TrainingCenterDatabase>: the
-                         Position of every Trackpoint of an activity
+                         Position of every Trackpoint of an activity or a
+                         course
   FIT                    a FIT file header: the position of every record
-                         message; header, messages and CRCs are checked
+                         message; header, messages and CRCs are checked,
+                         and a file whose CRC is wrong records nothing
   location history       JSON: Records.json (locations[]), Semantic Location
                          History (activity paths and visits), Android
                          Timeline.json, iOS location-history.json
@@ -476,7 +479,8 @@ Each log is judged by its content, not its name:
                          features whose properties mark track points
                          (track_fid, track_seg_id, track_seg_point_id, or
                          "type": "trackpoint"); other Points are places and
-                         not recorded; a Polygon is refused (an area)
+                         not recorded; members in any order; Polygons and
+                         MultiPolygons are areas, passed over and counted
   NMEA 0183 text         anything else: the position of every GGA sentence.
                          Without --any-talker only lines beginning "$GPGGA,"
                          are used, as in the desktop program.
@@ -502,7 +506,9 @@ damage and is reported as a read error with its reason. With a terminal on
 standard error a progress line shows the bytes read of the total and the
 rate; it is erased when done. When a log read without --any-talker holds
 GGA sentences of other talkers, a line on standard error says how many
-(for standard input also at once, when the first arrives). With
+(for standard input also at once, when the first arrives); so does one
+after the total when fixes of fix quality 0 (marked invalid by the
+receiver) were recorded, which --strict skips. With
 --max-speed, ", <N> too fast" follows the count of a log that had such
 fixes; with --connect, ", <N> cells on lines" the cells the lines added.
 
@@ -526,7 +532,8 @@ Options:
                  skip a fix whose speed from the last kept fix of its track is
                  above KMH (km/h), so that flights and receiver jumps leave no
                  marks; skipped fixes that keep within KMH of each other for
-                 more than 30 s start a new track (a flight has landed).
+                 more than 30 s start a new track (a flight has landed) and
+                 are recorded with it.
                  Times come from the GGA UTC field (the day rolling over at
                  midnight), GPX, KML and TCX times, FIT timestamps and the
                  JSON timestamps; fixes without times are not checked. Off by
