@@ -192,7 +192,8 @@ void JsonSeeds(const fs::path& dir) {
       "\"Polygon\"}}], \"type\": \"FeatureCollection\"}",
       "[1.0000000000000000001e-330]",
       "{\"locations\": [{\"latitudeE7\": 356600000, \"longitudeE7\": 1397600000}, "
-      "{\"latitudeE7\": 0." + std::string(360, '0') + "1, \"longitudeE7\": 1e400}]}",
+      "{\"latitudeE7\": 0." +
+          std::string(360, '0') + "1, \"longitudeE7\": 1e400}]}",
       "{\"type\": \"LineString\", \"coordinates\": [[139.7600000000000000000000000000001, "
       "35.66000000000000000000000000000000000000000000001e0]]}",
   };

@@ -53,7 +53,8 @@ SettingsDialog::SettingsDialog(const UserSettings& settings, QWidget* parent)
   anyTalker_->setObjectName(QStringLiteral("anyTalker"));
   anyTalker_->setChecked(settings.anyTalker);
   importForm->addRow(anyTalker_);
-  skipInvalid_ = new QCheckBox(QStringLiteral("Skip fixes the receiver marked invalid (fix quality 0)"));
+  skipInvalid_ =
+      new QCheckBox(QStringLiteral("Skip fixes the receiver marked invalid (fix quality 0)"));
   skipInvalid_->setObjectName(QStringLiteral("skipInvalid"));
   skipInvalid_->setChecked(settings.skipInvalid);
   importForm->addRow(skipInvalid_);

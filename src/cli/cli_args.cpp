@@ -287,7 +287,8 @@ class SubcommandReader {
     if (args_.existing == ExistingFileMode::kMerge) return "--explorer excludes --merge";
     if (args_.missing && !args_.bbox) return "--missing needs --bbox S,W,N,E";
     // West above east: the box runs east across the antimeridian.
-    if (args_.bbox && !(args_.bbox->south < args_.bbox->north && args_.bbox->west != args_.bbox->east))
+    if (args_.bbox &&
+        !(args_.bbox->south < args_.bbox->north && args_.bbox->west != args_.bbox->east))
       return "--explorer needs a --bbox with south below north and west and east apart";
     const auto endsWith = [](const std::string& text, const std::string& end) {
       return text.size() > end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;

@@ -649,9 +649,9 @@ int RunMerge(const CliArgs& args, std::FILE* out, std::FILE* err) {
     Say(out, store + ": " + std::to_string(report.tileFiles) + " tile files read, " +
                  std::to_string(report.tilesChanged) + " tiles gained cells, " +
                  std::to_string(report.newCells) + " new cells" +
-                 (report.problems.empty() ? ""
-                                          : ", " + std::to_string(report.problems.size()) +
-                                                " tiles skipped") +
+                 (report.problems.empty()
+                      ? ""
+                      : ", " + std::to_string(report.problems.size()) + " tiles skipped") +
                  (report.outsideGrid.empty()
                       ? ""
                       : ", " + std::to_string(report.outsideGrid.size()) + " left alone"));
@@ -713,7 +713,8 @@ int RunCheck(const CliArgs& args, std::FILE* out, std::FILE* err) {
   if (!check.oddEntries.empty())
     summary += ", " + std::to_string(check.oddEntries.size()) + " other entries left alone";
   if (!check.outsideGrid.empty())
-    summary += ", " + std::to_string(check.outsideGrid.size()) + " tiles outside the grid left alone";
+    summary +=
+        ", " + std::to_string(check.outsideGrid.size()) + " tiles outside the grid left alone";
   Say(out, summary + (check.sound() ? ": the store is sound" : ": problems found"));
   return check.sound() ? kExitOk : kExitFailure;
 }

@@ -174,9 +174,10 @@ class GpxParser {
     const char* local = colon ? colon + 1 : name;
     const char* format = std::strcmp(local, "kml") == 0                      ? "KML"
                          : std::strcmp(local, "TrainingCenterDatabase") == 0 ? "TCX"
-                                                                              : nullptr;
+                                                                             : nullptr;
     if (wide_ && format)
-      return std::string("a ") + format + " document in UTF-16 is not read (only GPX is); "
+      return std::string("a ") + format +
+             " document in UTF-16 is not read (only GPX is); "
              "save it as UTF-8";
     return std::string("not a GPX file: the root element is <") + name + ">";
   }

@@ -119,9 +119,9 @@ void ListFolderTree(const std::string& top, LogList& list) {
       continue;
     }
     const FolderEntry& entry = level.entries[level.next++];
-    const std::string path =
-        level.path.empty() || level.path.back() == '/' ? level.path + entry.name
-                                                       : level.path + "/" + entry.name;
+    const std::string path = level.path.empty() || level.path.back() == '/'
+                                 ? level.path + entry.name
+                                 : level.path + "/" + entry.name;
     if (entry.folder) {
       // A folder swapped for a link since it was listed is not followed.
       enter(path, O_NOFOLLOW);  // `level` is not used after this

@@ -1,6 +1,8 @@
 // Import and Export through the main dialog, as a user drives them: the
 // scripted platform chooses generated logs and the export path, and the
 // test compares what the view window paints with the tracks and the BMP.
+#include <sys/stat.h>
+
 #include <QAction>
 #include <QApplication>
 #include <QDir>
@@ -14,8 +16,6 @@
 #include <QSet>
 #include <QTest>
 #include <QUrl>
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>

@@ -225,8 +225,8 @@ TEST_F(CliImportInputsTest, ConvertedGeoJsonAndTcxGiveTheStoreOfTheirGpx) {
   }
   WriteText("t.gpx", gpx + "</trkseg></trk></gpx>\n");
   for (const auto& [format, file] : {std::pair{"geojson", "t.geojson"}, {"gtrnctr", "t.tcx"}}) {
-    const std::string command = std::string("gpsbabel -i gpx -f t.gpx -o ") + format + " -F " +
-                                file + " >/dev/null 2>&1";
+    const std::string command =
+        std::string("gpsbabel -i gpx -f t.gpx -o ") + format + " -F " + file + " >/dev/null 2>&1";
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
   }
   for (const std::string store : {"gpx", "geojson", "tcx"}) {

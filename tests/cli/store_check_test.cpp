@@ -127,7 +127,8 @@ TEST_F(StoreCheckTest, TileNamesOutsideTheGridAreNamedAndLeftAlone) {
   std::filesystem::create_directory("here");
   run = RunCli({"-C", "here", "merge", "../other"});
   EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(run.out, "../other: 1 tile files read, 1 tiles gained cells, 1 new cells, 1 left alone\n");
+  EXPECT_EQ(run.out,
+            "../other: 1 tile files read, 1 tiles gained cells, 1 new cells, 1 left alone\n");
   EXPECT_NE(run.err.find("merge: '../other/RGD/E000N999/E00000-N99995.map': a tile name outside "
                          "the grid"),
             std::string::npos)

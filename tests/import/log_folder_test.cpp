@@ -73,11 +73,12 @@ TEST_F(LogFolderTest, ListsRegularFilesAndLinksToThemInNameOrder) {
   fs::create_directory_symlink("../../elsewhere", "trips/b/folder-link");  // not followed
   fs::create_symlink("../../elsewhere/x.log", "trips/b/file-link");
   fs::create_symlink("nowhere", "trips/dangling");
-  ASSERT_EQ(mkfifo("trips/pipe", 0644), 0);  // no log, and never waited for
+  ASSERT_EQ(mkfifo("trips/pipe", 0644), 0);             // no log, and never waited for
   fs::create_directory_symlink("trips", "trips-link");  // given by name: followed
   const LogList list = ExpandLogPaths({"trips", "-", "missing.log", "trips-link/c"});
   std::vector<std::string> paths;
-  for (const LogList::Log& log : list.logs) paths.push_back(log.path + (log.inFolder ? "" : " given"));
+  for (const LogList::Log& log : list.logs)
+    paths.push_back(log.path + (log.inFolder ? "" : " given"));
   EXPECT_EQ(paths, (std::vector<std::string>{"trips/a.log", "trips/b/2.log", "trips/b/file-link",
                                              "trips/c/d/e.log", "- given", "missing.log given",
                                              "trips-link/c/d/e.log"}));

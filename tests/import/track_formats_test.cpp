@@ -184,15 +184,17 @@ Fixture GeoJson(const std::vector<Degrees>& track) {
 // feature's "type"; a place, an area, a line and track points.
 Fixture SortedGeoJson(const std::vector<Degrees>& track) {
   Fixture f{"sorted.geojson", "{\"features\": [", track};
-  f.bytes += "{\"geometry\": {\"coordinates\": [20.5, 20.5], \"type\": \"Point\"}, "
-             "\"properties\": {\"name\": \"W1\"}, \"type\": \"Feature\"},\n"
-             "{\"geometry\": {\"coordinates\": [[[21, 21], [22, 21], [22, 22], [21, 21]]], "
-             "\"type\": \"Polygon\"}, \"properties\": {}, \"type\": \"Feature\"},\n"
-             "{\"geometry\": {\"coordinates\": [";
+  f.bytes +=
+      "{\"geometry\": {\"coordinates\": [20.5, 20.5], \"type\": \"Point\"}, "
+      "\"properties\": {\"name\": \"W1\"}, \"type\": \"Feature\"},\n"
+      "{\"geometry\": {\"coordinates\": [[[21, 21], [22, 21], [22, 22], [21, 21]]], "
+      "\"type\": \"Polygon\"}, \"properties\": {}, \"type\": \"Feature\"},\n"
+      "{\"geometry\": {\"coordinates\": [";
   const size_t half = track.size() / 2;
   for (size_t i = 0; i < half; ++i) f.bytes += (i ? ", " : "") + Position(track[i]);
-  f.bytes += "], \"type\": \"LineString\"}, \"properties\": {\"name\": \"T1\"}, "
-             "\"type\": \"Feature\"}";
+  f.bytes +=
+      "], \"type\": \"LineString\"}, \"properties\": {\"name\": \"T1\"}, "
+      "\"type\": \"Feature\"}";
   for (size_t i = half; i < track.size(); ++i)
     f.bytes += ",\n{\"geometry\": {\"coordinates\": " + Position(track[i]) +
                ", \"type\": \"Point\"}, \"properties\": {\"time\": \"" + Iso(int(i)) +
@@ -258,18 +260,20 @@ Fixture Tcx(const std::vector<Degrees>& track) {
   for (size_t i = 0; i < track.size(); ++i) {
     if (i == track.size() / 3) f.bytes += "</Track><Track>";
     if (i == track.size() * 2 / 3)
-      f.bytes += "</Track></Lap></Activity></Activities><Courses><Course><Name>T1</Name><Lap>"
-                 "<BeginPosition><LatitudeDegrees>20.5</LatitudeDegrees><LongitudeDegrees>20.5"
-                 "</LongitudeDegrees></BeginPosition></Lap><Track>\n";
+      f.bytes +=
+          "</Track></Lap></Activity></Activities><Courses><Course><Name>T1</Name><Lap>"
+          "<BeginPosition><LatitudeDegrees>20.5</LatitudeDegrees><LongitudeDegrees>20.5"
+          "</LongitudeDegrees></BeginPosition></Lap><Track>\n";
     f.bytes += "<Trackpoint><Time>" + Iso(int(i)) + "</Time><Position><LatitudeDegrees>" +
                Shortest(track[i].lat) + "</LatitudeDegrees><LongitudeDegrees>" +
                Shortest(track[i].lon) + "</LongitudeDegrees></Position></Trackpoint>\n";
     if (i % 50 == 0) f.bytes += "<Trackpoint><Time>x</Time><HeartRateBpm><Value>99</Value>"
                                 "</HeartRateBpm></Trackpoint>\n";
   }
-  f.bytes += "</Track><CoursePoint><Name>Left</Name><Position><LatitudeDegrees>20.5"
-             "</LatitudeDegrees><LongitudeDegrees>20.5</LongitudeDegrees></Position>"
-             "</CoursePoint></Course></Courses></TrainingCenterDatabase>\n";
+  f.bytes +=
+      "</Track><CoursePoint><Name>Left</Name><Position><LatitudeDegrees>20.5"
+      "</LatitudeDegrees><LongitudeDegrees>20.5</LongitudeDegrees></Position>"
+      "</CoursePoint></Course></Courses></TrainingCenterDatabase>\n";
   return f;
 }
 
@@ -293,9 +297,17 @@ std::vector<Fixture> Fixtures() {
   const std::vector<Degrees> track = GeneratedTrack(7, 600);
   Fixture kml{"track.kml", KmlText(track), track};
   Fixture kmz{"track.kmz", Zip({{"files/x.png", "PNG"}, {"doc.kml", KmlText(track)}}), track};
-  return {Records(track), Semantic(track),        AndroidTimeline(track), IosHistory(track),
-          GeoJson(track), GeoJsonSequence(track), SortedGeoJson(track),   kml,
-          kmz,            Tcx(track),             Fit(track)};
+  return {Records(track),
+          Semantic(track),
+          AndroidTimeline(track),
+          IosHistory(track),
+          GeoJson(track),
+          GeoJsonSequence(track),
+          SortedGeoJson(track),
+          kml,
+          kmz,
+          Tcx(track),
+          Fit(track)};
 }
 
 class TrackFormatsTest : public testing::TempDirTest {
@@ -393,14 +405,17 @@ TEST_F(TrackFormatsTest, UnknownJsonAndOnlyAreasAreRefusedWithAReason) {
 }
 
 TEST_F(TrackFormatsTest, AreasArePassedOverAndCountedAndTheTracksRead) {
-  const std::string line = "{\"type\": \"LineString\", \"coordinates\": [[139.76, 35.66], "
-                           "[139.761, 35.661]]}";
-  const std::string area = "{\"coordinates\": [[[139, 35], [140, 35], [140, 36], [139, 35]]], "
-                           "\"type\": \"Polygon\"}";
+  const std::string line =
+      "{\"type\": \"LineString\", \"coordinates\": [[139.76, 35.66], "
+      "[139.761, 35.661]]}";
+  const std::string area =
+      "{\"coordinates\": [[[139, 35], [140, 35], [140, 36], [139, 35]]], "
+      "\"type\": \"Polygon\"}";
   const std::string json =
       "{\"type\": \"FeatureCollection\", \"features\": [{\"type\": \"Feature\", \"geometry\": "
       "{\"type\": \"Point\", \"coordinates\": [139.7, 35.6]}}, {\"type\": \"Feature\", "
-      "\"geometry\": " + area + "}, {\"type\": \"Feature\", \"geometry\": " + line +
+      "\"geometry\": " +
+      area + "}, {\"type\": \"Feature\", \"geometry\": " + line +
       "}, {\"type\": \"Feature\", \"geometry\": {\"type\": \"MultiPolygon\", "
       "\"coordinates\": [[[[0, 0], [1, 0], [1, 1], [0, 0]]]]}}, {\"type\": \"Feature\", "
       "\"geometry\": {\"type\": \"MultiLineString\", \"coordinates\": [[[139.77, 35.67]]]}}]}";
@@ -434,7 +449,8 @@ TEST_F(TrackFormatsTest, LongJsonNumbersAreReadOrEndTheReadingSafely) {
       {"{\"type\": \"LineString\", \"coordinates\": [[139.760000000000000000000000000001, "
        "35.66], [1397.7e-1, 3567000000000000000000000000000000000e-35]]}",
        2, ""},
-      {"[1.0000000000000000001e-330]", 0, "a number a double cannot hold (1.0000000000000000001e-330)"},
+      {"[1.0000000000000000001e-330]", 0,
+       "a number a double cannot hold (1.0000000000000000001e-330)"},
       {"[0." + std::string(360, '0') + "1]", 0, "a number a double cannot hold (0.000"},
       {"[-1" + std::string(400, '0') + "]", 0, "malformed JSON"},
       {locations + "{\"latitudeE7\": 1.0000000000000000001e-330}]}", 500, "a number a double"},
