@@ -304,7 +304,8 @@ class JsonHandler {
   bool RawNumber(const char* text, rapidjson::SizeType length, bool) {
     const std::optional<double> value = ParseJsonNumber(std::string_view(text, length));
     if (!value) {
-      error_ = "a number a double cannot hold (" + Abridged(std::string_view(text, length)) + ")";
+      error_ = "a number beyond the range of a double (" +
+               Abridged(std::string_view(text, length)) + ")";
       return false;
     }
     return Number(*value);

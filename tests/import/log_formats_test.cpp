@@ -325,5 +325,25 @@ TEST_F(LogFormatsTest, CancelStopsEveryKindAfterABlockAndReleasesTheTile) {
   }
 }
 
+// Only GPX is read in UTF-16: another log of this program's kinds is
+// named as what it is, not called "not a GPX file".
+TEST_F(LogFormatsTest, Utf16DocumentsOtherThanGpxAreNamedByTheirKind) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"<kml xmlns=\"http://www.opengis.net/kml/2.2\"><Document/></kml>",
+       "a KML document in UTF-16 is not read (only GPX is); save it as UTF-8"},
+      {"<tcx:TrainingCenterDatabase xmlns:tcx=\"x\"/>", "a TCX document in UTF-16 is not read"},
+      {"<notes/>", "not a GPX file: the root element is <notes>"},
+  };
+  for (const auto& [document, said] : cases) {
+    std::string wide = "\xff\xfe";
+    for (const char c : "<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n" + document)
+      wide += std::string{c, '\0'};
+    WriteText("wide.xml", wide);
+    const ImportReport report = Import("store", {"wide.xml"})[0];
+    EXPECT_TRUE(report.readError) << document;
+    EXPECT_NE(report.readErrorText.find(said), std::string::npos) << report.readErrorText;
+  }
+}
+
 }  // namespace
 }  // namespace roamgrid

@@ -429,9 +429,9 @@ TEST_F(TrackFormatsTest, AreasArePassedOverAndCountedAndTheTracksRead) {
 }
 
 // Every number is read from its text: digits beyond a double's precision
-// round to the nearest, and a number a double cannot hold ends the reading
-// after what came before it (the parser's own conversion of such a number
-// is not safe).
+// round to the nearest, and a number beyond the range of a double ends
+// the reading after what came before it (the parser's own conversion of
+// such a number is not safe).
 TEST_F(TrackFormatsTest, LongJsonNumbersAreReadOrEndTheReadingSafely) {
   std::string locations = "{\"locations\": [";
   std::vector<Degrees> recorded;
@@ -450,10 +450,11 @@ TEST_F(TrackFormatsTest, LongJsonNumbersAreReadOrEndTheReadingSafely) {
        "35.66], [1397.7e-1, 3567000000000000000000000000000000000e-35]]}",
        2, ""},
       {"[1.0000000000000000001e-330]", 0,
-       "a number a double cannot hold (1.0000000000000000001e-330)"},
-      {"[0." + std::string(360, '0') + "1]", 0, "a number a double cannot hold (0.000"},
+       "a number beyond the range of a double (1.0000000000000000001e-330)"},
+      {"[0." + std::string(360, '0') + "1]", 0, "a number beyond the range of a double (0.000"},
       {"[-1" + std::string(400, '0') + "]", 0, "malformed JSON"},
-      {locations + "{\"latitudeE7\": 1.0000000000000000001e-330}]}", 500, "a number a double"},
+      {locations + "{\"latitudeE7\": 1.0000000000000000001e-330}]}", 500,
+       "a number beyond the range"},
   };
   for (const Case& c : cases) {
     const ImportReport report = Import({"n.json", c.json, {}}, "store");
