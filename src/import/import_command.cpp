@@ -131,9 +131,11 @@ std::vector<ImportReport> ImportLogFiles(TrackRecorder& recorder,
 }
 
 std::string SkipInvalidQuestion(long long invalidFixes) {
-  return std::to_string(invalidFixes) + (invalidFixes == 1 ? " fix" : " fixes") +
-         " the receiver marked invalid (fix quality 0) recorded: such positions are often "
-         "placeholders, such as 0,0\nSkip fixes the receiver marked invalid from now on?";
+  return std::to_string(invalidFixes) +
+         (invalidFixes == 1 ? " fix the receiver marked invalid (fix quality 0) was recorded"
+                            : " fixes the receiver marked invalid (fix quality 0) were recorded") +
+         "; their positions are often placeholders, such as 0,0\nSkip fixes the receiver "
+         "marked invalid from now on?";
 }
 
 std::string ImportProblemsText(const std::vector<std::string>& paths,
