@@ -549,6 +549,22 @@ TEST_F(CliEndToEndTest, EveryMisuseIsOneLineAndItsExitStatus) {
   EXPECT_TRUE(FilesBelow(".").size() == 1) << "nothing written but a.log";
 }
 
+// A named pipe is never written through, and the reason is said plainly.
+TEST_F(CliEndToEndTest, ExportToANamedPipeIsRefusedAsNotARegularFile) {
+  for (const std::vector<std::string>& arguments :
+       {std::vector<std::string>{"export", "--overwrite", "--bbox", "35.6,139.7,35.7,139.8",
+                                 "pipe.png"},
+        {"export", "--overwrite", "--explorer", "14", "pipe.geojson"},
+        {"export", "--overwrite", "pipe.bmp"}}) {
+    const std::string& pipe = arguments.back();
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0644), 0);
+    const CliRun run = RunCli(arguments);
+    EXPECT_EQ(run.status, 1) << pipe;
+    EXPECT_NE(run.err.find("cannot create '" + pipe + "': not a regular file"), std::string::npos)
+        << run.err;
+  }
+}
+
 TEST_F(CliEndToEndTest, HelpAndVersionGoToStandardOutput) {
   struct Case {
     std::vector<std::string> arguments;
