@@ -179,9 +179,10 @@ TEST_F(TrackPointsStoreTest, FlightAndGlitchInADriveLeaveNoMarksWithAMaxSpeed) {
                                    "E140N035/E" + std::to_string(landedKey) + "-N03565.map"}));
 }
 
-TEST(TrackPointsTest, TheDriveAfterAFlightIsRecordedFromItsFirstFix) {
-  // A drive, a 15 km flight, and 100 s of driving after it, all of that
-  // last in the one tile where the flight lands.
+TEST_F(TrackPointsStoreTest, TheDriveAfterAFlightIsRecordedFromItsFirstFix) {
+  // A drive, a 15 km flight (its tiles saved in the test's folder), and
+  // 100 s of driving after it, all of that last in the one tile where the
+  // flight lands.
   Drive drive{35.651, 139.751, 0, {}};
   drive.Go(100, 30, true);
   drive.Go(900, 60, true);
