@@ -159,7 +159,8 @@ void GzipSeeds(const fs::path& dir) {
 }
 
 // JSON logs (after one byte that chooses the reader's block size): each
-// location history and GeoJSON form, coarse points, a polygon, a cut text.
+// location history and GeoJSON form, coarse points, a polygon, a cut text,
+// members in sorted order, numbers longer than a double holds.
 void JsonSeeds(const fs::path& dir) {
   const std::string degree = "\xc2\xb0";
   const std::string documents[] = {
@@ -187,6 +188,17 @@ void JsonSeeds(const fs::path& dir) {
       "\x1e{\"type\": \"Feature\", \"geometry\": {\"type\": \"LineString\", \"coordinates\": "
       "[[1, 2], [3, 4]]}}\n\x1e{\"type\": \"Polygon\", \"coordinates\": [[[0, 0]]]}\n",
       "{\"locations\": [{\"latitudeE7\": 356600000, \"longitudeE7\": 13976",
+      "{\"features\": [{\"geometry\": {\"coordinates\": [[139.76, 35.66], [139.77, 35.67]], "
+      "\"type\": \"LineString\"}, \"type\": \"Feature\"}, {\"geometry\": {\"coordinates\": "
+      "[139.7, 35.6], \"type\": \"Point\"}, \"properties\": {\"track_fid\": 0}, \"type\": "
+      "\"Feature\"}, {\"geometry\": {\"coordinates\": [[[0, 0], [1, 1], [0, 0]]], \"type\": "
+      "\"Polygon\"}}], \"type\": \"FeatureCollection\"}",
+      "[1.0000000000000000001e-330]",
+      "{\"locations\": [{\"latitudeE7\": 356600000, \"longitudeE7\": 1397600000}, "
+      "{\"latitudeE7\": 0." +
+          std::string(360, '0') + "1, \"longitudeE7\": 1e400}]}",
+      "{\"type\": \"LineString\", \"coordinates\": [[139.7600000000000000000000000000001, "
+      "35.66000000000000000000000000000000000000000000001e0]]}",
   };
   int n = 0;
   for (const std::string& document : documents) {

@@ -25,6 +25,7 @@ struct UserSettings {
   int connectMetres = kDefaultConnectMetres;
   int maxSpeedKmh = 0;     // 0: no speed check
   int maxAccuracyM = kDefaultMaxAccuracyM;  // 0: no limit
+  bool skipInvalid = false;                 // skip GGA fixes of fix quality 0
   // The Map window: its size and place (QWidget::saveGeometry), the view it
   // showed last ("LAT,LON,ZOOM", empty the first time) and its layers.
   QByteArray mapGeometry;
@@ -42,12 +43,15 @@ struct UserSettings {
 // The settings file's path: ${XDG_CONFIG_HOME:-$HOME/.config}/roamgrid/settings.ini.
 QString UserSettingsPath();
 
-// Reads the settings file; a missing, unreadable or odd file, and any
-// value out of range, gives the defaults above for what it lacks.
+// Reads the settings file; a missing, unreadable or odd file (one that is
+// not a regular file, a named pipe say, or is over 1 MiB is not opened),
+// and any value out of range, gives the defaults above for what it lacks.
 UserSettings LoadUserSettings();
 
 // Writes every field, creating the folder when missing. Returns false when
-// the file could not be written (the program goes on with what it has).
+// the file could not be written, or what stands at its path is not a
+// settings file that LoadUserSettings reads (it is left alone); the
+// program goes on with what it has.
 bool SaveUserSettings(const UserSettings& settings);
 
 }  // namespace roamgrid

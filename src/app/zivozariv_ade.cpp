@@ -482,11 +482,19 @@ void ZIvozarivAde::RunImport(const std::vector<std::string>* dropped, bool folde
   choices.options.connectMetres = settings.connect ? settings.connectMetres : 0;
   choices.options.maxSpeedKmh = settings.maxSpeedKmh;
   choices.options.maxAccuracyM = settings.maxAccuracyM;
+  choices.options.skipInvalid = settings.skipInvalid;
   if (!settings.anyTalker) {
     choices.chooseAnyTalker = [] {
       UserSettings chosen = LoadUserSettings();
       chosen.anyTalker = true;
       SaveUserSettings(chosen);  // not saved: the choice holds for this import only
+    };
+  }
+  if (!settings.skipInvalid) {
+    choices.chooseSkipInvalid = [] {
+      UserSettings chosen = LoadUserSettings();
+      chosen.skipInvalid = true;
+      SaveUserSettings(chosen);  // not saved: nothing changes from the next import on
     };
   }
   if (dropped) {

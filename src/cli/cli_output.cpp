@@ -1,5 +1,6 @@
 #include "cli/cli_output.h"
 
+#include <cerrno>
 #include <cstring>
 
 #include "common/safe_file.h"
@@ -39,9 +40,11 @@ bool ReportStoreProblems(const StoreStats& stats, const std::string& command, st
 }
 
 std::string TileMergeProblem(const TileMerge& merge, const std::string& tilePath) {
-  const std::string reason = merge.error ? std::string(": ") + std::strerror(merge.error) : "";
+  const std::string reason = merge.error ? ": " + FileErrorText(merge.error) : "";
   switch (merge.outcome) {
     case TileMerge::Outcome::kSourceUnreadable:
+      // A link, a pipe or a device where a tile file stands.
+      if (merge.error == EINVAL) return FileErrorText(merge.error);
       return "cannot be read" + reason;
     case TileMerge::Outcome::kSourceDamaged:
       return "damaged";

@@ -104,8 +104,8 @@ std::optional<ExplorerTileRange> ExplorerTilesInBox(int zoom, double south, doub
                                                     double north, double east) {
   const double count = std::ldexp(1.0, zoom);
   const double top = MercatorLatitude(0.0, zoom);
-  if (!(south <= north && west <= east) || north < -top || south > top || east < -180.0 ||
-      west > 180.0)
+  // Written so that a NaN edge is refused too.
+  if (!(south <= north) || north < -top || south > top || !(east >= -180.0) || !(west <= 180.0))
     return {};
   const auto xOf = [&](double lon) {
     return int32_t(std::clamp(std::floor((lon + 180.0) / 360.0 * count), 0.0, count - 1));
@@ -114,7 +114,7 @@ std::optional<ExplorerTileRange> ExplorerTilesInBox(int zoom, double south, doub
     return int32_t(
         std::clamp(std::floor(MercatorTileY(std::clamp(lat, -top, top), zoom)), 0.0, count - 1));
   };
-  return ExplorerTileRange{xOf(west), xOf(east), yOf(north), yOf(south)};
+  return ExplorerTileRange{xOf(west), xOf(east), yOf(north), yOf(south), west > east};
 }
 
 ExplorerTileSet::ExplorerTileSet(int zoom)

@@ -13,6 +13,7 @@
 // not neighbours.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <unordered_set>
@@ -55,11 +56,26 @@ struct ExplorerTileBounds {
 };
 ExplorerTileBounds ExplorerTileEdges(int zoom, ExplorerTile tile);
 
-// The explorer tiles whose area meets the box (degrees, south <= north,
-// west <= east, no wrap at 180), clamped to the Web Mercator square: first
-// and last x and y, or nothing when the box lies outside it.
+// The explorer tiles whose area meets the box (degrees, south <= north;
+// west above east runs east across the antimeridian), clamped to the Web
+// Mercator square: first and last x and y, or nothing when the box lies
+// outside it.
 struct ExplorerTileRange {
   int32_t xFirst, xLast, yFirst, yLast;
+  // The columns run east from xFirst across the antimeridian to xLast
+  // (every column when xLast is not below xFirst).
+  bool wraps = false;
+
+  // How many columns the range holds at `zoom`: x = (xFirst + i) mod 2^zoom
+  // for i from 0 below it.
+  int64_t ColumnCount(int zoom) const {
+    const int64_t count = int64_t{1} << zoom;
+    if (!wraps) return int64_t{xLast} - xFirst + 1;
+    return std::min(count, count - xFirst + xLast + 1);
+  }
+  bool HasColumn(int32_t x) const {
+    return wraps ? x >= xFirst || x <= xLast : x >= xFirst && x <= xLast;
+  }
 };
 std::optional<ExplorerTileRange> ExplorerTilesInBox(int zoom, double south, double west,
                                                     double north, double east);

@@ -43,6 +43,7 @@ StoreCheck CheckStore(bool clean, bool foldConflicts) {
   check.notLoadedWhole = std::move(stats.notLoadedWhole);
   check.unreadableFolders = std::move(stats.unreadableFolders);
   check.oddEntries = std::move(stats.oddEntries);
+  check.outsideGrid = std::move(stats.outsideGrid);
   for (const StoreStats::ConflictCopy& copy : stats.conflictCopies) {
     ConflictCopyFound found;
     found.path = copy.path;
