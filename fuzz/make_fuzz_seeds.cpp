@@ -1,15 +1,20 @@
 // Writes a small seed corpus for each fuzz target, made with the system's
 // own writers, into OUTDIR/<target>/:
 //   make_fuzz_seeds OUTDIR
+#include <zlib.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "common/byte_io.h"
 #include "common/number_text.h"
 #include "common/safe_file.h"
 #include "export/bmp_file.h"
+#include "map/overview.h"
+#include "map/overview_cache.h"
 #include "settings/home_config.h"
 #include "support/fit_file.h"
 #include "support/gzip_member.h"
@@ -239,6 +244,37 @@ void BmpSeeds(const fs::path& dir) {
   WriteSeed(dir, "foreign", foreign);
 }
 
+// Overview cache files of a few tiles, each as a whole file (first byte
+// 0) and as its unpacked payload (first byte 1).
+void OverviewSeeds(const fs::path& dir) {
+  OverviewPyramid overview;
+  std::vector<TileRecord> records;
+  for (int i = 0; i < 3; ++i) {
+    TileRecord record;
+    record.latKey = 3500 + 5 * i;
+    record.lonKey = 13975;
+    record.hash = 1234567u * unsigned(i + 1);
+    record.settled = i != 1;
+    if (i == 2) record.explorerExtras = {uint64_t{52000} << 32 | 116000};
+    records.push_back(record);
+    overview.Mark(1819000 / 2 + 40 * i, 806000 / 2 + i);
+  }
+  overview.UpdateCoarser();
+  for (size_t count : {size_t(0), size_t(1), records.size()}) {
+    const std::vector<TileRecord> some(records.begin(), records.begin() + long(count));
+    const std::vector<uint8_t> file =
+        EncodeOverviewCache("/fuzz/RGD", some, count ? overview : OverviewPyramid{});
+    std::vector<uint8_t> whole = {0};
+    whole.insert(whole.end(), file.begin(), file.end());
+    WriteSeed(dir, "file-" + std::to_string(count), whole);
+    // The payload: what the header says it unpacks to.
+    uLongf size = uLongf(GetLE64(file.data() + 16));
+    std::vector<uint8_t> payload(size + 1, 1);
+    uncompress(payload.data() + 1, &size, file.data() + 32, uLong(file.size() - 32));
+    WriteSeed(dir, "payload-" + std::to_string(count), payload);
+  }
+}
+
 }  // namespace
 }  // namespace roamgrid
 
@@ -256,5 +292,6 @@ int main(int argc, char** argv) {
   roamgrid::FitSeeds(out / "fuzz_fit_log");
   roamgrid::HomeSeeds(out / "fuzz_home_config");
   roamgrid::BmpSeeds(out / "fuzz_bmp_merge");
+  roamgrid::OverviewSeeds(out / "fuzz_overview_cache");
   return 0;
 }
