@@ -1,18 +1,23 @@
 // Writes a small seed corpus for each fuzz target, made with the system's
 // own writers, into OUTDIR/<target>/:
 //   make_fuzz_seeds OUTDIR
+#include <zlib.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "common/byte_io.h"
 #include "common/number_text.h"
 #include "common/safe_file.h"
 #include "export/bmp_file.h"
 #include "geo/gshhg_store.h"
 #include "geo/netcdf_file.h"
 #include "home/home_config.h"
+#include "map/overview.h"
+#include "map/overview_cache.h"
 #include "support/fit_file.h"
 #include "support/gzip_member.h"
 #include "support/synthetic_gshhg.h"
@@ -314,6 +319,35 @@ void GshhgSeeds(const fs::path& dir) {
     copy.Add(name, variable->type, std::vector<int64_t>(values.begin(), values.end()));
   }
   WriteSeed(dir, "binned_GSHHS_c", GshhgInput(head, uint32_t(fileBytes), copy));
+// Overview cache files of a few tiles, each as a whole file (first byte
+// 0) and as its unpacked payload (first byte 1).
+void OverviewSeeds(const fs::path& dir) {
+  OverviewPyramid overview;
+  std::vector<TileRecord> records;
+  for (int i = 0; i < 3; ++i) {
+    TileRecord record;
+    record.latKey = 3500 + 5 * i;
+    record.lonKey = 13975;
+    record.hash = 1234567u * unsigned(i + 1);
+    record.settled = i != 1;
+    if (i == 2) record.explorerExtras = {uint64_t{52000} << 32 | 116000};
+    records.push_back(record);
+    overview.Mark(1819000 / 2 + 40 * i, 806000 / 2 + i);
+  }
+  overview.UpdateCoarser();
+  for (size_t count : {size_t(0), size_t(1), records.size()}) {
+    const std::vector<TileRecord> some(records.begin(), records.begin() + long(count));
+    const std::vector<uint8_t> file =
+        EncodeOverviewCache("/fuzz/RGD", some, count ? overview : OverviewPyramid{});
+    std::vector<uint8_t> whole = {0};
+    whole.insert(whole.end(), file.begin(), file.end());
+    WriteSeed(dir, "file-" + std::to_string(count), whole);
+    // The payload: what the header says it unpacks to.
+    uLongf size = uLongf(GetLE64(file.data() + 16));
+    std::vector<uint8_t> payload(size + 1, 1);
+    uncompress(payload.data() + 1, &size, file.data() + 32, uLong(file.size() - 32));
+    WriteSeed(dir, "payload-" + std::to_string(count), payload);
+  }
 }
 
 }  // namespace
@@ -334,5 +368,6 @@ int main(int argc, char** argv) {
   roamgrid::HomeSeeds(out / "fuzz_home_config");
   roamgrid::BmpSeeds(out / "fuzz_bmp_merge");
   roamgrid::GshhgSeeds(out / "fuzz_gshhg_bins");
+  roamgrid::OverviewSeeds(out / "fuzz_overview_cache");
   return 0;
 }

@@ -14,7 +14,8 @@ shift
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
   targets=(fuzz_tile_load fuzz_nmea_log fuzz_home_config fuzz_bmp_merge fuzz_gpx_log fuzz_gzip_log
-    fuzz_json_log fuzz_fit_log fuzz_gshhg_bins)
+    fuzz_json_log fuzz_fit_log fuzz_gshhg_bins
+    fuzz_overview_cache)
 fi
 
 bash "$root/scripts/setup.sh" --fuzz
@@ -42,6 +43,7 @@ max_len() {
     fuzz_json_log) echo 16384 ;;
     fuzz_fit_log) echo 8192 ;;
     fuzz_gshhg_bins) echo 100000 ;;
+    fuzz_overview_cache) echo 16384 ;;
     *) echo 4096 ;;
   esac
 }

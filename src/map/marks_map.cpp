@@ -269,10 +269,9 @@ struct MarksMap::State {
   }
 
   // Clears the overview where the tiles `dirty` can mark it and draws them
-  // and their neighbours there again, from the bytes in `fresh` (tiles
-  // read just now) or the cache.
-  void Redraw(const std::vector<std::pair<int32_t, int32_t>>& dirty,
-              std::unordered_map<uint64_t, std::vector<uint8_t>>& fresh) {
+  // and their neighbours there again, from the code cache (which holds the
+  // tiles just read, as far as its budget goes) or the files.
+  void Redraw(const std::vector<std::pair<int32_t, int32_t>>& dirty) {
     std::unordered_map<uint64_t, PixelRect> footprints;
     for (const auto& [latKey, lonKey] : dirty) {
       const PixelRect rect = TileFootprint(kPixelZoom, latKey, lonKey, placements);
@@ -296,10 +295,10 @@ struct MarksMap::State {
     };
     // The changed tiles themselves: everything they mark lies in their
     // footprint.
-    for (const auto& [latKey, lonKey] : dirty) {
-      const auto found = fresh.find(KeyOf(latKey, lonKey));
-      if (found != fresh.end()) draw(latKey, lonKey, found->second, {});
-    }
+    for (const auto& [latKey, lonKey] : dirty)
+      if (Find(latKey, lonKey))
+        if (const std::vector<uint8_t>* bytes = Bytes(latKey, lonKey))
+          draw(latKey, lonKey, *bytes, {});
     // Their unchanged neighbours share the footprints' edge pixels.
     std::map<uint64_t, std::vector<PixelRect>> neighbours;
     for (const auto& [latKey, lonKey] : dirty) {
@@ -416,7 +415,6 @@ bool MarksMap::Refresh() {
   std::vector<TileRecord> records;
   records.reserve(listed.size());
   std::vector<std::pair<int32_t, int32_t>> dirty;
-  std::unordered_map<uint64_t, std::vector<uint8_t>> fresh;
   bool changed = false;  // anything drawn
   bool behind = false;   // anything the cache file keeps
   size_t old = 0;
@@ -454,10 +452,10 @@ bool MarksMap::Refresh() {
       continue;
     }
     record.explorerExtras = ExplorerExtras(bytes, record.latKey, record.lonKey, s.placements);
-    const uint64_t key = KeyOf(record.latKey, record.lonKey);
-    s.code.Drop(key);
+    // Kept for the drawing below, as far as the cache's budget goes; what
+    // it cannot keep is read again there, so memory stays bounded.
+    s.code.Put(KeyOf(record.latKey, record.lonKey), std::move(bytes));
     dirty.push_back({record.latKey, record.lonKey});
-    fresh[key] = std::move(bytes);
     changed = true;
     records.push_back(std::move(record));
   }
@@ -466,8 +464,9 @@ bool MarksMap::Refresh() {
     changed = true;
   }
   s.records = std::move(records);
-  if (!dirty.empty()) s.Redraw(dirty, fresh);
-  for (auto& [key, bytes] : fresh) s.code.Put(key, std::move(bytes));
+  for (const auto& [latKey, lonKey] : dirty)
+    if (!s.Find(latKey, lonKey)) s.code.Drop(KeyOf(latKey, lonKey));  // removed
+  if (!dirty.empty()) s.Redraw(dirty);
   s.cacheBehind |= behind || changed;
   if (changed) ++generation_;
   return changed;

@@ -25,13 +25,15 @@
 //     a tile with a damaged header nothing, and a damaged code stream what
 //     it describes before the damage.
 //
-// Wide zooms read the overview (see overview.h), never the tile files; the
-// pyramid lives in memory and in a cache file in
-// ${XDG_CACHE_HOME:-~/.cache}/roamgrid/overview/, one per store, and is
-// brought up to date tile by tile: Refresh reads again only the tiles whose
-// size, modification time or inode changed. Closer zooms read the code
-// streams of the tiles in view, kept in a bounded cache. Nothing is ever
-// written below "RGD", so a store on a read-only medium works.
+// Views up to zoom 11 (the world down to some 30 km across) read the
+// overview (see overview.h), never the tile files; the pyramid lives in
+// memory and in a cache file in ${XDG_CACHE_HOME:-~/.cache}/roamgrid/overview/,
+// one per store, and is brought up to date tile by tile: Refresh reads
+// again only the tiles whose size, modification time or inode changed.
+// Closer views read the code streams of the tiles in view (a few hundred at
+// most), kept in a bounded cache. Nothing is ever written below "RGD", so a
+// store on a read-only medium works. One thread: a MarksMap is used by one
+// thread at a time.
 //
 // Relative paths: the store is "RGD" below the working directory at the
 // time of each call, which the programs set once at start-up.
@@ -126,7 +128,7 @@ class MarksMap {
   uint64_t generation() const { return generation_; }
 
   // Marks of `view` (zoom clamped to 0..22) into `mask`, resized to the
-  // view's width x height.
+  // view's width x height (so the caller bounds the memory).
   void RenderMarks(const MercatorView& view, MaskImage& mask);
 
   // Marks of map tile z/x/y (XYZ scheme, 256 x 256 pixels) into `mask`:

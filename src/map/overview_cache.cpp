@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "common/byte_io.h"
+#include "tiles/grid_units.h"
 
 namespace roamgrid {
 
@@ -17,6 +18,8 @@ constexpr size_t kHeaderSize = 8 + 4 + 4 + 8 + 8;
 // A record without extras.
 constexpr size_t kRecordSize = 4 + 4 + 6 * 8 + 1 + 4;
 
+// Latitude keys of five digits, as tile paths hold them.
+constexpr int32_t kMaxLatKey = 99995;
 // zlib cannot pack more tightly than about 1:1032.
 constexpr uint64_t kMaxDeflateRatio = 1100;
 
@@ -140,7 +143,14 @@ CacheRead DecodeOverviewCache(const uint8_t* bytes, size_t size, const std::stri
       unpacked != payloadSize)
     return CacheRead::kDamaged;
 
-  Reader in{payload.data(), payload.size()};
+  return DecodeOverviewPayload(payload.data(), payload.size(), store, records, overview);
+}
+
+CacheRead DecodeOverviewPayload(const uint8_t* bytes, size_t size, const std::string& store,
+                                std::vector<TileRecord>& records, OverviewPyramid& overview) {
+  records.clear();
+  overview.Reset();
+  Reader in{bytes, size};
   const uint32_t storeSize = in.U32();
   const uint8_t* storeBytes = in.Take(storeSize);
   if (!in.sound) return CacheRead::kDamaged;
@@ -165,11 +175,17 @@ CacheRead DecodeOverviewCache(const uint8_t* bytes, size_t size, const std::stri
     for (uint64_t& extra : record.explorerExtras) extra = in.U64();
     if (!in.sound) return CacheRead::kDamaged;
   }
-  // Keys in strictly increasing order: each tile once, found by search.
-  for (size_t i = 1; i < read.size(); ++i)
-    if (!RecordKeyLess(read[i - 1], read[i])) return CacheRead::kDamaged;
+  // Keys the store can name, in strictly increasing order: each tile once,
+  // found by search.
+  for (size_t i = 0; i < read.size(); ++i) {
+    const TileRecord& r = read[i];
+    if (r.latKey % kCentiPerTile != 0 || r.latKey < -kMaxLatKey || r.latKey > kMaxLatKey ||
+        r.lonKey % kCentiPerTile != 0 || r.lonKey < -18000 || r.lonKey > 17995)
+      return CacheRead::kDamaged;
+    if (i > 0 && !RecordKeyLess(read[i - 1], r)) return CacheRead::kDamaged;
+  }
   size_t at = in.at;
-  if (!overview.DecodeBlocks(payload.data(), payload.size(), at) || at != payload.size())
+  if (!overview.DecodeBlocks(bytes, size, at) || at != size)
     return overview.Reset(), CacheRead::kDamaged;
   records = std::move(read);
   return CacheRead::kLoaded;

@@ -83,5 +83,8 @@ enum class CacheRead { kLoaded, kDamaged, kOtherVersion, kOtherStore };
 // the file makes it allocate more than the file's own size allows.
 CacheRead DecodeOverviewCache(const uint8_t* bytes, size_t size, const std::string& store,
                               std::vector<TileRecord>& records, OverviewPyramid& overview);
+// The same for the payload alone, unpacked (what follows the header).
+CacheRead DecodeOverviewPayload(const uint8_t* bytes, size_t size, const std::string& store,
+                                std::vector<TileRecord>& records, OverviewPyramid& overview);
 
 }  // namespace roamgrid
