@@ -56,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint64_t fileBytes =
       uint64_t(data[2]) | uint64_t(data[3]) << 8 | uint64_t(data[4]) << 16 | uint64_t(data[5]) << 24;
   if (size - 6 < headBytes) return 0;
-  const std::string problem = CheckGshhgFileHead(data + 6, headBytes, fileBytes);
+  const std::string problem = CheckNetcdfHead(data + 6, headBytes, fileBytes, kGshhgMaxFileBytes);
   if (problem.empty()) FUZZ_CHECK(fileBytes >= 32 && fileBytes <= kGshhgMaxFileBytes);
 
   std::optional<testing::MemoryNetcdfFile> file =

@@ -277,7 +277,7 @@ void GshhgSeeds(const fs::path& dir) {
   const std::string path = std::string(kGshhgFolder) + "/binned_GSHHS_c.nc";
   FILE* raw = std::fopen(path.c_str(), "rb");
   if (!raw) return;
-  std::vector<uint8_t> head(kGshhgHeadBytes);
+  std::vector<uint8_t> head(kNetcdfHeadBytes);
   head.resize(std::fread(head.data(), 1, head.size(), raw));
   std::fseek(raw, 0, SEEK_END);
   const long fileBytes = std::ftell(raw);

@@ -119,15 +119,6 @@ struct PlacedBin {
 constexpr int kGshhgMinBinMinutes = 30;
 constexpr size_t kGshhgMaxBinPoints = size_t(1) << 22;
 constexpr uint64_t kGshhgMaxFileBytes = uint64_t(1) << 30;
-// How many of a file's first bytes CheckGshhgFileHead looks at.
-constexpr size_t kGshhgHeadBytes = 512;
-
-// Why a file whose first bytes are `head` (headBytes of them, at most
-// kGshhgHeadBytes) and whose size is fileBytes is no whole netCDF file
-// (HDF5-based or classic), or empty when nothing rules it out: a size out
-// of bounds, a foreign signature, an HDF5 superblock of unknown form or one
-// whose end-of-file address lies past the end (a truncated file).
-std::string CheckGshhgFileHead(const uint8_t* head, size_t headBytes, uint64_t fileBytes);
 
 // Opens a netCDF file for reading (OpenNetcdfFile by default).
 using NetcdfOpener =
