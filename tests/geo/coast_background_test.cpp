@@ -209,6 +209,15 @@ TEST_F(SyntheticCoastTest, TheWorldRepeatsEastAndWestAndNothingLiesBeyondItsEdge
     }
   }
   EXPECT_GT(land, 3 * 60);  // the island, three times over, a dozen pixels each
+  // Views wholly north or south of the world draw nothing.
+  for (const double centerY : {-1.0, 2.0}) {
+    RgbImage outside(64, 64);
+    outside.Fill(kGrey);
+    DrawCoastMercator(*store, {0.5, centerY, 0, 64, 64}, outside);
+    RgbImage grey(64, 64);
+    grey.Fill(kGrey);
+    EXPECT_EQ(outside.bytes, grey.bytes) << centerY;
+  }
 }
 
 bool DataInstalled() {
