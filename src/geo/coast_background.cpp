@@ -332,8 +332,8 @@ struct FillScratch {
 // the row crosses going east. The shorelines a row crosses are found with
 // half-open spans (a point exactly at a row's height counts below it), so
 // every crossing counts once. Returns the pixels filled.
-int64_t FillBin(const GshhgBin& bin, double lonOffsetDeg, const ViewGeometry& view,
-                RgbImage& image, FillScratch& scratch) {
+int64_t FillBin(const GshhgBin& bin, double lonOffsetDeg, const ViewGeometry& view, RgbImage& image,
+                FillScratch& scratch) {
   const std::vector<double>& rowLat = view.rowLatDeg();
   const double southDeg = bin.southDeg;
   const double northDeg = bin.southDeg + bin.sizeDeg;
@@ -376,8 +376,8 @@ int64_t FillBin(const GshhgBin& bin, double lonOffsetDeg, const ViewGeometry& vi
     const double low = std::min(y0, y1);
     const double high = std::max(y0, y1);
     // Rows with low <= y < high.
-    const auto from = std::partition_point(rowY.begin(), rowY.end(),
-                                           [&](double y) { return y >= high; });
+    const auto from =
+        std::partition_point(rowY.begin(), rowY.end(), [&](double y) { return y >= high; });
     const auto to = std::partition_point(from, rowY.end(), [&](double y) { return y >= low; });
     const double slope = (double(b[0]) - double(a[0])) / (y1 - y0);
     for (auto at = from; at != to; ++at) {
@@ -454,8 +454,7 @@ int64_t FillBin(const GshhgBin& bin, double lonOffsetDeg, const ViewGeometry& vi
 // Fills land and water over the whole view from the shoreline layer,
 // trying the resolutions in `order` until one is read without failing.
 CoastDrawing FillView(const GshhgStore& store, const std::vector<GshhgResolution>& order,
-                      const ViewGeometry& view, double southDeg, double northDeg,
-                      RgbImage& image) {
+                      const ViewGeometry& view, double southDeg, double northDeg, RgbImage& image) {
   CoastDrawing drawn;
   FillScratch scratch;
   while (const std::optional<GshhgResolution> resolution =
@@ -490,8 +489,8 @@ CoastDrawing DrawView(const GshhgStore& store, const std::vector<GshhgResolution
                                                {GshhgLayer::kShore, 0}};
   for (const auto& [layer, onlyLevel] : layers) {
     if (const std::optional<GshhgResolution> resolution = store.ChooseResolution(layer, order)) {
-      drawn.pixels += DrawLines(store, layer, *resolution, view, southDeg, northDeg, detail,
-                                onlyLevel, image);
+      drawn.pixels +=
+          DrawLines(store, layer, *resolution, view, southDeg, northDeg, detail, onlyLevel, image);
     }
   }
   return drawn;
@@ -520,9 +519,8 @@ CoastDrawing DrawCoastMercator(const GshhgStore& store, const MercatorView& view
   // Views of no size, of more than a screen, or of many worlds side by side
   // (the world is 256 pixels wide at zoom 0) are not drawn.
   if (view.width <= 0 || view.height <= 0 || view.width > kMaxImageSide ||
-      view.height > kMaxImageSide || !std::isfinite(view.Scale()) ||
-      !std::isfinite(view.centerX) || !std::isfinite(view.centerY) ||
-      view.width > kMaxWorldsAcross * view.Scale()) {
+      view.height > kMaxImageSide || !std::isfinite(view.Scale()) || !std::isfinite(view.centerX) ||
+      !std::isfinite(view.centerY) || view.width > kMaxWorldsAcross * view.Scale()) {
     return {};
   }
   if (image.width != view.width || image.height != view.height) {
@@ -537,7 +535,7 @@ CoastDrawing DrawCoastMercator(const GshhgStore& store, const MercatorView& view
   const double centreLat = LatitudeOfWorldY(std::clamp(view.centerY, 0.0, 1.0));
   const double metresPerPixel = 2.0 * std::numbers::pi * kEarthRadiusMetres *
                                 std::cos(centreLat * std::numbers::pi / 180.0) / view.Scale();
-  const Detail detail = metresPerPixel < kCloseMetresPerPixel ? Detail::kClose
+  const Detail detail = metresPerPixel < kCloseMetresPerPixel  ? Detail::kClose
                         : metresPerPixel < kWideMetresPerPixel ? Detail::kRegional
                                                                : Detail::kWide;
   return DrawView(store, ResolutionsForMercator(metresPerPixel), geometry, southDeg, northDeg,

@@ -176,8 +176,8 @@ class GshhgStore {
   File* OpenFile(GshhgLayer layer, GshhgResolution resolution) const;
   std::string ReadIndex(File& file, GshhgLayer layer) const;
   std::shared_ptr<const GshhgBin> LoadBin(File& file, GshhgLayer layer, int bin) const;
-  bool ReadSegments(File& file, GshhgLayer layer, size_t first, size_t count,
-                    GshhgBin& decoded, std::vector<int32_t>& starts) const;
+  bool ReadSegments(File& file, GshhgLayer layer, size_t first, size_t count, GshhgBin& decoded,
+                    std::vector<int32_t>& starts) const;
   bool ReadPoints(File& file, const std::vector<int32_t>& starts, GshhgBin& decoded) const;
   void Fail(File& file, const std::string& what) const;
   void Keep(const BinKey& key, std::shared_ptr<const GshhgBin> bin) const;

@@ -61,8 +61,8 @@ const LoadedPlugin& Plugin() {
         result.error = "cannot load the netCDF reader " + path + ": " + (why ? why : "unknown");
         return result;
       }
-      const auto entry = reinterpret_cast<RoamgridNetcdfPluginEntry>(
-          dlsym(handle, ROAMGRID_NETCDF_PLUGIN_SYMBOL));
+      const auto entry =
+          reinterpret_cast<RoamgridNetcdfPluginEntry>(dlsym(handle, ROAMGRID_NETCDF_PLUGIN_SYMBOL));
       const RoamgridNetcdfPlugin* table = entry ? entry(ROAMGRID_NETCDF_PLUGIN_ABI) : nullptr;
       if (!table || table->size < sizeof(RoamgridNetcdfPlugin)) {
         dlclose(handle);
@@ -258,7 +258,8 @@ std::string CheckNetcdfHead(const uint8_t* head, size_t headBytes, uint64_t file
   const auto sane = [](int bytes) { return bytes == 2 || bytes == 4 || bytes == 8; };
   if (!sane(offsetBytes) || !sane(lengthBytes)) return "an HDF5 superblock of unknown form";
   if (headBytes < addresses + 4 * size_t(offsetBytes)) return "an HDF5 superblock cut short";
-  const uint64_t undefined = offsetBytes == 8 ? ~uint64_t(0) : (uint64_t(1) << (8 * offsetBytes)) - 1;
+  const uint64_t undefined =
+      offsetBytes == 8 ? ~uint64_t(0) : (uint64_t(1) << (8 * offsetBytes)) - 1;
   const uint64_t base = LittleEndian(head + addresses, offsetBytes);
   const uint64_t end = LittleEndian(head + addresses + 2 * size_t(offsetBytes), offsetBytes);
   if (base == undefined || end == undefined || base > fileBytes) {

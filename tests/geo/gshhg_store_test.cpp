@@ -49,7 +49,8 @@ TEST(GshhgStoreTest, MercatorScalesTakeTheResolutionTheyNeed) {
       {30, {R::kFull, R::kHigh, R::kIntermediate, R::kLow, R::kCrude}},
       {0, {R::kFull, R::kHigh, R::kIntermediate, R::kLow, R::kCrude}},
   };
-  for (const auto& [metres, order] : cases) EXPECT_EQ(ResolutionsForMercator(metres), order) << metres;
+  for (const auto& [metres, order] : cases)
+    EXPECT_EQ(ResolutionsForMercator(metres), order) << metres;
 }
 
 class GshhgFolderTest : public TempDirTest {};
@@ -106,12 +107,12 @@ TEST_F(GshhgFolderTest, AFileThatFailsTheHeadCheckNeverReachesTheLibrary) {
   std::filesystem::resize_file(copy, std::filesystem::file_size(source) - 1);
   int opened = 0;
   std::vector<std::string> said;
-  GshhgStore store(dir().string(), size_t(1) << 20,
-                   [&](const std::string& line) { said.push_back(line); },
-                   [&](const std::string& path, std::string* error) {
-                     ++opened;
-                     return OpenNetcdfFile(path, error);
-                   });
+  GshhgStore store(
+      dir().string(), size_t(1) << 20, [&](const std::string& line) { said.push_back(line); },
+      [&](const std::string& path, std::string* error) {
+        ++opened;
+        return OpenNetcdfFile(path, error);
+      });
   EXPECT_TRUE(store.Bins(GshhgLayer::kShore, R::kLow, 30, 40, 130, 140).empty());
   EXPECT_EQ(opened, 0);
   ASSERT_EQ(said.size(), size_t(1));
@@ -126,7 +127,8 @@ MemoryNetcdfFile SoundFile() {
   SyntheticBin bin;
   bin.bin = 4 * 18;
   for (int level = 1; level <= 4; ++level) {
-    bin.segments.push_back(testing::Square(level, uint16_t(8000 * level), uint16_t(65535 - 8000 * level)));
+    bin.segments.push_back(
+        testing::Square(level, uint16_t(8000 * level), uint16_t(65535 - 8000 * level)));
   }
   return testing::SyntheticShoreFile(1200, {bin});
 }
@@ -181,7 +183,9 @@ TEST_F(GshhgFolderTest, ANumberNoSoundFileHoldsMakesTheFileAbsent) {
       {"holds 100 values where 162 belong",
        [](MemoryNetcdfFile& file) { file.Find("N_segments_in_a_bin")->declared = 100; }},
       {"Relative_latitude_from_SW_corner_of_bin: NetCDF: Variable not found",
-       [](MemoryNetcdfFile& file) { file.Find("Relative_latitude_from_SW_corner_of_bin")->name = "x"; }},
+       [](MemoryNetcdfFile& file) {
+         file.Find("Relative_latitude_from_SW_corner_of_bin")->name = "x";
+       }},
       {"is not a list of whole numbers",
        [](MemoryNetcdfFile& file) {
          file.Find("Id_of_first_point_in_a_segment")->type = NetcdfType::kDouble;
@@ -193,15 +197,19 @@ TEST_F(GshhgFolderTest, ANumberNoSoundFileHoldsMakesTheFileAbsent) {
          file.Find("Id_of_first_segment_in_a_bin")->values[island + 1] = 3;
          file.Find("N_segments_in_a_bin")->values[island + 1] = 1;
        }},
-      {"the bin table", [](MemoryNetcdfFile& file) { file.Find("N_segments_in_a_bin")->values.resize(50); }},
+      {"the bin table",
+       [](MemoryNetcdfFile& file) { file.Find("N_segments_in_a_bin")->values.resize(50); }},
       {"enters or leaves its bin by no side",
        set("Embedded_npts_levels_exit_entry_for_a_segment", 2, 4 << 9 | 3 << 6 | 6 << 3 | 4)},
       {"enters or leaves its bin by no side",
        set("Embedded_npts_levels_exit_entry_for_a_segment", 2, 4 << 9 | 3 << 6 | 1 << 3 | 4)},
       {"a segment names points the file does not hold",
-       set("Embedded_npts_levels_exit_entry_for_a_segment", 3, int64_t(1) << 30 | 4 << 6 | 4 << 3 | 4)},
-      {"a segment names points the file does not hold", set("Id_of_first_point_in_a_segment", 1, 17)},
-      {"a segment names points the file does not hold", set("Id_of_first_point_in_a_segment", 0, -1)},
+       set("Embedded_npts_levels_exit_entry_for_a_segment", 3,
+           int64_t(1) << 30 | 4 << 6 | 4 << 3 | 4)},
+      {"a segment names points the file does not hold",
+       set("Id_of_first_point_in_a_segment", 1, 17)},
+      {"a segment names points the file does not hold",
+       set("Id_of_first_point_in_a_segment", 0, -1)},
       {"points: ",  // declared, but not there to be read
        [](MemoryNetcdfFile& file) {
          for (const char* name : {"Relative_longitude_from_SW_corner_of_bin",
@@ -216,13 +224,14 @@ TEST_F(GshhgFolderTest, ANumberNoSoundFileHoldsMakesTheFileAbsent) {
     c.damage(file);
     testing::PlaceStandIn(dir(), "binned_GSHHS_c.nc");
     std::vector<std::string> said;
-    GshhgStore store(dir().string(), size_t(1) << 20,
-                     [&](const std::string& line) { said.push_back(line); },
-                     testing::ServeFile(std::move(file)));
+    GshhgStore store(
+        dir().string(), size_t(1) << 20, [&](const std::string& line) { said.push_back(line); },
+        testing::ServeFile(std::move(file)));
     // The island's bin and the world around it, twice: one message only.
     for (int pass = 0; pass < 2; ++pass) {
       EXPECT_TRUE(store.Bins(GshhgLayer::kShore, R::kCrude, -5, 5, 5, 15).empty()) << c.problem;
-      EXPECT_TRUE(store.Bins(GshhgLayer::kShore, R::kCrude, -90, 90, -180, 180).empty()) << c.problem;
+      EXPECT_TRUE(store.Bins(GshhgLayer::kShore, R::kCrude, -90, 90, -180, 180).empty())
+          << c.problem;
     }
     ASSERT_EQ(said.size(), size_t(1)) << c.problem;
     EXPECT_NE(said[0].find(c.problem), std::string::npos) << said[0];

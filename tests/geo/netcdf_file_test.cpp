@@ -42,7 +42,7 @@ TEST(NetcdfFileTest, ReadsTheVariablesOfAnInstalledFile) {
   EXPECT_EQ(file->DimensionLength("Dimension_of_bin_arrays"), size_t(162));
   EXPECT_FALSE(file->DimensionLength("Dimension_of_nothing"));
   EXPECT_EQ(file->TextAttribute(kNetcdfGlobal, "version", 64), "2.3.7");
-  EXPECT_FALSE(file->TextAttribute(kNetcdfGlobal, "title", 8));  // longer than allowed
+  EXPECT_FALSE(file->TextAttribute(kNetcdfGlobal, "title", 8));   // longer than allowed
   EXPECT_FALSE(file->DoubleAttribute(kNetcdfGlobal, "version"));  // text, not a number
 
   const std::optional<NetcdfVariable> size = file->FindVariable("Bin_size_in_minutes");
@@ -57,7 +57,8 @@ TEST(NetcdfFileTest, ReadsTheVariablesOfAnInstalledFile) {
   EXPECT_EQ(asDouble, 1200.0);
 
   // The points: unsigned offsets in signed shorts, read either way.
-  const std::optional<NetcdfVariable> dx = file->FindVariable("Relative_longitude_from_SW_corner_of_bin");
+  const std::optional<NetcdfVariable> dx =
+      file->FindVariable("Relative_longitude_from_SW_corner_of_bin");
   ASSERT_TRUE(dx);
   ASSERT_EQ(dx->shape, std::vector<size_t>{14138});
   std::vector<int16_t> signedValues(14138);
@@ -101,8 +102,9 @@ TEST(NetcdfFileTest, ReadsStopAtTheEndOfTheVariable) {
 // The first bytes of an HDF5 file with a version 0 superblock of 8-byte
 // addresses whose end-of-file address is `end`.
 std::vector<uint8_t> Hdf5Head(uint64_t end, uint8_t version = 0, uint8_t offsetBytes = 8) {
-  std::vector<uint8_t> head = {0x89, 'H', 'D', 'F', '\r', '\n', 0x1a, '\n', version, 0, 0, 0, 0,
-                               offsetBytes, 8, 0, 4, 0, 16, 0, 0, 0, 0, 0};
+  std::vector<uint8_t> head = {0x89,    'H', 'D', 'F', '\r', '\n',        0x1a, '\n',
+                               version, 0,   0,   0,   0,    offsetBytes, 8,    0,
+                               4,       0,   16,  0,   0,    0,           0,    0};
   const auto address = [&](uint64_t value) {
     for (int at = 0; at < 8; ++at) head.push_back(uint8_t(value >> (8 * at)));
   };
@@ -134,7 +136,8 @@ TEST(NetcdfFileTest, OnlyWholeNetcdfFilesPassTheHeadCheck) {
       {"bytes after the end", Hdf5Head(136598), 140000, ""},
       {"classic", classic, 4096, ""},
       {"version 2", version2, 5000, ""},
-      {"truncated", Hdf5Head(136598), 68299, "cut short: 68299 bytes where its header counts 136598"},
+      {"truncated", Hdf5Head(136598), 68299,
+       "cut short: 68299 bytes where its header counts 136598"},
       {"version 2 truncated", version2, 4999, "cut short"},
       {"no end", Hdf5Head(~uint64_t(0)), 136598, "without a valid end"},
       {"unknown version", Hdf5Head(136598, 7), 136598, "unknown version 7"},
@@ -143,7 +146,8 @@ TEST(NetcdfFileTest, OnlyWholeNetcdfFilesPassTheHeadCheck) {
       {"zip", {'P', 'K', 3, 4, 20, 0, 0, 0, 8, 0}, 136598, "not a netCDF file"},
       {"classic of no version", {'C', 'D', 'F', 3}, 4096, "not a netCDF file"},
       {"tiny", classic, 12, "only 12 bytes long"},
-      {"huge", Hdf5Head(uint64_t(3) << 30), uint64_t(3) << 30, "more than a sound file of its kind"},
+      {"huge", Hdf5Head(uint64_t(3) << 30), uint64_t(3) << 30,
+       "more than a sound file of its kind"},
   };
   for (const Case& c : cases) {
     const std::string problem =
@@ -160,8 +164,8 @@ class NetcdfFolderTest : public testing::TempDirTest {};
 
 TEST_F(NetcdfFolderTest, FilesOfOtherBytesAreRefusedWithAReason) {
   std::ofstream(dir() / "text.nc") << "not netCDF at all";
-  for (const std::string& path : {(dir() / "text.nc").string(), (dir() / "missing.nc").string(),
-                                  dir().string()}) {
+  for (const std::string& path :
+       {(dir() / "text.nc").string(), (dir() / "missing.nc").string(), dir().string()}) {
     std::string error;
     EXPECT_FALSE(OpenNetcdfFile(path, &error)) << path;
     EXPECT_FALSE(error.empty()) << path;
