@@ -173,6 +173,16 @@ GshhgStore::File* GshhgStore::OpenFile(GshhgLayer layer, GshhgResolution resolut
   std::string error;
   file.netcdf = opener_(file.path, &error);
   if (!file.netcdf) {
+    // Without the netCDF reader no file opens: one line for them all.
+    if (const std::string problem = NetcdfPluginProblem(); !problem.empty()) {
+      file.failed = true;
+      if (!pluginProblemSaid_) {
+        pluginProblemSaid_ = true;
+        problems_.push_back(problem + "; the map background is left out");
+        report_(problems_.back());
+      }
+      return nullptr;
+    }
     Fail(file, error.empty() ? "cannot be opened" : error);
     return nullptr;
   }

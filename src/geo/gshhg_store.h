@@ -194,6 +194,7 @@ class GshhgStore {
   mutable std::list<BinKey> recent_;  // most recently used first
   mutable size_t cachedBytes_ = 0;
   mutable std::vector<std::string> problems_;
+  mutable bool pluginProblemSaid_ = false;  // every file fails alike: said once
 };
 
 }  // namespace roamgrid

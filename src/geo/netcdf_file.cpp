@@ -320,6 +320,8 @@ bool NetcdfPluginLoaded() {
   return false;
 }
 
+std::string NetcdfPluginProblem() { return Plugin().table ? std::string() : Plugin().error; }
+
 std::unique_ptr<NetcdfFile> OpenNetcdfFile(const std::string& path, std::string* error) {
   const LoadedPlugin& plugin = Plugin();
   if (!plugin.table) {

@@ -132,5 +132,9 @@ std::vector<std::string> NetcdfPluginCandidates();
 // Whether the plugin is loaded in this process (for the start-up tests:
 // commands that read no netCDF file leave it unloaded).
 bool NetcdfPluginLoaded();
+// Why the plugin cannot be loaded (loading it if it has not been tried),
+// or empty when it is loaded: a file failing to open for that reason says
+// nothing about the file.
+std::string NetcdfPluginProblem();
 
 }  // namespace roamgrid
