@@ -8,77 +8,20 @@
 #include <vector>
 
 #include "cli/cli_commands.h"
-#include "cli/store_walk.h"
+#include "cli/cli_output.h"
 #include "common/safe_file.h"
+#include "common/text.h"
 #include "export/places_files.h"
 #include "export/region_cells.h"
 #include "export/text_output.h"
 #include "geo/dcw_regions.h"
 #include "geo/places_tally.h"
 #include "geo/region_index.h"
-#include "tiles/grid_units.h"
-#include "tiles/tile_file.h"
+#include "store/store_places.h"
 
 namespace roamgrid {
 
 namespace {
-
-constexpr int64_t kCellsAround = 360 * kCellsPerDegree;
-
-void Error(std::FILE* err, const std::string& what) {
-  std::fprintf(err, "roamgrid-cli: %s\n", what.c_str());
-  std::fflush(err);
-}
-
-std::string Quoted(const std::string& text) { return "'" + text + "'"; }
-
-bool EndsWith(const std::string& text, const std::string& end) {
-  return text.size() > end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
-// The part of a tile to count: rows [rowFrom, rowTo) and up to two column
-// windows (a box across the antimeridian may meet a tile at both ends).
-struct TileWindow {
-  int rowFrom = 0, rowTo = kCellsPerSide;
-  int columns[2][2] = {{0, kCellsPerSide}, {0, 0}};
-  int windows = 1;
-};
-
-// The window of tile (latKey, lonKey) inside `region`; none when it misses.
-std::optional<TileWindow> WindowOf(const std::optional<CellRegion>& region, int32_t latKey,
-                                   int32_t lonKey) {
-  TileWindow window;
-  if (!region) return window;
-  const int64_t row0 = FloorDiv(latKey, kCentiPerTile) * kCellsPerSide;
-  const int64_t column0 = FloorDiv(lonKey, kCentiPerTile) * kCellsPerSide;
-  const auto clamp = [](int64_t v) { return int(std::clamp<int64_t>(v, 0, kCellsPerSide)); };
-  window.rowFrom = clamp(region->south - row0);
-  window.rowTo = clamp(region->north - row0);
-  window.windows = 0;
-  for (int64_t shift : {int64_t{0}, kCellsAround}) {
-    const int from = clamp(region->west - (column0 + shift));
-    const int to = clamp(region->east - (column0 + shift));
-    if (from < to) {
-      window.columns[window.windows][0] = from;
-      window.columns[window.windows][1] = to;
-      ++window.windows;
-    }
-  }
-  if (window.rowFrom >= window.rowTo || window.windows == 0) return std::nullopt;
-  return window;
-}
-
-struct StoreTile {
-  std::string path;
-  int32_t latKey, lonKey;
-  TileWindow window;
-};
-
-// What one count over the store found.
-struct PlacesCount {
-  std::vector<StoreTile> tiles;
-  std::vector<std::string> problems;  // tiles and folders not read whole, for standard error
-};
 
 PlaceLevel LevelOf(const CliArgs& args) {
   return PlaceLevelFromName(args.placesBy).value_or(PlaceLevel::kCountry);
@@ -100,74 +43,15 @@ int CountPlaces(const CliArgs& args, const char* command, std::FILE* err, Emit&&
     }
   }
 
-  PlacesCount count;
-  WalkStore([&](const StoreEntry& entry) {
-    switch (entry.kind) {
-      case StoreEntry::Kind::kUnreadableFolder:
-        count.problems.push_back("cannot read the folder " + Quoted(entry.path));
-        return;
-      case StoreEntry::Kind::kNotRegularTile:
-        count.problems.push_back(Quoted(entry.path) +
-                                 ": cannot be read: " + FileErrorText(entry.error));
-        return;
-      case StoreEntry::Kind::kTileFile:
-        if (auto window = WindowOf(region, entry.key.latKey, entry.key.lonKey))
-          count.tiles.push_back({entry.path, entry.key.latKey, entry.key.lonKey, *window});
-        return;
-      case StoreEntry::Kind::kTempFile:
-      case StoreEntry::Kind::kOdd:
-        return;
-    }
-  });
-
   DcwCatalogue catalogue(DcwFolderFromEnvironment());
   RegionIndex index(catalogue, PlacesCachePath());
   const auto outlinesFailed = [&]() {
-    if (catalogue.missing()) {
-      Error(err, name +
-                     ": install gmt-dcw (the Digital Chart of the World for GMT): its "
-                     "country outlines " +
-                     catalogue.outlinesPath() + " are missing");
-    } else {
-      Error(err, name + ": " + catalogue.problem() + "; no places (reinstall gmt-dcw)");
-    }
+    Error(err, name + ": " + DcwProblemText(catalogue));
     return kExitFailure;
   };
-  std::vector<std::pair<int32_t, int32_t>> keys;
-  keys.reserve(count.tiles.size());
-  for (const StoreTile& tile : count.tiles) keys.emplace_back(tile.latKey, tile.lonKey);
-  if (!index.Prepare(keys)) return outlinesFailed();
-
-  PlacesTally tally(index.regions());
-  std::vector<uint8_t> file(kMaxTileFileSize);
-  std::vector<CellRun> runs;
-  std::vector<CellRun> second;
-  for (const StoreTile& tile : count.tiles) {
-    int error = 0;
-    const long size = ReadTileFile(tile.path.c_str(), file.data(), &error);
-    if (size < 0) {
-      // A tile removed since the walk has nothing to count.
-      if (error != ENOENT)
-        count.problems.push_back(Quoted(tile.path) + ": cannot be read: " + FileErrorText(error));
-      continue;
-    }
-    const TileWindow& w = tile.window;
-    runs.clear();
-    LoadResult result = CollectTileRuns(file.data(), size_t(size), w.rowFrom, w.rowTo,
-                                        w.columns[0][0], w.columns[0][1], runs);
-    if (w.windows == 2) {
-      second.clear();
-      CollectTileRuns(file.data(), size_t(size), w.rowFrom, w.rowTo, w.columns[1][0],
-                      w.columns[1][1], second);
-      runs.insert(runs.end(), second.begin(), second.end());
-      std::sort(runs.begin(), runs.end(), [](const CellRun& a, const CellRun& b) {
-        return a.row != b.row ? a.row < b.row : a.from < b.from;
-      });
-    }
-    if (result != kLoaded) count.problems.push_back(Quoted(tile.path) + ": damaged");
-    if (const TileAnswer* answer = index.Answer(tile.latKey, tile.lonKey))
-      tally.AddTile(tile.latKey, runs, *answer);
-  }
+  StorePlaces count = CountStorePlaces(index, region);
+  if (!count.tally) return outlinesFailed();
+  const PlacesTally& tally = *count.tally;
 
   const PlaceLevel level = LevelOf(args);
   if (!index.PrepareAreas(AreasNeeded(tally, index.regions(), level))) return outlinesFailed();
@@ -212,8 +96,8 @@ bool ReadPlacesOption(const std::string& name, const std::string& value, CliArgs
   if (name == "--places") {
     if (args.placesFile) {
       error = "--places given twice";
-    } else if (!(EndsWith(value, ".geojson") || EndsWith(value, ".json") ||
-                 EndsWith(value, ".csv"))) {
+    } else if (!(HasSuffix(value, ".geojson") || HasSuffix(value, ".json") ||
+                 HasSuffix(value, ".csv"))) {
       error = "export --places writes GeoJSON or CSV: FILE must end in .geojson, .json or .csv";
     } else {
       args.placesFile = value;
@@ -266,7 +150,7 @@ int RunPlacesExport(const CliArgs& args, std::FILE* out, std::FILE* err) {
     Error(err, "export: cannot look at " + Quoted(path) + ": " + FileErrorText(errno));
     return kExitFailure;
   }
-  const bool csv = EndsWith(path, ".csv");
+  const bool csv = HasSuffix(path, ".csv");
   return CountPlaces(
       args, "export", err,
       [&](const std::vector<PlaceLine>& lines, const PlacesSummary& summary,

@@ -1,11 +1,10 @@
-// The netCDF side of DcwArrays: every call of the netCDF library that the
-// country outlines need is in this file.
-#include <netcdf.h>
-
+// DcwArrays read from a netCDF file through the netCDF reader (geo/netcdf_file.h),
+// which loads the library only when the outlines are first needed.
 #include <cmath>
 #include <limits>
 
 #include "geo/dcw_arrays.h"
+#include "geo/netcdf_file.h"
 
 namespace roamgrid {
 
@@ -16,6 +15,8 @@ constexpr char kLatSuffix[] = "_lat";
 constexpr size_t kSuffixLength = 4;
 constexpr size_t kMinCodeLength = 2;
 constexpr size_t kMaxCodeLength = 8;
+// The file of gmt-dcw is some 25 MB; anything past this is no outlines file.
+constexpr uint64_t kMaxDcwFileBytes = uint64_t(256) << 20;
 
 bool IsCode(const std::string& code) {
   if (code.size() < kMinCodeLength || code.size() > kMaxCodeLength) return false;
@@ -27,10 +28,7 @@ bool IsCode(const std::string& code) {
 
 class NetcdfArrays final : public DcwArrays {
  public:
-  explicit NetcdfArrays(int ncid) : ncid_(ncid) {}
-  ~NetcdfArrays() override { nc_close(ncid_); }  // read only: nothing to lose
-  NetcdfArrays(const NetcdfArrays&) = delete;
-  NetcdfArrays& operator=(const NetcdfArrays&) = delete;
+  explicit NetcdfArrays(std::unique_ptr<NetcdfFile> file) : file_(std::move(file)) {}
 
   const std::vector<DcwVariable>& Regions() const override { return regions_; }
 
@@ -43,12 +41,9 @@ class NetcdfArrays final : public DcwArrays {
     const size_t length = regions_[index].length;
     lon.assign(length, 0);
     lat.assign(length, 0);
-    const size_t start = 0;
-    int rc = nc_get_vara_ushort(ncid_, ids_[index].first, &start, &length, lon.data());
-    if (rc == NC_NOERR)
-      rc = nc_get_vara_ushort(ncid_, ids_[index].second, &start, &length, lat.data());
-    if (rc != NC_NOERR) {
-      problem = regions_[index].code + ": " + nc_strerror(rc);
+    if (!file_->Read(variables_[index].first, 0, length, lon.data()) ||
+        !file_->Read(variables_[index].second, 0, length, lat.data())) {
+      problem = regions_[index].code + ": " + file_->error();
       lon.clear();
       lat.clear();
       return false;
@@ -58,84 +53,72 @@ class NetcdfArrays final : public DcwArrays {
 
   // Lists the regions; false with `problem` when the file cannot be read.
   bool List(std::string& problem) {
-    int count = 0;
-    int rc = nc_inq_nvars(ncid_, &count);
-    if (rc != NC_NOERR) {
-      problem = nc_strerror(rc);
-      return false;
-    }
-    for (int id = 0; id < count; ++id) {
-      char name[NC_MAX_NAME + 1] = {};
-      if (nc_inq_varname(ncid_, id, name) != NC_NOERR) continue;
-      const std::string text(name);
-      if (text.size() <= kSuffixLength ||
-          text.compare(text.size() - kSuffixLength, kSuffixLength, kLonSuffix) != 0)
+    for (const std::string& name : file_->VariableNames()) {
+      if (name.size() <= kSuffixLength ||
+          name.compare(name.size() - kSuffixLength, kSuffixLength, kLonSuffix) != 0)
         continue;
       DcwVariable region;
-      region.code = text.substr(0, text.size() - kSuffixLength);
+      region.code = name.substr(0, name.size() - kSuffixLength);
       if (!IsCode(region.code)) continue;
-      int latId = -1;
-      if (nc_inq_varid(ncid_, (region.code + kLatSuffix).c_str(), &latId) != NC_NOERR) continue;
-      size_t lonLength = 0;
-      size_t latLength = 0;
-      if (!Shape(id, lonLength) || !Shape(latId, latLength)) continue;
-      if (lonLength != latLength || lonLength == 0 || lonLength > kMaxDcwRegionPoints) continue;
-      region.length = lonLength;
-      region.lon = Axis(id);
-      region.lat = Axis(latId);
+      const std::optional<NetcdfVariable> lon = file_->FindVariable(name);
+      const std::optional<NetcdfVariable> lat = file_->FindVariable(region.code + kLatSuffix);
+      if (!lon || !lat || !Usable(*lon) || !Usable(*lat)) continue;
+      const size_t length = lon->shape[0];
+      if (lat->shape[0] != length || length == 0 || length > kMaxDcwRegionPoints) continue;
+      region.length = length;
+      region.lon = Axis(lon->id);
+      region.lat = Axis(lat->id);
       if (regions_.size() >= kMaxDcwRegions) {
         problem = "more than " + std::to_string(kMaxDcwRegions) + " regions";
         return false;
       }
       regions_.push_back(std::move(region));
-      ids_.emplace_back(id, latId);
+      variables_.emplace_back(*lon, *lat);
+    }
+    if (regions_.empty() && !file_->error().empty()) {
+      problem = file_->error();
+      return false;
     }
     return true;
   }
 
  private:
-  // Whether variable `id` is one-dimensional and unsigned 16-bit; its length.
-  bool Shape(int id, size_t& length) const {
-    nc_type type = NC_NAT;
-    int dims = 0;
-    int dim = -1;
-    if (nc_inq_vartype(ncid_, id, &type) != NC_NOERR || type != NC_USHORT) return false;
-    if (nc_inq_varndims(ncid_, id, &dims) != NC_NOERR || dims != 1) return false;
-    if (nc_inq_vardimid(ncid_, id, &dim) != NC_NOERR) return false;
-    return nc_inq_dimlen(ncid_, dim, &length) == NC_NOERR;
+  // Whether a variable is one-dimensional and unsigned 16-bit.
+  static bool Usable(const NetcdfVariable& variable) {
+    return variable.type == NetcdfType::kUShort && variable.OneDimensional();
   }
 
-  // One number attribute of variable `id`; NaN when it is missing or not
-  // a single number.
+  // One number attribute; NaN when it is missing or not a number.
   double Number(int id, const char* name) const {
-    nc_type type = NC_NAT;
-    size_t length = 0;
-    if (nc_inq_att(ncid_, id, name, &type, &length) != NC_NOERR || length != 1 || type == NC_CHAR ||
-        type == NC_STRING)
-      return std::numeric_limits<double>::quiet_NaN();
-    double value = 0;
-    if (nc_get_att_double(ncid_, id, name, &value) != NC_NOERR)
-      return std::numeric_limits<double>::quiet_NaN();
-    return value;
+    return file_->DoubleAttribute(id, name).value_or(std::numeric_limits<double>::quiet_NaN());
   }
 
   DcwAxis Axis(int id) const { return {Number(id, "min"), Number(id, "max"), Number(id, "scale")}; }
 
-  int ncid_;
+  std::unique_ptr<NetcdfFile> file_;
   std::vector<DcwVariable> regions_;
-  std::vector<std::pair<int, int>> ids_;  // lon and lat variable of each region
+  std::vector<std::pair<NetcdfVariable, NetcdfVariable>> variables_;  // lon and lat of each
 };
 
 }  // namespace
 
 std::unique_ptr<DcwArrays> OpenDcwNetcdf(const std::string& path, std::string* problem) {
-  int ncid = -1;
-  const int rc = nc_open(path.c_str(), NC_NOWRITE, &ncid);
-  if (rc != NC_NOERR) {
-    if (problem) *problem = nc_strerror(rc);
+  // The netCDF library (HDF5 below it) trusts what it reads; it sees only
+  // files that look whole.
+  if (std::string why = CheckNetcdfFileOnDisk(path, kMaxDcwFileBytes); !why.empty()) {
+    if (problem) *problem = why;
     return nullptr;
   }
-  auto arrays = std::make_unique<NetcdfArrays>(ncid);
+  std::string error;
+  std::unique_ptr<NetcdfFile> file = OpenNetcdfFile(path, &error);
+  if (!file) {
+    if (problem) {
+      const std::string plugin = NetcdfPluginProblem();
+      *problem = !plugin.empty() ? plugin : error.empty() ? "cannot be opened" : error;
+    }
+    return nullptr;
+  }
+  auto arrays = std::make_unique<NetcdfArrays>(std::move(file));
   std::string why;
   if (!arrays->List(why)) {
     if (problem) *problem = why;

@@ -520,4 +520,12 @@ std::shared_ptr<const RegionShape> DcwCatalogue::Shape(size_t index) {
   return shape;
 }
 
+std::string DcwProblemText(const DcwCatalogue& catalogue) {
+  if (catalogue.missing())
+    return "install gmt-dcw (the Digital Chart of the World for GMT): its country outlines " +
+           catalogue.outlinesPath() + " are missing";
+  if (catalogue.problem().empty()) return {};
+  return catalogue.problem() + "; no places (reinstall gmt-dcw)";
+}
+
 }  // namespace roamgrid

@@ -194,4 +194,9 @@ class DcwCatalogue {
   std::vector<RegionInfo> regions_;
 };
 
+// Why there are no places, in one line for a person: "install gmt-dcw
+// (...)" when the outlines file is missing, else the catalogue's problem
+// and "no places (reinstall gmt-dcw)". Empty without a problem.
+std::string DcwProblemText(const DcwCatalogue& catalogue);
+
 }  // namespace roamgrid
