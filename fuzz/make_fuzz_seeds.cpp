@@ -322,6 +322,8 @@ void GshhgSeeds(const fs::path& dir) {
     copy.Add(name, variable->type, std::vector<int64_t>(values.begin(), values.end()));
   }
   WriteSeed(dir, "binned_GSHHS_c", GshhgInput(head, uint32_t(fileBytes), copy));
+}
+
 // Overview cache files of a few tiles, each as a whole file (first byte
 // 0) and as its unpacked payload (first byte 1).
 void OverviewSeeds(const fs::path& dir) {
@@ -352,12 +354,6 @@ void OverviewSeeds(const fs::path& dir) {
     WriteSeed(dir, "payload-" + std::to_string(count), payload);
   }
 }
-
-}  // namespace
-}  // namespace roamgrid
-
-namespace roamgrid {
-namespace {
 
 // Country outlines: one region's arrays (mode 0), an index cache body (mode
 // 1) and names lists (mode 2), as fuzz_dcw_outlines reads them.

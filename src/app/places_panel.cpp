@@ -41,16 +41,15 @@ PlacesPanel::PlacesPanel(QWidget* parent) : QDockWidget(QStringLiteral("Places")
 void PlacesPanel::SetRows(std::vector<PlacesListRow> rows, const std::string& problem) {
   rows_ = std::move(rows);
   list_->clear();
-  note_->setText(QString::fromStdString(problem.empty() && rows_.empty()
-                                            ? std::string("No visited places yet.")
-                                            : problem));
+  note_->setText(QString::fromStdString(
+      problem.empty() && rows_.empty() ? std::string("No visited places yet.") : problem));
   note_->setVisible(!note_->text().isEmpty());
   if (!problem.empty()) rows_.clear();
   QTreeWidgetItem* country = nullptr;
   for (size_t i = 0; i < rows_.size(); ++i) {
     const PlacesListRow& row = rows_[i];
-    QTreeWidgetItem* item = row.state && country ? new QTreeWidgetItem(country)
-                                                 : new QTreeWidgetItem(list_);
+    QTreeWidgetItem* item =
+        row.state && country ? new QTreeWidgetItem(country) : new QTreeWidgetItem(list_);
     if (!row.state) country = item;
     item->setText(0, QString::fromStdString(row.text));
     item->setToolTip(0, QString::fromStdString(row.place.code + ": " +

@@ -209,7 +209,8 @@ std::string AreaText(double km2) {
 }
 
 PlacesListRow ListRow(const PlaceLine& place, bool state) {
-  return {place, state, place.name + "  " + ShareText(place.share) + "  (" + AreaText(place.km2) + ")"};
+  return {place, state,
+          place.name + "  " + ShareText(place.share) + "  (" + AreaText(place.km2) + ")"};
 }
 
 }  // namespace

@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "geo/dcw_regions.h"
-#include "geo/region_index.h"
 #include "geo/places_tally.h"
+#include "geo/region_index.h"
 #include "geo/web_mercator.h"
 #include "map/map_image.h"
 
