@@ -108,7 +108,8 @@ std::vector<ImportReport> ImportLogFiles(TrackRecorder& recorder,
     platform.ShowMessage(problems, "", MessageStyle::kExclamationOk);
     return reports;
   }
-  if (platform.ShowMessage(problems, "", MessageStyle::kQuestionYesNo) == MessageAnswer::kYes) {
+  if (platform.ShowMessage(problems, kOtherTalkersTitle, MessageStyle::kQuestionYesNo) ==
+      MessageAnswer::kYes) {
     choices.chooseAnyTalker();
     ImportChoices again;
     again.options = choices.options;

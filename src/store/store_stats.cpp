@@ -42,6 +42,16 @@ void CountTile(const TrackTile& tile, StoreStats& stats) {
 
 }  // namespace
 
+std::optional<StoreStats::ConflictCopy> ConflictCopyAt(const StoreEntry& entry) {
+  if (entry.kind != StoreEntry::Kind::kOdd || !entry.regular) return std::nullopt;
+  const std::optional<std::string> tile = ConflictCopyOf(entry.name);
+  if (!tile) return std::nullopt;
+  const std::string tilePath = entry.folder + "/" + *tile;
+  const std::optional<TileKey> key = TileKeyFromPath(tilePath);
+  if (!key) return std::nullopt;
+  return StoreStats::ConflictCopy{entry.path, tilePath, *key};
+}
+
 double CellAreaKm2(int64_t cellRow) {
   constexpr double kDegree = std::numbers::pi / 180.0;
   const auto clampToPole = [](double degrees) { return std::clamp(degrees, -90.0, 90.0); };
@@ -66,16 +76,11 @@ StoreStats CollectStoreStats(std::vector<ExplorerTileSet>* explorer) {
         return;
       case StoreEntry::Kind::kOdd:
         // A sync tool's copy of a tile is named as such; the rest is odd.
-        if (entry.regular) {
-          if (const std::optional<std::string> tile = ConflictCopyOf(entry.name)) {
-            const std::string tilePath = entry.folder + "/" + *tile;
-            if (const std::optional<TileKey> key = TileKeyFromPath(tilePath)) {
-              stats.conflictCopies.push_back({entry.path, tilePath, *key});
-              return;
-            }
-          }
+        if (std::optional<StoreStats::ConflictCopy> copy = ConflictCopyAt(entry)) {
+          stats.conflictCopies.push_back(std::move(*copy));
+        } else {
+          stats.oddEntries.push_back(entry);
         }
-        stats.oddEntries.push_back(entry);
         return;
       case StoreEntry::Kind::kNotRegularTile:
         // What an import refuses to use is no sound tile either.

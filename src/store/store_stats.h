@@ -58,6 +58,11 @@ struct StoreStats {
   std::optional<Box> visitedBox;
 };
 
+// The conflict copy that `entry` of WalkStore is, when it is one: a
+// regular file told as odd, named as a sync tool names a copy of a tile of
+// its folder.
+std::optional<StoreStats::ConflictCopy> ConflictCopyAt(const StoreEntry& entry);
+
 // Area in km^2 of one cell whose south edge lies `cellRow` cells (of
 // 1/17920 degree) north of the equator (negative: south), on the sphere of
 // kEarthRadiusKm: R^2 * (side in radians) * (sin(north) - sin(south)).

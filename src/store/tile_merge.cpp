@@ -1,9 +1,11 @@
 #include "store/tile_merge.h"
 
 #include <cerrno>
+#include <cstring>
 #include <memory>
 #include <string_view>
 
+#include "common/text.h"
 #include "tiles/tile_file.h"
 #include "tiles/track_tile.h"
 
@@ -119,6 +121,26 @@ std::optional<std::string> ConflictCopyOf(const std::string& name) {
       std::string_view(rest).ends_with(").map") &&
       rest.find("conflicted copy") != std::string::npos)
     return tile;
+  return {};
+}
+
+std::string TileMergeProblem(const TileMerge& merge, const std::string& tilePath) {
+  const std::string reason = merge.error ? std::string(": ") + std::strerror(merge.error) : "";
+  switch (merge.outcome) {
+    case TileMerge::Outcome::kSourceUnreadable:
+      return "cannot be read" + reason;
+    case TileMerge::Outcome::kSourceDamaged:
+      return "damaged";
+    case TileMerge::Outcome::kTileUnreadable:
+      return "the tile file " + Quoted(tilePath) + " cannot be read" + reason;
+    case TileMerge::Outcome::kTileDamaged:
+      return "the tile file " + Quoted(tilePath) + " is damaged (see check)";
+    case TileMerge::Outcome::kNotSaved:
+      return "cannot write the tile file " + Quoted(tilePath) + reason;
+    case TileMerge::Outcome::kMerged:
+    case TileMerge::Outcome::kUnchanged:
+      break;
+  }
   return {};
 }
 

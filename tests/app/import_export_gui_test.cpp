@@ -218,7 +218,7 @@ class ImportExportGuiTest : public QObject {
     char tile[kTilePathSize];
     QVERIFY(FormatTilePath(3565, 13975, tile));
     QCOMPARE(platform_.messages.size(), size_t(1));
-    QCOMPARE(platform_.messages[0].title, std::string());
+    QCOMPARE(platform_.messages[0].title, std::string("Import"));
     QVERIFY(platform_.messages[0].style == MessageStyle::kQuestionYesNo);
     QCOMPARE(platform_.messages[0].text,
              "Can not Open missing.log: " + std::string(std::strerror(ENOENT)) +

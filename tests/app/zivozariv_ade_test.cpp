@@ -380,7 +380,7 @@ class ZIvozarivAdeTest : public QObject {
     QCOMPARE(Edit(dialog, 1005)->text(), QStringLiteral("35.7000"));
   }
 
-  void EnterJumpsFromThePositionEditsAndEndsTheDialogElsewhere_data() {
+  void EnterJumpsFromThePositionEditsAndNeverEndsTheDialog_data() {
     QTest::addColumn<int>("focus");
     QTest::addColumn<int>("key");
     QTest::addColumn<bool>("afterImport");
@@ -391,15 +391,17 @@ class ZIvozarivAdeTest : public QObject {
         << 1006 << int(Qt::Key_Enter) << false << -1 << "35.7250";
     QTest::newRow("Enter on N clicks it")
         << 1001 << int(Qt::Key_Return) << false << -1 << "35.7000";
-    QTest::newRow("Enter in 1012 ends")
-        << 1012 << int(Qt::Key_Return) << false << int(QDialog::Accepted) << "35,73";
+    QTest::newRow("Enter in 1012 does nothing")
+        << 1012 << int(Qt::Key_Return) << false << -1 << "35,73";
+    QTest::newRow("keypad Enter in 1012 neither")
+        << 1012 << int(Qt::Key_Enter) << false << -1 << "35,73";
     QTest::newRow("Escape ends") << 1005 << int(Qt::Key_Escape) << false << int(QDialog::Rejected)
                                  << "35,73";
     QTest::newRow("Escape just after an import does not")
         << 1005 << int(Qt::Key_Escape) << true << -1 << "35.6750";
     QTest::newRow("nor Enter in 1012") << 1012 << int(Qt::Key_Return) << true << -1 << "35.6750";
   }
-  void EnterJumpsFromThePositionEditsAndEndsTheDialogElsewhere() {
+  void EnterJumpsFromThePositionEditsAndNeverEndsTheDialog() {
     QFETCH(int, focus);
     QFETCH(int, key);
     QFETCH(bool, afterImport);
