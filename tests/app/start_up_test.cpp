@@ -9,6 +9,7 @@
 
 #include "app/vizizodaz_uri.h"
 #include "app/zivozariv_ade.h"
+#include "import/input_formats.h"
 #include "support/red_pixels.h"
 #include "support/scratch_working_dir.h"
 #include "support/scripted_platform.h"
@@ -63,6 +64,20 @@ class StartUpTest : public QObject {
     QCOMPARE(tiles.tilesAttribution, std::string("(c) us"));
     QCOMPARE(tiles.background, std::string("tiles"));
     QCOMPARE(ParseStartArgs({"--tiles"}).error, std::string("--tiles needs a value"));
+  }
+
+  // --help names every input the readers take and every export, from the
+  // format tables.
+  void HelpListsTheInputsAndExports() {
+    const std::string help = StartHelpText();
+    for (const std::string& filter : FormatFilters()) {
+      QVERIFY2(help.find("  " + filter + "\n") != std::string::npos, filter.c_str());
+    }
+    for (const char* text : {"NMEA logs", "GPX tracks", "FIT activities", "KMZ archives",
+                             "448 x 448 BMP image", "PNG image", "Export region",
+                             "PNG, GeoTIFF, GeoJSON, KML or KMZ"}) {
+      QVERIFY2(help.find(text) != std::string::npos, text);
+    }
   }
 
   void UserStoreAndMinusCOpenTheSameStore() {
