@@ -5,6 +5,7 @@
 #include <QEvent>
 #include <QFile>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QPushButton>
 #include <QWidget>
 #include <algorithm>
@@ -117,6 +118,13 @@ void ProgressWindow::Tick(bool now) {
 
 bool ProgressWindow::eventFilter(QObject* watched, QEvent* event) {
   auto* widget = qobject_cast<QWidget*>(watched);
+  // Escape in the window stops the task as Cancel does (the dialog's own
+  // handling would only hide it, and not in every window manager).
+  if (widget && window_ && widget->window() == window_ && event->type() == QEvent::KeyPress &&
+      static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+    window_->cancel();
+    return true;
+  }
   if (!widget || !owner_ || widget->window() != owner_) return false;
   if (event->type() == QEvent::Close && widget == owner_) {
     event->ignore();

@@ -120,7 +120,7 @@ void ViewChild::PaintScaleBar(QPainter& painter) const {
   bar.lineTo(right, bottom);
   bar.lineTo(right, bottom - kScaleBarTick);
   QFont small = painter.font();
-  small.setPixelSize(10);
+  small.setPixelSize(11);
   QPainterPath text;
   text.addText(QPointF(left + 5, bottom - 3), small, QString::fromStdString(scaleBar_.text));
   painter.save();
@@ -131,6 +131,9 @@ void ViewChild::PaintScaleBar(QPainter& painter) const {
   painter.setRenderHint(QPainter::Antialiasing, true);
   painter.strokePath(text, QPen(kScaleBarHalo, 3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
   painter.fillPath(text, kScaleBarColour);
+  // A thin outline of the same colour thickens the small glyphs inside
+  // their halo.
+  painter.strokePath(text, QPen(kScaleBarColour, 0.6));
   painter.setRenderHint(QPainter::Antialiasing, false);
   painter.strokePath(bar, QPen(kScaleBarColour, 1, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
   painter.restore();

@@ -8,6 +8,7 @@
 #include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
@@ -30,6 +31,7 @@
 #include "app/template_font.h"
 #include "app/user_settings.h"
 #include "common/task_progress.h"
+#include "common/text.h"
 #include "export/export_command.h"
 #include "geo/coast_background.h"
 #include "geo/map_scale.h"
@@ -408,7 +410,8 @@ void ZIvozarivAde::OnToggleBackground() {
 }
 
 void ZIvozarivAde::OnMapData() {
-  platform_->ShowMessage(kGshhgAttribution, "Roamgrid", MessageStyle::kInformationOk);
+  // The box wraps the text to its own width.
+  platform_->ShowMessage(FlowingText(kGshhgAttribution), "Roamgrid", MessageStyle::kInformationOk);
 }
 
 void ZIvozarivAde::OnPointerMove(QPoint windowPixel, QPoint globalPixel) {
@@ -451,6 +454,7 @@ void ZIvozarivAde::CheckConflictCopies() {
         "#conflictNote { background: rgba(255, 248, 215, 235); border: 1px solid #b9a66a; }"));
     auto* label = new QLabel(note);
     label->setObjectName(QStringLiteral("conflictText"));
+    label->setWordWrap(true);
     label->setToolTip(QStringLiteral(
         "A file sync tool kept the other computer's version of some tiles beside them. "
         "Folding adds their marks to the tiles (marks only add up) and removes the copies."));
@@ -472,7 +476,10 @@ void ZIvozarivAde::CheckConflictCopies() {
     });
   }
   conflictNote_->findChild<QLabel*>(QStringLiteral("conflictText"))->setText(text);
-  conflictNote_->adjustSize();
+  // Within the map, the text wrapped beside the buttons where it must.
+  const int width = viewWindow.width() - 2 * kNoteMarginPx;
+  conflictNote_->setFixedWidth(width);
+  conflictNote_->setFixedHeight(conflictNote_->layout()->heightForWidth(width));
   conflictNote_->move(viewWindow.geometry().topLeft() + QPoint(kNoteMarginPx, kNoteMarginPx));
   conflictNote_->show();
   conflictNote_->raise();

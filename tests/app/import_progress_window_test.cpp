@@ -82,6 +82,17 @@ class ImportProgressWindowTest : public QObject {
     QTest::mouseClick(window->findChild<QPushButton*>(), Qt::LeftButton);
     QVERIFY(progress.Cancelled());
   }
+
+  // Escape in the window stops the task as Cancel does.
+  void EscapeCancels() {
+    QWidget owner;
+    owner.show();
+    TaskProgressWindow progress(&owner, "Export region", "Writing all-marks.tif", 0);
+    progress.Advance(1, 4);
+    QVERIFY(!progress.Cancelled());
+    QTest::keyClick(progress.window(), Qt::Key_Escape);
+    QVERIFY(progress.Cancelled());
+  }
 };
 
 }  // namespace roamgrid
