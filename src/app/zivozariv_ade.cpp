@@ -26,10 +26,12 @@
 
 #include "app/app_icon.h"
 #include "app/main_dialog_template.h"
+#include "app/map_window.h"
 #include "app/qt_platform.h"
 #include "app/settings_dialog.h"
 #include "app/template_font.h"
 #include "app/user_settings.h"
+#include "common/number_text.h"
 #include "common/task_progress.h"
 #include "common/text.h"
 #include "export/export_command.h"
@@ -133,8 +135,9 @@ ZIvozarivAde::ZIvozarivAde(WindowingPlatform* platform)
 }
 
 // The recorder member, destroyed after this body, writes back a tile it
-// still holds.
-ZIvozarivAde::~ZIvozarivAde() = default;
+// still holds. The Map window goes first, while the tile layer it shares
+// still stands.
+ZIvozarivAde::~ZIvozarivAde() { delete mapWindow_.data(); }
 
 void ZIvozarivAde::CreateControls() {
   setWindowTitle(QString::fromUtf8(kMainDialog.caption));
@@ -200,8 +203,14 @@ void ZIvozarivAde::OnInitDialog() {
   }
 
   // The map's context menu: the background switch (Ctrl+B anywhere in the
-  // dialog), where the map data comes from, and the Settings dialog.
+  // dialog), the Map window (Ctrl+M), where the map data comes from, and
+  // the Settings dialog.
   mapMenu_ = new QMenu(this);
+  largeMapAction_ = new QAction(QStringLiteral("Large map"), this);
+  largeMapAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_M));
+  largeMapAction_->setShortcutContext(Qt::WindowShortcut);
+  connect(largeMapAction_, &QAction::triggered, this, [this] { OpenMapWindow(); });
+  addAction(largeMapAction_);
   backgroundAction_ = new QAction(QStringLiteral("Map background"), this);
   backgroundAction_->setCheckable(true);
   backgroundAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_B));
@@ -216,17 +225,12 @@ void ZIvozarivAde::OnInitDialog() {
   mapMenu_->addAction(QStringLiteral("Tile source..."), this, [this] { OnTileSource(); });
   mapMenu_->addSeparator();
   mapMenu_->addAction(QStringLiteral("Import folder…"), this, [this] { OnImportFolder(); });
+  mapMenu_->addAction(largeMapAction_);
   mapMenu_->addAction(QStringLiteral("Export region…"), this, [this] { OnExportRegion(); });
   mapMenu_->addSeparator();
   mapMenu_->addAction(QStringLiteral("Map data..."), this, [this] { OnMapData(); });
-  settingsAction_ = mapMenu_->addAction(QStringLiteral("Settings…"), this, [this] {
-    // The map follows the saved choices at once; import options are read at
-    // each import.
-    if (!EditUserSettings(this)) return;
-    const UserSettings saved = LoadUserSettings();
-    SetTileSource({saved.tileSource.toStdString(), saved.tileAttribution.toStdString()});
-    SetBackgroundMode(saved.background.toStdString());
-  });
+  settingsAction_ =
+      mapMenu_->addAction(QStringLiteral("Settings…"), this, [this] { OnSettings(this); });
 
   LoadHomeConfig(*this);  // an invalid or missing file keeps the default home
   originLat = homeLat;
@@ -304,8 +308,48 @@ void ZIvozarivAde::RenderView() {
   }
   if (backgroundOn_ && tilesWanted_) tileLayer_.SetView(originLat, originLon, zoomIndex);
   ApplyButtonTips();
-  // Every navigation ends here: the watch follows the view.
+  // Every navigation ends here: the watch follows the view, the Map window
+  // the outline.
   storeWatcher_.Watch(ViewTileFolders(*this));
+  OutlineViewOnMap();
+}
+
+void ZIvozarivAde::OutlineViewOnMap() {
+  if (!mapWindow_) return;
+  mapWindow_->SetMainViewSquare(originLat, originLon,
+                                kZoomSpans[std::clamp(zoomIndex, kMinZoomIndex, kMaxZoomIndex)]);
+}
+
+MapWindow* ZIvozarivAde::OpenMapWindow(const std::optional<MapCentre>& view) {
+  if (!mapWindow_) {
+    mapWindow_ = new MapWindow(this, &tileLayer_);
+    connect(mapWindow_, &MapWindow::showInMainViewRequested, this, &ZIvozarivAde::ShowInMainView);
+    connect(mapWindow_, &MapWindow::backgroundModeChosen, this, [this](const QString& mode) {
+      SetBackgroundMode(mode.toStdString());
+      SaveBackgroundMode();
+    });
+    connect(mapWindow_, &MapWindow::importRequested, this, [this] { OnImport(); });
+    connect(mapWindow_, &MapWindow::settingsRequested, this, [this] { OnSettings(mapWindow_); });
+    mapWindow_->SetBackgroundMode(backgroundMode());
+    OutlineViewOnMap();
+  }
+  mapWindow_->Open(view);
+  return mapWindow_;
+}
+
+MapWindow* ZIvozarivAde::mapWindow() const { return mapWindow_; }
+
+void ZIvozarivAde::ShowInMainView(double lat, double lon) {
+  if (Jump(*this, FormatFixed(lat, 0, 6), FormatFixed(lon, 0, 6))) EndCommand();
+}
+
+void ZIvozarivAde::OnSettings(QWidget* over) {
+  // The map follows the saved choices at once; import options are read at
+  // each import.
+  if (!EditUserSettings(over)) return;
+  const UserSettings saved = LoadUserSettings();
+  SetTileSource({saved.tileSource.toStdString(), saved.tileAttribution.toStdString()});
+  SetBackgroundMode(saved.background.toStdString());
 }
 
 void ZIvozarivAde::ApplyButtonTips() {
@@ -347,6 +391,7 @@ void ZIvozarivAde::ShowBackground(bool on) {
                                     [this](RgbImage& image) { return DrawBackground(image); })
                               : ViewChild::BackgroundPainter());
   ApplyTiles();
+  if (mapWindow_) mapWindow_->SetBackgroundMode(backgroundMode());
 }
 
 void ZIvozarivAde::SetBackgroundMode(const std::string& mode) {
@@ -398,10 +443,11 @@ void ZIvozarivAde::OnTileSource() {
 
 bool ZIvozarivAde::DrawBackground(RgbImage& image) {
   if (!gshhg_) gshhg_ = std::make_unique<GshhgStore>(GshhgFolderFromEnvironment());
-  // A view where no line falls (inland, open sea) still has a background:
-  // its scale bar shows. Only missing data means none.
-  return DrawCoastBackground(*gshhg_, originLat, originLon, zoomIndex, image) > 0 ||
-         gshhg_->ChooseResolution(GshhgLayer::kShore, zoomIndex).has_value();
+  // A view where no line falls (inland, open sea) is still filled: it has a
+  // background and its scale bar shows. Only missing data means none.
+  const CoastDrawing drawing =
+      DrawCoastBackground(*gshhg_, originLat, originLon, zoomIndex, image);
+  return drawing.filled || drawing.pixels > 0;
 }
 
 void ZIvozarivAde::OnToggleBackground() {
@@ -558,11 +604,19 @@ void ZIvozarivAde::RunImport(const std::vector<std::string>* dropped, bool folde
   choices.options.connectMetres = settings.connect ? settings.connectMetres : 0;
   choices.options.maxSpeedKmh = settings.maxSpeedKmh;
   choices.options.maxAccuracyM = settings.maxAccuracyM;
+  choices.options.skipInvalid = settings.skipInvalid;
   if (!settings.anyTalker) {
     choices.chooseAnyTalker = [] {
       UserSettings chosen = LoadUserSettings();
       chosen.anyTalker = true;
       SaveUserSettings(chosen);  // not saved: the choice holds for this import only
+    };
+  }
+  if (!settings.skipInvalid) {
+    choices.chooseSkipInvalid = [] {
+      UserSettings chosen = LoadUserSettings();
+      chosen.skipInvalid = true;
+      SaveUserSettings(chosen);  // not saved: nothing changes from the next import on
     };
   }
   if (dropped) {

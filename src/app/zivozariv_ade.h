@@ -22,6 +22,7 @@
 #include "common/windowing_platform.h"
 #include "export/region_choice.h"
 #include "geo/gshhg_store.h"
+#include "geo/map_viewport.h"
 #include "tiles/track_recorder.h"
 #include "view/navigation.h"
 #include "view/view_state.h"
@@ -34,6 +35,7 @@ class QMenu;
 
 namespace roamgrid {
 
+class MapWindow;
 class QtPlatform;
 
 class ZIvozarivAde : public QDialog, public ViewState {
@@ -66,8 +68,8 @@ class ZIvozarivAde : public QDialog, public ViewState {
   QMenu* systemMenu() const { return systemMenu_; }
 
   // The map's own context menu (right-click on the view window): the
-  // background switch, the map data's origin and "Settings…", which opens
-  // the Settings dialog. Items are added with one addAction each.
+  // background switch, "Large map", the map data's origin and "Settings…",
+  // which opens the Settings dialog. Items are added with one addAction each.
   QMenu* mapMenu() const { return mapMenu_; }
   QAction* settingsAction() const { return settingsAction_; }
 
@@ -84,6 +86,17 @@ class ZIvozarivAde : public QDialog, public ViewState {
   // the per-user setting is left alone.
   void SetTileSource(const TileSourceChoice& choice);
   TileLayer& tileLayer() { return tileLayer_; }
+
+  // The map menu's "Large map" (Ctrl+M): opens the Map window, or brings it
+  // to the front, at `view` when given (see MapWindow::Open). The window
+  // belongs to the dialog and outlines its view.
+  MapWindow* OpenMapWindow(const std::optional<MapCentre>& view = std::nullopt);
+  MapWindow* mapWindow() const;  // null before the first opening
+  QAction* largeMapAction() const { return largeMapAction_; }
+  // The Map window's "Show in main view": centres the view near (lat, lon)
+  // degrees by the Jump rules, as if they had been typed into edits 1005
+  // and 1006, at the current zoom.
+  void ShowInMainView(double lat, double lon);
 
   // Members in the order the dialog declares them after the view state.
   TrackRecorder recorder;
@@ -163,6 +176,11 @@ class ZIvozarivAde : public QDialog, public ViewState {
   void OnToggleTiles();
   void OnTileSource();
   void SaveBackgroundMode();
+  // "Settings…": the Settings dialog over `over`; the saved choices take
+  // effect at once.
+  void OnSettings(QWidget* over);
+  // Outlines the view on the Map window, when it is open.
+  void OutlineViewOnMap();
   // A tile of the view (or a folder of the store) changed on disk.
   void OnStoreChanged();
   // Shows over the map how many conflict copies of tiles a file sync tool
@@ -201,6 +219,8 @@ class ZIvozarivAde : public QDialog, public ViewState {
   QElapsedTimer importEnded_;
   StoreWatcher storeWatcher_;
   int storeRefreshes_ = 0;
+  QAction* largeMapAction_ = nullptr;
+  QPointer<MapWindow> mapWindow_;  // made at its first opening, a child of the dialog
 };
 
 }  // namespace roamgrid

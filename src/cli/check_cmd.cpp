@@ -6,6 +6,7 @@
 #include "cli/cli_output.h"
 #include "common/text.h"
 #include "store/store_check.h"
+#include "store/store_walk.h"
 #include "tiles/store_lock.h"
 
 namespace roamgrid {
@@ -24,6 +25,8 @@ int RunCheck(const CliArgs& args, std::FILE* out, std::FILE* err) {
     Say(out, failure.path + LoadFailureText(failure));
   for (const StoreEntry& odd : check.oddEntries)
     Say(out, odd.path + ": " + odd.what + ", left alone");
+  for (const std::string& path : check.outsideGrid)
+    Say(out, path + ": " + kOutsideGridText + ", left alone");
   for (const std::string& folder : check.unreadableFolders)
     Say(out, folder + ": folder cannot be read");
   long long removed = 0;
@@ -60,6 +63,9 @@ int RunCheck(const CliArgs& args, std::FILE* out, std::FILE* err) {
     summary += ", " + std::to_string(check.unreadableFolders.size()) + " folders not read";
   if (!check.oddEntries.empty())
     summary += ", " + std::to_string(check.oddEntries.size()) + " other entries left alone";
+  if (!check.outsideGrid.empty())
+    summary +=
+        ", " + std::to_string(check.outsideGrid.size()) + " tiles outside the grid left alone";
   Say(out, summary + (check.sound() ? ": the store is sound" : ": problems found"));
   return check.sound() ? kExitOk : kExitFailure;
 }

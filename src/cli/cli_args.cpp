@@ -285,8 +285,10 @@ class SubcommandReader {
       return "--explorer excludes --origin, --center and --zoom";
     if (args_.existing == ExistingFileMode::kMerge) return "--explorer excludes --merge";
     if (args_.missing && !args_.bbox) return "--missing needs --bbox S,W,N,E";
-    if (args_.bbox && !(args_.bbox->south < args_.bbox->north && args_.bbox->west < args_.bbox->east))
-      return "--explorer needs a --bbox with south below north and west below east";
+    // West above east: the box runs east across the antimeridian.
+    if (args_.bbox &&
+        !(args_.bbox->south < args_.bbox->north && args_.bbox->west != args_.bbox->east))
+      return "--explorer needs a --bbox with south below north and west and east apart";
     if (!args_.file || !(HasSuffix(*args_.file, ".geojson") || HasSuffix(*args_.file, ".json")))
       return "export --explorer writes GeoJSON: FILE must end in .geojson or .json";
     return {};
@@ -371,8 +373,10 @@ std::optional<int32_t> ParseWholeInt32(const std::string& text) {
 }
 
 std::optional<double> ParseWholeDouble(const std::string& text) {
-  // strtod would skip leading blanks; an argument with them is refused.
+  // Decimal numbers only: strtod would also skip leading blanks and read
+  // hexadecimal ("0x10" as 16), "inf" and "nan".
   if (text.empty() || !(IsDigit(text[0]) || std::strchr("+-.", text[0]))) return {};
+  if (text.find_first_not_of("0123456789+-.eE") != std::string::npos) return {};
   const char* end = nullptr;
   const double value = ParseLeadingDouble(text.c_str(), &end);
   if (end != text.c_str() + text.size() || !std::isfinite(value)) return {};

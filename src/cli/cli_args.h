@@ -105,7 +105,8 @@ std::string CliHelpText(CliCommand command);
 // Strict conversions of a whole argument, independent of the locale:
 // nothing may stand before or after the number.
 //   ParseWholeInt32: optional sign, decimal digits, within int32.
-//   ParseWholeDouble: a finite decimal number as strtod reads it.
+//   ParseWholeDouble: a finite decimal number as strtod reads it (no
+//   hexadecimal, infinity or NaN).
 std::optional<int32_t> ParseWholeInt32(const std::string& text);
 std::optional<double> ParseWholeDouble(const std::string& text);
 

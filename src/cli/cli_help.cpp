@@ -18,8 +18,9 @@ command of the desktop program does, and marks the cell of every fix in the
 tiles below RGD/. A LOG of "-" is read from standard input (once), so that
 `gpspipe -r | roamgrid-cli import --any-talker -` records from a receiver
 gpsd serves. A LOG that is a folder stands for every regular file below it,
-in name order (links to folders are not followed); files there that are no
-log are counted in one line, "N files not recognised", and are no error.
+in name order, at any depth (links to folders are not followed; a folder
+that cannot be listed or entered is named); files there that are no log are
+counted in one line, "N files not recognised", and are no error.
 
 Each log is judged by its content, not its name:
 )" + InputFormatsHelp() +
@@ -45,7 +46,9 @@ damage and is reported as a read error with its reason. With a terminal on
 standard error a progress line shows the bytes read of the total and the
 rate; it is erased when done. When a log read without --any-talker holds
 GGA sentences of other talkers, a line on standard error says how many
-(for standard input also at once, when the first arrives). With
+(for standard input also at once, when the first arrives); so does one
+after the total when fixes of fix quality 0 (marked invalid by the
+receiver) were recorded, which --strict skips. With
 --max-speed, ", <N> too fast" follows the count of a log that had such
 fixes; with --connect, ", <N> cells on lines" the cells the lines added.
 
@@ -69,7 +72,8 @@ Options:
                  skip a fix whose speed from the last kept fix of its track is
                  above KMH (km/h), so that flights and receiver jumps leave no
                  marks; skipped fixes that keep within KMH of each other for
-                 more than 30 s start a new track (a flight has landed).
+                 more than 30 s start a new track (a flight has landed) and
+                 are recorded with it.
                  Times come from the GGA UTC field (the day rolling over at
                  midnight), GPX, KML and TCX times, FIT timestamps and the
                  JSON timestamps; fixes without times are not checked. Off by
@@ -139,7 +143,8 @@ Explorer tiles (GeoJSON):
                       see stats --help) as GeoJSON polygons, one Feature a tile
                       with its z, x and y, to FILE (ending .geojson or .json)
   --bbox S,W,N,E      only the tiles that meet this box: south, west, north and
-                      east edges in decimal degrees, such as 35.6,139.7,35.7,139.8
+                      east edges in decimal degrees, such as 35.6,139.7,35.7,139.8;
+                      west above east crosses the antimeridian
   --missing           instead the tiles inside --bbox still to explore (at most
                       1000000 of them), for planning a ride
 

@@ -1,5 +1,6 @@
 #include "cli/cli_output.h"
 
+#include <cerrno>
 #include <cstring>
 
 #include "common/safe_file.h"

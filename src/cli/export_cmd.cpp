@@ -89,8 +89,8 @@ int RunExplorerExport(const CliArgs& args, std::FILE* out, std::FILE* err) {
       Error(err, "export: --bbox lies outside the Web Mercator tiles (85.05 S to 85.05 N)");
       return kExitUsage;
     }
-    const long long count = (long long)(range->xLast - range->xFirst + 1) *
-                            (long long)(range->yLast - range->yFirst + 1);
+    const long long count =
+        range->ColumnCount(zoom) * (long long)(range->yLast - range->yFirst + 1);
     if (args.missing && count > kMaxMissingTiles) {
       Error(err, "export: --bbox holds " + std::to_string(count) + " tiles at zoom " +
                      std::to_string(zoom) + "; --missing writes at most " +
@@ -109,24 +109,29 @@ int RunExplorerExport(const CliArgs& args, std::FILE* out, std::FILE* err) {
   ExplorerGeoJson file(path, zoom);
   errno = 0;
   if (!file.Open()) {
-    Error(err, "export: cannot create " + Quoted(path) + ": " + std::strerror(errno));
+    Error(err, "export: cannot create " + Quoted(path) + ": " + FileErrorText(errno));
     return kExitFailure;
   }
   const auto inRange = [&](ExplorerTile tile) {
-    return !range || (tile.x >= range->xFirst && tile.x <= range->xLast &&
-                      tile.y >= range->yFirst && tile.y <= range->yLast);
+    return !range ||
+           (range->HasColumn(tile.x) && tile.y >= range->yFirst && tile.y <= range->yLast);
   };
   if (args.missing) {
-    for (int32_t y = range->yFirst; y <= range->yLast; ++y)
-      for (int32_t x = range->xFirst; x <= range->xLast; ++x)
+    const int64_t columns = range->ColumnCount(zoom);
+    const int64_t worldColumns = int64_t{1} << zoom;
+    for (int32_t y = range->yFirst; y <= range->yLast; ++y) {
+      for (int64_t i = 0; i < columns; ++i) {
+        const int32_t x = int32_t((range->xFirst + i) % worldColumns);
         if (!explored.Contains({x, y})) file.Add({x, y});
+      }
+    }
   } else {
     for (ExplorerTile tile : explored.Sorted())
       if (inRange(tile)) file.Add(tile);
   }
   errno = 0;
   if (!file.Commit()) {
-    Error(err, "export: writing " + Quoted(path) + " failed: " + std::strerror(errno));
+    Error(err, "export: writing " + Quoted(path) + " failed: " + FileErrorText(errno));
     return kExitFailure;
   }
   Say(out, path);
@@ -233,7 +238,14 @@ int ExportRegionFile(const CliArgs& args, const ViewState& view, const std::stri
       return kExitFailure;
     }
     background = RgbImage(kRasterSide, kRasterSide);
-    DrawCoastBackground(store, view.originLat, view.originLon, view.zoomIndex, background);
+    // A picture without the coast it was asked for is no export: the
+    // store has said why on standard error.
+    if (!DrawCoastBackground(store, view.originLat, view.originLon, view.zoomIndex, background)
+             .filled) {
+      Error(err, "export: the coast background cannot be drawn from " + Quoted(folder) +
+                     "; nothing written");
+      return kExitFailure;
+    }
     request.background = &background;
   }
   const RegionExportResult result = ExportRegion(path, target, request);

@@ -117,6 +117,11 @@ void ReportLog(const LogOutcome& outcome, const CliArgs& args, double maxAccurac
                    (report.readErrorText.empty() ? "" : ": " + report.readErrorText) +
                    "; the rest of it was not read");
   }
+  // A file of nothing but areas is said to be so by its read error.
+  if (report.areas > 0 && !(report.readError && report.fixes == 0)) {
+    Error(err, "import: " + Quoted(log) + ": " + std::to_string(report.areas) +
+                   " GeoJSON areas (Polygon, MultiPolygon) passed over; areas are not imported");
+  }
   if (GaveNoPosition(report)) {
     Error(err, "import: " + Quoted(log) + ": " + std::to_string(report.bytesRead) +
                    (report.compressed ? " compressed" : "") + " bytes read as " +
@@ -162,6 +167,11 @@ int RunImport(const CliArgs& args, std::FILE* out, std::FILE* err) {
   if (summary.notRecognised > 0)
     Say(out, std::to_string(summary.notRecognised) + " files not recognised");
   Say(out, "total: " + NewCellsText(summary.newCells));
+  if (summary.invalidFixes > 0) {
+    Error(err, "import: " + std::to_string(summary.invalidFixes) +
+                   " fixes the receiver marked invalid (GGA fix quality 0) were recorded; "
+                   "--strict skips them");
+  }
   if (summary.notOpened > 0) {
     Error(err, "import: " + std::to_string(summary.notOpened) + " of " +
                    std::to_string(list.logs.size()) + " logs could not be opened");

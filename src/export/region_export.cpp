@@ -20,7 +20,9 @@ namespace roamgrid {
 
 namespace {
 
-std::string Why(int error) { return error ? std::string(": ") + std::strerror(error) : ""; }
+// EINVAL: the path names a pipe, a device or a folder, which a file of
+// user data never replaces.
+std::string Why(int error) { return error ? ": " + FileErrorText(error) : ""; }
 
 // A libzip archive written through a ReplacingFile: libzip writes it in
 // one go, going back only to fill in the entries' headers.

@@ -103,13 +103,11 @@ std::vector<ImportReport> ImportLogFiles(TrackRecorder& recorder,
     problems.insert(at, line);
     at += line.size();
   }
-  if (problems.empty()) return reports;
-  if (!offer) {
+  if (!problems.empty() && !offer) {
     platform.ShowMessage(problems, "", MessageStyle::kExclamationOk);
-    return reports;
-  }
-  if (platform.ShowMessage(problems, kOtherTalkersTitle, MessageStyle::kQuestionYesNo) ==
-      MessageAnswer::kYes) {
+  } else if (!problems.empty() &&
+             platform.ShowMessage(problems, kOtherTalkersTitle, MessageStyle::kQuestionYesNo) ==
+                 MessageAnswer::kYes) {
     choices.chooseAnyTalker();
     ImportChoices again;
     again.options = choices.options;
@@ -119,7 +117,22 @@ std::vector<ImportReport> ImportLogFiles(TrackRecorder& recorder,
     reports.insert(reports.end(), std::make_move_iterator(more.begin()),
                    std::make_move_iterator(more.end()));
   }
+  long long invalidFixes = 0;
+  for (const ImportReport& report : reports) invalidFixes += report.invalidFixes;
+  if (invalidFixes > 0 && choices.chooseSkipInvalid &&
+      platform.ShowMessage(SkipInvalidQuestion(invalidFixes), "", MessageStyle::kQuestionYesNo) ==
+          MessageAnswer::kYes) {
+    choices.chooseSkipInvalid();
+  }
   return reports;
+}
+
+std::string SkipInvalidQuestion(long long invalidFixes) {
+  return std::to_string(invalidFixes) +
+         (invalidFixes == 1 ? " fix the receiver marked invalid (fix quality 0) was recorded"
+                            : " fixes the receiver marked invalid (fix quality 0) were recorded") +
+         "; their positions are often placeholders, such as 0,0\nSkip fixes the receiver "
+         "marked invalid from now on?";
 }
 
 std::string ImportProblemsText(const std::vector<std::string>& paths,
@@ -139,6 +152,11 @@ std::string ImportProblemsText(const std::vector<std::string>& paths,
     }
     if (report.readError) {
       lines.push_back("Can not Read " + name + " to its end: " + report.readErrorText);
+    }
+    // A file of nothing but areas is said to be so by its read error.
+    if (report.areas > 0 && !(report.readError && report.fixes == 0)) {
+      lines.push_back(name + ": " + std::to_string(report.areas) +
+                      " GeoJSON areas (Polygon, MultiPolygon) not imported");
     }
     // A tile that failed for several logs is named once.
     for (const TileProblem& problem : tilesNamed.TakeNew(report.tileProblems))

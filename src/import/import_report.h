@@ -37,6 +37,10 @@ struct ImportOptions {
   // The log was found in a folder: content that is no log (see
   // ImportReport::notRecognised) is not read.
   bool onlyLogs = false;
+  // Skip GGA fixes whose fix quality is 0: the receiver marks them invalid
+  // (their positions are placeholders such as 0,0 or 90 N). Counted in
+  // ImportReport::skipped, as strict reading, which skips them too, does.
+  bool skipInvalid = false;
 };
 
 // What one log gave, for front ends that tell the user.
@@ -74,6 +78,12 @@ struct ImportReport {
   // reads (text without an NMEA sentence at its start, JSON or XML of
   // another kind, a zip without KML); nothing was recorded, no error.
   bool notRecognised = false;
+  // GeoJSON Polygon and MultiPolygon geometries passed over: areas are
+  // not imported.
+  long long areas = 0;
+  // GGA fixes recorded although their fix quality is 0 (read neither
+  // strictly nor with skipInvalid), for the front ends to point out.
+  long long invalidFixes = 0;
 };
 
 }  // namespace roamgrid

@@ -73,6 +73,7 @@ ImportSummary ImportLogList(TrackRecorder& recorder, const LogList& list, Import
     summary.notReadWhole += report.opened && report.readError;
     summary.notRecognised += report.notRecognised;
     summary.newCells += report.newCells;
+    summary.invalidFixes += report.invalidFixes;
     if (hooks.logDone) hooks.logDone(outcome);
     if (report.cancelled) {
       summary.cancelled = true;

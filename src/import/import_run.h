@@ -71,6 +71,7 @@ struct ImportSummary {
   long long notOpened = 0;
   long long notReadWhole = 0;   // read errors
   long long notRecognised = 0;  // files of folders that were no log
+  long long invalidFixes = 0;   // recorded fixes of GGA fix quality 0
   long long tileFailures = 0;   // tiles that lost fixes or cells (unreadable, not saved)
   bool cancelled = false;       // a log was stopped by ImportProgress::Cancelled
   // Whether all went well: every folder listed, every log opened and read

@@ -289,7 +289,8 @@ constexpr InputFormat kFormats[] = {
      .dialogLabel = "TCX activities",
      .patterns = "*.tcx *.tcx.gz",
      .help = R"(  TCX                    XML with the root <TrainingCenterDatabase>: the
-                         Position of every Trackpoint of an activity
+                         Position of every Trackpoint of an activity or a
+                         course
 )"},
     {.priority = 30,
      .name = "FIT",
@@ -303,7 +304,8 @@ constexpr InputFormat kFormats[] = {
      .dialogLabel = "FIT activities",
      .patterns = "*.fit",
      .help = R"(  FIT                    a FIT file header: the position of every record
-                         message; header, messages and CRCs are checked
+                         message; header, messages and CRCs are checked,
+                         and a file whose CRC is wrong records nothing
 )"},
     {.priority = 60,
      .name = "JSON",
@@ -325,7 +327,8 @@ constexpr InputFormat kFormats[] = {
                          features whose properties mark track points
                          (track_fid, track_seg_id, track_seg_point_id, or
                          "type": "trackpoint"); other Points are places and
-                         not recorded; a Polygon is refused (an area)
+                         not recorded; members in any order; Polygons and
+                         MultiPolygons are areas, passed over and counted
 )"},
     {.priority = 100,
      .name = "NMEA",

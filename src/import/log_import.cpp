@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "import/input_formats.h"
+#include "import/log_folder.h"
 #include "import/log_source.h"
 #include "import/nmea_reader.h"
 #include "tiles/store_lock.h"
@@ -141,7 +142,8 @@ bool ImportNmeaLog(TrackRecorder& recorder, const std::string& path, ImportRepor
   ImportReport& out = report ? *report : local;
   out = ImportReport{};
 
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // A log found deep in a folder may have a path longer than PATH_MAX.
+  const int fd = OpenPathAnyLength(path, O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     out.openError = errno;
     return false;

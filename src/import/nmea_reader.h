@@ -54,9 +54,10 @@ class ByteSource;
 // judged in pieces of 1023, each as a line of its own. A GGA line whose
 // field commas are missing or whose hemisphere character is not N/S (E/W)
 // is skipped and reading goes on, as is, with options.strict, a GGA line
-// with a missing or wrong checksum or fix quality 0 (see ReadGgaLine); a
-// read error ends the log like its end. The recorder's tile is not
-// released here.
+// with a missing or wrong checksum or fix quality 0 (see ReadGgaLine), and
+// with options.skipInvalid a GGA line of fix quality 0; otherwise a fix of
+// quality 0 is recorded and counted in report.invalidFixes. A read error
+// ends the log like its end. The recorder's tile is not released here.
 void ReadNmeaLog(TrackRecorder& recorder, ByteSource& source, ImportReport& report,
                  const ImportOptions& options);
 

@@ -29,11 +29,7 @@ class TcxParser : public XmlLogParser {
   void OnStart(const char* name, const char**) override {
     value_ = Value::kNone;
     text_.clear();
-    if (std::strcmp(name, "Courses") == 0) {
-      ++courses_;
-    } else if (courses_ > 0) {
-      return;
-    } else if (std::strcmp(name, "Trackpoint") == 0) {
+    if (std::strcmp(name, "Trackpoint") == 0) {
       inPoint_ = true;
       position_ = false;
       lat_.reset();
@@ -72,11 +68,7 @@ class TcxParser : public XmlLogParser {
     }
     value_ = Value::kNone;
     text_.clear();
-    if (std::strcmp(name, "Courses") == 0) {
-      if (courses_ > 0) --courses_;
-    } else if (courses_ > 0) {
-      return;
-    } else if (std::strcmp(name, "Trackpoint") == 0 && inPoint_) {
+    if (std::strcmp(name, "Trackpoint") == 0 && inPoint_) {
       inPoint_ = false;
       if (!position_) return;
       if (!lat_ || !lon_) {
@@ -96,7 +88,6 @@ class TcxParser : public XmlLogParser {
 
   TrackPoints& points_;
   ImportReport& report_;
-  int courses_ = 0;  // open Courses elements
   bool inPoint_ = false;
   bool position_ = false;
   std::optional<double> lat_, lon_;

@@ -1,8 +1,10 @@
-// Reading TCX activities: the Position (LatitudeDegrees, LongitudeDegrees)
-// of every Trackpoint, with its Time, each Track one track. Trackpoints
-// without a Position (pauses, heart rate only) are passed over; those of
-// Courses are plans, not places visited, and are not recorded. Parsed with
-// expat as a stream (XmlLogParser).
+// Reading TCX activities and courses: the Position (LatitudeDegrees,
+// LongitudeDegrees) of every Trackpoint, with its Time, each Track one
+// track, whether it stands in an Activity's Lap or in a Course (as TCX
+// writers that convert a GPS track make it). Trackpoints without a
+// Position (pauses, heart rate only) are passed over, as are a course's
+// CoursePoints (turn directions). Parsed with expat as a stream
+// (XmlLogParser).
 #pragma once
 
 #include "import/log_source.h"

@@ -16,6 +16,8 @@ namespace {
 constexpr int64_t kHalfCellsTo180 = 2 * 180 * kCellsPerDegree;
 constexpr int64_t kHalfCellsAround = 2 * 360 * kCellsPerDegree;
 static_assert(kHalfCellsAround < (int64_t{1} << 24));  // times 2^24 stays in 64 bits
+// The deepest zoom whose tile numbers fit 31 bits.
+constexpr int kMaxCellCentreZoom = 30;
 // A local grid of explorer tiles for one store tile up to this many entries;
 // past it (very high zooms) tiles go straight into the set.
 constexpr int64_t kLocalGridLimit = 1 << 16;
@@ -82,6 +84,16 @@ std::optional<ExplorerTile> ExplorerTileOfCell(int zoom, int64_t cellRow, int64_
   return ExplorerTile{x, y};
 }
 
+int32_t CellCentreTileX(int zoom, int64_t cellColumn) {
+  if (zoom < 0 || zoom > kMaxCellCentreZoom) return -1;
+  return MercatorX(zoom, cellColumn);
+}
+
+int32_t CellCentreTileY(int zoom, int64_t cellRow) {
+  if (zoom < 0 || zoom > kMaxCellCentreZoom) return -1;
+  return MercatorY(zoom, (double(cellRow) + 0.5) / double(kCellsPerDegree));
+}
+
 ExplorerTileBounds ExplorerTileEdges(int zoom, ExplorerTile tile) {
   const double side = 360.0 / std::ldexp(1.0, zoom);
   return {MercatorLatitude(tile.y + 1.0, zoom), tile.x * side - 180.0,
@@ -92,8 +104,8 @@ std::optional<ExplorerTileRange> ExplorerTilesInBox(int zoom, double south, doub
                                                     double north, double east) {
   const double count = std::ldexp(1.0, zoom);
   const double top = MercatorLatitude(0.0, zoom);
-  if (!(south <= north && west <= east) || north < -top || south > top || east < -180.0 ||
-      west > 180.0)
+  // Written so that a NaN edge is refused too.
+  if (!(south <= north) || north < -top || south > top || !(east >= -180.0) || !(west <= 180.0))
     return {};
   const auto xOf = [&](double lon) {
     return int32_t(std::clamp(std::floor((lon + 180.0) / 360.0 * count), 0.0, count - 1));
@@ -102,7 +114,7 @@ std::optional<ExplorerTileRange> ExplorerTilesInBox(int zoom, double south, doub
     return int32_t(
         std::clamp(std::floor(MercatorTileY(std::clamp(lat, -top, top), zoom)), 0.0, count - 1));
   };
-  return ExplorerTileRange{xOf(west), xOf(east), yOf(north), yOf(south)};
+  return ExplorerTileRange{xOf(west), xOf(east), yOf(north), yOf(south), west > east};
 }
 
 ExplorerTileSet::ExplorerTileSet(int zoom)
@@ -173,7 +185,7 @@ std::vector<ExplorerTile> ExplorerTileSet::Sorted() const {
   return tiles;
 }
 
-ExplorerSummary ExplorerTileSet::Summarize() const {
+ExplorerSummary ExplorerTileSet::Summarize(ExplorerShapes* shapes) const {
   ExplorerSummary summary;
   summary.explored = (long long)keys_.size();
   std::vector<uint64_t> keys(keys_.begin(), keys_.end());
@@ -200,7 +212,10 @@ ExplorerSummary ExplorerTileSet::Summarize() const {
     if (at < aboveEnd && xOf(at) == x - 1) upLeft = side[at++];
     if (at < aboveEnd && xOf(at) == x) up = side[at];
     side[i] = 1 + std::min({left, up, upLeft});
-    summary.maxSquare = std::max(summary.maxSquare, side[i]);
+    if (side[i] > summary.maxSquare) {
+      summary.maxSquare = side[i];
+      if (shapes) shapes->squareCorner = {int32_t(x - side[i] + 1), int32_t(yOf(i) - side[i] + 1)};
+    }
   }
   side = {};
 
@@ -239,6 +254,16 @@ ExplorerSummary ExplorerTileSet::Summarize() const {
   for (size_t i = 0; i < keys.size(); ++i)
     if (inCluster[i] && parent[i] == i)
       summary.maxCluster = std::max(summary.maxCluster, (long long)members[i]);
+  if (shapes) {
+    shapes->cluster.clear();
+    uint32_t largest = UINT32_MAX;  // root of the first largest cluster
+    for (size_t i = 0; i < keys.size(); ++i) {
+      if (!inCluster[i]) continue;
+      const uint32_t top = root(uint32_t(i));
+      if (largest == UINT32_MAX && members[top] == summary.maxCluster) largest = top;
+      if (top == largest) shapes->cluster.push_back({int32_t(xOf(i)), int32_t(yOf(i))});
+    }
+  }
   return summary;
 }
 

@@ -13,6 +13,7 @@
 // not neighbours.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <unordered_set>
@@ -41,17 +42,40 @@ struct ExplorerTile {
 // on a west edge goes to the tile east of it.
 std::optional<ExplorerTile> ExplorerTileOfCell(int zoom, int64_t cellRow, int64_t cellColumn);
 
+// The two halves of ExplorerTileOfCell, for placing whole rows and columns
+// of cells at once, at zooms 0 to 30 (a map drawn at zoom z places cells on
+// the pixels of zoom z + 8 this way): the tile x of the centres of cell
+// column `cellColumn`, and the tile y of the centres of cell row `cellRow`;
+// -1 where ExplorerTileOfCell gives nothing (and for a zoom outside 0..30).
+int32_t CellCentreTileX(int zoom, int64_t cellColumn);
+int32_t CellCentreTileY(int zoom, int64_t cellRow);
+
 // Edges of an explorer tile in degrees.
 struct ExplorerTileBounds {
   double south, west, north, east;
 };
 ExplorerTileBounds ExplorerTileEdges(int zoom, ExplorerTile tile);
 
-// The explorer tiles whose area meets the box (degrees, south <= north,
-// west <= east, no wrap at 180), clamped to the Web Mercator square: first
-// and last x and y, or nothing when the box lies outside it.
+// The explorer tiles whose area meets the box (degrees, south <= north;
+// west above east runs east across the antimeridian), clamped to the Web
+// Mercator square: first and last x and y, or nothing when the box lies
+// outside it.
 struct ExplorerTileRange {
   int32_t xFirst, xLast, yFirst, yLast;
+  // The columns run east from xFirst across the antimeridian to xLast
+  // (every column when xLast is not below xFirst).
+  bool wraps = false;
+
+  // How many columns the range holds at `zoom`: x = (xFirst + i) mod 2^zoom
+  // for i from 0 below it.
+  int64_t ColumnCount(int zoom) const {
+    const int64_t count = int64_t{1} << zoom;
+    if (!wraps) return int64_t{xLast} - xFirst + 1;
+    return std::min(count, count - xFirst + xLast + 1);
+  }
+  bool HasColumn(int32_t x) const {
+    return wraps ? x >= xFirst || x <= xLast : x >= xFirst && x <= xLast;
+  }
 };
 std::optional<ExplorerTileRange> ExplorerTilesInBox(int zoom, double south, double west,
                                                     double north, double east);
@@ -62,6 +86,17 @@ struct ExplorerSummary {
   long long maxCluster = 0;  // tiles in the largest 4-connected group of
                              // explored tiles whose four neighbours are explored
   bool operator==(const ExplorerSummary&) const = default;
+};
+
+// Where the largest square and the largest cluster of a summary lie.
+struct ExplorerShapes {
+  // North-west tile of the largest square (maxSquare tiles a side): of
+  // several, the one whose south-east tile comes first north to south, then
+  // west to east.
+  ExplorerTile squareCorner;
+  // The tiles of the largest cluster, north to south, then west to east; of
+  // several, the one with the first tile in that order.
+  std::vector<ExplorerTile> cluster;
 };
 
 // The explored tiles of one zoom, gathered tile by tile from the store.
@@ -86,8 +121,9 @@ class ExplorerTileSet {
 
   // The explored tiles sorted north to south, then west to east.
   std::vector<ExplorerTile> Sorted() const;
-  // Counts, square and cluster of the set.
-  ExplorerSummary Summarize() const;
+  // Counts, square and cluster of the set; with `shapes`, where the square
+  // and the cluster lie.
+  ExplorerSummary Summarize(ExplorerShapes* shapes = nullptr) const;
 
  private:
   static uint64_t Key(ExplorerTile tile) {

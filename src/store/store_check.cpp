@@ -123,6 +123,7 @@ StoreCheck CheckStore(bool clean, bool foldConflicts) {
   check.notLoadedWhole = std::move(stats.notLoadedWhole);
   check.unreadableFolders = std::move(stats.unreadableFolders);
   check.oddEntries = std::move(stats.oddEntries);
+  check.outsideGrid = std::move(stats.outsideGrid);
   for (const StoreStats::ConflictCopy& copy : stats.conflictCopies) {
     if (foldConflicts) {
       check.conflictCopies.push_back(FoldConflictCopy(copy));

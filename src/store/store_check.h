@@ -44,11 +44,14 @@ struct StoreCheck {
   // are named but are no fault of the store.
   std::vector<StoreEntry> oddEntries;
   std::vector<ConflictCopyFound> conflictCopies;  // in path order
+  // Tile names outside the grid (IsTileNameOutsideGrid), left alone: marks
+  // there are at no place on earth, so they are a fault.
+  std::vector<std::string> outsideGrid;
   // True when nothing was found (temporary files of running writers and
   // odd entries are not a fault).
   bool sound() const {
     return notLoadedWhole.empty() && unreadableFolders.empty() && abandonedTempFiles.empty() &&
-           conflictCopies.empty();
+           conflictCopies.empty() && outsideGrid.empty();
   }
 };
 

@@ -75,9 +75,12 @@ StoreMergeReport MergeStore(const std::string& store) {
       // (conflict copies and anything else of the other store are not).
       const std::string tilePath = std::string(kStoreRoot) + "/" + folder + "/" + file;
       const std::optional<TileKey> key = TileKeyFromPath(tilePath);
-      if (!key) continue;
-      ++report.tileFiles;
       const std::string path = root + "/" + folder + "/" + file;
+      if (!key) {
+        if (IsTileNameOutsideGrid(tilePath)) report.outsideGrid.push_back(path);
+        continue;
+      }
+      ++report.tileFiles;
       const TileMerge merge = MergeTileFile(path, key->latKey, key->lonKey);
       report.newCells += merge.newCells;
       switch (merge.outcome) {

@@ -26,6 +26,9 @@ struct StoreMergeReport {
   };
   std::vector<Problem> problems;              // tiles not merged, in path order
   std::vector<std::string> unreadableFolders;  // of the other store
+  // Files of the other store named as tiles outside the grid
+  // (IsTileNameOutsideGrid), not merged; in path order.
+  std::vector<std::string> outsideGrid;
 };
 
 // Merges the store in the folder `store` (which holds RGD/) into the store

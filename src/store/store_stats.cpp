@@ -74,6 +74,9 @@ StoreStats CollectStoreStats(std::vector<ExplorerTileSet>* explorer) {
       case StoreEntry::Kind::kTempFile:
         stats.tempFiles.push_back(entry.path);
         return;
+      case StoreEntry::Kind::kOutsideGrid:
+        stats.outsideGrid.push_back(entry.path);
+        return;
       case StoreEntry::Kind::kOdd:
         // A sync tool's copy of a tile is named as such; the rest is odd.
         if (std::optional<StoreStats::ConflictCopy> copy = ConflictCopyAt(entry)) {

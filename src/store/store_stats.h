@@ -38,6 +38,9 @@ struct StoreStats {
   std::vector<std::string> tempFiles;
   // What WalkStore told as odd (StoreEntry::Kind::kOdd), in path order.
   std::vector<StoreEntry> oddEntries;
+  // Names of tiles outside the grid (StoreEntry::Kind::kOutsideGrid), in
+  // path order; never read.
+  std::vector<std::string> outsideGrid;
   // Conflict copies of tiles that file sync tools left in the tiles'
   // folders (store/tile_merge.h), in path order; never read as tiles.
   struct ConflictCopy {

@@ -22,6 +22,8 @@ constexpr char kStoreRoot[] = "RGD";
 constexpr int kKeyDigits = 5;
 constexpr char kOldLockName[] = ".lock";
 constexpr char kOldTempMark[] = ".tmp";
+// The largest latitude key of a tile in the grid, in centidegrees.
+constexpr int32_t kMaxLatKey = 9000;
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -126,6 +128,9 @@ void WalkTileFolder(int root, const std::string& name,
         entry.kind = StoreEntry::Kind::kNotRegularTile;
         entry.error = file.type == S_IFDIR ? EISDIR : EINVAL;
       }
+    } else if (IsTileNameOutsideGrid(entry.path)) {
+      entry.kind = StoreEntry::Kind::kOutsideGrid;
+      entry.what = kOutsideGridText;
     } else if (file.type == S_IFREG && IsOwnTempName(entry.folder, file.name)) {
       entry.kind = StoreEntry::Kind::kTempFile;
     } else {
@@ -137,11 +142,12 @@ void WalkTileFolder(int root, const std::string& name,
   }
 }
 
-}  // namespace
-
-std::optional<TileKey> TileKeyFromPath(const std::string& path) {
-  // "RGD/E139N035/E13975-N03500.map": the file name alone gives the keys;
-  // the whole path must then be the one the store forms for them.
+// The keys a path names in the store's form ("RGD/E139N035/E13975-N03500.map"),
+// whatever their range: keys that are multiples of 5, and the path the
+// store forms for them. Nothing for any other name.
+std::optional<TileKey> KeysOfTileName(const std::string& path) {
+  // The file name alone gives the keys; the whole path must then be the
+  // one the store forms for them.
   const size_t slash = path.rfind('/');
   const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
   constexpr size_t kNameLength = 2 * (1 + kKeyDigits) + 1 + 4;  // E13975-N03500.map
@@ -154,10 +160,30 @@ std::optional<TileKey> TileKeyFromPath(const std::string& path) {
   if (!lon || !lat) return {};
   const TileKey key{ns == 'S' ? -*lat : *lat, ew == 'W' ? -*lon : *lon};
   if (key.latKey % kCentiPerTile != 0 || key.lonKey % kCentiPerTile != 0) return {};
-  if (NormalizeLonKey(key.lonKey) != key.lonKey) return {};
   char expected[kTilePathSize];
   if (!FormatTilePath(key.latKey, key.lonKey, expected) || path != expected) return {};
   return key;
+}
+
+// Whether the tile of `key` lies in the grid: its south edge from 90 S to
+// 90 N (a fix at the North Pole falls into the tile whose south edge is
+// 90 N) and its west edge from 180 W to 179.95 E.
+bool InGrid(TileKey key) {
+  return key.latKey >= -kMaxLatKey && key.latKey <= kMaxLatKey &&
+         key.lonKey == NormalizeLonKey(key.lonKey);
+}
+
+}  // namespace
+
+std::optional<TileKey> TileKeyFromPath(const std::string& path) {
+  const std::optional<TileKey> key = KeysOfTileName(path);
+  if (!key || !InGrid(*key)) return {};
+  return key;
+}
+
+bool IsTileNameOutsideGrid(const std::string& path) {
+  const std::optional<TileKey> key = KeysOfTileName(path);
+  return key && !InGrid(*key);
 }
 
 bool IsTileFolderName(const std::string& name) {

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string_view>
 
+#include "common/safe_file.h"
 #include "common/text.h"
 #include "tiles/tile_file.h"
 #include "tiles/track_tile.h"
@@ -125,9 +126,11 @@ std::optional<std::string> ConflictCopyOf(const std::string& name) {
 }
 
 std::string TileMergeProblem(const TileMerge& merge, const std::string& tilePath) {
-  const std::string reason = merge.error ? std::string(": ") + std::strerror(merge.error) : "";
+  const std::string reason = merge.error ? ": " + FileErrorText(merge.error) : "";
   switch (merge.outcome) {
     case TileMerge::Outcome::kSourceUnreadable:
+      // A link, a pipe or a device where a tile file stands.
+      if (merge.error == EINVAL) return FileErrorText(merge.error);
       return "cannot be read" + reason;
     case TileMerge::Outcome::kSourceDamaged:
       return "damaged";

@@ -328,5 +328,7 @@ TEST_F(LogFormatsTest, CancelStopsEveryKindAfterABlockAndReleasesTheTile) {
   }
 }
 
+// Only GPX is read in UTF-16: another log of this program's kinds is
+// named as what it is, not called "not a GPX file".
 }  // namespace
 }  // namespace roamgrid

@@ -51,6 +51,26 @@ TEST(ExplorerTileOfCell, PlacesCellsNearTileEdges) {
         << "zoom " << c.zoom << " row " << c.row << " column " << c.column;
 }
 
+TEST(ExplorerTileOfCell, ItsHalvesPlaceRowsAndColumnsAtEveryZoom) {
+  std::mt19937 random(5);
+  std::uniform_int_distribution<int64_t> row(-1524200, 1524200), column(-3225600, 3225599);
+  for (int i = 0; i < 2000; ++i) {
+    const int zoom = i % 25;
+    const int64_t r = row(random), c = column(random);
+    const std::optional<ExplorerTile> tile = ExplorerTileOfCell(zoom, r, c);
+    const int32_t x = CellCentreTileX(zoom, c), y = CellCentreTileY(zoom, r);
+    EXPECT_EQ(tile, x < 0 || y < 0 ? std::nullopt : std::optional<ExplorerTile>({x, y}));
+  }
+  // Past the explorer's zooms, down to zoom 30: nested in the tiles above.
+  for (int64_t c : {-3225600, -1, 0, 1234567, 3225599}) {
+    EXPECT_EQ(CellCentreTileX(30, c) >> 6, CellCentreTileX(24, c));
+    EXPECT_EQ(CellCentreTileY(30, 1234) >> 6, CellCentreTileY(24, 1234));
+  }
+  EXPECT_EQ(CellCentreTileX(31, 0), -1);
+  EXPECT_EQ(CellCentreTileY(-1, 0), -1);
+  EXPECT_EQ(CellCentreTileX(30, 3225600), -1);  // past 180 E
+}
+
 ExplorerTileSet SetOf(const std::vector<ExplorerTile>& tiles, int zoom = 14) {
   ExplorerTileSet set(zoom);
   for (ExplorerTile tile : tiles) set.Add(tile);
@@ -71,6 +91,13 @@ TEST(ExplorerTileSet, FindsAKnownSquareAndCluster) {
     for (int32_t x = 0; x < 3; ++x) tiles.push_back({x, y});
   const ExplorerTileSet set = SetOf(tiles);
   EXPECT_EQ(set.Summarize(), (ExplorerSummary{34, 4, 6}));
+  // Where they lie: of the two squares of side 4 in the block, the one
+  // whose south-east tile comes first; the cluster's six tiles in order.
+  ExplorerShapes shapes;
+  set.Summarize(&shapes);
+  EXPECT_EQ(shapes.squareCorner, (ExplorerTile{20, 10}));
+  EXPECT_EQ(shapes.cluster, (std::vector<ExplorerTile>{
+                                {21, 11}, {22, 11}, {23, 11}, {21, 12}, {22, 12}, {23, 12}}));
   EXPECT_EQ(SetOf({}).Summarize(), (ExplorerSummary{0, 0, 0}));
   EXPECT_EQ(SetOf({{7, 7}}).Summarize(), (ExplorerSummary{1, 1, 0}));
 }

@@ -167,5 +167,35 @@ TEST_F(StoreCheckTest, FoldsTheCopiesFoundByNameAndNamesThoseLeft) {
   EXPECT_EQ(CollectStoreStats().visitedCells, 2);
 }
 
+// A tile named for a place beyond the poles (as an earlier merge could
+// bring in): check names it and the store is not sound; merge leaves it
+// out and says so; stats does not count it.
+TEST_F(StoreCheckTest, TileNamesOutsideTheGridAreNamedAndLeftAlone) {
+  const std::vector<uint8_t> tile = Hex("00 00 01 40") + testing::Repeat(0xFF, 895) + Hex("FE");
+  WriteBytes("other/RGD/E000N999/E00000-N99995.map", tile);
+  WriteBytes("other/RGD/E139N035/E13975-N03500.map", tile);
+  testing::CliRun run = RunCli({"-C", "other", "check"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out,
+            "RGD/E000N999/E00000-N99995.map: a tile name outside the grid (latitude beyond 90 "
+            "degrees or longitude beyond 180), left alone\n1 tile files, 0 not loaded whole, 0 "
+            "abandoned temporary files, 1 tiles outside the grid left alone: problems found\n");
+  run = RunCli({"-C", "other", "stats"});
+  EXPECT_NE(run.out.find("tile files: 1\n"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("north 35.05,"), std::string::npos) << run.out;
+
+  std::filesystem::create_directory("here");
+  run = RunCli({"-C", "here", "merge", "../other"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out,
+            "../other: 1 tile files read, 1 tiles gained cells, 1 new cells, 1 left alone\n");
+  EXPECT_NE(run.err.find("merge: '../other/RGD/E000N999/E00000-N99995.map': a tile name outside "
+                         "the grid"),
+            std::string::npos)
+      << run.err;
+  EXPECT_FALSE(std::filesystem::exists("here/RGD/E000N999"));
+  EXPECT_EQ(RunCli({"-C", "here", "check"}).status, 0);
+}
+
 }  // namespace
 }  // namespace roamgrid

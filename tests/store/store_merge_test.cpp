@@ -87,9 +87,16 @@ TEST_F(StoreMergeTest, NamesAndSkipsDamagedSourceTilesAndRefusesItself) {
   shortened.resize(shortened.size() / 2);
   testing::WriteBytes("b/" + damaged, shortened);
   testing::WriteBytes("b/RGD/E010N010/E01000-N01000.map", testing::Hex("00 00 01 41"));
+  // A link in place of a tile is not read, wherever it leads.
+  fs::create_directories("b/RGD/E011N011");
+  fs::create_symlink(fs::absolute("b/" + damaged), "b/RGD/E011N011/E01100-N01100.map");
   fs::copy("a", "merged", fs::copy_options::recursive);
   CliRun run = RunCli({"-C", "merged", "merge", "../b"});
   EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("merge: '../b/RGD/E011N011/E01100-N01100.map': not a regular file; "
+                         "skipped"),
+            std::string::npos)
+      << run.err;
   EXPECT_NE(run.err.find("merge: '../b/" + damaged + "': damaged; skipped"), std::string::npos)
       << run.err;
   EXPECT_NE(run.err.find("merge: '../b/RGD/E010N010/E01000-N01000.map': damaged; skipped"),

@@ -26,7 +26,11 @@ TEST(TileKeyFromPath, AcceptsExactlyThePathsOfTheStore) {
       {"RGD/E000N000/E00000-N00000.map", TileKey{0, 0}},
       {"RGD/W070S033/W07005-S03350.map", TileKey{-3350, -7005}},
       {"RGD/W180N049/W18000-N04995.map", TileKey{4995, -18000}},
-      {"RGD/E179S999/E17995-S99995.map", TileKey{-99995, 17995}},
+      // The southernmost tiles, and the tile of a fix at the North Pole.
+      {"RGD/E179S090/E17995-S09000.map", TileKey{-9000, 17995}},
+      {"RGD/E000N090/E00000-N09000.map", TileKey{9000, 0}},
+      {"RGD/E179S999/E17995-S99995.map", {}},      // outside the grid
+      {"RGD/E000S090/E00000-S09005.map", {}},      // outside the grid
       {"RGD/E139N035/E13975-N03501.map", {}},      // not a multiple of 5
       {"RGD/E180N000/E18000-N00000.map", {}},      // the store names it W18000
       {"RGD/W000N000/W00000-N00000.map", {}},      // key 0 is E
@@ -40,6 +44,18 @@ TEST(TileKeyFromPath, AcceptsExactlyThePathsOfTheStore) {
       {"", {}},
   };
   for (const Case& c : cases) EXPECT_EQ(TileKeyFromPath(c.path), c.key) << c.path;
+
+  const std::pair<const char*, bool> outside[] = {
+      {"RGD/E000N999/E00000-N99995.map", true},   // north of the pole
+      {"RGD/E000S090/E00000-S09005.map", true},   // south of the pole
+      {"RGD/E180N000/E18000-N00000.map", true},   // east of 180
+      {"RGD/E999N000/E99995-N00000.map", true},   // far east of it
+      {"RGD/E000N090/E00000-N09000.map", false},  // in the grid
+      {"RGD/W000N000/W00000-N00000.map", false},  // no tile's name
+      {"RGD/E000N999/E00000-N99996.map", false},  // nor this
+  };
+  for (const auto& [path, expected] : outside)
+    EXPECT_EQ(IsTileNameOutsideGrid(path), expected) << path;
 }
 
 TEST(CellAreaKm2, SumsToTheSphereAndShrinksTowardThePoles) {
@@ -87,6 +103,7 @@ TEST_F(StoreStatsTest, CountsCellsAreaAndBoxOverEveryTile) {
   SaveCells(3500, 13975, {{0, 0}, {0, 1}, {895, 895}});
   SaveCells(-5, -18000, {{10, 20}});
   SaveCells(4000, 0, {});  // a file without a visited cell: counted, not in the box
+  SaveCells(99995, 0, {{5, 5}});  // north of the pole: outside the grid, not read
   // Not tiles: ignored.
   WriteText("RGD/E139N035/notes.txt", "x");
   WriteText("RGD/E139N035/E13975-N03500.map.bk", "x");
@@ -105,6 +122,7 @@ TEST_F(StoreStatsTest, CountsCellsAreaAndBoxOverEveryTile) {
   EXPECT_EQ(stats.visitedCells, 3 + 1 + 3);
   ASSERT_TRUE(stats.visitedBox);
   EXPECT_EQ(*stats.visitedBox, (StoreStats::Box{-5, -18000, 3505, 13980}));
+  EXPECT_EQ(stats.outsideGrid, std::vector<std::string>{"RGD/E000N999/E00000-N99995.map"});
 
   const int64_t row3500 = 3500 / 5 * 896;
   const double expected = 2 * CellAreaKm2(row3500) + CellAreaKm2(row3500 + 895) +
