@@ -118,11 +118,15 @@ void ProgressWindow::Tick(bool now) {
 
 bool ProgressWindow::eventFilter(QObject* watched, QEvent* event) {
   auto* widget = qobject_cast<QWidget*>(watched);
-  // Escape in the window stops the task as Cancel does (the dialog's own
-  // handling would only hide it, and not in every window manager).
-  if (widget && window_ && widget->window() == window_ && event->type() == QEvent::KeyPress &&
+  // Escape in the window stops the task as Cancel does. It is taken when Qt
+  // first offers it as a shortcut: the window's own Escape shortcut fires
+  // only while the window manager has made the window active.
+  const bool key =
+      event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress;
+  if (key && widget && window_ && widget->window() == window_ &&
       static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
     window_->cancel();
+    event->accept();
     return true;
   }
   if (!widget || !owner_ || widget->window() != owner_) return false;
