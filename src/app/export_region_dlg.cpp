@@ -21,7 +21,7 @@ namespace {
 
 // The ground a pixel covers at each zoom, about (a cell is 1/17920 degree,
 // 6.2 m north to south).
-constexpr const char* kPixelGround[] = {"6 m", "12 m", "25 m", "50 m",
+constexpr const char* kPixelGround[] = {"6 m",   "12 m",  "25 m",  "50 m",
                                         "100 m", "200 m", "400 m", "800 m"};
 static_assert(std::size(kPixelGround) == kMaxZoomIndex + 1);
 
@@ -48,10 +48,9 @@ ExportRegionDlg::ExportRegionDlg(const RegionExportChoice& current, QWidget* par
   areas_[size_t(current.area)]->setChecked(true);
   const std::string* texts[] = {&current.south, &current.west, &current.north, &current.east};
   const char* edgeNames[] = {"south", "west", "north", "east"};
-  const char* edgeTips[] = {"South edge, degrees north (negative: south)",
-                            "West edge, degrees east (negative: west)",
-                            "North edge, degrees north (negative: south)",
-                            "East edge, degrees east (negative: west)"};
+  const char* edgeTips[] = {
+      "South edge, degrees north (negative: south)", "West edge, degrees east (negative: west)",
+      "North edge, degrees north (negative: south)", "East edge, degrees east (negative: west)"};
   auto* box = new QHBoxLayout;
   box->setContentsMargins(24, 0, 0, 0);
   for (size_t i = 0; i < edges_.size(); ++i) {

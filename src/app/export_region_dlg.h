@@ -23,8 +23,7 @@ class ExportRegionDlg : public QDialog {
   ExportRegionDlg(const RegionExportChoice& current, QWidget* parent);
 
   // Runs the dialog modally: the choice on OK, nothing on Cancel.
-  static std::optional<RegionExportChoice> Ask(const RegionExportChoice& current,
-                                               QWidget* parent);
+  static std::optional<RegionExportChoice> Ask(const RegionExportChoice& current, QWidget* parent);
 
   RegionExportChoice choice() const;
 

@@ -121,8 +121,7 @@ bool ProgressWindow::eventFilter(QObject* watched, QEvent* event) {
   // Escape in the window stops the task as Cancel does. It is taken when Qt
   // first offers it as a shortcut: the window's own Escape shortcut fires
   // only while the window manager has made the window active.
-  const bool key =
-      event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress;
+  const bool key = event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress;
   if (key && widget && window_ && widget->window() == window_ &&
       static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
     window_->cancel();

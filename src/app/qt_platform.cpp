@@ -126,7 +126,8 @@ QString FilterSuffix(const QString& filter) {
 // Sets the save dialog's `filters`, chooses the one of `proposedName`'s
 // suffix (else the first), and makes choosing another filter give the
 // name that filter's suffix, which is also added to a name typed without.
-void OfferFormats(QFileDialog& dialog, const QStringList& filters, const std::string& proposedName) {
+void OfferFormats(QFileDialog& dialog, const QStringList& filters,
+                  const std::string& proposedName) {
   dialog.setNameFilters(filters);
   const QString name = FromLocalPath(proposedName);
   QString chosen = filters.value(0);
@@ -138,16 +139,16 @@ void OfferFormats(QFileDialog& dialog, const QStringList& filters, const std::st
   }
   dialog.selectNameFilter(chosen);
   dialog.setDefaultSuffix(FilterSuffix(chosen));
-  QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog, name](
-                                                                       const QString& filter) {
-    const QString suffix = FilterSuffix(filter);
-    dialog.setDefaultSuffix(suffix);
-    QString renamed = name;
-    // The suffix is letters after the last dot ("0.050" is no suffix).
-    renamed.replace(QRegularExpression(QStringLiteral("\\.[A-Za-z]+(\\.gz)?$")),
-                    QStringLiteral(".") + suffix);
-    dialog.selectFile(renamed);
-  });
+  QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
+                   [&dialog, name](const QString& filter) {
+                     const QString suffix = FilterSuffix(filter);
+                     dialog.setDefaultSuffix(suffix);
+                     QString renamed = name;
+                     // The suffix is letters after the last dot ("0.050" is no suffix).
+                     renamed.replace(QRegularExpression(QStringLiteral("\\.[A-Za-z]+(\\.gz)?$")),
+                                     QStringLiteral(".") + suffix);
+                     dialog.selectFile(renamed);
+                   });
 }
 
 }  // namespace

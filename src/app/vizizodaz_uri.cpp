@@ -70,13 +70,15 @@ view and any region of the marks.
 
 It reads (Import, "Import folder..." in the map's context menu, or files and
 folders dropped on the window; the content, not the name, decides how):
-)" + inputs + R"(
+)" + inputs +
+         R"(
 It writes:
   Export         the view as shown: a 448 x 448 BMP image (new, or merged
                  into an earlier one) or a PNG image with the background
   Export region... (the map's context menu)
                  the current view, all marks or a typed south, west, north
-                 and east as )" + RegionExportFormatNames() + R"(
+                 and east as )" +
+         RegionExportFormatNames() + R"(
 
 Without an option the store (the tiles below RGD/ and the home position in
 Roamgrid.cfg) is the working directory, and -C DIR uses DIR.

@@ -445,8 +445,7 @@ bool ZIvozarivAde::DrawBackground(RgbImage& image) {
   if (!gshhg_) gshhg_ = std::make_unique<GshhgStore>(GshhgFolderFromEnvironment());
   // A view where no line falls (inland, open sea) is still filled: it has a
   // background and its scale bar shows. Only missing data means none.
-  const CoastDrawing drawing =
-      DrawCoastBackground(*gshhg_, originLat, originLon, zoomIndex, image);
+  const CoastDrawing drawing = DrawCoastBackground(*gshhg_, originLat, originLon, zoomIndex, image);
   return drawing.filled || drawing.pixels > 0;
 }
 

@@ -16,8 +16,8 @@
 #include <tuple>
 #include <vector>
 
-#include "app/tile_layer.h"
 #include "app/store_watcher.h"
+#include "app/tile_layer.h"
 #include "app/view_child.h"
 #include "common/windowing_platform.h"
 #include "export/region_choice.h"
@@ -213,7 +213,7 @@ class ZIvozarivAde : public QDialog, public ViewState {
   size_t conflictsPassed_ = 0;     // copies the user said "Not now" to
   std::optional<RegionExportChoice> regionChoice_;  // the last answer of "Export region…"
   QLineEdit* latEdit_ = nullptr;                    // edit 1005
-  QString latTextBefore_;         // its text before the event now being handled
+  QString latTextBefore_;                           // its text before the event now being handled
   int wheelDelta_ = 0;      // wheel turn not yet worth a notch (1/8 degree units)
   // Runs from the end of the last import; invalid before the first.
   QElapsedTimer importEnded_;

@@ -30,8 +30,8 @@ inline std::string FlowingText(std::string_view text) {
   std::string flowing(text);
   for (size_t at = 0; at < flowing.size(); ++at) {
     if (flowing[at] != '\n') continue;
-    const bool paragraphEnd = (at + 1 < flowing.size() && flowing[at + 1] == '\n') ||
-                              (at > 0 && flowing[at - 1] == '\n');
+    const bool paragraphEnd =
+        (at + 1 < flowing.size() && flowing[at + 1] == '\n') || (at > 0 && flowing[at - 1] == '\n');
     if (!paragraphEnd) flowing[at] = ' ';
   }
   return flowing;

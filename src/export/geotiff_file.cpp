@@ -55,9 +55,9 @@ constexpr ttag_t kGdalNoDataTag = 42113;
 TIFFExtendProc gParentExtender = nullptr;
 
 void AddNoDataTag(TIFF* tif) {
-  static const TIFFFieldInfo kNoData[] = {
-      {kGdalNoDataTag, TIFF_VARIABLE, TIFF_VARIABLE, TIFF_ASCII, FIELD_CUSTOM, 1, 0,
-       const_cast<char*>("GDALNoDataValue")}};
+  static const TIFFFieldInfo kNoData[] = {{kGdalNoDataTag, TIFF_VARIABLE, TIFF_VARIABLE, TIFF_ASCII,
+                                           FIELD_CUSTOM, 1, 0,
+                                           const_cast<char*>("GDALNoDataValue")}};
   TIFFMergeFieldInfo(tif, kNoData, 1);
   if (gParentExtender) gParentExtender(tif);
 }

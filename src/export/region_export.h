@@ -8,8 +8,8 @@
 #include <optional>
 #include <string>
 
-#include "export/export_formats.h"
 #include "common/task_progress.h"
+#include "export/export_formats.h"
 #include "export/region_cells.h"
 #include "geo/rgb_image.h"
 

@@ -48,7 +48,8 @@ std::string NavigationTip(std::string_view label, int zoomIndex) {
   if (label == "Export") return "Save the view as an image";
   if (label.size() != 1) return {};
   for (const Direction& direction : kDirections) {
-    if (label[0] == direction.half) return std::string("Move ") + direction.name + " by half the view";
+    if (label[0] == direction.half)
+      return std::string("Move ") + direction.name + " by half the view";
     if (label[0] == direction.tile) {
       return std::string("Move ") + direction.name + " by " + TileShare(zoomIndex) +
              " (one tile, 0.05°)";

@@ -426,11 +426,11 @@ class ImportExportGuiTest : public QObject {
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
     Import(dialog);
     // The view inside its border, 448 x 448.
-    const QImage shown =
-        dialog.viewWindow
-            .grab(QRect(dialog.viewWindow.contentsRect().topLeft(), QSize(kRasterSide, kRasterSide)))
-            .toImage()
-            .convertToFormat(QImage::Format_RGB888);
+    const QImage shown = dialog.viewWindow
+                             .grab(QRect(dialog.viewWindow.contentsRect().topLeft(),
+                                         QSize(kRasterSide, kRasterSide)))
+                             .toImage()
+                             .convertToFormat(QImage::Format_RGB888);
 
     platform_.QueueExportPath("view.png");
     Click(dialog, 1013);

@@ -76,8 +76,8 @@ class ImportProgressWindowTest : public QObject {
     QCOMPARE(window->labelText(), QStringLiteral("Writing all-marks.tif"));
     QCOMPARE(window->value(), window->maximum() / 4);
     progress.WaitingForStoreLock(true);
-    QCOMPARE(window->labelText(), QStringLiteral("Writing all-marks.tif\n") +
-                                      TaskProgressWindow::kWaitingForLockText);
+    QCOMPARE(window->labelText(),
+             QStringLiteral("Writing all-marks.tif\n") + TaskProgressWindow::kWaitingForLockText);
     QVERIFY(!progress.Cancelled());
     QTest::mouseClick(window->findChild<QPushButton*>(), Qt::LeftButton);
     QVERIFY(progress.Cancelled());

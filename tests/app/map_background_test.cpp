@@ -51,8 +51,8 @@ class MapBackgroundTest : public QObject {
 
   // The view's 448 x 448 picture inside the window's border, as painted.
   static QImage Shown(ZIvozarivAde& dialog) {
-    return dialog.viewWindow.grab(QRect(dialog.viewWindow.contentsRect().topLeft(),
-                                        QSize(kRasterSide, kRasterSide)))
+    return dialog.viewWindow
+        .grab(QRect(dialog.viewWindow.contentsRect().topLeft(), QSize(kRasterSide, kRasterSide)))
         .toImage()
         .convertToFormat(QImage::Format_RGB888);
   }
@@ -134,7 +134,8 @@ class MapBackgroundTest : public QObject {
     QVERIFY(IsScaleBar(sea.pixelColor(10, barRow)));
     dialog.SetBackgroundMode("none");
     const QImage none = Shown(dialog);
-    for (int x = 0; x < kRasterSide / 2; ++x) QCOMPARE(none.pixelColor(x, barRow), QColor(Qt::white));
+    for (int x = 0; x < kRasterSide / 2; ++x)
+      QCOMPARE(none.pixelColor(x, barRow), QColor(Qt::white));
   }
 
   void CoastBeneathTheMarksAndOffIsTheRaster() {

@@ -83,9 +83,9 @@ class StartUpTest : public QObject {
     for (const std::string& filter : FormatFilters()) {
       QVERIFY2(help.find("  " + filter + "\n") != std::string::npos, filter.c_str());
     }
-    for (const char* text : {"NMEA logs", "GPX tracks", "FIT activities", "KMZ archives",
-                             "448 x 448 BMP image", "PNG image", "Export region",
-                             "PNG, GeoTIFF, GeoJSON, KML or KMZ"}) {
+    for (const char* text :
+         {"NMEA logs", "GPX tracks", "FIT activities", "KMZ archives", "448 x 448 BMP image",
+          "PNG image", "Export region", "PNG, GeoTIFF, GeoJSON, KML or KMZ"}) {
       QVERIFY2(help.find(text) != std::string::npos, text);
     }
   }

@@ -435,9 +435,13 @@ class ZIvozarivAdeTest : public QObject {
     QTest::addColumn<QString>("lon");
     QTest::newRow("comma and space") << "52.849945, 5.313161" << false << "52.849945"
                                      << "5.313161";
-    QTest::newRow("tab") << "-33.9249\t-70.6693\n" << false << "-33.9249" << "-70.6693";
-    QTest::newRow("decimal comma") << "52,849945" << false << "52,849945" << "139.7750";
-    QTest::newRow("typed, not pasted") << "52.1, 5" << true << "52.1, 5" << "139.7750";
+    QTest::newRow("tab") << "-33.9249\t-70.6693\n"
+                         << false << "-33.9249"
+                         << "-70.6693";
+    QTest::newRow("decimal comma") << "52,849945" << false << "52,849945"
+                                   << "139.7750";
+    QTest::newRow("typed, not pasted") << "52.1, 5" << true << "52.1, 5"
+                                       << "139.7750";
   }
   void PastingAPositionFillsBothEdits() {
     QFETCH(QString, pasted);
@@ -484,7 +488,8 @@ class ZIvozarivAdeTest : public QObject {
   void ConflictCopiesAreOfferedAndFoldedOnYes() {
     RecordFix(kFixLat, kFixLon);
     const QString tile = QStringLiteral("RGD/E139N035/E13975-N03565.map");
-    const QString copy = QStringLiteral("RGD/E139N035/E13975-N03565 (conflicted copy 2026-12-07).map");
+    const QString copy =
+        QStringLiteral("RGD/E139N035/E13975-N03565 (conflicted copy 2026-12-07).map");
     QVERIFY(QFile::rename(tile, copy));
     QVERIFY(QFile::copy(copy, tile + "~"));
     ZIvozarivAde dialog(platform_);
@@ -497,8 +502,7 @@ class ZIvozarivAdeTest : public QObject {
              QStringLiteral("2 copies from another computer: fold them in?"));
     QVERIFY(note->geometry().intersects(dialog.viewWindow.geometry()));
 
-    QTest::mouseClick(note->findChild<QPushButton*>(QStringLiteral("conflictYes")),
-                      Qt::LeftButton);
+    QTest::mouseClick(note->findChild<QPushButton*>(QStringLiteral("conflictYes")), Qt::LeftButton);
     QCOMPARE(RedPixels(dialog.viewWindow), QList<QPoint>{QPoint(1, 448)});
     QVERIFY(QFile::exists(tile));
     QVERIFY(!QFile::exists(tile + "~"));
@@ -536,10 +540,9 @@ class ZIvozarivAdeTest : public QObject {
     QCOMPARE(platform_.messages[0].text,
              std::string("RGD/E139N035/E13975-N03565.map.orig: damaged"));
     // The damaged copy stays, and so does the offer, for the user to act on.
-    QCOMPARE(dialog.findChild<QWidget*>(QStringLiteral("conflictNote"))
-                 ->findChild<QLabel*>()
-                 ->text(),
-             QStringLiteral("1 copy from another computer: fold it in?"));
+    QCOMPARE(
+        dialog.findChild<QWidget*>(QStringLiteral("conflictNote"))->findChild<QLabel*>()->text(),
+        QStringLiteral("1 copy from another computer: fold it in?"));
   }
 
   void ClosingWritesTheTileTheRecorderStillHolds() {

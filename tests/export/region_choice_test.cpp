@@ -52,8 +52,7 @@ TEST_F(RegionChoiceTest, AreasBecomeCellsOrASentence) {
     const char* error;
   } refused[] = {
       {Box("", "139.75", "35.7", "139.8"), "South is no number of degrees: \"\""},
-      {Box("35.65", "139.75 E", "35.7", "139.8"),
-       "West is no number of degrees: \"139.75 E\""},
+      {Box("35.65", "139.75 E", "35.7", "139.8"), "West is no number of degrees: \"139.75 E\""},
       {Box("35.7", "139.75", "35.65", "139.8"), "The south edge must lie below the north edge."},
       {Box("35.65", "139.75", "95", "139.8"), "Latitudes must lie within -90 to 90."},
       {Box("35.65", "139.8", "35.7", "139.8"), "The west and east edges are equal."},

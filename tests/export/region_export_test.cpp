@@ -270,7 +270,7 @@ struct GeoTiff {
   std::vector<uint8_t> pixels;
   uint32_t width = 0, height = 0;
   std::vector<double> scale, tiePoint;
-  std::string noData;  // the GDAL_NODATA tag (42113), as written
+  std::string noData;                      // the GDAL_NODATA tag (42113), as written
   std::vector<uint16_t> red, green, blue;  // the palette's first two entries
 };
 

@@ -1,5 +1,7 @@
 // `roamgrid-cli check [--clean]` on a store with a sound tile, a damaged
 // one and temporary files of writers that are gone and of one that runs.
+#include "store/store_check.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -11,7 +13,6 @@
 #include "cli/cli_runner.h"
 #include "common/task_progress.h"
 #include "common/temp_name.h"
-#include "store/store_check.h"
 #include "support/temp_dir.h"
 #include "tiles/track_recorder.h"
 
@@ -134,7 +135,7 @@ TEST_F(StoreCheckTest, FoldsTheCopiesFoundByNameAndNamesThoseLeft) {
   std::filesystem::remove(tile);
   RecordFix(35.652, 139.752);
   WriteBytes("RGD/E139N035/E13975-N03565.map.orig", Hex("00 00 01 41"));  // damaged
-  WriteBytes("RGD/E139N035/notes.txt", Hex("01"));                          // no copy
+  WriteBytes("RGD/E139N035/notes.txt", Hex("01"));                        // no copy
 
   const std::vector<StoreStats::ConflictCopy> copies = FindConflictCopies();
   ASSERT_EQ(copies.size(), 2u);
