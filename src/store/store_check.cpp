@@ -4,8 +4,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 
+#include "common/safe_file.h"
 #include "common/temp_name.h"
 #include "tiles/store_lock.h"
 #include "tiles/tile_file.h"
@@ -77,7 +77,7 @@ ConflictCopyFound FoldConflictCopy(const StoreStats::ConflictCopy& copy) {
 std::string NotFoldedReason(const ConflictCopyFound& copy) {
   if (copy.folded) return {};
   if (copy.removeError != 0) {
-    return "folded, but cannot be removed: " + std::string(std::strerror(copy.removeError));
+    return "folded, but cannot be removed: " + FileErrorText(copy.removeError);
   }
   const std::string problem = TileMergeProblem(copy.merge, copy.tilePath);
   return problem.empty() ? "it changed meanwhile; fold again" : problem;
