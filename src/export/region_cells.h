@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "common/task_progress.h"
 #include "tiles/grid_units.h"
 #include "tiles/tile_file.h"
 #include "view/view_state.h"
@@ -73,6 +74,25 @@ struct RegionTile {
   std::string Name() const;
 };
 
+// Tells `progress` how far every RegionWalker of this thread has come, in
+// tile rows, while it lives, and stops the walks when it is cancelled: a
+// stopped walk ends as if the region ended there, and stopped() says so.
+// An export installs one around its writer (region_export.h).
+class ScopedRegionWalkProgress {
+ public:
+  explicit ScopedRegionWalkProgress(TaskProgress* progress);
+  ~ScopedRegionWalkProgress();
+  ScopedRegionWalkProgress(const ScopedRegionWalkProgress&) = delete;
+  ScopedRegionWalkProgress& operator=(const ScopedRegionWalkProgress&) = delete;
+  bool stopped() const { return stopped_; }
+
+ private:
+  friend class RegionWalker;
+  TaskProgress* progress_;
+  ScopedRegionWalkProgress* previous_;
+  bool stopped_ = false;
+};
+
 // Walks the tiles that hold part of a region, tile rows north to south and
 // within each row west to east, stopping at every tile with a visited cell
 // inside the region; its runs come in row order (south to north) and,
@@ -102,6 +122,7 @@ class RegionWalker {
   CellRegion region_;
   int64_t south_, north_, jA_, jB_;
   int64_t i_, j_;  // the next tile to look at
+  int64_t rowsTold_ = -1;  // tile rows last told to the walk progress
   RegionTile tile_;
   std::vector<CellRun> runs_;
   std::vector<uint8_t> file_;

@@ -41,6 +41,16 @@ void CountTile(const TrackTile& tile, StoreStats& stats) {
 
 }  // namespace
 
+std::optional<StoreStats::ConflictCopy> ConflictCopyAt(const StoreEntry& entry) {
+  if (entry.kind != StoreEntry::Kind::kOdd || !entry.regular) return std::nullopt;
+  const std::optional<std::string> tile = ConflictCopyOf(entry.name);
+  if (!tile) return std::nullopt;
+  const std::string tilePath = entry.folder + "/" + *tile;
+  const std::optional<TileKey> key = TileKeyFromPath(tilePath);
+  if (!key) return std::nullopt;
+  return StoreStats::ConflictCopy{entry.path, tilePath, *key};
+}
+
 StoreStats CollectStoreStats(std::vector<ExplorerTileSet>* explorer) {
   StoreStats stats;
   WalkStore([&](const StoreEntry& entry) {
@@ -56,16 +66,11 @@ StoreStats CollectStoreStats(std::vector<ExplorerTileSet>* explorer) {
         return;
       case StoreEntry::Kind::kOdd:
         // A sync tool's copy of a tile is named as such; the rest is odd.
-        if (entry.regular) {
-          if (const std::optional<std::string> tile = ConflictCopyOf(entry.name)) {
-            const std::string tilePath = entry.folder + "/" + *tile;
-            if (const std::optional<TileKey> key = TileKeyFromPath(tilePath)) {
-              stats.conflictCopies.push_back({entry.path, tilePath, *key});
-              return;
-            }
-          }
+        if (std::optional<StoreStats::ConflictCopy> copy = ConflictCopyAt(entry)) {
+          stats.conflictCopies.push_back(std::move(*copy));
+        } else {
+          stats.oddEntries.push_back(entry);
         }
-        stats.oddEntries.push_back(entry);
         return;
       case StoreEntry::Kind::kNotRegularTile:
         // What an import refuses to use is no sound tile either.

@@ -59,6 +59,11 @@ struct StoreStats {
   std::optional<Box> visitedBox;
 };
 
+// The conflict copy that `entry` of WalkStore is, when it is one: a
+// regular file told as odd, named as a sync tool names a copy of a tile of
+// its folder.
+std::optional<StoreStats::ConflictCopy> ConflictCopyAt(const StoreEntry& entry);
+
 // Walks the store below "RGD" in the working directory with WalkStore,
 // loading every tile file once. No "RGD" is an empty store. Each tile read
 // is also added to every set of `explorer` (when given).

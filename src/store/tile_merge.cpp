@@ -1,9 +1,12 @@
 #include "store/tile_merge.h"
 
 #include <cerrno>
+#include <cstring>
 #include <memory>
 #include <string_view>
 
+#include "common/safe_file.h"
+#include "common/text.h"
 #include "tiles/tile_file.h"
 #include "tiles/track_tile.h"
 
@@ -119,6 +122,28 @@ std::optional<std::string> ConflictCopyOf(const std::string& name) {
       std::string_view(rest).ends_with(").map") &&
       rest.find("conflicted copy") != std::string::npos)
     return tile;
+  return {};
+}
+
+std::string TileMergeProblem(const TileMerge& merge, const std::string& tilePath) {
+  const std::string reason = merge.error ? ": " + FileErrorText(merge.error) : "";
+  switch (merge.outcome) {
+    case TileMerge::Outcome::kSourceUnreadable:
+      // A link, a pipe or a device where a tile file stands.
+      if (merge.error == EINVAL) return FileErrorText(merge.error);
+      return "cannot be read" + reason;
+    case TileMerge::Outcome::kSourceDamaged:
+      return "damaged";
+    case TileMerge::Outcome::kTileUnreadable:
+      return "the tile file " + Quoted(tilePath) + " cannot be read" + reason;
+    case TileMerge::Outcome::kTileDamaged:
+      return "the tile file " + Quoted(tilePath) + " is damaged (see check)";
+    case TileMerge::Outcome::kNotSaved:
+      return "cannot write the tile file " + Quoted(tilePath) + reason;
+    case TileMerge::Outcome::kMerged:
+    case TileMerge::Outcome::kUnchanged:
+      break;
+  }
   return {};
 }
 
