@@ -1,13 +1,16 @@
 #include "tiles/track_recorder.h"
 
+#include <algorithm>
 #include <cassert>
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 
 #include "common/safe_file.h"
 #include "tiles/grid_units.h"
+#include "tiles/store_lock.h"
 #include "tiles/tile_file.h"
 
 namespace roamgrid {
@@ -39,6 +42,74 @@ void NoteTileProblem(TrackRecorder& recorder, TileProblem::Kind kind, const char
   recorder.tileProblems.push_back({kind, path, error});
 }
 
+// Lets go of one tile of the recorder with ReleaseTile, saving it when
+// dirty; `headerDamaged`: its file had a damaged header, which the save
+// replaces. Failures are counted and named as ReleaseRecorderTile says.
+bool ReleaseOne(TrackRecorder& recorder, std::unique_ptr<TrackTile>& tile, bool headerDamaged) {
+  if (!tile) return true;
+  // An unavailable tile is never dirty, so it is dropped without a write.
+  const bool replacing = tile->dirty != 0 && headerDamaged;
+  const std::string path = tile->dirty ? tile->path : "";  // only a save names it
+  errno = 0;
+  const bool saved = ReleaseTile(tile, &recorder.spareCells);
+  const int error = errno;
+  if (!saved) {
+    ++recorder.unsavedTiles;
+    NoteTileProblem(recorder, TileProblem::Kind::kNotSaved, path.c_str(), error);
+  } else if (replacing) {
+    NoteTileProblem(recorder, TileProblem::Kind::kReplacedDamaged, path.c_str(), 0);
+  }
+  return saved;
+}
+
+// The tiles of [first, last) whose marks are not saved.
+size_t DirtyCount(const HeldTile* first, const HeldTile* last) {
+  size_t count = 0;
+  for (; first != last; ++first) count += first->tile && first->tile->dirty;
+  return count;
+}
+
+// Releases the tiles [first, first + count) of the hand, in order, and
+// takes them out of it. Several saves share one hold of the store lock:
+// taking it is three system calls, a save is about six.
+bool ReleaseFromHand(TrackRecorder& recorder, size_t count) {
+  HeldTile* first = recorder.hand.data();
+  std::optional<StoreLock> lock;
+  if (DirtyCount(first, first + count) > 1) lock.emplace();
+  bool saved = true;
+  for (size_t i = 0; i < count; ++i)
+    saved &= ReleaseOne(recorder, first[i].tile, first[i].headerDamaged);
+  recorder.hand.erase(recorder.hand.begin(), recorder.hand.begin() + ptrdiff_t(count));
+  return saved;
+}
+
+// On a change of tile with tiles in hand: the open tile goes into the hand,
+// and the tile (latKey, lonKey) comes out of it when it is there. Otherwise
+// room is made for it: the least recently used tiles are released.
+void SwitchTile(TrackRecorder& recorder, int32_t latKey, int32_t lonKey) {
+  std::vector<HeldTile>& hand = recorder.hand;
+  if (recorder.tile) {
+    hand.push_back(
+        {std::move(recorder.tile), recorder.tileUnavailable, recorder.tileHeaderDamaged});
+  }
+  recorder.tileUnavailable = false;
+  recorder.tileHeaderDamaged = false;
+  for (size_t i = hand.size(); i-- > 0;) {
+    const TrackTile& held = *hand[i].tile;
+    if (held.latKey != latKey || held.lonKey != lonKey) continue;
+    recorder.tile = std::move(hand[i].tile);
+    recorder.tileUnavailable = hand[i].unavailable;
+    recorder.tileHeaderDamaged = hand[i].headerDamaged;
+    hand.erase(hand.begin() + ptrdiff_t(i));
+    return;
+  }
+  if (hand.size() + 1 > recorder.maxTiles) {
+    const size_t batch = std::max<size_t>(1, recorder.maxTiles / 4);
+    ReleaseFromHand(recorder,
+                    std::min(hand.size(), std::max(batch, hand.size() + 1 - recorder.maxTiles)));
+  }
+}
+
 }  // namespace
 
 std::string TileProblemReason(int error) { return FileErrorText(error); }
@@ -48,22 +119,44 @@ TrackRecorder::~TrackRecorder() {
 }
 
 bool ReleaseRecorderTile(TrackRecorder& recorder) {
-  if (!recorder.tile) return true;
-  // An unavailable tile is never dirty, so it is dropped without a write.
-  const bool replacing = recorder.tile->dirty != 0 && recorder.tileHeaderDamaged;
-  const std::string path = recorder.tile->dirty ? recorder.tile->path : "";  // only a save names it
-  errno = 0;
-  const bool saved = ReleaseTile(recorder.tile, &recorder.spareCells);
-  const int error = errno;
+  // The open tile last, so that the tiles go in the order they were used.
+  recorder.hand.push_back(
+      {std::move(recorder.tile), recorder.tileUnavailable, recorder.tileHeaderDamaged});
   recorder.tileUnavailable = false;
   recorder.tileHeaderDamaged = false;
-  if (!saved) {
-    ++recorder.unsavedTiles;
-    NoteTileProblem(recorder, TileProblem::Kind::kNotSaved, path.c_str(), error);
-  } else if (replacing) {
-    NoteTileProblem(recorder, TileProblem::Kind::kReplacedDamaged, path.c_str(), 0);
+  return ReleaseFromHand(recorder, recorder.hand.size());
+}
+
+bool HasUnsavedMarks(const TrackRecorder& recorder) {
+  return (recorder.tile && recorder.tile->dirty) ||
+         DirtyCount(recorder.hand.data(), recorder.hand.data() + recorder.hand.size()) > 0;
+}
+
+bool SaveRecorderTiles(TrackRecorder& recorder) {
+  std::vector<std::pair<TrackTile*, bool*>> dirty;
+  if (recorder.tile && recorder.tile->dirty)
+    dirty.push_back({recorder.tile.get(), &recorder.tileHeaderDamaged});
+  for (HeldTile& held : recorder.hand)
+    if (held.tile && held.tile->dirty) dirty.push_back({held.tile.get(), &held.headerDamaged});
+  std::optional<StoreLock> lock;
+  if (dirty.size() > 1) lock.emplace();
+  bool allSaved = true;
+  for (auto [tile, headerDamaged] : dirty) {
+    if (!SaveTile(*tile, true)) {
+      allSaved = false;
+      continue;
+    }
+    if (*headerDamaged)
+      NoteTileProblem(recorder, TileProblem::Kind::kReplacedDamaged, tile->path, 0);
+    *headerDamaged = false;
+    tile->dirty = 0;
+    // The file now under the name is this save's (or a merge with another
+    // program's): the next save merges whatever it finds then.
+    tile->held.Reset();
+    tile->fileSeen = TrackTile::FileSeen::kUnknown;
+    tile->fileBytes.clear();
   }
-  return saved;
+  return allSaved;
 }
 
 bool CellOfFix(double lat, double lon, GridCell* cell) {
@@ -95,7 +188,14 @@ void MarkCell(TrackRecorder& recorder, GridCell cell) {
   const double lonKey = double(lonTile * kCentiPerTile);
 
   if (latKey != recorder.tileLatKey || lonKey != recorder.tileLonKey) {
-    ReleaseRecorderTile(recorder);  // a tile that cannot be saved loses its changes
+    // A tile that cannot be saved loses its changes.
+    if (recorder.maxTiles <= 1) {
+      ReleaseOne(recorder, recorder.tile, recorder.tileHeaderDamaged);
+      recorder.tileUnavailable = false;
+      recorder.tileHeaderDamaged = false;
+    } else {
+      SwitchTile(recorder, int32_t(latKey), int32_t(lonKey));
+    }
     recorder.tileLatKey = latKey;
     recorder.tileLonKey = lonKey;
   }

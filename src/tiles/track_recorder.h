@@ -2,6 +2,14 @@
 // cells of the trajectory store. It keeps the tile of the latest fix open
 // while the following fixes stay inside it, and on a change of tile
 // releases the old tile (saving it when changed) before opening the new one.
+//
+// A recorder may also keep a few tiles in hand (TrackRecorder::maxTiles):
+// the tiles a track left stay in memory, and a track that comes back (a
+// drive along a tile edge) finds them there instead of saving and reading
+// them again. A tile is then saved once, when it is let go of: the least
+// recently used ones when room is needed, all of them at the end. What
+// the store holds stays what the saves promise: every save is a whole tile
+// with every mark it had in hand, merged with what other programs saved.
 #pragma once
 
 #include <memory>
@@ -33,12 +41,32 @@ struct TileProblem {
 // "unknown error" for 0.
 std::string TileProblemReason(int error);
 
+// A tile the recorder keeps in hand besides its open tile, with what the
+// recorder learnt of its file when it was opened.
+struct HeldTile {
+  std::unique_ptr<TrackTile> tile;
+  bool unavailable = false;    // exists but cannot be read: never written
+  bool headerDamaged = false;  // a save replaces a file with a damaged header
+};
+
+// The tiles an import keeps in hand: about 12.5 MiB of cells.
+inline constexpr size_t kImportTilesInHand = 16;
+
 struct TrackRecorder {
   // Keys of the tile of the last accepted fix, in centidegrees (integral
   // values). They stay when the tile is released.
   double tileLatKey = 0.0;
   double tileLonKey = 0.0;
   std::unique_ptr<TrackTile> tile;  // the open tile, or none
+  // How many tiles the recorder holds at most, the open tile included.
+  // 1: on a change of tile the old tile is released (saved when changed)
+  // before the new one is read. More: the old tile goes into `hand`; when
+  // the hand is full, its least recently used tiles are released (and
+  // saved) together, a quarter of them at a time, under one hold of the
+  // store lock.
+  size_t maxTiles = 1;
+  // The tiles in hand besides `tile`, least recently used first.
+  std::vector<HeldTile> hand;
   // 802816 zero bytes kept from a released tile for the next one's cells,
   // or none.
   std::unique_ptr<uint8_t[]> spareCells;
@@ -59,7 +87,7 @@ struct TrackRecorder {
   // The held tile's file has a damaged header: saving it replaces the file.
   bool tileHeaderDamaged = false;
 
-  ~TrackRecorder();  // releases a held tile (saving it when dirty)
+  ~TrackRecorder();  // releases the tiles it holds (saving them when dirty)
 };
 
 // Records one fix: `lat` and `lon` in degrees, north and east positive.
@@ -84,11 +112,22 @@ bool CellOfFix(double lat, double lon, GridCell* cell);
 // across the 180th meridian).
 void MarkCell(TrackRecorder& recorder, GridCell cell);
 
-// Releases the recorder's tile with ReleaseTile (saving it when dirty) and
-// leaves the recorder without one; the keys stay. Nothing happens when it
-// holds no tile. Returns false only when a dirty tile could not be saved
-// (its changes are lost; the file keeps its previous content), which also
-// counts in unsavedTiles and adds a kNotSaved entry to tileProblems.
+// Releases the recorder's tile with ReleaseTile (saving it when dirty), and
+// every tile in hand, and leaves the recorder without one; the keys stay.
+// Nothing happens when it holds no tile. Returns false only when a dirty
+// tile could not be saved (its changes are lost; the file keeps its
+// previous content), which also counts in unsavedTiles and adds a
+// kNotSaved entry to tileProblems.
 bool ReleaseRecorderTile(TrackRecorder& recorder);
+
+// Whether a tile the recorder holds has marks that are not saved yet.
+bool HasUnsavedMarks(const TrackRecorder& recorder);
+
+// Saves every changed tile the recorder holds and keeps it in hand, no
+// longer changed: marks of a live input reach the store (and the programs
+// that show it) while the recorder goes on. A later save of such a tile
+// merges whatever file it then finds. Returns false when a save failed:
+// that tile stays changed, for the next save or its release to try again.
+bool SaveRecorderTiles(TrackRecorder& recorder);
 
 }  // namespace roamgrid
