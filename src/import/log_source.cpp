@@ -1,11 +1,13 @@
 #include "import/log_source.h"
 
+#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <ctime>
 #include <string>
 
 namespace roamgrid {
@@ -40,7 +42,40 @@ bool BeginsWord(const char* data, size_t size, const char* word) {
 
 }  // namespace
 
+int LiveSaves::MsUntilDue() {
+  if (!HasUnsavedMarks(recorder_)) {
+    unsavedSinceMs_ = -1;
+    return -1;
+  }
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  const long long nowMs = (long long)now.tv_sec * 1000 + now.tv_nsec / 1'000'000;
+  if (unsavedSinceMs_ < 0) unsavedSinceMs_ = nowMs;
+  return int(std::max(0LL, unsavedSinceMs_ + intervalMs_ - nowMs));
+}
+
+void LiveSaves::Save() {
+  // A save that failed is tried again an interval later (or at the end).
+  SaveRecorderTiles(recorder_);
+  unsavedSinceMs_ = -1;
+}
+
 ByteSource::Result DescriptorSource::Read(char* buffer, size_t capacity) {
+  // Marks that are due are saved now; while no input comes, the wait ends
+  // when they fall due.
+  for (int waitMs; live_ && (waitMs = live_->MsUntilDue()) >= 0;) {
+    if (waitMs == 0) {
+      live_->Save();
+      continue;
+    }
+    pollfd ready{fd_, POLLIN, 0};
+    const int polled = poll(&ready, 1, waitMs);
+    if (polled > 0) break;
+    if (polled < 0) {
+      if (errno == EINTR) return {0, Status::kInterrupted};
+      break;  // the read says what is wrong
+    }
+  }
   const ssize_t got = ::read(fd_, buffer, capacity);
   if (got > 0) {
     rawBytes_ += got;

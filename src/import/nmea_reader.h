@@ -136,7 +136,9 @@ bool ImportNmeaLog(TrackRecorder& recorder, const std::string& path, ImportRepor
                    const ImportOptions& options = {});
 
 // The same for a log read from the open descriptor `fd` (standard input),
-// which is left open. Always returns true.
+// which is left open. Always returns true. Unless `fd` is a regular file it
+// is a live input (a receiver through a pipe): marks are saved while it is
+// read, none left unsaved for more than about kLiveSaveMs.
 bool ImportLogDescriptor(TrackRecorder& recorder, int fd, ImportReport* report = nullptr,
                          const ImportOptions& options = {});
 

@@ -62,52 +62,58 @@ bool ReleaseOne(TrackRecorder& recorder, std::unique_ptr<TrackTile>& tile, bool 
   return saved;
 }
 
-// The tiles of [first, last) whose marks are not saved.
-size_t DirtyCount(const HeldTile* first, const HeldTile* last) {
-  size_t count = 0;
-  for (; first != last; ++first) count += first->tile && first->tile->dirty;
-  return count;
-}
+// Tiles released from the hand together share one hold of the store lock:
+// taking it is three system calls, a save about six.
+constexpr size_t kReleaseBatch = 8;
 
-// Releases the tiles [first, first + count) of the hand, in order, and
-// takes them out of it. Several saves share one hold of the store lock:
-// taking it is three system calls, a save is about six.
-bool ReleaseFromHand(TrackRecorder& recorder, size_t count) {
-  HeldTile* first = recorder.hand.data();
+// Releases the `count` least recently used tiles of the hand, the open tile
+// too when `withOpenTile` (last). Up to kReleaseBatch saves share one hold
+// of the store lock, taken at the first tile to save that others follow.
+bool ReleaseFromHand(TrackRecorder& recorder, size_t count, bool withOpenTile = false) {
   std::optional<StoreLock> lock;
-  if (DirtyCount(first, first + count) > 1) lock.emplace();
+  size_t savesUnderLock = 0;
   bool saved = true;
-  for (size_t i = 0; i < count; ++i)
-    saved &= ReleaseOne(recorder, first[i].tile, first[i].headerDamaged);
-  recorder.hand.erase(recorder.hand.begin(), recorder.hand.begin() + ptrdiff_t(count));
+  const size_t total = count + (withOpenTile ? 1 : 0);
+  for (size_t i = 0; i < total; ++i) {
+    HeldTile held;
+    if (i < count) {
+      held = recorder.hand.TakeOldest(&recorder.spareCells);
+    } else {
+      held = {std::move(recorder.tile), recorder.tileUnavailable, recorder.tileHeaderDamaged};
+      recorder.tileUnavailable = false;
+      recorder.tileHeaderDamaged = false;
+    }
+    const bool save = held.tile && held.tile->dirty;
+    // Other programs wait for the lock no longer than a batch takes.
+    if (lock && savesUnderLock == kReleaseBatch) {
+      lock.reset();
+      savesUnderLock = 0;
+    }
+    if (!lock && save && i + 1 < total) lock.emplace();
+    savesUnderLock += lock && save;
+    saved &= ReleaseOne(recorder, held.tile, held.headerDamaged);
+  }
   return saved;
 }
 
-// On a change of tile with tiles in hand: the open tile goes into the hand,
-// and the tile (latKey, lonKey) comes out of it when it is there. Otherwise
-// room is made for it: the least recently used tiles are released.
+// On a change of tile with a hand: the open tile goes into the hand, and
+// the tile (latKey, lonKey) comes out of it when it is there. Otherwise
+// the hand is brought within its limits for the tile about to be read.
 void SwitchTile(TrackRecorder& recorder, int32_t latKey, int32_t lonKey) {
-  std::vector<HeldTile>& hand = recorder.hand;
   if (recorder.tile) {
-    hand.push_back(
-        {std::move(recorder.tile), recorder.tileUnavailable, recorder.tileHeaderDamaged});
+    recorder.hand.Park(
+        {std::move(recorder.tile), recorder.tileUnavailable, recorder.tileHeaderDamaged},
+        &recorder.spareCells);
   }
   recorder.tileUnavailable = false;
   recorder.tileHeaderDamaged = false;
-  for (size_t i = hand.size(); i-- > 0;) {
-    const TrackTile& held = *hand[i].tile;
-    if (held.latKey != latKey || held.lonKey != lonKey) continue;
-    recorder.tile = std::move(hand[i].tile);
-    recorder.tileUnavailable = hand[i].unavailable;
-    recorder.tileHeaderDamaged = hand[i].headerDamaged;
-    hand.erase(hand.begin() + ptrdiff_t(i));
+  if (std::optional<HeldTile> held = recorder.hand.Take(latKey, lonKey, &recorder.spareCells)) {
+    recorder.tile = std::move(held->tile);
+    recorder.tileUnavailable = held->unavailable;
+    recorder.tileHeaderDamaged = held->headerDamaged;
     return;
   }
-  if (hand.size() + 1 > recorder.maxTiles) {
-    const size_t batch = std::max<size_t>(1, recorder.maxTiles / 4);
-    ReleaseFromHand(recorder,
-                    std::min(hand.size(), std::max(batch, hand.size() + 1 - recorder.maxTiles)));
-  }
+  if (const size_t over = recorder.hand.Overflow(kReleaseBatch)) ReleaseFromHand(recorder, over);
 }
 
 }  // namespace
@@ -120,42 +126,39 @@ TrackRecorder::~TrackRecorder() {
 
 bool ReleaseRecorderTile(TrackRecorder& recorder) {
   // The open tile last, so that the tiles go in the order they were used.
-  recorder.hand.push_back(
-      {std::move(recorder.tile), recorder.tileUnavailable, recorder.tileHeaderDamaged});
-  recorder.tileUnavailable = false;
-  recorder.tileHeaderDamaged = false;
-  return ReleaseFromHand(recorder, recorder.hand.size());
+  return ReleaseFromHand(recorder, recorder.hand.size(), true);
 }
 
 bool HasUnsavedMarks(const TrackRecorder& recorder) {
-  return (recorder.tile && recorder.tile->dirty) ||
-         DirtyCount(recorder.hand.data(), recorder.hand.data() + recorder.hand.size()) > 0;
+  return (recorder.tile && recorder.tile->dirty) || recorder.hand.AnyDirty();
 }
 
 bool SaveRecorderTiles(TrackRecorder& recorder) {
-  std::vector<std::pair<TrackTile*, bool*>> dirty;
-  if (recorder.tile && recorder.tile->dirty)
-    dirty.push_back({recorder.tile.get(), &recorder.tileHeaderDamaged});
-  for (HeldTile& held : recorder.hand)
-    if (held.tile && held.tile->dirty) dirty.push_back({held.tile.get(), &held.headerDamaged});
-  std::optional<StoreLock> lock;
-  if (dirty.size() > 1) lock.emplace();
+  std::optional<StoreLock> lock;  // one hold for up to kReleaseBatch saves
+  size_t savesUnderLock = 0;
   bool allSaved = true;
-  for (auto [tile, headerDamaged] : dirty) {
-    if (!SaveTile(*tile, true)) {
-      allSaved = false;
-      continue;
+  const auto save = [&](TrackTile& tile, bool& headerDamaged) {
+    if (savesUnderLock == kReleaseBatch) {
+      lock.reset();
+      savesUnderLock = 0;
     }
-    if (*headerDamaged)
-      NoteTileProblem(recorder, TileProblem::Kind::kReplacedDamaged, tile->path, 0);
-    *headerDamaged = false;
-    tile->dirty = 0;
-    // The file now under the name is this save's (or a merge with another
-    // program's): the next save merges whatever it finds then.
-    tile->held.Reset();
-    tile->fileSeen = TrackTile::FileSeen::kUnknown;
-    tile->fileBytes.clear();
-  }
+    if (!lock) lock.emplace();
+    ++savesUnderLock;
+    if (!SaveTile(tile, true)) {
+      allSaved = false;
+      return;
+    }
+    if (headerDamaged) NoteTileProblem(recorder, TileProblem::Kind::kReplacedDamaged, tile.path, 0);
+    headerDamaged = false;
+    tile.dirty = 0;
+    // The file now under the name is this save's, or a merge with another
+    // program's: the next save merges whatever it finds then.
+    tile.held.Reset();
+    tile.fileSeen = TrackTile::FileSeen::kUnknown;
+    tile.fileBytes.clear();
+  };
+  recorder.hand.ForEachDirty(&recorder.spareCells, save);
+  if (recorder.tile && recorder.tile->dirty) save(*recorder.tile, recorder.tileHeaderDamaged);
   return allSaved;
 }
 
@@ -189,7 +192,7 @@ void MarkCell(TrackRecorder& recorder, GridCell cell) {
 
   if (latKey != recorder.tileLatKey || lonKey != recorder.tileLonKey) {
     // A tile that cannot be saved loses its changes.
-    if (recorder.maxTiles <= 1) {
+    if (!recorder.hand.limits().active()) {
       ReleaseOne(recorder, recorder.tile, recorder.tileHeaderDamaged);
       recorder.tileUnavailable = false;
       recorder.tileHeaderDamaged = false;

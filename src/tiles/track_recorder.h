@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "tiles/grid_line.h"
+#include "tiles/tile_hand.h"
 #include "tiles/track_tile.h"
 
 namespace roamgrid {
@@ -41,16 +42,10 @@ struct TileProblem {
 // "unknown error" for 0.
 std::string TileProblemReason(int error);
 
-// A tile the recorder keeps in hand besides its open tile, with what the
-// recorder learnt of its file when it was opened.
-struct HeldTile {
-  std::unique_ptr<TrackTile> tile;
-  bool unavailable = false;    // exists but cannot be read: never written
-  bool headerDamaged = false;  // a save replaces a file with a damaged header
-};
-
-// The tiles an import keeps in hand: about 12.5 MiB of cells.
-inline constexpr size_t kImportTilesInHand = 16;
+// What an import keeps in hand (TileHand): 8 whole tiles besides the open
+// one (6.1 MiB of cells) and 32 MiB of packed ones (some ten thousand tiles
+// of tracks), 256 of those with their file held open.
+inline constexpr TileHand::Limits kImportHand{8, size_t(32) << 20, 256};
 
 struct TrackRecorder {
   // Keys of the tile of the last accepted fix, in centidegrees (integral
@@ -58,15 +53,13 @@ struct TrackRecorder {
   double tileLatKey = 0.0;
   double tileLonKey = 0.0;
   std::unique_ptr<TrackTile> tile;  // the open tile, or none
-  // How many tiles the recorder holds at most, the open tile included.
-  // 1: on a change of tile the old tile is released (saved when changed)
-  // before the new one is read. More: the old tile goes into `hand`; when
-  // the hand is full, its least recently used tiles are released (and
-  // saved) together, a quarter of them at a time, under one hold of the
-  // store lock.
-  size_t maxTiles = 1;
-  // The tiles in hand besides `tile`, least recently used first.
-  std::vector<HeldTile> hand;
+  // The tiles a track left, kept in memory within hand.limits(). With no
+  // limits set (as made), a change of tile releases the old tile (saving
+  // it when changed) before the new one is read. With them, the old tile
+  // goes into the hand, and when the hand passes its limits its least
+  // recently used tiles are released (and saved) together, under one hold
+  // of the store lock.
+  TileHand hand;
   // 802816 zero bytes kept from a released tile for the next one's cells,
   // or none.
   std::unique_ptr<uint8_t[]> spareCells;
