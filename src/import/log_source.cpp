@@ -95,10 +95,11 @@ ByteSource::Result HeadSource::Read(char* buffer, size_t capacity) {
     std::memcpy(buffer, head_.data() + given_, size);
     given_ += size;
     // The rest of the block comes from the stream, so that blocks keep
-    // their size (and a cancel, asked between blocks, its reach). An end
-    // or error met here follows the head; a signal lets the next read try
+    // their size (and a cancel, asked between blocks, its reach); not from
+    // a live input, whose next bytes may be long in coming. An end or
+    // error met here follows the head; a signal lets the next read try
     // again.
-    if (size < capacity && after_ == Status::kData) {
+    if (size < capacity && after_ == Status::kData && !inner_.Live()) {
       const Result more = inner_.Read(buffer + size, capacity - size);
       size += more.size;
       if (more.status == Status::kEnd || more.status == Status::kError) after_ = more.status;

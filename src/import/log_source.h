@@ -33,6 +33,9 @@ class ByteSource {
   // Bytes taken from the file or descriptor so far (compressed bytes for a
   // compressed log): what the progress of an import counts.
   virtual long long RawBytes() const = 0;
+  // Whether the bytes come from a live input, whose next bytes may be long
+  // in coming: what is at hand is then handed on without waiting for more.
+  virtual bool Live() const { return false; }
 };
 
 // How long marks of a live input (a receiver on standard input) stay
@@ -68,6 +71,7 @@ class DescriptorSource : public ByteSource {
   Result Read(char* buffer, size_t capacity) override;
   std::string ErrorText() const override;
   long long RawBytes() const override { return rawBytes_; }
+  bool Live() const override { return live_ != nullptr; }
 
  private:
   int fd_;
@@ -86,6 +90,7 @@ class HeadSource : public ByteSource {
   Result Read(char* buffer, size_t capacity) override;
   std::string ErrorText() const override { return inner_.ErrorText(); }
   long long RawBytes() const override { return inner_.RawBytes(); }
+  bool Live() const override { return inner_.Live(); }
 
  private:
   ByteSource& inner_;
