@@ -256,7 +256,7 @@ class BlockStream {
 class JsonHandler {
  public:
   JsonHandler(TrackPoints& points, ImportReport& report, const ImportOptions& options)
-      : points_(points), report_(report), options_(options) {
+      : points_(points), report_(report), options_(options), wantsTimes_(points.WantsTimes()) {
     frames_.reserve(kJsonDepthMax + 1);
   }
 
@@ -294,10 +294,13 @@ class JsonHandler {
         break;
       case Name::kTime:
       case Name::kStartTime:
+        // Times are read only for the options that look at them.
+        if (!wantsTimes_) break;
         if (const std::optional<double> seconds = ParseIsoTime(value))
           (key_ == Name::kTime ? top.time : top.startTime) = *seconds;
         break;
       case Name::kTimeMs: {
+        if (!wantsTimes_) break;
         std::optional<double> ms = ParseDigits(value);
         if (!ms) ms = ParseNumber(value);
         if (ms) top.time = *ms / 1000;
@@ -409,7 +412,7 @@ class JsonHandler {
         top.offsetMinutes = value;
         break;
       case Name::kTimeMs:
-        top.time = value / 1000;
+        if (wantsTimes_) top.time = value / 1000;
         break;
       default:
         break;
@@ -551,6 +554,7 @@ class JsonHandler {
   TrackPoints& points_;
   ImportReport& report_;
   const ImportOptions& options_;
+  const bool wantsTimes_;  // an option looks at times: they are read
   std::vector<Frame> frames_;
   Name key_ = Name::kOther;  // the member name just read
   unsigned serials_ = 0;
