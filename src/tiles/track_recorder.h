@@ -42,10 +42,12 @@ struct TileProblem {
 // "unknown error" for 0.
 std::string TileProblemReason(int error);
 
-// What an import keeps in hand (TileHand): 8 whole tiles besides the open
-// one (6.1 MiB of cells) and 32 MiB of packed ones (some ten thousand tiles
-// of tracks), 256 of those with their file held open.
-inline constexpr TileHand::Limits kImportHand{8, size_t(32) << 20, 256};
+// What an import keeps in hand (TileHand): 32 MiB of packed tiles (some ten
+// thousand tiles of tracks), 256 of them with their file held open. None
+// is kept whole: a tile is packed as the track leaves it, while its cells
+// are still in the processor's caches, which costs less than keeping
+// several tiles' cells (which fall out of the caches) whole.
+inline constexpr TileHand::Limits kImportHand{0, size_t(32) << 20, 256};
 
 struct TrackRecorder {
   // Keys of the tile of the last accepted fix, in centidegrees (integral
