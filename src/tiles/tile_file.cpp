@@ -151,6 +151,17 @@ int ReadCurrentFile(const char* path, uint8_t* buffer, size_t* size) {
   return got < 0 ? error : 0;
 }
 
+// The visited cells of each literal value, counted once (a processor
+// without a population count instruction would call a library for it).
+struct LiteralMarks {
+  std::array<uint8_t, 128> count{};
+  LiteralMarks() {
+    for (int value = 1; value < 128; ++value)
+      count[value] = uint8_t(count[value >> 1] + (value & 1));
+  }
+};
+const LiteralMarks kLiteralMarks;
+
 // Reads a code stream as spans of groups: a literal group, or a run of
 // empty ones. Past the end of the stream, or from a byte that runs past the
 // tile, the rest of the tile is one empty span: what a damaged stream
@@ -226,7 +237,7 @@ std::vector<uint8_t> OrTileFiles(const uint8_t* first, size_t firstSize, const u
       b.Take(n);
       continue;
     }
-    newCells += std::popcount(unsigned(b.bits() & ~a.bits()));
+    newCells += kLiteralMarks.count[b.bits() & ~a.bits() & 0x7F];
     PutRuns(out, empty);
     empty = 0;
     out.push_back(a.bits() | b.bits());
