@@ -8,8 +8,8 @@
 #include <random>
 
 #include "bench_support.h"
-#include "cli/store_stats.h"
-#include "tiles/explorer_tiles.h"
+#include "store/explorer_tiles.h"
+#include "store/store_stats.h"
 #include "tiles/track_recorder.h"
 
 namespace roamgrid::bench {

@@ -24,6 +24,7 @@
 #include <string>
 
 #include "bench_support.h"
+#include "import/log_import.h"
 #include "import/nmea_reader.h"
 #include "tiles/track_recorder.h"
 

@@ -11,6 +11,8 @@
 #include <string>
 
 #include "fuzz_support.h"
+#include "import/input_formats.h"
+#include "import/log_import.h"
 #include "import/log_source.h"
 #include "import/nmea_reader.h"
 #include "oracles.h"

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "fuzz_support.h"
-#include "settings/home_config.h"
+#include "home/home_config.h"
 
 using namespace roamgrid;
 

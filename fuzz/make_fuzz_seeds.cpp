@@ -1,18 +1,26 @@
 // Writes a small seed corpus for each fuzz target, made with the system's
 // own writers, into OUTDIR/<target>/:
 //   make_fuzz_seeds OUTDIR
+#include <zlib.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "common/byte_io.h"
 #include "common/number_text.h"
 #include "common/safe_file.h"
 #include "export/bmp_file.h"
-#include "settings/home_config.h"
+#include "geo/gshhg_store.h"
+#include "geo/netcdf_file.h"
+#include "home/home_config.h"
+#include "map/overview.h"
+#include "map/overview_cache.h"
 #include "support/fit_file.h"
 #include "support/gzip_member.h"
+#include "support/synthetic_gshhg.h"
 #include "tiles/tile_file.h"
 
 namespace roamgrid {
@@ -156,7 +164,8 @@ void GzipSeeds(const fs::path& dir) {
 }
 
 // JSON logs (after one byte that chooses the reader's block size): each
-// location history and GeoJSON form, coarse points, a polygon, a cut text.
+// location history and GeoJSON form, coarse points, a polygon, a cut text,
+// members in sorted order, numbers longer than a double holds.
 void JsonSeeds(const fs::path& dir) {
   const std::string degree = "\xc2\xb0";
   const std::string documents[] = {
@@ -184,6 +193,17 @@ void JsonSeeds(const fs::path& dir) {
       "\x1e{\"type\": \"Feature\", \"geometry\": {\"type\": \"LineString\", \"coordinates\": "
       "[[1, 2], [3, 4]]}}\n\x1e{\"type\": \"Polygon\", \"coordinates\": [[[0, 0]]]}\n",
       "{\"locations\": [{\"latitudeE7\": 356600000, \"longitudeE7\": 13976",
+      "{\"features\": [{\"geometry\": {\"coordinates\": [[139.76, 35.66], [139.77, 35.67]], "
+      "\"type\": \"LineString\"}, \"type\": \"Feature\"}, {\"geometry\": {\"coordinates\": "
+      "[139.7, 35.6], \"type\": \"Point\"}, \"properties\": {\"track_fid\": 0}, \"type\": "
+      "\"Feature\"}, {\"geometry\": {\"coordinates\": [[[0, 0], [1, 1], [0, 0]]], \"type\": "
+      "\"Polygon\"}}], \"type\": \"FeatureCollection\"}",
+      "[1.0000000000000000001e-330]",
+      "{\"locations\": [{\"latitudeE7\": 356600000, \"longitudeE7\": 1397600000}, "
+      "{\"latitudeE7\": 0." +
+          std::string(360, '0') + "1, \"longitudeE7\": 1e400}]}",
+      "{\"type\": \"LineString\", \"coordinates\": [[139.7600000000000000000000000000001, "
+      "35.66000000000000000000000000000000000000000000001e0]]}",
   };
   int n = 0;
   for (const std::string& document : documents) {
@@ -239,6 +259,97 @@ void BmpSeeds(const fs::path& dir) {
   WriteSeed(dir, "foreign", foreign);
 }
 
+// A fuzz_gshhg_bins input: the head's length and the file's size, the
+// head, then the variables.
+std::vector<uint8_t> GshhgInput(const std::vector<uint8_t>& head, uint32_t fileBytes,
+                                const testing::MemoryNetcdfFile& file) {
+  std::vector<uint8_t> bytes = {uint8_t(head.size()), uint8_t(head.size() >> 8)};
+  for (int at = 0; at < 4; ++at) bytes.push_back(uint8_t(fileBytes >> (8 * at)));
+  bytes.insert(bytes.end(), head.begin(), head.end());
+  const std::vector<uint8_t> variables = file.Bytes();
+  bytes.insert(bytes.end(), variables.begin(), variables.end());
+  return bytes;
+}
+
+// GSHHG shorelines: a copy of the installed crude file (its first bytes,
+// its size and every variable the store reads), when there is one, and
+// small synthetic files with every kind of segment.
+void GshhgSeeds(const fs::path& dir) {
+  const std::vector<uint8_t> classic = {'C', 'D', 'F', 1, 0, 0, 0, 0};
+  testing::SyntheticBin island;
+  island.bin = 4 * 18;
+  for (int level = 1; level <= 4; ++level) {
+    island.segments.push_back(
+        testing::Square(level, uint16_t(8000 * level), uint16_t(65535 - 8000 * level)));
+  }
+  testing::SyntheticBin coast;
+  coast.bin = 4 * 18 + 1;
+  coast.corners = {1, 1, 0, 0};
+  coast.segments.push_back(
+      {1, kGshhgWest, kGshhgEast, {{0, 30000}, {30000, 34000}, {65535, 30000}}});
+  coast.segments.push_back({2, kGshhgSouth, kGshhgSouth, {{20000, 0}, {25000, 9000}, {30000, 0}}});
+  WriteSeed(dir, "synthetic",
+            GshhgInput(classic, 4096, testing::SyntheticShoreFile(1200, {island, coast})));
+
+  const std::string path = std::string(kGshhgFolder) + "/binned_GSHHS_c.nc";
+  FILE* raw = std::fopen(path.c_str(), "rb");
+  if (!raw) return;
+  std::vector<uint8_t> head(kNetcdfHeadBytes);
+  head.resize(std::fread(head.data(), 1, head.size(), raw));
+  std::fseek(raw, 0, SEEK_END);
+  const long fileBytes = std::ftell(raw);
+  std::fclose(raw);
+  std::string error;
+  std::unique_ptr<NetcdfFile> netcdf = OpenNetcdfFile(path, &error);
+  if (!netcdf) {
+    std::fprintf(stderr, "make_fuzz_seeds: %s: %s\n", path.c_str(), error.c_str());
+    return;
+  }
+  testing::MemoryNetcdfFile copy;
+  for (const char* name :
+       {"Bin_size_in_minutes", "N_bins_in_360_longitude_range",
+        "N_bins_in_180_degree_latitude_range", "Id_of_first_segment_in_a_bin",
+        "Embedded_node_levels_in_a_bin", "N_segments_in_a_bin",
+        "Embedded_npts_levels_exit_entry_for_a_segment", "Id_of_first_point_in_a_segment",
+        "Relative_longitude_from_SW_corner_of_bin", "Relative_latitude_from_SW_corner_of_bin"}) {
+    const std::optional<NetcdfVariable> variable = netcdf->FindVariable(name);
+    if (!variable || !variable->OneDimensional()) return;
+    std::vector<int32_t> values(variable->shape[0]);
+    if (!netcdf->Read(*variable, 0, values.size(), values.data())) return;
+    copy.Add(name, variable->type, std::vector<int64_t>(values.begin(), values.end()));
+  }
+  WriteSeed(dir, "binned_GSHHS_c", GshhgInput(head, uint32_t(fileBytes), copy));
+// Overview cache files of a few tiles, each as a whole file (first byte
+// 0) and as its unpacked payload (first byte 1).
+void OverviewSeeds(const fs::path& dir) {
+  OverviewPyramid overview;
+  std::vector<TileRecord> records;
+  for (int i = 0; i < 3; ++i) {
+    TileRecord record;
+    record.latKey = 3500 + 5 * i;
+    record.lonKey = 13975;
+    record.hash = 1234567u * unsigned(i + 1);
+    record.settled = i != 1;
+    if (i == 2) record.explorerExtras = {uint64_t{52000} << 32 | 116000};
+    records.push_back(record);
+    overview.Mark(1819000 / 2 + 40 * i, 806000 / 2 + i);
+  }
+  overview.UpdateCoarser();
+  for (size_t count : {size_t(0), size_t(1), records.size()}) {
+    const std::vector<TileRecord> some(records.begin(), records.begin() + long(count));
+    const std::vector<uint8_t> file =
+        EncodeOverviewCache("/fuzz/RGD", some, count ? overview : OverviewPyramid{});
+    std::vector<uint8_t> whole = {0};
+    whole.insert(whole.end(), file.begin(), file.end());
+    WriteSeed(dir, "file-" + std::to_string(count), whole);
+    // The payload: what the header says it unpacks to.
+    uLongf size = uLongf(GetLE64(file.data() + 16));
+    std::vector<uint8_t> payload(size + 1, 1);
+    uncompress(payload.data() + 1, &size, file.data() + 32, uLong(file.size() - 32));
+    WriteSeed(dir, "payload-" + std::to_string(count), payload);
+  }
+}
+
 }  // namespace
 }  // namespace roamgrid
 
@@ -256,5 +367,7 @@ int main(int argc, char** argv) {
   roamgrid::FitSeeds(out / "fuzz_fit_log");
   roamgrid::HomeSeeds(out / "fuzz_home_config");
   roamgrid::BmpSeeds(out / "fuzz_bmp_merge");
+  roamgrid::GshhgSeeds(out / "fuzz_gshhg_bins");
+  roamgrid::OverviewSeeds(out / "fuzz_overview_cache");
   return 0;
 }

@@ -14,7 +14,8 @@ shift
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
   targets=(fuzz_tile_load fuzz_nmea_log fuzz_home_config fuzz_bmp_merge fuzz_gpx_log fuzz_gzip_log
-    fuzz_json_log fuzz_fit_log)
+    fuzz_json_log fuzz_fit_log fuzz_gshhg_bins
+    fuzz_overview_cache)
 fi
 
 bash "$root/scripts/setup.sh" --fuzz
@@ -29,7 +30,8 @@ mkdir -p "$build/artifacts"
 
 # Longest input worth trying: a tile file is at most 114691 bytes, an image
 # 602166; logs and home files need no more than a few pieces of a line, a
-# GPX document a few elements and entities, a gzip stream a few blocks.
+# GPX document a few elements and entities, a gzip stream a few blocks; the
+# crude GSHHG shorelines are some 90 KB of variables.
 max_len() {
   case "$1" in
     fuzz_tile_load) echo 120000 ;;
@@ -40,6 +42,8 @@ max_len() {
     fuzz_gzip_log) echo 16384 ;;
     fuzz_json_log) echo 16384 ;;
     fuzz_fit_log) echo 8192 ;;
+    fuzz_gshhg_bins) echo 100000 ;;
+    fuzz_overview_cache) echo 16384 ;;
     *) echo 4096 ;;
   esac
 }

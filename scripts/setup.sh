@@ -3,8 +3,9 @@
 # and only what is missing. Uses sudo when not run as root.
 #   scripts/setup.sh          packages for building and running
 #   scripts/setup.sh --test   also a decimal-comma locale for the number tests,
-#                             gpsd with its clients for the live-receiver test, and
-#                             GDAL's tools that check exported GeoTIFFs
+#                             gpsd with its clients for the live-receiver test,
+#                             GDAL's tools that check exported GeoTIFFs, and
+#                             gpsbabel, whose GeoJSON and TCX the import reads
 #   scripts/setup.sh --bench  also Google Benchmark
 #   scripts/setup.sh --fuzz   also clang for the fuzz targets
 #   scripts/setup.sh --package  also the tools that build and check the
@@ -18,7 +19,7 @@ packages=(build-essential cmake pkg-config qt6-base-dev libgl-dev libgtest-dev f
 want_locale=0
 for arg in "$@"; do
   case "$arg" in
-    --test) packages+=(locales gpsd gpsd-clients gdal-bin); want_locale=1 ;;
+    --test) packages+=(locales gpsd gpsd-clients gdal-bin gpsbabel); want_locale=1 ;;
     --bench) packages+=(libbenchmark-dev python3) ;;
     --fuzz) packages+=(clang-14 libclang-rt-14-dev) ;;
     --package) packages+=(dpkg-dev fakeroot file lintian desktop-file-utils appstream) ;;

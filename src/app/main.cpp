@@ -40,6 +40,8 @@ int main(int argc, char** argv) {
   app.background = args.background;
   app.tiles = args.tiles;
   app.tilesAttribution = args.tilesAttribution;
+  app.openMap = args.map;
+  app.mapView = args.mapView;
   app.InitInstance();
   return 0;
 }

@@ -14,6 +14,8 @@
 #include "app/over_write_dlg.h"
 #include "app/tile_source_dlg.h"
 #include "app/user_settings.h"
+#include "export/export_formats.h"
+#include "import/input_formats.h"
 
 namespace roamgrid {
 namespace {
@@ -61,20 +63,38 @@ QtPlatform::QtPlatform(QWidget* owner) : owner_(owner) {}
 
 std::vector<std::string> QtPlatform::ChooseLogFiles() {
   KeepWorkingDirectory keep;
+  const UserSettings settings = LoadUserSettings();
+  // Every file a reader takes is listed at first; the designed entry of
+  // NMEA logs stays beside the one of each format.
+  QStringList filters{QString::fromStdString(AllSupportedFilter()),
+                      QStringLiteral("GPS ログ (*.log)")};
+  for (const std::string& filter : FormatFilters()) filters << QString::fromStdString(filter);
+  filters << QStringLiteral("All files (*)");
+  QString filter =
+      filters.contains(settings.importFilter) ? settings.importFilter : filters.front();
   const QStringList chosen = QFileDialog::getOpenFileNames(
-      owner_, QString(), StartFolder(LoadUserSettings().lastImportFolder, QDir::homePath()),
-      QStringLiteral("GPS ログ (*.log);;"
-                     "対応するすべてのファイル (*.log *.nmea *.gpx *.json *.geojson *.geojsonl "
-                     "*.geojsons *.kml *.kmz *.tcx *.fit *.gz);;"
-                     "GPX ファイル (*.gpx *.gpx.gz);;位置情報履歴 (*.json *.json.gz);;"
-                     "GeoJSON (*.geojson *.geojsonl *.geojsons *.json);;KML / KMZ (*.kml *.kmz);;"
-                     "TCX (*.tcx *.tcx.gz);;FIT (*.fit);;"
-                     "圧縮ログ (*.log.gz *.gz);;すべてのファイル (*)"));
+      owner_, QString(), StartFolder(settings.lastImportFolder, QDir::homePath()),
+      filters.join(QStringLiteral(";;")), &filter);
   std::vector<std::string> paths;
   paths.reserve(size_t(chosen.size()));
   for (const QString& path : chosen) paths.push_back(LocalPath(path));
-  if (!chosen.isEmpty()) RememberFolder(&UserSettings::lastImportFolder, chosen.front());
+  if (!chosen.isEmpty()) {
+    RememberFolder(&UserSettings::lastImportFolder, chosen.front());
+    UserSettings remembered = LoadUserSettings();
+    remembered.importFilter = filter;
+    SaveUserSettings(remembered);
+  }
   return paths;
+}
+
+std::optional<std::string> QtPlatform::ChooseLogFolder() {
+  KeepWorkingDirectory keep;
+  const QString folder = QFileDialog::getExistingDirectory(
+      owner_, QStringLiteral("Import folder"),
+      StartFolder(LoadUserSettings().lastImportFolder, QDir::homePath()));
+  if (folder.isEmpty()) return std::nullopt;
+  RememberFolder(&UserSettings::lastImportFolder, folder);
+  return LocalPath(folder);
 }
 
 namespace {
@@ -123,9 +143,9 @@ std::optional<std::string> QtPlatform::ChooseRegionExportPath(const std::string&
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setFileMode(QFileDialog::AnyFile);
   dialog.setWindowTitle(QStringLiteral("Export region"));
-  dialog.setNameFilters({QStringLiteral("GeoTIFF (*.tif *.tiff)"),
-                         QStringLiteral("GeoJSON (*.geojson *.json *.geojson.gz *.json.gz)"),
-                         QStringLiteral("KML (*.kml *.kml.gz)"), QStringLiteral("KMZ (*.kmz)")});
+  QStringList filters;
+  for (const std::string& filter : RegionExportFilters()) filters << QString::fromStdString(filter);
+  dialog.setNameFilters(filters);
   dialog.setDefaultSuffix(QStringLiteral("tif"));
   return RunExportDialog(dialog, proposedName);
 }

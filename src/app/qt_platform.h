@@ -15,11 +15,15 @@ class QtPlatform : public WindowingPlatform {
   // `owner` parents every dialog and message box (the main dialog).
   explicit QtPlatform(QWidget* owner);
 
-  // Open dialog, several files, filters "GPS ログ (*.log)" first, then GPX
-  // files, compressed logs and all files; name field empty, starting in the
-  // folder of the last import (the home folder the first time), which it
-  // remembers in the per-user settings. Paths in the local file encoding.
+  // Open dialog, several files; filters "All supported files" (every
+  // pattern of the input format table), "GPS ログ (*.log)", one per input
+  // format and all files, opening on the one chosen last (which it
+  // remembers); name field empty, starting in the folder of the last
+  // import (the home folder the first time), which it remembers in the
+  // per-user settings. Paths in the local file encoding.
   std::vector<std::string> ChooseLogFiles() override;
+  // Folder dialog, starting where ChooseLogFiles does; remembers likewise.
+  std::optional<std::string> ChooseLogFolder() override;
   // Save dialog, filter "画像ファイル (*.bmp)", default suffix "bmp",
   // `proposedName` in the name field, starting in the folder of the last
   // export (the Pictures folder the first time), which it remembers; no

@@ -10,18 +10,17 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "import/import_defaults.h"
+
 namespace roamgrid {
 
 namespace {
-
-// The largest metres and km/h the form takes, as the CLI does.
-constexpr int kMaxValue = 1000000;
 
 QSpinBox* NumberBox(const char* name, int value, const QString& zeroText, const QString& suffix,
                     int lowest) {
   auto* box = new QSpinBox;
   box->setObjectName(QLatin1String(name));
-  box->setRange(lowest, kMaxValue);
+  box->setRange(lowest, kMaxOptionValue);
   box->setSuffix(suffix);
   if (!zeroText.isEmpty()) box->setSpecialValueText(zeroText);  // shown for the lowest, 0
   box->setValue(value);
@@ -53,6 +52,11 @@ SettingsDialog::SettingsDialog(const UserSettings& settings, QWidget* parent)
   anyTalker_->setObjectName(QStringLiteral("anyTalker"));
   anyTalker_->setChecked(settings.anyTalker);
   importForm->addRow(anyTalker_);
+  skipInvalid_ =
+      new QCheckBox(QStringLiteral("Skip fixes the receiver marked invalid (fix quality 0)"));
+  skipInvalid_->setObjectName(QStringLiteral("skipInvalid"));
+  skipInvalid_->setChecked(settings.skipInvalid);
+  importForm->addRow(skipInvalid_);
 
   auto* map = new QGroupBox(QStringLiteral("Map"));
   auto* mapForm = new QFormLayout(map);
@@ -95,6 +99,7 @@ UserSettings SettingsDialog::Settings() const {
   settings.maxSpeedKmh = maxSpeedKmh_->value();
   settings.maxAccuracyM = maxAccuracyM_->value();
   settings.anyTalker = anyTalker_->isChecked();
+  settings.skipInvalid = skipInvalid_->isChecked();
   settings.background = background_->currentData().toString();
   settings.tileSource = tileSource_->text().trimmed();
   settings.tileAttribution = tileAttribution_->text().trimmed();

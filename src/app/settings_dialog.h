@@ -2,7 +2,8 @@
 // small form, reached from the main dialog's context menu. It edits a copy
 // of UserSettings; the caller saves what OK returns.
 //   Import:  connect consecutive fixes (on/off, metres), max speed (km/h,
-//            0 off), max accuracy (metres, 0 no limit), GGA of any talker
+//            0 off), max accuracy (metres, 0 no limit), GGA of any talker,
+//            skip fixes the receiver marked invalid
 //   Map:     background none / coast / tiles, tile source, attribution
 #pragma once
 
@@ -35,6 +36,7 @@ class SettingsDialog : public QDialog {
   QSpinBox* maxSpeedKmh_ = nullptr;       // "maxSpeedKmh", 0 shows "off"
   QSpinBox* maxAccuracyM_ = nullptr;      // "maxAccuracyM", 0 shows "no limit"
   QCheckBox* anyTalker_ = nullptr;        // "anyTalker"
+  QCheckBox* skipInvalid_ = nullptr;      // "skipInvalid"
   QComboBox* background_ = nullptr;       // "background": none, coast, tiles
   QLineEdit* tileSource_ = nullptr;       // "tileSource", enabled with tiles
   QLineEdit* tileAttribution_ = nullptr;  // "tileAttribution", enabled with tiles

@@ -3,31 +3,32 @@
 #include <QBuffer>
 #include <QDateTime>
 #include <QDir>
+#include <QFileInfo>
 #include <QFontMetrics>
 #include <QImageReader>
-#include <QLocale>
 #include <QNetworkAccessManager>
 #include <QNetworkDiskCache>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QPainter>
-#include <QTextDocumentFragment>
+#include <QSaveFile>
 #include <QTimer>
 #include <algorithm>
 
 #include "geo/mbtiles_file.h"
+#include "geo/tile_sampling.h"
+#include "tiles/grid_units.h"
 #include "view/view_state.h"
 
 namespace roamgrid {
 namespace {
 
 constexpr int kMaxTileSide = 1024;      // larger images are not map tiles
-constexpr int kMemoryTiles = 128;       // decoded tiles kept, 256 KiB each
+constexpr int kMemoryTiles = 128;       // decoded tiles kept beyond the views, 256 KiB each
 constexpr int kMaxViewTiles = 64;       // more only when a source lacks coarse zooms
-constexpr int kBusyPauseSeconds = 60;   // 429 without Retry-After
-constexpr int kErrorPauseSeconds = 30;  // 5xx without Retry-After
-constexpr int kLostPauseSeconds = 60;   // time-out, no connection
-constexpr int kMaxPauseSeconds = 24 * 3600;
+// What a reply may hold unread: the network is read no faster than the
+// layer takes the bytes, so an endless body never piles up in memory.
+constexpr qint64 kReadBufferBytes = 64 * 1024;
 
 // The disk cache of the online tiles: whatever the server says, a tile is
 // kept fresh for at least kMinKeepDays days from its download or its last
@@ -76,23 +77,28 @@ QImage DecodeTile(QByteArray bytes, bool& opaque) {
   return std::move(image).convertToFormat(QImage::Format_ARGB32_Premultiplied);
 }
 
-// Seconds a Retry-After header asks for (a number or an HTTP date), or
-// `fallback` without one.
-int RetryAfterSeconds(const QNetworkReply* reply, int fallback) {
-  const QByteArray value = reply->rawHeader("Retry-After").trimmed();
-  if (value.isEmpty()) return fallback;
-  bool isNumber = false;
-  const qlonglong seconds = value.toLongLong(&isNumber);
-  if (isNumber) return static_cast<int>(std::clamp<qlonglong>(seconds, 1, kMaxPauseSeconds));
-  QDateTime date = QLocale::c().toDateTime(QString::fromLatin1(value).left(25),
-                                           QStringLiteral("ddd, dd MMM yyyy hh:mm:ss"));
-  if (!date.isValid()) return fallback;
-  date.setTimeSpec(Qt::UTC);
-  const qint64 wait = QDateTime::currentDateTimeUtc().secsTo(date);
-  return static_cast<int>(std::clamp<qint64>(wait, 1, kMaxPauseSeconds));
+QString HostKey(const QUrl& url) { return url.host() + ':' + QString::number(url.port(-1)); }
+
+// The file of tile servers that moved for good, beside the tile cache.
+QString MovedOriginsPath() {
+  return QFileInfo(TileLayer::CacheFolder()).path() + "/tile-servers-moved.txt";
 }
 
-QString HostKey(const QUrl& url) { return url.host() + ':' + QString::number(url.port(-1)); }
+MovedOrigins LoadMovedOrigins() {
+  QFile file(MovedOriginsPath());
+  if (!file.open(QIODevice::ReadOnly)) return {};
+  return MovedOrigins::Parse(file.read(MovedOrigins::kMaxTextBytes).toStdString());
+}
+
+// A cache: losing it costs one redirect per moved server, so a failed
+// write is let go.
+void SaveMovedOrigins(const MovedOrigins& moved) {
+  QDir().mkpath(QFileInfo(MovedOriginsPath()).path());
+  QSaveFile file(MovedOriginsPath());
+  if (!file.open(QIODevice::WriteOnly)) return;
+  file.write(QByteArray::fromStdString(moved.Format()));
+  file.commit();
+}
 
 }  // namespace
 
@@ -128,14 +134,18 @@ void TileLayer::Reset() {
     reply->abort();
     reply->deleteLater();
   }
+  pending_.clear();
+  follows_.clear();
   source_ = TileSource{};
   mbtiles_.reset();
   memory_.clear();
   queue_.clear();
   inFlight_.clear();
   missing_.clear();
-  failedInView_.clear();
   hosts_.clear();
+  // The Web Mercator view stays; it is planned anew for the new source.
+  mercatorPlan_ = MercatorTilePlan{};
+  mercatorKeys_.clear();
   pauseEnd_->stop();
   status_.clear();
   attribution_.clear();
@@ -153,6 +163,7 @@ bool TileLayer::SetSource(const QString& source, const QString& attribution) {
   std::string error;
   if (!ParseTileSource(source.toStdString(), parsed, error)) {
     status_ = "tiles: " + QString::fromStdString(error);
+    if (haveMercator_) emit tilesArrived();
     return false;
   }
   if (parsed.kind == TileSource::Kind::kMbtiles) {
@@ -160,17 +171,13 @@ bool TileLayer::SetSource(const QString& source, const QString& attribution) {
         QFile::encodeName(QString::fromStdString(parsed.text)).toStdString(), error);
     if (!mbtiles_) {
       status_ = "tiles: " + QString::fromStdString(error);
+      if (haveMercator_) emit tilesArrived();
       return false;
     }
     minZoom_ = mbtiles_->minZoom();
     maxZoom_ = mbtiles_->maxZoom();
-    if (attribution_.isEmpty()) {
-      // The metadata's attribution is often HTML with links: shown as text.
-      attribution_ =
-          QTextDocumentFragment::fromHtml(QString::fromStdString(mbtiles_->attribution()))
-              .toPlainText()
-              .simplified();
-    }
+    // Already plain text, cut short before its markup was read.
+    if (attribution_.isEmpty()) attribution_ = QString::fromStdString(mbtiles_->attribution());
   }
   if (parsed.kind == TileSource::Kind::kUrlTemplate && network_ == nullptr) {
     network_ = new QNetworkAccessManager(this);
@@ -178,8 +185,14 @@ bool TileLayer::SetSource(const QString& source, const QString& attribution) {
     diskCache_->setCacheDirectory(CacheFolder());
     diskCache_->setMaximumCacheSize(cacheLimitBytes_);
     network_->setCache(diskCache_);
+    moved_ = LoadMovedOrigins();
   }
   source_ = std::move(parsed);
+  if (haveMercator_) {
+    PlanMercator();
+    pauseEnd_->start(0);
+    emit tilesArrived();
+  }
   return true;
 }
 
@@ -189,6 +202,23 @@ void TileLayer::SetCacheLimitMiB(int mebibytes) {
 }
 
 void TileLayer::SetTimeoutMs(int milliseconds) { timeoutMs_ = milliseconds; }
+
+void TileLayer::SetRequestTimeLimitMs(int milliseconds) { requestLimitMs_ = milliseconds; }
+
+QUrl TileLayer::TileAddress(const MapTileKey& tile) const {
+  return QUrl(QString::fromStdString(moved_.Apply(TileUrl(source_, tile))));
+}
+
+void TileLayer::DropFailedFile() {
+  if (!mbtiles_ || !mbtiles_->failed()) return;
+  const QString why = QString::fromStdString(mbtiles_->failure());
+  // Off for the run: nothing more is read from the file, and what was read
+  // goes too, so the view does not show half a map.
+  mbtiles_.reset();
+  memory_.clear();
+  Compose();
+  SetStatus("tiles: " + why + "; tiles off for this run");
+}
 
 bool TileLayer::TileAtHand(const MapTileKey& tile, bool* stale) {
   *stale = false;
@@ -201,8 +231,8 @@ bool TileLayer::TileAtHand(const MapTileKey& tile, bool* stale) {
   if (mbtiles_) {
     const std::vector<uint8_t> data = mbtiles_->ReadTile(tile);
     bytes = QByteArray(reinterpret_cast<const char*>(data.data()), qsizetype(data.size()));
-  } else if (diskCache_) {
-    const QUrl url(QString::fromStdString(TileUrl(source_, tile)));
+  } else if (diskCache_ && source_.kind == TileSource::Kind::kUrlTemplate) {
+    const QUrl url = TileAddress(tile);
     const QNetworkCacheMetaData metaData = diskCache_->metaData(url);
     if (metaData.isValid()) {
       std::unique_ptr<QIODevice> stored(diskCache_->data(url));
@@ -219,8 +249,41 @@ bool TileLayer::TileAtHand(const MapTileKey& tile, bool* stale) {
   return true;
 }
 
-bool TileLayer::Needed(const MapTileKey& tile) const {
+bool TileLayer::NeededBySquare(const MapTileKey& tile) const {
   return haveView_ && std::find(map_.tiles.begin(), map_.tiles.end(), tile) != map_.tiles.end();
+}
+
+bool TileLayer::NeededByMercator(const MapTileKey& tile) const {
+  return haveMercator_ && mercatorKeys_.contains(tile);
+}
+
+void TileLayer::FitMemory() {
+  // Room for both views and as many again of tiles seen lately.
+  memory_.setMaxCost(kMemoryTiles + qsizetype(map_.tiles.size()) + mercatorKeys_.size());
+}
+
+void TileLayer::Enqueue(const std::vector<MapTileKey>& loadFrom) {
+  queue_.clear();
+  QSet<MapTileKey> queued;
+  const bool online = source_.kind == TileSource::Kind::kUrlTemplate;
+  const auto consider = [&](const MapTileKey& tile, bool load) {
+    if (queued.contains(tile)) return;
+    bool stale = false;
+    // Tiles of the other view were read when it was set: memory decides.
+    const MemoryTile* kept = load ? nullptr : memory_.object(tile);
+    const bool atHand = load ? TileAtHand(tile, &stale) : kept != nullptr;
+    if (kept) {
+      stale = kept->keepUntil.isValid() && kept->keepUntil < QDateTime::currentDateTimeUtc();
+    }
+    if (online && (!atHand || stale) && !missing_.contains(tile) && !inFlight_.contains(tile)) {
+      queue_.push_back(tile);
+      queued.insert(tile);
+    }
+  };
+  const std::vector<MapTileKey>& first = mercatorFirst_ ? mercatorPlan_.keys : map_.tiles;
+  const std::vector<MapTileKey>& second = mercatorFirst_ ? map_.tiles : mercatorPlan_.keys;
+  for (const MapTileKey& tile : first) consider(tile, &first == &loadFrom);
+  for (const MapTileKey& tile : second) consider(tile, &second == &loadFrom);
 }
 
 void TileLayer::SetView(int32_t originLat, int32_t originLon, int zoomIndex) {
@@ -233,22 +296,18 @@ void TileLayer::SetView(int32_t originLat, int32_t originLon, int zoomIndex) {
   viewLon_ = originLon;
   viewZoom_ = clampedZoom;
   haveView_ = true;
-  const int tileZoom = ChooseTileZoom(kZoomSpans[clampedZoom], minZoom_, maxZoom_);
+  mercatorFirst_ = false;
+  const double span = kZoomSpans[clampedZoom];
+  const double centreLat = (originLat + span / 2) / kGridPerDegree;
+  const int tileZoom = ChooseTileZoom(kZoomSpans[clampedZoom], centreLat, minZoom_, maxZoom_);
   map_ = MapViewToTiles(originLat, originLon, clampedZoom, tileZoom);
   // Only a source whose coarsest zoom is far finer than the view asks for
   // this many; such a view shows no tiles rather than a flood of requests.
   if (map_.tiles.size() > kMaxViewTiles) map_.tiles.clear();
-  queue_.clear();
-  failedInView_.clear();
-  for (const MapTileKey& tile : map_.tiles) {
-    bool stale = false;
-    const bool atHand = TileAtHand(tile, &stale);
-    if (source_.kind == TileSource::Kind::kUrlTemplate && (!atHand || stale) &&
-        !missing_.contains(tile) && !inFlight_.contains(tile)) {
-      queue_.push_back(tile);
-    }
-  }
+  FitMemory();
+  Enqueue(map_.tiles);
   Compose();
+  DropFailedFile();
   // Asked from the event loop: a source replaced before then (a start
   // option over the saved setting) has asked nothing.
   pauseEnd_->start(0);
@@ -258,103 +317,223 @@ void TileLayer::Compose() {
   if (image_.isNull()) {
     image_ = QImage(kRasterSide, kRasterSide, QImage::Format_ARGB32_Premultiplied);
   }
-  image_.fill(Qt::transparent);
   covers_ = false;
-  if (!haveView_ || map_.tiles.empty()) return;
-  covers_ =
-      std::all_of(map_.pixelRow.begin(), map_.pixelRow.end(), [](int32_t r) { return r >= 0; });
-  // The view's columns fall into a few runs, one per tile column; a row
-  // copies each run from one scan line of one tile.
-  struct ColumnRun {
-    int first, end;  // view columns
-    int32_t tile;    // tile column
-  };
-  std::vector<ColumnRun> runs;
-  int inTile[kRasterSide];
-  for (int column = 0; column < kRasterSide; ++column) {
-    const int32_t tile = map_.pixelCol[column] / kMapTilePixels;
-    inTile[column] = map_.pixelCol[column] % kMapTilePixels;
-    if (runs.empty() || runs.back().tile != tile) runs.push_back({column, column, tile});
-    runs.back().end = column + 1;
+  if (!haveView_ || map_.tiles.empty()) {
+    image_.fill(Qt::transparent);
+    return;
   }
-  for (int row = 0; row < kRasterSide; ++row) {
-    const int32_t pixelRow = map_.pixelRow[row];
-    if (pixelRow < 0) continue;  // beyond the Mercator square: nothing
-    auto* out = reinterpret_cast<QRgb*>(image_.scanLine(kRasterSide - 1 - row));
-    for (const ColumnRun& run : runs) {
-      const MemoryTile* tile =
-          memory_.object(MapTileKey{map_.zoom, run.tile, pixelRow / kMapTilePixels});
-      if (tile == nullptr || !tile->opaque) covers_ = false;
-      if (tile == nullptr) continue;
-      const auto* line =
-          reinterpret_cast<const QRgb*>(tile->image.constScanLine(pixelRow % kMapTilePixels));
-      for (int column = run.first; column < run.end; ++column) out[column] = line[inTile[column]];
+  static_assert(sizeof(QRgb) == sizeof(Argb));
+  bool opaque = true;
+  const auto tileAt = [&](const MapTileKey& key) -> const Argb* {
+    const MemoryTile* tile = memory_.object(key);
+    if (tile == nullptr) return nullptr;
+    opaque = opaque && tile->opaque;
+    return reinterpret_cast<const Argb*>(tile->image.constBits());
+  };
+  // The image's lines are exactly 448 words: ARGB32 lines need no padding.
+  const bool complete = ComposeViewTiles(map_, tileAt, reinterpret_cast<Argb*>(image_.bits()));
+  covers_ = complete && opaque;
+}
+
+void TileLayer::PlanMercator() {
+  mercatorPlan_ =
+      hasSource() ? PlanMercatorTiles(mercatorView_, minZoom_, maxZoom_, size_t{kMaxMercatorTiles})
+                  : MercatorTilePlan{};
+  mercatorKeys_ = QSet<MapTileKey>(mercatorPlan_.keys.begin(), mercatorPlan_.keys.end());
+  FitMemory();
+  Enqueue(mercatorPlan_.keys);
+  DropFailedFile();
+}
+
+const MercatorTilePlan& TileLayer::SetMercatorView(const MercatorView& view) {
+  const auto same = [](const MercatorView& a, const MercatorView& b) {
+    return a.centerX == b.centerX && a.centerY == b.centerY && a.zoom == b.zoom &&
+           a.width == b.width && a.height == b.height;
+  };
+  if (haveMercator_ && same(view, mercatorView_)) return mercatorPlan_;
+  haveMercator_ = true;
+  mercatorFirst_ = true;
+  mercatorView_ = view;
+  PlanMercator();
+  if (!queue_.empty()) pauseEnd_->start(0);
+  return mercatorPlan_;
+}
+
+void TileLayer::ClearMercatorView() {
+  haveMercator_ = false;
+  mercatorFirst_ = false;
+  mercatorPlan_ = MercatorTilePlan{};
+  mercatorKeys_.clear();
+  Enqueue({});
+}
+
+QImage TileLayer::TileImage(const MapTileKey& tile) const {
+  const MemoryTile* kept = memory_.object(tile);
+  return kept ? kept->image : QImage();
+}
+
+QImage TileLayer::TileImageOrCoarser(const MapTileKey& tile, QRectF* part) const {
+  for (int levels = 0; levels <= std::min(kCoarserZooms, tile.zoom); ++levels) {
+    const CoveringPart covering = CoveringTile(tile, levels);
+    if (const MemoryTile* kept = memory_.object(covering.key)) {
+      if (part) *part = QRectF(covering.x, covering.y, covering.side, covering.side);
+      return kept->image;
     }
   }
+  return QImage();
+}
+
+bool TileLayer::PaintMercatorTiles(QPainter& painter) const {
+  bool whole = !mercatorPlan_.placed.empty();
+  painter.save();
+  painter.setRenderHint(QPainter::SmoothPixmapTransform);
+  for (const PlacedTile& placed : mercatorPlan_.placed) {
+    QRectF part;
+    const QImage image = TileImageOrCoarser(placed.key, &part);
+    const MemoryTile* own = memory_.object(placed.key);
+    whole = whole && own != nullptr && own->opaque;
+    if (image.isNull()) continue;
+    const QRect target(QPoint(placed.left, placed.top),
+                       QPoint(placed.right - 1, placed.bottom - 1));
+    painter.drawImage(QRectF(target), image, part);
+  }
+  painter.restore();
+  return whole;
 }
 
 void TileLayer::StartRequests() {
   if (!network_) return;
   int nextPauseEnd = -1;
-  for (auto it = queue_.begin(); it != queue_.end();) {
-    const MapTileKey tile = *it;
-    const QUrl url(QString::fromStdString(TileUrl(source_, tile)));
-    const QString hostKey = HostKey(url);
-    Host& host = hosts_[hostKey];
-    if (host.blocked) {
-      it = queue_.erase(it);
-      continue;
-    }
+  // Whether `host` may have one more request now; remembers when a pause
+  // ends.
+  const auto mayAsk = [&](const Host& host) {
+    if (host.blocked) return false;
     if (!host.pausedUntil.hasExpired()) {
       const int wait =
           static_cast<int>(std::min<qint64>(host.pausedUntil.remainingTime(), 1 << 30));
       nextPauseEnd = nextPauseEnd < 0 ? wait : std::min(nextPauseEnd, wait);
+      return false;
+    }
+    return host.inFlight < kConnectionsPerHost;
+  };
+  // Redirects to follow go first: their tiles have waited longest.
+  for (auto it = follows_.begin(); it != follows_.end();) {
+    Host& host = hosts_[it->hostKey];
+    if (host.blocked || it->deadline.hasExpired()) {
+      inFlight_.remove(it->tile);
+      it = follows_.erase(it);
+    } else if (mayAsk(host)) {
+      Pending request = std::move(*it);
+      it = follows_.erase(it);
+      Send(std::move(request));
+    } else {
+      ++it;
+    }
+  }
+  for (auto it = queue_.begin(); it != queue_.end();) {
+    const MapTileKey tile = *it;
+    const QUrl url = TileAddress(tile);
+    Host& host = hosts_[HostKey(url)];
+    if (host.blocked) {
+      it = queue_.erase(it);
+      continue;
+    }
+    if (!mayAsk(host)) {
       ++it;
       continue;
     }
-    if (host.inFlight >= kConnectionsPerHost) {
-      ++it;
-      continue;
-    }
-    QNetworkRequest request(url);
-    request.setHeader(QNetworkRequest::UserAgentHeader,
-                      QStringLiteral("Roamgrid/" ROAMGRID_VERSION));
-    // PreferNetwork (never AlwaysNetwork, which sends no-cache): a stale
-    // copy is revalidated with If-None-Match / If-Modified-Since.
-    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
-                         QNetworkRequest::PreferNetwork);
-    request.setTransferTimeout(timeoutMs_);
-    QNetworkReply* reply = network_->get(request);
-    ++host.inFlight;
+    Pending request;
+    request.tile = tile;
+    request.hostKey = HostKey(url);
+    request.asked = {url.toString().toStdString()};
+    request.deadline = QDeadlineTimer(requestLimitMs_);
     inFlight_.insert(tile);
-    connect(reply, &QNetworkReply::downloadProgress, reply, [reply](qint64 received, qint64) {
-      if (received > MbtilesFile::kMaxTileBytes) {
-        reply->setProperty("oversize", true);
-        reply->abort();
-      }
-    });
-    connect(reply, &QNetworkReply::finished, this,
-            [this, reply, tile, hostKey] { OnReplyFinished(reply, tile, hostKey); });
     it = queue_.erase(it);
+    Send(std::move(request));
   }
   if (nextPauseEnd >= 0) pauseEnd_->start(nextPauseEnd + 1);
 }
 
-void TileLayer::PauseHost(Host& host, QNetworkReply* reply, int defaultSeconds) {
-  host.pausedUntil = QDeadlineTimer(qint64{RetryAfterSeconds(reply, defaultSeconds)} * 1000);
+void TileLayer::Send(Pending request) {
+  const QUrl url(QString::fromStdString(request.asked.back()));
+  QNetworkRequest ask(url);
+  ask.setHeader(QNetworkRequest::UserAgentHeader, QStringLiteral("Roamgrid/" ROAMGRID_VERSION));
+  // PreferNetwork (never AlwaysNetwork, which sends no-cache): a stale
+  // copy is revalidated with If-None-Match / If-Modified-Since.
+  ask.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::PreferNetwork);
+  // Each redirect is judged (scheme, count, loops) before it is followed.
+  ask.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+  ask.setTransferTimeout(timeoutMs_);
+  QNetworkReply* reply = network_->get(ask);
+  reply->setReadBufferSize(kReadBufferBytes);
+  ++hosts_[request.hostKey].inFlight;
+  // The whole request, redirects included, ends by its deadline however
+  // slowly the bytes trickle in.
+  auto* limit = new QTimer(reply);
+  limit->setSingleShot(true);
+  connect(limit, &QTimer::timeout, this,
+          [this, reply] { Abandon(reply, TileFetchFailure::kTooSlow); });
+  limit->start(static_cast<int>(std::clamp<qint64>(request.deadline.remainingTime(), 0, 1 << 30)));
+  pending_.insert(reply, std::move(request));
+  connect(reply, &QNetworkReply::metaDataChanged, this, [this, reply] {
+    const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+    if (length.isValid() && length.toLongLong() > kMaxMapTileBytes) {
+      Abandon(reply, TileFetchFailure::kTooLarge);
+    }
+  });
+  connect(reply, &QNetworkReply::readyRead, this, [this, reply] { ReadBody(reply); });
+  connect(reply, &QNetworkReply::finished, this, [this, reply] { OnReplyFinished(reply); });
 }
 
-void TileLayer::OnReplyFinished(QNetworkReply* reply, MapTileKey tile, QString hostKey) {
+void TileLayer::ReadBody(QNetworkReply* reply) {
+  const auto it = pending_.find(reply);
+  if (it == pending_.end() || it->failure != TileFetchFailure::kNone || !reply->isOpen()) return;
+  it->body += reply->read(kMaxMapTileBytes + 1 - it->body.size());
+  if (it->body.size() > kMaxMapTileBytes) Abandon(reply, TileFetchFailure::kTooLarge);
+}
+
+void TileLayer::Abandon(QNetworkReply* reply, TileFetchFailure failure) {
+  const auto it = pending_.find(reply);
+  if (it == pending_.end() || it->failure != TileFetchFailure::kNone) return;
+  it->failure = failure;
+  it->body.clear();
+  reply->abort();  // finishes the reply: OnReplyFinished judges it
+}
+
+void TileLayer::OnReplyFinished(QNetworkReply* reply) {
   reply->deleteLater();
-  inFlight_.remove(tile);
-  Host& host = hosts_[hostKey];
-  host.inFlight = std::max(host.inFlight - 1, 0);
-  const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-  const bool oversize = reply->property("oversize").toBool();
+  if (!pending_.contains(reply)) return;
+  ReadBody(reply);
+  Pending request = pending_.take(reply);
+  Host& answered = hosts_[request.hostKey];
+  answered.inFlight = std::max(answered.inFlight - 1, 0);
+
+  TileReplyFacts facts;
+  facts.asked = request.asked;
+  facts.httpStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+  facts.failure = request.failure;
+  const bool success = facts.httpStatus >= 200 && facts.httpStatus < 300;
+  if (facts.failure == TileFetchFailure::kNone && reply->error() != QNetworkReply::NoError &&
+      (facts.httpStatus == 0 || success)) {
+    // No answer, or one cut off in its body.
+    const bool timedOut = reply->error() == QNetworkReply::TimeoutError ||
+                          reply->error() == QNetworkReply::OperationCanceledError;
+    facts.failure = timedOut ? TileFetchFailure::kStalled : TileFetchFailure::kUnreachable;
+  }
   QImage image;
   bool opaque = false;
-  if (reply->error() == QNetworkReply::NoError) image = DecodeTile(reply->readAll(), opaque);
-  if (!image.isNull()) {
+  if (facts.failure == TileFetchFailure::kNone && success) {
+    image = DecodeTile(request.body, opaque);
+    facts.image = !image.isNull();
+  }
+  facts.retryAfter = reply->rawHeader("Retry-After").toStdString();
+  const QUrl target = reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl();
+  if (target.isValid()) facts.location = reply->url().resolved(target).toString().toStdString();
+  facts.nowUnixTime = QDateTime::currentSecsSinceEpoch();
+  const TileVerdict verdict = JudgeTileReply(facts);
+
+  using Action = TileVerdict::Action;
+  if (verdict.action == Action::kShow) {
     QDateTime keepUntil = QDateTime::currentDateTimeUtc().addDays(kMinKeepDays);
     if (diskCache_) {
       const QNetworkCacheMetaData metaData = diskCache_->metaData(reply->url());
@@ -362,42 +541,41 @@ void TileLayer::OnReplyFinished(QNetworkReply* reply, MapTileKey tile, QString h
         keepUntil = metaData.expirationDate();
       }
     }
-    memory_.insert(tile, new MemoryTile{std::move(image), keepUntil, opaque});
+    inFlight_.remove(request.tile);
+    memory_.insert(request.tile, new MemoryTile{std::move(image), keepUntil, opaque});
+    const bool statusCleared = !status_.isEmpty();
     status_.clear();
-    if (Needed(tile)) {
-      Compose();
-      emit tilesArrived();
-    }
+    const bool square = NeededBySquare(request.tile);
+    if (square) Compose();
+    if (square || NeededByMercator(request.tile) || statusCleared) emit tilesArrived();
     StartRequests();
     return;
   }
-  failedInView_.insert(tile);
-  QString why;
-  if (reply->error() == QNetworkReply::NoError || oversize) {
-    why = QStringLiteral("tiles: the server sent no image");
-  } else if (status == 401 || status == 403) {
-    host.blocked = true;
-    why = QStringLiteral("tiles: access blocked by server (%1)").arg(status);
-  } else if (status == 404 || status == 410) {
-    missing_.insert(tile);
-    why = QStringLiteral("tiles: tile not found (%1)").arg(status);
-  } else if (status == 429) {
-    PauseHost(host, reply, kBusyPauseSeconds);
-    why = QStringLiteral("tiles: too many requests, pausing (429)");
-  } else if (status >= 500) {
-    PauseHost(host, reply, kErrorPauseSeconds);
-    why = QStringLiteral("tiles: server error (%1)").arg(status);
-  } else if (status != 0) {
-    why = QStringLiteral("tiles: request refused (%1)").arg(status);
-  } else if (reply->error() == QNetworkReply::TimeoutError ||
-             reply->error() == QNetworkReply::OperationCanceledError) {
-    PauseHost(host, reply, kLostPauseSeconds);
-    why = QStringLiteral("tiles: no answer from server (time-out)");
-  } else {
-    PauseHost(host, reply, kLostPauseSeconds);
-    why = QStringLiteral("tiles: cannot reach server");
+  if (verdict.action == Action::kFollow) {
+    // A redirect is not a tile: nothing of it stays in the cache.
+    if (diskCache_) diskCache_->remove(reply->url());
+    if (verdict.originMoved &&
+        moved_.Learn(UrlOrigin(request.asked.back()), UrlOrigin(verdict.followUrl))) {
+      SaveMovedOrigins(moved_);
+    }
+    request.asked.push_back(verdict.followUrl);
+    request.hostKey = HostKey(QUrl(QString::fromStdString(verdict.followUrl)));
+    request.body.clear();
+    follows_.push_back(std::move(request));
+    StartRequests();
+    return;
   }
-  SetStatus(why);
+  inFlight_.remove(request.tile);
+  if (verdict.action == Action::kMissing) missing_.insert(request.tile);
+  // Every server along the way answers for a pause or a block.
+  for (const std::string& asked : request.asked) {
+    Host& host = hosts_[HostKey(QUrl(QString::fromStdString(asked)))];
+    if (verdict.action == Action::kBlockHost) host.blocked = true;
+    if (verdict.action == Action::kPauseHost) {
+      host.pausedUntil = QDeadlineTimer(qint64{verdict.pauseSeconds} * 1000);
+    }
+  }
+  SetStatus(QString::fromStdString(verdict.status));
   StartRequests();
 }
 

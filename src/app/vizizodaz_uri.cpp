@@ -1,5 +1,7 @@
 #include "app/vizizodaz_uri.h"
 
+#include <QTimer>
+
 #include "app/app_icon.h"
 #include "app/zivozariv_ade.h"
 
@@ -33,6 +35,16 @@ StartArgs ParseStartArgs(const std::vector<std::string>& arguments) {
         error = argument + " needs a value";
       }
       at += 2;
+    } else if (argument == "--map") {
+      args.map = true;
+      ++at;
+    } else if (argument == "--map-view") {
+      const std::string value = at + 1 < arguments.size() ? arguments[at + 1] : std::string();
+      args.mapView = ParseMapView(value);
+      if (!args.mapView) {
+        error = "--map-view needs LAT,LON,ZOOM: degrees north and east, and a zoom from 0 to 22";
+      }
+      at += 2;
     } else if (!TakeStoreOption(arguments, at, args.store, error)) {
       error = "unknown argument '" + argument + "' (see roamgrid --help)";
       ++at;
@@ -45,6 +57,7 @@ StartArgs ParseStartArgs(const std::vector<std::string>& arguments) {
 std::string StartHelpText() {
   return R"(Usage: roamgrid [-C DIR | --user-store] [--background none|coast|tiles]
                 [--tiles TEMPLATE_OR_FILE [--tiles-attribution TEXT]]
+                [--map] [--map-view LAT,LON,ZOOM]
        roamgrid --help | --version
 
 Starts Roamgrid, the lasting record of every place a GPS receiver has been:
@@ -70,6 +83,13 @@ Options:
                  (https://.../{z}/{x}/{y}.png) or a local MBTiles file
   --tiles-attribution TEXT
                  the tiles' attribution, drawn on the map
+  --map          open the Map window too (the map menu's "Large map",
+                 Ctrl+M): the whole store on a map you drag and zoom
+  --map-view LAT,LON,ZOOM
+                 open the Map window centred on LAT,LON (degrees, north and
+                 east positive) at Web Mercator zoom ZOOM (0 to 22,
+                 fractions allowed), e.g. 35.68,139.76,12; without it the
+                 map opens where it was last, or on all marks
   -h, --help     show this help
   --version      print the version
 
@@ -108,6 +128,10 @@ bool VIzizodazUri::InitInstance() {
   if (tiles) dialog.SetTileSource({*tiles, tilesAttribution});
   const std::string mode = !background.empty() ? background : tiles ? "tiles" : "";
   if (!mode.empty()) dialog.SetBackgroundMode(mode);
+  // Opened once the dialog shows, so that the map comes up in front of it.
+  if (openMap || mapView) {
+    QTimer::singleShot(0, &dialog, [this, &dialog] { dialog.OpenMapWindow(mapView); });
+  }
   dialog.exec();  // the result is not used: either way the program ends
   return false;
 }

@@ -11,6 +11,7 @@
 
 #include "common/store_folder.h"
 #include "common/windowing_platform.h"
+#include "geo/map_viewport.h"
 
 namespace roamgrid {
 
@@ -22,6 +23,8 @@ struct StartArgs {
   std::string background;    // --background none|coast|tiles for this run; empty: the user's setting
   std::optional<std::string> tiles;  // --tiles TEMPLATE_OR_FILE for this run
   std::string tilesAttribution;      // --tiles-attribution TEXT
+  bool map = false;                  // --map: open the Map window too
+  std::optional<MapCentre> mapView;  // --map-view LAT,LON,ZOOM (opens it as well)
   std::string error;         // the first argument that is wrong, or empty
 };
 
@@ -60,6 +63,10 @@ class VIzizodazUri : public QApplication {
   // The map background for this run ("none", "coast" or "tiles"), or empty for the
   // user's setting.
   std::string background;
+  // Whether the Map window opens beside the dialog, and at which view
+  // (none: the one it showed last).
+  bool openMap = false;
+  std::optional<MapCentre> mapView;
 };
 
 }  // namespace roamgrid

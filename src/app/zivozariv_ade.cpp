@@ -14,8 +14,8 @@
 #include <QPauseAnimation>
 #include <QPropertyAnimation>
 #include <QPushButton>
-#include <QToolTip>
 #include <QSequentialAnimationGroup>
+#include <QToolTip>
 #include <QUrl>
 #include <QWheelEvent>
 #include <algorithm>
@@ -24,17 +24,20 @@
 
 #include "app/app_icon.h"
 #include "app/main_dialog_template.h"
+#include "app/map_window.h"
 #include "app/qt_platform.h"
 #include "app/settings_dialog.h"
 #include "app/template_font.h"
 #include "app/user_settings.h"
+#include "common/number_text.h"
 #include "export/export_command.h"
 #include "geo/coast_background.h"
 #include "geo/map_scale.h"
 #include "geo/rgb_image.h"
+#include "home/home_command.h"
+#include "home/home_config.h"
 #include "import/import_command.h"
-#include "settings/home_command.h"
-#include "settings/home_config.h"
+#include "import/import_run.h"
 #include "view/render_view.h"
 
 namespace roamgrid {
@@ -125,8 +128,9 @@ ZIvozarivAde::ZIvozarivAde(WindowingPlatform* platform)
 }
 
 // The recorder member, destroyed after this body, writes back a tile it
-// still holds.
-ZIvozarivAde::~ZIvozarivAde() = default;
+// still holds. The Map window goes first, while the tile layer it shares
+// still stands.
+ZIvozarivAde::~ZIvozarivAde() { delete mapWindow_.data(); }
 
 void ZIvozarivAde::CreateControls() {
   setWindowTitle(QString::fromUtf8(kMainDialog.caption));
@@ -192,8 +196,14 @@ void ZIvozarivAde::OnInitDialog() {
   }
 
   // The map's context menu: the background switch (Ctrl+B anywhere in the
-  // dialog), where the map data comes from, and the Settings dialog.
+  // dialog), the Map window (Ctrl+M), where the map data comes from, and
+  // the Settings dialog.
   mapMenu_ = new QMenu(this);
+  largeMapAction_ = new QAction(QStringLiteral("Large map"), this);
+  largeMapAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_M));
+  largeMapAction_->setShortcutContext(Qt::WindowShortcut);
+  connect(largeMapAction_, &QAction::triggered, this, [this] { OpenMapWindow(); });
+  addAction(largeMapAction_);
   backgroundAction_ = new QAction(QStringLiteral("Map background"), this);
   backgroundAction_->setCheckable(true);
   backgroundAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_B));
@@ -207,17 +217,13 @@ void ZIvozarivAde::OnInitDialog() {
   mapMenu_->addAction(tilesAction_);
   mapMenu_->addAction(QStringLiteral("Tile source..."), this, [this] { OnTileSource(); });
   mapMenu_->addSeparator();
+  mapMenu_->addAction(QStringLiteral("Import folder…"), this, [this] { OnImportFolder(); });
+  mapMenu_->addAction(largeMapAction_);
   mapMenu_->addAction(QStringLiteral("Export region…"), this, [this] { OnExportRegion(); });
   mapMenu_->addSeparator();
   mapMenu_->addAction(QStringLiteral("Map data..."), this, [this] { OnMapData(); });
-  settingsAction_ = mapMenu_->addAction(QStringLiteral("Settings…"), this, [this] {
-    // The map follows the saved choices at once; import options are read at
-    // each import.
-    if (!EditUserSettings(this)) return;
-    const UserSettings saved = LoadUserSettings();
-    SetTileSource({saved.tileSource.toStdString(), saved.tileAttribution.toStdString()});
-    SetBackgroundMode(saved.background.toStdString());
-  });
+  settingsAction_ =
+      mapMenu_->addAction(QStringLiteral("Settings…"), this, [this] { OnSettings(this); });
 
   LoadHomeConfig(*this);  // an invalid or missing file keeps the default home
   originLat = homeLat;
@@ -289,8 +295,48 @@ void ZIvozarivAde::RenderView() {
     viewWindow.InvalidateBackground();
   }
   if (backgroundOn_ && tilesWanted_) tileLayer_.SetView(originLat, originLon, zoomIndex);
-  // Every navigation ends here: the watch follows the view.
+  // Every navigation ends here: the watch follows the view, the Map window
+  // the outline.
   storeWatcher_.Watch(ViewTileFolders(*this));
+  OutlineViewOnMap();
+}
+
+void ZIvozarivAde::OutlineViewOnMap() {
+  if (!mapWindow_) return;
+  mapWindow_->SetMainViewSquare(originLat, originLon,
+                                kZoomSpans[std::clamp(zoomIndex, kMinZoomIndex, kMaxZoomIndex)]);
+}
+
+MapWindow* ZIvozarivAde::OpenMapWindow(const std::optional<MapCentre>& view) {
+  if (!mapWindow_) {
+    mapWindow_ = new MapWindow(this, &tileLayer_);
+    connect(mapWindow_, &MapWindow::showInMainViewRequested, this, &ZIvozarivAde::ShowInMainView);
+    connect(mapWindow_, &MapWindow::backgroundModeChosen, this, [this](const QString& mode) {
+      SetBackgroundMode(mode.toStdString());
+      SaveBackgroundMode();
+    });
+    connect(mapWindow_, &MapWindow::importRequested, this, [this] { OnImport(); });
+    connect(mapWindow_, &MapWindow::settingsRequested, this, [this] { OnSettings(mapWindow_); });
+    mapWindow_->SetBackgroundMode(backgroundMode());
+    OutlineViewOnMap();
+  }
+  mapWindow_->Open(view);
+  return mapWindow_;
+}
+
+MapWindow* ZIvozarivAde::mapWindow() const { return mapWindow_; }
+
+void ZIvozarivAde::ShowInMainView(double lat, double lon) {
+  if (Jump(*this, FormatFixed(lat, 0, 6), FormatFixed(lon, 0, 6))) EndCommand();
+}
+
+void ZIvozarivAde::OnSettings(QWidget* over) {
+  // The map follows the saved choices at once; import options are read at
+  // each import.
+  if (!EditUserSettings(over)) return;
+  const UserSettings saved = LoadUserSettings();
+  SetTileSource({saved.tileSource.toStdString(), saved.tileAttribution.toStdString()});
+  SetBackgroundMode(saved.background.toStdString());
 }
 
 void ZIvozarivAde::ShowBackground(bool on) {
@@ -300,6 +346,7 @@ void ZIvozarivAde::ShowBackground(bool on) {
                                     [this](RgbImage& image) { return DrawBackground(image); })
                               : ViewChild::BackgroundPainter());
   ApplyTiles();
+  if (mapWindow_) mapWindow_->SetBackgroundMode(backgroundMode());
 }
 
 void ZIvozarivAde::SetBackgroundMode(const std::string& mode) {
@@ -351,7 +398,7 @@ void ZIvozarivAde::OnTileSource() {
 
 bool ZIvozarivAde::DrawBackground(RgbImage& image) {
   if (!gshhg_) gshhg_ = std::make_unique<GshhgStore>(GshhgFolderFromEnvironment());
-  return DrawCoastBackground(*gshhg_, originLat, originLon, zoomIndex, image) > 0;
+  return DrawCoastBackground(*gshhg_, originLat, originLon, zoomIndex, image).pixels > 0;
 }
 
 void ZIvozarivAde::OnToggleBackground() {
@@ -415,9 +462,11 @@ void ZIvozarivAde::OnJump() {
 
 void ZIvozarivAde::OnImport() { RunImport(nullptr); }
 
+void ZIvozarivAde::OnImportFolder() { RunImport(nullptr, true); }
+
 void ZIvozarivAde::OnDropFiles(const std::vector<std::string>& paths) { RunImport(&paths); }
 
-void ZIvozarivAde::RunImport(const std::vector<std::string>* dropped) {
+void ZIvozarivAde::RunImport(const std::vector<std::string>* dropped, bool folder) {
   // A drop handed on before an import began must not start a second one
   // inside it, while its progress window lets events through.
   if (importing_) return;
@@ -433,6 +482,7 @@ void ZIvozarivAde::RunImport(const std::vector<std::string>* dropped) {
   choices.options.connectMetres = settings.connect ? settings.connectMetres : 0;
   choices.options.maxSpeedKmh = settings.maxSpeedKmh;
   choices.options.maxAccuracyM = settings.maxAccuracyM;
+  choices.options.skipInvalid = settings.skipInvalid;
   if (!settings.anyTalker) {
     choices.chooseAnyTalker = [] {
       UserSettings chosen = LoadUserSettings();
@@ -440,19 +490,30 @@ void ZIvozarivAde::RunImport(const std::vector<std::string>* dropped) {
       SaveUserSettings(chosen);  // not saved: the choice holds for this import only
     };
   }
+  if (!settings.skipInvalid) {
+    choices.chooseSkipInvalid = [] {
+      UserSettings chosen = LoadUserSettings();
+      chosen.skipInvalid = true;
+      SaveUserSettings(chosen);  // not saved: nothing changes from the next import on
+    };
+  }
   if (dropped) {
     reports = ImportLogFiles(recorder, *dropped, *platform_, endCommand, choices);
   } else {
-    imported = ImportLogs(recorder, *platform_, endCommand, &reports, choices);
+    imported = ImportLogs(recorder, *platform_, endCommand, &reports, choices, folder);
   }
   if (imported) importEnded_.start();
   importing_ = false;
-  if (const long long cells = NewCells(reports); cells > 0) ShowNewCellsNote(cells);
+  // Every import that read a log is acknowledged, one that added nothing
+  // too.
+  if (!reports.empty()) ShowNewCellsNote(NewCells(reports));
 }
 
 void ZIvozarivAde::ShowNewCellsNote(long long cells) {
   delete newCellsNote_;  // an earlier note still fading
-  auto* note = new QLabel(QStringLiteral("%1 new cells").arg(cells), this);
+  auto* note = new QLabel(
+      cells == 0 ? QStringLiteral("no new cells") : QString::fromStdString(NewCellsText(cells)),
+      this);
   newCellsNote_ = note;
   note->setObjectName(QStringLiteral("newCellsNote"));
   note->setStyleSheet(QStringLiteral(

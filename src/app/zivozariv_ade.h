@@ -20,6 +20,7 @@
 #include "app/view_child.h"
 #include "common/windowing_platform.h"
 #include "geo/gshhg_store.h"
+#include "geo/map_viewport.h"
 #include "tiles/track_recorder.h"
 #include "view/navigation.h"
 #include "view/view_state.h"
@@ -30,6 +31,7 @@ class QMenu;
 
 namespace roamgrid {
 
+class MapWindow;
 class QtPlatform;
 
 class ZIvozarivAde : public QDialog, public ViewState {
@@ -62,8 +64,8 @@ class ZIvozarivAde : public QDialog, public ViewState {
   QMenu* systemMenu() const { return systemMenu_; }
 
   // The map's own context menu (right-click on the view window): the
-  // background switch, the map data's origin and "Settings…", which opens
-  // the Settings dialog. Items are added with one addAction each.
+  // background switch, "Large map", the map data's origin and "Settings…",
+  // which opens the Settings dialog. Items are added with one addAction each.
   QMenu* mapMenu() const { return mapMenu_; }
   QAction* settingsAction() const { return settingsAction_; }
 
@@ -80,6 +82,17 @@ class ZIvozarivAde : public QDialog, public ViewState {
   // the per-user setting is left alone.
   void SetTileSource(const TileSourceChoice& choice);
   TileLayer& tileLayer() { return tileLayer_; }
+
+  // The map menu's "Large map" (Ctrl+M): opens the Map window, or brings it
+  // to the front, at `view` when given (see MapWindow::Open). The window
+  // belongs to the dialog and outlines its view.
+  MapWindow* OpenMapWindow(const std::optional<MapCentre>& view = std::nullopt);
+  MapWindow* mapWindow() const;  // null before the first opening
+  QAction* largeMapAction() const { return largeMapAction_; }
+  // The Map window's "Show in main view": centres the view near (lat, lon)
+  // degrees by the Jump rules, as if they had been typed into edits 1005
+  // and 1006, at the current zoom.
+  void ShowInMainView(double lat, double lon);
 
   // Members in the order the dialog declares them after the view state.
   TrackRecorder recorder;
@@ -120,12 +133,14 @@ class ZIvozarivAde : public QDialog, public ViewState {
   void OnZoomDown();
   void OnJump();
   void OnImport();
+  void OnImportFolder();
   void OnDropFiles(const std::vector<std::string>& paths);
-  // Imports the dropped logs, or those chosen in the Import dialog when
-  // `dropped` is null.
-  void RunImport(const std::vector<std::string>* dropped);
-  // Shows briefly over the map how many cells an import newly marked
-  // (object name "newCellsNote"), fading out by itself; no modal box.
+  // Imports the dropped logs, or when `dropped` is null those chosen in the
+  // Import dialog (with `folder`, the folder chosen in the folder dialog).
+  void RunImport(const std::vector<std::string>* dropped, bool folder = false);
+  // Shows briefly over the map how many cells an import newly marked, "no
+  // new cells" for none (object name "newCellsNote"), fading out by itself;
+  // no modal box.
   void ShowNewCellsNote(long long cells);
   void OnDoubleClick(QPoint viewPixel);
   void OnWheel(int angleDelta);
@@ -153,6 +168,11 @@ class ZIvozarivAde : public QDialog, public ViewState {
   void OnToggleTiles();
   void OnTileSource();
   void SaveBackgroundMode();
+  // "Settings…": the Settings dialog over `over`; the saved choices take
+  // effect at once.
+  void OnSettings(QWidget* over);
+  // Outlines the view on the Map window, when it is open.
+  void OutlineViewOnMap();
   // A tile of the view (or a folder of the store) changed on disk.
   void OnStoreChanged();
 
@@ -177,6 +197,8 @@ class ZIvozarivAde : public QDialog, public ViewState {
   QElapsedTimer importEnded_;
   StoreWatcher storeWatcher_;
   int storeRefreshes_ = 0;
+  QAction* largeMapAction_ = nullptr;
+  QPointer<MapWindow> mapWindow_;  // made at its first opening, a child of the dialog
 };
 
 }  // namespace roamgrid

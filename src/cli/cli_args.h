@@ -1,5 +1,6 @@
 // The command line of roamgrid-cli: what the arguments ask for, read
-// without touching any file, and the help texts. Numbers are read
+// without touching any file (cli_args.cpp), and the help texts
+// (cli_help.cpp). Numbers are read
 // independently of the process locale, and an argument with anything after
 // its number is refused.
 #pragma once
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "common/store_folder.h"
+#include "import/import_defaults.h"
 
 namespace roamgrid {
 
@@ -39,10 +41,6 @@ struct DegreeText {
   bool operator==(const DegreeText&) const = default;
 };
 
-// --connect without a value joins fixes at most this many metres apart.
-inline constexpr int kDefaultConnectMetres = 250;
-// The largest METRES and KMH accepted.
-inline constexpr int kMaxOptionValue = 1000000;
 // A box in decimal degrees as --bbox gives it: south, west, north, east.
 struct DegreeBox {
   double south = 0.0, west = 0.0, north = 0.0, east = 0.0;
@@ -107,7 +105,8 @@ std::string CliHelpText(CliCommand command);
 // Strict conversions of a whole argument, independent of the locale:
 // nothing may stand before or after the number.
 //   ParseWholeInt32: optional sign, decimal digits, within int32.
-//   ParseWholeDouble: a finite decimal number as strtod reads it.
+//   ParseWholeDouble: a finite decimal number as strtod reads it (no
+//   hexadecimal, infinity or NaN).
 std::optional<int32_t> ParseWholeInt32(const std::string& text);
 std::optional<double> ParseWholeDouble(const std::string& text);
 

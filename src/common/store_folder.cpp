@@ -7,11 +7,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/text.h"
+
 namespace roamgrid {
 
 namespace {
-
-std::string Quoted(const std::string& text) { return "'" + text + "'"; }
 
 bool IsAbsolute(const char* path) { return path != nullptr && path[0] == '/'; }
 

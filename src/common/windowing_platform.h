@@ -34,9 +34,12 @@ struct TileSourceChoice {
 class WindowingPlatform {
  public:
   virtual ~WindowingPlatform() = default;
-  // Open dialog for several NMEA logs: full paths in the order the dialog
-  // returns them; empty on Cancel.
+  // Open dialog for several logs (filters of the input formats): full
+  // paths in the order the dialog returns them; empty on Cancel.
   virtual std::vector<std::string> ChooseLogFiles() = 0;
+  // Folder dialog of "Import folder...": the chosen folder's full path, or
+  // nothing on Cancel.
+  virtual std::optional<std::string> ChooseLogFolder() = 0;
   // Save dialog proposing `proposedName` (default extension "bmp"): the
   // chosen full path, or nothing on Cancel. It asks nothing about an
   // existing file.

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "common/safe_file.h"
-#include "tiles/explorer_tiles.h"
+#include "store/explorer_tiles.h"
 
 namespace roamgrid {
 

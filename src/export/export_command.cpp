@@ -15,7 +15,7 @@ namespace roamgrid {
 
 namespace {
 
-void Complain(WindowingPlatform& platform, const char* text) {
+void Complain(WindowingPlatform& platform, const std::string& text) {
   platform.ShowMessage(text, "", MessageStyle::kExclamationOk);
 }
 
@@ -106,7 +106,7 @@ void ExportViewRegion(const ViewState& state, WindowingPlatform& platform) {
   const std::optional<std::string> path = platform.ChooseRegionExportPath(name);
   if (!path) return;
   const std::optional<ExportTarget> target = ExportTargetOf(*path);
-  if (!target || target->format == ExportFormat::kBmp || target->format == ExportFormat::kPng) {
+  if (!target || !ExportFormatOf(target->format).region) {
     Complain(platform, kRegionSuffixText);
     return;
   }

@@ -4,8 +4,10 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "common/windowing_platform.h"
+#include "export/export_formats.h"
 #include "geo/rgb_image.h"
 #include "view/view_state.h"
 
@@ -32,9 +34,7 @@ void ExportBitmap(const ViewState& state, const uint8_t* raster, WindowingPlatfo
                   const RgbImage* shown = nullptr);
 
 // The text shown when the region export is given a name it cannot write.
-inline constexpr char kRegionSuffixText[] =
-    "Give the file one of the suffixes .tif, .geojson, .json, .kml, .kmz, .geojson.gz, "
-    ".json.gz or .kml.gz";
+inline const std::string kRegionSuffixText = RegionExportSuffixesText();
 
 // "Export region...": asks for a path (ChooseRegionExportPath, proposing
 // the view's name with ".tif"; Cancel ends it) and writes the cells of the

@@ -8,33 +8,21 @@
 #include <cstring>
 
 #include "common/safe_file.h"
+#include "common/text.h"
 #include "export/geotiff_file.h"
 #include "export/png_file.h"
 #include "export/region_raster.h"
+#include "export/region_writers.h"
 #include "export/text_output.h"
 #include "export/vector_files.h"
 
 namespace roamgrid {
 
-const char kKnownExportSuffixes[] =
-    ".bmp, .png, .tif, .tiff, .geojson, .json, .kml, .kmz, .geojson.gz, .json.gz, .kml.gz";
-
 namespace {
 
-bool EndsWith(const std::string& text, const char* suffix) {
-  const size_t n = std::strlen(suffix);
-  if (text.size() < n) return false;
-  for (size_t i = 0; i < n; ++i) {
-    char c = text[text.size() - n + i];
-    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-    if (c != suffix[i]) return false;
-  }
-  return true;
-}
-
-std::string Quoted(const std::string& path) { return "'" + path + "'"; }
-
-std::string Why(int error) { return error ? std::string(": ") + std::strerror(error) : ""; }
+// EINVAL: the path names a pipe, a device or a folder, which a file of
+// user data never replaces.
+std::string Why(int error) { return error ? ": " + FileErrorText(error) : ""; }
 
 // A libzip archive written through a ReplacingFile: libzip writes it in
 // one go, going back only to fill in the entries' headers.
@@ -166,41 +154,41 @@ bool WriteKmz(const CellRegion& region, ReplacingFile& file, RegionExportResult&
 
 }  // namespace
 
-bool ExportTarget::IsRaster() const {
-  return format == ExportFormat::kBmp || format == ExportFormat::kPng ||
-         format == ExportFormat::kGeoTiff;
+bool WriteRegionAsPng(const RegionExportRequest& request, const ExportTarget&, ReplacingFile& file,
+                      RegionExportResult& result) {
+  RegionRasterizer raster(request.region, request.zoom);
+  const bool ok =
+      WriteRegionPng(raster, request.transparent, request.background,
+                     [&](const void* data, size_t size) { return file.Write(data, size); });
+  result.visitedCells = raster.visitedCells();
+  return ok;
 }
 
-std::optional<ExportTarget> ExportTargetOf(const std::string& path) {
-  struct Suffix {
-    const char* text;
-    ExportTarget target;
-  };
-  static const Suffix kSuffixes[] = {
-      {".geojson.gz", {ExportFormat::kGeoJson, true}},
-      {".json.gz", {ExportFormat::kGeoJson, true}},
-      {".kml.gz", {ExportFormat::kKml, true}},
-      {".bmp", {ExportFormat::kBmp, false}},
-      {".png", {ExportFormat::kPng, false}},
-      {".tif", {ExportFormat::kGeoTiff, false}},
-      {".tiff", {ExportFormat::kGeoTiff, false}},
-      {".geojson", {ExportFormat::kGeoJson, false}},
-      {".json", {ExportFormat::kGeoJson, false}},
-      {".kml", {ExportFormat::kKml, false}},
-      {".kmz", {ExportFormat::kKmz, false}},
-  };
-  for (const Suffix& suffix : kSuffixes) {
-    // A name that is nothing but the suffix names no file of that kind.
-    if (path.size() > std::strlen(suffix.text) && EndsWith(path, suffix.text)) return suffix.target;
-  }
-  return std::nullopt;
+bool WriteRegionAsGeoTiff(const RegionExportRequest& request, const ExportTarget&,
+                          ReplacingFile& file, RegionExportResult&) {
+  return WriteRegionGeoTiff(request.region, request.zoom, file);
+}
+
+bool WriteRegionAsVector(const RegionExportRequest& request, const ExportTarget& target,
+                         ReplacingFile& file, RegionExportResult& result) {
+  TextOutput text(file, target.gzip);
+  const VectorCounts counts = target.format == ExportFormat::kGeoJson
+                                  ? WriteGeoJson(request.region, text)
+                                  : WriteKmlPolygons(request.region, text);
+  result.visitedCells = counts.cells;
+  return text.Finish();
+}
+
+bool WriteRegionAsKmz(const RegionExportRequest& request, const ExportTarget&, ReplacingFile& file,
+                      RegionExportResult& result) {
+  return WriteKmz(request.region, file, result);
 }
 
 RegionExportResult ExportRegion(const std::string& path, const ExportTarget& target,
                                 const RegionExportRequest& request) {
   RegionExportResult result;
   const int zoom = std::clamp(request.zoom, int(kMinZoomIndex), int(kMaxZoomIndex));
-  if (target.format == ExportFormat::kBmp) {
+  if (!ExportFormatOf(target.format).write) {
     result.error = "the BMP export writes one view only";
     return result;
   }
@@ -221,35 +209,10 @@ RegionExportResult ExportRegion(const std::string& path, const ExportTarget& tar
     result.error = "cannot create " + Quoted(path) + Why(errno);
     return result;
   }
+  RegionExportRequest clamped = request;
+  clamped.zoom = zoom;
   errno = 0;
-  bool ok = false;
-  switch (target.format) {
-    case ExportFormat::kBmp:
-      break;
-    case ExportFormat::kPng: {
-      RegionRasterizer raster(request.region, zoom);
-      ok = WriteRegionPng(raster, request.transparent, request.background,
-                          [&](const void* data, size_t size) { return file.Write(data, size); });
-      result.visitedCells = raster.visitedCells();
-      break;
-    }
-    case ExportFormat::kGeoTiff:
-      ok = WriteRegionGeoTiff(request.region, zoom, file);
-      break;
-    case ExportFormat::kGeoJson:
-    case ExportFormat::kKml: {
-      TextOutput text(file, target.gzip);
-      const VectorCounts counts = target.format == ExportFormat::kGeoJson
-                                      ? WriteGeoJson(request.region, text)
-                                      : WriteKmlPolygons(request.region, text);
-      ok = text.Finish();
-      result.visitedCells = counts.cells;
-      break;
-    }
-    case ExportFormat::kKmz:
-      ok = WriteKmz(request.region, file, result);
-      break;
-  }
+  const bool ok = ExportFormatOf(target.format).write(clamped, target, file, result);
   const int writeError = errno;
   if (!ok) {
     file.Abandon();

@@ -1,6 +1,6 @@
 // Exports of any region in the formats other than the view's BMP: PNG,
 // GeoTIFF, GeoJSON, KML and KMZ, and gzip-compressed GeoJSON and KML. The
-// format follows the file name's suffix. The file is replaced only by a
+// format follows the file name's suffix (export/export_formats.h). The file is replaced only by a
 // complete new one (a temporary file renamed over it).
 #pragma once
 
@@ -8,27 +8,11 @@
 #include <optional>
 #include <string>
 
+#include "export/export_formats.h"
 #include "export/region_cells.h"
 #include "geo/rgb_image.h"
 
 namespace roamgrid {
-
-enum class ExportFormat { kBmp, kPng, kGeoTiff, kGeoJson, kKml, kKmz };
-
-struct ExportTarget {
-  ExportFormat format = ExportFormat::kBmp;
-  bool gzip = false;  // ".gz" after a GeoJSON or KML suffix
-  bool operator==(const ExportTarget&) const = default;
-  bool IsRaster() const;
-};
-
-// The suffixes, for messages: ".bmp, .png, .tif, .tiff, ...".
-extern const char kKnownExportSuffixes[];
-
-// The format of `path` from its suffix, letters of any case: .bmp, .png,
-// .tif/.tiff, .geojson/.json, .kml, .kmz, and .geojson.gz, .json.gz,
-// .kml.gz. Nothing for any other name.
-std::optional<ExportTarget> ExportTargetOf(const std::string& path);
 
 // KMZ files show more rectangles than this as a GroundOverlay image
 // instead of polygons, which large regions would make too heavy to draw.

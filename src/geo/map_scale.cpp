@@ -21,14 +21,9 @@ double SpanDegrees(int zoomIndex) {
 
 }  // namespace
 
-ScaleBar ChooseScaleBar(int32_t originLat, int zoomIndex, int side, int maxPixels) {
+ScaleBar ScaleBarForResolution(double metresPerPixel, int maxPixels) {
   ScaleBar bar;
-  if (side <= 0 || maxPixels <= 0) return bar;
-  const double spanDeg = SpanDegrees(zoomIndex);
-  const double centreLat =
-      std::clamp(double(originLat) / kGridPerDegree + spanDeg / 2, -89.0, 89.0);
-  const double metresPerPixel =
-      spanDeg / side * kMetresPerDegreeEquator * std::cos(centreLat * std::numbers::pi / 180.0);
+  if (!(metresPerPixel > 0) || maxPixels <= 0) return bar;
   const double fits = metresPerPixel * maxPixels;
   double metres = std::pow(10.0, std::floor(std::log10(fits)));
   for (double factor : {5.0, 2.0}) {
@@ -41,6 +36,16 @@ ScaleBar ChooseScaleBar(int32_t originLat, int zoomIndex, int side, int maxPixel
   bar.text = metres >= 1000.0 ? FormatFixed(metres / 1000.0, 0, 0) + " km"
                               : FormatFixed(metres, 0, 0) + " m";
   return bar;
+}
+
+ScaleBar ChooseScaleBar(int32_t originLat, int zoomIndex, int side, int maxPixels) {
+  if (side <= 0 || maxPixels <= 0) return {};
+  const double spanDeg = SpanDegrees(zoomIndex);
+  const double centreLat =
+      std::clamp(double(originLat) / kGridPerDegree + spanDeg / 2, -89.0, 89.0);
+  const double metresPerPixel =
+      spanDeg / side * kMetresPerDegreeEquator * std::cos(centreLat * std::numbers::pi / 180.0);
+  return ScaleBarForResolution(metresPerPixel, maxPixels);
 }
 
 std::string PixelPositionText(int32_t originLat, int32_t originLon, int zoomIndex, int side, int x,

@@ -13,6 +13,10 @@ struct ScaleBar {
 };
 
 // The longest bar of 1, 2 or 5 times a power of ten metres that fits in
+// `maxPixels` on a map of `metresPerPixel` (both above 0, else no bar).
+ScaleBar ScaleBarForResolution(double metresPerPixel, int maxPixels);
+
+// The longest bar of 1, 2 or 5 times a power of ten metres that fits in
 // `maxPixels`, measured east-west at the view's centre latitude for the view
 // at originLat (grid units) and zoomIndex (0..7) on a `side`-pixel view.
 ScaleBar ChooseScaleBar(int32_t originLat, int zoomIndex, int side, int maxPixels);

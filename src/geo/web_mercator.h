@@ -15,6 +15,9 @@ namespace roamgrid {
 
 constexpr int kMapTilePixels = 256;  // side of a map tile in tile pixels
 constexpr int kMaxMapTileZoom = 22;  // deepest zoom any source is asked for
+// The largest tile any source may give (encoded bytes); a larger one is
+// not read, not kept and not shown.
+constexpr int kMaxMapTileBytes = 4 << 20;
 // Latitude (degrees) of the north and south edges of the Web Mercator
 // square: atan(sinh(pi)). A view row beyond it has no tile.
 constexpr double kMercatorMaxLat = 85.05112877980659;
@@ -33,6 +36,9 @@ struct MapTileKey {
 // (within +-kMercatorMaxLat), both in tiles from the west / north edge.
 double MercatorTileX(double lonDeg, int zoom);
 double MercatorTileY(double latDeg, int zoom);
+// `pixel` (or a tile column) wrapped round a world `worldPixels` wide into
+// 0 .. worldPixels - 1.
+int64_t WrapWorldPixel(int64_t pixel, int64_t worldPixels);
 // Inverse of MercatorTileY: the latitude (degrees) at tile row coordinate y.
 double MercatorLatitude(double tileY, int zoom);
 
@@ -65,9 +71,25 @@ double MercatorWorldY(double latDeg);
 double LongitudeOfWorldX(double worldX);
 double LatitudeOfWorldY(double worldY);
 
-// The tile zoom whose tile pixels are about as wide as the view pixels of a
-// view `spanGrid` grid units wide (448 pixels), clamped to minZoom..maxZoom.
-int ChooseTileZoom(int32_t spanGrid, int minZoom, int maxZoom);
+// Tiles are never drawn shrunk below this scale (screen pixels per tile
+// pixel): a view takes the finest tile zoom whose tiles show at least this
+// large. Just under 1/sqrt(2), so a view half a zoom step above a whole zoom
+// shows the finer tiles (at 0.71), and tiles show at 0.7 to 1.4 times their
+// size where the source has the zoom.
+constexpr double kMinTileScale = 0.7;
+
+// The tile zoom for a view whose tiles would show at exactly their size at
+// the fractional zoom `nativeZoom`: the largest whole zoom whose tiles are
+// drawn at kMinTileScale or more, clamped to minZoom..maxZoom and to
+// 0..kMaxMapTileZoom.
+int TileZoomForNativeZoom(double nativeZoom, int minZoom, int maxZoom);
+
+// The tile zoom for the 448-pixel view `spanGrid` grid units wide around
+// latitude `centreLatDeg`. Mercator stretches tiles north-south by
+// 1/cos(latitude) against the degree grid, so tiles are shrunk more
+// vertically than across; the zoom is chosen by the vertical scale, so that
+// neither way is below kMinTileScale.
+int ChooseTileZoom(int32_t spanGrid, double centreLatDeg, int minZoom, int maxZoom);
 
 // Which tile pixel each pixel of a view shows at one tile zoom. Rows and
 // columns are global tile pixels at `zoom` (tile = pixel / 256); -1 marks a
@@ -77,6 +99,12 @@ struct ViewTileMap {
   int zoom = 0;
   std::array<int32_t, kRasterSide> pixelRow{};  // by view row, row 0 at the south edge
   std::array<int32_t, kRasterSide> pixelCol{};  // by view column, column 0 at the west edge
+  // The same positions before rounding down to a pixel, in global tile
+  // pixels (a pixel's centre lies at its index + 0.5). Columns are not
+  // wrapped: they grow eastward even across 180 degrees, from a first one
+  // within the world. Rows whose pixelRow is -1 hold no position.
+  std::array<double, kRasterSide> rowAt{};
+  std::array<double, kRasterSide> colAt{};
   std::vector<MapTileKey> tiles;  // every tile a pixel shows, nearest the centre first
 };
 

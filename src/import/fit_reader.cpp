@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "import/track_points.h"
 
@@ -119,29 +120,56 @@ class FitDecoder {
   // the report) or a read error.
   bool Run() {
     do {
-      if (!File()) return false;
+      const bool whole = File();
+      // A file cut short, or damaged before its CRC, gives what was
+      // decoded before the damage; one whose CRC is wrong gives nothing.
+      if (whole || !crcWrong_) Release();
+      held_.clear();
+      if (!whole) return false;
       points_.EndTrack();
     } while (bytes_.More());
     return true;
   }
 
  private:
-  bool Fail(const std::string& what) {
+  // A position of a record, held until the file's CRC has checked it.
+  struct HeldFix {
+    double lat, lon, seconds;
+  };
+
+  bool Fail(const std::string& what) { return FailAt(bytes_.offset(), what); }
+  // `at`: the offset of the byte named.
+  bool FailAt(long long at, const std::string& what) {
     // A read error or a cancel is named by the reader already.
     if (report_.readError || report_.cancelled) return false;
     report_.readError = true;
-    report_.readErrorText =
-        "damaged FIT file at byte " + std::to_string(bytes_.offset()) + ": " + what;
+    report_.readErrorText = "damaged FIT file at byte " + std::to_string(at) + ": " + what;
     return false;
   }
   bool Ended() { return Fail("the file ends early (truncated)"); }
 
+  void Hold(double lat, double lon, double seconds) {
+    // A file of more positions than can be held hands on the first ones
+    // unchecked.
+    if (held_.size() >= kFitHeldPositionsMax) Release();
+    held_.push_back({lat, lon, seconds});
+  }
+
+  // Hands the positions held on to TrackPoints.
+  void Release() {
+    for (const HeldFix& fix : held_)
+      if (points_.Add(fix.lat, fix.lon, fix.seconds)) ++report_.fixes;
+    held_.clear();
+  }
+
   bool File() {
     bytes_.ResetCrc();
+    crcWrong_ = false;
     uint8_t header[kLongHeader];
     if (!bytes_.Take(header, 1)) return Ended();
     if (header[0] != kShortHeader && header[0] != kLongHeader)
-      return Fail("no FIT file header (header size " + std::to_string(header[0]) + ")");
+      return FailAt(bytes_.offset() - 1,
+                    "no FIT file header (header size " + std::to_string(header[0]) + ")");
     if (!bytes_.Take(header + 1, kShortHeader - 1)) return Ended();
     if (std::memcmp(header + 8, kMagic, sizeof kMagic) != 0)
       return Fail("no FIT file header (\".FIT\" missing)");
@@ -175,7 +203,11 @@ class FitDecoder {
     const uint16_t expected = bytes_.crc();
     uint8_t crc[2];
     if (!bytes_.Take(crc, 2)) return Ended();
-    if (uint16_t(crc[0] | crc[1] << 8) != expected) return Fail("the file's CRC is wrong");
+    if (uint16_t(crc[0] | crc[1] << 8) != expected) {
+      crcWrong_ = true;
+      return Fail("the file's CRC is wrong; none of its " + std::to_string(held_.size()) +
+                  " positions were recorded");
+    }
     return true;
   }
 
@@ -183,7 +215,10 @@ class FitDecoder {
     uint8_t fixed[5];
     if (left < (long long)sizeof fixed) return Fail("a message runs past the end of the data");
     if (!bytes_.Take(fixed, sizeof fixed)) return Ended();
-    if (fixed[1] > 1) return Fail("a definition of unknown byte order");
+    // The byte order is the second of the five bytes just taken.
+    if (fixed[1] > 1)
+      return FailAt(bytes_.offset() - 4, "a definition of unknown byte order (" +
+                                             std::to_string(fixed[1]) + ", not 0 or 1)");
     Definition definition;
     definition.bigEndian = fixed[1] == 1;
     definition.global =
@@ -236,9 +271,8 @@ class FitDecoder {
     const int32_t lon = int32_t(Get32(message + definition.lon, definition.bigEndian));
     if (lat == kInvalidSint32 || lon == kInvalidSint32) return true;
     const bool timed = compressedTime || definition.timestamp >= 0;
-    if (points_.Add(SemicirclesToDegrees(lat), SemicirclesToDegrees(lon),
-                    timed ? lastTime_ + kFitEpochUnixSeconds : kNoTime))
-      ++report_.fixes;
+    Hold(SemicirclesToDegrees(lat), SemicirclesToDegrees(lon),
+         timed ? lastTime_ + kFitEpochUnixSeconds : kNoTime);
     return true;
   }
 
@@ -248,6 +282,8 @@ class FitDecoder {
   std::unique_ptr<uint8_t[]> message_;
   Definition definitions_[kLocalTypes];
   uint32_t lastTime_ = 0;
+  std::vector<HeldFix> held_;  // the positions of the file being read
+  bool crcWrong_ = false;      // the file's CRC did not check out
 };
 
 }  // namespace
@@ -259,7 +295,6 @@ uint16_t FitCrc(uint16_t crc, const uint8_t* data, size_t size) {
 
 void ReadFitLog(TrackRecorder& recorder, ByteSource& source, ImportReport& report,
                 const ImportOptions& options) {
-  report.points = true;
   SourceReader reader(source, report, options);
   FitBytes bytes(reader);
   TrackPoints points(recorder, options, report);

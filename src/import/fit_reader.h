@@ -26,12 +26,23 @@ inline double SemicirclesToDegrees(int32_t semicircles) {
   return semicircles * (180.0 / 2147483648.0);
 }
 
+// Positions of one FIT file held until its CRC has checked them (24 MiB).
+inline constexpr size_t kFitHeldPositionsMax = size_t(1) << 20;
+
 // Reads the FIT data of `source` to its end: one FIT file, or several
 // written one after another. A record with a position (neither field
 // holding the invalid value 0x7FFFFFFF) goes to TrackPoints and counts in
-// report.fixes. A damaged file (a wrong header, a data message without
-// its definition, data that ends early, a wrong CRC) ends the reading as
-// a read error naming the byte; the records before it stay recorded.
+// report.fixes once the file's CRC at its end has checked it. A damaged
+// file ends the reading as a read error naming the byte:
+//   - a wrong CRC: none of the file's positions are recorded (a byte is
+//     wrong somewhere, and any position may be it);
+//   - a file cut short (as a device that loses power leaves it), or
+//     damaged before its CRC (a wrong header, a definition of unknown byte
+//     order, a data message without its definition): the positions decoded
+//     before the damage are recorded.
+// A file of more than kFitHeldPositionsMax positions hands the earlier
+// ones on before its CRC is known. Files before the damaged one stay
+// recorded.
 void ReadFitLog(TrackRecorder& recorder, ByteSource& source, ImportReport& report,
                 const ImportOptions& options);
 

@@ -3,8 +3,8 @@
 // the point's <time> when an option looks at times; each `trkseg` is a
 // track of its own. Route
 // points (`rtept`) and waypoints (`wpt`) are plans and marks, not places
-// visited, and are not recorded. Parsed with expat as a stream, in
-// constant memory; no DTD or external entity is ever loaded.
+// visited, and are not recorded. Parsed with expat as a stream
+// (XmlLogParser).
 #pragma once
 
 #include <optional>
@@ -13,11 +13,6 @@
 #include "tiles/track_recorder.h"
 
 namespace roamgrid {
-
-// Memory the XML parser may hold at most: far above what any GPX needs
-// (its buffer holds one block and the element being read), so that a
-// giant element or an entity bomb ends in an error, not in exhausted memory.
-inline constexpr size_t kGpxParserMemoryMax = size_t(8) << 20;
 
 // A coordinate attribute as a number of degrees: a decimal number (optional
 // sign, digits with an optional fraction, an optional exponent), with white

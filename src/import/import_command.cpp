@@ -1,27 +1,17 @@
 #include "import/import_command.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstring>
 #include <iterator>
 #include <memory>
 
 #include "import/import_progress.h"
+#include "import/import_run.h"
+#include "import/input_formats.h"
 #include "import/log_folder.h"
 
 namespace roamgrid {
 namespace {
-
-// Bytes of the regular files among `paths`; others count 0.
-long long TotalBytes(const std::vector<std::string>& paths) {
-  long long total = 0;
-  for (const std::string& path : paths) {
-    struct stat status;
-    if (stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode)) total += status.st_size;
-  }
-  return total;
-}
 
 // The last component of a log's path: the dialog gives full paths, and the
 // box has room for names.
@@ -49,8 +39,13 @@ std::string TileProblemLine(const TileProblem& problem) {
 
 bool ImportLogs(TrackRecorder& recorder, WindowingPlatform& platform,
                 const std::function<void()>& endCommand, std::vector<ImportReport>* reports,
-                const ImportChoices& choices) {
-  const std::vector<std::string> paths = platform.ChooseLogFiles();
+                const ImportChoices& choices, bool folder) {
+  std::vector<std::string> paths;
+  if (!folder) {
+    paths = platform.ChooseLogFiles();
+  } else if (std::optional<std::string> chosen = platform.ChooseLogFolder()) {
+    paths.push_back(std::move(*chosen));
+  }
   if (paths.empty()) return false;  // Cancel
   std::vector<ImportReport> read = ImportLogFiles(recorder, paths, platform, endCommand, choices);
   if (reports) *reports = std::move(read);
@@ -69,24 +64,26 @@ std::vector<ImportReport> ImportLogFiles(TrackRecorder& recorder,
                                          const std::function<void()>& endCommand,
                                          const ImportChoices& choices) {
   const LogList list = ExpandLogPaths(chosen);
-  std::vector<std::string> paths;
-  for (const LogList::Log& log : list.logs) paths.push_back(log.path);
-  std::vector<ImportReport> reports;
+  ImportSummary summary;
   {
     const std::unique_ptr<ImportProgress> progress =
-        platform.StartImportProgress(TotalBytes(paths));
-    ImportOptions options = choices.options;
-    options.progress = progress.get();
-    for (size_t i = 0; i < paths.size(); ++i) {
-      // Cancel pressed during the last block of a log stops before the next.
-      if (i > 0 && progress && progress->Cancelled()) break;
-      if (progress) progress->BeginLog(i, paths.size(), paths[i]);
-      options.onlyLogs = list.logs[i].inFolder;
-      ImportNmeaLog(recorder, paths[i], &reports.emplace_back(), options);
-      if (reports.back().cancelled) break;  // its tile is released already
-    }
+        platform.StartImportProgress(TotalLogBytes(list, false));
+    ImportRunHooks hooks;
+    hooks.progress = progress.get();
+    summary = ImportLogList(recorder, list, choices.options, hooks);
     // The view is rebuilt under the wait cursor, before the window closes.
     if (endCommand) endCommand();
+  }
+  std::vector<std::string> paths;
+  std::vector<ImportReport> reports;
+  for (LogOutcome& log : summary.logs) {
+    paths.push_back(std::move(log.path));
+    reports.push_back(std::move(log.report));
+  }
+  // A tile the recorder held past the last log is told with that log.
+  if (!reports.empty()) {
+    std::vector<TileProblem>& last = reports.back().tileProblems;
+    last.insert(last.end(), summary.finalTileProblems.begin(), summary.finalTileProblems.end());
   }
   std::vector<std::string> otherTalkerLogs;
   for (size_t i = 0; i < reports.size(); ++i)
@@ -106,12 +103,11 @@ std::vector<ImportReport> ImportLogFiles(TrackRecorder& recorder,
     problems.insert(at, line);
     at += line.size();
   }
-  if (problems.empty()) return reports;
-  if (!offer) {
+  if (!problems.empty() && !offer) {
     platform.ShowMessage(problems, "", MessageStyle::kExclamationOk);
-    return reports;
-  }
-  if (platform.ShowMessage(problems, "", MessageStyle::kQuestionYesNo) == MessageAnswer::kYes) {
+  } else if (!problems.empty() &&
+             platform.ShowMessage(problems, "", MessageStyle::kQuestionYesNo) ==
+                 MessageAnswer::kYes) {
     choices.chooseAnyTalker();
     ImportChoices again;
     again.options = choices.options;
@@ -121,7 +117,22 @@ std::vector<ImportReport> ImportLogFiles(TrackRecorder& recorder,
     reports.insert(reports.end(), std::make_move_iterator(more.begin()),
                    std::make_move_iterator(more.end()));
   }
+  long long invalidFixes = 0;
+  for (const ImportReport& report : reports) invalidFixes += report.invalidFixes;
+  if (invalidFixes > 0 && choices.chooseSkipInvalid &&
+      platform.ShowMessage(SkipInvalidQuestion(invalidFixes), "", MessageStyle::kQuestionYesNo) ==
+          MessageAnswer::kYes) {
+    choices.chooseSkipInvalid();
+  }
   return reports;
+}
+
+std::string SkipInvalidQuestion(long long invalidFixes) {
+  return std::to_string(invalidFixes) +
+         (invalidFixes == 1 ? " fix the receiver marked invalid (fix quality 0) was recorded"
+                            : " fixes the receiver marked invalid (fix quality 0) were recorded") +
+         "; their positions are often placeholders, such as 0,0\nSkip fixes the receiver "
+         "marked invalid from now on?";
 }
 
 std::string ImportProblemsText(const std::vector<std::string>& paths,
@@ -129,7 +140,7 @@ std::string ImportProblemsText(const std::vector<std::string>& paths,
   // An entry may hold two lines: a log's other talkers and what reads them
   // stay together.
   std::vector<std::string> lines;
-  std::vector<TileProblem> tilesNamed;
+  TilesNamed tilesNamed;
   bool otherTalkers = false;
   bool unlockedNamed = false;
   for (size_t i = 0; i < reports.size() && i < paths.size(); ++i) {
@@ -142,11 +153,17 @@ std::string ImportProblemsText(const std::vector<std::string>& paths,
     if (report.readError) {
       lines.push_back("Can not Read " + name + " to its end: " + report.readErrorText);
     }
+    // A file of nothing but areas is said to be so by its read error.
+    if (report.areas > 0 && !(report.readError && report.fixes == 0)) {
+      lines.push_back(name + ": " + std::to_string(report.areas) +
+                      " GeoJSON areas (Polygon, MultiPolygon) not imported");
+    }
     // A tile that failed for several logs is named once.
-    for (const TileProblem& problem : report.tileProblems) {
-      if (std::find(tilesNamed.begin(), tilesNamed.end(), problem) != tilesNamed.end()) continue;
-      tilesNamed.push_back(problem);
+    for (const TileProblem& problem : tilesNamed.TakeNew(report.tileProblems))
       lines.push_back(TileProblemLine(problem));
+    if (GaveNoPosition(report)) {
+      lines.push_back(name + ": no position in it (read as " +
+                      (report.format ? report.format->readAs : "a log") + ")");
     }
     if (report.unlockedSaves > 0 && !unlockedNamed) {
       unlockedNamed = true;  // once for the whole import

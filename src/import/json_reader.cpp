@@ -20,6 +20,8 @@ namespace roamgrid {
 namespace {
 
 constexpr size_t kBlockSize = size_t(64) << 10;
+// Held positions beyond this many give their memory back once placed.
+constexpr size_t kHeldKeptCapacity = 4096;
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr char kDegreeSign[] = "\xc2\xb0";
 // RFC 8142 puts this byte before every JSON text of a sequence.
@@ -145,9 +147,33 @@ std::optional<double> ParseNumber(std::string_view text) {
   return value;
 }
 
+// The nearest double of a number as JSON writes it (any count of digits);
+// nothing when the number lies beyond a double's range: above the largest,
+// or not zero yet nearer zero than the smallest.
+std::optional<double> ParseJsonNumber(std::string_view text) {
+  double value = 0;
+  const char* end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, value);
+  if (error != std::errc() || stop != end) return std::nullopt;
+  return value;
+}
+
+// `text` as an error message shows it: its first characters at most.
+std::string Abridged(std::string_view text) {
+  constexpr size_t kShown = 40;
+  return text.size() <= kShown ? std::string(text) : std::string(text.substr(0, kShown)) + "...";
+}
+
 struct Position {
   double lat = 0;
   double lon = 0;
+};
+
+// A position of a coordinates array whose geometry has no "type" yet, and
+// the array of positions (one line) it stands in.
+struct HeldPosition {
+  Position position;
+  unsigned line = 0;
 };
 
 // One open array or object of the document.
@@ -274,7 +300,16 @@ class JsonHandler {
   bool Int64(int64_t value) { return Number(double(value)); }
   bool Uint64(uint64_t value) { return Number(double(value)); }
   bool Double(double value) { return Number(value); }
-  bool RawNumber(const char*, rapidjson::SizeType, bool) { return true; }
+  // Every number, as its JSON text (numbers are parsed as strings).
+  bool RawNumber(const char* text, rapidjson::SizeType length, bool) {
+    const std::optional<double> value = ParseJsonNumber(std::string_view(text, length));
+    if (!value) {
+      error_ = "a number beyond the range of a double (" +
+               Abridged(std::string_view(text, length)) + ")";
+      return false;
+    }
+    return Number(*value);
+  }
 
   bool String(const char* text, rapidjson::SizeType length, bool) {
     const std::string_view value(text, length);
@@ -319,11 +354,9 @@ class JsonHandler {
             top.feature = true;
           } else if (value != "FeatureCollection" && value != "GeometryCollection") {
             top.geometry = GeometryOf(value);
-            if (top.geometry == Geometry::kArea && !top.excluded) {
-              error_ = "a GeoJSON " + std::string(value) +
-                       " is an area, not a track: areas are not imported";
-              return false;
-            }
+            if (top.geometry == Geometry::kArea && !top.excluded) ++report_.areas;
+            // Its coordinates may have come first: they wait for this.
+            if (heldGeometry_ == top.serial) PlaceHeld(top);
           }
         }
         break;
@@ -346,6 +379,10 @@ class JsonHandler {
   bool EndObject(rapidjson::SizeType) {
     const Frame frame = frames_.back();
     frames_.pop_back();
+    if (heldGeometry_ == frame.serial) {
+      report_.skipped += (long long)held_.size();  // coordinates of no geometry type
+      DropHeld();
+    }
     Frame* parent = frames_.empty() ? nullptr : &frames_.back();
     if (!frame.excluded) {
       if (!std::isnan(frame.latE7) && !std::isnan(frame.lonE7)) {
@@ -358,7 +395,7 @@ class JsonHandler {
       parent->trackPoint = parent->trackPoint || frame.trackPoint;
       if (!std::isnan(frame.time)) parent->time = frame.time;
     }
-    if (frame.pointHeld && frame.trackPoint) PointFeature(frame, frame.point);
+    if (frame.pointHeld && frame.feature && frame.trackPoint) PointFeature(frame, frame.point);
     return true;
   }
 
@@ -370,8 +407,8 @@ class JsonHandler {
       // An innermost array: one position, longitude first.
       if (frame.notNumbers || frame.numbers < 2) {
         ++report_.skipped;
-      } else {
-        Coordinate({frame.second, frame.first});
+      } else if (!Coordinate({frame.second, frame.first})) {
+        return false;
       }
       if (!frames_.empty()) frames_.back().holdsPositions = true;
     } else if (frame.holdsPositions && !frames_.empty() && frames_.back().array) {
@@ -506,35 +543,75 @@ class JsonHandler {
     return nullptr;
   }
 
-  void Coordinate(Position position) {
+  // A position of the coordinates array that just closed. False when it
+  // cannot be held until its geometry's type is known.
+  bool Coordinate(Position position) {
     Frame* geometry = GeometryFrame();
-    if (!geometry || geometry->excluded) return;
-    switch (geometry->geometry) {
+    if (!geometry || geometry->excluded) return true;
+    // The array around the position: one line.
+    const unsigned line = frames_.back().serial;
+    if (geometry->geometry != Geometry::kNone) {
+      Place(*geometry, position, line);
+      return true;
+    }
+    // JSON members have no order: writers that sort them put
+    // "coordinates" before "type". The positions wait, bounded.
+    if (heldGeometry_ != geometry->serial) {
+      DropHeld();
+      heldGeometry_ = geometry->serial;
+    }
+    if (held_.size() >= kJsonHeldPositionsMax) {
+      error_ = "a GeoJSON geometry whose \"type\" comes after more than " +
+               std::to_string(kJsonHeldPositionsMax) + " positions";
+      return false;
+    }
+    held_.push_back({position, line});
+    return true;
+  }
+
+  // Hands on a position of `geometry` (open, in frames_) by its type.
+  void Place(Frame& geometry, Position position, unsigned line) {
+    switch (geometry.geometry) {
       case Geometry::kLine:
         recognised_ = true;
-        // The array around the position: one line.
-        Add(frames_.back().serial, position, kNoTime);
+        Add(line, position, kNoTime);
         break;
       case Geometry::kPoint:
       case Geometry::kMultiPoint: {
         recognised_ = true;
-        Frame* feature = FeatureOf(geometry);
+        Frame* feature = FeatureOf(&geometry);
+        // A feature may name its "type" after its geometry: the object
+        // that holds the geometry is then the feature to be.
+        if (!feature && &geometry > frames_.data() && !(&geometry - 1)->array)
+          feature = &geometry - 1;
         if (!feature) break;  // a bare geometry: a place
-        if (feature->trackPoint) {
+        if (feature->feature && feature->trackPoint) {
           PointFeature(*feature, position);
-        } else if (geometry->geometry == Geometry::kPoint && !feature->pointHeld) {
-          feature->pointHeld = true;  // its properties may come after it
+        } else if (geometry.geometry == Geometry::kPoint && !feature->pointHeld) {
+          feature->pointHeld = true;  // its properties, or its "type", may come after it
           feature->point = position;
         }
         break;
       }
       case Geometry::kNone:
       case Geometry::kOther:
-        ++report_.skipped;  // no type before the coordinates
+        ++report_.skipped;  // not a geometry that holds tracks
         break;
       case Geometry::kArea:
-        break;
+        break;  // counted once, with its type
     }
+  }
+
+  // The held positions of `geometry`, whose type has just come.
+  void PlaceHeld(Frame& geometry) {
+    for (const HeldPosition& held : held_) Place(geometry, held.position, held.line);
+    DropHeld();
+  }
+
+  void DropHeld() {
+    held_.clear();
+    if (held_.capacity() > kHeldKeptCapacity) held_.shrink_to_fit();
+    heldGeometry_ = 0;
   }
 
   // A track point of the feature `feature` (open, in frames_, or just
@@ -562,6 +639,9 @@ class JsonHandler {
   unsigned pointRun_ = 0;
   bool recognised_ = false;
   std::string error_;
+  // Positions of the geometry (its frame's serial) whose type has not come.
+  std::vector<HeldPosition> held_;
+  unsigned heldGeometry_ = 0;
 };
 
 }  // namespace
@@ -604,7 +684,6 @@ bool IsTrackPointProperty(std::string_view name, std::string_view stringValue) {
 
 void ReadJsonLog(TrackRecorder& recorder, ByteSource& source, ImportReport& report,
                  const ImportOptions& options) {
-  report.points = true;
   SourceReader reader(source, report, options);
   TrackPoints points(recorder, options, report);
   bool tooLarge = false;
@@ -613,7 +692,10 @@ void ReadJsonLog(TrackRecorder& recorder, ByteSource& source, ImportReport& repo
   CountedStackAllocator allocator(&tooLarge);
   rapidjson::GenericReader<rapidjson::UTF8<>, rapidjson::UTF8<>, CountedStackAllocator> parser(
       &allocator);
-  constexpr unsigned kFlags = rapidjson::kParseStopWhenDoneFlag | rapidjson::kParseFullPrecisionFlag;
+  // Numbers come as their text and are converted here (RawNumber): the
+  // parser's own conversion of a long number is not safe.
+  constexpr unsigned kFlags =
+      rapidjson::kParseStopWhenDoneFlag | rapidjson::kParseNumbersAsStringsFlag;
   for (;;) {
     // Between JSON texts: white space and the separators of a sequence.
     for (char c = stream.Peek(); c == ' ' || c == '\n' || c == '\r' || c == '\t' ||
@@ -641,7 +723,12 @@ void ReadJsonLog(TrackRecorder& recorder, ByteSource& source, ImportReport& repo
   }
   handler.EndTrack();
   if (!handler.recognised() && !report.readError && !report.cancelled) {
-    if (options.onlyLogs) {
+    if (report.areas > 0) {
+      // Said in a folder too: it is GeoJSON, only not of tracks.
+      report.readError = true;
+      report.readErrorText = "this GeoJSON holds only areas (" + std::to_string(report.areas) +
+                             " Polygon or MultiPolygon), and areas are not imported";
+    } else if (options.onlyLogs) {
       report.notRecognised = true;
     } else {
       report.readError = true;

@@ -19,8 +19,13 @@
 //   - GeoJSON: the coordinates of LineString and MultiLineString
 //     geometries, and of Point and MultiPoint features whose properties
 //     mark them as track points (IsTrackPointProperty); other Points are
-//     places, not visits. A Polygon or MultiPolygon (an area) ends the
-//     reading as a read error.
+//     places, not visits. Members may come in any order: coordinates
+//     before their geometry's "type" wait for it (at most
+//     kJsonHeldPositionsMax positions). A Polygon or MultiPolygon (an area)
+//     is passed over and counted in ImportReport::areas.
+// Numbers are read from their text with std::from_chars, to the nearest
+// double; a number beyond a double's range ends the reading as a read
+// error.
 // A position whose stated accuracy (accuracy, accuracyMeters) is worse
 // than ImportOptions::maxAccuracyM is skipped and counted in
 // ImportReport::coarse.
@@ -40,6 +45,9 @@ namespace roamgrid {
 inline constexpr size_t kJsonValueMax = size_t(4) << 20;
 // Arrays and objects nested deeper than this end the reading as an error.
 inline constexpr int kJsonDepthMax = 128;
+// Positions of one GeoJSON geometry held until its "type" comes (24 MiB);
+// past them the reading ends as an error.
+inline constexpr size_t kJsonHeldPositionsMax = size_t(1) << 20;
 
 // A position written as text: "35.6812345°, 139.7671234°" (the degree
 // signs and the blank optional) or "geo:35.68,139.76" (an RFC 5870 URI,
@@ -58,7 +66,8 @@ bool IsTrackPointProperty(std::string_view name, std::string_view stringValue);
 // positions go to TrackPoints, each array of them one track. Malformed
 // JSON ends the reading as a read error after what came before it, named
 // with its byte offset; so does JSON in which nothing above is found
-// (with options.onlyLogs: report.notRecognised instead).
+// (with options.onlyLogs: report.notRecognised instead, unless it held
+// GeoJSON areas).
 void ReadJsonLog(TrackRecorder& recorder, ByteSource& source, ImportReport& report,
                  const ImportOptions& options);
 

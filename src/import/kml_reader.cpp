@@ -20,8 +20,10 @@ bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 class KmlParser : public XmlLogParser {
  public:
-  KmlParser(TrackPoints& points, ImportReport& report, int linesBefore)
-      : XmlLogParser(report, "KML", "kml", linesBefore), points_(points), report_(report) {}
+  KmlParser(TrackPoints& points, ImportReport& report, int linesBefore, const char* encoding)
+      : XmlLogParser(report, "KML", "kml", linesBefore, encoding),
+        points_(points),
+        report_(report) {}
 
  private:
   enum class Text { kNone, kCoordinates, kCoord, kWhen };
@@ -138,11 +140,10 @@ class KmlParser : public XmlLogParser {
 }  // namespace
 
 void ReadKmlLog(TrackRecorder& recorder, ByteSource& source, ImportReport& report,
-                const ImportOptions& options, int linesBefore) {
-  report.points = true;
+                const ImportOptions& options, int linesBefore, const char* encoding) {
   SourceReader reader(source, report, options);
   TrackPoints points(recorder, options, report);
-  KmlParser(points, report, linesBefore).Parse(reader);
+  KmlParser(points, report, linesBefore, encoding).Parse(reader);
   points.EndTrack();
 }
 

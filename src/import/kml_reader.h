@@ -20,6 +20,6 @@ inline constexpr size_t kKmlTrackTimesMax = size_t(1) << 16;
 // took in report.fixes. Malformed XML, or a root other than <kml>, ends
 // the reading as a read error (the line named) after what came before it.
 void ReadKmlLog(TrackRecorder& recorder, ByteSource& source, ImportReport& report,
-                const ImportOptions& options, int linesBefore = 0);
+                const ImportOptions& options, int linesBefore = 0, const char* encoding = nullptr);
 
 }  // namespace roamgrid

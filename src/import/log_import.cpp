@@ -1,5 +1,8 @@
-// ImportNmeaLog and ImportLogDescriptor: the kind of a log judged from its
-// first bytes, the readers chained over its source, and the end of a log.
+// ImportNmeaLog and ImportLogDescriptor: the format of a log judged from
+// its first bytes (the input format table), the decoders and the reader
+// chained over its source, and the end of a log.
+#include "import/log_import.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,117 +12,86 @@
 #include <memory>
 #include <vector>
 
-#include "import/fit_reader.h"
-#include "import/gpx_reader.h"
-#include "import/gzip_source.h"
-#include "import/json_reader.h"
-#include "import/kml_reader.h"
+#include "import/input_formats.h"
+#include "import/log_folder.h"
 #include "import/log_source.h"
 #include "import/nmea_reader.h"
 #include "tiles/store_lock.h"
-#include "import/tcx_reader.h"
-#include "import/zip_source.h"
 
 namespace roamgrid {
 
 namespace {
 
-// gzip inside gzip is decompressed this many times at most; deeper it is
-// read as it is.
-constexpr int kMaxGzipDepth = 4;
-
-// Reads a KMZ archive in the file open at `fd`: its first KML.
-void ReadKmz(TrackRecorder& recorder, int fd, long long rawBefore, ImportReport& report,
-             const ImportOptions& options) {
-  ZipSource zip(fd, rawBefore);
-  if (zip.opened() == ZipSource::Opened::kNoKml && options.onlyLogs) {
-    report.notRecognised = true;
-    return;
-  }
-  if (zip.opened() != ZipSource::Opened::kKml) {
-    report.readError = true;
-    report.readErrorText = zip.ErrorText();
-    return;
-  }
-  ReadKmlLog(recorder, zip, report, options);
-}
+// Decoders (gzip, UTF-16) are applied this many times at most; a gzip
+// stream deeper inside is read as it is.
+constexpr int kMaxDecodeDepth = 4;
 
 // Reads `file` (the descriptor `fd`) to its end with the reader its
-// content asks for.
+// content asks for, through the decoders it needs.
 void ReadLog(TrackRecorder& recorder, int fd, ByteSource& file, ImportReport& report,
              const ImportOptions& options) {
   std::vector<std::unique_ptr<ByteSource>> chain;  // each reads the one before it
-  ByteSource* source = &file;
+  LogInput input;
+  input.source = &file;
+  input.fd = fd;
   for (int depth = 0;; ++depth) {
     // The first bytes, enough to judge, are kept and handed out again.
-    SourceReader reader(*source, report, options);
+    SourceReader reader(*input.source, report, options);
     std::string head;
-    LogKind kind = LogKind::kNmea;
-    char buffer[kLogHeadMax];
     ByteSource::Status after = ByteSource::Status::kData;
-    while (!JudgeLogStart(head.data(), head.size(), after != ByteSource::Status::kData, &kind)) {
-      const ByteSource::Result got = reader.Read(buffer, kLogHeadMax - head.size());
-      head.append(buffer, got.size);
+    LogJudgement judgement;
+    for (;;) {
+      const bool atEnd = after != ByteSource::Status::kData;
+      const bool full = head.size() >= kLogJudgeMax;
+      judgement = JudgeLog(head, atEnd || full);
+      if (judgement.format) {
+        if (full && !atEnd && judgement.start.content == LogStart::Content::kXml &&
+            judgement.start.root.empty()) {
+          report.readError = true;
+          report.readErrorText = "no root element in the first " +
+                                 std::to_string(kLogJudgeMax >> 20) +
+                                 " MiB (only a declaration, comments or processing "
+                                 "instructions); not read";
+          return;
+        }
+        break;
+      }
+      // The first read takes a small block; more come only while the bytes
+      // so far do not decide.
+      const size_t block =
+          head.empty() ? kLogHeadMax : std::min(kLogJudgeMax - head.size(), size_t(64) << 10);
+      const size_t size = head.size();
+      head.resize(size + block);
+      const ByteSource::Result got = reader.Read(head.data() + size, block);
+      head.resize(size + got.size);
       if (got.status != ByteSource::Status::kData) after = ByteSource::Status::kEnd;
     }
     // A read error or cancel while judging is in the report already.
     if (report.readError || report.cancelled) return;
-    // XML allows nothing before its declaration; the white space (and the
-    // byte order mark with it) that GPX writers leave there is skipped.
-    int linesBefore = 0;
-    const char* encoding =
-        kind == LogKind::kGpx ? WideGpxEncoding(head.data(), head.size()) : nullptr;
-    XmlKind xml = XmlKind::kGpx;
-    if (kind == LogKind::kGpx && !encoding) {
-      const size_t start = head.find('<');
-      linesBefore = int(std::count(head.begin(), head.begin() + start, '\n'));
-      head.erase(0, start);
-      xml = XmlLogKind(head);
-    }
+    const InputFormat& format = *judgement.format;
     // Files found in a folder are read only when they are logs.
-    if (options.onlyLogs && ((kind == LogKind::kNmea && !LooksLikeNmea(head)) ||
-                             (kind == LogKind::kGpx && xml == XmlKind::kOther))) {
+    if (options.onlyLogs && judgement.match == FormatMatch::kLikely) {
       report.notRecognised = true;
       return;
     }
-    if (kind == LogKind::kZip) {
-      // The archive is read from the file itself, and never inside another.
-      if (depth == 0) {
-        ReadKmz(recorder, fd, report.bytesRead, report, options);
-      } else {
-        report.readError = true;
-        report.readErrorText = "a KMZ (zip) archive inside a compressed file is not read";
-      }
-      return;
-    }
-    chain.push_back(std::make_unique<HeadSource>(*source, std::move(head), after));
-    source = chain.back().get();
-    if (kind == LogKind::kGzip && depth < kMaxGzipDepth) {
-      report.compressed = true;
-      chain.push_back(std::make_unique<GzipSource>(*source));
-      source = chain.back().get();
+    if (format.decode && depth < kMaxDecodeDepth) {
+      chain.push_back(std::make_unique<HeadSource>(*input.source, std::move(head), after));
+      chain.push_back(format.decode(*chain.back(), input, report));
+      input.source = chain.back().get();
+      input.fd = -1;
       continue;
     }
-    switch (kind) {
-      case LogKind::kGpx:
-        if (xml == XmlKind::kKml) {
-          ReadKmlLog(recorder, *source, report, options, linesBefore);
-        } else if (xml == XmlKind::kTcx) {
-          ReadTcxLog(recorder, *source, report, options, linesBefore);
-        } else {
-          ReadGpxLog(recorder, *source, report, options, linesBefore, encoding);
-        }
-        break;
-      case LogKind::kJson:
-        ReadJsonLog(recorder, *source, report, options);
-        break;
-      case LogKind::kFit:
-        ReadFitLog(recorder, *source, report, options);
-        break;
-      default:
-        ReadNmeaLog(recorder, *source, report, options);
-        break;
+    const InputFormat& reading = format.read ? format : *FindInputFormat("NMEA");
+    // XML allows nothing before its first markup; the byte order mark and
+    // white space that writers leave there are passed over.
+    if (reading.kind == LogKind::kGpx) {
+      input.linesBefore = judgement.start.linesBefore;
+      head.erase(0, judgement.start.contentAt);
     }
+    chain.push_back(std::make_unique<HeadSource>(*input.source, std::move(head), after));
+    input.source = chain.back().get();
+    report.format = &reading;
+    reading.read(recorder, input, report, options);
     return;
   }
 }
@@ -173,7 +145,8 @@ bool ImportNmeaLog(TrackRecorder& recorder, const std::string& path, ImportRepor
   ImportReport& out = report ? *report : local;
   out = ImportReport{};
 
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // A log found deep in a folder may have a path longer than PATH_MAX.
+  const int fd = OpenPathAnyLength(path, O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     out.openError = errno;
     return false;

@@ -1,6 +1,6 @@
 // Where the bytes of a log come from: a file or a descriptor (standard
-// input), a gzip stream decompressed on the fly, or the first bytes of
-// either kept back after the kind of log was judged from them. Every
+// input), a decoder (gzip, UTF-16) over another source, or the first bytes
+// of either kept back after the format of the log was judged from them. Every
 // reader takes its bytes through ByteSource, a block at a time, so memory
 // does not grow with the log.
 #pragma once
@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <string>
 
-#include "import/nmea_reader.h"
+#include "import/import_report.h"
 
 namespace roamgrid {
 
@@ -121,45 +121,5 @@ class SourceReader {
   bool started_ = false;
   long long nextProgress_ = 0;
 };
-
-// What kind of log a stream is, judged from its first bytes. kGpx is any
-// XML log (GPX, KML or TCX: XmlLogKind tells them apart by the root).
-enum class LogKind { kNmea, kGzip, kGpx, kJson, kFit, kZip };
-
-// The XML logs, told apart by their root element.
-enum class XmlKind { kGpx, kKml, kTcx, kOther };
-
-// How many first bytes are enough to judge any log.
-inline constexpr size_t kLogHeadMax = 1024;
-
-// Judges the first `size` bytes of a log: the gzip magic bytes (1F 8B), a
-// FIT file header (size 12 or 14, ".FIT" at byte 8), a zip archive
-// ("PK" 03 04, read as KMZ), or after an optional UTF-8 byte order mark
-// and white space "<?xml", "<gpx", "<kml" or "<TrainingCenterDatabase"
-// for XML, "{", "[" or an RS byte (1E) for JSON (but not gpsd's reports,
-// '{"class"', which come before the NMEA of `gpspipe -r`); or else NMEA. Returns
-// false when the bytes so far do not decide it yet and more may come
-// (`atEnd` false).
-// A UTF-16 text (its byte order mark FF FE or FE FF first) is judged by
-// its characters as GPX, the document then read with WideGpxEncoding.
-bool JudgeLogStart(const char* data, size_t size, bool atEnd, LogKind* kind);
-
-// "UTF-16" when the first bytes of a log are a UTF-16 byte order mark (not
-// the start of a UTF-32 one, FF FE 00 00), the encoding the XML parser is
-// then given; nullptr otherwise.
-const char* WideGpxEncoding(const char* data, size_t size);
-
-// The kind of the XML document whose first bytes are `head`, from the name
-// of its root element (any namespace prefix dropped) after the XML
-// declaration, comments, processing instructions and a DOCTYPE: gpx,
-// kml or TrainingCenterDatabase. kGpx too when the root does not stand
-// within `head` (the GPX reader then names what it finds); kOther for
-// another root.
-XmlKind XmlLogKind(const std::string& head);
-
-// Whether text `head` (the first bytes of a log judged NMEA) holds an NMEA
-// sentence at the start of a line: "$" or "!", five letters or digits,
-// ",". Files found in a folder without one are not read as logs.
-bool LooksLikeNmea(const std::string& head);
 
 }  // namespace roamgrid

@@ -193,23 +193,32 @@ bool HasRightChecksum(const char* text, const char* end) {
   return true;
 }
 
-// The fix quality, field 6, follows the second hemisphere field. It must be
-// there and be a number other than 0: one or more digits, not all zeros,
-// ended by a comma or by the "*" of the checksum. A receiver without a
-// fix writes 0 (or nothing); a garbled field is not trusted either.
-bool HasFixQuality(const char* lonHemisphere, const char* end) {
+// What the fix quality field says of a fix.
+enum class FixQuality {
+  kUnknown,  // missing, empty or garbled: not trusted
+  kInvalid,  // 0: the receiver has no fix (its position is a placeholder)
+  kValid,    // a number other than 0
+};
+
+// The fix quality, field 6, follows the second hemisphere field: one or
+// more digits ended by a comma or by the "*" of the checksum; all zeros
+// is kInvalid, any other number kValid.
+FixQuality QualityOf(const char* lonHemisphere, const char* end) {
   const char* field5End = FieldEnd(lonHemisphere, end);
-  if (!field5End) return false;
+  if (!field5End) return FixQuality::kUnknown;
   const char* quality = field5End + 1;
   const char* p = quality;
   bool nonZero = false;
   for (; p < end && IsDigit(*p); ++p) nonZero |= (*p != '0');
-  return p > quality && p < end && (*p == ',' || *p == '*') && nonZero;
+  if (p == quality || p == end || (*p != ',' && *p != '*')) return FixQuality::kUnknown;
+  return nonZero ? FixQuality::kValid : FixQuality::kInvalid;
 }
 
 // Judges a line that begins with a GGA identifier. Strict reading also
-// asks for a right checksum and a fix quality other than 0.
-bool ReadGgaSentence(const char* text, size_t length, bool strict, double* lat, double* lon) {
+// asks for a right checksum and a fix quality other than 0. `quality`,
+// when given, gets what the fix quality field says of a fix read.
+bool ReadGgaSentence(const char* text, size_t length, bool strict, double* lat, double* lon,
+                     FixQuality* quality = nullptr) {
   const char* end = text + length;
   if (strict) {
     // The checksum is looked for up to the end of the text: its first NUL.
@@ -219,7 +228,10 @@ bool ReadGgaSentence(const char* text, size_t length, bool strict, double* lat, 
   }
   const char* lonHemisphere = ReadGgaPosition(text, end, lat, lon);
   if (!lonHemisphere) return false;
-  return !strict || HasFixQuality(lonHemisphere, end);
+  if (!strict && !quality) return true;
+  const FixQuality said = QualityOf(lonHemisphere, end);
+  if (quality) *quality = said;
+  return !strict || said == FixQuality::kValid;
 }
 
 }  // namespace
@@ -271,6 +283,7 @@ class LogScanner {
         progress_(options.progress),
         anyTalker_(options.anyTalker),
         strict_(options.strict),
+        skipInvalid_(options.skipInvalid),
         wantsTimes_(points.WantsTimes()) {}
 
   // Judges every complete piece of [begin, end) and returns where the
@@ -334,11 +347,15 @@ class LogScanner {
     }
     double lat = 0.0;
     double lon = 0.0;
-    if (!ReadGgaSentence(piece, length, strict_, &lat, &lon)) {
+    FixQuality quality = FixQuality::kUnknown;
+    if (!ReadGgaSentence(piece, length, strict_, &lat, &lon, &quality) ||
+        (skipInvalid_ && quality == FixQuality::kInvalid)) {
       ++report_.skipped;  // a fix-less or damaged line; the log goes on
       points_.EndTrack();  // the receiver lost its fix: the track is broken
     } else if (points_.Add(lat, lon, wantsTimes_ ? Seconds(piece) : kNoTime)) {
       ++report_.fixes;
+      // Recorded as the designed reading does; the front ends say so.
+      if (quality == FixQuality::kInvalid) ++report_.invalidFixes;
     }
   }
 
@@ -359,6 +376,7 @@ class LogScanner {
   ImportProgress* progress_;
   bool anyTalker_;
   bool strict_;
+  bool skipInvalid_;
   bool wantsTimes_;
   double dayStart_ = 0.0;
   double lastTimeOfDay_ = kNoTime;

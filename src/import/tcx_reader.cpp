@@ -18,8 +18,8 @@ constexpr size_t kValueMax = 128;
 
 class TcxParser : public XmlLogParser {
  public:
-  TcxParser(TrackPoints& points, ImportReport& report, int linesBefore)
-      : XmlLogParser(report, "TCX", "TrainingCenterDatabase", linesBefore),
+  TcxParser(TrackPoints& points, ImportReport& report, int linesBefore, const char* encoding)
+      : XmlLogParser(report, "TCX", "TrainingCenterDatabase", linesBefore, encoding),
         points_(points),
         report_(report) {}
 
@@ -29,11 +29,7 @@ class TcxParser : public XmlLogParser {
   void OnStart(const char* name, const char**) override {
     value_ = Value::kNone;
     text_.clear();
-    if (std::strcmp(name, "Courses") == 0) {
-      ++courses_;
-    } else if (courses_ > 0) {
-      return;
-    } else if (std::strcmp(name, "Trackpoint") == 0) {
+    if (std::strcmp(name, "Trackpoint") == 0) {
       inPoint_ = true;
       position_ = false;
       lat_.reset();
@@ -72,11 +68,7 @@ class TcxParser : public XmlLogParser {
     }
     value_ = Value::kNone;
     text_.clear();
-    if (std::strcmp(name, "Courses") == 0) {
-      if (courses_ > 0) --courses_;
-    } else if (courses_ > 0) {
-      return;
-    } else if (std::strcmp(name, "Trackpoint") == 0 && inPoint_) {
+    if (std::strcmp(name, "Trackpoint") == 0 && inPoint_) {
       inPoint_ = false;
       if (!position_) return;
       if (!lat_ || !lon_) {
@@ -96,7 +88,6 @@ class TcxParser : public XmlLogParser {
 
   TrackPoints& points_;
   ImportReport& report_;
-  int courses_ = 0;  // open Courses elements
   bool inPoint_ = false;
   bool position_ = false;
   std::optional<double> lat_, lon_;
@@ -108,11 +99,10 @@ class TcxParser : public XmlLogParser {
 }  // namespace
 
 void ReadTcxLog(TrackRecorder& recorder, ByteSource& source, ImportReport& report,
-                const ImportOptions& options, int linesBefore) {
-  report.points = true;
+                const ImportOptions& options, int linesBefore, const char* encoding) {
   SourceReader reader(source, report, options);
   TrackPoints points(recorder, options, report);
-  TcxParser(points, report, linesBefore).Parse(reader);
+  TcxParser(points, report, linesBefore, encoding).Parse(reader);
   points.EndTrack();
 }
 

@@ -66,30 +66,46 @@ bool TrackPoints::Add(double lat, double lon, double seconds) {
       haveRun_ = true;
       runStart_ = fix;
       runLast_ = fix;
+      runHeld_.clear();
     }
     if (!(runLast_.seconds - runStart_.seconds > kTrackGapSeconds)) {
+      // Held until the run shows whether the receiver has moved.
+      if (runHeld_.size() == kRunHeldMax) runHeld_.pop_front();
+      runHeld_.push_back(fix);
       ++report_.tooFast;
       return false;
     }
+    // It has: its track starts again with the fixes of the run.
+    const std::deque<Fix> held = std::move(runHeld_);
     EndTrack();
     lastSeconds_ = seconds;
+    for (const Fix& before : held) {
+      Keep(before);
+      --report_.tooFast;
+      ++report_.fixes;
+    }
   }
   haveRun_ = false;
+  runHeld_.clear();
+  Keep(fix);
+  return true;
+}
 
+void TrackPoints::Keep(const Fix& fix) {
   if (options_.connectMetres > 0 && haveKept_ &&
-      DistanceMetres(kept_.lat, kept_.lon, lat, lon) <= double(options_.connectMetres) &&
+      DistanceMetres(kept_.lat, kept_.lon, fix.lat, fix.lon) <= double(options_.connectMetres) &&
       !(options_.maxSpeedKmh > 0 && TooFast(kept_, fix))) {
     MarkLine(fix);
   }
   MarkCell(recorder_, fix.cell);
   kept_ = fix;
   haveKept_ = true;
-  return true;
 }
 
 void TrackPoints::EndTrack() {
   haveKept_ = false;
   haveRun_ = false;
+  runHeld_.clear();
   lastSeconds_ = kNoTime;
 }
 

@@ -10,7 +10,9 @@
 //                 fixes then agree among themselves (each within the limit
 //                 of the one before) for more than kTrackGapSeconds, the
 //                 receiver has really moved (a flight has landed): the track
-//                 starts again at the fix that completes that span.
+//                 starts again with the fixes of that run, which were held
+//                 (at most kRunHeldMax, the latest) and are now recorded
+//                 (counted in ImportReport::fixes, no longer in tooFast).
 //   connectMetres the cells on the straight line between two consecutive
 //                 kept fixes of a track (ForEachLineCell) are marked too,
 //                 when the two are at most connectMetres apart; the cells the
@@ -25,9 +27,10 @@
 #pragma once
 
 #include <cmath>
+#include <deque>
 #include <limits>
 
-#include "import/nmea_reader.h"
+#include "import/import_report.h"
 #include "tiles/grid_line.h"
 #include "tiles/track_recorder.h"
 
@@ -38,6 +41,11 @@ inline constexpr double kNoTime = std::numeric_limits<double>::quiet_NaN();
 
 // Times of consecutive positions further apart than this end a track.
 inline constexpr double kTrackGapSeconds = 30.0;
+
+// Skipped fixes held while they may turn out to be where the receiver
+// has moved to: a run of kTrackGapSeconds at more than 100 fixes a second
+// keeps its latest.
+inline constexpr size_t kRunHeldMax = 4096;
 
 // The mean earth radius.
 inline constexpr double kEarthRadiusMetres = 6371008.8;
@@ -57,7 +65,8 @@ class TrackPoints {
   // Records one position, `lat` and `lon` in degrees (north and east
   // positive); `seconds` is its time on a scale that only grows within a
   // track (seconds), or kNoTime. Returns true when AddPoint accepted it;
-  // false for a position out of range or skipped as too fast.
+  // false for a position out of range or skipped as too fast (held fixes
+  // recorded later count themselves in ImportReport::fixes).
   bool Add(double lat, double lon, double seconds = kNoTime);
 
   // Ends the current track: the next position starts a new one.
@@ -76,6 +85,8 @@ class TrackPoints {
   // Marks the cells of the line from the last kept fix to `to`, ends
   // excluded.
   void MarkLine(const Fix& to);
+  // Records `fix` as the track's next kept fix, with its line.
+  void Keep(const Fix& fix);
 
   TrackRecorder& recorder_;
   const ImportOptions& options_;
@@ -86,6 +97,7 @@ class TrackPoints {
   bool haveRun_ = false;          // skipped fixes that agree among themselves
   Fix runStart_;
   Fix runLast_;
+  std::deque<Fix> runHeld_;  // the run's fixes, not recorded yet
 };
 
 }  // namespace roamgrid

@@ -69,7 +69,7 @@ XML_Parser AsParser(void* parser) { return static_cast<XML_Parser>(parser); }
 }  // namespace
 
 XmlLogParser::XmlLogParser(ImportReport& report, const char* format, const char* root,
-                           int linesBefore)
+                           int linesBefore, const char* encoding, bool wantsText)
     : report_(report),
       format_(format),
       root_(root),
@@ -78,12 +78,12 @@ XmlLogParser::XmlLogParser(ImportReport& report, const char* format, const char*
       previous_(tMemory) {
   tMemory = memory_;
   const XML_Memory_Handling_Suite suite = {CountedMalloc, CountedRealloc, CountedFree};
-  XML_Parser parser = XML_ParserCreate_MM(nullptr, &suite, nullptr);
+  XML_Parser parser = XML_ParserCreate_MM(encoding, &suite, nullptr);
   parser_ = parser;
   if (!parser) return;
   XML_SetUserData(parser, this);
   XML_SetElementHandler(parser, StartElement, EndElement);
-  XML_SetCharacterDataHandler(parser, Text);
+  if (wantsText) XML_SetCharacterDataHandler(parser, Text);
   // Parameter entities (and with them any external DTD) are never read,
   // and without an external entity handler no entity is ever loaded.
   XML_SetParamEntityParsing(parser, XML_PARAM_ENTITY_PARSING_NEVER);

@@ -1,6 +1,6 @@
-// The XML side shared by the KML and TCX readers: expat run as a stream
-// over a log's byte source, in constant memory, with the same protection
-// as GPX (no DTD or external entity is ever loaded, the parser's memory is
+// The XML side shared by the GPX, KML and TCX readers: expat run as a
+// stream over a log's byte source, in constant memory, safe with any
+// input (no DTD or external entity is ever loaded, the parser's memory is
 // bounded, entity amplification is limited). A reader derives from it and
 // is told of elements (names without their namespace prefix) and of the
 // text inside them.
@@ -12,7 +12,9 @@
 
 namespace roamgrid {
 
-// Memory the XML parser may hold at most (see kGpxParserMemoryMax).
+// Memory the XML parser may hold at most: far above what any log needs
+// (its buffer holds one block and the element being read), so that a
+// giant element or an entity bomb ends in an error, not in exhausted memory.
 inline constexpr size_t kXmlParserMemoryMax = size_t(8) << 20;
 
 // The parser's counted memory (defined with the parser).
@@ -22,8 +24,11 @@ class XmlLogParser {
  public:
   // `format` names the document in errors ("KML"); `root` is the local name
   // its root element must have; `linesBefore` lines were skipped before the
-  // source's first byte.
-  XmlLogParser(ImportReport& report, const char* format, const char* root, int linesBefore);
+  // source's first byte. `encoding`, when given, overrides what the
+  // document declares ("UTF-8" for a UTF-16 log decoded on the way). Without
+  // `wantsText` OnText is never called, which spares the parser the work.
+  XmlLogParser(ImportReport& report, const char* format, const char* root, int linesBefore,
+               const char* encoding = nullptr, bool wantsText = true);
   virtual ~XmlLogParser();
   XmlLogParser(const XmlLogParser&) = delete;
   XmlLogParser& operator=(const XmlLogParser&) = delete;

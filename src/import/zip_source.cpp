@@ -6,16 +6,12 @@
 
 #include <cerrno>
 #include <cstring>
-#include <strings.h>
+
+#include "common/text.h"
 
 namespace roamgrid {
 
 namespace {
-
-bool EndsWithKml(const char* name) {
-  const size_t length = std::strlen(name);
-  return length > 4 && strcasecmp(name + length - 4, ".kml") == 0;
-}
 
 std::string ZipErrorText(int code) {
   zip_error_t error;
@@ -62,7 +58,7 @@ ZipSource::ZipSource(int fd, long long rawBefore)
     zip_stat_t stat;
     zip_stat_init(&stat);
     if (zip_stat_index(archive_->zip, zip_uint64_t(i), 0, &stat) != 0 ||
-        !(stat.valid & ZIP_STAT_NAME) || !EndsWithKml(stat.name))
+        !(stat.valid & ZIP_STAT_NAME) || !HasSuffix(stat.name, ".kml", true))
       continue;
     archive_->file = zip_fopen_index(archive_->zip, zip_uint64_t(i), 0);
     if (!archive_->file) {

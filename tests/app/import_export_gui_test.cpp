@@ -1,11 +1,14 @@
 // Import and Export through the main dialog, as a user drives them: the
 // scripted platform chooses generated logs and the export path, and the
 // test compares what the view window paints with the tracks and the BMP.
+#include <sys/stat.h>
+
 #include <QAction>
 #include <QApplication>
 #include <QDir>
 #include <QDropEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QMenu>
 #include <QMimeData>
@@ -25,6 +28,7 @@
 #include "common/safe_file.h"
 #include "export/bmp_file.h"
 #include "export/export_command.h"
+#include "import/import_command.h"
 #include "import/nmea_reader.h"
 #include "support/red_pixels.h"
 #include "support/scratch_working_dir.h"
@@ -257,6 +261,48 @@ class ImportExportGuiTest : public QObject {
     QVERIFY(LoadUserSettings().anyTalker);
   }
 
+  // Fixes of fix quality 0: recorded as designed, then the offer to skip
+  // them from now on; once taken, no question and no mark.
+  void FixesMarkedInvalidAreOfferedToBeSkippedFromThenOn() {
+    const auto invalid = [](int x) {
+      std::string fix = FixAtPixel(x, 5, "\n");
+      return fix.replace(fix.find(",E,1,") + 3, 1, "0");
+    };
+    WriteLog("nofix.log", invalid(5) + FixAtPixel(6, 5, "\n"));
+    {
+      ZIvozarivAde dialog(platform_);
+      platform_.QueueLogFiles({"nofix.log"});
+      platform_.QueueMessageAnswer(MessageAnswer::kYes);
+      Click(dialog, 1009);
+      QCOMPARE(platform_.messages.size(), size_t(1));
+      QVERIFY(platform_.messages[0].style == MessageStyle::kQuestionYesNo);
+      QCOMPARE(platform_.messages[0].text, SkipInvalidQuestion(1));
+      QVERIFY(platform_.messages[0].text.ends_with(
+          "\nSkip fixes the receiver marked invalid from now on?"));
+      QCOMPARE(testing::RedPixels(dialog.viewWindow).size(), qsizetype(2));  // recorded
+    }
+    QVERIFY(LoadUserSettings().skipInvalid);
+    WriteLog("later.log", invalid(7));
+    ZIvozarivAde dialog(platform_);
+    platform_.QueueLogFiles({"later.log"});
+    Click(dialog, 1009);
+    QCOMPARE(platform_.messages.size(), size_t(1));  // no second question
+    QCOMPARE(testing::RedPixels(dialog.viewWindow).size(), qsizetype(2));
+  }
+
+  // A named pipe at the settings file's path is neither waited for nor
+  // replaced: the defaults hold.
+  void ASettingsFileThatIsNoRegularFileIsLeftAlone() {
+    QVERIFY(QDir().mkpath("config/roamgrid"));
+    QVERIFY(mkfifo("config/roamgrid/settings.ini", 0600) == 0);
+    QCOMPARE(LoadUserSettings().maxAccuracyM, UserSettings().maxAccuracyM);
+    UserSettings changed;
+    changed.anyTalker = true;
+    QVERIFY(!SaveUserSettings(changed));
+    QVERIFY(QFileInfo("config/roamgrid/settings.ini").isFile() == false);
+    ZIvozarivAde dialog(platform_);  // starts
+  }
+
   void DroppedFilesAreImportedInTheGivenOrder() {
     WriteLog("a.log", FixAtPixel(0, 0, "\n"));
     WriteLog("b.log", FixAtPixel(1, 0, "\n"));
@@ -304,6 +350,36 @@ class ImportExportGuiTest : public QObject {
     QVERIFY(note);
     QCOMPARE(note->text(), QStringLiteral("2 new cells"));
     QVERIFY(note->isVisible());
+  }
+
+  void EveryImportIsAcknowledgedAndImportFolderReadsAFolder() {
+    QDir().mkpath("trip");
+    WriteLog("trip/one.log", FixAtPixel(3, 3, "\n"));
+    ZIvozarivAde dialog(platform_);
+    dialog.show();
+    const auto noteText = [&dialog] {
+      auto* note = dialog.findChild<QLabel*>(QStringLiteral("newCellsNote"));
+      return note ? note->text() : QString();
+    };
+    // "Import folder…" of the map menu asks for a folder and reads the logs below it.
+    QAction* folder = nullptr;
+    for (QAction* action : dialog.mapMenu()->actions())
+      if (action->text() == QStringLiteral("Import folder…")) folder = action;
+    QVERIFY(folder);
+    platform_.QueueLogFolder(QDir::current().absoluteFilePath("trip").toStdString());
+    folder->trigger();
+    QCOMPARE(noteText(), QStringLiteral("1 new cell"));
+    // The same log again: nothing new, and the note says so.
+    platform_.QueueLogFiles({"trip/one.log"});
+    Click(dialog, 1009);
+    QCOMPARE(noteText(), QStringLiteral("no new cells"));
+    QVERIFY(platform_.messages.empty());
+    // Cancel in the folder dialog reads nothing and shows no new note.
+    const QLabel* shown = dialog.findChild<QLabel*>(QStringLiteral("newCellsNote"));
+    platform_.QueueLogFolder(std::nullopt);
+    folder->trigger();
+    QCOMPARE(dialog.findChild<QLabel*>(QStringLiteral("newCellsNote")), shown);
+    QCOMPARE(platform_.logFileQuestions, 3);
   }
 
   void ExportedImageShowsWhatTheViewShows() {

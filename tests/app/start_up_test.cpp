@@ -63,6 +63,16 @@ class StartUpTest : public QObject {
     QCOMPARE(tiles.tilesAttribution, std::string("(c) us"));
     QCOMPARE(tiles.background, std::string("tiles"));
     QCOMPARE(ParseStartArgs({"--tiles"}).error, std::string("--tiles needs a value"));
+    // The Map window: --map alone, or a first view (which opens it too).
+    QVERIFY(ParseStartArgs({"--map"}).map);
+    const StartArgs mapView = ParseStartArgs({"--map", "--map-view", "35.68,139.76,12"});
+    QVERIFY(mapView.error.empty());
+    QCOMPARE(mapView.mapView, std::optional<MapCentre>(MapCentre{35.68, 139.76, 12}));
+    const std::string mapViewError =
+        "--map-view needs LAT,LON,ZOOM: degrees north and east, and a zoom from 0 to 22";
+    QCOMPARE(ParseStartArgs({"--map-view", "35.68,139.76"}).error, mapViewError);
+    QCOMPARE(ParseStartArgs({"--map-view", "35.68,139.76,23"}).error, mapViewError);
+    QCOMPARE(ParseStartArgs({"--map-view"}).error, mapViewError);
   }
 
   void UserStoreAndMinusCOpenTheSameStore() {

@@ -5,11 +5,13 @@
 
 #include <QAction>
 #include <QImage>
-#include <QNetworkDiskCache>
 #include <QMenu>
+#include <QNetworkDiskCache>
+#include <QPainter>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
 #include <cmath>
 #include <map>
 
@@ -27,11 +29,20 @@ using testing::TileColour;
 using testing::TilePng;
 using testing::TileServer;
 
-// The tile under a position by the usual slippy-map formula.
-MapTileKey TileAt(double lat, double lon, int z) {
+// The fractional tile position of a place by the usual slippy-map formula.
+QPointF TilePosition(double lat, double lon, int z) {
   const double n = std::ldexp(1.0, z), rad = lat * M_PI / 180;
-  return {z, int(std::floor((lon + 180) / 360 * n)),
-          int(std::floor((1 - std::log(std::tan(rad) + 1 / std::cos(rad)) / M_PI) / 2 * n))};
+  return {(lon + 180) / 360 * n, (1 - std::log(std::tan(rad) + 1 / std::cos(rad)) / M_PI) / 2 * n};
+}
+
+// Whether a position lies at least `pixels` tile pixels inside its tile, so
+// that a filter that small blends nothing from the next tile.
+bool InsideTile(QPointF position, double pixels) {
+  const auto inside = [&](double at) {
+    const double within = (at - std::floor(at)) * 256;
+    return within >= pixels && 256 - within >= pixels;
+  };
+  return inside(position.x()) && inside(position.y());
 }
 
 bool Complete(const QImage& image, int firstRow = 0) {
@@ -60,10 +71,11 @@ class TileLayerTest : public QObject {
     QTest::addColumn<int>("lon");
     QTest::addColumn<int>("zoomIndex");
     QTest::addColumn<int>("tileZoom");
-    QTest::newRow("Tokyo 0.05 deg") << 14260 << 55900 << 1 << 14;
-    QTest::newRow("Tokyo 3.2 deg") << 13620 << 55260 << 7 << 8;
-    QTest::newRow("Svalbard 0.8 deg") << 31200 << 6240 << 5 << 10;
-    QTest::newRow("beyond 85.05 N") << 33600 << -400 << 7 << 8;
+    // Tiles are never shrunk below 0.7 down the view (by cos(latitude)).
+    QTest::newRow("Tokyo 0.05 deg") << 14260 << 55900 << 1 << 13;
+    QTest::newRow("Tokyo 3.2 deg") << 13620 << 55260 << 7 << 7;
+    QTest::newRow("Svalbard 0.8 deg") << 31200 << 6240 << 5 << 7;
+    QTest::newRow("beyond 85.05 N") << 33600 << -400 << 7 << 4;
   }
   void ShowsTheTileUnderEachPixelAndKeepsItForTheNextVisit() {
     QFETCH(int, lat);
@@ -89,8 +101,11 @@ class TileLayerTest : public QObject {
           QCOMPARE(qAlpha(shown), 0);  // nothing, not stretched tiles
           continue;
         }
-        const MapTileKey tile = TileAt(pixelLat, pixelLon, tileZoom);
-        QCOMPARE(shown, TileColour(tile.zoom, tile.x, tile.y));
+        // Each tile is one colour: a pixel away from a tile's edge shows it
+        // exactly, however it is filtered.
+        const QPointF at = TilePosition(pixelLat, pixelLon, tileZoom);
+        if (!InsideTile(at, 1.5)) continue;
+        QCOMPARE(shown, TileColour(tileZoom, int(at.x()), int(at.y())));
       }
     }
     for (const QByteArray& head : server.requests) {
@@ -173,6 +188,170 @@ class TileLayerTest : public QObject {
     QTest::qWait(600);
     QCOMPARE(server.requests.size(), 2);
     QCOMPARE(layer.status(), status);
+  }
+
+  void AWebMercatorViewGetsItsTilesAtNativeSize() {
+    TileServer server;
+    TileLayer layer;
+    QVERIFY(layer.SetSource(server.Template(), "test tiles"));
+    int repaints = 0;
+    connect(&layer, &TileLayer::tilesArrived, [&] { ++repaints; });
+    // Tokyo at zoom 12.5 in a 700 x 500 window: zoom 13 tiles at 0.71.
+    const MercatorView view{MercatorWorldX(139.76), MercatorWorldY(35.68), 12.5, 700, 500};
+    const MercatorTilePlan plan = layer.SetMercatorView(view);
+    QCOMPARE(plan.zoom, 13);
+    QVERIFY(!plan.keys.empty());
+    QVERIFY(layer.TileImage(plan.keys.front()).isNull());  // nothing at hand yet
+    QTRY_VERIFY(std::all_of(plan.keys.begin(), plan.keys.end(),
+                            [&](const MapTileKey& key) { return !layer.TileImage(key).isNull(); }));
+    QVERIFY(repaints > 0);
+    // Asked nearest the centre first, each tile once.
+    QCOMPARE(server.requests.size(), qsizetype(plan.keys.size()));
+    QVERIFY(server.requests.front().startsWith(QStringLiteral("GET /13/%1/%2.png")
+                                                   .arg(plan.keys.front().x)
+                                                   .arg(plan.keys.front().y)
+                                                   .toLatin1()));
+    const QImage tile = layer.TileImage(plan.keys.back());
+    QCOMPARE(tile.size(), QSize(256, 256));
+    QCOMPARE(tile.pixel(100, 100), TileColour(13, plan.keys.back().x, plan.keys.back().y));
+
+    QImage screen(view.width, view.height, QImage::Format_ARGB32_Premultiplied);
+    screen.fill(Qt::transparent);
+    {
+      QPainter painter(&screen);
+      QVERIFY(layer.PaintMercatorTiles(painter));
+    }
+    for (const PlacedTile& placed : plan.placed) {
+      const QPoint middle((placed.left + placed.right) / 2, (placed.top + placed.bottom) / 2);
+      if (!screen.rect().contains(middle)) continue;
+      QCOMPARE(screen.pixel(middle), TileColour(13, placed.key.x, placed.key.y));
+    }
+
+    // Zoomed in by two: until its own tiles come, a tile shows the part of
+    // its zoom 13 parent that covers it.
+    server.answer = TileServer::Answer::kStall;
+    const MercatorTilePlan closer =
+        layer.SetMercatorView({view.centerX, view.centerY, 15, 700, 500});
+    QCOMPARE(closer.zoom, 15);
+    QRectF part;
+    const MapTileKey child = closer.keys.front();
+    const QImage standIn = layer.TileImageOrCoarser(child, &part);
+    QVERIFY(layer.TileImage(child).isNull());
+    QCOMPARE(standIn.pixel(10, 10), TileColour(13, child.x / 4, child.y / 4));
+    QCOMPARE(part, QRectF(child.x % 4 * 64, child.y % 4 * 64, 64, 64));
+    layer.ClearMercatorView();
+    QVERIFY(layer.mercatorPlan().keys.empty());
+  }
+
+  void HostileServersCannotHoldTheLayer_data() {
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<int>("limitMs");  // the time limit per request
+    QTest::addColumn<QString>("status");
+    const QString tooLarge = "tiles: a tile larger than 4 MiB was refused";
+    QTest::newRow("200 MB announced") << int(TileServer::Answer::kHugeBody) << 30000 << tooLarge;
+    QTest::newRow("endless chunks") << int(TileServer::Answer::kEndless) << 30000 << tooLarge;
+    QTest::newRow("a byte at a time")
+        << int(TileServer::Answer::kTrickle) << 1000 << "tiles: server too slow, request stopped";
+    QTest::newRow("redirect loop")
+        << int(TileServer::Answer::kLoop) << 30000 << "tiles: redirect loop, pausing";
+  }
+  void HostileServersCannotHoldTheLayer() {
+    QFETCH(int, answer);
+    QFETCH(int, limitMs);
+    QFETCH(QString, status);
+    TileServer server;
+    server.answer = TileServer::Answer(answer);
+    TileLayer layer;
+    layer.SetTimeoutMs(300);  // the trickle never goes 300 ms without a byte
+    layer.SetRequestTimeLimitMs(limitMs);
+    QVERIFY(layer.SetSource(server.Template(), ""));
+    layer.SetView(14260, 55900, 1);
+    QTRY_COMPARE_WITH_TIMEOUT(layer.status(), status, 20000);
+    QTest::qWait(300);
+    // The layer hung up: the bodies cost the server no more than the cap
+    // and what the system buffers between two sockets.
+    if (server.answer != TileServer::Answer::kLoop) {
+      QTRY_COMPARE(server.closedBeforeTheEnd, 2);
+      QVERIFY2(server.bodyBytesSent < (24 << 20), QByteArray::number(server.bodyBytesSent));
+    }
+    // No loop: each of the two requests under way followed at most one
+    // redirect back to where it began, and then the server was paused.
+    const qsizetype asked = answer == int(TileServer::Answer::kLoop) ? 4 : 2;
+    QCOMPARE(server.requests.size(), asked);
+    // The server is paused: a new view asks nothing of it.
+    layer.SetView(14280, 55900, 1);
+    QTest::qWait(300);
+    QCOMPARE(server.requests.size(), asked);
+    QCOMPARE(layer.status(), status);
+  }
+
+  void AServerThatMovedIsAskedAtItsNewAddressFromThenOn() {
+    TileServer moved, old;
+    old.answer = TileServer::Answer::kMoved;
+    old.movedTo = QStringLiteral("http://127.0.0.1:%1").arg(moved.serverPort());
+    auto layer = std::make_unique<TileLayer>();
+    QVERIFY(layer->SetSource(old.Template(), ""));
+    layer->SetView(14260, 55900, 1);
+    QTRY_VERIFY(Complete(layer->image()));
+    const QImage picture = layer->image();
+    // Only the two requests sent before the first answer went to the old
+    // address.
+    QCOMPARE(old.requests.size(), 2);
+    // The next run shows the view from the cache, and a new view asks only
+    // the new address.
+    layer = std::make_unique<TileLayer>();
+    QVERIFY(layer->SetSource(old.Template(), ""));
+    layer->SetView(14260, 55900, 1);
+    QCOMPARE(layer->image(), picture);
+    const qsizetype movedAsked = moved.requests.size();
+    layer->SetView(14300, 55900, 1);
+    QTRY_VERIFY(Complete(layer->image()));
+    QVERIFY(moved.requests.size() > movedAsked);
+    QCOMPARE(old.requests.size(), 2);
+  }
+
+  void AnMbtilesFileThatDoesNotAnswerIsSwitchedOff() {
+    // Saved as the source, a file whose `tiles` view never ends: the
+    // dialog opens all the same and says why there are no tiles.
+    const QString endless = cacheHome_->filePath("endless.mbtiles");
+    QVERIFY(testing::WriteEndlessViewMbtiles(endless.toStdString()));
+    UserSettings settings;
+    settings.background = "tiles";
+    settings.tileSource = endless;
+    QVERIFY(SaveUserSettings(settings));
+    {
+      testing::ScratchWorkingDir store;
+      QVERIFY(store.Enter());
+      testing::ScriptedPlatform platform;
+      ZIvozarivAde dialog(platform);
+      QCOMPARE(dialog.tileLayer().status(),
+               QString("tiles: the MBTiles file does not answer in time"));
+      store.Leave();
+    }
+    // A file that answers at first but not for the tiles of a view is
+    // switched off when they are read.
+    std::map<MapTileKey, std::vector<uint8_t>> tiles;
+    for (const MapTileKey& key : MapViewToTiles(14260, 55900, 1, 13).tiles) {
+      tiles[key] = TilePng(key.zoom, key.x, key.y);
+    }
+    tiles[{2, 3, 1}] = TilePng(2, 3, 1);
+    const std::string path = cacheHome_->filePath("late.mbtiles").toStdString();
+    QVERIFY(testing::WriteMbtiles(path, tiles, {{"minzoom", "2"}, {"maxzoom", "14"}}));
+    QVERIFY(testing::ExecSql(path,
+                             "ALTER TABLE tiles RENAME TO stored;"
+                             "CREATE VIEW tiles AS SELECT zoom_level, tile_column,"
+                             " tile_row, CASE WHEN zoom_level < 3 THEN tile_data ELSE " +
+                                 std::string(testing::kEndlessQuery) +
+                                 " END AS tile_data FROM stored;"));
+    TileLayer layer;
+    QVERIFY(layer.SetSource(QString::fromStdString(path), ""));
+    layer.SetView(14260, 55900, 1);
+    QCOMPARE(layer.status(),
+             QString("tiles: the MBTiles file does not answer in time; tiles off for this run"));
+    QVERIFY(!layer.covers());
+    QCOMPARE(qAlpha(layer.image().pixel(224, 224)), 0);
+    QVERIFY(layer.SetMercatorView({0.5, 0.5, 2, 600, 400}).zoom >= 2);
+    QVERIFY(layer.TileImage({2, 3, 1}).isNull());  // read no more
   }
 
   void TilesLieUnderTheMarksAndNavigationNeverWaits() {

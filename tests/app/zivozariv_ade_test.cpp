@@ -444,11 +444,13 @@ class ZIvozarivAdeTest : public QObject {
     metres->setValue(120);
     form.findChild<QSpinBox*>("maxSpeedKmh")->setValue(300);
     form.findChild<QCheckBox*>("anyTalker")->setChecked(true);
+    form.findChild<QCheckBox*>("skipInvalid")->setChecked(true);
     QVERIFY(form.findChild<QLineEdit*>("tileSource")->isEnabled());
     form.findChild<QComboBox*>("background")->setCurrentIndex(0);
     QVERIFY(!form.findChild<QLineEdit*>("tileSource")->isEnabled());
     const UserSettings got = form.Settings();
-    QVERIFY(got.connect && got.connectMetres == 120 && got.maxSpeedKmh == 300 && got.anyTalker);
+    QVERIFY(got.connect && got.connectMetres == 120 && got.maxSpeedKmh == 300 && got.anyTalker &&
+            got.skipInvalid);
     QCOMPARE(got.background, QStringLiteral("none"));
     QCOMPARE(got.tileCacheMiB, 77);
   }

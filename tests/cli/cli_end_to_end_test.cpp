@@ -17,10 +17,11 @@
 #include <vector>
 
 #include "cli/cli_runner.h"
-#include "cli/store_stats.h"
 #include "common/number_text.h"
 #include "export/bmp_file.h"
+#include "import/log_import.h"
 #include "import/nmea_reader.h"
+#include "store/store_stats.h"
 #include "support/temp_dir.h"
 #include "tiles/tile_file.h"
 #include "tiles/track_recorder.h"
@@ -521,6 +522,8 @@ TEST_F(CliEndToEndTest, EveryMisuseIsOneLineAndItsExitStatus) {
       // Region exports: the suffix, --bbox and the options of one format.
       {{"export", "a.pdf"}, 2, "known are .bmp, .png, .tif"},
       {{"export", "--bbox", "1,2,3", "a.png"}, 2, "--bbox: '1,2,3'"},
+      {{"export", "--bbox", "0x10,0,17,1", "a.png"}, 2, "--bbox: '0x10,0,17,1'"},
+      {{"export", "--explorer", "2", "--bbox", "0,5,1,5", "e.json"}, 2, "west and east apart"},
       {{"export", "--bbox", "3,0,1,1", "a.png"}, 2, "south edge"},
       {{"export", "--bbox", "0,0,1,1", "a.bmp"}, 2, "need another format"},
       {{"export", "--bbox", "0,0,1,1", "--center", "0,0", "a.png"}, 2, "excludes"},
@@ -545,6 +548,22 @@ TEST_F(CliEndToEndTest, EveryMisuseIsOneLineAndItsExitStatus) {
     EXPECT_NE(run.err.find(c.named), std::string::npos) << run.err;
   }
   EXPECT_TRUE(FilesBelow(".").size() == 1) << "nothing written but a.log";
+}
+
+// A named pipe is never written through, and the reason is said plainly.
+TEST_F(CliEndToEndTest, ExportToANamedPipeIsRefusedAsNotARegularFile) {
+  for (const std::vector<std::string>& arguments :
+       {std::vector<std::string>{"export", "--overwrite", "--bbox", "35.6,139.7,35.7,139.8",
+                                 "pipe.png"},
+        {"export", "--overwrite", "--explorer", "14", "pipe.geojson"},
+        {"export", "--overwrite", "pipe.bmp"}}) {
+    const std::string& pipe = arguments.back();
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0644), 0);
+    const CliRun run = RunCli(arguments);
+    EXPECT_EQ(run.status, 1) << pipe;
+    EXPECT_NE(run.err.find("cannot create '" + pipe + "': not a regular file"), std::string::npos)
+        << run.err;
+  }
 }
 
 TEST_F(CliEndToEndTest, HelpAndVersionGoToStandardOutput) {
@@ -643,6 +662,15 @@ TEST_F(CliEndToEndTest, ExportsExploredAndMissingExplorerTilesAsGeoJson) {
   const std::vector<std::string> missing = features("todo.json");
   EXPECT_EQ(missing.size(), 4u * 3u - 1u) << run.out;
   EXPECT_EQ(std::count(missing.begin(), missing.end(), "14554,\"y\":6450"), 0);
+  // Across the antimeridian at zoom 2: columns 3 and 0 of rows 1 and 2,
+  // less the explored (3, 1).
+  run = RunCli({"export", "--explorer", "2", "--bbox", "0,170,10,-170", "--missing", "wrap.json"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(features("wrap.json"),
+            (std::vector<std::string>{"0,\"y\":1", "3,\"y\":2", "0,\"y\":2"}));
+  run = RunCli({"export", "--explorer", "2", "--bbox", "0,170,10,-170", "wrapped.json"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(features("wrapped.json"), (std::vector<std::string>{"3,\"y\":1"}));
   // Refused: an existing file, another suffix, --missing without --bbox.
   EXPECT_EQ(RunCli({"export", "--explorer", "14", "todo.json"}).status, 1);
   EXPECT_EQ(RunCli({"export", "--explorer", "14", "x.bmp"}).status, 2);

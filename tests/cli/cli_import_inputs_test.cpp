@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -134,6 +135,21 @@ TEST_F(CliImportInputsTest, ReportsPointsOfGpxReadErrorsAndOtherTalkers) {
     EXPECT_NE(run.err.find(said), std::string::npos) << said << "\n" << run.err;
 }
 
+TEST_F(CliImportInputsTest, ALogWithoutPositionNamesItsFormatAndOneCellIsOneCell) {
+  const std::string places =
+      "<kml><Placemark><Point><coordinates>139.76,35.68</coordinates></Point></Placemark></kml>\n";
+  WriteText("places.kml", places);
+  WriteText("one.log", testing::GgaSentence(35.6812, 139.7671) + "\n");
+  const CliRun run = testing::RunCli({"import", "places.kml", "one.log"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out,
+            "places.kml: 0 points, 0 skipped, 0 new\n"
+            "one.log: 1 fixes, 0 skipped, 1 new\n"
+            "total: 1 new cell\n");
+  EXPECT_EQ(run.err, "roamgrid-cli: import: 'places.kml': " + std::to_string(places.size()) +
+                         " bytes read as a KML document gave no position; nothing was recorded\n");
+}
+
 TEST_F(CliImportInputsTest, StandardInputNamesOtherTalkersWhenTheFirstArrives) {
   fs::create_directories("store");
   int pipeFds[2];
@@ -217,6 +233,64 @@ TEST_F(CliImportInputsTest, FolderReadsEveryLogBelowItInNameOrder) {
             "trips/b/2.json: 1 points, 0 skipped, 1 less accurate than 60 m, 1 new\n"
             "2 files not recognised\ntotal: 2 new cells\n");
   EXPECT_EQ(run.err, "");
+}
+
+TEST_F(CliImportInputsTest, NamesAreasPassedOverAndFixesOfQualityZero) {
+  const std::string line = "{\"type\": \"LineString\", \"coordinates\": [[139.76, 35.66]]}";
+  const std::string area = "{\"type\": \"Polygon\", \"coordinates\": [[[0, 0], [1, 1], [0, 0]]]}";
+  WriteText("mixed.geojson", line + "\n" + area + "\n" + area + "\n");
+  WriteText("areas.geojson", area + "\n");
+  WriteText("nofix.log",
+            "$GPGGA,1,0000.0000,N,00000.0000,E,0,00*40\r\n"
+            "$GPGGA,2,8960.0000,N,00000.0000,E,0,00*44\r\n" +
+                testing::GgaSentence(35.61, 139.71) + "\r\n");
+  CliRun run = testing::RunCli({"import", "mixed.geojson", "areas.geojson", "nofix.log"});
+  EXPECT_EQ(run.status, 1);  // a file of nothing but areas
+  for (const char* said :
+       {"import: 'mixed.geojson': 2 GeoJSON areas (Polygon, MultiPolygon) passed over; areas are "
+        "not imported\n",
+        "import: read error in log 'areas.geojson' after 63 bytes: this GeoJSON holds only areas "
+        "(1 Polygon or MultiPolygon), and areas are not imported",
+        "import: 2 fixes the receiver marked invalid (GGA fix quality 0) were recorded; --strict "
+        "skips them\n"})
+    EXPECT_NE(run.err.find(said), std::string::npos) << said << "\n" << run.err;
+  EXPECT_EQ(run.err.find("'areas.geojson': 1 GeoJSON areas"), std::string::npos) << run.err;
+  run = testing::RunCli({"import", "--strict", "nofix.log"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "");
+}
+
+// GeoJSON and TCX as a widely used converter writes them from a GPX track
+// (members sorted by name; the track as a TCX course) record what the GPX
+// records. Skipped where the converter is not installed.
+TEST_F(CliImportInputsTest, ConvertedGeoJsonAndTcxGiveTheStoreOfTheirGpx) {
+  if (std::system("command -v gpsbabel >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "gpsbabel is not installed";
+  std::string gpx =
+      "<?xml version=\"1.0\"?>\n<gpx version=\"1.1\" creator=\"t\" "
+      "xmlns=\"http://www.topografix.com/GPX/1/1\">\n<wpt lat=\"35.6\" lon=\"139.7\"/>\n"
+      "<trk><trkseg>\n";
+  for (int i = 0; i < 300; ++i) {
+    if (i == 150) gpx += "</trkseg><trkseg>\n";
+    const std::string second = (i % 60 < 10 ? "0" : "") + std::to_string(i % 60);
+    gpx += "<trkpt lat=\"" + std::to_string(35.66 + i * 0.00031) + "\" lon=\"" +
+           std::to_string(139.76 + i * 0.00017) + "\"><time>2024-05-01T10:0" +
+           std::to_string(i / 60) + ":" + second + "Z</time></trkpt>\n";
+  }
+  WriteText("t.gpx", gpx + "</trkseg></trk></gpx>\n");
+  for (const auto& [format, file] : {std::pair{"geojson", "t.geojson"}, {"gtrnctr", "t.tcx"}}) {
+    const std::string command =
+        std::string("gpsbabel -i gpx -f t.gpx -o ") + format + " -F " + file + " >/dev/null 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+  }
+  for (const std::string store : {"gpx", "geojson", "tcx"}) {
+    fs::create_directory(store);
+    const CliRun run = testing::RunCli({"-C", store, "import", "../t." + store});
+    EXPECT_EQ(run.status, 0) << store << ": " << run.err;
+    EXPECT_EQ(run.out.rfind("../t." + store + ": 300 points, 0 skipped", 0), 0u) << run.out;
+  }
+  EXPECT_TRUE(FilesBelow("geojson/RGD") == FilesBelow("gpx/RGD"));
+  EXPECT_TRUE(FilesBelow("tcx/RGD") == FilesBelow("gpx/RGD"));
 }
 
 TEST_F(CliImportInputsTest, SignalsStopTheImportWithTheirExitStatus) {

@@ -29,7 +29,11 @@ python3 "$make_log" --size-mb 0.1 --output live.log
 port=$((20000 + $$ % 20000))
 setsid gpsfake -q -P "$port" -s 115200 -c 0.002 live.log >fake.txt 2>&1 &
 fake=$!
-sleep 1
+# Until gpsd answers on its port (at most 20 s: a loaded machine starts it slowly).
+for _ in $(seq 200); do
+  (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
+  sleep 0.1
+done
 
 mkfifo raw passed
 mkdir store copy

@@ -42,20 +42,42 @@ TEST(WebMercatorTest, MapViewPlacesWorldPositionsAroundItsCentre) {
   EXPECT_NEAR(MercatorWorldY(-89.0), 1.0, 1e-12);
 }
 
-TEST(WebMercatorTest, ChoosesZoomWithPixelsAboutAsFineAsTheView) {
+TEST(WebMercatorTest, ChoosesTheFinestZoomNotShrunkBelowSevenTenths) {
+  // The 448 view: tiles are shrunk most north-south, by cos(latitude).
   struct Case {
     int32_t span;
+    double lat;
     int minZoom, maxZoom, expected;
   } cases[] = {
-      {10, 0, 22, 15},   // 0.025 degrees: 2.8 km across
-      {20, 0, 22, 14},   //
-      {1280, 0, 22, 8},  // 3.2 degrees
-      {10, 0, 12, 12},   // the source stops at 12: its tiles are stretched
-      {1280, 10, 18, 10},
+      {10, 0.0, 0, 22, 15},      // 0.025 degrees at the equator: 0.77 both ways
+      {10, 35.675, 0, 22, 14},   // Tokyo: zoom 15 would be 0.62 down the view
+      {20, 35.675, 0, 22, 13},   // the default home: 1.25 down, 1.54 across
+      {20, -35.675, 0, 22, 13},  // the south alike
+      {20, 20.0, 0, 22, 14},     // 0.72 down
+      {20, 60.0, 0, 22, 13},     // 0.77 down, 1.54 across
+      {1280, 35.675, 0, 22, 7},  // 3.2 degrees
+      {1280, 89.0, 0, 22, 4},    // beyond the Mercator square: as at its edge
+      {10, 0.0, 0, 12, 12},      // the source stops at 12: its tiles are enlarged
+      {1280, 0.0, 10, 18, 10},   // the source starts at 10: shrunk
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(ChooseTileZoom(c.span, c.minZoom, c.maxZoom), c.expected) << c.span;
+    EXPECT_EQ(ChooseTileZoom(c.span, c.lat, c.minZoom, c.maxZoom), c.expected)
+        << c.span << " at " << c.lat;
   }
+  // A Web Mercator view: whole zooms show tiles at their size, a half step
+  // above shows the finer tiles at 0.71, and the source's range holds.
+  struct Native {
+    double zoom;
+    int minZoom, maxZoom, expected;
+  } natives[] = {
+      {12.0, 0, 22, 12}, {12.48, 0, 22, 12}, {12.5, 0, 22, 13}, {12.99, 0, 22, 13},
+      {0.0, 0, 22, 0},   {-3.0, 0, 22, 0},   {30.0, 0, 22, 22}, {12.5, 14, 22, 14},
+      {12.5, 0, 9, 9},   {12.5, 9, 3, 9},  // a range upside down keeps its minimum
+  };
+  for (const Native& n : natives) {
+    EXPECT_EQ(TileZoomForNativeZoom(n.zoom, n.minZoom, n.maxZoom), n.expected) << n.zoom;
+  }
+  EXPECT_EQ(TileZoomForNativeZoom(std::nan(""), 3, 9), 3);
 }
 
 TEST(WebMercatorTest, MapsViewPixelsToTilePixels) {

@@ -146,6 +146,18 @@ TEST_F(ImportCommandTest, ProblemsTextListsTenLinesThenHowManyMore) {
                 std::string(std::strerror(EIO)) +
                 "\ngl.log: 7 GGA of other talkers not read"
                 "\nRead GGA of other talkers now and from now on?");
+  // Areas passed over are named, unless they were all the file held (its
+  // read error says so).
+  ImportReport areas = fine;
+  areas.fixes = 3;
+  areas.areas = 2;
+  ImportReport onlyAreas = fine;
+  onlyAreas.areas = 1;
+  onlyAreas.readError = true;
+  onlyAreas.readErrorText = "this GeoJSON holds only areas";
+  EXPECT_EQ(ImportProblemsText({"mixed.geojson", "areas.geojson"}, {areas, onlyAreas}),
+            "mixed.geojson: 2 GeoJSON areas (Polygon, MultiPolygon) not imported"
+            "\nCan not Read areas.geojson to its end: this GeoJSON holds only areas");
   // Twelve logs not opened: ten lines, then the count of the rest.
   const std::vector<std::string> paths(12, "x.log");
   const std::string text = ImportProblemsText(paths, std::vector<ImportReport>(12));

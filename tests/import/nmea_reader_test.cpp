@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "import/log_import.h"
 #include "import/reference_nmea_reader.h"
 #include "support/temp_dir.h"
 #include "tiles/grid_units.h"
@@ -449,6 +450,32 @@ TEST_F(NmeaReaderTest, StrictReadingSkipsGgaLinesWithoutRightChecksumOrFix) {
     EXPECT_EQ(report.fixes, c.fixes) << c.anyTalker << c.strict;
     EXPECT_EQ(report.skipped, c.skipped) << c.anyTalker << c.strict;
     EXPECT_EQ(report.otherTalkerGga, c.anyTalker ? 0 : 1);
+  }
+}
+
+// A receiver without a fix writes fix quality 0 with placeholder
+// positions: recorded as designed and counted, or skipped when asked.
+TEST_F(NmeaReaderTest, FixesOfQualityZeroAreCountedOrSkipped) {
+  WriteText("nofix.log",
+            "$GPGGA,1,4807.038,N,01131.000,E,1,08\n"
+            "$GPGGA,2,0000.0000,N,00000.0000,E,0,00*43\r\n"
+            "$GPGGA,3,8960.0000,N,00000.0000,E,00,00\n"
+            "$GPGGA,4,4807.038,N,01131.000,E,,08\n"  // no quality: not said to be invalid
+            "$GPGGA,5,4807.038,N,01131.000,E\n"
+            "$GPGGA,6,4807.038,N,01131.000,E,0x,08\n");
+  struct Case {
+    bool skipInvalid;
+    long long fixes, invalid, skipped;
+  };
+  for (const Case& c : {Case{false, 6, 2, 0}, Case{true, 4, 0, 2}}) {
+    ImportOptions options;
+    options.skipInvalid = c.skipInvalid;
+    TrackRecorder recorder;
+    ImportReport report;
+    ASSERT_TRUE(ImportNmeaLog(recorder, "nofix.log", &report, options));
+    EXPECT_EQ(report.fixes, c.fixes) << c.skipInvalid;
+    EXPECT_EQ(report.invalidFixes, c.invalid) << c.skipInvalid;
+    EXPECT_EQ(report.skipped, c.skipped) << c.skipInvalid;
   }
 }
 

@@ -13,8 +13,10 @@
 #include <vector>
 
 #include "import/fit_reader.h"
+#include "import/input_formats.h"
 #include "import/iso_time.h"
 #include "import/json_reader.h"
+#include "import/log_import.h"
 #include "import/nmea_reader.h"
 #include "support/fit_file.h"
 #include "support/generated_logs.h"
@@ -179,6 +181,30 @@ Fixture GeoJson(const std::vector<Degrees>& track) {
   return f;
 }
 
+// GeoJSON as writers that sort members by name make it: "coordinates"
+// before a geometry's "type", "geometry" and "properties" before a
+// feature's "type"; a place, an area, a line and track points.
+Fixture SortedGeoJson(const std::vector<Degrees>& track) {
+  Fixture f{"sorted.geojson", "{\"features\": [", track};
+  f.bytes +=
+      "{\"geometry\": {\"coordinates\": [20.5, 20.5], \"type\": \"Point\"}, "
+      "\"properties\": {\"name\": \"W1\"}, \"type\": \"Feature\"},\n"
+      "{\"geometry\": {\"coordinates\": [[[21, 21], [22, 21], [22, 22], [21, 21]]], "
+      "\"type\": \"Polygon\"}, \"properties\": {}, \"type\": \"Feature\"},\n"
+      "{\"geometry\": {\"coordinates\": [";
+  const size_t half = track.size() / 2;
+  for (size_t i = 0; i < half; ++i) f.bytes += (i ? ", " : "") + Position(track[i]);
+  f.bytes +=
+      "], \"type\": \"LineString\"}, \"properties\": {\"name\": \"T1\"}, "
+      "\"type\": \"Feature\"}";
+  for (size_t i = half; i < track.size(); ++i)
+    f.bytes += ",\n{\"geometry\": {\"coordinates\": " + Position(track[i]) +
+               ", \"type\": \"Point\"}, \"properties\": {\"time\": \"" + Iso(int(i)) +
+               "\", \"track_fid\": 0}, \"type\": \"Feature\"}";
+  f.bytes += "], \"type\": \"FeatureCollection\"}\n";
+  return f;
+}
+
 Fixture GeoJsonSequence(const std::vector<Degrees>& track) {
   Fixture f{"track.geojsons", "", track};
   for (size_t i = 0; i < track.size(); i += 100) {
@@ -225,6 +251,8 @@ std::string Zip(const std::vector<std::pair<std::string, std::string>>& entries)
   return std::string(bytes.begin(), bytes.end());
 }
 
+// An activity's laps, then a course as converters of GPS tracks write it
+// (its lap's begin position and its turn directions are no visits).
 Fixture Tcx(const std::vector<Degrees>& track) {
   Fixture f{"ride.tcx",
             "<?xml version=\"1.0\"?>\n<TrainingCenterDatabase xmlns=\"http://www.garmin.com/"
@@ -232,17 +260,22 @@ Fixture Tcx(const std::vector<Degrees>& track) {
             "<Id>x</Id><Lap><Track>\n",
             track};
   for (size_t i = 0; i < track.size(); ++i) {
-    if (i == track.size() / 2) f.bytes += "</Track><Track>";
+    if (i == track.size() / 3) f.bytes += "</Track><Track>";
+    if (i == track.size() * 2 / 3)
+      f.bytes +=
+          "</Track></Lap></Activity></Activities><Courses><Course><Name>T1</Name><Lap>"
+          "<BeginPosition><LatitudeDegrees>20.5</LatitudeDegrees><LongitudeDegrees>20.5"
+          "</LongitudeDegrees></BeginPosition></Lap><Track>\n";
     f.bytes += "<Trackpoint><Time>" + Iso(int(i)) + "</Time><Position><LatitudeDegrees>" +
                Shortest(track[i].lat) + "</LatitudeDegrees><LongitudeDegrees>" +
                Shortest(track[i].lon) + "</LongitudeDegrees></Position></Trackpoint>\n";
     if (i % 50 == 0) f.bytes += "<Trackpoint><Time>x</Time><HeartRateBpm><Value>99</Value>"
                                 "</HeartRateBpm></Trackpoint>\n";
   }
-  f.bytes += "</Track></Lap></Activity></Activities><Courses><Course><Track><Trackpoint>"
-             "<Position><LatitudeDegrees>20.5</LatitudeDegrees><LongitudeDegrees>20.5"
-             "</LongitudeDegrees></Position></Trackpoint></Track></Course></Courses>"
-             "</TrainingCenterDatabase>\n";
+  f.bytes +=
+      "</Track><CoursePoint><Name>Left</Name><Position><LatitudeDegrees>20.5"
+      "</LatitudeDegrees><LongitudeDegrees>20.5</LongitudeDegrees></Position>"
+      "</CoursePoint></Course></Courses></TrainingCenterDatabase>\n";
   return f;
 }
 
@@ -266,9 +299,17 @@ std::vector<Fixture> Fixtures() {
   const std::vector<Degrees> track = GeneratedTrack(7, 600);
   Fixture kml{"track.kml", KmlText(track), track};
   Fixture kmz{"track.kmz", Zip({{"files/x.png", "PNG"}, {"doc.kml", KmlText(track)}}), track};
-  return {Records(track), Semantic(track),        AndroidTimeline(track), IosHistory(track),
-          GeoJson(track), GeoJsonSequence(track), kml,                    kmz,
-          Tcx(track),     Fit(track)};
+  return {Records(track),
+          Semantic(track),
+          AndroidTimeline(track),
+          IosHistory(track),
+          GeoJson(track),
+          GeoJsonSequence(track),
+          SortedGeoJson(track),
+          kml,
+          kmz,
+          Tcx(track),
+          Fit(track)};
 }
 
 class TrackFormatsTest : public testing::TempDirTest {
@@ -307,7 +348,8 @@ TEST_F(TrackFormatsTest, EachFormatGivesTheStoreOfTheSameDegrees) {
   for (const Fixture& fixture : Fixtures()) {
     const ImportReport report = Import(fixture, "store");
     EXPECT_FALSE(report.readError) << fixture.name << ": " << report.readErrorText;
-    EXPECT_TRUE(report.points) << fixture.name;
+    ASSERT_NE(report.format, nullptr) << fixture.name;
+    EXPECT_STREQ(report.format->unit, "points") << fixture.name;
     EXPECT_EQ(report.fixes, (long long)fixture.recorded.size()) << fixture.name;
     EXPECT_GT(report.newCells, 100) << fixture.name;
     const auto expected = Direct(fixture.recorded);
@@ -349,12 +391,12 @@ TEST_F(TrackFormatsTest, StatedAccuracyWorseThanTheLimitIsSkippedAndCounted) {
   }
 }
 
-TEST_F(TrackFormatsTest, AreasAndUnknownJsonAreRefusedWithAReason) {
+TEST_F(TrackFormatsTest, UnknownJsonAndOnlyAreasAreRefusedWithAReason) {
   const std::pair<std::string, std::string> cases[] = {
-      {"{\"type\": \"Feature\", \"geometry\": {\"type\": \"LineString\", \"coordinates\": "
-       "[[139.76, 35.66], [139.77, 35.67]]}}\n{\"type\": \"Feature\", \"geometry\": {\"type\": "
-       "\"Polygon\", \"coordinates\": [[[0, 0], [1, 0], [1, 1], [0, 0]]]}}",
-       "a GeoJSON Polygon is an area, not a track"},
+      {"{\"type\": \"Feature\", \"geometry\": {\"type\": \"Polygon\", \"coordinates\": "
+       "[[[0, 0], [1, 0], [1, 1], [0, 0]]]}}\n{\"type\": \"MultiPolygon\", \"coordinates\": "
+       "[[[[0, 0], [1, 0], [1, 1], [0, 0]]]]}",
+       "this GeoJSON holds only areas (2 Polygon or MultiPolygon)"},
       {"{\"name\": \"roamgrid\", \"version\": \"1.0\"}", "no location history or GeoJSON"},
       {std::string(200, '[') + std::string(200, ']'), "nested deeper than 128"},
   };
@@ -363,6 +405,121 @@ TEST_F(TrackFormatsTest, AreasAndUnknownJsonAreRefusedWithAReason) {
     EXPECT_TRUE(report.readError);
     EXPECT_NE(report.readErrorText.find(reason), std::string::npos) << report.readErrorText;
   }
+}
+
+TEST_F(TrackFormatsTest, AreasArePassedOverAndCountedAndTheTracksRead) {
+  const std::string line =
+      "{\"type\": \"LineString\", \"coordinates\": [[139.76, 35.66], "
+      "[139.761, 35.661]]}";
+  const std::string area =
+      "{\"coordinates\": [[[139, 35], [140, 35], [140, 36], [139, 35]]], "
+      "\"type\": \"Polygon\"}";
+  const std::string json =
+      "{\"type\": \"FeatureCollection\", \"features\": [{\"type\": \"Feature\", \"geometry\": "
+      "{\"type\": \"Point\", \"coordinates\": [139.7, 35.6]}}, {\"type\": \"Feature\", "
+      "\"geometry\": " +
+      area + "}, {\"type\": \"Feature\", \"geometry\": " + line +
+      "}, {\"type\": \"Feature\", \"geometry\": {\"type\": \"MultiPolygon\", "
+      "\"coordinates\": [[[[0, 0], [1, 0], [1, 1], [0, 0]]]]}}, {\"type\": \"Feature\", "
+      "\"geometry\": {\"type\": \"MultiLineString\", \"coordinates\": [[[139.77, 35.67]]]}}]}";
+  const ImportReport report = Import({"mixed.geojson", json, {}}, "store");
+  EXPECT_FALSE(report.readError) << report.readErrorText;
+  EXPECT_EQ(report.fixes, 3);
+  EXPECT_EQ(report.areas, 2);
+  EXPECT_EQ(report.skipped, 0);
+  EXPECT_TRUE(FilesBelow("store/RGD") ==
+              Direct({{35.66, 139.76}, {35.661, 139.761}, {35.67, 139.77}}));
+}
+
+// Every number is read from its text: digits beyond a double's precision
+// round to the nearest, and a number beyond the range of a double ends
+// the reading after what came before it (the parser's own conversion of
+// such a number is not safe).
+TEST_F(TrackFormatsTest, LongJsonNumbersAreReadOrEndTheReadingSafely) {
+  std::string locations = "{\"locations\": [";
+  std::vector<Degrees> recorded;
+  for (int i = 0; i < 500; ++i) {
+    locations += "{\"latitudeE7\": " + std::to_string(356600000 + i * 1000) +
+                 ", \"longitudeE7\": 1397600000}, ";
+    recorded.push_back({(356600000 + i * 1000) / 1e7, 139.76});
+  }
+  struct Case {
+    std::string json;
+    long long fixes;
+    std::string error;  // empty: none
+  };
+  const Case cases[] = {
+      {"{\"type\": \"LineString\", \"coordinates\": [[139.760000000000000000000000000001, "
+       "35.66], [1397.7e-1, 3567000000000000000000000000000000000e-35]]}",
+       2, ""},
+      {"[1.0000000000000000001e-330]", 0,
+       "a number beyond the range of a double (1.0000000000000000001e-330)"},
+      {"[0." + std::string(360, '0') + "1]", 0, "a number beyond the range of a double (0.000"},
+      {"[-1" + std::string(400, '0') + "]", 0, "malformed JSON"},
+      {locations + "{\"latitudeE7\": 1.0000000000000000001e-330}]}", 500,
+       "a number beyond the range"},
+  };
+  for (const Case& c : cases) {
+    const ImportReport report = Import({"n.json", c.json, {}}, "store");
+    EXPECT_EQ(report.fixes, c.fixes) << c.json.substr(0, 60);
+    EXPECT_EQ(report.readError, !c.error.empty()) << c.json.substr(0, 60);
+    EXPECT_NE(report.readErrorText.find(c.error), std::string::npos) << report.readErrorText;
+  }
+  // The 500 locations before the number are in the store.
+  EXPECT_TRUE(FilesBelow("store/RGD") == Direct(recorded));
+}
+
+TEST_F(TrackFormatsTest, CoordinatesBeforeTheirTypeAreHeldWithinABound) {
+  std::string many = "{\"coordinates\": [";
+  for (size_t i = 0; i <= kJsonHeldPositionsMax; ++i) many += i ? ",[1,2]" : "[1,2]";
+  many += "], \"type\": \"LineString\"}";
+  ImportReport report = Import({"many.json", many, {}}, "store");
+  EXPECT_TRUE(report.readError);
+  EXPECT_NE(report.readErrorText.find("\"type\" comes after more than 1048576 positions"),
+            std::string::npos)
+      << report.readErrorText;
+  EXPECT_EQ(report.fixes, 0);
+  // No type at all: the positions are skipped, and nothing is found.
+  report = Import({"untyped.json", "{\"coordinates\": [[1, 2], [3, 4]]}", {}}, "store");
+  EXPECT_EQ(report.skipped, 2);
+  EXPECT_NE(report.readErrorText.find("no location history or GeoJSON"), std::string::npos);
+}
+
+// A FIT file's positions wait for its CRC; the byte of a damage is named.
+TEST_F(TrackFormatsTest, FitPositionsWaitForTheFileCrcAndTheBadByteIsNamed) {
+  const std::vector<Degrees> track = GeneratedTrack(3, 10);
+  std::vector<int32_t> first, second;
+  std::vector<Degrees> firstRecorded;
+  for (size_t i = 0; i < track.size(); ++i) {
+    const int32_t lat = int32_t(std::llround(track[i].lat * (2147483648.0 / 180)));
+    const int32_t lon = int32_t(std::llround(track[i].lon * (2147483648.0 / 180)));
+    (i < 4 ? first : second).insert((i < 4 ? first : second).end(), {lat, lon});
+    if (i < 4) firstRecorded.push_back({SemicirclesToDegrees(lat), SemicirclesToDegrees(lon)});
+  }
+  const std::string good = testing::FitFile(first);
+  // The second file with one bit of its first record's latitude changed:
+  // the header (14 bytes) and definitions (45), the record header and time.
+  std::string changed = testing::FitFile(second);
+  changed[14 + 45 + 5 + 1] ^= 0x01;
+  // The first file with a byte order of 7 in its record definition.
+  std::string order = good;
+  order[14 + 11 + 2] = 7;
+  struct Case {
+    std::string bytes;
+    long long fixes;
+    std::string error;
+  };
+  const Case cases[] = {
+      {good + changed, 4, "the file's CRC is wrong; none of its 6 positions were recorded"},
+      {order, 0, "at byte 27: a definition of unknown byte order (7, not 0 or 1)"},
+  };
+  for (const Case& c : cases) {
+    const ImportReport report = Import({"ride.fit", c.bytes, {}}, "store");
+    EXPECT_EQ(report.fixes, c.fixes) << c.error;
+    EXPECT_NE(report.readErrorText.find(c.error), std::string::npos) << report.readErrorText;
+  }
+  Import({"ride.fit", good + changed, {}}, "store");
+  EXPECT_TRUE(FilesBelow("store/RGD") == Direct(firstRecorded));
 }
 
 TEST(PositionTextTest, ReadsDegreeAndGeoUriForms) {

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <set>
@@ -10,7 +11,9 @@
 #include <utility>
 
 #include "common/number_text.h"
+#include "import/log_import.h"
 #include "import/log_source.h"
+#include "import/nmea_reader.h"
 #include "support/generated_logs.h"
 #include "support/temp_dir.h"
 #include "tiles/grid_units.h"
@@ -141,11 +144,12 @@ TEST(TrackPointsTest, NoLineAcrossAGapInTimeOrDistanceOrAFixlessLine) {
 class TrackPointsStoreTest : public testing::TempDirTest {};
 
 TEST_F(TrackPointsStoreTest, FlightAndGlitchInADriveLeaveNoMarksWithAMaxSpeed) {
-  // East along 35.651: a drive, a receiver jump of 3 degrees north and
-  // back, the drive again, a 30 km flight at 900 km/h, a drive after it.
+  // East along 35.651: a drive, a receiver jump of 3 degrees north for 5 s
+  // and back, the drive again, a 30 km flight at 900 km/h, a drive after it.
   Drive drive{35.651, 139.751, 0, {}};
   drive.Go(100, 30, true);
-  drive.log += TimedGga(38.651, drive.lon, drive.seconds++);
+  for (int i = 0; i < 5; ++i)  // the jumped fixes agree among themselves
+    drive.log += TimedGga(38.651, drive.lon + i * 0.0001, drive.seconds++);
   drive.Go(100, 30, true);
   drive.Go(900, 120, true);
   const double landed = drive.lon;
@@ -163,10 +167,10 @@ TEST_F(TrackPointsStoreTest, FlightAndGlitchInADriveLeaveNoMarksWithAMaxSpeed) {
   options.maxSpeedKmh = 300;
   options.connectMetres = 250;
   ASSERT_TRUE(ImportNmeaLog(recorder, "drive.log", &report, options));
-  // The flight lasted 120 s; after landing, 30 s pass before the fixes
-  // count again.
-  EXPECT_GE(report.tooFast, 1 + 120);
-  EXPECT_LE(report.tooFast, 1 + 120 + 32);
+  // The jump and the flight, but for its last fix, which the drive after
+  // it continues at a possible speed: the drive's first 30 s are held and
+  // then recorded with it.
+  EXPECT_EQ(report.tooFast, 5 + 119);
   std::set<std::string> tiles;
   for (const auto& [path, bytes] : testing::FilesBelow("RGD"))
     if (path.ends_with(".map")) tiles.insert(path);
@@ -175,6 +179,38 @@ TEST_F(TrackPointsStoreTest, FlightAndGlitchInADriveLeaveNoMarksWithAMaxSpeed) {
   EXPECT_EQ(tiles,
             (std::set<std::string>{"E139N035/E13975-N03565.map",
                                    "E140N035/E" + std::to_string(landedKey) + "-N03565.map"}));
+}
+
+TEST_F(TrackPointsStoreTest, TheDriveAfterAFlightIsRecordedFromItsFirstFix) {
+  // A drive, a 15 km flight (its tiles saved in the test's folder), and
+  // 100 s of driving after it, all of that last in the one tile where the
+  // flight lands.
+  Drive drive{35.651, 139.751, 0, {}};
+  drive.Go(100, 30, true);
+  drive.Go(900, 60, true);
+  Drive after = drive;
+  after.log.clear();
+  after.Go(50, 100);
+  const auto import = [](const std::string& log, int maxSpeedKmh, ImportReport& report) {
+    TrackRecorder recorder;
+    ImportOptions options;
+    options.maxSpeedKmh = maxSpeedKmh;
+    StringSource source(log);
+    ReadNmeaLog(recorder, source, report, options);
+    const std::set<Cell> cells = Marked(recorder);
+    recorder.tile.reset();  // not saved
+    return cells;
+  };
+  ImportReport alone;
+  const std::set<Cell> drivenAfter = import(after.log, 0, alone);
+  ImportReport report;
+  const std::set<Cell> marked = import(drive.log + after.log, 300, report);
+  EXPECT_EQ(report.tooFast, 59);  // the flight, but for where it landed
+  EXPECT_EQ(report.fixes, 30 + 1 + 100);
+  // Every cell of the drive after landing, and the landing's own.
+  EXPECT_TRUE(std::includes(marked.begin(), marked.end(), drivenAfter.begin(), drivenAfter.end()));
+  EXPECT_LE(marked.size(), drivenAfter.size() + 1);
+  EXPECT_GT(drivenAfter.size(), 90u);
 }
 
 }  // namespace

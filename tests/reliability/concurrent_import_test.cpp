@@ -134,7 +134,7 @@ TEST_F(ConcurrentImportTest, WaitForTheLockIsToldAndEndsOnSigint) {
   ASSERT_EQ(flock(held, LOCK_EX), 0);
   const pid_t pid = Start({ROAMGRID_CLI_PATH, "import", "one.log"}, ".", "err.txt");
   std::string err;
-  for (int i = 0; i < 100 && err.find("waiting") == std::string::npos; ++i) {
+  for (int i = 0; i < 600 && err.find("waiting") == std::string::npos; ++i) {
     usleep(50'000);
     const auto bytes = ReadBytes("err.txt");
     err.assign(bytes.begin(), bytes.end());

@@ -16,9 +16,10 @@
 #include <vector>
 
 #include "export/bmp_file.h"
+#include "home/home_config.h"
+#include "import/log_import.h"
 #include "import/nmea_reader.h"
 #include "reliability/crash_scenarios.h"
-#include "settings/home_config.h"
 #include "tiles/track_recorder.h"
 
 namespace {

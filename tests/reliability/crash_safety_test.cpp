@@ -24,8 +24,8 @@
 
 #include "common/number_text.h"
 #include "export/bmp_file.h"
+#include "home/home_config.h"
 #include "reliability/crash_scenarios.h"
-#include "settings/home_config.h"
 #include "support/temp_dir.h"
 #include "tiles/reference_tile_codec.h"
 #include "tiles/tile_file.h"

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "settings/home_config.h"
+#include "home/home_config.h"
 #include "view/view_state.h"
 
 namespace roamgrid::testing {

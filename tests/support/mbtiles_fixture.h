@@ -43,4 +43,24 @@ inline bool WriteMbtiles(const std::string& path,
   return sqlite3_close(db) == SQLITE_OK && ok;
 }
 
+// Runs `sql` on the database at `path` (made if missing).
+inline bool ExecSql(const std::string& path, const std::string& sql) {
+  sqlite3* db = nullptr;
+  const bool ok = sqlite3_open(path.c_str(), &db) == SQLITE_OK &&
+                  sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+  return sqlite3_close(db) == SQLITE_OK && ok;
+}
+
+// A query that never ends: counts up for ever and keeps no row.
+constexpr const char* kEndlessQuery =
+    "(WITH RECURSIVE r(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM r) SELECT n FROM r WHERE n < 0)";
+
+// An MBTiles file whose `tiles` is a view over an endless recursive query.
+inline bool WriteEndlessViewMbtiles(const std::string& path) {
+  return ExecSql(path, std::string("CREATE TABLE metadata (name TEXT, value TEXT);"
+                                   "CREATE VIEW tiles AS SELECT 0 AS zoom_level, 0 AS tile_column,"
+                                   " 0 AS tile_row, x'00' AS tile_data FROM ") +
+                           kEndlessQuery + " AS endless;");
+}
+
 }  // namespace roamgrid::testing

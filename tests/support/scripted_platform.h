@@ -26,6 +26,9 @@ class ScriptedPlatform : public WindowingPlatform {
 
   // Scripting: answers are used in the order queued.
   void QueueLogFiles(std::vector<std::string> paths) { logFiles_.push_back(std::move(paths)); }
+  void QueueLogFolder(std::optional<std::string> folder) {
+    logFolders_.push_back(std::move(folder));
+  }
   void QueueExportPath(std::optional<std::string> path) { exportPaths_.push_back(std::move(path)); }
   void QueueOverwrite(OverwriteAnswer answer) { overwrites_.push_back(answer); }
   void QueueMessageAnswer(MessageAnswer answer) { messageAnswers_.push_back(answer); }
@@ -53,82 +56,45 @@ class ScriptedPlatform : public WindowingPlatform {
 
   // True when every scripted answer was used.
   bool AllAnswersUsed() const {
-    return logFiles_.empty() && exportPaths_.empty() && overwrites_.empty() &&
-           messageAnswers_.empty() && tileSources_.empty();
+    return logFiles_.empty() && logFolders_.empty() && exportPaths_.empty() &&
+           overwrites_.empty() && messageAnswers_.empty() && tileSources_.empty();
   }
 
   std::vector<std::string> ChooseLogFiles() override {
     ++logFileQuestions;
-    if (logFiles_.empty()) {
-      ++unscripted;
-      ADD_FAILURE() << "unscripted log file dialog";
-      return {};
-    }
-    auto answer = std::move(logFiles_.front());
-    logFiles_.pop_front();
-    return answer;
+    return Next(logFiles_, {}, "log file dialog");
+  }
+
+  std::optional<std::string> ChooseLogFolder() override {
+    ++logFileQuestions;
+    return Next(logFolders_, {}, "folder dialog");
   }
 
   std::optional<std::string> ChooseExportPath(const std::string& proposedName) override {
     proposedNames.push_back(proposedName);
-    if (exportPaths_.empty()) {
-      ++unscripted;
-      ADD_FAILURE() << "unscripted save dialog for " << proposedName;
-      return std::nullopt;
-    }
-    auto answer = std::move(exportPaths_.front());
-    exportPaths_.pop_front();
-    return answer;
+    return Next(exportPaths_, {}, "save dialog for " + proposedName);
   }
 
   std::optional<std::string> ChooseRegionExportPath(const std::string& proposedName) override {
     proposedNames.push_back(proposedName);
-    if (exportPaths_.empty()) {
-      ++unscripted;
-      ADD_FAILURE() << "unscripted region save dialog for " << proposedName;
-      return std::nullopt;
-    }
-    auto answer = std::move(exportPaths_.front());
-    exportPaths_.pop_front();
-    return answer;
+    return Next(exportPaths_, {}, "region save dialog for " + proposedName);
   }
 
   OverwriteAnswer AskOverwrite(const std::string& path) override {
     overwriteQuestions.push_back(path);
-    if (overwrites_.empty()) {
-      ++unscripted;
-      ADD_FAILURE() << "unscripted overwrite prompt for " << path;
-      return OverwriteAnswer::kCancel;
-    }
-    const OverwriteAnswer answer = overwrites_.front();
-    overwrites_.pop_front();
-    return answer;
+    return Next(overwrites_, OverwriteAnswer::kCancel, "overwrite prompt for " + path);
   }
 
   MessageAnswer ShowMessage(const std::string& text, const std::string& title,
                             MessageStyle style) override {
     messages.push_back({text, title, style});
     if (style != MessageStyle::kQuestionYesNo) return MessageAnswer::kOk;
-    if (messageAnswers_.empty()) {
-      ++unscripted;
-      ADD_FAILURE() << "unscripted question: " << text;
-      return MessageAnswer::kNo;
-    }
-    const MessageAnswer answer = messageAnswers_.front();
-    messageAnswers_.pop_front();
-    return answer;
+    return Next(messageAnswers_, MessageAnswer::kNo, "question: " + text);
   }
 
   std::optional<TileSourceChoice> ChooseTileSource(const TileSourceChoice& current) override {
     tileSourcesShown.push_back(current);
-    if (tileSources_.empty()) {
-      ++unscripted;
-      ADD_FAILURE() << "unscripted tile source dialog";
-      return std::nullopt;
-    }
-    auto answer = std::move(tileSources_.front());
-    tileSources_.pop_front();
-    return answer;
+    return Next(tileSources_, {}, "tile source dialog");
   }
 
   std::unique_ptr<ImportProgress> StartImportProgress(long long totalBytes) override {
@@ -138,6 +104,20 @@ class ScriptedPlatform : public WindowingPlatform {
   }
 
  private:
+  // The next scripted answer of `queue`; without one the question fails the
+  // test and gets `unscriptedAnswer`.
+  template <typename Answer>
+  Answer Next(std::deque<Answer>& queue, Answer unscriptedAnswer, const std::string& question) {
+    if (queue.empty()) {
+      ++unscripted;
+      ADD_FAILURE() << "unscripted " << question;
+      return unscriptedAnswer;
+    }
+    Answer answer = std::move(queue.front());
+    queue.pop_front();
+    return answer;
+  }
+
   struct Progress : ImportProgress {
     ScriptedPlatform& platform;
     explicit Progress(ScriptedPlatform& owner) : platform(owner) {}
@@ -150,6 +130,7 @@ class ScriptedPlatform : public WindowingPlatform {
   };
 
   std::deque<std::vector<std::string>> logFiles_;
+  std::deque<std::optional<std::string>> logFolders_;
   std::deque<std::optional<std::string>> exportPaths_;
   std::deque<OverwriteAnswer> overwrites_;
   std::deque<MessageAnswer> messageAnswers_;

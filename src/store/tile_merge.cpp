@@ -1,0 +1,122 @@
+#include "store/tile_merge.h"
+
+#include <cerrno>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+#include "tiles/tile_file.h"
+#include "tiles/track_tile.h"
+
+namespace roamgrid {
+
+namespace {
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// `text` from `at` is `count` characters that `accept` takes.
+template <class Accept>
+bool All(const std::string& text, size_t at, size_t count, Accept accept) {
+  if (at + count > text.size()) return false;
+  for (size_t i = at; i < at + count; ++i)
+    if (!accept(text[i])) return false;
+  return true;
+}
+
+constexpr size_t kStemLength = 13;  // E13970-N03560
+constexpr char kTileSuffix[] = ".map";
+
+}  // namespace
+
+TileMerge MergeTileFile(const std::string& sourcePath, int32_t latKey, int32_t lonKey) {
+  TileMerge merge;
+  auto source = std::make_unique_for_overwrite<uint8_t[]>(kMaxTileFileSize);
+  const long size = ReadTileFile(sourcePath.c_str(), source.get(), &merge.error);
+  if (size < 0) {
+    merge.outcome = TileMerge::Outcome::kSourceUnreadable;
+    return merge;
+  }
+  // Only a copy that loads whole is taken: a damaged one may hold anything.
+  struct Ignore {
+    void Run(int, int) {}
+    void Literal(int, uint8_t) {}
+  } ignore;
+  if (size < long(kTileHeaderSize) || source[0] != 0x00 ||
+      WalkCodeStream(source.get() + kTileHeaderSize, size_t(size) - kTileHeaderSize, ignore) !=
+          kLoaded) {
+    merge.outcome = TileMerge::Outcome::kSourceDamaged;
+    return merge;
+  }
+  // The store's tile as LoadTile reads it, kept for the save's change
+  // check; only its bytes, since the merge works on the code streams.
+  TrackTile tile;
+  tile.latKey = latKey;
+  tile.lonKey = NormalizeLonKey(lonKey);
+  FormatTilePath(tile.latKey, tile.lonKey, tile.path);
+  auto stored = std::make_unique_for_overwrite<uint8_t[]>(kMaxTileFileSize);
+  int error = 0;
+  const long storedSize = ReadTileFile(tile.path, stored.get(), &error, &tile.held);
+  if (storedSize < 0 && error != ENOENT) {
+    merge.error = error;
+    merge.outcome = TileMerge::Outcome::kTileUnreadable;
+    return merge;
+  }
+  // A missing tile is an empty one.
+  static const std::vector<uint8_t> kEmptyTile =
+      EncodeTile(0, 0, std::vector<uint8_t>(kCellCount).data());
+  const uint8_t* first = storedSize < 0 ? kEmptyTile.data() : stored.get();
+  const size_t firstSize = storedSize < 0 ? kEmptyTile.size() : size_t(storedSize);
+  // Saving over a damaged tile would drop what lies past the damage.
+  if (firstSize < kTileHeaderSize || first[0] != 0x00 ||
+      WalkCodeStream(first + kTileHeaderSize, firstSize - kTileHeaderSize, ignore) != kLoaded) {
+    merge.outcome = TileMerge::Outcome::kTileDamaged;
+    return merge;
+  }
+  if (storedSize >= 0) {
+    tile.fileSeen = TrackTile::FileSeen::kBytes;
+    tile.fileBytes.assign(stored.get(), stored.get() + storedSize);
+  } else {
+    tile.fileSeen = TrackTile::FileSeen::kAbsent;
+  }
+  std::vector<uint8_t> merged =
+      OrTileFiles(first, firstSize, source.get(), size_t(size), &merge.newCells);
+  // Nothing to add (a copy of no marks makes no tile file either).
+  if (merge.newCells == 0 && merged[1] == first[1] && merged[2] == first[2]) return merge;
+  if (!SaveTileBytes(tile, std::move(merged))) {
+    merge.error = errno;
+    merge.outcome = TileMerge::Outcome::kNotSaved;
+    return merge;
+  }
+  merge.outcome = TileMerge::Outcome::kMerged;
+  return merge;
+}
+
+std::optional<std::string> ConflictCopyOf(const std::string& name) {
+  if (name.size() <= kStemLength) return {};
+  const std::string stem = name.substr(0, kStemLength);
+  const std::string tile = stem + kTileSuffix;
+  const std::string rest = name.substr(kStemLength);
+  // Copies of the whole name.
+  if (rest == ".map.orig" || rest == ".map~") return tile;
+  // Syncthing: .sync-conflict-YYYYMMDD-HHMMSS-XXXXXXX.map
+  const std::string sync = ".sync-conflict-";
+  if (rest.size() == sync.size() + 8 + 1 + 6 + 1 + 7 + 4 &&
+      rest.compare(0, sync.size(), sync) == 0 && std::string_view(rest).ends_with(kTileSuffix)) {
+    const size_t at = sync.size();
+    const auto alnum = [](char c) {
+      return IsDigit(c) || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+    };
+    if (All(rest, at, 8, IsDigit) && rest[at + 8] == '-' && All(rest, at + 9, 6, IsDigit) &&
+        rest[at + 15] == '-' && All(rest, at + 16, 7, alnum))
+      return tile;
+    return {};
+  }
+  // Dropbox and Nextcloud: " (... conflicted copy ...).map"
+  if (rest.size() > 2 + 4 && rest.compare(0, 2, " (") == 0 &&
+      std::string_view(rest).ends_with(").map") &&
+      rest.find("conflicted copy") != std::string::npos)
+    return tile;
+  return {};
+}
+
+}  // namespace roamgrid
