@@ -165,8 +165,8 @@ bool WriteRegionAsPng(const RegionExportRequest& request, const ExportTarget&, R
 }
 
 bool WriteRegionAsGeoTiff(const RegionExportRequest& request, const ExportTarget&,
-                          ReplacingFile& file, RegionExportResult&) {
-  return WriteRegionGeoTiff(request.region, request.zoom, file);
+                          ReplacingFile& file, RegionExportResult& result) {
+  return WriteRegionGeoTiff(request.region, request.zoom, file, &result.error);
 }
 
 bool WriteRegionAsVector(const RegionExportRequest& request, const ExportTarget& target,
@@ -216,7 +216,10 @@ RegionExportResult ExportRegion(const std::string& path, const ExportTarget& tar
   const int writeError = errno;
   if (!ok) {
     file.Abandon();
-    result.error = "cannot write " + Quoted(path) + Why(writeError) + "; nothing was changed";
+    // A writer that cannot run (a plugin not installed) says why; a failed
+    // write has the system's reason.
+    const std::string why = result.error.empty() ? Why(writeError) : ": " + result.error;
+    result.error = "cannot write " + Quoted(path) + why + "; nothing was changed";
     return result;
   }
   errno = 0;
