@@ -12,9 +12,9 @@ constexpr char kPluginFileName[] = "libroamgrid-geotiff.so";
 
 // The writer, loaded at most once per process and never unloaded.
 const LoadedPlugin<RoamgridGeoTiffPlugin>& Plugin() {
-  static const LoadedPlugin<RoamgridGeoTiffPlugin> loaded = LoadPlugin<RoamgridGeoTiffPlugin>(
-      kPluginFileName, ROAMGRID_GEOTIFF_PLUGIN_SYMBOL, ROAMGRID_GEOTIFF_PLUGIN_ABI,
-      "the GeoTIFF writer");
+  static const LoadedPlugin<RoamgridGeoTiffPlugin> loaded =
+      LoadPlugin<RoamgridGeoTiffPlugin>(kPluginFileName, ROAMGRID_GEOTIFF_PLUGIN_SYMBOL,
+                                        ROAMGRID_GEOTIFF_PLUGIN_ABI, "the GeoTIFF writer");
   return loaded;
 }
 

@@ -130,9 +130,9 @@ int WriteImage(const RoamgridGeoTiffImage* image, const RoamgridGeoTiffOutput* o
   // says enough.
   TIFFSetErrorHandler(nullptr);
   TIFFSetWarningHandler(nullptr);
-  TIFF* tif = XTIFFClientOpen("export.tif", "w", const_cast<RoamgridGeoTiffOutput*>(output),
-                              ReadNothing, WriteTo, SeekIn, CloseNothing, SizeOf, MapNothing,
-                              UnmapNothing);
+  TIFF* tif =
+      XTIFFClientOpen("export.tif", "w", const_cast<RoamgridGeoTiffOutput*>(output), ReadNothing,
+                      WriteTo, SeekIn, CloseNothing, SizeOf, MapNothing, UnmapNothing);
   if (!tif) return 0;
   bool ok = false;
   try {

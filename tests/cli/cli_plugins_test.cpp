@@ -1,7 +1,8 @@
 // roamgrid-cli and its plugins: only a GeoTIFF export loads libtiff and
-// libgeotiff (and PROJ below them), and a program whose GeoTIFF writer is
-// missing, damaged or of another version says so in one line, exits 1 and
-// leaves the file it was to replace as it was.
+// libgeotiff (and PROJ below them), only a KMZ loads libzip (and the crypto
+// library below it), and a program whose plugin is missing, damaged or of
+// another version says so in one line, exits 1 and leaves the file it was
+// to replace as it was.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -30,26 +31,42 @@ bool Loads(const CliRun& run, const char* library) {
   return run.err.find(library) != std::string::npos;
 }
 
-TEST_F(CliPluginsTest, OnlyAGeoTiffExportLoadsTiff) {
+TEST_F(CliPluginsTest, OnlyTheCommandsThatNeedAPluginLoadItsLibraries) {
   testing::WriteText("drive.log",
                      "$GPGGA,123519,3540.000,N,13945.000,E,1,08,0.9,10.0,M,39.0,M,,*7D\n");
   // The dynamic loader names each library it starts on standard error.
   ScopedEnvironment trace("LD_DEBUG", "libs");
-  const std::vector<std::vector<std::string>> without = {
-      {"--version"},           {"import", "drive.log"}, {"stats"},
-      {"export", "plain.bmp"}, {"export", "view.png"},  {"export", "view.kmz"}};
-  for (const auto& arguments : without) {
-    const CliRun run = RunCli(arguments);
-    EXPECT_EQ(run.status, 0) << arguments.back();
+  struct Case {
+    std::vector<std::string> arguments;
+    bool tiff;  // libtiff, libgeotiff, PROJ
+    bool zip;   // libzip and the crypto library
+  };
+  const std::vector<Case> cases = {
+      {{"--version"}, false, false},
+      {{"import", "drive.log"}, false, false},
+      {{"stats"}, false, false},
+      {{"export", "plain.bmp"}, false, false},
+      {{"export", "view.png"}, false, false},
+      {{"export", "view.geojson"}, false, false},
+      {{"export", "view.tif"}, true, false},
+      {{"export", "view.kmz"}, false, true},
+      {{"import", "view.kmz"}, false, true},
+  };
+  for (const Case& c : cases) {
+    const std::string command = c.arguments[0] + " " + c.arguments.back();
+    const CliRun run = RunCli(c.arguments);
+    EXPECT_EQ(run.status, 0) << command << run.err.substr(0, 2000);
     EXPECT_NE(run.err.find("calling init"), std::string::npos) << "no loader trace";
-    for (const char* library : {"libtiff.so", "libgeotiff.so", "libproj.so", "libcurl"}) {
-      EXPECT_FALSE(Loads(run, library)) << arguments.back() << " loads " << library;
+    EXPECT_EQ(Loads(run, "libroamgrid-geotiff.so"), c.tiff) << command;
+    for (const char* library : {"libtiff.so", "libgeotiff.so", "libproj.so"}) {
+      EXPECT_EQ(Loads(run, library), c.tiff) << command << " " << library;
+    }
+    EXPECT_EQ(Loads(run, "libroamgrid-zip.so"), c.zip) << command;
+    EXPECT_EQ(Loads(run, "libzip.so"), c.zip) << command;
+    if (!c.zip && !c.tiff) {
+      EXPECT_FALSE(Loads(run, "libcrypto.so")) << command;
     }
   }
-  const CliRun tiff = RunCli({"export", "view.tif"});
-  EXPECT_EQ(tiff.status, 0);
-  EXPECT_TRUE(Loads(tiff, "libroamgrid-geotiff.so"));
-  EXPECT_TRUE(Loads(tiff, "libgeotiff.so"));
 }
 
 // The folder of the running program.
@@ -59,7 +76,7 @@ fs::path ProgramFolder() {
   return length > 0 ? fs::path(std::string(self.data(), size_t(length))).parent_path() : fs::path();
 }
 
-TEST_F(CliPluginsTest, AGeoTiffExportWithoutItsWriterFailsInOneLineAndKeepsTheOldFile) {
+TEST_F(CliPluginsTest, AnExportWithoutItsPluginFailsInOneLineAndKeepsTheOldFile) {
   const std::vector<std::string> candidates = GeoTiffPluginCandidates();
   ASSERT_GE(candidates.size(), 2u);
   if (fs::exists(candidates.back())) GTEST_SKIP() << "the writer is installed system-wide";
@@ -68,7 +85,7 @@ TEST_F(CliPluginsTest, AGeoTiffExportWithoutItsWriterFailsInOneLineAndKeepsTheOl
   const fs::path built = fs::path(candidates.front());
   ASSERT_TRUE(fs::is_regular_file(built)) << built;
   const fs::path program = dir() / "bin" / "roamgrid-cli";
-  const fs::path plugin = dir() / "bin" / fs::relative(built, ProgramFolder());
+  const fs::path plugin = (dir() / "bin" / fs::relative(built, ProgramFolder())).lexically_normal();
   fs::create_directories(program.parent_path());
   fs::create_directories(plugin.parent_path());
   fs::copy_file(ROAMGRID_CLI_PATH, program);
@@ -93,7 +110,8 @@ TEST_F(CliPluginsTest, AGeoTiffExportWithoutItsWriterFailsInOneLineAndKeepsTheOl
     if (std::string(c.plugin) == "netcdf") fs::copy_file(netcdfPlugin, plugin);
     testing::WriteText("store/view.tif", "an older image");
 
-    const CliRun run = RunCli({"-C", "store", "export", "view.tif"}, false, program.string());
+    const CliRun run =
+        RunCli({"-C", "store", "export", "--overwrite", "view.tif"}, false, program.string());
     EXPECT_EQ(run.status, 1) << run.err;
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
@@ -101,10 +119,17 @@ TEST_F(CliPluginsTest, AGeoTiffExportWithoutItsWriterFailsInOneLineAndKeepsTheOl
     EXPECT_NE(run.err.find("; nothing was changed"), std::string::npos) << run.err;
     const std::vector<uint8_t> kept = testing::ReadBytes("store/view.tif");
     EXPECT_EQ(std::string(kept.begin(), kept.end()), "an older image");
-    // Nothing else was left behind, and other exports still work.
+    // Nothing else was left behind, and other exports still work; a KMZ
+    // needs a plugin of its own.
     EXPECT_EQ(std::distance(fs::directory_iterator("store"), fs::directory_iterator()), 1);
     EXPECT_EQ(RunCli({"-C", "store", "export", "view.png"}, false, program.string()).status, 0);
     fs::remove("store/view.png");
+    const CliRun kmz = RunCli({"-C", "store", "export", "view.kmz"}, false, program.string());
+    EXPECT_EQ(kmz.status, 1);
+    EXPECT_NE(kmz.err.find("the zip library libroamgrid-zip.so is not installed"),
+              std::string::npos)
+        << kmz.err;
+    EXPECT_FALSE(fs::exists("store/view.kmz"));
   }
 }
 
