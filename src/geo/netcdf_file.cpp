@@ -32,9 +32,9 @@ uint64_t LittleEndian(const uint8_t* p, int bytes) {
 using LoadedNetcdfPlugin = LoadedPlugin<RoamgridNetcdfPlugin>;
 
 const LoadedNetcdfPlugin& Plugin() {
-  static const LoadedNetcdfPlugin loaded = LoadPlugin<RoamgridNetcdfPlugin>(
-      kPluginFileName, ROAMGRID_NETCDF_PLUGIN_SYMBOL, ROAMGRID_NETCDF_PLUGIN_ABI,
-      "the netCDF reader");
+  static const LoadedNetcdfPlugin loaded =
+      LoadPlugin<RoamgridNetcdfPlugin>(kPluginFileName, ROAMGRID_NETCDF_PLUGIN_SYMBOL,
+                                       ROAMGRID_NETCDF_PLUGIN_ABI, "the netCDF reader");
   return loaded;
 }
 

@@ -66,8 +66,8 @@ ZipSource::ZipSource(int fd, long long rawBefore) : rawBefore_(rawBefore) {
       continue;
     archive_->file = lib->fopen_index(archive_->zip, zip_uint64_t(i), 0);
     if (!archive_->file) {
-      errorText_ = std::string("cannot read ") + stat.name + " in the zip archive: " +
-                   lib->strerror(archive_->zip);
+      errorText_ = std::string("cannot read ") + stat.name +
+                   " in the zip archive: " + lib->strerror(archive_->zip);
       return;
     }
     entrySize_ = stat.valid & ZIP_STAT_SIZE ? (long long)stat.size : 0;
