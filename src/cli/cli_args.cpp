@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "cli/places_cmd.h"
 #include "common/number_text.h"
 #include "common/text.h"
 #include "store/explorer_tiles.h"
@@ -136,6 +137,14 @@ class SubcommandReader {
       args_.missing = true;
       return noValue();
     }
+    if ((command == CliCommand::kPlaces && (name == "--by" || name == "--format")) ||
+        (command == CliCommand::kExport && (name == "--by" || name == "--places"))) {
+      if (std::string error = TakeValue(name, value); !error.empty()) return error;
+      std::string error;
+      ReadPlacesOption(name, *value, args_, error);
+      return error;
+    }
+    if (command == CliCommand::kPlaces && name == "--bbox") return ReadBbox(name, value);
     if (command == CliCommand::kExport) {
       if (name == "--origin") return ReadOrigin(name, value);
       if (name == "--center") return ReadCenter(name, value);
@@ -312,12 +321,17 @@ class SubcommandReader {
           if (positional[0].empty()) return "export: FILE is empty";
           args_.file = positional[0];
         }
+        if (std::string error = CheckPlacesExport(args_, !positional.empty()); !error.empty())
+          return error;
         return CheckExplorerExport();
       case CliCommand::kStats:
         if (!positional.empty()) return "stats takes no arguments (" + Quoted(positional[0]) + ")";
         return {};
       case CliCommand::kCheck:
         if (!positional.empty()) return "check takes no arguments (" + Quoted(positional[0]) + ")";
+        return {};
+      case CliCommand::kPlaces:
+        if (!positional.empty()) return "places takes no arguments (" + Quoted(positional[0]) + ")";
         return {};
       case CliCommand::kMerge:
         if (positional.empty()) return "merge needs at least one STORE";
@@ -343,6 +357,8 @@ class SubcommandReader {
         return "check";
       case CliCommand::kMerge:
         return "merge";
+      case CliCommand::kPlaces:
+        return "places";
       case CliCommand::kNone:
         break;
     }
@@ -409,7 +425,8 @@ CliParse ParseCliArgs(const std::vector<std::string>& arguments) {
     break;
   }
   if (at >= arguments.size()) {
-    parse.error = "no command given: import, export, stats, check or merge (see roamgrid-cli --help)";
+    parse.error =
+        "no command given: import, export, stats, check, merge or places (see roamgrid-cli --help)";
     return parse;
   }
   const std::string& name = arguments[at++];
@@ -423,8 +440,10 @@ CliParse ParseCliArgs(const std::vector<std::string>& arguments) {
     args.command = CliCommand::kCheck;
   } else if (name == "merge") {
     args.command = CliCommand::kMerge;
+  } else if (name == "places") {
+    args.command = CliCommand::kPlaces;
   } else {
-    parse.error = "unknown command '" + name + "': import, export, stats, check or merge";
+    parse.error = "unknown command '" + name + "': import, export, stats, check, merge or places";
     return parse;
   }
   // Help wins over every other argument of the subcommand (up to "--").

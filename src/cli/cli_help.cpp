@@ -1,6 +1,7 @@
 // The help texts of roamgrid-cli: of the program and of each command. The
 // lists of input and export formats come from the format tables.
 #include "cli/cli_args.h"
+#include "cli/places_cmd.h"
 #include "export/export_formats.h"
 #include "import/input_formats.h"
 
@@ -98,6 +99,8 @@ error.
          [--background none|coast] [--transparent] [--overwrite | --merge] [FILE]
        roamgrid-cli [-C DIR | --user-store] export --explorer Z [--bbox S,W,N,E [--missing]]
                                      [--overwrite] FILE.geojson
+       roamgrid-cli [-C DIR | --user-store] export --places FILE.geojson|FILE.csv
+                                     [--by country|state|continent] [--bbox S,W,N,E] [--overwrite]
 
 Writes the visited cells of a view, or of any region, in the format that
 FILE's suffix names:
@@ -147,6 +150,16 @@ Explorer tiles (GeoJSON):
                       west above east crosses the antimeridian
   --missing           instead the tiles inside --bbox still to explore (at most
                       1000000 of them), for planning a ride
+
+Places (GeoJSON or CSV; see places --help):
+  --places FILE       write the visited countries (states, continents) to FILE:
+                      ending .csv the table places --format csv prints; ending
+                      .geojson or .json each region's outline as a MultiPolygon
+                      with code, name, level, cells, km2, share and areaKm2 as
+                      properties, for GIS programs
+  --by country|state|continent
+                      what to write (default country)
+  --bbox S,W,N,E      count only the cells in this box
 
 An existing FILE is an error unless --overwrite or --merge is given. A file is
 only ever replaced by a complete new one.
@@ -246,6 +259,8 @@ Options:
 Exit status: 0 every tile was merged, 1 a STORE was refused or a tile skipped
 or not written, 2 usage error.
 )";
+    case CliCommand::kPlaces:
+      return PlacesHelpText();
     case CliCommand::kNone:
       break;
   }
@@ -269,6 +284,8 @@ Commands:
                   list damaged tiles, abandoned temporary files and conflict
                   copies of sync tools
   merge STORE...  OR the tiles of other stores into this one
+  places          list the countries, states or continents visited, with
+                  their cells, area and share (needs gmt-dcw)
 
 Options:
   -C DIR          change to DIR first (several: each relative to the last)

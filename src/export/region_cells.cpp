@@ -196,6 +196,16 @@ bool RegionWalker::Next() {
   return false;
 }
 
+LoadResult CollectTileRuns(const uint8_t* file, size_t size, int rowFrom, int rowTo, int columnFrom,
+                           int columnTo, std::vector<CellRun>& runs) {
+  if (size < kTileHeaderSize || file[0] != 0x00) return kDamaged;
+  RunCollector collector{runs, rowFrom, rowTo, columnFrom, columnTo};
+  const LoadResult result =
+      WalkCodeStream(file + kTileHeaderSize, size - kTileHeaderSize, collector);
+  collector.Flush();
+  return result;
+}
+
 void CoverRuns(const std::vector<CellRun>& runs, std::vector<CellRect>& rects) {
   rects.clear();
   // The rectangles that may still grow: those ending at the row below,

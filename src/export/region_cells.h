@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "tiles/grid_units.h"
+#include "tiles/tile_file.h"
 #include "view/view_state.h"
 
 namespace roamgrid {
@@ -107,6 +108,15 @@ class RegionWalker {
   std::unique_ptr<FolderCache> folders_;
   long long cells_ = 0;
 };
+
+// The visited cells of one tile file's bytes (`size` of them, the header
+// included) inside rows [rowFrom, rowTo) and columns [columnFrom,
+// columnTo), appended to `runs` as RegionWalker gives them; the masks are
+// not looked at. kLoaded, or kDamaged for a header that is short or does
+// not start with 0x00 (no runs) or a code stream that stops early or runs
+// past the tile (the runs before the damage).
+LoadResult CollectTileRuns(const uint8_t* file, size_t size, int rowFrom, int rowTo, int columnFrom,
+                           int columnTo, std::vector<CellRun>& runs);
 
 // Covers the runs of one tile (as WalkRegionRuns gives them) with
 // rectangles: runs are whole along their rows, and a run continues a

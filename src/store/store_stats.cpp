@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numbers>
 
 #include "store/tile_merge.h"
 #include "tiles/grid_units.h"
@@ -41,18 +40,6 @@ void CountTile(const TrackTile& tile, StoreStats& stats) {
 }
 
 }  // namespace
-
-double CellAreaKm2(int64_t cellRow) {
-  constexpr double kDegree = std::numbers::pi / 180.0;
-  const auto clampToPole = [](double degrees) { return std::clamp(degrees, -90.0, 90.0); };
-  const double south = clampToPole(double(cellRow) / double(kCellsPerDegree)) * kDegree;
-  const double north = clampToPole(double(cellRow + 1) / double(kCellsPerDegree)) * kDegree;
-  const double side = kDegree / double(kCellsPerDegree);
-  // sin(north) - sin(south), written so that the small difference keeps
-  // its precision.
-  const double sinDifference = 2.0 * std::cos((north + south) / 2) * std::sin((north - south) / 2);
-  return kEarthRadiusKm * kEarthRadiusKm * side * sinDifference;
-}
 
 StoreStats CollectStoreStats(std::vector<ExplorerTileSet>* explorer) {
   StoreStats stats;
