@@ -1,17 +1,22 @@
 #!/usr/bin/env python3
 """Start-up of roamgrid-cli: wall time and shared libraries loaded.
 
-Runs `--version`, `stats` of a tiny store, `import` of a tiny NMEA log and
-`export --background coast` (which reads the coast data) RUNS times each,
+Runs `--version`, `stats` of a tiny store, `import` of a tiny NMEA log,
+`export` of a GeoTIFF (which loads the GeoTIFF writer) and `export
+--background coast` (which reads the coast data) RUNS times each,
 interleaved with `/bin/true`, the floor: the cost of starting any process
 from here. Prints per command the median wall and CPU (user + system)
 time, the CPU time's ratio to the floor's, and the number of shared
 libraries the program loaded (counted by the dynamic loader, those opened
 later with dlopen included). On a busy machine the CPU times are the
 figures to compare; wall times wait for the processor. With --baseline a second roamgrid-cli runs the same
-commands in the same rounds, for a before-and-after comparison.
+commands in the same rounds, for a before-and-after comparison. With --gui
+the desktop program's `roamgrid --version` (answered before Qt starts, but
+after every library is loaded) is measured the same way (--gui-baseline an
+older one).
 
     bench/run_cli_start_bench.py build-test/bin/roamgrid-cli [--baseline OLD] [--runs N]
+        [--gui build-test/bin/roamgrid [--gui-baseline OLD]]
 """
 
 import argparse
@@ -35,6 +40,7 @@ def commands(cli, work):
     store = os.path.join(work, "store")
     log = os.path.join(work, "tiny.log")
     image = os.path.join(work, "coast.png")
+    tiff = os.path.join(work, "view.tif")
 
     def fresh_store():
         shutil.rmtree(os.path.join(store, "RGD"), ignore_errors=True)
@@ -43,10 +49,15 @@ def commands(cli, work):
         if os.path.exists(image):
             os.remove(image)
 
+    def no_tiff():
+        if os.path.exists(tiff):
+            os.remove(tiff)
+
     return [
         ("--version", [cli, "--version"], None),
         ("stats", [cli, "-C", store, "stats"], None),
         ("import tiny log", [cli, "-C", store, "import", log], fresh_store),
+        ("export GeoTIFF", [cli, "-C", store, "export", tiff], no_tiff),
         ("export --background coast", [cli, "-C", store, "export", "--background", "coast", image],
          no_image),
     ]
@@ -78,16 +89,26 @@ def main():
     parser.add_argument("cli")
     parser.add_argument("--baseline", help="an older roamgrid-cli to compare with")
     parser.add_argument("--runs", type=int, default=41)
+    parser.add_argument("--gui", help="the desktop program, for its --version")
+    parser.add_argument("--gui-baseline", help="an older desktop program to compare with")
     args = parser.parse_args()
     programs = [("now", os.path.realpath(args.cli))]
     if args.baseline:
         programs.append(("baseline", os.path.realpath(args.baseline)))
+    desktop = {}
+    if args.gui:
+        desktop["now"] = [os.path.realpath(args.gui), "--version"]
+    if args.gui and args.gui_baseline:
+        desktop["baseline"] = [os.path.realpath(args.gui_baseline), "--version"]
 
     with tempfile.TemporaryDirectory() as work:
         os.makedirs(os.path.join(work, "store"))
         with open(os.path.join(work, "tiny.log"), "w") as log:
             log.write(TINY_LOG)
         table = {name: commands(path, work) for name, path in programs}
+        for name, argv in desktop.items():
+            if name in table:
+                table[name].append(("roamgrid --version", argv, None))
         # Something to count and draw: the tiny log in the store, once.
         subprocess.run(table["now"][2][1], stdout=subprocess.DEVNULL, check=False)
 
@@ -112,6 +133,8 @@ def main():
               f"{'libs':>5}")
         for label, _, prepare in table["now"]:
             for name, _ in programs:
+                if not any(c[0] == label for c in table[name]):
+                    continue
                 argv = next(c[1] for c in table[name] if c[0] == label)
                 wall, cpu = medians(times[(name, label)])
                 libs = libraries_loaded(argv, prepare)

@@ -45,4 +45,24 @@ dpkg-deb -x "$deb" "$unpacked"
 desktop-file-validate "$unpacked"/usr/share/applications/*.desktop
 appstreamcli validate --no-net "$unpacked"/usr/share/metainfo/*.metainfo.xml
 
+echo "== no run path in the programs and plugins; the plugins found from the programs"
+plugins=("$unpacked"/usr/lib/*/roamgrid/libroamgrid-*.so)
+for file in "$unpacked"/usr/bin/* "${plugins[@]}"; do
+  if readelf -d "$file" | grep -qE '\((RPATH|RUNPATH)\)'; then
+    echo "package.sh: $file carries a run path" >&2
+    exit 1
+  fi
+done
+for name in netcdf geotiff zip; do
+  if [ ! -f "$(dirname "${plugins[0]}")/libroamgrid-$name.so" ]; then
+    echo "package.sh: libroamgrid-$name.so is not in the package" >&2
+    exit 1
+  fi
+done
+# The packaged layout: the CLI loads the GeoTIFF writer and libzip from
+# ../lib/<arch>/roamgrid beside it.
+mkdir "$unpacked/store"
+"$unpacked/usr/bin/roamgrid-cli" -C "$unpacked/store" export check.tif >/dev/null
+"$unpacked/usr/bin/roamgrid-cli" -C "$unpacked/store" export check.kmz >/dev/null
+
 echo "$deb"

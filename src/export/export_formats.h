@@ -26,7 +26,8 @@ struct RegionExportRequest;
 struct RegionExportResult;
 
 // Writes the region of `request` into `file` (open, not committed); false
-// when writing failed (errno tells why).
+// when writing failed (errno tells why) or the writer cannot run
+// (result.error tells why).
 using RegionWriter = bool (*)(const RegionExportRequest& request, const ExportTarget& target,
                               ReplacingFile& file, RegionExportResult& result);
 

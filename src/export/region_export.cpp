@@ -1,7 +1,5 @@
 #include "export/region_export.h"
 
-#include <zip.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -15,6 +13,7 @@
 #include "export/region_writers.h"
 #include "export/text_output.h"
 #include "export/vector_files.h"
+#include "import/zip_library.h"
 
 namespace roamgrid {
 
@@ -24,11 +23,18 @@ namespace {
 // user data never replaces.
 std::string Why(int error) { return error ? ": " + FileErrorText(error) : ""; }
 
+// What the archive callback works with.
+struct ArchiveTarget {
+  const RoamgridZipPlugin& zip;
+  ReplacingFile& file;
+};
+
 // A libzip archive written through a ReplacingFile: libzip writes it in
 // one go, going back only to fill in the entries' headers.
 zip_int64_t ArchiveCallback(void* state, void* data, zip_uint64_t length,
                             zip_source_cmd_t command) {
-  auto* file = static_cast<ReplacingFile*>(state);
+  const RoamgridZipPlugin& zip = static_cast<ArchiveTarget*>(state)->zip;
+  ReplacingFile* file = &static_cast<ArchiveTarget*>(state)->file;
   switch (command) {
     case ZIP_SOURCE_SUPPORTS:
       return ZIP_SOURCE_SUPPORTS_WRITABLE;
@@ -36,10 +42,10 @@ zip_int64_t ArchiveCallback(void* state, void* data, zip_uint64_t length,
       return -1;  // no archive yet: the ERROR answer below says so
     case ZIP_SOURCE_ERROR: {
       zip_error_t error;
-      zip_error_init_with_code(&error, ZIP_ER_READ);
+      zip.error_init_with_code(&error, ZIP_ER_READ);
       error.sys_err = ENOENT;
-      const zip_int64_t size = zip_error_to_data(&error, data, length);
-      zip_error_fini(&error);
+      const zip_int64_t size = zip.error_to_data(&error, data, length);
+      zip.error_fini(&error);
       return size;
     }
     case ZIP_SOURCE_BEGIN_WRITE:
@@ -52,8 +58,9 @@ zip_int64_t ArchiveCallback(void* state, void* data, zip_uint64_t length,
     case ZIP_SOURCE_WRITE:
       return file->Write(data, size_t(length)) ? zip_int64_t(length) : -1;
     case ZIP_SOURCE_SEEK_WRITE: {
-      const auto* seek = ZIP_SOURCE_GET_ARGS(zip_source_args_seek_t, data, length, nullptr);
-      if (!seek) return -1;
+      // The arguments as libzip's ZIP_SOURCE_GET_ARGS takes them.
+      if (!data || length < sizeof(zip_source_args_seek_t)) return -1;
+      const auto* seek = static_cast<const zip_source_args_seek_t*>(data);
       return file->Seek(seek->offset, seek->whence) ? 0 : -1;
     }
     case ZIP_SOURCE_TELL_WRITE:
@@ -65,22 +72,23 @@ zip_int64_t ArchiveCallback(void* state, void* data, zip_uint64_t length,
 
 // Adds the bytes of a stdio stream (its whole content) as an entry. The
 // archive takes the stream.
-bool AddEntry(zip_t* archive, const char* name, std::FILE* stream, bool compress) {
+bool AddEntry(const RoamgridZipPlugin& zip, zip_t* archive, const char* name, std::FILE* stream,
+              bool compress) {
   zip_error_t error;
-  zip_error_init(&error);
+  zip.error_init(&error);
   std::rewind(stream);
-  zip_source_t* source = zip_source_filep_create(stream, 0, -1, &error);
-  zip_error_fini(&error);
+  zip_source_t* source = zip.source_filep_create(stream, 0, -1, &error);
+  zip.error_fini(&error);
   if (!source) {
     std::fclose(stream);
     return false;
   }
-  const zip_int64_t index = zip_file_add(archive, name, source, ZIP_FL_ENC_UTF_8);
+  const zip_int64_t index = zip.file_add(archive, name, source, ZIP_FL_ENC_UTF_8);
   if (index < 0) {
-    zip_source_free(source);
+    zip.source_free(source);
     return false;
   }
-  return zip_set_file_compression(archive, zip_uint64_t(index),
+  return zip.set_file_compression(archive, zip_uint64_t(index),
                                   compress ? ZIP_CM_DEFLATE : ZIP_CM_STORE, 0) == 0;
 }
 
@@ -96,6 +104,8 @@ int OverlayZoom(const CellRegion& region) {
 // KMZ: doc.kml (and overlay.png) go to anonymous temporary files first,
 // whose bytes the archive then takes in.
 bool WriteKmz(const CellRegion& region, ReplacingFile& file, RegionExportResult& result) {
+  const RoamgridZipPlugin* zip = ZipLibrary(&result.error);
+  if (!zip) return false;
   std::FILE* doc = std::tmpfile();
   if (!doc) return false;
   std::FILE* image = nullptr;
@@ -131,22 +141,23 @@ bool WriteKmz(const CellRegion& region, ReplacingFile& file, RegionExportResult&
     return false;
   }
   zip_error_t error;
-  zip_error_init(&error);
-  zip_source_t* target = zip_source_function_create(ArchiveCallback, &file, &error);
+  zip->error_init(&error);
+  ArchiveTarget state{*zip, file};
+  zip_source_t* target = zip->source_function_create(ArchiveCallback, &state, &error);
   zip_t* archive =
-      target ? zip_open_from_source(target, ZIP_CREATE | ZIP_TRUNCATE, &error) : nullptr;
-  zip_error_fini(&error);
+      target ? zip->open_from_source(target, ZIP_CREATE | ZIP_TRUNCATE, &error) : nullptr;
+  zip->error_fini(&error);
   if (!archive) {
-    if (target) zip_source_free(target);
+    if (target) zip->source_free(target);
     if (image) std::fclose(image);
     std::fclose(doc);
     return false;
   }
   // doc.kml first: viewers open the first KML entry of the archive.
-  bool ok = AddEntry(archive, "doc.kml", doc, true);
-  if (image) ok = AddEntry(archive, "overlay.png", image, false) && ok;
-  if (!ok || zip_close(archive) != 0) {
-    zip_discard(archive);
+  bool ok = AddEntry(*zip, archive, "doc.kml", doc, true);
+  if (image) ok = AddEntry(*zip, archive, "overlay.png", image, false) && ok;
+  if (!ok || zip->close(archive) != 0) {
+    zip->discard(archive);
     return false;
   }
   return true;
@@ -165,8 +176,8 @@ bool WriteRegionAsPng(const RegionExportRequest& request, const ExportTarget&, R
 }
 
 bool WriteRegionAsGeoTiff(const RegionExportRequest& request, const ExportTarget&,
-                          ReplacingFile& file, RegionExportResult&) {
-  return WriteRegionGeoTiff(request.region, request.zoom, file);
+                          ReplacingFile& file, RegionExportResult& result) {
+  return WriteRegionGeoTiff(request.region, request.zoom, file, &result.error);
 }
 
 bool WriteRegionAsVector(const RegionExportRequest& request, const ExportTarget& target,
@@ -222,7 +233,10 @@ RegionExportResult ExportRegion(const std::string& path, const ExportTarget& tar
   }
   if (!ok) {
     file.Abandon();
-    result.error = "cannot write " + Quoted(path) + Why(writeError) + "; nothing was changed";
+    // A writer that cannot run (a plugin not installed) says why; a failed
+    // write has the system's reason.
+    const std::string why = result.error.empty() ? Why(writeError) : ": " + result.error;
+    result.error = "cannot write " + Quoted(path) + why + "; nothing was changed";
     return result;
   }
   errno = 0;

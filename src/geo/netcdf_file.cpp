@@ -1,6 +1,5 @@
 #include "geo/netcdf_file.h"
 
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,20 +7,10 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <climits>
 #include <cstring>
-#include <filesystem>
 
+#include "common/plugin_library.h"
 #include "netcdf/netcdf_plugin_api.h"
-
-// Set by the build: the plugin's folder relative to the programs' folder,
-// and its absolute installed folder.
-#ifndef ROAMGRID_NETCDF_PLUGIN_RELATIVE_DIR
-#define ROAMGRID_NETCDF_PLUGIN_RELATIVE_DIR "../lib/roamgrid"
-#endif
-#ifndef ROAMGRID_NETCDF_PLUGIN_INSTALL_DIR
-#define ROAMGRID_NETCDF_PLUGIN_INSTALL_DIR "/usr/lib/roamgrid"
-#endif
 
 namespace roamgrid {
 namespace {
@@ -40,42 +29,12 @@ uint64_t LittleEndian(const uint8_t* p, int bytes) {
 
 // The plugin, loaded at most once per process and never unloaded: the
 // library keeps state of its own for the life of the process.
-struct LoadedPlugin {
-  const RoamgridNetcdfPlugin* table = nullptr;
-  std::string error;  // why it could not be loaded
-};
+using LoadedNetcdfPlugin = LoadedPlugin<RoamgridNetcdfPlugin>;
 
-const LoadedPlugin& Plugin() {
-  static const LoadedPlugin loaded = [] {
-    LoadedPlugin result;
-    std::string tried;
-    for (const std::string& path : NetcdfPluginCandidates()) {
-      std::error_code ignored;
-      if (!std::filesystem::is_regular_file(path, ignored)) {
-        tried += (tried.empty() ? "" : ", ") + path;
-        continue;
-      }
-      void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-      if (!handle) {
-        const char* why = dlerror();
-        result.error = "cannot load the netCDF reader " + path + ": " + (why ? why : "unknown");
-        return result;
-      }
-      const auto entry =
-          reinterpret_cast<RoamgridNetcdfPluginEntry>(dlsym(handle, ROAMGRID_NETCDF_PLUGIN_SYMBOL));
-      const RoamgridNetcdfPlugin* table = entry ? entry(ROAMGRID_NETCDF_PLUGIN_ABI) : nullptr;
-      if (!table || table->size < sizeof(RoamgridNetcdfPlugin)) {
-        dlclose(handle);
-        result.error = "the netCDF reader " + path + " belongs to another version of Roamgrid";
-        return result;
-      }
-      result.table = table;
-      return result;
-    }
-    result.error = "the netCDF reader " + std::string(kPluginFileName) +
-                   " is not installed (looked for " + tried + ")";
-    return result;
-  }();
+const LoadedNetcdfPlugin& Plugin() {
+  static const LoadedNetcdfPlugin loaded =
+      LoadPlugin<RoamgridNetcdfPlugin>(kPluginFileName, ROAMGRID_NETCDF_PLUGIN_SYMBOL,
+                                       ROAMGRID_NETCDF_PLUGIN_ABI, "the netCDF reader");
   return loaded;
 }
 
@@ -292,38 +251,14 @@ std::string CheckNetcdfFileOnDisk(const std::string& path, uint64_t maxFileBytes
   return problem;
 }
 
-std::vector<std::string> NetcdfPluginCandidates() {
-  std::vector<std::string> candidates;
-  std::array<char, PATH_MAX> self{};
-  const ssize_t length = readlink("/proc/self/exe", self.data(), self.size() - 1);
-  if (length > 0) {
-    const std::filesystem::path program(std::string(self.data(), size_t(length)));
-    candidates.push_back(
-        (program.parent_path() / ROAMGRID_NETCDF_PLUGIN_RELATIVE_DIR / kPluginFileName)
-            .lexically_normal()
-            .string());
-  }
-  const std::string installed =
-      std::string(ROAMGRID_NETCDF_PLUGIN_INSTALL_DIR) + "/" + kPluginFileName;
-  if (candidates.empty() || candidates.front() != installed) candidates.push_back(installed);
-  return candidates;
-}
+std::vector<std::string> NetcdfPluginCandidates() { return PluginCandidates(kPluginFileName); }
 
-bool NetcdfPluginLoaded() {
-  // Asked without loading: RTLD_NOLOAD finds it only when already there.
-  for (const std::string& path : NetcdfPluginCandidates()) {
-    if (void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD)) {
-      dlclose(handle);  // drops the reference just taken, not the plugin
-      return true;
-    }
-  }
-  return false;
-}
+bool NetcdfPluginLoaded() { return PluginLoaded(kPluginFileName); }
 
 std::string NetcdfPluginProblem() { return Plugin().table ? std::string() : Plugin().error; }
 
 std::unique_ptr<NetcdfFile> OpenNetcdfFile(const std::string& path, std::string* error) {
-  const LoadedPlugin& plugin = Plugin();
+  const LoadedNetcdfPlugin& plugin = Plugin();
   if (!plugin.table) {
     if (error) *error = plugin.error;
     return nullptr;

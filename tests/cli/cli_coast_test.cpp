@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,26 +19,7 @@ namespace {
 namespace fs = std::filesystem;
 using testing::CliRun;
 using testing::RunCli;
-
-// Sets an environment variable for the programs a test runs, and restores it.
-class ScopedEnvironment {
- public:
-  ScopedEnvironment(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = std::getenv(name)) saved_ = old;
-    setenv(name, value.c_str(), 1);
-  }
-  ~ScopedEnvironment() {
-    if (saved_) {
-      setenv(name_, saved_->c_str(), 1);
-    } else {
-      unsetenv(name_);
-    }
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> saved_;
-};
+using testing::ScopedEnvironment;
 
 bool LowDataInstalled() { return fs::exists(std::string(kGshhgFolder) + "/binned_GSHHS_l.nc"); }
 

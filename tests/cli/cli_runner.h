@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -42,11 +43,35 @@ inline int AnonymousFile() {
   return fd;
 }
 
-// Runs roamgrid-cli with `arguments`. With `stderrTerminal` its standard
-// error is a pseudo-terminal, whose output is returned in `err`.
-inline CliRun RunCli(const std::vector<std::string>& arguments, bool stderrTerminal = false) {
+// Sets an environment variable for the programs a test runs, and restores it.
+class ScopedEnvironment {
+ public:
+  ScopedEnvironment(const char* name, const std::string& value) : name_(name) {
+    if (const char* old = std::getenv(name)) saved_ = old;
+    setenv(name, value.c_str(), 1);
+  }
+  ~ScopedEnvironment() {
+    if (saved_) {
+      setenv(name_, saved_->c_str(), 1);
+    } else {
+      unsetenv(name_);
+    }
+  }
+  ScopedEnvironment(const ScopedEnvironment&) = delete;
+  ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+ private:
+  const char* name_;
+  std::optional<std::string> saved_;
+};
+
+// Runs roamgrid-cli (or another `program`) with `arguments`. With
+// `stderrTerminal` its standard error is a pseudo-terminal, whose output is
+// returned in `err`.
+inline CliRun RunCli(const std::vector<std::string>& arguments, bool stderrTerminal = false,
+                     const std::string& program = ROAMGRID_CLI_PATH) {
   CliRun run;
-  std::vector<std::string> words{ROAMGRID_CLI_PATH};
+  std::vector<std::string> words{program};
   words.insert(words.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
   for (std::string& word : words) argv.push_back(word.data());
