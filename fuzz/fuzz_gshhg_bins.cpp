@@ -53,18 +53,19 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 6) return 0;
   const size_t headBytes = size_t(data[0]) | size_t(data[1]) << 8;
-  const uint64_t fileBytes =
-      uint64_t(data[2]) | uint64_t(data[3]) << 8 | uint64_t(data[4]) << 16 | uint64_t(data[5]) << 24;
+  const uint64_t fileBytes = uint64_t(data[2]) | uint64_t(data[3]) << 8 | uint64_t(data[4]) << 16 |
+                             uint64_t(data[5]) << 24;
   if (size - 6 < headBytes) return 0;
-  const std::string problem = CheckGshhgFileHead(data + 6, headBytes, fileBytes);
+  const std::string problem = CheckNetcdfHead(data + 6, headBytes, fileBytes, kGshhgMaxFileBytes);
   if (problem.empty()) FUZZ_CHECK(fileBytes >= 32 && fileBytes <= kGshhgMaxFileBytes);
 
   std::optional<testing::MemoryNetcdfFile> file =
       testing::MemoryNetcdfFile::FromBytes(data + 6 + headBytes, size - 6 - headBytes);
   if (!file) return 0;
   int said = 0;
-  GshhgStore store(".", size_t(4) << 20, [&](const std::string&) { ++said; },
-                   testing::ServeFile(std::move(*file)));
+  GshhgStore store(
+      ".", size_t(4) << 20, [&](const std::string&) { ++said; },
+      testing::ServeFile(std::move(*file)));
 
   // The world twice over, a Web Mercator view across 180 degrees, and the
   // main view at its widest and closest over Tokyo.

@@ -287,14 +287,14 @@ void GshhgSeeds(const fs::path& dir) {
   coast.corners = {1, 1, 0, 0};
   coast.segments.push_back(
       {1, kGshhgWest, kGshhgEast, {{0, 30000}, {30000, 34000}, {65535, 30000}}});
-  coast.segments.push_back(
-      {2, kGshhgSouth, kGshhgSouth, {{20000, 0}, {25000, 9000}, {30000, 0}}});
-  WriteSeed(dir, "synthetic", GshhgInput(classic, 4096, testing::SyntheticShoreFile(1200, {island, coast})));
+  coast.segments.push_back({2, kGshhgSouth, kGshhgSouth, {{20000, 0}, {25000, 9000}, {30000, 0}}});
+  WriteSeed(dir, "synthetic",
+            GshhgInput(classic, 4096, testing::SyntheticShoreFile(1200, {island, coast})));
 
   const std::string path = std::string(kGshhgFolder) + "/binned_GSHHS_c.nc";
   FILE* raw = std::fopen(path.c_str(), "rb");
   if (!raw) return;
-  std::vector<uint8_t> head(kGshhgHeadBytes);
+  std::vector<uint8_t> head(kNetcdfHeadBytes);
   head.resize(std::fread(head.data(), 1, head.size(), raw));
   std::fseek(raw, 0, SEEK_END);
   const long fileBytes = std::ftell(raw);

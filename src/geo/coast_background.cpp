@@ -47,6 +47,7 @@ class ViewGeometry {
                    360.0 / view.Scale());
     g.mercator_ = view;
     g.isMercator_ = true;
+    g.endRow_ = 0;
     for (int row = 0; row < view.height; ++row) {
       const double worldY = view.WorldY(row + 0.5);
       // Rows north and south of the Mercator square show no latitude.
@@ -55,6 +56,20 @@ class ViewGeometry {
       g.rowLatDeg_[size_t(row)] = LatitudeOfWorldY(std::clamp(worldY, 0.0, 1.0));
     }
     g.endRow_ = std::max(g.endRow_, g.firstRow_);
+    // Rows of the latitudes the view shows, every quarter of a pixel's
+    // height: read between two entries, a point's row is off by far less
+    // than a thousandth of a pixel, and costs no tangent.
+    const double north = LatitudeOfWorldY(std::clamp(view.WorldY(0), 0.0, 1.0));
+    const double south = LatitudeOfWorldY(std::clamp(view.WorldY(view.height), 0.0, 1.0));
+    if (south < north) {
+      const size_t entries = size_t(view.height) * kTableEntriesPerRow + 1;
+      g.tableSouthDeg_ = south;
+      g.tableStepDeg_ = (north - south) / double(entries - 1);
+      g.tableY_.resize(entries);
+      for (size_t at = 0; at < entries; ++at) {
+        g.tableY_[at] = view.ScreenY(MercatorWorldY(south + double(at) * g.tableStepDeg_));
+      }
+    }
     return g;
   }
 
@@ -317,8 +332,8 @@ struct FillScratch {
 // the row crosses going east. The shorelines a row crosses are found with
 // half-open spans (a point exactly at a row's height counts below it), so
 // every crossing counts once. Returns the pixels filled.
-int64_t FillBin(const GshhgBin& bin, double lonOffsetDeg, const ViewGeometry& view,
-                RgbImage& image, FillScratch& scratch) {
+int64_t FillBin(const GshhgBin& bin, double lonOffsetDeg, const ViewGeometry& view, RgbImage& image,
+                FillScratch& scratch) {
   const std::vector<double>& rowLat = view.rowLatDeg();
   const double southDeg = bin.southDeg;
   const double northDeg = bin.southDeg + bin.sizeDeg;
@@ -361,8 +376,8 @@ int64_t FillBin(const GshhgBin& bin, double lonOffsetDeg, const ViewGeometry& vi
     const double low = std::min(y0, y1);
     const double high = std::max(y0, y1);
     // Rows with low <= y < high.
-    const auto from = std::partition_point(rowY.begin(), rowY.end(),
-                                           [&](double y) { return y >= high; });
+    const auto from =
+        std::partition_point(rowY.begin(), rowY.end(), [&](double y) { return y >= high; });
     const auto to = std::partition_point(from, rowY.end(), [&](double y) { return y >= low; });
     const double slope = (double(b[0]) - double(a[0])) / (y1 - y0);
     for (auto at = from; at != to; ++at) {
@@ -439,8 +454,7 @@ int64_t FillBin(const GshhgBin& bin, double lonOffsetDeg, const ViewGeometry& vi
 // Fills land and water over the whole view from the shoreline layer,
 // trying the resolutions in `order` until one is read without failing.
 CoastDrawing FillView(const GshhgStore& store, const std::vector<GshhgResolution>& order,
-                      const ViewGeometry& view, double southDeg, double northDeg,
-                      RgbImage& image) {
+                      const ViewGeometry& view, double southDeg, double northDeg, RgbImage& image) {
   CoastDrawing drawn;
   FillScratch scratch;
   while (const std::optional<GshhgResolution> resolution =
@@ -475,8 +489,8 @@ CoastDrawing DrawView(const GshhgStore& store, const std::vector<GshhgResolution
                                                {GshhgLayer::kShore, 0}};
   for (const auto& [layer, onlyLevel] : layers) {
     if (const std::optional<GshhgResolution> resolution = store.ChooseResolution(layer, order)) {
-      drawn.pixels += DrawLines(store, layer, *resolution, view, southDeg, northDeg, detail,
-                                onlyLevel, image);
+      drawn.pixels +=
+          DrawLines(store, layer, *resolution, view, southDeg, northDeg, detail, onlyLevel, image);
     }
   }
   return drawn;
@@ -505,9 +519,8 @@ CoastDrawing DrawCoastMercator(const GshhgStore& store, const MercatorView& view
   // Views of no size, of more than a screen, or of many worlds side by side
   // (the world is 256 pixels wide at zoom 0) are not drawn.
   if (view.width <= 0 || view.height <= 0 || view.width > kMaxImageSide ||
-      view.height > kMaxImageSide || !std::isfinite(view.Scale()) ||
-      !std::isfinite(view.centerX) || !std::isfinite(view.centerY) ||
-      view.width > kMaxWorldsAcross * view.Scale()) {
+      view.height > kMaxImageSide || !std::isfinite(view.Scale()) || !std::isfinite(view.centerX) ||
+      !std::isfinite(view.centerY) || view.width > kMaxWorldsAcross * view.Scale()) {
     return {};
   }
   if (image.width != view.width || image.height != view.height) {
@@ -522,7 +535,7 @@ CoastDrawing DrawCoastMercator(const GshhgStore& store, const MercatorView& view
   const double centreLat = LatitudeOfWorldY(std::clamp(view.centerY, 0.0, 1.0));
   const double metresPerPixel = 2.0 * std::numbers::pi * kEarthRadiusMetres *
                                 std::cos(centreLat * std::numbers::pi / 180.0) / view.Scale();
-  const Detail detail = metresPerPixel < kCloseMetresPerPixel ? Detail::kClose
+  const Detail detail = metresPerPixel < kCloseMetresPerPixel  ? Detail::kClose
                         : metresPerPixel < kWideMetresPerPixel ? Detail::kRegional
                                                                : Detail::kWide;
   return DrawView(store, ResolutionsForMercator(metresPerPixel), geometry, southDeg, northDeg,

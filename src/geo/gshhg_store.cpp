@@ -1,18 +1,10 @@
 #include "geo/gshhg_store.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
-#include <initializer_list>
-
 
 namespace roamgrid {
 namespace {
@@ -23,43 +15,11 @@ constexpr int kMinutesPoleToPole = 180 * 60;
 // A bin's points are read in one slice when the slice wastes little;
 // segments scattered further apart are read one by one.
 constexpr size_t kSliceSlack = 4096;
-// The smallest netCDF file: a classic header with nothing in it is 32
-// bytes, an HDF5 superblock alone more.
-constexpr uint64_t kMinFileBytes = 32;
 // The highest shoreline level filled: a pond in an island in a lake.
 constexpr int kMaxShoreLevel = 4;
 
 void ReportToStandardError(const std::string& line) {
   std::fprintf(stderr, "roamgrid: %s\n", line.c_str());
-}
-
-// A little-endian unsigned number of `bytes` bytes (2, 4 or 8).
-uint64_t LittleEndian(const uint8_t* p, int bytes) {
-  uint64_t value = 0;
-  for (int at = bytes - 1; at >= 0; --at) value = value << 8 | p[at];
-  return value;
-}
-
-// Reads the first bytes and the size of the file at `path` and checks them;
-// empty when they pass.
-std::string CheckFileOnDisk(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  if (fd < 0) return std::strerror(errno);
-  std::string problem;
-  struct stat about {};
-  uint8_t head[kGshhgHeadBytes] = {};
-  ssize_t got = 0;
-  if (fstat(fd, &about) != 0) {
-    problem = std::strerror(errno);
-  } else if (!S_ISREG(about.st_mode)) {
-    problem = "not a regular file";
-  } else if ((got = pread(fd, head, sizeof head, 0)) < 0) {
-    problem = std::strerror(errno);
-  } else {
-    problem = CheckGshhgFileHead(head, size_t(got), uint64_t(about.st_size));
-  }
-  close(fd);
-  return problem;
 }
 
 bool IsIntegerType(NetcdfType type) {
@@ -137,57 +97,6 @@ std::vector<GshhgResolution> ResolutionsForMercator(double metresPerPixel) {
   return order;
 }
 
-std::string CheckGshhgFileHead(const uint8_t* head, size_t headBytes, uint64_t fileBytes) {
-  if (fileBytes < kMinFileBytes) return "only " + std::to_string(fileBytes) + " bytes long";
-  if (fileBytes > kGshhgMaxFileBytes) {
-    return std::to_string(fileBytes) + " bytes long, more than any GSHHG file";
-  }
-  headBytes = std::min(headBytes, kGshhgHeadBytes);
-  // The classic formats: "CDF" and the version 1 (32-bit offsets), 2
-  // (64-bit offsets) or 5 (64-bit data).
-  if (headBytes >= 4 && std::memcmp(head, "CDF", 3) == 0 &&
-      (head[3] == 1 || head[3] == 2 || head[3] == 5)) {
-    return {};
-  }
-  static constexpr uint8_t kHdf5Signature[8] = {0x89, 'H', 'D', 'F', '\r', '\n', 0x1a, '\n'};
-  if (headBytes < 9 || std::memcmp(head, kHdf5Signature, 8) != 0) return "not a netCDF file";
-
-  // The HDF5 superblock: versions 0 and 1 keep the sizes of addresses and
-  // lengths at bytes 13 and 14 and their addresses from byte 24 (28 in
-  // version 1): base, free space, end of file, driver; versions 2 and 3 at
-  // bytes 9 and 10, and from byte 12: base, extension, end of file, root.
-  const int version = head[8];
-  int offsetBytes = 0;
-  int lengthBytes = 0;
-  size_t addresses = 0;
-  if (version == 0 || version == 1) {
-    if (headBytes < 15) return "an HDF5 superblock cut short";
-    offsetBytes = head[13];
-    lengthBytes = head[14];
-    addresses = version == 0 ? 24 : 28;
-  } else if (version == 2 || version == 3) {
-    offsetBytes = head[9];
-    lengthBytes = head[10];
-    addresses = 12;
-  } else {
-    return "an HDF5 superblock of unknown version " + std::to_string(version);
-  }
-  const auto sane = [](int bytes) { return bytes == 2 || bytes == 4 || bytes == 8; };
-  if (!sane(offsetBytes) || !sane(lengthBytes)) return "an HDF5 superblock of unknown form";
-  if (headBytes < addresses + 4 * size_t(offsetBytes)) return "an HDF5 superblock cut short";
-  const uint64_t undefined = offsetBytes == 8 ? ~uint64_t(0) : (uint64_t(1) << (8 * offsetBytes)) - 1;
-  const uint64_t base = LittleEndian(head + addresses, offsetBytes);
-  const uint64_t end = LittleEndian(head + addresses + 2 * size_t(offsetBytes), offsetBytes);
-  if (base == undefined || end == undefined || base > fileBytes) {
-    return "an HDF5 superblock without a valid end";
-  }
-  if (end > fileBytes - base) {
-    return "cut short: " + std::to_string(fileBytes) + " bytes where its header counts " +
-           std::to_string(base + end);
-  }
-  return {};
-}
-
 GshhgStore::GshhgStore(std::string folder, size_t cacheBytes,
                        std::function<void(const std::string&)> report, NetcdfOpener opener)
     : folder_(std::move(folder)),
@@ -256,13 +165,24 @@ GshhgStore::File* GshhgStore::OpenFile(GshhgLayer layer, GshhgResolution resolut
 
   // The netCDF library (HDF5 below it) trusts what it reads; it sees only
   // files that look whole.
-  if (const std::string problem = CheckFileOnDisk(file.path); !problem.empty()) {
+  if (const std::string problem = CheckNetcdfFileOnDisk(file.path, kGshhgMaxFileBytes);
+      !problem.empty()) {
     Fail(file, problem);
     return nullptr;
   }
   std::string error;
   file.netcdf = opener_(file.path, &error);
   if (!file.netcdf) {
+    // Without the netCDF reader no file opens: one line for them all.
+    if (const std::string problem = NetcdfPluginProblem(); !problem.empty()) {
+      file.failed = true;
+      if (!pluginProblemSaid_) {
+        pluginProblemSaid_ = true;
+        problems_.push_back(problem + "; the map background is left out");
+        report_(problems_.back());
+      }
+      return nullptr;
+    }
     Fail(file, error.empty() ? "cannot be opened" : error);
     return nullptr;
   }

@@ -119,15 +119,6 @@ struct PlacedBin {
 constexpr int kGshhgMinBinMinutes = 30;
 constexpr size_t kGshhgMaxBinPoints = size_t(1) << 22;
 constexpr uint64_t kGshhgMaxFileBytes = uint64_t(1) << 30;
-// How many of a file's first bytes CheckGshhgFileHead looks at.
-constexpr size_t kGshhgHeadBytes = 512;
-
-// Why a file whose first bytes are `head` (headBytes of them, at most
-// kGshhgHeadBytes) and whose size is fileBytes is no whole netCDF file
-// (HDF5-based or classic), or empty when nothing rules it out: a size out
-// of bounds, a foreign signature, an HDF5 superblock of unknown form or one
-// whose end-of-file address lies past the end (a truncated file).
-std::string CheckGshhgFileHead(const uint8_t* head, size_t headBytes, uint64_t fileBytes);
 
 // Opens a netCDF file for reading (OpenNetcdfFile by default).
 using NetcdfOpener =
@@ -185,8 +176,8 @@ class GshhgStore {
   File* OpenFile(GshhgLayer layer, GshhgResolution resolution) const;
   std::string ReadIndex(File& file, GshhgLayer layer) const;
   std::shared_ptr<const GshhgBin> LoadBin(File& file, GshhgLayer layer, int bin) const;
-  bool ReadSegments(File& file, GshhgLayer layer, size_t first, size_t count,
-                    GshhgBin& decoded, std::vector<int32_t>& starts) const;
+  bool ReadSegments(File& file, GshhgLayer layer, size_t first, size_t count, GshhgBin& decoded,
+                    std::vector<int32_t>& starts) const;
   bool ReadPoints(File& file, const std::vector<int32_t>& starts, GshhgBin& decoded) const;
   void Fail(File& file, const std::string& what) const;
   void Keep(const BinKey& key, std::shared_ptr<const GshhgBin> bin) const;
@@ -203,6 +194,7 @@ class GshhgStore {
   mutable std::list<BinKey> recent_;  // most recently used first
   mutable size_t cachedBytes_ = 0;
   mutable std::vector<std::string> problems_;
+  mutable bool pluginProblemSaid_ = false;  // every file fails alike: said once
 };
 
 }  // namespace roamgrid

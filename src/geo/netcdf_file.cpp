@@ -1,11 +1,15 @@
 #include "geo/netcdf_file.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <filesystem>
 
 #include "netcdf/netcdf_plugin_api.h"
@@ -23,6 +27,16 @@ namespace roamgrid {
 namespace {
 
 constexpr char kPluginFileName[] = "libroamgrid-netcdf.so";
+// The smallest netCDF file: a classic header with nothing in it is 32
+// bytes, an HDF5 superblock alone more.
+constexpr uint64_t kMinFileBytes = 32;
+
+// A little-endian unsigned number of `bytes` bytes (2, 4 or 8).
+uint64_t LittleEndian(const uint8_t* p, int bytes) {
+  uint64_t value = 0;
+  for (int at = bytes - 1; at >= 0; --at) value = value << 8 | p[at];
+  return value;
+}
 
 // The plugin, loaded at most once per process and never unloaded: the
 // library keeps state of its own for the life of the process.
@@ -47,8 +61,8 @@ const LoadedPlugin& Plugin() {
         result.error = "cannot load the netCDF reader " + path + ": " + (why ? why : "unknown");
         return result;
       }
-      const auto entry = reinterpret_cast<RoamgridNetcdfPluginEntry>(
-          dlsym(handle, ROAMGRID_NETCDF_PLUGIN_SYMBOL));
+      const auto entry =
+          reinterpret_cast<RoamgridNetcdfPluginEntry>(dlsym(handle, ROAMGRID_NETCDF_PLUGIN_SYMBOL));
       const RoamgridNetcdfPlugin* table = entry ? entry(ROAMGRID_NETCDF_PLUGIN_ABI) : nullptr;
       if (!table || table->size < sizeof(RoamgridNetcdfPlugin)) {
         dlclose(handle);
@@ -205,6 +219,79 @@ bool NetcdfFile::Read(const NetcdfVariable& variable, size_t start, size_t count
   return CheckedRead(variable, start, count, ValueType::kDouble, out);
 }
 
+std::string CheckNetcdfHead(const uint8_t* head, size_t headBytes, uint64_t fileBytes,
+                            uint64_t maxFileBytes) {
+  if (fileBytes < kMinFileBytes) return "only " + std::to_string(fileBytes) + " bytes long";
+  if (fileBytes > maxFileBytes) {
+    return std::to_string(fileBytes) + " bytes long, more than a sound file of its kind";
+  }
+  headBytes = std::min(headBytes, kNetcdfHeadBytes);
+  // The classic formats: "CDF" and the version 1 (32-bit offsets), 2
+  // (64-bit offsets) or 5 (64-bit data).
+  if (headBytes >= 4 && std::memcmp(head, "CDF", 3) == 0 &&
+      (head[3] == 1 || head[3] == 2 || head[3] == 5)) {
+    return {};
+  }
+  static constexpr uint8_t kHdf5Signature[8] = {0x89, 'H', 'D', 'F', '\r', '\n', 0x1a, '\n'};
+  if (headBytes < 9 || std::memcmp(head, kHdf5Signature, 8) != 0) return "not a netCDF file";
+
+  // The HDF5 superblock: versions 0 and 1 keep the sizes of addresses and
+  // lengths at bytes 13 and 14 and their addresses from byte 24 (28 in
+  // version 1): base, free space, end of file, driver; versions 2 and 3 at
+  // bytes 9 and 10, and from byte 12: base, extension, end of file, root.
+  const int version = head[8];
+  int offsetBytes = 0;
+  int lengthBytes = 0;
+  size_t addresses = 0;
+  if (version == 0 || version == 1) {
+    if (headBytes < 15) return "an HDF5 superblock cut short";
+    offsetBytes = head[13];
+    lengthBytes = head[14];
+    addresses = version == 0 ? 24 : 28;
+  } else if (version == 2 || version == 3) {
+    offsetBytes = head[9];
+    lengthBytes = head[10];
+    addresses = 12;
+  } else {
+    return "an HDF5 superblock of unknown version " + std::to_string(version);
+  }
+  const auto sane = [](int bytes) { return bytes == 2 || bytes == 4 || bytes == 8; };
+  if (!sane(offsetBytes) || !sane(lengthBytes)) return "an HDF5 superblock of unknown form";
+  if (headBytes < addresses + 4 * size_t(offsetBytes)) return "an HDF5 superblock cut short";
+  const uint64_t undefined =
+      offsetBytes == 8 ? ~uint64_t(0) : (uint64_t(1) << (8 * offsetBytes)) - 1;
+  const uint64_t base = LittleEndian(head + addresses, offsetBytes);
+  const uint64_t end = LittleEndian(head + addresses + 2 * size_t(offsetBytes), offsetBytes);
+  if (base == undefined || end == undefined || base > fileBytes) {
+    return "an HDF5 superblock without a valid end";
+  }
+  if (end > fileBytes - base) {
+    return "cut short: " + std::to_string(fileBytes) + " bytes where its header counts " +
+           std::to_string(base + end);
+  }
+  return {};
+}
+
+std::string CheckNetcdfFileOnDisk(const std::string& path, uint64_t maxFileBytes) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return std::strerror(errno);
+  std::string problem;
+  struct stat about {};
+  uint8_t head[kNetcdfHeadBytes] = {};
+  ssize_t got = 0;
+  if (fstat(fd, &about) != 0) {
+    problem = std::strerror(errno);
+  } else if (!S_ISREG(about.st_mode)) {
+    problem = "not a regular file";
+  } else if ((got = pread(fd, head, sizeof head, 0)) < 0) {
+    problem = std::strerror(errno);
+  } else {
+    problem = CheckNetcdfHead(head, size_t(got), uint64_t(about.st_size), maxFileBytes);
+  }
+  close(fd);
+  return problem;
+}
+
 std::vector<std::string> NetcdfPluginCandidates() {
   std::vector<std::string> candidates;
   std::array<char, PATH_MAX> self{};
@@ -232,6 +319,8 @@ bool NetcdfPluginLoaded() {
   }
   return false;
 }
+
+std::string NetcdfPluginProblem() { return Plugin().table ? std::string() : Plugin().error; }
 
 std::unique_ptr<NetcdfFile> OpenNetcdfFile(const std::string& path, std::string* error) {
   const LoadedPlugin& plugin = Plugin();

@@ -102,6 +102,23 @@ class NetcdfFile {
   std::string error_;
 };
 
+// How many of a file's first bytes CheckNetcdfHead looks at.
+constexpr size_t kNetcdfHeadBytes = 512;
+
+// Why a file whose first bytes are `head` (headBytes of them, at most
+// kNetcdfHeadBytes) and whose size is fileBytes is no whole netCDF file
+// (HDF5-based or classic), or empty when nothing rules it out: a size out
+// of 32 .. maxFileBytes, a foreign signature, an HDF5 superblock of unknown
+// form or one whose end-of-file address lies past the end (a truncated
+// file). The netCDF library, and HDF5 below it, trust what they read: a
+// reader checks a file this way before it opens it.
+std::string CheckNetcdfHead(const uint8_t* head, size_t headBytes, uint64_t fileBytes,
+                            uint64_t maxFileBytes);
+// The same for the file at `path`, read without blocking (a FIFO or a
+// device is refused as "not a regular file"); also what stops it being
+// read.
+std::string CheckNetcdfFileOnDisk(const std::string& path, uint64_t maxFileBytes);
+
 // Opens `path` for reading through the plugin, loading it the first time.
 // Null, with *error saying why, when the plugin cannot be loaded or the
 // library cannot open the file.
@@ -115,5 +132,9 @@ std::vector<std::string> NetcdfPluginCandidates();
 // Whether the plugin is loaded in this process (for the start-up tests:
 // commands that read no netCDF file leave it unloaded).
 bool NetcdfPluginLoaded();
+// Why the plugin cannot be loaded (loading it if it has not been tried),
+// or empty when it is loaded: a file failing to open for that reason says
+// nothing about the file.
+std::string NetcdfPluginProblem();
 
 }  // namespace roamgrid

@@ -32,9 +32,9 @@ enum RoamgridNetcdfMemType {
 };
 
 struct RoamgridNetcdfPlugin {
-  uint32_t abi;          // ROAMGRID_NETCDF_PLUGIN_ABI
-  uint32_t size;         // sizeof(RoamgridNetcdfPlugin) as the plugin was built
-  const char* version;   // the netCDF library's version text
+  uint32_t abi;         // ROAMGRID_NETCDF_PLUGIN_ABI
+  uint32_t size;        // sizeof(RoamgridNetcdfPlugin) as the plugin was built
+  const char* version;  // the netCDF library's version text
 
   int (*open_file)(const char* path, int* ncid);  // read-only
   int (*close_file)(int ncid);
@@ -46,13 +46,11 @@ struct RoamgridNetcdfPlugin {
   int (*variable_id)(int ncid, const char* name, int* varid);
   // The netCDF type of the variable, its number of dimensions and, when
   // that is at most max_dims, the length of each.
-  int (*variable_shape)(int ncid, int varid, int* type, int* ndims, size_t* lengths,
-                        int max_dims);
+  int (*variable_shape)(int ncid, int varid, int* type, int* ndims, size_t* lengths, int max_dims);
   int (*dimension_length)(int ncid, const char* name, size_t* length);
   // `count` values of a one-dimensional variable from index `start`,
   // converted to mem_type, into `values`.
-  int (*read_values)(int ncid, int varid, size_t start, size_t count, int mem_type,
-                     void* values);
+  int (*read_values)(int ncid, int varid, size_t start, size_t count, int mem_type, void* values);
 
   // An attribute of a variable (varid -1: of the file): its netCDF type
   // and number of values (bytes, for text).

@@ -41,9 +41,7 @@ class ScopedEnvironment {
   std::optional<std::string> saved_;
 };
 
-bool LowDataInstalled() {
-  return fs::exists(std::string(kGshhgFolder) + "/binned_GSHHS_l.nc");
-}
+bool LowDataInstalled() { return fs::exists(std::string(kGshhgFolder) + "/binned_GSHHS_l.nc"); }
 
 class CliCoastTest : public testing::TempDirTest {};
 

@@ -127,7 +127,8 @@ TEST_F(SyntheticCoastTest, NestedShorelinesFillByTheirLevels) {
   SyntheticBin bin;
   bin.bin = kIslandBin;
   for (int level = 1; level <= 4; ++level) {
-    bin.segments.push_back(testing::Square(level, uint16_t(8000 * level), uint16_t(65535 - 8000 * level)));
+    bin.segments.push_back(
+        testing::Square(level, uint16_t(8000 * level), uint16_t(65535 - 8000 * level)));
   }
   const auto store = Store({bin});
   const MercatorView view = ViewAt(0, 10, 3.81, 256, 256);
@@ -135,7 +136,8 @@ TEST_F(SyntheticCoastTest, NestedShorelinesFillByTheirLevels) {
   const CoastDrawing drawn = DrawCoastMercator(*store, view, image);
   EXPECT_TRUE(drawn.filled);
   // Along the middle row, out from the sea to the pond.
-  const std::pair<double, int> rings[] = {{4000, 0}, {12000, 1}, {20000, 2}, {28000, 3}, {32768, 4}};
+  const std::pair<double, int> rings[] = {
+      {4000, 0}, {12000, 1}, {20000, 2}, {28000, 3}, {32768, 4}};
   for (const auto& [x, level] : rings) {
     const auto [lat, lon] = InIslandBin(x, 32768);
     const auto [px, py] = PixelOf(view, lat, lon);
@@ -155,7 +157,8 @@ TEST_F(SyntheticCoastTest, ShorelinesThatCrossABinFillFromItsCorners) {
   SyntheticBin coast;
   coast.bin = kIslandBin + 1;  // 20 to 40 E
   coast.corners = {1, 1, 0, 0};
-  coast.segments.push_back({1, kGshhgWest, kGshhgEast, {{0, 30000}, {30000, 34000}, {65535, 30000}}});
+  coast.segments.push_back(
+      {1, kGshhgWest, kGshhgEast, {{0, 30000}, {30000, 34000}, {65535, 30000}}});
   SyntheticBin inlet;
   inlet.bin = kIslandBin + 2;  // 40 to 60 E
   inlet.corners = {1, 1, 1, 1};
@@ -209,6 +212,15 @@ TEST_F(SyntheticCoastTest, TheWorldRepeatsEastAndWestAndNothingLiesBeyondItsEdge
     }
   }
   EXPECT_GT(land, 3 * 60);  // the island, three times over, a dozen pixels each
+  // Views wholly north or south of the world draw nothing.
+  for (const double centerY : {-1.0, 2.0}) {
+    RgbImage outside(64, 64);
+    outside.Fill(kGrey);
+    DrawCoastMercator(*store, {0.5, centerY, 0, 64, 64}, outside);
+    RgbImage grey(64, 64);
+    grey.Fill(kGrey);
+    EXPECT_EQ(outside.bytes, grey.bytes) << centerY;
+  }
 }
 
 bool DataInstalled() {
@@ -385,13 +397,13 @@ TEST(CoastBackgroundTest, EveryFilledPixelAgreesWithTheShorelinesAlongItsMeridia
   // degrees, the world, the fjords by Bergen (full data when installed);
   // each at the data its scale takes.
   const MercatorView views[] = {ViewAt(45.5, -84.0, 6, 320, 200), ViewAt(62.0, 28.5, 7, 320, 200),
-                                ViewAt(38.0, 25.0, 7, 320, 200), ViewAt(-17.0, 180.0, 8, 320, 200),
+                                ViewAt(38.0, 25.0, 7, 320, 200),  ViewAt(-17.0, 180.0, 8, 320, 200),
                                 ViewAt(0.0, 0.0, 1.5, 320, 200),  ViewAt(60.3, 5.2, 12, 320, 200)};
   for (const MercatorView& view : views) {
     RgbImage image(view.width, view.height);
     ASSERT_TRUE(DrawCoastMercator(store, view, image).filled);
-    const double metres = 2 * M_PI * 6378137.0 *
-                          std::cos(LatitudeOfWorldY(view.centerY) * M_PI / 180) / view.Scale();
+    const double metres =
+        2 * M_PI * 6378137.0 * std::cos(LatitudeOfWorldY(view.centerY) * M_PI / 180) / view.Scale();
     const auto resolution =
         store.ChooseResolution(GshhgLayer::kShore, ResolutionsForMercator(metres));
     ASSERT_TRUE(resolution);

@@ -49,64 +49,8 @@ TEST(GshhgStoreTest, MercatorScalesTakeTheResolutionTheyNeed) {
       {30, {R::kFull, R::kHigh, R::kIntermediate, R::kLow, R::kCrude}},
       {0, {R::kFull, R::kHigh, R::kIntermediate, R::kLow, R::kCrude}},
   };
-  for (const auto& [metres, order] : cases) EXPECT_EQ(ResolutionsForMercator(metres), order) << metres;
-}
-
-// The first bytes of an HDF5 file with a version 0 superblock of 8-byte
-// addresses whose end-of-file address is `end`.
-std::vector<uint8_t> Hdf5Head(uint64_t end, uint8_t version = 0, uint8_t offsetBytes = 8) {
-  std::vector<uint8_t> head = {0x89, 'H', 'D', 'F', '\r', '\n', 0x1a, '\n', version, 0, 0, 0, 0,
-                               offsetBytes, 8, 0, 4, 0, 16, 0, 0, 0, 0, 0};
-  const auto address = [&](uint64_t value) {
-    for (int at = 0; at < 8; ++at) head.push_back(uint8_t(value >> (8 * at)));
-  };
-  address(0);             // base
-  address(~uint64_t(0));  // no free-space information
-  address(end);
-  address(~uint64_t(0));  // no driver information
-  address(0);             // root group: its name
-  address(0x60);          //             its object header
-  return head;
-}
-
-TEST(GshhgStoreTest, OnlyWholeNetcdfFilesPassTheHeadCheck) {
-  const std::vector<uint8_t> classic = {'C', 'D', 'F', 2, 0, 0, 0, 0};
-  std::vector<uint8_t> version2 = {0x89, 'H', 'D', 'F', '\r', '\n', 0x1a, '\n', 2, 8, 8, 0};
-  for (uint64_t address : {uint64_t(0), ~uint64_t(0), uint64_t(5000), uint64_t(0x30)}) {
-    for (int at = 0; at < 8; ++at) version2.push_back(uint8_t(address >> (8 * at)));
-  }
-  const std::vector<uint8_t> whole = Hdf5Head(136598);
-  const std::vector<uint8_t> cut(whole.begin(), whole.begin() + 30);
-  struct Case {
-    const char* name;
-    std::vector<uint8_t> head;
-    uint64_t fileBytes;
-    const char* problem;  // empty: passes
-  };
-  const Case cases[] = {
-      {"whole", Hdf5Head(136598), 136598, ""},
-      {"bytes after the end", Hdf5Head(136598), 140000, ""},
-      {"classic", classic, 4096, ""},
-      {"version 2", version2, 5000, ""},
-      {"truncated", Hdf5Head(136598), 68299, "cut short: 68299 bytes where its header counts 136598"},
-      {"version 2 truncated", version2, 4999, "cut short"},
-      {"no end", Hdf5Head(~uint64_t(0)), 136598, "without a valid end"},
-      {"unknown version", Hdf5Head(136598, 7), 136598, "unknown version 7"},
-      {"odd addresses", Hdf5Head(136598, 0, 3), 136598, "unknown form"},
-      {"head cut short", cut, 136598, "cut short"},
-      {"zip", {'P', 'K', 3, 4, 20, 0, 0, 0, 8, 0}, 136598, "not a netCDF file"},
-      {"classic of no version", {'C', 'D', 'F', 3}, 4096, "not a netCDF file"},
-      {"tiny", classic, 12, "only 12 bytes long"},
-      {"huge", Hdf5Head(uint64_t(3) << 30), uint64_t(3) << 30, "more than any GSHHG file"},
-  };
-  for (const Case& c : cases) {
-    const std::string problem = CheckGshhgFileHead(c.head.data(), c.head.size(), c.fileBytes);
-    if (std::string(c.problem).empty()) {
-      EXPECT_EQ(problem, "") << c.name;
-    } else {
-      EXPECT_NE(problem.find(c.problem), std::string::npos) << c.name << ": " << problem;
-    }
-  }
+  for (const auto& [metres, order] : cases)
+    EXPECT_EQ(ResolutionsForMercator(metres), order) << metres;
 }
 
 class GshhgFolderTest : public TempDirTest {};
@@ -163,12 +107,12 @@ TEST_F(GshhgFolderTest, AFileThatFailsTheHeadCheckNeverReachesTheLibrary) {
   std::filesystem::resize_file(copy, std::filesystem::file_size(source) - 1);
   int opened = 0;
   std::vector<std::string> said;
-  GshhgStore store(dir().string(), size_t(1) << 20,
-                   [&](const std::string& line) { said.push_back(line); },
-                   [&](const std::string& path, std::string* error) {
-                     ++opened;
-                     return OpenNetcdfFile(path, error);
-                   });
+  GshhgStore store(
+      dir().string(), size_t(1) << 20, [&](const std::string& line) { said.push_back(line); },
+      [&](const std::string& path, std::string* error) {
+        ++opened;
+        return OpenNetcdfFile(path, error);
+      });
   EXPECT_TRUE(store.Bins(GshhgLayer::kShore, R::kLow, 30, 40, 130, 140).empty());
   EXPECT_EQ(opened, 0);
   ASSERT_EQ(said.size(), size_t(1));
@@ -183,7 +127,8 @@ MemoryNetcdfFile SoundFile() {
   SyntheticBin bin;
   bin.bin = 4 * 18;
   for (int level = 1; level <= 4; ++level) {
-    bin.segments.push_back(testing::Square(level, uint16_t(8000 * level), uint16_t(65535 - 8000 * level)));
+    bin.segments.push_back(
+        testing::Square(level, uint16_t(8000 * level), uint16_t(65535 - 8000 * level)));
   }
   return testing::SyntheticShoreFile(1200, {bin});
 }
@@ -238,7 +183,9 @@ TEST_F(GshhgFolderTest, ANumberNoSoundFileHoldsMakesTheFileAbsent) {
       {"holds 100 values where 162 belong",
        [](MemoryNetcdfFile& file) { file.Find("N_segments_in_a_bin")->declared = 100; }},
       {"Relative_latitude_from_SW_corner_of_bin: NetCDF: Variable not found",
-       [](MemoryNetcdfFile& file) { file.Find("Relative_latitude_from_SW_corner_of_bin")->name = "x"; }},
+       [](MemoryNetcdfFile& file) {
+         file.Find("Relative_latitude_from_SW_corner_of_bin")->name = "x";
+       }},
       {"is not a list of whole numbers",
        [](MemoryNetcdfFile& file) {
          file.Find("Id_of_first_point_in_a_segment")->type = NetcdfType::kDouble;
@@ -250,15 +197,19 @@ TEST_F(GshhgFolderTest, ANumberNoSoundFileHoldsMakesTheFileAbsent) {
          file.Find("Id_of_first_segment_in_a_bin")->values[island + 1] = 3;
          file.Find("N_segments_in_a_bin")->values[island + 1] = 1;
        }},
-      {"the bin table", [](MemoryNetcdfFile& file) { file.Find("N_segments_in_a_bin")->values.resize(50); }},
+      {"the bin table",
+       [](MemoryNetcdfFile& file) { file.Find("N_segments_in_a_bin")->values.resize(50); }},
       {"enters or leaves its bin by no side",
        set("Embedded_npts_levels_exit_entry_for_a_segment", 2, 4 << 9 | 3 << 6 | 6 << 3 | 4)},
       {"enters or leaves its bin by no side",
        set("Embedded_npts_levels_exit_entry_for_a_segment", 2, 4 << 9 | 3 << 6 | 1 << 3 | 4)},
       {"a segment names points the file does not hold",
-       set("Embedded_npts_levels_exit_entry_for_a_segment", 3, int64_t(1) << 30 | 4 << 6 | 4 << 3 | 4)},
-      {"a segment names points the file does not hold", set("Id_of_first_point_in_a_segment", 1, 17)},
-      {"a segment names points the file does not hold", set("Id_of_first_point_in_a_segment", 0, -1)},
+       set("Embedded_npts_levels_exit_entry_for_a_segment", 3,
+           int64_t(1) << 30 | 4 << 6 | 4 << 3 | 4)},
+      {"a segment names points the file does not hold",
+       set("Id_of_first_point_in_a_segment", 1, 17)},
+      {"a segment names points the file does not hold",
+       set("Id_of_first_point_in_a_segment", 0, -1)},
       {"points: ",  // declared, but not there to be read
        [](MemoryNetcdfFile& file) {
          for (const char* name : {"Relative_longitude_from_SW_corner_of_bin",
@@ -273,13 +224,14 @@ TEST_F(GshhgFolderTest, ANumberNoSoundFileHoldsMakesTheFileAbsent) {
     c.damage(file);
     testing::PlaceStandIn(dir(), "binned_GSHHS_c.nc");
     std::vector<std::string> said;
-    GshhgStore store(dir().string(), size_t(1) << 20,
-                     [&](const std::string& line) { said.push_back(line); },
-                     testing::ServeFile(std::move(file)));
+    GshhgStore store(
+        dir().string(), size_t(1) << 20, [&](const std::string& line) { said.push_back(line); },
+        testing::ServeFile(std::move(file)));
     // The island's bin and the world around it, twice: one message only.
     for (int pass = 0; pass < 2; ++pass) {
       EXPECT_TRUE(store.Bins(GshhgLayer::kShore, R::kCrude, -5, 5, 5, 15).empty()) << c.problem;
-      EXPECT_TRUE(store.Bins(GshhgLayer::kShore, R::kCrude, -90, 90, -180, 180).empty()) << c.problem;
+      EXPECT_TRUE(store.Bins(GshhgLayer::kShore, R::kCrude, -90, 90, -180, 180).empty())
+          << c.problem;
     }
     ASSERT_EQ(said.size(), size_t(1)) << c.problem;
     EXPECT_NE(said[0].find(c.problem), std::string::npos) << said[0];

@@ -1,6 +1,7 @@
 // Reading netCDF through the plugin: variables, dimensions and attributes
 // of an installed GSHHG file, reads bounded by the variable before they
-// reach the library, and files that are not netCDF refused with a reason.
+// reach the library, the check of a file's first bytes and size before the
+// library sees it, and files that are not netCDF refused with a reason.
 #include "geo/netcdf_file.h"
 
 #include <gtest/gtest.h>
@@ -41,7 +42,7 @@ TEST(NetcdfFileTest, ReadsTheVariablesOfAnInstalledFile) {
   EXPECT_EQ(file->DimensionLength("Dimension_of_bin_arrays"), size_t(162));
   EXPECT_FALSE(file->DimensionLength("Dimension_of_nothing"));
   EXPECT_EQ(file->TextAttribute(kNetcdfGlobal, "version", 64), "2.3.7");
-  EXPECT_FALSE(file->TextAttribute(kNetcdfGlobal, "title", 8));  // longer than allowed
+  EXPECT_FALSE(file->TextAttribute(kNetcdfGlobal, "title", 8));   // longer than allowed
   EXPECT_FALSE(file->DoubleAttribute(kNetcdfGlobal, "version"));  // text, not a number
 
   const std::optional<NetcdfVariable> size = file->FindVariable("Bin_size_in_minutes");
@@ -56,7 +57,8 @@ TEST(NetcdfFileTest, ReadsTheVariablesOfAnInstalledFile) {
   EXPECT_EQ(asDouble, 1200.0);
 
   // The points: unsigned offsets in signed shorts, read either way.
-  const std::optional<NetcdfVariable> dx = file->FindVariable("Relative_longitude_from_SW_corner_of_bin");
+  const std::optional<NetcdfVariable> dx =
+      file->FindVariable("Relative_longitude_from_SW_corner_of_bin");
   ASSERT_TRUE(dx);
   ASSERT_EQ(dx->shape, std::vector<size_t>{14138});
   std::vector<int16_t> signedValues(14138);
@@ -97,12 +99,73 @@ TEST(NetcdfFileTest, ReadsStopAtTheEndOfTheVariable) {
   EXPECT_FALSE(file->Read(flat, 0, 1, values.data()));
 }
 
+// The first bytes of an HDF5 file with a version 0 superblock of 8-byte
+// addresses whose end-of-file address is `end`.
+std::vector<uint8_t> Hdf5Head(uint64_t end, uint8_t version = 0, uint8_t offsetBytes = 8) {
+  std::vector<uint8_t> head = {0x89,    'H', 'D', 'F', '\r', '\n',        0x1a, '\n',
+                               version, 0,   0,   0,   0,    offsetBytes, 8,    0,
+                               4,       0,   16,  0,   0,    0,           0,    0};
+  const auto address = [&](uint64_t value) {
+    for (int at = 0; at < 8; ++at) head.push_back(uint8_t(value >> (8 * at)));
+  };
+  address(0);             // base
+  address(~uint64_t(0));  // no free-space information
+  address(end);
+  address(~uint64_t(0));  // no driver information
+  address(0);             // root group: its name
+  address(0x60);          //             its object header
+  return head;
+}
+
+TEST(NetcdfFileTest, OnlyWholeNetcdfFilesPassTheHeadCheck) {
+  const std::vector<uint8_t> classic = {'C', 'D', 'F', 2, 0, 0, 0, 0};
+  std::vector<uint8_t> version2 = {0x89, 'H', 'D', 'F', '\r', '\n', 0x1a, '\n', 2, 8, 8, 0};
+  for (uint64_t address : {uint64_t(0), ~uint64_t(0), uint64_t(5000), uint64_t(0x30)}) {
+    for (int at = 0; at < 8; ++at) version2.push_back(uint8_t(address >> (8 * at)));
+  }
+  const std::vector<uint8_t> whole = Hdf5Head(136598);
+  const std::vector<uint8_t> cut(whole.begin(), whole.begin() + 30);
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> head;
+    uint64_t fileBytes;
+    const char* problem;  // empty: passes
+  };
+  const Case cases[] = {
+      {"whole", Hdf5Head(136598), 136598, ""},
+      {"bytes after the end", Hdf5Head(136598), 140000, ""},
+      {"classic", classic, 4096, ""},
+      {"version 2", version2, 5000, ""},
+      {"truncated", Hdf5Head(136598), 68299,
+       "cut short: 68299 bytes where its header counts 136598"},
+      {"version 2 truncated", version2, 4999, "cut short"},
+      {"no end", Hdf5Head(~uint64_t(0)), 136598, "without a valid end"},
+      {"unknown version", Hdf5Head(136598, 7), 136598, "unknown version 7"},
+      {"odd addresses", Hdf5Head(136598, 0, 3), 136598, "unknown form"},
+      {"head cut short", cut, 136598, "cut short"},
+      {"zip", {'P', 'K', 3, 4, 20, 0, 0, 0, 8, 0}, 136598, "not a netCDF file"},
+      {"classic of no version", {'C', 'D', 'F', 3}, 4096, "not a netCDF file"},
+      {"tiny", classic, 12, "only 12 bytes long"},
+      {"huge", Hdf5Head(uint64_t(3) << 30), uint64_t(3) << 30,
+       "more than a sound file of its kind"},
+  };
+  for (const Case& c : cases) {
+    const std::string problem =
+        CheckNetcdfHead(c.head.data(), c.head.size(), c.fileBytes, uint64_t(1) << 30);
+    if (std::string(c.problem).empty()) {
+      EXPECT_EQ(problem, "") << c.name;
+    } else {
+      EXPECT_NE(problem.find(c.problem), std::string::npos) << c.name << ": " << problem;
+    }
+  }
+}
+
 class NetcdfFolderTest : public testing::TempDirTest {};
 
 TEST_F(NetcdfFolderTest, FilesOfOtherBytesAreRefusedWithAReason) {
   std::ofstream(dir() / "text.nc") << "not netCDF at all";
-  for (const std::string& path : {(dir() / "text.nc").string(), (dir() / "missing.nc").string(),
-                                  dir().string()}) {
+  for (const std::string& path :
+       {(dir() / "text.nc").string(), (dir() / "missing.nc").string(), dir().string()}) {
     std::string error;
     EXPECT_FALSE(OpenNetcdfFile(path, &error)) << path;
     EXPECT_FALSE(error.empty()) << path;

@@ -140,7 +140,8 @@ class MemoryNetcdfFile : public NetcdfFile {
         get(width, raw);
         // Signed types are sign-extended from the stored width.
         const int shift = 64 - 8 * width;
-        value = variable.type == NetcdfType::kUShort ? int64_t(raw) : int64_t(raw << shift) >> shift;
+        value =
+            variable.type == NetcdfType::kUShort ? int64_t(raw) : int64_t(raw << shift) >> shift;
       }
       file.variables_.push_back(std::move(variable));
     }

@@ -48,7 +48,8 @@ inline MemoryNetcdfFile SyntheticShoreFile(int binMinutes, std::vector<Synthetic
   const size_t binCount = size_t(across) * size_t(down);
   std::vector<int64_t> first(binCount, 0);
   std::vector<int64_t> count(binCount, 0);
-  std::vector<int64_t> corners(binCount, PackCorners({emptyLevel, emptyLevel, emptyLevel, emptyLevel}));
+  std::vector<int64_t> corners(binCount,
+                               PackCorners({emptyLevel, emptyLevel, emptyLevel, emptyLevel}));
   std::vector<int64_t> starts;
   std::vector<int64_t> info;
   std::vector<int64_t> dx;

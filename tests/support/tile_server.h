@@ -15,6 +15,7 @@
 #include <QTimer>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <vector>
 
 namespace roamgrid::testing {
@@ -112,7 +113,9 @@ class TileServer : public QTcpServer {
                       ? QByteArray("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n")
                       : "HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(kTrickleBytes) +
                             "\r\n\r\n");
-    auto* sent = new qint64(0);  // body bytes handed to the socket
+    // Body bytes handed to the socket, shared by the handlers below, which
+    // may outlive one another.
+    const auto sent = std::make_shared<qint64>(0);
     const auto more = [this, socket, sent, kind] {
       if (socket->state() != QAbstractSocket::ConnectedState || socket->bytesToWrite() > kChunk) {
         return;
@@ -134,7 +137,6 @@ class TileServer : public QTcpServer {
                                                     : std::numeric_limits<qint64>::max();
     connect(socket, &QTcpSocket::disconnected, socket, [this, sent, whole] {
       if (*sent < whole) ++closedBeforeTheEnd;
-      delete sent;
     });
     if (kind == Answer::kTrickle) {
       auto* drip = new QTimer(socket);
