@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/store_folder.h"
@@ -75,6 +76,13 @@ struct CliArgs {
   bool transparent = false;  // --transparent
   ExistingFileMode existing = ExistingFileMode::kRefuse;
   std::optional<std::string> file;  // FILE; none: the proposed name
+
+  // map tiles (export --tiles / --web)
+  std::optional<std::string> tiles;  // --tiles DIR|FILE.mbtiles
+  std::optional<std::string> web;    // --web DIR
+  // --zoom A-B (or one zoom) of the map tiles, 0..22; with --tiles and --web
+  std::optional<std::pair<int32_t, int32_t>> tileZooms;
+  std::optional<uint32_t> color;  // --color RRGGBB: 0xRRGGBB
 
   // check
   bool clean = false;  // --clean: remove abandoned temporary files
