@@ -301,13 +301,13 @@ class SubcommandReader {
   std::string CheckTilesExport() {
     const bool tiles = args_.tiles || args_.web;
     if (!tiles) {
-      if (!zoomText_.empty())
-        return "--zoom: " + Quoted(zoomText_) + " is not a zoom index from 0 to 7";
+      if (zoomText_)
+        return "--zoom: " + Quoted(*zoomText_) + " is not a zoom index from 0 to 7";
       if (args_.color) return "--color needs --tiles or --web";
       return {};
     }
-    if (!zoomText_.empty() && !args_.tileZooms)
-      return "--zoom: " + Quoted(zoomText_) + " is not A-B, zooms from 0 to " +
+    if (zoomText_ && !args_.tileZooms)
+      return "--zoom: " + Quoted(*zoomText_) + " is not A-B, zooms from 0 to " +
              std::to_string(kMaxMapTileZoom) + " with A not above B (such as 0-16)";
     if (args_.zoom) args_.tileZooms = std::pair{*args_.zoom, *args_.zoom};
     args_.zoom.reset();
@@ -423,7 +423,7 @@ class SubcommandReader {
   const std::vector<std::string>& arguments_;
   size_t at_;
   CliArgs& args_;
-  std::string zoomText_;  // a --zoom that is no zoom index of the view
+  std::optional<std::string> zoomText_;  // a --zoom that is no zoom index of the view
 };
 
 bool IsHelp(const std::string& argument) { return argument == "--help" || argument == "-h"; }

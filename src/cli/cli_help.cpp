@@ -98,6 +98,8 @@ error.
          [--background none|coast] [--transparent] [--overwrite | --merge] [FILE]
        roamgrid-cli [-C DIR | --user-store] export --explorer Z [--bbox S,W,N,E [--missing]]
                                      [--overwrite] FILE.geojson
+       roamgrid-cli [-C DIR | --user-store] export --tiles DIR|FILE.mbtiles --zoom A-B
+                                     [--bbox S,W,N,E] [--color RRGGBB] [--overwrite]
 
 Writes the visited cells of a view, or of any region, in the format that
 FILE's suffix names:
@@ -147,6 +149,24 @@ Explorer tiles (GeoJSON):
                       west above east crosses the antimeridian
   --missing           instead the tiles inside --bbox still to explore (at most
                       1000000 of them), for planning a ride
+
+Map tiles (for map apps, web maps and GIS layers):
+  --tiles DIR         write the marks as 256 x 256 PNG tiles in the Web Mercator
+                      XYZ scheme, DIR/{z}/{x}/{y}.png: transparent where nothing
+                      is visited, red where something is, drawn as the large map
+                      draws them. Only tiles that hold marks are written; each
+                      is replaced whole, so a run over an earlier export
+                      updates it.
+  --tiles FILE.mbtiles
+                      the same tiles in one MBTiles 1.3 file (rows counted from
+                      the south), written under a temporary name and put in
+                      place when complete. A FILE that is no SQLite database
+                      is replaced only with --overwrite.
+  --zoom A-B          the zooms of the tiles, 0 to 22, such as 0-16 (or one zoom)
+  --bbox S,W,N,E      only the tiles that meet this box
+  --color RRGGBB      the colour of the marks, such as 0080ff (default ff0000)
+  Prints "<DIR or FILE>: <N> tiles"; with a terminal on standard error a
+  progress line shows the tiles written and the rate.
 
 An existing FILE is an error unless --overwrite or --merge is given. A file is
 only ever replaced by a complete new one.
