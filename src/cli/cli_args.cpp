@@ -137,7 +137,22 @@ class SubcommandReader {
       args_.missing = true;
       return noValue();
     }
+    if (command == CliCommand::kServe) {
+      if (name == "--color") return ReadColor(name, value);
+      if (name == "--port") {
+        if (args_.port) return name + " given twice";
+        if (std::string error = TakeValue(name, value); !error.empty()) return error;
+        const std::optional<int32_t> port = ParseWholeInt32(*value);
+        if (!port || *port < 0 || *port > 65535)
+          return name + ": " + Quoted(*value) + " is not a port from 0 to 65535";
+        args_.port = port;
+        return {};
+      }
+      if (name == "--bind") return ReadText(name, value, args_.bind);
+    }
     if (command == CliCommand::kExport) {
+      if (name == "--base-map") return ReadText(name, value, args_.baseMap);
+      if (name == "--attribution") return ReadText(name, value, args_.attribution);
       if (name == "--origin") return ReadOrigin(name, value);
       if (name == "--center") return ReadCenter(name, value);
       if (name == "--zoom") return ReadZoom(name, value);
@@ -282,6 +297,16 @@ class SubcommandReader {
     return {};
   }
 
+  // An option's text, given once and not empty.
+  std::string ReadText(const std::string& name, std::optional<std::string>& value,
+                       std::optional<std::string>& into) {
+    if (into) return name + " given twice";
+    if (std::string error = TakeValue(name, value); !error.empty()) return error;
+    if (value->empty()) return name + ": the value is empty";
+    into = *value;
+    return {};
+  }
+
   std::string ReadColor(const std::string& name, std::optional<std::string>& value) {
     if (args_.color) return name + " given twice";
     if (std::string error = TakeValue(name, value); !error.empty()) return error;
@@ -304,6 +329,7 @@ class SubcommandReader {
       if (zoomText_)
         return "--zoom: " + Quoted(*zoomText_) + " is not a zoom index from 0 to 7";
       if (args_.color) return "--color needs --tiles or --web";
+      if (args_.baseMap || args_.attribution) return "--base-map and --attribution go with --web";
       return {};
     }
     if (zoomText_ && !args_.tileZooms)
@@ -316,6 +342,10 @@ class SubcommandReader {
         args_.backgroundGiven || args_.existing == ExistingFileMode::kMerge)
       return std::string(args_.tiles ? "--tiles" : "--web") +
              " excludes --origin, --center, --explorer, --transparent, --background and --merge";
+    if ((args_.baseMap || args_.attribution) && !args_.web)
+      return "--base-map and --attribution go with --web";
+    if (args_.attribution && (!args_.baseMap || *args_.baseMap == "none"))
+      return "--attribution needs --base-map URL";
     if (args_.file) return "export " + std::string(args_.tiles ? "--tiles" : "--web") +
                            " takes no FILE (" + Quoted(*args_.file) + ")";
     // West above east: the box runs east across 180 degrees.
@@ -390,6 +420,9 @@ class SubcommandReader {
       case CliCommand::kCheck:
         if (!positional.empty()) return "check takes no arguments (" + Quoted(positional[0]) + ")";
         return {};
+      case CliCommand::kServe:
+        if (!positional.empty()) return "serve takes no arguments (" + Quoted(positional[0]) + ")";
+        return {};
       case CliCommand::kMerge:
         if (positional.empty()) return "merge needs at least one STORE";
         for (const std::string& store : positional)
@@ -414,6 +447,8 @@ class SubcommandReader {
         return "check";
       case CliCommand::kMerge:
         return "merge";
+      case CliCommand::kServe:
+        return "serve";
       case CliCommand::kNone:
         break;
     }
@@ -481,7 +516,7 @@ CliParse ParseCliArgs(const std::vector<std::string>& arguments) {
     break;
   }
   if (at >= arguments.size()) {
-    parse.error = "no command given: import, export, stats, check or merge (see roamgrid-cli --help)";
+    parse.error = "no command given: import, export, stats, check, merge or serve (see roamgrid-cli --help)";
     return parse;
   }
   const std::string& name = arguments[at++];
@@ -495,8 +530,10 @@ CliParse ParseCliArgs(const std::vector<std::string>& arguments) {
     args.command = CliCommand::kCheck;
   } else if (name == "merge") {
     args.command = CliCommand::kMerge;
+  } else if (name == "serve") {
+    args.command = CliCommand::kServe;
   } else {
-    parse.error = "unknown command '" + name + "': import, export, stats, check or merge";
+    parse.error = "unknown command '" + name + "': import, export, stats, check, merge or serve";
     return parse;
   }
   // Help wins over every other argument of the subcommand (up to "--").

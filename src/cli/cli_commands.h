@@ -28,8 +28,10 @@ int RunExport(const CliArgs& args, std::FILE* out, std::FILE* err);
 int RunStats(const CliArgs& args, std::FILE* out, std::FILE* err);
 int RunCheck(const CliArgs& args, std::FILE* out, std::FILE* err);
 int RunMerge(const CliArgs& args, std::FILE* out, std::FILE* err);
-// export --tiles (RunExport passes it on).
+int RunServe(const CliArgs& args, std::FILE* out, std::FILE* err);
+// export --tiles and export --web (RunExport passes them on).
 int RunTilesExport(const CliArgs& args, std::FILE* out, std::FILE* err);
+int RunWebExport(const CliArgs& args, std::FILE* out, std::FILE* err);
 
 // The map tiles `args` ask for (--zoom A-B, --bbox, --color) into `path`.
 MapTilesRequest TilesRequestOf(const CliArgs& args, const std::string& path);

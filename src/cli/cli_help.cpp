@@ -100,6 +100,9 @@ error.
                                      [--overwrite] FILE.geojson
        roamgrid-cli [-C DIR | --user-store] export --tiles DIR|FILE.mbtiles --zoom A-B
                                      [--bbox S,W,N,E] [--color RRGGBB] [--overwrite]
+       roamgrid-cli [-C DIR | --user-store] export --web DIR --zoom A-B [--bbox S,W,N,E]
+                                     [--color RRGGBB] [--base-map URL|none
+                                     [--attribution TEXT]]
 
 Writes the visited cells of a view, or of any region, in the format that
 FILE's suffix names:
@@ -167,6 +170,20 @@ Map tiles (for map apps, web maps and GIS layers):
   --color RRGGBB      the colour of the marks, such as 0080ff (default ff0000)
   Prints "<DIR or FILE>: <N> tiles"; with a terminal on standard error a
   progress line shows the tiles written and the rate.
+
+Web page:
+  --web DIR           the same XYZ tiles in DIR plus DIR/index.html, a map page
+                      on the Leaflet library of Debian's libjs-leaflet (copied to
+                      DIR/leaflet/ with its licence), that works from any static
+                      web host or straight from the disk. It opens fitted to the
+                      marks, with a layer switch. Prints "DIR/index.html" last.
+  --base-map URL|none the base map under the marks: an XYZ URL template such as
+                      https://tile.example.org/{z}/{x}/{y}.png, or none. Default:
+                      the tile source set in the desktop program (Settings).
+                      Without one the coast (GSHHG, when installed) is drawn
+                      into DIR/coast/ up to zoom 10 around the marks. The page
+                      contacts no server but the base map's.
+  --attribution TEXT  the base map's attribution, shown on the page
 
 An existing FILE is an error unless --overwrite or --merge is given. A file is
 only ever replaced by a complete new one.
@@ -266,6 +283,34 @@ Options:
 Exit status: 0 every tile was merged, 1 a STORE was refused or a tile skipped
 or not written, 2 usage error.
 )";
+    case CliCommand::kServe:
+      return R"(Usage: roamgrid-cli [-C DIR | --user-store] serve [--port N] [--bind ADDRESS]
+                                     [--color RRGGBB]
+
+Serves the marks as a live map layer over HTTP, read only, until SIGINT
+(Ctrl+C) or SIGTERM:
+  /{z}/{x}/{y}.png   the marks of map tile z/x/y (Web Mercator XYZ, 256 x 256,
+                     transparent where nothing is visited), for a map app, a
+                     web map or an XYZ layer in a GIS program; with an ETag, so
+                     clients ask again cheaply. New imports show within a
+                     second.
+  /tiles.json        the layer as TileJSON
+  /                  the web page of export --web, over the coast-less map
+Only GET and HEAD are answered; any other path gets 404, and no file is
+ever read because a request names it. Connections, request size and time
+are bounded. Prints "serving http://ADDRESS:PORT/ ..." when ready.
+
+Options:
+  --port N           the port (default 8745; 0: any free port)
+  --bind ADDRESS     the address to listen on (default 127.0.0.1, this machine
+                     only); another address warns that other machines can see
+                     where you have been
+  --color RRGGBB     the colour of the marks (default ff0000)
+  -h, --help         show this help
+
+Exit status: 0 stopped by a signal, 1 the address could not be used, 2 usage
+error.
+)";
     case CliCommand::kNone:
       break;
   }
@@ -282,13 +327,15 @@ Commands:
   import LOG...   record the fixes of NMEA logs, GPX, KML/KMZ, TCX and FIT
                   tracks, phone location histories, GeoJSON, gzip-compressed
                   logs and folders of them (or of standard input, "-")
-  export [FILE]   write a view or region as BMP, PNG, GeoTIFF, GeoJSON or KML
+  export [FILE]   write a view or region as BMP, PNG, GeoTIFF, GeoJSON or KML;
+                  map tiles (--tiles) or a web page (--web)
   stats           count the tile files, visited cells, visited area and
                   explorer tiles
   check [--clean] [--fold-conflicts]
                   list damaged tiles, abandoned temporary files and conflict
                   copies of sync tools
   merge STORE...  OR the tiles of other stores into this one
+  serve           serve the marks as map tiles and a web page over HTTP
 
 Options:
   -C DIR          change to DIR first (several: each relative to the last)

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 
@@ -13,6 +14,9 @@
 #include "common/safe_file.h"
 #include "common/text.h"
 #include "export/map_tiles_export.h"
+#include "export/web_page.h"
+#include "geo/gshhg_store.h"
+#include "geo/tile_source.h"
 #include "map/marks_map.h"
 
 namespace roamgrid {
@@ -83,6 +87,106 @@ int RunTilesExport(const CliArgs& args, std::FILE* out, std::FILE* err) {
   MarksMap map;
   map.Refresh();
   return WriteMapTiles(map, TilesRequestOf(args, path), out, err);
+}
+
+namespace {
+
+// The value of `key` in section `section` of the desktop program's settings
+// file (an INI file of the toolkit: a value with special characters is
+// quoted, with backslash escapes); nothing when absent.
+std::optional<std::string> DesktopSetting(const std::string& section, const std::string& key) {
+  const char* config = std::getenv("XDG_CONFIG_HOME");
+  const char* home = std::getenv("HOME");
+  std::string base = config && config[0] == '/' ? config : "";
+  if (base.empty() && home && home[0] == '/') base = std::string(home) + "/.config";
+  if (base.empty()) return std::nullopt;
+  FILE* file = OpenRegularFile(base + "/roamgrid/settings.ini");
+  if (!file) return std::nullopt;
+  std::optional<std::string> found;
+  std::string current;
+  char line[4096];
+  // A settings file is small; the lines past a bound are not read.
+  for (int lines = 0; lines < 10000 && std::fgets(line, sizeof line, file); ++lines) {
+    std::string text = line;
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    if (text.size() > 1 && text.front() == '[' && text.back() == ']') {
+      current = text.substr(1, text.size() - 2);
+      continue;
+    }
+    const size_t equals = text.find('=');
+    if (current != section || equals == std::string::npos || text.substr(0, equals) != key)
+      continue;
+    std::string value = text.substr(equals + 1);
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
+      std::string plain;
+      for (size_t i = 1; i + 1 < value.size(); ++i) {
+        if (value[i] == '\\' && i + 2 < value.size()) ++i;
+        plain += value[i];
+      }
+      value = plain;
+    }
+    found = value;
+  }
+  std::fclose(file);
+  return found;
+}
+
+}  // namespace
+
+int RunWebExport(const CliArgs& args, std::FILE* out, std::FILE* err) {
+  const std::string& folder = *args.web;
+  WebPageOptions page;
+  // The base map: --base-map, else the desktop program's tile source.
+  std::string baseText = args.baseMap.value_or(DesktopSetting("map", "tileSource").value_or(""));
+  std::string attribution =
+      args.baseMap ? args.attribution.value_or("")
+                   : DesktopSetting("map", "tileAttribution").value_or("");
+  if (baseText == "none") baseText.clear();
+  if (!baseText.empty()) {
+    TileSource source;
+    std::string why;
+    if (!ParseTileSource(baseText, source, why) || source.kind != TileSource::Kind::kUrlTemplate) {
+      const std::string reason = why.empty() ? "a web page needs an http(s) URL template" : why;
+      if (args.baseMap) {
+        Error(err, "export: --base-map " + Quoted(baseText) + ": " + reason);
+        return kExitUsage;
+      }
+      Error(err, "export: the tile source of the desktop program (" + Quoted(baseText) +
+                     ") is not used: " + reason);
+    } else {
+      page.baseUrl = source.text;
+      page.baseSubdomains = source.subdomains;
+      page.baseAttribution = attribution;
+    }
+  }
+  MarksMap map;
+  map.Refresh();
+  const MapTilesRequest request = TilesRequestOf(args, folder);
+  if (const int status = WriteMapTiles(map, request, out, err); status != kExitOk) return status;
+  page.tilesMaxZoom = request.zoomLast;
+  page.bounds = map.MarksBounds();
+  if (page.baseUrl.empty()) {
+    GshhgStore coast(GshhgFolderFromEnvironment(), size_t(24) << 20,
+                     [&](const std::string& problem) { Error(err, "export: " + problem); });
+    if (coast.ChooseResolution(GshhgLayer::kShore, 0)) {
+      std::string error;
+      const int finest =
+          WriteCoastTiles(coast, folder + "/coast", request.zoomLast, page.bounds, error);
+      if (finest < 0) {
+        Error(err, "export: " + error);
+        return kExitFailure;
+      }
+      page.coastUrl = "coast/{z}/{x}/{y}.png";
+      page.coastMaxZoom = finest;
+    }
+  }
+  std::string error;
+  if (!WriteWebPage(folder, page, error)) {
+    Error(err, "export: " + error);
+    return kExitFailure;
+  }
+  Say(out, folder + "/index.html");
+  return kExitOk;
 }
 
 }  // namespace roamgrid

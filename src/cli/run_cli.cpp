@@ -64,6 +64,8 @@ int RunCli(const std::vector<std::string>& arguments, std::FILE* out, std::FILE*
       return RunCheck(args, out, err);
     case CliCommand::kMerge:
       return RunMerge(args, out, err);
+    case CliCommand::kServe:
+      return RunServe(args, out, err);
     case CliCommand::kNone:
       break;
   }

@@ -17,6 +17,7 @@
 #include "common/temp_name.h"
 #include "common/text.h"
 #include "export/png_file.h"
+#include "geo/coast_background.h"
 #include "map/marks_map.h"
 
 namespace roamgrid {
@@ -335,6 +336,58 @@ MapTilesResult ExportMapTiles(MarksMap& map, const MapTilesRequest& request,
   result.ok = !failed;
   if (failed) result.error = sink->error().empty() ? "a tile could not be drawn" : sink->error();
   return result;
+}
+
+int WriteCoastTiles(const GshhgStore& store, const std::string& folder, int zoomLast,
+                    const std::optional<WorldBox>& around, std::string& error) {
+  FolderSink sink(folder);
+  if (!sink.Open()) {
+    error = sink.error();
+    return -1;
+  }
+  RgbImage image;
+  const std::vector<uint8_t> noMarks(kMapTilePixels, 0);
+  std::vector<uint8_t> png;
+  int finest = -1;
+  for (int z = 0; z <= std::min(zoomLast, kMaxCoastTileZoom); ++z) {
+    const int64_t tiles = int64_t{1} << z;
+    int64_t x0 = 0, x1 = tiles - 1, y0 = 0, y1 = tiles - 1;
+    if (z > 3) {
+      if (!around) break;
+      x0 = int64_t(std::floor(around->west * double(tiles))) - 1;
+      x1 = int64_t(std::floor(around->east * double(tiles))) + 1;
+      y0 = std::max<int64_t>(0, int64_t(std::floor(around->north * double(tiles))) - 1);
+      y1 = std::min<int64_t>(tiles - 1, int64_t(std::floor(around->south * double(tiles))) + 1);
+      x1 = std::min(x1, x0 + tiles - 1);
+      if ((x1 - x0 + 1) * (y1 - y0 + 1) > kMaxCoastTilesPerZoom) break;
+    }
+    for (int64_t y = y0; y <= y1; ++y) {
+      for (int64_t column = x0; column <= x1; ++column) {
+        const int64_t x = WrapWorldPixel(column, tiles);
+        const MercatorView view{(double(x) + 0.5) / double(tiles), (double(y) + 0.5) / double(tiles),
+                                double(z), kMapTilePixels, kMapTilePixels};
+        image = RgbImage(kMapTilePixels, kMapTilePixels);
+        if (!DrawCoastMercator(store, view, image).filled) {
+          error = "the coast could not be drawn";
+          return -1;
+        }
+        png.clear();
+        const auto nextRow = [&]() { return noMarks.data(); };
+        const ByteSinkFn bytes = [&](const void* data, size_t size) {
+          const auto* at = static_cast<const uint8_t*>(data);
+          png.insert(png.end(), at, at + size);
+          return true;
+        };
+        if (!WriteMarksPng(kMapTilePixels, kMapTilePixels, nextRow, false, &image, bytes) ||
+            !sink.Put(z, int(x), int(y), png)) {
+          error = sink.error().empty() ? "a coast tile could not be encoded" : sink.error();
+          return -1;
+        }
+      }
+    }
+    finest = z;
+  }
+  return finest;
 }
 
 }  // namespace roamgrid

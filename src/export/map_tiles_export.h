@@ -26,6 +26,7 @@
 #include "geo/rgb_image.h"
 #include "geo/web_mercator.h"
 #include "map/map_image.h"
+#include "map/marks_map.h"
 
 namespace roamgrid {
 
@@ -79,5 +80,19 @@ MapTileRange TileRangeOfBox(const TileExportBox& box, int zoom);
 // stay (folder) or nothing is changed (MBTiles).
 MapTilesResult ExportMapTiles(MarksMap& map, const MapTilesRequest& request,
                               const MapTilesProgress& progress = {});
+
+class GshhgStore;
+
+// The coast beneath the marks as opaque PNG tiles in `folder`/{z}/{x}/{y}.png
+// (land and water, drawn as the Map window draws them), for a page without
+// another base map: the whole world up to zoom 3, then up to `zoomLast`
+// (at most kMaxCoastTileZoom) the tiles that meet `around` and their
+// neighbours, as long as a zoom needs no more than kMaxCoastTilesPerZoom.
+// Returns the finest zoom written (-1 with the reason in `error` when the
+// coast could not be drawn or a tile not written).
+constexpr int kMaxCoastTileZoom = 10;
+constexpr int kMaxCoastTilesPerZoom = 1024;
+int WriteCoastTiles(const GshhgStore& store, const std::string& folder, int zoomLast,
+                    const std::optional<WorldBox>& around, std::string& error);
 
 }  // namespace roamgrid
