@@ -13,10 +13,18 @@
 
 #include <gtest/gtest.h>
 
+#include <png.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "cli/cli_runner.h"
 #include "map/map_store.h"
+#include "map/marks_map.h"
 #include "support/temp_dir.h"
 
 extern char** environ;
@@ -201,6 +209,107 @@ TEST_F(ServeTest, HostileRequestsGetCleanErrorsAndOthersAreStillServed) {
   std::string rest;
   EXPECT_EQ(server.Stop(&rest), 0);
   EXPECT_EQ(rest, "stopped");
+}
+
+// The page in a real browser: headless Chromium (Debian's chromium) takes a
+// screenshot of the page from the disk and from serve, and its red pixels
+// are where the marks renderer puts the marks in the view the page opens
+// with (the library's fit of the bounds the page names, worked out here
+// as the library works it out).
+class BrowserTest : public ServeTest {
+ protected:
+  static constexpr int kSide = 512;
+
+  // Takes a kSide x kSide screenshot of `url` into `png`; false when the
+  // browser failed.
+  static bool Screenshot(const std::string& url, const std::string& png) {
+    const std::string command =
+        "timeout 90 chromium --headless --no-sandbox --disable-gpu --disable-quic "
+        "--no-first-run --disable-background-networking --disable-component-update "
+        "--disable-sync --user-data-dir=\"$PWD/browser-profile\" --hide-scrollbars "
+        "--window-size=512,512 --virtual-time-budget=8000 --screenshot=\"$PWD/" +
+        png + "\" '" + url + "' > browser.log 2>&1";
+    return std::system(command.c_str()) == 0;
+  }
+
+  // Screen pixels that are red and that the renderer marks, in the view the
+  // page opens with; `mismatched` counts the pixels where the two differ.
+  void Compare(const std::string& png, const std::string& html, long long* marked,
+               long long* mismatched) {
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    ASSERT_TRUE(png_image_begin_read_from_file(&image, png.c_str()));
+    image.format = PNG_FORMAT_RGB;
+    std::vector<uint8_t> pixels(PNG_IMAGE_SIZE(image));
+    ASSERT_TRUE(png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr));
+    ASSERT_EQ(int(image.width), kSide);
+    // map.fitBounds([[south, west], [north, east]], {maxZoom: M})
+    double south, west, north, east;
+    int maxZoom;
+    const size_t at = html.find("map.fitBounds(");
+    ASSERT_NE(at, std::string::npos);
+    ASSERT_EQ(std::sscanf(html.c_str() + at, "map.fitBounds([[%lf, %lf], [%lf, %lf]], {maxZoom: %d",
+                          &south, &west, &north, &east, &maxZoom),
+              5);
+    const auto px = [](double lon, int z) { return MercatorWorldX(lon) * std::ldexp(256.0, z); };
+    const auto py = [](double lat, int z) { return MercatorWorldY(lat) * std::ldexp(256.0, z); };
+    const double scale = std::min(kSide / (px(east, 0) - px(west, 0)),
+                                  kSide / (py(south, 0) - py(north, 0)));
+    int zoom = int(std::floor(std::round(std::log2(scale) * 100) / 100));
+    zoom = std::min({zoom, maxZoom, 22});
+    const double centerX = (px(west, zoom) + px(east, zoom)) / 2;
+    const double centerY = (py(south, zoom) + py(north, zoom)) / 2;
+    const int64_t originX = std::llround(centerX - kSide / 2.0);
+    const int64_t originY = std::llround(centerY - kSide / 2.0);
+    MarksMapOptions options;
+    options.useCacheFile = false;
+    MarksMap map(options);
+    map.Refresh();
+    std::map<std::pair<int64_t, int64_t>, MaskImage> tiles;
+    *marked = *mismatched = 0;
+    for (int y = 0; y < kSide; ++y) {
+      for (int x = 0; x < kSide; ++x) {
+        const int64_t wx = originX + x, wy = originY + y;
+        MaskImage& tile = tiles[{wx >> 8, wy >> 8}];
+        if (tile.width == 0) map.RenderMarksTile(zoom, int(wx >> 8), int(wy >> 8), tile);
+        const bool expected = tile.At(int(wx & 255), int(wy & 255)) != 0;
+        const uint8_t* p = &pixels[3 * (size_t(y) * kSide + x)];
+        const bool red = p[0] > 200 && p[1] < 80 && p[2] < 80;
+        *marked += expected;
+        *mismatched += expected != red;
+      }
+    }
+  }
+};
+
+TEST_F(BrowserTest, PageShowsTheMarksWhereTheRendererPutsThemFromDiskAndFromServe) {
+  if (std::system("command -v chromium > /dev/null 2>&1") != 0)
+    GTEST_SKIP() << "chromium is not installed (scripts/setup.sh --test installs it)";
+  const std::string here = getcwd(nullptr, 0);
+  setenv("XDG_CONFIG_HOME", (here + "/config").c_str(), 1);  // no base map of the user
+  setenv("ROAMGRID_GSHHG_DIR", "/nonexistent", 1);           // and no coast: a white page
+  std::vector<testing::GlobalCell> cells = testing::Track(35.68, 139.76, 60, 6);
+  for (const auto& cell : testing::Track(35.70, 139.79, 60, 7)) cells.push_back(cell);
+  testing::WriteCells(cells);
+  const testing::CliRun run = testing::RunCli({"export", "--web", "web", "--zoom", "0-16"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  std::ifstream in("web/index.html");
+  const std::string html{std::istreambuf_iterator<char>(in), {}};
+
+  long long marked = 0, mismatched = 0;
+  ASSERT_TRUE(Screenshot("file://" + here + "/web/index.html", "disk.png"));
+  Compare("disk.png", html, &marked, &mismatched);
+  EXPECT_GT(marked, 100);
+  EXPECT_LE(mismatched, marked / 50) << "of " << marked;
+
+  ServeProcess server;
+  ASSERT_GT(server.port(), 0);
+  std::string page;
+  ASSERT_EQ(Ask(server.port(), Get("/"), &page), 200);
+  ASSERT_TRUE(Screenshot("http://127.0.0.1:" + std::to_string(server.port()) + "/", "serve.png"));
+  Compare("serve.png", page.substr(page.find("<!DOCTYPE")), &marked, &mismatched);
+  EXPECT_GT(marked, 100);
+  EXPECT_LE(mismatched, marked / 50) << "of " << marked;
 }
 
 }  // namespace
