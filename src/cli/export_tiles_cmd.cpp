@@ -38,6 +38,13 @@ bool IsSqliteFile(const std::string& path) {
   return sqlite;
 }
 
+// "export: 1234 tiles, 567/s"
+std::string TilesProgressText(long long tiles, double seconds) {
+  std::string text = "export: " + std::to_string(tiles) + " tiles";
+  if (seconds > 0) text += ", " + std::to_string((long long)(double(tiles) / seconds)) + "/s";
+  return text;
+}
+
 }  // namespace
 
 MapTilesRequest TilesRequestOf(const CliArgs& args, const std::string& path) {
@@ -58,13 +65,12 @@ MapTilesRequest TilesRequestOf(const CliArgs& args, const std::string& path) {
 
 int WriteMapTiles(MarksMap& map, const MapTilesRequest& request, std::FILE* out,
                   std::FILE* err) {
-  ProgressLine line(err, isatty(fileno(err)) == 1, [&](long long tiles, double seconds) {
-    std::string text = "export: " + std::to_string(tiles) + " tiles";
-    if (seconds > 0) text += ", " + std::to_string((long long)(double(tiles) / seconds)) + "/s";
-    return text;
-  });
+  ProgressLine line(err, isatty(fileno(err)) == 1, ProgressTextFn(TilesProgressText));
   const MapTilesResult result =
-      ExportMapTiles(map, request, [&](int, long long tiles) { line.Show(tiles); });
+      ExportMapTiles(map, request, [&](int, long long, long long tiles) {
+        line.Show(tiles);
+        return true;
+      });
   line.Erase();
   if (!result.ok) {
     Error(err, "export: " + result.error);
@@ -161,30 +167,24 @@ int RunWebExport(const CliArgs& args, std::FILE* out, std::FILE* err) {
   }
   MarksMap map;
   map.Refresh();
-  const MapTilesRequest request = TilesRequestOf(args, folder);
-  if (const int status = WriteMapTiles(map, request, out, err); status != kExitOk) return status;
-  page.tilesMaxZoom = request.zoomLast;
-  page.bounds = map.MarksBounds();
-  if (page.baseUrl.empty()) {
-    GshhgStore coast(GshhgFolderFromEnvironment(), size_t(24) << 20,
-                     [&](const std::string& problem) { Error(err, "export: " + problem); });
-    if (coast.ChooseResolution(GshhgLayer::kShore, 0)) {
-      std::string error;
-      const int finest =
-          WriteCoastTiles(coast, folder + "/coast", request.zoomLast, page.bounds, error);
-      if (finest < 0) {
-        Error(err, "export: " + error);
-        return kExitFailure;
-      }
-      page.coastUrl = "coast/{z}/{x}/{y}.png";
-      page.coastMaxZoom = finest;
-    }
-  }
-  std::string error;
-  if (!WriteWebPage(folder, page, error)) {
-    Error(err, "export: " + error);
+  WebMapRequest request;
+  request.tiles = TilesRequestOf(args, folder);
+  request.baseUrl = page.baseUrl;
+  request.baseSubdomains = page.baseSubdomains;
+  request.baseAttribution = page.baseAttribution;
+  request.gshhgFolder = GshhgFolderFromEnvironment();
+  request.warn = [&](const std::string& problem) { Error(err, "export: " + problem); };
+  ProgressLine line(err, isatty(fileno(err)) == 1, ProgressTextFn(TilesProgressText));
+  const MapTilesResult result = ExportWebMap(map, request, [&](int, long long, long long tiles) {
+    line.Show(tiles);
+    return true;
+  });
+  line.Erase();
+  if (!result.ok) {
+    Error(err, "export: " + result.error);
     return kExitFailure;
   }
+  Say(out, folder + ": " + std::to_string(result.tiles) + " tiles");
   Say(out, folder + "/index.html");
   return kExitOk;
 }

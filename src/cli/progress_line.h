@@ -14,14 +14,16 @@ namespace roamgrid {
 // time has passed.
 std::string ProgressText(long long doneBytes, long long totalBytes, double seconds);
 
+// Another text of the line: text(done, seconds).
+using ProgressTextFn = std::function<std::string(long long done, double seconds)>;
+
 class ProgressLine {
  public:
   // Draws on `stream` only when `enabled` (a terminal); otherwise every
   // call does nothing.
   ProgressLine(std::FILE* stream, long long totalBytes, bool enabled);
   // The same with another text: `text(done, seconds)` for what Show is given.
-  ProgressLine(std::FILE* stream, bool enabled,
-               std::function<std::string(long long done, double seconds)> text);
+  ProgressLine(std::FILE* stream, bool enabled, ProgressTextFn text);
   ~ProgressLine() { Erase(); }
   ProgressLine(const ProgressLine&) = delete;
   ProgressLine& operator=(const ProgressLine&) = delete;

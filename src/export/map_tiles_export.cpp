@@ -247,7 +247,26 @@ TileExportBox CoveredBounds(const MarksMap& map, const std::optional<TileExportB
   return bounds;
 }
 
+// Calls `visit` for each tile of the request's zooms that may hold marks
+// and meets its box.
+void ForEachRequestedTile(const MarksMap& map, const MapTilesRequest& request,
+                          const std::function<void(MapTileKey)>& visit) {
+  for (int z = request.zoomFirst; z <= request.zoomLast; ++z) {
+    std::optional<MapTileRange> range;
+    if (request.box) range = TileRangeOfBox(*request.box, z);
+    map.ForEachMarksTile(z, [&](MapTileKey key) {
+      if (!range || range->Contains(key.x, key.y)) visit(key);
+    });
+  }
+}
+
 }  // namespace
+
+long long CountMapTiles(const MarksMap& map, const MapTilesRequest& request) {
+  long long count = 0;
+  ForEachRequestedTile(map, request, [&](MapTileKey) { ++count; });
+  return count;
+}
 
 bool IsMbTilesPath(const std::string& path) {
   constexpr std::string_view kSuffix = ".mbtiles";
@@ -317,24 +336,27 @@ MapTilesResult ExportMapTiles(MarksMap& map, const MapTilesRequest& request,
   }
   MaskImage mask;
   std::vector<uint8_t> png;
-  bool failed = false;
-  for (int z = request.zoomFirst; z <= request.zoomLast && !failed; ++z) {
-    std::optional<MapTileRange> range;
-    if (request.box) range = TileRangeOfBox(*request.box, z);
-    map.ForEachMarksTile(z, [&](MapTileKey key) {
-      if (failed || (range && !range->Contains(key.x, key.y))) return;
-      if (!map.RenderMarksTile(z, key.x, key.y, mask)) return;
-      if (!EncodeMarksTile(mask, request.colour, png) || !sink->Put(z, key.x, key.y, png)) {
+  bool failed = false, stopped = false;
+  long long looked = 0;
+  ForEachRequestedTile(map, request, [&](MapTileKey key) {
+    if (failed) return;
+    ++looked;
+    if (map.RenderMarksTile(key.zoom, key.x, key.y, mask)) {
+      if (!EncodeMarksTile(mask, request.colour, png) || !sink->Put(key.zoom, key.x, key.y, png)) {
         failed = true;
         return;
       }
       ++result.tiles;
-      if (progress) progress(z, result.tiles);
-    });
-  }
+    }
+    if (progress && !progress(key.zoom, looked, result.tiles)) failed = stopped = true;
+  });
   if (!failed) failed = !sink->Finish(request, CoveredBounds(map, request.box));
   result.ok = !failed;
-  if (failed) result.error = sink->error().empty() ? "a tile could not be drawn" : sink->error();
+  if (stopped) {
+    result.error = "stopped";
+  } else if (failed) {
+    result.error = sink->error().empty() ? "a tile could not be drawn" : sink->error();
+  }
   return result;
 }
 

@@ -57,8 +57,15 @@ struct MapTilesResult {
   long long tiles = 0;  // tiles written
 };
 
-// Told after each tile written: its zoom and the tiles written so far.
-using MapTilesProgress = std::function<void(int zoom, long long tiles)>;
+// Told after each tile looked at: its zoom, the tiles looked at so far (of
+// CountMapTiles' count) and the tiles written so far. Returning false stops
+// the export: it then fails with "stopped" (tiles written stay in a
+// folder; an MBTiles file is left as it was).
+using MapTilesProgress = std::function<bool(int zoom, long long looked, long long written)>;
+
+// How many tiles an export of `request` looks at (an upper bound of the
+// tiles it writes), for a progress bar; found as the export finds them.
+long long CountMapTiles(const MarksMap& map, const MapTilesRequest& request);
 
 // Whether `path` names an MBTiles file (".mbtiles", letters of any case).
 bool IsMbTilesPath(const std::string& path);

@@ -7,6 +7,7 @@
 #include "common/number_text.h"
 #include "common/safe_file.h"
 #include "common/text.h"
+#include "geo/gshhg_store.h"
 #include "geo/web_mercator.h"
 
 namespace roamgrid {
@@ -206,6 +207,35 @@ bool WriteWebPage(const std::string& folder, const WebPageOptions& options, std:
     if (!copy(LeafletFolder() + "/" + name, "leaflet/" + name)) return false;
   if (!copy(LeafletLicencePath(), "leaflet/LICENSE")) return false;
   return write("index.html", WebPageHtml(options));
+}
+
+MapTilesResult ExportWebMap(MarksMap& map, const WebMapRequest& request,
+                            const MapTilesProgress& progress) {
+  MapTilesResult result = ExportMapTiles(map, request.tiles, progress);
+  if (!result.ok) return result;
+  const std::string& folder = request.tiles.path;
+  WebPageOptions page;
+  page.baseUrl = request.baseUrl;
+  page.baseSubdomains = request.baseSubdomains;
+  page.baseAttribution = request.baseAttribution;
+  page.tilesMaxZoom = request.tiles.zoomLast;
+  page.bounds = map.MarksBounds();
+  if (page.baseUrl.empty()) {
+    GshhgStore coast(request.gshhgFolder, size_t(24) << 20,
+                     request.warn ? request.warn : [](const std::string&) {});
+    if (coast.ChooseResolution(GshhgLayer::kShore, 0)) {
+      const int finest = WriteCoastTiles(coast, folder + "/coast", request.tiles.zoomLast,
+                                         page.bounds, result.error);
+      if (finest < 0) {
+        result.ok = false;
+        return result;
+      }
+      page.coastUrl = "coast/{z}/{x}/{y}.png";
+      page.coastMaxZoom = finest;
+    }
+  }
+  result.ok = WriteWebPage(folder, page, result.error);
+  return result;
 }
 
 }  // namespace roamgrid

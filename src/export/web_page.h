@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "export/map_tiles_export.h"
 #include "geo/rgb_image.h"
 #include "map/marks_map.h"
 
@@ -59,5 +60,21 @@ void AddWebPageFiles(const WebPageOptions& options,
 // (created when missing), each replaced whole. False with the reason in
 // `error` when something could not be read or written.
 bool WriteWebPage(const std::string& folder, const WebPageOptions& options, std::string& error);
+
+// A whole web map: the marks' tiles of `tiles` (its path a folder), the
+// coast tiles in <folder>/coast when there is no base map and the GSHHG
+// files in `gshhgFolder` can draw it, and the page.
+struct WebMapRequest {
+  MapTilesRequest tiles;
+  std::string baseUrl;  // an http(s) XYZ template, or empty for none
+  std::vector<std::string> baseSubdomains;
+  std::string baseAttribution;
+  std::string gshhgFolder;
+  // Problems of the coast files, one line each (null: not told).
+  std::function<void(const std::string&)> warn;
+};
+// The result counts the marks' tiles; progress is the marks' tiles'.
+MapTilesResult ExportWebMap(MarksMap& map, const WebMapRequest& request,
+                            const MapTilesProgress& progress = {});
 
 }  // namespace roamgrid

@@ -130,13 +130,18 @@ TEST_F(MapTilesExportTest, FolderTilesAreTheRenderersAndTheCellsOfAPlainReferenc
   request.zoomFirst = 0;
   request.zoomLast = 18;
   request.colour = Rgb{0x12, 0x34, 0x56};
-  long long told = 0;
-  const MapTilesResult result =
-      ExportMapTiles(map, request, [&](int, long long tiles) { told = tiles; });
+  long long told = 0, looked = 0;
+  const MapTilesResult result = ExportMapTiles(map, request, [&](int, long long seen, long long tiles) {
+    looked = seen;
+    told = tiles;
+    return true;
+  });
   ASSERT_TRUE(result.ok) << result.error;
   const auto tiles = FolderTiles("xyz");
   EXPECT_EQ(result.tiles, (long long)tiles.size());
   EXPECT_EQ(told, result.tiles);
+  EXPECT_EQ(looked, CountMapTiles(map, request));
+  EXPECT_GE(looked, told);
 
   // Exactly the tiles the renderer marks, with its pixels.
   std::set<MapTileKey> marked;
@@ -201,6 +206,15 @@ TEST_F(MapTilesExportTest, MbTilesHoldsTheFolderTilesInTmsRowsWithItsMetadata) {
   EXPECT_NEAR(south, -17.0, 0.1);
   EXPECT_GT(north, 35.68);
   EXPECT_LT(north, 35.8);
+
+  // Stopped part-way: the old file stays as it was, nothing beside it.
+  const MbTiles before = ReadMbTiles("marks.MBTiles");
+  request.zoomLast = 14;
+  const MapTilesResult stopped =
+      ExportMapTiles(map, request, [](int, long long looked, long long) { return looked < 5; });
+  EXPECT_FALSE(stopped.ok);
+  EXPECT_EQ(stopped.error, "stopped");
+  EXPECT_TRUE(ReadMbTiles("marks.MBTiles").tiles == before.tiles);
 
   // Again over the old file: replaced whole, nothing left beside it.
   request.zoomLast = 3;
