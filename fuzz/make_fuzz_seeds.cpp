@@ -319,6 +319,8 @@ void GshhgSeeds(const fs::path& dir) {
     copy.Add(name, variable->type, std::vector<int64_t>(values.begin(), values.end()));
   }
   WriteSeed(dir, "binned_GSHHS_c", GshhgInput(head, uint32_t(fileBytes), copy));
+}
+
 // Overview cache files of a few tiles, each as a whole file (first byte
 // 0) and as its unpacked payload (first byte 1).
 void OverviewSeeds(const fs::path& dir) {
