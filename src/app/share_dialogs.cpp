@@ -33,8 +33,7 @@ constexpr long long kTilesPerRedraw = 16;
 
 }  // namespace
 
-ShareExportDialog::ShareExportDialog(Kind kind, QWidget* parent)
-    : QDialog(parent), kind_(kind) {
+ShareExportDialog::ShareExportDialog(Kind kind, QWidget* parent) : QDialog(parent), kind_(kind) {
   const bool tiles = kind == Kind::kTiles;
   setWindowTitle(tiles ? QStringLiteral("Export tiles") : QStringLiteral("Export web map"));
   auto* form = new QFormLayout;
@@ -167,16 +166,17 @@ bool ShareExportDialog::RunExport() {
   progress_->setValue(progress_->maximum());
   if (!result.ok) {
     progress_->setValue(0);
-    status_->setText(result.error == "stopped"
-                         ? QStringLiteral("Stopped.")
-                         : QStringLiteral("Not exported: %1").arg(QString::fromStdString(result.error)));
+    status_->setText(
+        result.error == "stopped"
+            ? QStringLiteral("Stopped.")
+            : QStringLiteral("Not exported: %1").arg(QString::fromStdString(result.error)));
     return false;
   }
-  status_->setText(QStringLiteral("%1 tiles written to %2%3")
-                       .arg(result.tiles)
-                       .arg(QString::fromStdString(path))
-                       .arg(kind_ == Kind::kWebMap ? QStringLiteral(" with index.html")
-                                                   : QString()));
+  status_->setText(
+      QStringLiteral("%1 tiles written to %2%3")
+          .arg(result.tiles)
+          .arg(QString::fromStdString(path))
+          .arg(kind_ == Kind::kWebMap ? QStringLiteral(" with index.html") : QString()));
   return true;
 }
 
@@ -199,8 +199,9 @@ void AddShareActions(QMenu* menu, QWidget* window) {
       QApplication::clipboard()->setText(QString::fromStdString(*url));
   });
   copy->setObjectName(QStringLiteral("copyLayerUrl"));
-  copy->setToolTip(QStringLiteral("The tile address of roamgrid-cli serve, for a map app or a GIS "
-                                  "layer (while it runs)"));
+  copy->setToolTip(
+      QStringLiteral("The tile address of roamgrid-cli serve, for a map app or a GIS "
+                     "layer (while it runs)"));
   QObject::connect(menu, &QMenu::aboutToShow, copy,
                    [copy] { copy->setEnabled(RunningServeLayerUrl().has_value()); });
   const auto open = [window](ShareExportDialog::Kind kind) {

@@ -36,13 +36,13 @@ class ShareExportDialog : public QDialog {
   void Browse(bool mbtiles);
 
   Kind kind_;
-  QLineEdit* path_ = nullptr;       // "path"
-  QSpinBox* zoomFirst_ = nullptr;   // "zoomFirst"
-  QSpinBox* zoomLast_ = nullptr;    // "zoomLast"
+  QLineEdit* path_ = nullptr;         // "path"
+  QSpinBox* zoomFirst_ = nullptr;     // "zoomFirst"
+  QSpinBox* zoomLast_ = nullptr;      // "zoomLast"
   QProgressBar* progress_ = nullptr;  // "progress"
-  QLabel* status_ = nullptr;        // "status"
-  QPushButton* export_ = nullptr;   // "export"
-  QPushButton* close_ = nullptr;    // "close": "Stop" while running
+  QLabel* status_ = nullptr;          // "status"
+  QPushButton* export_ = nullptr;     // "export"
+  QPushButton* close_ = nullptr;      // "close": "Stop" while running
   bool running_ = false;
   bool stop_ = false;
 };

@@ -276,8 +276,8 @@ class SubcommandReader {
     }
     const std::optional<int32_t> first = ParseWholeInt32(firstText);
     const std::optional<int32_t> last = ParseWholeInt32(lastText);
-    const bool index = dash == std::string::npos && first && *first >= kMinZoomIndex &&
-                       *first <= kMaxZoomIndex;
+    const bool index =
+        dash == std::string::npos && first && *first >= kMinZoomIndex && *first <= kMaxZoomIndex;
     if (index) {
       args_.zoom = first;
       return {};
@@ -326,8 +326,7 @@ class SubcommandReader {
   std::string CheckTilesExport() {
     const bool tiles = args_.tiles || args_.web;
     if (!tiles) {
-      if (zoomText_)
-        return "--zoom: " + Quoted(*zoomText_) + " is not a zoom index from 0 to 7";
+      if (zoomText_) return "--zoom: " + Quoted(*zoomText_) + " is not a zoom index from 0 to 7";
       if (args_.color) return "--color needs --tiles or --web";
       if (args_.baseMap || args_.attribution) return "--base-map and --attribution go with --web";
       return {};
@@ -337,7 +336,8 @@ class SubcommandReader {
              std::to_string(kMaxMapTileZoom) + " with A not above B (such as 0-16)";
     if (args_.zoom) args_.tileZooms = std::pair{*args_.zoom, *args_.zoom};
     args_.zoom.reset();
-    if (!args_.tileZooms) return std::string(args_.tiles ? "--tiles" : "--web") + " needs --zoom A-B";
+    if (!args_.tileZooms)
+      return std::string(args_.tiles ? "--tiles" : "--web") + " needs --zoom A-B";
     if (args_.origin || args_.center || !args_.explorerZooms.empty() || args_.transparent ||
         args_.backgroundGiven || args_.existing == ExistingFileMode::kMerge)
       return std::string(args_.tiles ? "--tiles" : "--web") +
@@ -346,10 +346,12 @@ class SubcommandReader {
       return "--base-map and --attribution go with --web";
     if (args_.attribution && (!args_.baseMap || *args_.baseMap == "none"))
       return "--attribution needs --base-map URL";
-    if (args_.file) return "export " + std::string(args_.tiles ? "--tiles" : "--web") +
-                           " takes no FILE (" + Quoted(*args_.file) + ")";
+    if (args_.file)
+      return "export " + std::string(args_.tiles ? "--tiles" : "--web") + " takes no FILE (" +
+             Quoted(*args_.file) + ")";
     // West above east: the box runs east across 180 degrees.
-    if (args_.bbox && !(args_.bbox->south < args_.bbox->north && args_.bbox->west != args_.bbox->east))
+    if (args_.bbox &&
+        !(args_.bbox->south < args_.bbox->north && args_.bbox->west != args_.bbox->east))
       return "--bbox needs south below north and west and east apart";
     return {};
   }
@@ -516,7 +518,8 @@ CliParse ParseCliArgs(const std::vector<std::string>& arguments) {
     break;
   }
   if (at >= arguments.size()) {
-    parse.error = "no command given: import, export, stats, check, merge or serve (see roamgrid-cli --help)";
+    parse.error =
+        "no command given: import, export, stats, check, merge or serve (see roamgrid-cli --help)";
     return parse;
   }
   const std::string& name = arguments[at++];

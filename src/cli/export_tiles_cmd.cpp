@@ -4,8 +4,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "cli/cli_commands.h"
@@ -63,14 +63,12 @@ MapTilesRequest TilesRequestOf(const CliArgs& args, const std::string& path) {
   return request;
 }
 
-int WriteMapTiles(MarksMap& map, const MapTilesRequest& request, std::FILE* out,
-                  std::FILE* err) {
+int WriteMapTiles(MarksMap& map, const MapTilesRequest& request, std::FILE* out, std::FILE* err) {
   ProgressLine line(err, isatty(fileno(err)) == 1, ProgressTextFn(TilesProgressText));
-  const MapTilesResult result =
-      ExportMapTiles(map, request, [&](int, long long, long long tiles) {
-        line.Show(tiles);
-        return true;
-      });
+  const MapTilesResult result = ExportMapTiles(map, request, [&](int, long long, long long tiles) {
+    line.Show(tiles);
+    return true;
+  });
   line.Erase();
   if (!result.ok) {
     Error(err, "export: " + result.error);
@@ -144,9 +142,8 @@ int RunWebExport(const CliArgs& args, std::FILE* out, std::FILE* err) {
   WebPageOptions page;
   // The base map: --base-map, else the desktop program's tile source.
   std::string baseText = args.baseMap.value_or(DesktopSetting("map", "tileSource").value_or(""));
-  std::string attribution =
-      args.baseMap ? args.attribution.value_or("")
-                   : DesktopSetting("map", "tileAttribution").value_or("");
+  std::string attribution = args.baseMap ? args.attribution.value_or("")
+                                         : DesktopSetting("map", "tileAttribution").value_or("");
   if (baseText == "none") baseText.clear();
   if (!baseText.empty()) {
     TileSource source;

@@ -169,19 +169,18 @@ int RunServe(const CliArgs& args, std::FILE* out, std::FILE* err) {
   signal(SIGPIPE, SIG_IGN);
 
   MHD_Daemon* daemon = MHD_start_daemon(
-      MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_POLL | (v6 ? MHD_USE_IPv6 : 0), 0, nullptr,
-      nullptr, &Handle, &service, MHD_OPTION_LISTEN_SOCKET, fd, MHD_OPTION_CONNECTION_LIMIT,
-      kMaxConnections, MHD_OPTION_PER_IP_CONNECTION_LIMIT, kMaxConnectionsPerAddress,
-      MHD_OPTION_CONNECTION_TIMEOUT, kConnectionTimeoutSeconds,
-      MHD_OPTION_CONNECTION_MEMORY_LIMIT, kConnectionMemoryBytes, MHD_OPTION_END);
+      MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_POLL | (v6 ? MHD_USE_IPv6 : 0), 0, nullptr, nullptr,
+      &Handle, &service, MHD_OPTION_LISTEN_SOCKET, fd, MHD_OPTION_CONNECTION_LIMIT, kMaxConnections,
+      MHD_OPTION_PER_IP_CONNECTION_LIMIT, kMaxConnectionsPerAddress, MHD_OPTION_CONNECTION_TIMEOUT,
+      kConnectionTimeoutSeconds, MHD_OPTION_CONNECTION_MEMORY_LIMIT, kConnectionMemoryBytes,
+      MHD_OPTION_END);
   if (!daemon) {
     close(fd);
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     Error(err, "serve: the HTTP server could not start on " + origin);
     return kExitFailure;
   }
-  Say(out, "serving " + origin + "/ (layer: " + origin +
-               "/{z}/{x}/{y}.png); stop with Ctrl+C");
+  Say(out, "serving " + origin + "/ (layer: " + origin + "/{z}/{x}/{y}.png); stop with Ctrl+C");
   std::fflush(out);
   int signalNumber = 0;
   sigwait(&stops, &signalNumber);

@@ -52,8 +52,9 @@ class FolderSink : public TileSink {
     struct stat info;
     if (StatFollowingLinks(folder_, &info) == 0) {
       if (!S_ISDIR(info.st_mode))
-        return Fail(Quoted(folder_) + " is not a folder (a tile export writes a folder or an "
-                                      ".mbtiles file)");
+        return Fail(Quoted(folder_) +
+                    " is not a folder (a tile export writes a folder or an "
+                    ".mbtiles file)");
       return true;
     }
     if (errno != ENOENT) return Fail("cannot look at " + Quoted(folder_) + ": " + Reason(errno));
@@ -150,8 +151,8 @@ class MbTilesSink : public TileSink {
         {"attribution", request.attribution},
         {"minzoom", std::to_string(request.zoomFirst)},
         {"maxzoom", std::to_string(request.zoomLast)},
-        {"bounds", degrees(bounds.west) + "," + degrees(bounds.south) + "," +
-                       degrees(bounds.east) + "," + degrees(bounds.north)},
+        {"bounds", degrees(bounds.west) + "," + degrees(bounds.south) + "," + degrees(bounds.east) +
+                       "," + degrees(bounds.north)},
         {"center", degrees((bounds.west + bounds.east) / 2) + "," +
                        degrees((bounds.south + bounds.north) / 2) + "," +
                        std::to_string(request.zoomFirst)},
@@ -386,8 +387,9 @@ int WriteCoastTiles(const GshhgStore& store, const std::string& folder, int zoom
     for (int64_t y = y0; y <= y1; ++y) {
       for (int64_t column = x0; column <= x1; ++column) {
         const int64_t x = WrapWorldPixel(column, tiles);
-        const MercatorView view{(double(x) + 0.5) / double(tiles), (double(y) + 0.5) / double(tiles),
-                                double(z), kMapTilePixels, kMapTilePixels};
+        const MercatorView view{(double(x) + 0.5) / double(tiles),
+                                (double(y) + 0.5) / double(tiles), double(z), kMapTilePixels,
+                                kMapTilePixels};
         image = RgbImage(kMapTilePixels, kMapTilePixels);
         if (!DrawCoastMercator(store, view, image).filled) {
           error = "the coast could not be drawn";

@@ -53,7 +53,7 @@ struct MapTilesRequest {
 
 struct MapTilesResult {
   bool ok = false;
-  std::string error;  // what went wrong, naming the file and the reason
+  std::string error;    // what went wrong, naming the file and the reason
   long long tiles = 0;  // tiles written
 };
 

@@ -48,8 +48,7 @@ bool ParseTilePath(const std::string& path, int& z, int& x, int& y) {
   return x < tiles && y < tiles;
 }
 
-TileService::TileService(MarksMap& map, Options options)
-    : map_(map), options_(std::move(options)) {
+TileService::TileService(MarksMap& map, Options options) : map_(map), options_(std::move(options)) {
   std::vector<uint8_t> png;
   EncodeMarksTile(MaskImage(kMapTilePixels, kMapTilePixels), options_.colour, png);
   emptyTile_.assign(png.begin(), png.end());
@@ -132,11 +131,12 @@ HttpAnswer TileService::TileJson() {
     bounds = "[" + d(west) + "," + d(south) + "," + d(east) + "," + d(north) + "]";
     center = "[" + d((west + east) / 2) + "," + d((south + north) / 2) + ",2]";
   }
-  answer.body = "{\"tilejson\":\"2.2.0\",\"name\":\"Roamgrid marks\",\"scheme\":\"xyz\","
-                "\"attribution\":\"Roamgrid\",\"minzoom\":0,\"maxzoom\":" +
-                std::to_string(kMaxMapTileZoom) + ",\"bounds\":" + bounds +
-                (center.empty() ? "" : ",\"center\":" + center) + ",\"tiles\":[\"" +
-                options_.origin + "/{z}/{x}/{y}.png\"]}\n";
+  answer.body =
+      "{\"tilejson\":\"2.2.0\",\"name\":\"Roamgrid marks\",\"scheme\":\"xyz\","
+      "\"attribution\":\"Roamgrid\",\"minzoom\":0,\"maxzoom\":" +
+      std::to_string(kMaxMapTileZoom) + ",\"bounds\":" + bounds +
+      (center.empty() ? "" : ",\"center\":" + center) + ",\"tiles\":[\"" + options_.origin +
+      "/{z}/{x}/{y}.png\"]}\n";
   return answer;
 }
 

@@ -31,8 +31,8 @@ struct HttpAnswer {
   int status = 200;
   std::string contentType;
   std::string body;
-  std::string etag;        // with its quotes; empty: none
-  std::string allow;       // for 405: the methods allowed
+  std::string etag;   // with its quotes; empty: none
+  std::string allow;  // for 405: the methods allowed
   std::string cacheControl;
 };
 

@@ -39,11 +39,20 @@ std::string HtmlText(const std::string& text) {
   std::string html;
   for (const char c : text) {
     switch (c) {
-      case '&': html += "&amp;"; break;
-      case '<': html += "&lt;"; break;
-      case '>': html += "&gt;"; break;
-      case '"': html += "&quot;"; break;
-      default: html += c;
+      case '&':
+        html += "&amp;";
+        break;
+      case '<':
+        html += "&lt;";
+        break;
+      case '>':
+        html += "&gt;";
+        break;
+      case '"':
+        html += "&quot;";
+        break;
+      default:
+        html += c;
     }
   }
   return html;
@@ -100,8 +109,8 @@ std::string LeafletFolder() {
 }
 
 const std::vector<std::string>& LeafletFiles() {
-  static const std::vector<std::string> files = {
-      "leaflet.js", "leaflet.css", "images/layers.png", "images/layers-2x.png"};
+  static const std::vector<std::string> files = {"leaflet.js", "leaflet.css", "images/layers.png",
+                                                 "images/layers-2x.png"};
   return files;
 }
 
@@ -119,8 +128,7 @@ std::string WebPageHtml(const WebPageOptions& options) {
     script += "bases['Base map'] = L.tileLayer(" + JsString(url) +
               ", {maxZoom: 22, maxNativeZoom: 19, tms: " + (tms ? "true" : "false") +
               (subdomains.empty() ? "" : ", subdomains: [" + subdomains + "]") +
-              ", attribution: " + JsString(HtmlText(options.baseAttribution)) +
-              "}).addTo(map);\n";
+              ", attribution: " + JsString(HtmlText(options.baseAttribution)) + "}).addTo(map);\n";
   } else if (!options.coastUrl.empty()) {
     script += "bases['Coast'] = L.tileLayer(" + JsString(options.coastUrl) +
               ", {maxZoom: 22, maxNativeZoom: " + std::to_string(options.coastMaxZoom) +
@@ -135,10 +143,11 @@ std::string WebPageHtml(const WebPageOptions& options) {
   if (options.bounds) {
     const WorldBox& box = *options.bounds;
     script += "map.fitBounds([[" + Degrees(LatitudeOfWorldY(box.south)) + ", " +
-              Degrees(LongitudeOfWorldX(box.west)) + "], [" +
-              Degrees(LatitudeOfWorldY(box.north)) + ", " +
-              Degrees(box.east > 1.0 ? LongitudeOfWorldX(box.east - 1.0) + 360.0
-                                     : box.east >= 1.0 ? 180.0 : LongitudeOfWorldX(box.east)) +
+              Degrees(LongitudeOfWorldX(box.west)) + "], [" + Degrees(LatitudeOfWorldY(box.north)) +
+              ", " +
+              Degrees(box.east > 1.0    ? LongitudeOfWorldX(box.east - 1.0) + 360.0
+                      : box.east >= 1.0 ? 180.0
+                                        : LongitudeOfWorldX(box.east)) +
               "]], {maxZoom: " + std::to_string(options.tilesMaxZoom) + "});\n";
   } else {
     script += "map.fitWorld();\n";
@@ -221,8 +230,9 @@ MapTilesResult ExportWebMap(MarksMap& map, const WebMapRequest& request,
   page.tilesMaxZoom = request.tiles.zoomLast;
   page.bounds = map.MarksBounds();
   if (page.baseUrl.empty()) {
-    GshhgStore coast(request.gshhgFolder, size_t(24) << 20,
-                     request.warn ? request.warn : [](const std::string&) {});
+    GshhgStore coast(
+        request.gshhgFolder, size_t(24) << 20,
+        request.warn ? request.warn : [](const std::string&) {});
     if (coast.ChooseResolution(GshhgLayer::kShore, 0)) {
       const int finest = WriteCoastTiles(coast, folder + "/coast", request.tiles.zoomLast,
                                          page.bounds, result.error);

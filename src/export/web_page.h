@@ -25,7 +25,7 @@ namespace roamgrid {
 
 struct WebPageOptions {
   std::string tilesUrl = "{z}/{x}/{y}.png";  // the marks, relative to the page
-  int tilesMaxZoom = 22;                      // the finest zoom the tiles have
+  int tilesMaxZoom = 22;                     // the finest zoom the tiles have
   // Base map: an http(s) XYZ URL template ({s}, {z}, {x}, {y}; {-y} is
   // written as Leaflet's {y} with tms) and its attribution (plain text).
   std::string baseUrl;

@@ -2,7 +2,9 @@
 // asked by plain sockets: hostile requests get clean errors and the server
 // keeps serving others; SIGTERM stops it cleanly.
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <png.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -10,10 +12,6 @@
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
-
-#include <png.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -253,8 +251,8 @@ class BrowserTest : public ServeTest {
               5);
     const auto px = [](double lon, int z) { return MercatorWorldX(lon) * std::ldexp(256.0, z); };
     const auto py = [](double lat, int z) { return MercatorWorldY(lat) * std::ldexp(256.0, z); };
-    const double scale = std::min(kSide / (px(east, 0) - px(west, 0)),
-                                  kSide / (py(south, 0) - py(north, 0)));
+    const double scale =
+        std::min(kSide / (px(east, 0) - px(west, 0)), kSide / (py(south, 0) - py(north, 0)));
     int zoom = int(std::floor(std::round(std::log2(scale) * 100) / 100));
     zoom = std::min({zoom, maxZoom, 22});
     const double centerX = (px(west, zoom) + px(east, zoom)) / 2;

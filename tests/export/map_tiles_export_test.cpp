@@ -131,11 +131,12 @@ TEST_F(MapTilesExportTest, FolderTilesAreTheRenderersAndTheCellsOfAPlainReferenc
   request.zoomLast = 18;
   request.colour = Rgb{0x12, 0x34, 0x56};
   long long told = 0, looked = 0;
-  const MapTilesResult result = ExportMapTiles(map, request, [&](int, long long seen, long long tiles) {
-    looked = seen;
-    told = tiles;
-    return true;
-  });
+  const MapTilesResult result =
+      ExportMapTiles(map, request, [&](int, long long seen, long long tiles) {
+        looked = seen;
+        told = tiles;
+        return true;
+      });
   ASSERT_TRUE(result.ok) << result.error;
   const auto tiles = FolderTiles("xyz");
   EXPECT_EQ(result.tiles, (long long)tiles.size());
@@ -163,7 +164,8 @@ TEST_F(MapTilesExportTest, FolderTilesAreTheRenderersAndTheCellsOfAPlainReferenc
     EXPECT_EQ(tile.colours, std::set<uint32_t>{0x123456});
     // At cell zooms each cell by itself, projected on its own.
     if (key.zoom >= 15) {
-      EXPECT_TRUE(tile.mask == ReferenceMarks(cells, AlignedView(key.zoom, key.x, key.y, 256, 256)));
+      EXPECT_TRUE(tile.mask ==
+                  ReferenceMarks(cells, AlignedView(key.zoom, key.x, key.y, 256, 256)));
     }
   }
   // Both sides of 180 degrees have their tiles at zoom 3.
@@ -198,8 +200,8 @@ TEST_F(MapTilesExportTest, MbTilesHoldsTheFolderTilesInTmsRowsWithItsMetadata) {
   // The marks reach round the world at 180 degrees: all longitudes; in
   // latitude from Fiji's to Tokyo's.
   double west, south, east, north;
-  ASSERT_EQ(std::sscanf(file.metadata.at("bounds").c_str(), "%lf,%lf,%lf,%lf", &west, &south,
-                        &east, &north),
+  ASSERT_EQ(std::sscanf(file.metadata.at("bounds").c_str(), "%lf,%lf,%lf,%lf", &west, &south, &east,
+                        &north),
             4);
   EXPECT_EQ(west, -180);
   EXPECT_EQ(east, 180);

@@ -26,16 +26,26 @@ TEST(ParseTilePath, TakesOnlyTilesOfTheWorld) {
     bool ok;
   };
   const Case cases[] = {
-      {"0/0/0.png", true},        {"22/4194303/4194303.png", true},
-      {"3/7/3.png", true},        {"23/0/0.png", false},
-      {"3/8/0.png", false},       {"3/0/8.png", false},
-      {"3/-1/0.png", false},      {"3/+1/0.png", false},
-      {"3/07/3.png", false},      {"03/7/3.png", false},
-      {"3/7/3.png.png", false},   {"3/7/3.jpg", false},
-      {"3/7/3", false},           {"3//3.png", false},
-      {"3/7/3/.png", false},      {"3/99999999999999999999/3.png", false},
-      {"../../etc/passwd", false}, {"3/7/3.png/../../x", false},
-      {"", false},                {"3/7/ 3.png", false},
+      {"0/0/0.png", true},
+      {"22/4194303/4194303.png", true},
+      {"3/7/3.png", true},
+      {"23/0/0.png", false},
+      {"3/8/0.png", false},
+      {"3/0/8.png", false},
+      {"3/-1/0.png", false},
+      {"3/+1/0.png", false},
+      {"3/07/3.png", false},
+      {"03/7/3.png", false},
+      {"3/7/3.png.png", false},
+      {"3/7/3.jpg", false},
+      {"3/7/3", false},
+      {"3//3.png", false},
+      {"3/7/3/.png", false},
+      {"3/99999999999999999999/3.png", false},
+      {"../../etc/passwd", false},
+      {"3/7/3.png/../../x", false},
+      {"", false},
+      {"3/7/ 3.png", false},
   };
   for (const Case& c : cases) {
     int z = -1, x = -1, y = -1;
