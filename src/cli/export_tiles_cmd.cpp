@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <optional>
 
 #include "cli/cli_commands.h"
 #include "cli/cli_output.h"
@@ -63,18 +65,33 @@ MapTilesRequest TilesRequestOf(const CliArgs& args, const std::string& path) {
   return request;
 }
 
-int WriteMapTiles(MarksMap& map, const MapTilesRequest& request, std::FILE* out, std::FILE* err) {
+namespace {
+
+// Runs `write` (an export given its progress) with a progress line on a
+// terminal; names a failure on `err`. The tiles written, or nothing.
+std::optional<long long> WithProgress(
+    const std::function<MapTilesResult(const MapTilesProgress&)>& write, std::FILE* err) {
   ProgressLine line(err, isatty(fileno(err)) == 1, ProgressTextFn(TilesProgressText));
-  const MapTilesResult result = ExportMapTiles(map, request, [&](int, long long, long long tiles) {
+  const MapTilesResult result = write([&](int, long long, long long tiles) {
     line.Show(tiles);
     return true;
   });
   line.Erase();
   if (!result.ok) {
     Error(err, "export: " + result.error);
-    return kExitFailure;
+    return std::nullopt;
   }
-  Say(out, request.path + ": " + std::to_string(result.tiles) + " tiles");
+  return result.tiles;
+}
+
+}  // namespace
+
+int WriteMapTiles(MarksMap& map, const MapTilesRequest& request, std::FILE* out, std::FILE* err) {
+  const std::optional<long long> tiles = WithProgress(
+      [&](const MapTilesProgress& progress) { return ExportMapTiles(map, request, progress); },
+      err);
+  if (!tiles) return kExitFailure;
+  Say(out, request.path + ": " + std::to_string(*tiles) + " tiles");
   return kExitOk;
 }
 
@@ -171,17 +188,10 @@ int RunWebExport(const CliArgs& args, std::FILE* out, std::FILE* err) {
   request.baseAttribution = page.baseAttribution;
   request.gshhgFolder = GshhgFolderFromEnvironment();
   request.warn = [&](const std::string& problem) { Error(err, "export: " + problem); };
-  ProgressLine line(err, isatty(fileno(err)) == 1, ProgressTextFn(TilesProgressText));
-  const MapTilesResult result = ExportWebMap(map, request, [&](int, long long, long long tiles) {
-    line.Show(tiles);
-    return true;
-  });
-  line.Erase();
-  if (!result.ok) {
-    Error(err, "export: " + result.error);
-    return kExitFailure;
-  }
-  Say(out, folder + ": " + std::to_string(result.tiles) + " tiles");
+  const std::optional<long long> tiles = WithProgress(
+      [&](const MapTilesProgress& progress) { return ExportWebMap(map, request, progress); }, err);
+  if (!tiles) return kExitFailure;
+  Say(out, folder + ": " + std::to_string(*tiles) + " tiles");
   Say(out, folder + "/index.html");
   return kExitOk;
 }

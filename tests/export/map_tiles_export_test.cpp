@@ -27,11 +27,7 @@ using testing::TempDirTest;
 
 namespace fs = std::filesystem;
 
-MarksMapOptions MemoryOnly() {
-  MarksMapOptions options;
-  options.useCacheFile = false;
-  return options;
-}
+using testing::MemoryOnly;
 
 // A ride in Tokyo and cells both sides of 180 degrees.
 std::vector<GlobalCell> SomeCells() {

@@ -14,11 +14,7 @@ namespace {
 using testing::CellAt;
 using testing::TempDirTest;
 
-MarksMapOptions MemoryOnly() {
-  MarksMapOptions options;
-  options.useCacheFile = false;
-  return options;
-}
+using testing::MemoryOnly;
 
 TEST(ParseTilePath, TakesOnlyTilesOfTheWorld) {
   struct Case {
