@@ -119,9 +119,9 @@ TEST_F(CliImportInputsTest, ReportsPointsOfGpxReadErrorsAndOtherTalkers) {
   WriteText("cut.log.gz", cut.substr(0, cut.size() - 100));
   const CliRun run = testing::RunCli({"import", "t.gpx", "bad.gpx", "gn.log", "cut.log.gz"});
   EXPECT_EQ(run.status, 1);
-  const std::vector<std::string> out = {
-      "t.gpx: 2 points, 1 skipped, 2 new", "bad.gpx: 1 points, 0 skipped, 0 new",
-      "gn.log: 1 fixes, 0 skipped, 0 new"};
+  const std::vector<std::string> out = {"t.gpx: 2 points, 1 skipped, 2 new",
+                                        "bad.gpx: 1 points, 0 skipped, 0 new",
+                                        "gn.log: 1 fixes, 0 skipped, 0 new"};
   EXPECT_EQ(run.out.rfind(out[0] + "\n" + out[1] + "\n" + out[2] + "\ncut.log.gz: ", 0), 0u)
       << run.out;
   for (const std::string& said :

@@ -15,6 +15,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <string>
@@ -138,7 +139,7 @@ class ServeTest : public TempDirTest {
  protected:
   void SetUp() override {
     TempDirTest::SetUp();
-    setenv("XDG_CACHE_HOME", (std::string(getcwd(nullptr, 0)) + "/cache").c_str(), 1);
+    setenv("XDG_CACHE_HOME", (std::filesystem::current_path().string() + "/cache").c_str(), 1);
     testing::WriteCells(testing::Track(35.68, 139.76, 100, 5));
   }
 };
@@ -283,7 +284,7 @@ class BrowserTest : public ServeTest {
 TEST_F(BrowserTest, PageShowsTheMarksWhereTheRendererPutsThemFromDiskAndFromServe) {
   if (std::system("command -v chromium > /dev/null 2>&1") != 0)
     GTEST_SKIP() << "chromium is not installed (scripts/setup.sh --test installs it)";
-  const std::string here = getcwd(nullptr, 0);
+  const std::string here = std::filesystem::current_path().string();
   setenv("XDG_CONFIG_HOME", (here + "/config").c_str(), 1);  // no base map of the user
   setenv("ROAMGRID_GSHHG_DIR", "/nonexistent", 1);           // and no coast: a white page
   std::vector<testing::GlobalCell> cells = testing::Track(35.68, 139.76, 60, 6);
