@@ -7,7 +7,10 @@ nearly every fix marks a new cell, as a dense collection of walks and rides
 would. Only $GPGGA lines are written (with correct checksums); the same
 arguments give the same bytes.
 
-    make_coverage_log.py --fixes 1050000 --output coverage.log [--side 0.5]
+    make_coverage_log.py --fixes 1050000 --output coverage.log [--side 0.5] [--walk 20000]
+
+--walk sets the fixes of each walk: shorter walks spread the cells over
+more tiles.
 """
 
 import argparse
@@ -38,6 +41,7 @@ def main():
     parser.add_argument("--side", type=float, default=0.5)
     parser.add_argument("--south", type=float, default=35.4)
     parser.add_argument("--west", type=float, default=139.4)
+    parser.add_argument("--walk", type=int, default=20000)
     args = parser.parse_args()
     rng = random.Random(20)
     lat, lon = args.south + args.side / 2, args.west + args.side / 2
@@ -45,7 +49,7 @@ def main():
     lines = []
     with open(args.output, "w", newline="") as out:
         for n in range(args.fixes):
-            if n % 20000 == 0:  # a new walk somewhere else
+            if n % args.walk == 0:  # a new walk somewhere else
                 lat = args.south + rng.random() * args.side
                 lon = args.west + rng.random() * args.side
             heading += (rng.random() - 0.5) * 0.5

@@ -2,9 +2,11 @@
 // in one of its three results with the promised tile state; the cells must
 // agree with a cell-by-cell decoder written from the format rules; and a
 // tile that has cells, saved again, must load back whole with the same
-// cells and mask bytes.
+// cells and mask bytes. ORed with another tile file run by run, it must
+// give what ORing the cells gives.
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "common/safe_file.h"
 #include "fuzz_support.h"
@@ -62,6 +64,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       fuzz::ReferenceDecodeCells(data + kTileHeaderSize, read - kTileHeaderSize, expected.get());
   FUZZ_CHECK(result == expectedResult);
   FUZZ_CHECK(std::memcmp(tile.cells.get(), expected.get(), kCellCount) == 0);
+
+  // ORed run by run into another tile, the file adds what its cells add.
+  static const auto base = [] {
+    auto cells = std::make_unique<uint8_t[]>(kCellCount);
+    for (int i = 0; i < kCellCount; i += 997) cells[size_t(i)] = 1;
+    return cells;
+  }();
+  static const std::vector<uint8_t> baseFile = EncodeTile(0x21, 0x12, base.get());
+  long long added = -1;
+  bool whole = false;
+  const std::vector<uint8_t> ored =
+      OrTileFiles(baseFile.data(), baseFile.size(), data, read, &added, &whole);
+  static const auto both = std::make_unique<uint8_t[]>(kCellCount);
+  long long expectedAdded = 0;
+  for (int i = 0; i < kCellCount; ++i) {
+    both[i] = uint8_t(base[i] | expected[i]);
+    expectedAdded += expected[i] && !base[i];
+  }
+  FUZZ_CHECK(ored == EncodeTile(uint8_t(0x21 | data[1]), uint8_t(0x12 | data[2]), both.get()));
+  FUZZ_CHECK(added == expectedAdded);
+  FUZZ_CHECK(whole == (expectedResult == kLoaded));
 
   // Saved again, the tile loads back whole with the same cells and masks,
   // and the file holds exactly the canonical encoding.

@@ -4,6 +4,7 @@
 #include <zlib.h>
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -15,9 +16,11 @@
 #include "export/bmp_file.h"
 #include "geo/gshhg_store.h"
 #include "geo/netcdf_file.h"
+#include "geo/region_index.h"
 #include "home/home_config.h"
 #include "map/overview.h"
 #include "map/overview_cache.h"
+#include "support/dcw_fixture.h"
 #include "support/fit_file.h"
 #include "support/gzip_member.h"
 #include "support/synthetic_gshhg.h"
@@ -352,6 +355,63 @@ void OverviewSeeds(const fs::path& dir) {
   }
 }
 
+// Country outlines: one region's arrays (mode 0), an index cache body (mode
+// 1) and names lists (mode 2), as fuzz_dcw_outlines reads them.
+void DcwSeeds(const fs::path& dir) {
+  const auto put = [](std::vector<uint8_t>& bytes, uint64_t value, int n) {
+    for (int k = 0; k < n; ++k) bytes.push_back(uint8_t(value >> (8 * k)));
+  };
+  // Attributes as small numbers: 7 E and 47 N, 1/4096 degree steps.
+  const auto outline = [&](const std::vector<std::vector<std::pair<int, int>>>& rings) {
+    std::vector<uint8_t> bytes = {0, 0};
+    put(bytes, 350, 2);
+    put(bytes, 65535, 2);
+    put(bytes, 47 * 300, 2);
+    put(bytes, 65535, 2);
+    for (const auto& ring : rings) {
+      put(bytes, 65535, 2);
+      put(bytes, 0, 2);
+      for (size_t k = 0; k <= ring.size(); ++k) {
+        put(bytes, uint64_t(ring[k % ring.size()].first), 2);
+        put(bytes, uint64_t(ring[k % ring.size()].second), 2);
+      }
+    }
+    return bytes;
+  };
+  WriteSeed(dir, "square", outline({{{0, 0}, {400, 0}, {400, 400}, {0, 400}}}));
+  WriteSeed(
+      dir, "hole",
+      outline({{{0, 0}, {900, 0}, {900, 900}, {0, 900}}, {{200, 200}, {300, 200}, {300, 300}}}));
+  WriteSeed(dir, "diagonal", outline({{{0, 0}, {5000, 100}, {100, 5000}}}));
+  // Raw attributes: a ring round the south pole stored -180..180.
+  std::vector<uint8_t> polar = {0, 1};
+  for (double value : {-180.0, 180.0, 65534.0 / 360, -80.0, -60.0, 65534.0 / 20}) {
+    uint64_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    put(polar, bits, 8);
+  }
+  put(polar, 65535, 2);
+  put(polar, 0, 2);
+  for (int lon = 0; lon <= 36; ++lon) {
+    put(polar, uint64_t((lon % 36) * 65534 / 36), 2);
+    put(polar, uint64_t(30000 + (lon % 5) * 3000), 2);
+  }
+  WriteSeed(dir, "polar", polar);
+
+  auto arrays = std::make_unique<testing::FakeDcwArrays>();
+  arrays->Add("AA", {testing::Box(7.0, 47.0, 7.22, 47.2)});
+  arrays->Add("BB", {{{7.22, 47.0}, {7.42, 47.0}, {7.22, 47.2}}});
+  DcwCatalogue catalogue(std::move(arrays), testing::MadeUpNames({"AA", "BB"}), "fuzz");
+  RegionIndex index(catalogue, "");
+  if (!index.Prepare({{4705, 705}, {4700, 720}, {-100, -100}})) std::exit(1);
+  std::vector<uint8_t> body = index.CacheBody();
+  body.insert(body.begin(), 1);
+  WriteSeed(dir, "cache", body);
+
+  WriteSeed(dir, "names",
+            std::string("\x02# list\nEU AA Land A\nAS BB Land, B\n") + '\0' + "AA X Ex\r\n");
+}
+
 }  // namespace
 }  // namespace roamgrid
 
@@ -371,5 +431,6 @@ int main(int argc, char** argv) {
   roamgrid::BmpSeeds(out / "fuzz_bmp_merge");
   roamgrid::GshhgSeeds(out / "fuzz_gshhg_bins");
   roamgrid::OverviewSeeds(out / "fuzz_overview_cache");
+  roamgrid::DcwSeeds(out / "fuzz_dcw_outlines");
   return 0;
 }

@@ -15,7 +15,7 @@ targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
   targets=(fuzz_tile_load fuzz_nmea_log fuzz_home_config fuzz_bmp_merge fuzz_gpx_log fuzz_gzip_log
     fuzz_json_log fuzz_fit_log fuzz_gshhg_bins
-    fuzz_overview_cache)
+    fuzz_overview_cache fuzz_dcw_outlines)
 fi
 
 bash "$root/scripts/setup.sh" --fuzz
@@ -31,7 +31,8 @@ mkdir -p "$build/artifacts"
 # Longest input worth trying: a tile file is at most 114691 bytes, an image
 # 602166; logs and home files need no more than a few pieces of a line, a
 # GPX document a few elements and entities, a gzip stream a few blocks; the
-# crude GSHHG shorelines are some 90 KB of variables.
+# crude GSHHG shorelines are some 90 KB of variables, an outline some
+# thousands of points.
 max_len() {
   case "$1" in
     fuzz_tile_load) echo 120000 ;;
@@ -44,6 +45,7 @@ max_len() {
     fuzz_fit_log) echo 8192 ;;
     fuzz_gshhg_bins) echo 100000 ;;
     fuzz_overview_cache) echo 16384 ;;
+    fuzz_dcw_outlines) echo 16384 ;;
     *) echo 4096 ;;
   esac
 }

@@ -15,7 +15,7 @@ set -euo pipefail
 
 packages=(build-essential cmake pkg-config qt6-base-dev libgl-dev libgtest-dev fonts-ipafont-gothic
   zlib1g-dev libexpat1-dev libnetcdf-dev gmt-gshhg-low gmt-gshhg-high rapidjson-dev libzip-dev
-  libtiff-dev libgeotiff-dev libpng-dev libsqlite3-dev libmicrohttpd-dev libjs-leaflet)
+  libtiff-dev libgeotiff-dev libpng-dev libsqlite3-dev gmt-dcw libmicrohttpd-dev libjs-leaflet)
 want_locale=0
 for arg in "$@"; do
   case "$arg" in

@@ -17,13 +17,16 @@
 #include <QWheelEvent>
 #include <cmath>
 
+#include "app/places_panel.h"
 #include "app/share_dialogs.h"
 #include "app/tile_layer.h"
 #include "app/user_settings.h"
 #include "geo/coast_background.h"
+#include "geo/dcw_regions.h"
 #include "geo/gshhg_store.h"
 #include "map/map_layers.h"
 #include "map/marks_map.h"
+#include "map/places_map.h"
 
 namespace roamgrid {
 namespace {
@@ -146,6 +149,10 @@ MapWindow::MapWindow(QWidget* owner, TileLayer* tiles)
   toolBar->setFloatable(false);
   toolBar->setContextMenuPolicy(Qt::PreventContextMenu);
   toolBar->addAction(fit_);
+  placesPanel_ = new PlacesPanel(this);
+  addDockWidget(Qt::RightDockWidgetArea, placesPanel_);
+  placesPanel_->hide();
+  connect(placesPanel_, &PlacesPanel::placeChosen, this, &MapWindow::ShowPlace);
   resize(kDefaultWidth, kDefaultHeight);
 
   redraw_.setSingleShot(true);
@@ -211,6 +218,10 @@ void MapWindow::CreateActions() {
   tileGrid_ = new QAction(QStringLiteral("Tile grid"), this);
   tileGrid_->setCheckable(true);
   connect(tileGrid_, &QAction::toggled, this, [this](bool on) { SetTileGridLayer(on); });
+  places_ = new QAction(QStringLiteral("Places"), this);
+  places_->setCheckable(true);
+  places_->setToolTip(QStringLiteral("Visited countries and states, tinted by the share explored"));
+  connect(places_, &QAction::toggled, this, [this](bool on) { SetPlacesLayer(on); });
 
   contextMenu_ = new QMenu(this);
   contextMenu_->addAction(showInMainView_);
@@ -220,6 +231,7 @@ void MapWindow::CreateActions() {
   contextMenu_->addSeparator();
   contextMenu_->addAction(explorer_);
   contextMenu_->addAction(tileGrid_);
+  contextMenu_->addAction(places_);
   contextMenu_->addSeparator();
   contextMenu_->addAction(QStringLiteral("Import…"), this, [this] { emit importRequested(); });
   contextMenu_->addAction(QStringLiteral("Settings…"), this, [this] { emit settingsRequested(); });
@@ -237,6 +249,7 @@ void MapWindow::Open(const std::optional<MapCentre>& first) {
     if (!settings.mapGeometry.isEmpty()) restoreGeometry(settings.mapGeometry);
     explorer_->setChecked(settings.mapExplorer);
     tileGrid_->setChecked(settings.mapTileGrid);
+    places_->setChecked(settings.mapPlaces);
     if (!start) start = ParseMapView(settings.mapView.toStdString());
     // The first reading of a large store without an overview on disk takes
     // a moment.
@@ -308,9 +321,39 @@ void MapWindow::SetTileGridLayer(bool on) {
   if (opened_) SaveState();
 }
 
+void MapWindow::SetPlacesLayer(bool on) {
+  if (places_->isChecked() != on) places_->setChecked(on);  // comes back here
+  if (on && placesStale_ && opened_) CountPlaces();
+  placesPanel_->setVisible(on);
+  layers_.valid = false;
+  area_->update();
+  ShowStatus();
+  if (opened_) SaveState();
+}
+
+void MapWindow::CountPlaces() {
+  if (!placesLayer_) {
+    placesLayer_ = std::make_unique<PlacesLayer>(DcwFolderFromEnvironment(), PlacesCachePath());
+  }
+  // The first count reads the outlines and builds the index: a while.
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  placesLayer_->Refresh();
+  QApplication::restoreOverrideCursor();
+  placesStale_ = false;
+  placesPanel_->SetRows(placesLayer_->ListRows(), placesLayer_->problem());
+}
+
+void MapWindow::ShowPlace(const PlaceLine& place) {
+  zoomAnimation_.stop();
+  view_ = FitPlace(place, area_->width(), area_->height());
+  ViewChanged();
+}
+
 bool MapWindow::RefreshStore() {
   if (!marks_ || !marks_->Refresh()) return false;
   marksStale_ = true;
+  placesStale_ = true;
+  if (places_->isChecked()) CountPlaces();
   layers_.valid = false;  // explored tiles and the store's tiles may differ
   area_->update();
   return true;
@@ -433,6 +476,12 @@ void MapWindow::ShowStatus() {
   std::optional<MapCentre> at;
   if (pointer_) at = PointAt(view_, pointer_->x(), pointer_->y());
   QString text = QString::fromStdString(MapStatusText(view_, at));
+  if (places_->isChecked() && placesLayer_) {
+    const std::string place = !placesLayer_->problem().empty() ? placesLayer_->problem()
+                              : at ? placesLayer_->NameAt(at->lon, at->lat, view_.zoom)
+                                   : std::string();
+    if (!place.empty()) text += QStringLiteral("   ") + QString::fromStdString(place);
+  }
   if (tiles_ && backgroundMode_ == "tiles" && !tiles_->status().isEmpty()) {
     text += QStringLiteral("   ") + tiles_->status();
   }
@@ -447,6 +496,7 @@ void MapWindow::SaveState() const {
   if (placed_) settings.mapView = QString::fromStdString(FormatMapView(CentreOfView(view_)));
   settings.mapExplorer = explorer_->isChecked();
   settings.mapTileGrid = tileGrid_->isChecked();
+  settings.mapPlaces = places_->isChecked();
   SaveUserSettings(settings);  // unsaved, the window opens as the first time
 }
 
@@ -470,7 +520,7 @@ void MapWindow::Paint(QPainter& painter) {
     PaintPicture(painter, coast_);
   }
   if (backgroundMode_ == "tiles") PaintTiles(painter);
-  if (explorer_->isChecked() || tileGrid_->isChecked()) {
+  if (explorer_->isChecked() || tileGrid_->isChecked() || places_->isChecked()) {
     if (!layers_.valid) DrawLayers(layers_);
     PaintPicture(painter, layers_);
   }
@@ -513,6 +563,8 @@ bool MapWindow::DrawCoast(Picture& picture) {
 
 bool MapWindow::DrawLayers(Picture& picture) {
   RgbaImage image(view_.width, view_.height);
+  // Places beneath the finer layers.
+  if (placesLayer_ && places_->isChecked()) placesLayer_->Draw(view_, image);
   if (marks_ && explorer_->isChecked()) DrawExplorerLayer(view_, *marks_, image);
   if (marks_ && tileGrid_->isChecked()) DrawStoreTileGrid(view_, *marks_, image);
   picture.image = QImage(image.bytes.data(), image.width, image.height, image.width * 4,

@@ -5,7 +5,10 @@
 // and Home or "Fit to marks" shows all marks. The status line tells the
 // pointer's position, the zoom and the visible width; a scale bar and the
 // background's attribution sit in the corners beneath the marks, which are
-// drawn last. The main dialog's view is outlined, and "Show in main view"
+// drawn last. The "Places" layer tints the visited countries (states when
+// zoomed in) by the share explored, names the place under the pointer in
+// the status line and lists the places beside the map, a click showing
+// one. The main dialog's view is outlined, and "Show in main view"
 // on the context menu moves it to the clicked point.
 //
 // The window only translates: the view arithmetic is the core's
@@ -40,6 +43,9 @@ namespace roamgrid {
 
 class GshhgStore;
 class MarksMap;
+class PlacesLayer;
+class PlacesPanel;
+struct PlaceLine;
 class TileLayer;
 
 class MapWindow : public QMainWindow {
@@ -83,6 +89,13 @@ class MapWindow : public QMainWindow {
   // The layers over the background; each choice is kept per user.
   void SetExplorerLayer(bool on);
   void SetTileGridLayer(bool on);
+  // The Places layer and its list; the store is counted by place when it
+  // is first shown and again after the store changed.
+  void SetPlacesLayer(bool on);
+  // Shows `place` whole.
+  void ShowPlace(const PlaceLine& place);
+  PlacesPanel* placesPanel() const { return placesPanel_; }
+  QAction* placesAction() const { return places_; }
 
   // Reads what changed in the store; true when the map may look different.
   bool RefreshStore();
@@ -147,6 +160,7 @@ class MapWindow : public QMainWindow {
   void PaintMarks(QPainter& painter);
   bool DrawCoast(Picture& picture);
   bool DrawLayers(Picture& picture);
+  void CountPlaces();
 
   MapArea* area_ = nullptr;
   QLabel* status_ = nullptr;
@@ -156,6 +170,10 @@ class MapWindow : public QMainWindow {
   QActionGroup* backgroundGroup_ = nullptr;
   QAction* explorer_ = nullptr;
   QAction* tileGrid_ = nullptr;
+  QAction* places_ = nullptr;
+  PlacesPanel* placesPanel_ = nullptr;
+  std::unique_ptr<PlacesLayer> placesLayer_;
+  bool placesStale_ = true;  // the store changed since it was counted by place
 
   MercatorView view_;
   bool opened_ = false;

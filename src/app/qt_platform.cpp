@@ -10,6 +10,7 @@
 #include <QString>
 #include <QStringList>
 
+#include "app/export_region_dlg.h"
 #include "app/import_progress_window.h"
 #include "app/over_write_dlg.h"
 #include "app/tile_source_dlg.h"
@@ -114,6 +115,42 @@ std::optional<std::string> RunExportDialog(QFileDialog& dialog, const std::strin
   return LocalPath(chosen.front());
 }
 
+// The first suffix a filter lists, without its dot: "png" of
+// "PNG 画像 (*.png)", "geojson" of "GeoJSON (*.geojson *.json ...)".
+QString FilterSuffix(const QString& filter) {
+  const QRegularExpressionMatch match =
+      QRegularExpression(QStringLiteral("\\(\\*\\.([^ )]+)")).match(filter);
+  return match.hasMatch() ? match.captured(1) : QString();
+}
+
+// Sets the save dialog's `filters`, chooses the one of `proposedName`'s
+// suffix (else the first), and makes choosing another filter give the
+// name that filter's suffix, which is also added to a name typed without.
+void OfferFormats(QFileDialog& dialog, const QStringList& filters,
+                  const std::string& proposedName) {
+  dialog.setNameFilters(filters);
+  const QString name = FromLocalPath(proposedName);
+  QString chosen = filters.value(0);
+  for (const QString& filter : filters) {
+    if (name.endsWith(QStringLiteral(".") + FilterSuffix(filter), Qt::CaseInsensitive)) {
+      chosen = filter;
+      break;
+    }
+  }
+  dialog.selectNameFilter(chosen);
+  dialog.setDefaultSuffix(FilterSuffix(chosen));
+  QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
+                   [&dialog, name](const QString& filter) {
+                     const QString suffix = FilterSuffix(filter);
+                     dialog.setDefaultSuffix(suffix);
+                     QString renamed = name;
+                     // The suffix is letters after the last dot ("0.050" is no suffix).
+                     renamed.replace(QRegularExpression(QStringLiteral("\\.[A-Za-z]+(\\.gz)?$")),
+                                     QStringLiteral(".") + suffix);
+                     dialog.selectFile(renamed);
+                   });
+}
+
 }  // namespace
 
 std::optional<std::string> QtPlatform::ChooseExportPath(const std::string& proposedName) {
@@ -122,19 +159,16 @@ std::optional<std::string> QtPlatform::ChooseExportPath(const std::string& propo
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setFileMode(QFileDialog::AnyFile);
   // BMP first, the default; choosing PNG turns the name's suffix to .png.
-  const QString bmpFilter = QStringLiteral("画像ファイル (*.bmp)");
-  dialog.setNameFilters({bmpFilter, QStringLiteral("PNG 画像 (*.png)")});
-  dialog.setDefaultSuffix(QStringLiteral("bmp"));
-  QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&](const QString& filter) {
-    const QString suffix = filter == bmpFilter ? QStringLiteral("bmp") : QStringLiteral("png");
-    dialog.setDefaultSuffix(suffix);
-    QString name = FromLocalPath(proposedName);
-    name.replace(QRegularExpression(QStringLiteral("\\.bmp$")), QStringLiteral(".") + suffix);
-    dialog.selectFile(name);
-  });
+  OfferFormats(dialog, {QStringLiteral("画像ファイル (*.bmp)"), QStringLiteral("PNG 画像 (*.png)")},
+               proposedName);
   // The Export command asks about an existing file itself (overwrite or merge).
   dialog.setOption(QFileDialog::DontConfirmOverwrite);
   return RunExportDialog(dialog, proposedName);
+}
+
+std::optional<RegionExportChoice> QtPlatform::ChooseExportRegion(
+    const RegionExportChoice& current) {
+  return ExportRegionDlg::Ask(current, owner_);
 }
 
 std::optional<std::string> QtPlatform::ChooseRegionExportPath(const std::string& proposedName) {
@@ -145,8 +179,7 @@ std::optional<std::string> QtPlatform::ChooseRegionExportPath(const std::string&
   dialog.setWindowTitle(QStringLiteral("Export region"));
   QStringList filters;
   for (const std::string& filter : RegionExportFilters()) filters << QString::fromStdString(filter);
-  dialog.setNameFilters(filters);
-  dialog.setDefaultSuffix(QStringLiteral("tif"));
+  OfferFormats(dialog, filters, proposedName);
   return RunExportDialog(dialog, proposedName);
 }
 
@@ -173,6 +206,12 @@ MessageAnswer QtPlatform::ShowMessage(const std::string& text, const std::string
 
 std::unique_ptr<ImportProgress> QtPlatform::StartImportProgress(long long totalBytes) {
   return std::make_unique<ImportProgressWindow>(owner_, totalBytes);
+}
+
+std::unique_ptr<TaskProgress> QtPlatform::StartTaskProgress(const std::string& title,
+                                                            const std::string& text) {
+  return std::make_unique<TaskProgressWindow>(owner_, QString::fromStdString(title),
+                                              QString::fromStdString(text));
 }
 
 std::optional<TileSourceChoice> QtPlatform::ChooseTileSource(const TileSourceChoice& current) {

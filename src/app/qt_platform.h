@@ -29,6 +29,11 @@ class QtPlatform : public WindowingPlatform {
   // export (the Pictures folder the first time), which it remembers; no
   // overwrite question of its own.
   std::optional<std::string> ChooseExportPath(const std::string& proposedName) override;
+  // The ExportRegionDlg over the owner.
+  std::optional<RegionExportChoice> ChooseExportRegion(const RegionExportChoice& current) override;
+  // Save dialog titled "Export region", one filter per region format of the
+  // export table, the one of `proposedName`'s suffix chosen; choosing
+  // another gives the name its suffix. It asks before replacing a file.
   std::optional<std::string> ChooseRegionExportPath(const std::string& proposedName) override;
   // The prompt of template 129.
   OverwriteAnswer AskOverwrite(const std::string& path) override;
@@ -37,6 +42,9 @@ class QtPlatform : public WindowingPlatform {
                             MessageStyle style) override;
   // An ImportProgressWindow over the owner.
   std::unique_ptr<ImportProgress> StartImportProgress(long long totalBytes) override;
+  // A TaskProgressWindow over the owner.
+  std::unique_ptr<TaskProgress> StartTaskProgress(const std::string& title,
+                                                  const std::string& text) override;
   // The TileSourceDlg over the owner.
   std::optional<TileSourceChoice> ChooseTileSource(const TileSourceChoice& current) override;
 

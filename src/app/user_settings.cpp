@@ -77,6 +77,7 @@ UserSettings LoadUserSettings() {
   s.mapView = ReadText(file, "mapWindow/view", d.mapView);
   s.mapExplorer = ReadBool(file, "mapWindow/explorer", d.mapExplorer);
   s.mapTileGrid = ReadBool(file, "mapWindow/tileGrid", d.mapTileGrid);
+  s.mapPlaces = ReadBool(file, "mapWindow/places", d.mapPlaces);
   s.skipInvalid = ReadBool(file, "import/skipInvalid", d.skipInvalid);
   s.lastImportFolder = ReadText(file, "folders/lastImport", d.lastImportFolder);
   s.lastExportFolder = ReadText(file, "folders/lastExport", d.lastExportFolder);
@@ -103,6 +104,7 @@ bool SaveUserSettings(const UserSettings& s) {
   file.setValue("mapWindow/view", s.mapView);
   file.setValue("mapWindow/explorer", s.mapExplorer);
   file.setValue("mapWindow/tileGrid", s.mapTileGrid);
+  file.setValue("mapWindow/places", s.mapPlaces);
   file.setValue("import/skipInvalid", s.skipInvalid);
   file.setValue("folders/lastImport", s.lastImportFolder);
   file.setValue("folders/lastExport", s.lastExportFolder);

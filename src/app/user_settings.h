@@ -32,6 +32,7 @@ struct UserSettings {
   QString mapView;
   bool mapExplorer = false;
   bool mapTileGrid = false;
+  bool mapPlaces = false;
   // Where the Import and Export dialogs open next; empty the first time.
   QString lastImportFolder;
   QString lastExportFolder;

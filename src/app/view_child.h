@@ -2,8 +2,9 @@
 // the view raster and paints it, one window pixel per raster pixel from the
 // top-left corner inside the border, the view's south edge at the bottom.
 // Without a background it is white with every marked pixel pure red; with
-// one it paints the background layers, then the scale bar, then the marks,
-// so a marked pixel is the same red either way.
+// one it paints the background layers, the scale bar and the tiles'
+// attribution, then the marks over all of them, so a marked pixel is the
+// same red either way.
 #pragma once
 
 #include <QFrame>
@@ -21,7 +22,8 @@ class TileLayer;
 class ViewChild : public QFrame {
  public:
   // Draws the background layers into a white 448 x 448 picture, row 0 at
-  // the north; returns false when it drew nothing (no data installed).
+  // the north; returns false when there is nothing to draw it from (no data
+  // installed), true also for a view where no line falls.
   using BackgroundPainter = std::function<bool(RgbImage&)>;
 
   // Allocates the raster (kRasterSize bytes, all unmarked); the window is
@@ -40,7 +42,8 @@ class ViewChild : public QFrame {
   void SetBackground(BackgroundPainter painter);
   // The view moved: the background is drawn afresh at the next paint.
   void InvalidateBackground();
-  // The scale bar shown in the bottom-left corner while a background is drawn.
+  // The scale bar shown in the bottom-left corner, dark on a light halo,
+  // whenever a background is shown (coast lines in view or not) or tiles.
   void SetScaleBar(ScaleBar bar) { scaleBar_ = std::move(bar); }
   bool backgroundShown() const { return painter_ && backgroundDrawn_; }
   // The map tile layer, painted over the background and under the marks,
@@ -48,11 +51,16 @@ class ViewChild : public QFrame {
   // the caller repaints when the layer's picture changes.
   void SetTileLayer(const TileLayer* layer);
 
+  // The 448 x 448 picture of the view exactly as the window shows it inside
+  // its border: background, tiles, scale bar, attribution and marks. Draws
+  // a stale background first, as a paint would.
+  QImage Picture();
+
  protected:
   void paintEvent(QPaintEvent* event) override;
 
  private:
-  void PaintScaleBar(QPainter& painter, QPoint topLeft) const;
+  void PaintScaleBar(QPainter& painter) const;
 
   std::unique_ptr<uint8_t[]> raster_;
   BackgroundPainter painter_;

@@ -4,6 +4,8 @@
 
 #include "app/app_icon.h"
 #include "app/zivozariv_ade.h"
+#include "export/export_formats.h"
+#include "import/input_formats.h"
 
 namespace roamgrid {
 
@@ -55,15 +57,28 @@ StartArgs ParseStartArgs(const std::vector<std::string>& arguments) {
 }
 
 std::string StartHelpText() {
+  std::string inputs;
+  for (const std::string& filter : FormatFilters()) inputs += "  " + filter + "\n";
   return R"(Usage: roamgrid [-C DIR | --user-store] [--background none|coast|tiles]
                 [--tiles TEMPLATE_OR_FILE [--tiles-attribution TEXT]]
                 [--map] [--map-view LAT,LON,ZOOM]
        roamgrid --help | --version
 
 Starts Roamgrid, the lasting record of every place a GPS receiver has been:
-it imports GPS logs (NMEA 0183 text or GPX tracks, either of them
-gzip-compressed), shows the visited cells on a map view and exports the
-view as BMP images.
+it imports GPS logs, shows the visited cells on a map view and exports the
+view and any region of the marks.
+
+It reads (Import, "Import folder..." in the map's context menu, or files and
+folders dropped on the window; the content, not the name, decides how):
+)" + inputs +
+         R"(
+It writes:
+  Export         the view as shown: a 448 x 448 BMP image (new, or merged
+                 into an earlier one) or a PNG image with the background
+  Export region... (the map's context menu)
+                 the current view, all marks or a typed south, west, north
+                 and east as )" +
+         RegionExportFormatNames() + R"(
 
 Without an option the store (the tiles below RGD/ and the home position in
 Roamgrid.cfg) is the working directory, and -C DIR uses DIR.

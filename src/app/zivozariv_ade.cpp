@@ -4,9 +4,11 @@
 #include <QDropEvent>
 #include <QFile>
 #include <QGraphicsOpacityEffect>
+#include <QHBoxLayout>
 #include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
@@ -30,6 +32,8 @@
 #include "app/template_font.h"
 #include "app/user_settings.h"
 #include "common/number_text.h"
+#include "common/task_progress.h"
+#include "common/text.h"
 #include "export/export_command.h"
 #include "geo/coast_background.h"
 #include "geo/map_scale.h"
@@ -38,6 +42,9 @@
 #include "home/home_config.h"
 #include "import/import_command.h"
 #include "import/import_run.h"
+#include "store/store_check.h"
+#include "view/navigation_tips.h"
+#include "view/pasted_position.h"
 #include "view/render_view.h"
 
 namespace roamgrid {
@@ -98,7 +105,7 @@ std::vector<std::string> DroppedFiles(const QMimeData* data) {
 
 constexpr int kWheelNotch = 120;  // angle delta of one wheel notch
 
-// How long after an import Escape and Enter cannot end the dialog: keys a
+// How long after an import Escape cannot end the dialog: keys a
 // person meant for the progress window (a second Escape after Cancel) come
 // in just after it has gone.
 constexpr qint64 kCloseKeysHeldAfterImportMs = 500;
@@ -254,6 +261,11 @@ void ZIvozarivAde::OnInitDialog() {
   tileLayer_.SetSource(settings.tileSource, settings.tileAttribution);
   SetBackgroundMode(settings.background.toStdString());
   for (QLineEdit* edit : findChildren<QLineEdit*>()) edit->installEventFilter(this);
+  latEdit_ = qobject_cast<QLineEdit*>(GetDlgItem(kIdCenterLat));
+  if (latEdit_) connect(latEdit_, &QLineEdit::textEdited, this, &ZIvozarivAde::OnLatEdited);
+
+  // Copies a sync tool left are offered to be folded in from the start.
+  CheckConflictCopies();
 
   // "N" has the focus when the dialog shows; both zoom buttons start enabled
   // whatever the home zoom.
@@ -295,6 +307,7 @@ void ZIvozarivAde::RenderView() {
     viewWindow.InvalidateBackground();
   }
   if (backgroundOn_ && tilesWanted_) tileLayer_.SetView(originLat, originLon, zoomIndex);
+  ApplyButtonTips();
   // Every navigation ends here: the watch follows the view, the Map window
   // the outline.
   storeWatcher_.Watch(ViewTileFolders(*this));
@@ -337,6 +350,38 @@ void ZIvozarivAde::OnSettings(QWidget* over) {
   const UserSettings saved = LoadUserSettings();
   SetTileSource({saved.tileSource.toStdString(), saved.tileAttribution.toStdString()});
   SetBackgroundMode(saved.background.toStdString());
+}
+
+void ZIvozarivAde::ApplyButtonTips() {
+  for (const ControlTemplate& control : kMainDialogControls) {
+    if (control.controlClass != ControlClass::kButton) continue;
+    if (QWidget* button = GetDlgItem(control.id)) {
+      button->setToolTip(QString::fromStdString(NavigationTip(control.text, zoomIndex)));
+    }
+  }
+}
+
+void ZIvozarivAde::OnLatEdited(const QString& text) {
+  // What one edit put in: the text between what stayed before and after
+  // it. A typed character is one; a paste or a drop is the whole pasted text.
+  const QString& before = latTextBefore_;
+  qsizetype head = 0;
+  while (head < before.size() && head < text.size() && before[head] == text[head]) ++head;
+  qsizetype tail = 0;
+  while (tail < before.size() - head && tail < text.size() - head &&
+         before[before.size() - 1 - tail] == text[text.size() - 1 - tail]) {
+    ++tail;
+  }
+  const QString inserted = text.mid(head, text.size() - head - tail);
+  latTextBefore_ = text;
+  if (inserted.size() < 2) return;
+  const std::optional<PastedPosition> position = SplitPastedPosition(inserted.toStdString());
+  if (!position) return;
+  latEdit_->setText(QString::fromStdString(position->lat));
+  if (auto* lon = qobject_cast<QLineEdit*>(GetDlgItem(kIdCenterLon))) {
+    lon->setText(QString::fromStdString(position->lon));
+  }
+  latTextBefore_ = latEdit_->text();
 }
 
 void ZIvozarivAde::ShowBackground(bool on) {
@@ -398,7 +443,10 @@ void ZIvozarivAde::OnTileSource() {
 
 bool ZIvozarivAde::DrawBackground(RgbImage& image) {
   if (!gshhg_) gshhg_ = std::make_unique<GshhgStore>(GshhgFolderFromEnvironment());
-  return DrawCoastBackground(*gshhg_, originLat, originLon, zoomIndex, image).pixels > 0;
+  // A view where no line falls (inland, open sea) is still filled: it has a
+  // background and its scale bar shows. Only missing data means none.
+  const CoastDrawing drawing = DrawCoastBackground(*gshhg_, originLat, originLon, zoomIndex, image);
+  return drawing.filled || drawing.pixels > 0;
 }
 
 void ZIvozarivAde::OnToggleBackground() {
@@ -407,7 +455,8 @@ void ZIvozarivAde::OnToggleBackground() {
 }
 
 void ZIvozarivAde::OnMapData() {
-  platform_->ShowMessage(kGshhgAttribution, "Roamgrid", MessageStyle::kInformationOk);
+  // The box wraps the text to its own width.
+  platform_->ShowMessage(FlowingText(kGshhgAttribution), "Roamgrid", MessageStyle::kInformationOk);
 }
 
 void ZIvozarivAde::OnPointerMove(QPoint windowPixel, QPoint globalPixel) {
@@ -429,6 +478,78 @@ void ZIvozarivAde::OnStoreChanged() {
   ++storeRefreshes_;
   RenderView();
   viewWindow.update();
+  CheckConflictCopies();
+}
+
+void ZIvozarivAde::CheckConflictCopies() {
+  const size_t copies = FindConflictCopies().size();
+  if (copies == 0 || copies == conflictsPassed_) {
+    delete conflictNote_;
+    if (copies == 0) conflictsPassed_ = 0;
+    return;
+  }
+  const QString text =
+      copies == 1 ? QStringLiteral("1 copy from another computer: fold it in?")
+                  : QStringLiteral("%1 copies from another computer: fold them in?").arg(copies);
+  if (!conflictNote_) {
+    auto* note = new QFrame(this);
+    conflictNote_ = note;
+    note->setObjectName(QStringLiteral("conflictNote"));
+    note->setStyleSheet(QStringLiteral(
+        "#conflictNote { background: rgba(255, 248, 215, 235); border: 1px solid #b9a66a; }"));
+    auto* label = new QLabel(note);
+    label->setObjectName(QStringLiteral("conflictText"));
+    label->setWordWrap(true);
+    label->setToolTip(QStringLiteral(
+        "A file sync tool kept the other computer's version of some tiles beside them. "
+        "Folding adds their marks to the tiles (marks only add up) and removes the copies."));
+    auto* yes = new QPushButton(QStringLiteral("Yes"), note);
+    yes->setObjectName(QStringLiteral("conflictYes"));
+    yes->setAutoDefault(false);
+    auto* later = new QPushButton(QStringLiteral("Not now"), note);
+    later->setObjectName(QStringLiteral("conflictNotNow"));
+    later->setAutoDefault(false);
+    auto* row = new QHBoxLayout(note);
+    row->setContentsMargins(6, 3, 3, 3);
+    row->addWidget(label, 1);
+    row->addWidget(yes);
+    row->addWidget(later);
+    connect(yes, &QPushButton::clicked, this, [this] { OnFoldConflicts(); });
+    connect(later, &QPushButton::clicked, this, [this, copies] {
+      conflictsPassed_ = copies;  // asked again when their number changes
+      conflictNote_->deleteLater();
+    });
+  }
+  conflictNote_->findChild<QLabel*>(QStringLiteral("conflictText"))->setText(text);
+  // Within the map, the text wrapped beside the buttons where it must.
+  const int width = viewWindow.width() - 2 * kNoteMarginPx;
+  conflictNote_->setFixedWidth(width);
+  conflictNote_->setFixedHeight(conflictNote_->layout()->heightForWidth(width));
+  conflictNote_->move(viewWindow.geometry().topLeft() + QPoint(kNoteMarginPx, kNoteMarginPx));
+  conflictNote_->show();
+  conflictNote_->raise();
+}
+
+void ZIvozarivAde::OnFoldConflicts() {
+  ConflictFold fold;
+  {
+    const std::unique_ptr<TaskProgress> progress =
+        platform_->StartTaskProgress("Fold copies", "Folding in the copies from another computer");
+    fold = FoldConflictCopies(progress.get());
+  }
+  RenderView();
+  viewWindow.update();
+  if (!fold.left.empty()) {
+    std::string text;
+    for (const ConflictCopyFound& copy : fold.left) {
+      text += copy.path + ": " + NotFoldedReason(copy) + "\n";
+    }
+    text.pop_back();
+    platform_->ShowMessage(text, "", MessageStyle::kExclamationOk);
+  }
+  conflictsPassed_ = 0;
+  CheckConflictCopies();
+  if (!fold.stopped) ShowNewCellsNote(fold.newCells);
 }
 
 void ZIvozarivAde::EndCommand() {
@@ -520,7 +641,9 @@ void ZIvozarivAde::ShowNewCellsNote(long long cells) {
       "background: rgba(255, 255, 255, 220); border: 1px solid gray; padding: 3px;"));
   note->setAttribute(Qt::WA_TransparentForMouseEvents);
   note->adjustSize();
-  note->move(viewWindow.geometry().topLeft() + QPoint(kNoteMarginPx, kNoteMarginPx));
+  // Below the note of conflict copies while that stands.
+  const int below = conflictNote_ ? conflictNote_->height() + kNoteMarginPx : 0;
+  note->move(viewWindow.geometry().topLeft() + QPoint(kNoteMarginPx, kNoteMarginPx + below));
   note->show();
   note->raise();
   auto* opacity = new QGraphicsOpacityEffect(note);
@@ -556,8 +679,9 @@ void ZIvozarivAde::OnWheel(int angleDelta) {
 }
 
 void ZIvozarivAde::OnExport() {
-  // What the map shows, background and attribution included, for a PNG.
-  const QImage shown = viewWindow.grab().toImage().convertToFormat(QImage::Format_RGB888);
+  // What the map shows inside its border, background and attribution
+  // included, for a PNG.
+  const QImage shown = viewWindow.Picture().convertToFormat(QImage::Format_RGB888);
   RgbImage picture(shown.width(), shown.height());
   for (int y = 0; y < shown.height(); ++y) {
     std::memcpy(picture.bytes.data() + size_t(y) * size_t(shown.width()) * 3, shown.constScanLine(y),
@@ -566,14 +690,13 @@ void ZIvozarivAde::OnExport() {
   ExportBitmap(*this, viewWindow.raster(), *platform_, &picture);
 }
 
-void ZIvozarivAde::OnExportRegion() { ExportViewRegion(*this, *platform_); }
+void ZIvozarivAde::OnExportRegion() {
+  // The first time the view at its own zoom; then what was chosen last.
+  if (!regionChoice_) regionChoice_ = ViewRegionChoice(*this);
+  ExportChosenRegion(*this, *platform_, *regionChoice_);
+}
 
 void ZIvozarivAde::OnSetHomePosition() { SaveHomePosition(*this, *platform_); }
-
-void ZIvozarivAde::OnOK() {
-  UpdateData(true);
-  accept();
-}
 
 void ZIvozarivAde::OnSysCommand(unsigned id) {
   if ((id & 0xFFF0) == kAboutCommandId) return;  // the item has no effect
@@ -592,9 +715,9 @@ void ZIvozarivAde::keyPressEvent(QKeyEvent* event) {
       button->click();
     } else if (focus && (focus == GetDlgItem(kIdCenterLat) || focus == GetDlgItem(kIdCenterLon))) {
       OnJump();  // a typed position is meant to be shown, not to end the program
-    } else if (!CloseKeysHeld()) {
-      OnOK();
     }
+    // Enter anywhere else does nothing: a key pressed in an edit never ends
+    // the program and loses the view; Escape and the close box do.
     event->accept();
     return;
   }
@@ -611,6 +734,10 @@ void ZIvozarivAde::contextMenuEvent(QContextMenuEvent* event) {
 }
 
 bool ZIvozarivAde::eventFilter(QObject* watched, QEvent* event) {
+  // Every edit of the latitude edit comes with an event to it (a key, a
+  // drop, a click, its menu): the text before it is what OnLatEdited
+  // compares with.
+  if (latEdit_ && watched == latEdit_) latTextBefore_ = latEdit_->text();
   switch (event->type()) {
     case QEvent::DragEnter:
     case QEvent::DragMove: {

@@ -11,14 +11,16 @@
 #include <QLabel>
 #include <QPointer>
 #include <memory>
+#include <optional>
 #include <string>
 #include <tuple>
 #include <vector>
 
-#include "app/tile_layer.h"
 #include "app/store_watcher.h"
+#include "app/tile_layer.h"
 #include "app/view_child.h"
 #include "common/windowing_platform.h"
+#include "export/region_choice.h"
 #include "geo/gshhg_store.h"
 #include "geo/map_viewport.h"
 #include "tiles/track_recorder.h"
@@ -26,7 +28,9 @@
 #include "view/view_state.h"
 
 class QAction;
+class QFrame;
 class QLabel;
+class QLineEdit;
 class QMenu;
 
 namespace roamgrid {
@@ -106,9 +110,9 @@ class ZIvozarivAde : public QDialog, public ViewState {
 
  protected:
   // Enter on a push button clicks it (none is a default button), Enter in
-  // edit 1005 or 1006 runs Jump, Enter anywhere else ends the dialog as
-  // OnOK, and Escape is OnCancel; for a moment after an import, Escape and
-  // the ending Enter do nothing.
+  // edit 1005 or 1006 runs Jump, and Enter anywhere else does nothing.
+  // Escape is OnCancel, except for a moment after an import, when it was
+  // meant for the progress window.
   void keyPressEvent(QKeyEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
   // The map's gestures and dropped files: a wheel notch over the view
@@ -124,7 +128,6 @@ class ZIvozarivAde : public QDialog, public ViewState {
   void OnInitDialog();
   // Texts to the edits (saveAndValidate false) or from them (true).
   void UpdateData(bool saveAndValidate);
-  void OnOK();
   void OnSysCommand(unsigned id);
   // A command's common ending: rebuild the view, then repaint it.
   void EndCommand();
@@ -142,13 +145,18 @@ class ZIvozarivAde : public QDialog, public ViewState {
   // new cells" for none (object name "newCellsNote"), fading out by itself;
   // no modal box.
   void ShowNewCellsNote(long long cells);
+  // The command buttons' tooltips, which tell the zoom's steps.
+  void ApplyButtonTips();
+  // Text put into edit 1005 at once (pasted or dropped) that holds a
+  // latitude and a longitude fills edit 1005 and 1006 with one each.
+  void OnLatEdited(const QString& text);
   void OnDoubleClick(QPoint viewPixel);
   void OnWheel(int angleDelta);
   // Enables the zoom buttons that can act at the current zoom, disables the
   // other; run after every command.
   void ApplyZoomButtons();
-  // Whether Escape and Enter are kept from ending the dialog: just after an
-  // import, when they were meant for its progress window.
+  // Whether Escape is kept from ending the dialog: just after an import,
+  // when it was meant for its progress window.
   bool CloseKeysHeld() const;
   void OnExport();
   void OnExportRegion();  // the map menu's "Export region…"
@@ -175,6 +183,15 @@ class ZIvozarivAde : public QDialog, public ViewState {
   void OutlineViewOnMap();
   // A tile of the view (or a folder of the store) changed on disk.
   void OnStoreChanged();
+  // Shows over the map how many conflict copies of tiles a file sync tool
+  // left in the store ("2 copies from another computer: fold them in?",
+  // object name "conflictNote"), with Yes, which folds them in, and "Not
+  // now", which hides the note until their number changes; none: no note.
+  void CheckConflictCopies();
+  // Yes: folds every copy into its tile under the store lock, as `check
+  // --fold-conflicts` does, with the task progress; names the copies left
+  // and shows the new cells.
+  void OnFoldConflicts();
 
   std::unique_ptr<QtPlatform> ownPlatform_;
   WindowingPlatform* platform_;
@@ -192,6 +209,11 @@ class ZIvozarivAde : public QDialog, public ViewState {
   std::tuple<int32_t, int32_t, int32_t> backgroundView_{0, 0, -1};
   bool importing_ = false;  // an import runs
   QPointer<QLabel> newCellsNote_;  // the note of the last import, while shown
+  QPointer<QFrame> conflictNote_;  // the note of conflict copies, while shown
+  size_t conflictsPassed_ = 0;     // copies the user said "Not now" to
+  std::optional<RegionExportChoice> regionChoice_;  // the last answer of "Export region…"
+  QLineEdit* latEdit_ = nullptr;                    // edit 1005
+  QString latTextBefore_;                           // its text before the event now being handled
   int wheelDelta_ = 0;      // wheel turn not yet worth a notch (1/8 degree units)
   // Runs from the end of the last import; invalid before the first.
   QElapsedTimer importEnded_;

@@ -43,8 +43,7 @@ int RunCheck(const CliArgs& args, std::FILE* out, std::FILE* err) {
       line += ", folded (" + std::to_string(copy.merge.newCells) + " new cells)";
       ++folded;
     } else if (args.foldConflicts && copy.removeError == 0) {
-      const std::string problem = TileMergeProblem(copy.merge, copy.tilePath);
-      line += ", not folded: " + (problem.empty() ? "it changed meanwhile; fold again" : problem);
+      line += ", not folded: " + NotFoldedReason(copy);
     }
     Say(out, line);
     if (copy.removeError != 0)

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "cli/places_cmd.h"
 #include "common/number_text.h"
 #include "common/text.h"
 #include "geo/web_mercator.h"
@@ -150,6 +151,14 @@ class SubcommandReader {
       }
       if (name == "--bind") return ReadText(name, value, args_.bind);
     }
+    if ((command == CliCommand::kPlaces && (name == "--by" || name == "--format")) ||
+        (command == CliCommand::kExport && (name == "--by" || name == "--places"))) {
+      if (std::string error = TakeValue(name, value); !error.empty()) return error;
+      std::string error;
+      ReadPlacesOption(name, *value, args_, error);
+      return error;
+    }
+    if (command == CliCommand::kPlaces && name == "--bbox") return ReadBbox(name, value);
     if (command == CliCommand::kExport) {
       if (name == "--base-map") return ReadText(name, value, args_.baseMap);
       if (name == "--attribution") return ReadText(name, value, args_.attribution);
@@ -415,12 +424,17 @@ class SubcommandReader {
           args_.file = positional[0];
         }
         if (std::string error = CheckTilesExport(); !error.empty()) return error;
+        if (std::string error = CheckPlacesExport(args_, !positional.empty()); !error.empty())
+          return error;
         return CheckExplorerExport();
       case CliCommand::kStats:
         if (!positional.empty()) return "stats takes no arguments (" + Quoted(positional[0]) + ")";
         return {};
       case CliCommand::kCheck:
         if (!positional.empty()) return "check takes no arguments (" + Quoted(positional[0]) + ")";
+        return {};
+      case CliCommand::kPlaces:
+        if (!positional.empty()) return "places takes no arguments (" + Quoted(positional[0]) + ")";
         return {};
       case CliCommand::kServe:
         if (!positional.empty()) return "serve takes no arguments (" + Quoted(positional[0]) + ")";
@@ -449,6 +463,8 @@ class SubcommandReader {
         return "check";
       case CliCommand::kMerge:
         return "merge";
+      case CliCommand::kPlaces:
+        return "places";
       case CliCommand::kServe:
         return "serve";
       case CliCommand::kNone:
@@ -519,7 +535,7 @@ CliParse ParseCliArgs(const std::vector<std::string>& arguments) {
   }
   if (at >= arguments.size()) {
     parse.error =
-        "no command given: import, export, stats, check, merge or serve (see roamgrid-cli --help)";
+        "no command given: import, export, stats, check, merge, places or serve (see roamgrid-cli --help)";
     return parse;
   }
   const std::string& name = arguments[at++];
@@ -533,10 +549,13 @@ CliParse ParseCliArgs(const std::vector<std::string>& arguments) {
     args.command = CliCommand::kCheck;
   } else if (name == "merge") {
     args.command = CliCommand::kMerge;
+  } else if (name == "places") {
+    args.command = CliCommand::kPlaces;
   } else if (name == "serve") {
     args.command = CliCommand::kServe;
   } else {
-    parse.error = "unknown command '" + name + "': import, export, stats, check, merge or serve";
+    parse.error =
+        "unknown command '" + name + "': import, export, stats, check, merge, places or serve";
     return parse;
   }
   // Help wins over every other argument of the subcommand (up to "--").

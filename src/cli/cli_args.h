@@ -16,7 +16,7 @@
 
 namespace roamgrid {
 
-enum class CliCommand { kNone, kImport, kExport, kStats, kCheck, kMerge, kServe };
+enum class CliCommand { kNone, kImport, kExport, kStats, kCheck, kMerge, kPlaces, kServe };
 
 // Where `serve` listens unless told otherwise.
 inline constexpr char kServeDefaultBind[] = "127.0.0.1";
@@ -106,6 +106,11 @@ struct CliArgs {
   // explorer tiles (stats, export)
   std::vector<int32_t> explorerZooms;  // stats --explorer Z,...; export --explorer Z (one)
   bool missing = false;                // export --missing: the unexplored tiles in --bbox
+
+  // places (and export --places)
+  std::string placesBy;                   // --by country|state|continent; empty: country
+  std::string placesFormat;               // --format text|csv|json; empty: text
+  std::optional<std::string> placesFile;  // export --places FILE (.geojson, .json or .csv)
 };
 
 // The outcome of reading the arguments: the request, or one line naming

@@ -1,6 +1,7 @@
 // The help texts of roamgrid-cli: of the program and of each command. The
 // lists of input and export formats come from the format tables.
 #include "cli/cli_args.h"
+#include "cli/places_cmd.h"
 #include "export/export_formats.h"
 #include "import/input_formats.h"
 
@@ -103,6 +104,8 @@ error.
        roamgrid-cli [-C DIR | --user-store] export --web DIR --zoom A-B [--bbox S,W,N,E]
                                      [--color RRGGBB] [--base-map URL|none
                                      [--attribution TEXT]]
+       roamgrid-cli [-C DIR | --user-store] export --places FILE.geojson|FILE.csv
+                                     [--by country|state|continent] [--bbox S,W,N,E] [--overwrite]
 
 Writes the visited cells of a view, or of any region, in the format that
 FILE's suffix names:
@@ -184,6 +187,16 @@ Web page:
                       into DIR/coast/ up to zoom 10 around the marks. The page
                       contacts no server but the base map's.
   --attribution TEXT  the base map's attribution, shown on the page
+
+Places (GeoJSON or CSV; see places --help):
+  --places FILE       write the visited countries (states, continents) to FILE:
+                      ending .csv the table places --format csv prints; ending
+                      .geojson or .json each region's outline as a MultiPolygon
+                      with code, name, level, cells, km2, share and areaKm2 as
+                      properties, for GIS programs
+  --by country|state|continent
+                      what to write (default country)
+  --bbox S,W,N,E      count only the cells in this box
 
 An existing FILE is an error unless --overwrite or --merge is given. A file is
 only ever replaced by a complete new one.
@@ -311,6 +324,8 @@ Options:
 Exit status: 0 stopped by a signal, 1 the address could not be used, 2 usage
 error.
 )";
+    case CliCommand::kPlaces:
+      return PlacesHelpText();
     case CliCommand::kNone:
       break;
   }
@@ -336,6 +351,8 @@ Commands:
                   copies of sync tools
   merge STORE...  OR the tiles of other stores into this one
   serve           serve the marks as map tiles and a web page over HTTP
+  places          list the countries, states or continents visited, with
+                  their cells, area and share (needs gmt-dcw)
 
 Options:
   -C DIR          change to DIR first (several: each relative to the last)

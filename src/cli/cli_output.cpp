@@ -39,26 +39,4 @@ bool ReportStoreProblems(const StoreStats& stats, const std::string& command, st
   return stats.unreadableFolders.empty() && stats.notLoadedWhole.empty();
 }
 
-std::string TileMergeProblem(const TileMerge& merge, const std::string& tilePath) {
-  const std::string reason = merge.error ? ": " + FileErrorText(merge.error) : "";
-  switch (merge.outcome) {
-    case TileMerge::Outcome::kSourceUnreadable:
-      // A link, a pipe or a device where a tile file stands.
-      if (merge.error == EINVAL) return FileErrorText(merge.error);
-      return "cannot be read" + reason;
-    case TileMerge::Outcome::kSourceDamaged:
-      return "damaged";
-    case TileMerge::Outcome::kTileUnreadable:
-      return "the tile file " + Quoted(tilePath) + " cannot be read" + reason;
-    case TileMerge::Outcome::kTileDamaged:
-      return "the tile file " + Quoted(tilePath) + " is damaged (see check)";
-    case TileMerge::Outcome::kNotSaved:
-      return "cannot write the tile file " + Quoted(tilePath) + reason;
-    case TileMerge::Outcome::kMerged:
-    case TileMerge::Outcome::kUnchanged:
-      break;
-  }
-  return {};
-}
-
 }  // namespace roamgrid

@@ -25,8 +25,4 @@ std::string LoadFailureText(const TileLoadFailure& failure);
 // `command`; false when there were any.
 bool ReportStoreProblems(const StoreStats& stats, const std::string& command, std::FILE* err);
 
-// Why a tile of another store or a conflict copy was not ORed into the
-// tile at `tilePath`; empty when it was.
-std::string TileMergeProblem(const TileMerge& merge, const std::string& tilePath);
-
 }  // namespace roamgrid

@@ -9,6 +9,7 @@
 
 #include "cli/cli_commands.h"
 #include "cli/cli_output.h"
+#include "cli/places_cmd.h"
 #include "common/safe_file.h"
 #include "common/text.h"
 #include "export/bmp_file.h"
@@ -318,6 +319,7 @@ int ExportBmpFile(ViewState& view, const std::string& path, bool merge, bool pre
 }  // namespace
 
 int RunExport(const CliArgs& args, std::FILE* out, std::FILE* err) {
+  if (args.placesFile) return RunPlacesExport(args, out, err);
   if (!args.explorerZooms.empty()) return RunExplorerExport(args, out, err);
   if (args.tiles) return RunTilesExport(args, out, err);
   if (args.web) return RunWebExport(args, out, err);

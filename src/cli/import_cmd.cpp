@@ -143,6 +143,8 @@ int RunImport(const CliArgs& args, std::FILE* out, std::FILE* err) {
   ProgressLine progress(err, TotalLogBytes(list, true), isatty(fileno(err)) == 1);
   const ImportInterrupts interrupts;
   TrackRecorder recorder;
+  // Tiles a track leaves stay in hand: each is saved once per log.
+  recorder.hand.SetLimits(kImportHand);
   ImportOptions options;
   options.anyTalker = args.anyTalker;
   options.strict = args.strict;

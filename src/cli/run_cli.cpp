@@ -5,6 +5,7 @@
 
 #include "cli/cli_commands.h"
 #include "cli/cli_output.h"
+#include "cli/places_cmd.h"
 #include "common/store_folder.h"
 #include "import/import_run.h"
 
@@ -48,6 +49,7 @@ int RunCli(const std::vector<std::string>& arguments, std::FILE* out, std::FILE*
     for (std::string& log : args.logs) log = PathFromHere(log);
     for (std::string& store : args.stores) store = PathFromHere(store);
     if (args.file) args.file = PathFromHere(*args.file);
+    if (args.placesFile) args.placesFile = PathFromHere(*args.placesFile);
   }
   if (const std::string error = EnterStoreFolder(args.store); !error.empty()) {
     Error(err, error);
@@ -64,6 +66,8 @@ int RunCli(const std::vector<std::string>& arguments, std::FILE* out, std::FILE*
       return RunCheck(args, out, err);
     case CliCommand::kMerge:
       return RunMerge(args, out, err);
+    case CliCommand::kPlaces:
+      return RunPlaces(args, out, err);
     case CliCommand::kServe:
       return RunServe(args, out, err);
     case CliCommand::kNone:

@@ -101,6 +101,26 @@ double ParseTypedDecimal(const std::string& text) {
   return ParseLeadingDouble(dotted.c_str());
 }
 
+std::optional<double> ParseTypedNumber(std::string_view text) {
+  while (!text.empty() && IsSpace(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsSpace(text.back())) text.remove_suffix(1);
+  std::string_view digits = text;
+  if (!digits.empty() && (digits.front() == '+' || digits.front() == '-')) digits.remove_prefix(1);
+  bool digit = false;
+  bool separator = false;
+  for (char c : digits) {
+    if (IsDigit(c)) {
+      digit = true;
+    } else if ((c == '.' || c == ',') && !separator) {
+      separator = true;
+    } else {
+      return std::nullopt;
+    }
+  }
+  if (!digit) return std::nullopt;
+  return ParseTypedDecimal(std::string(text));
+}
+
 std::optional<int32_t> ParseLeadingInt32(const char* text) {
   const char* p = text;
   while (IsSpace(*p)) ++p;

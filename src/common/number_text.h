@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace roamgrid {
 
@@ -25,6 +26,12 @@ double ParseLeadingDouble(const char* text, const char** end = nullptr);
 // ("35,70" is 35.7), as it is written where the decimal comma is usual.
 // Any other text reads exactly as ParseLeadingDouble reads it.
 double ParseTypedDecimal(const std::string& text);
+
+// A number a person typed as the whole of `text` (white space around it
+// allowed): a sign, digits and at most one decimal point or one decimal
+// comma, read as ParseTypedDecimal reads it. Nothing for any other text
+// ("", "35.6 N", "1e5", "35.6.7").
+std::optional<double> ParseTypedNumber(std::string_view text);
 
 // Reads an integer from the start of `text` as scanf's "%d" does: leading
 // white space, an optional sign, then decimal digits; anything after them is

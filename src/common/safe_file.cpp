@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -165,10 +166,13 @@ mode_t AccessBits(mode_t mode, int userClass) { return (mode << (3 * userClass))
 // than before, fails with EPERM: the save is refused rather than change
 // who may use the file. Runs before the mode is set, since a change of
 // owner clears the set-id bits.
-bool KeepOwnerAndGroup(int fd, const struct stat& old, struct stat* status = nullptr) {
+// `known`: `*status` holds the new file's status already (see
+// PredictNewFile), so it is not asked again.
+bool KeepOwnerAndGroup(int fd, const struct stat& old, struct stat* status = nullptr,
+                       bool known = false) {
   struct stat ignored;
   struct stat& mine = status ? *status : ignored;
-  if (fstat(fd, &mine) != 0) return false;
+  if (!known && fstat(fd, &mine) != 0) return false;
   if (mine.st_uid == old.st_uid && mine.st_gid == old.st_gid) return true;
   if (fchown(fd, old.st_uid, old.st_gid) == 0) {
     mine.st_mode &= ~mode_t(S_ISUID | S_ISGID);  // cleared by the change of owner
@@ -201,6 +205,48 @@ pid_t CurrentPid() {
   (void)registered;
   if (gPid == 0) gPid = getpid();
   return gPid;
+}
+
+// The file creation mask of the process, read once from /proc/self/status
+// (umask() would change it, if only for a moment); -1 where that does not
+// tell it.
+mode_t ProcessUmask() {
+  static const mode_t mask = [] {
+    mode_t found = mode_t(-1);
+    if (FILE* status = std::fopen("/proc/self/status", "re")) {
+      char line[256];
+      unsigned value = 0;
+      while (std::fgets(line, sizeof line, status)) {
+        if (std::sscanf(line, "Umask: %o", &value) == 1) {
+          found = mode_t(value & 0777);
+          break;
+        }
+      }
+      std::fclose(status);
+    }
+    return found;
+  }();
+  return mask;
+}
+
+// The owner, group and mode a file gets that this process has just created
+// with `createMode` beside `existing`, a file of its own: this process's
+// user and group, and the bits the creation mask leaves. A tile save then
+// needs no status call for its new file. False when that cannot be told
+// (the mask is unknown), or when `existing` belongs to another user or
+// group, whose keeping needs the real status. A folder with the
+// set-group-ID bit gives a new file its own group: a file that kept this
+// user's group in such a folder takes the folder's group on its next
+// save, as every file created there does.
+bool PredictNewFile(const struct stat& existing, mode_t createMode, struct stat* mine) {
+  static const uid_t user = geteuid();
+  static const gid_t group = getegid();
+  const mode_t mask = ProcessUmask();
+  if (mask == mode_t(-1) || existing.st_uid != user || existing.st_gid != group) return false;
+  mine->st_uid = user;
+  mine->st_gid = group;
+  mine->st_mode = S_IFREG | (createMode & ~mask);
+  return true;
 }
 
 }  // namespace
@@ -307,7 +353,8 @@ bool ReplaceRegularFile(const char* path, const void* data, size_t size,
   };
   if (existing) {
     struct stat mine;
-    if (!KeepOwnerAndGroup(fd, *existing, &mine)) {
+    const bool predicted = PredictNewFile(*existing, createMode, &mine);
+    if (!KeepOwnerAndGroup(fd, *existing, &mine, predicted)) {
       fail(errno);
     } else if ((mine.st_mode & 07777) != (existing->st_mode & 07777)) {
       fchmod(fd, existing->st_mode & 07777);  // best effort: the content matters most

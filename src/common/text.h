@@ -22,4 +22,19 @@ inline bool HasSuffix(std::string_view name, std::string_view suffix, bool anyCa
   return true;
 }
 
+// `text` with the line breaks inside its paragraphs made blanks, for a
+// window that wraps text to its own width: lines broken for a terminal
+// would break again there, unevenly. An empty line (two line feeds) still
+// ends a paragraph.
+inline std::string FlowingText(std::string_view text) {
+  std::string flowing(text);
+  for (size_t at = 0; at < flowing.size(); ++at) {
+    if (flowing[at] != '\n') continue;
+    const bool paragraphEnd =
+        (at + 1 < flowing.size() && flowing[at + 1] == '\n') || (at > 0 && flowing[at - 1] == '\n');
+    if (!paragraphEnd) flowing[at] = ' ';
+  }
+  return flowing;
+}
+
 }  // namespace roamgrid

@@ -12,6 +12,8 @@
 namespace roamgrid {
 
 class ImportProgress;  // import/import_progress.h
+class TaskProgress;    // common/task_progress.h
+struct RegionExportChoice;  // export/region_choice.h
 
 enum class MessageStyle {
   kExclamationOk,  // exclamation icon, one OK button
@@ -44,9 +46,14 @@ class WindowingPlatform {
   // chosen full path, or nothing on Cancel. It asks nothing about an
   // existing file.
   virtual std::optional<std::string> ChooseExportPath(const std::string& proposedName) = 0;
-  // Save dialog of "Export region..." proposing `proposedName` (a ".tif"
-  // name), offering GeoTIFF, GeoJSON, KML and KMZ: the chosen full path, or
-  // nothing on Cancel. It confirms the replacing of an existing file itself.
+  // The first question of "Export region...": which area, format and
+  // detail, showing `current`. The answer, or nothing on Cancel.
+  virtual std::optional<RegionExportChoice> ChooseExportRegion(
+      const RegionExportChoice& current) = 0;
+  // Save dialog of "Export region..." proposing `proposedName`, offering the
+  // region formats of the export table, the one of the name's suffix
+  // chosen: the chosen full path, or nothing on Cancel. It confirms the
+  // replacing of an existing file itself.
   virtual std::optional<std::string> ChooseRegionExportPath(const std::string& proposedName) = 0;
   // The overwrite/merge prompt for an existing `path`.
   virtual OverwriteAnswer AskOverwrite(const std::string& path) = 0;
@@ -60,6 +67,12 @@ class WindowingPlatform {
   // told of each log and the bytes read and says whether Cancel was
   // pressed; destroying it ends all this.
   virtual std::unique_ptr<ImportProgress> StartImportProgress(long long totalBytes) = 0;
+  // The same for another long task: the wait cursor at once, after a moment
+  // the modal progress window titled `title`, saying `text` above its bar,
+  // with Cancel. The returned reporter (never null) is told of the steps
+  // done and says whether Cancel was pressed; destroying it ends all this.
+  virtual std::unique_ptr<TaskProgress> StartTaskProgress(const std::string& title,
+                                                          const std::string& text) = 0;
   // The tile source dialog, showing `current`: the new choice, or nothing
   // on Cancel.
   virtual std::optional<TileSourceChoice> ChooseTileSource(const TileSourceChoice& current) = 0;

@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "common/safe_file.h"
+#include "common/task_progress.h"
 #include "export/bmp_file.h"
 #include "export/png_file.h"
 #include "export/region_export.h"
@@ -100,10 +102,40 @@ void ExportBitmap(const ViewState& state, const uint8_t* raster, WindowingPlatfo
   }
 }
 
-void ExportViewRegion(const ViewState& state, WindowingPlatform& platform) {
-  std::string name = ProposedExportName(state);
-  name.replace(name.size() - 4, 4, ".tif");  // in place of ".bmp"
-  const std::optional<std::string> path = platform.ChooseRegionExportPath(name);
+void ExportChosenRegion(const ViewState& state, WindowingPlatform& platform,
+                        RegionExportChoice& choice) {
+  // The typed edges start from the view until the user types others.
+  if (choice.area != RegionArea::kBox) {
+    const RegionExportChoice view = ViewRegionChoice(state);
+    choice.south = view.south;
+    choice.west = view.west;
+    choice.north = view.north;
+    choice.east = view.east;
+  }
+  CellRegion region;
+  int zoom = 0;
+  for (;;) {
+    const std::optional<RegionExportChoice> answer = platform.ChooseExportRegion(choice);
+    if (!answer) return;
+    choice = *answer;
+    std::string problem;
+    const std::optional<CellRegion> chosen = ChosenRegion(choice, state, &problem);
+    std::optional<int> chosenZoom;
+    if (chosen) {
+      chosenZoom = ChosenZoom(choice, *chosen, &problem);
+      // Shapes have no pixels; the zoom matters only if the save dialog
+      // turns them into an image after all.
+      if (!chosenZoom && !ExportFormatOf(choice.format).raster) chosenZoom = kMaxZoomIndex;
+    }
+    if (chosen && chosenZoom) {
+      region = *chosen;
+      zoom = *chosenZoom;
+      break;
+    }
+    Complain(platform, problem);  // then the same question again
+  }
+  const std::optional<std::string> path =
+      platform.ChooseRegionExportPath(ProposedRegionName(choice, state));
   if (!path) return;
   const std::optional<ExportTarget> target = ExportTargetOf(*path);
   if (!target || !ExportFormatOf(target->format).region) {
@@ -111,10 +143,17 @@ void ExportViewRegion(const ViewState& state, WindowingPlatform& platform) {
     return;
   }
   RegionExportRequest request;
-  request.region = ViewCellRegion(state);
-  request.zoom = state.zoomIndex;
-  const RegionExportResult result = ExportRegion(*path, *target, request);
-  if (!result.ok) platform.ShowMessage(result.error, "", MessageStyle::kExclamationOk);
+  request.region = region;
+  request.zoom = zoom;
+  RegionExportResult result;
+  {
+    const size_t slash = path->rfind('/');
+    const std::unique_ptr<TaskProgress> progress = platform.StartTaskProgress(
+        kExportRegionTitle, "Writing " + path->substr(slash == std::string::npos ? 0 : slash + 1));
+    request.progress = progress.get();
+    result = ExportRegion(*path, *target, request);
+  }
+  if (!result.ok && !result.stopped) Complain(platform, result.error);
 }
 
 }  // namespace roamgrid

@@ -8,6 +8,7 @@
 
 #include "common/windowing_platform.h"
 #include "export/export_formats.h"
+#include "export/region_choice.h"
 #include "geo/rgb_image.h"
 #include "view/view_state.h"
 
@@ -36,11 +37,19 @@ void ExportBitmap(const ViewState& state, const uint8_t* raster, WindowingPlatfo
 // The text shown when the region export is given a name it cannot write.
 inline const std::string kRegionSuffixText = RegionExportSuffixesText();
 
-// "Export region...": asks for a path (ChooseRegionExportPath, proposing
-// the view's name with ".tif"; Cancel ends it) and writes the cells of the
-// view as GeoTIFF (at the view's zoom), GeoJSON or KML/KMZ, by the path's
-// suffix. An unknown suffix or a failure is shown in a message box (empty
+// The title of the progress window of "Export region...".
+inline constexpr char kExportRegionTitle[] = "Export region";
+
+// "Export region...": asks which area, format and detail (ChooseExportRegion
+// showing `choice`, which then keeps the answer for the next time; Cancel
+// ends it), asking again after saying what is wrong with an area that names
+// no cells or an image too large; then asks for a path (ChooseRegionExport
+// Path, proposing ProposedRegionName; Cancel ends it) and writes the cells
+// in the format of the path's suffix (PNG, GeoTIFF, GeoJSON, KML or KMZ)
+// under the platform's task progress, whose Cancel leaves the path as it
+// was. An unknown suffix or a failure is shown in a message box (empty
 // title, exclamation icon); an old file is replaced only by a complete one.
-void ExportViewRegion(const ViewState& state, WindowingPlatform& platform);
+void ExportChosenRegion(const ViewState& state, WindowingPlatform& platform,
+                        RegionExportChoice& choice);
 
 }  // namespace roamgrid

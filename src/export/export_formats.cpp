@@ -14,7 +14,7 @@ constexpr ExportFormatEntry kFormats[] = {
      R"(  .bmp              the view as the Export command writes it: a 448 x 448
                     24-bit BMP image, visited pixels red, all others white
 )"},
-    {ExportFormat::kPng, "PNG", true, ".png", false, WriteRegionAsPng, false,
+    {ExportFormat::kPng, "PNG", true, ".png", false, WriteRegionAsPng, true,
      R"(  .png              a PNG image, visited pixels red on white
 )"},
     {ExportFormat::kGeoTiff, "GeoTIFF", true, ".tif .tiff", false, WriteRegionAsGeoTiff, true,
@@ -119,6 +119,13 @@ std::vector<std::string> RegionExportFilters() {
 std::string RegionExportSuffixesText() {
   return "Give the file one of the suffixes " +
          Listed(Suffixes([](const ExportFormatEntry& format) { return format.region; }), " or ");
+}
+
+std::string RegionExportFormatNames() {
+  std::vector<std::string> names;
+  for (const ExportFormatEntry& format : kFormats)
+    if (format.region) names.push_back(format.name);
+  return Listed(names, " or ");
 }
 
 std::string ExportFormatsHelp() {

@@ -58,6 +58,9 @@ std::optional<ExportTarget> ExportTargetOf(const std::string& path);
 // and the suffixes it takes, for its message on another name.
 std::vector<std::string> RegionExportFilters();
 std::string RegionExportSuffixesText();
+// The names of the formats "Export region..." offers: "PNG, GeoTIFF,
+// GeoJSON, KML or KMZ".
+std::string RegionExportFormatNames();
 
 // The rows of `export --help` that list the formats by suffix.
 std::string ExportFormatsHelp();

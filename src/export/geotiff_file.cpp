@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 #include "common/safe_file.h"
@@ -46,6 +47,26 @@ toff_t SizeOf(thandle_t handle) {
 int MapNothing(thandle_t, void**, toff_t*) { return 0; }
 void UnmapNothing(thandle_t, void*, toff_t) {}
 
+// The tag GIS programs read a band's "no data" value from, as ASCII text:
+// pixels of that value are left out when the layer is drawn. libtiff does
+// not know it, so it is made known to every TIFF opened from now on, in
+// front of whatever extender (libgeotiff's) was there before.
+constexpr ttag_t kGdalNoDataTag = 42113;
+TIFFExtendProc gParentExtender = nullptr;
+
+void AddNoDataTag(TIFF* tif) {
+  static const TIFFFieldInfo kNoData[] = {{kGdalNoDataTag, TIFF_VARIABLE, TIFF_VARIABLE, TIFF_ASCII,
+                                           FIELD_CUSTOM, 1, 0,
+                                           const_cast<char*>("GDALNoDataValue")}};
+  TIFFMergeFieldInfo(tif, kNoData, 1);
+  if (gParentExtender) gParentExtender(tif);
+}
+
+void KnowNoDataTag() {
+  static std::once_flag once;
+  std::call_once(once, [] { gParentExtender = TIFFSetTagExtender(AddNoDataTag); });
+}
+
 }  // namespace
 
 bool WriteRegionGeoTiff(const CellRegion& region, int zoom, ReplacingFile& file) {
@@ -57,6 +78,7 @@ bool WriteRegionGeoTiff(const CellRegion& region, int zoom, ReplacingFile& file)
   // says enough.
   TIFFSetErrorHandler(nullptr);
   TIFFSetWarningHandler(nullptr);
+  KnowNoDataTag();
   TIFF* tif = XTIFFClientOpen("export.tif", "w", &file, ReadNothing, WriteTo, SeekIn, CloseNothing,
                               SizeOf, MapNothing, UnmapNothing);
   if (!tif) return false;
@@ -76,6 +98,8 @@ bool WriteRegionGeoTiff(const CellRegion& region, int zoom, ReplacingFile& file)
   red[0] = green[0] = blue[0] = 0xFFFF;
   red[1] = 0xFFFF;
   ok = ok && TIFFSetField(tif, TIFFTAG_COLORMAP, red.data(), green.data(), blue.data());
+  // Unvisited pixels are "no data": over a base map only the marks show.
+  ok = ok && TIFFSetField(tif, kGdalNoDataTag, "0");
   // Georeferencing: pixel (0, 0)'s north-west corner and the pixel size.
   const double perDegree = double(kCellsPerDegree);
   const double pixelDegrees = double(CellsPerPixel(zoom)) / perDegree;

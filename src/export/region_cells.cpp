@@ -145,6 +145,20 @@ class RegionWalker::FolderCache {
   std::unordered_map<int64_t, bool> known_;
 };
 
+namespace {
+
+// The walk progress of this thread (one program, one thread).
+ScopedRegionWalkProgress* gWalkProgress = nullptr;
+
+}  // namespace
+
+ScopedRegionWalkProgress::ScopedRegionWalkProgress(TaskProgress* progress)
+    : progress_(progress), previous_(gWalkProgress) {
+  gWalkProgress = this;
+}
+
+ScopedRegionWalkProgress::~ScopedRegionWalkProgress() { gWalkProgress = previous_; }
+
 RegionWalker::RegionWalker(const CellRegion& region)
     : region_(region),
       south_(std::max(region.south, -kPoleCellRow)),
@@ -164,6 +178,21 @@ RegionWalker::~RegionWalker() = default;
 bool RegionWalker::Next() {
   const int64_t lastRow = FloorDiv(south_, kCellsPerSide);
   for (; i_ >= lastRow; --i_, j_ = jA_) {
+    ScopedRegionWalkProgress* told = gWalkProgress;
+    if (told && told->progress_) {
+      // Told once per tile row, at its start.
+      const int64_t firstRow = FloorDiv(north_ - 1, kCellsPerSide);
+      const int64_t rowsDone = firstRow - i_;
+      if (rowsDone != rowsTold_) {
+        rowsTold_ = rowsDone;
+        told->progress_->Advance(rowsDone, firstRow - lastRow + 1);
+        if (told->stopped_ || told->progress_->Cancelled()) {
+          told->stopped_ = true;
+          i_ = lastRow - 1;
+          return false;
+        }
+      }
+    }
     tile_.tileRow = i_;
     tile_.latKey = int32_t(kCentiPerTile * i_);
     const int r0 = int(std::max<int64_t>(south_ - tile_.FirstCellRow(), 0));
@@ -194,6 +223,16 @@ bool RegionWalker::Next() {
     }
   }
   return false;
+}
+
+LoadResult CollectTileRuns(const uint8_t* file, size_t size, int rowFrom, int rowTo, int columnFrom,
+                           int columnTo, std::vector<CellRun>& runs) {
+  if (size < kTileHeaderSize || file[0] != 0x00) return kDamaged;
+  RunCollector collector{runs, rowFrom, rowTo, columnFrom, columnTo};
+  const LoadResult result =
+      WalkCodeStream(file + kTileHeaderSize, size - kTileHeaderSize, collector);
+  collector.Flush();
+  return result;
 }
 
 void CoverRuns(const std::vector<CellRun>& runs, std::vector<CellRect>& rects) {

@@ -14,7 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "common/task_progress.h"
 #include "tiles/grid_units.h"
+#include "tiles/tile_file.h"
 #include "view/view_state.h"
 
 namespace roamgrid {
@@ -72,6 +74,25 @@ struct RegionTile {
   std::string Name() const;
 };
 
+// Tells `progress` how far every RegionWalker of this thread has come, in
+// tile rows, while it lives, and stops the walks when it is cancelled: a
+// stopped walk ends as if the region ended there, and stopped() says so.
+// An export installs one around its writer (region_export.h).
+class ScopedRegionWalkProgress {
+ public:
+  explicit ScopedRegionWalkProgress(TaskProgress* progress);
+  ~ScopedRegionWalkProgress();
+  ScopedRegionWalkProgress(const ScopedRegionWalkProgress&) = delete;
+  ScopedRegionWalkProgress& operator=(const ScopedRegionWalkProgress&) = delete;
+  bool stopped() const { return stopped_; }
+
+ private:
+  friend class RegionWalker;
+  TaskProgress* progress_;
+  ScopedRegionWalkProgress* previous_;
+  bool stopped_ = false;
+};
+
 // Walks the tiles that hold part of a region, tile rows north to south and
 // within each row west to east, stopping at every tile with a visited cell
 // inside the region; its runs come in row order (south to north) and,
@@ -101,12 +122,22 @@ class RegionWalker {
   CellRegion region_;
   int64_t south_, north_, jA_, jB_;
   int64_t i_, j_;  // the next tile to look at
+  int64_t rowsTold_ = -1;  // tile rows last told to the walk progress
   RegionTile tile_;
   std::vector<CellRun> runs_;
   std::vector<uint8_t> file_;
   std::unique_ptr<FolderCache> folders_;
   long long cells_ = 0;
 };
+
+// The visited cells of one tile file's bytes (`size` of them, the header
+// included) inside rows [rowFrom, rowTo) and columns [columnFrom,
+// columnTo), appended to `runs` as RegionWalker gives them; the masks are
+// not looked at. kLoaded, or kDamaged for a header that is short or does
+// not start with 0x00 (no runs) or a code stream that stops early or runs
+// past the tile (the runs before the damage).
+LoadResult CollectTileRuns(const uint8_t* file, size_t size, int rowFrom, int rowTo, int columnFrom,
+                           int columnTo, std::vector<CellRun>& runs);
 
 // Covers the runs of one tile (as WalkRegionRuns gives them) with
 // rectangles: runs are whole along their rows, and a run continues a

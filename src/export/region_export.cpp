@@ -212,8 +212,14 @@ RegionExportResult ExportRegion(const std::string& path, const ExportTarget& tar
   RegionExportRequest clamped = request;
   clamped.zoom = zoom;
   errno = 0;
+  const ScopedRegionWalkProgress walkProgress(request.progress);
   const bool ok = ExportFormatOf(target.format).write(clamped, target, file, result);
   const int writeError = errno;
+  if (walkProgress.stopped()) {
+    file.Abandon();
+    result.stopped = true;
+    return result;
+  }
   if (!ok) {
     file.Abandon();
     result.error = "cannot write " + Quoted(path) + Why(writeError) + "; nothing was changed";

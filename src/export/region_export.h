@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "common/task_progress.h"
 #include "export/export_formats.h"
 #include "export/region_cells.h"
 #include "geo/rgb_image.h"
@@ -27,6 +28,9 @@ struct RegionExportRequest {
   // PNG: drawn beneath the marks; its size must be the image's (a view's
   // background, DrawCoastBackground).
   const RgbImage* background = nullptr;
+  // Told of the tile rows written and asked whether to stop (nullptr:
+  // nothing told, never stopped).
+  TaskProgress* progress = nullptr;
 };
 
 struct RegionExportResult {
@@ -34,10 +38,13 @@ struct RegionExportResult {
   std::string error;  // when not ok: what went wrong, naming the file
   long long visitedCells = 0;
   bool overlay = false;  // KMZ: written as a GroundOverlay image
+  bool stopped = false;  // the progress was cancelled: nothing written, no error
 };
 
 // Checks the request for `target` (the size limit of raster images) and
-// writes `path`. BMP is not handled here (ExportBitmap writes it).
+// writes `path`. BMP is not handled here (ExportBitmap writes it). When the
+// request's progress is cancelled, the export stops at the next tile row
+// and leaves `path` as it was.
 RegionExportResult ExportRegion(const std::string& path, const ExportTarget& target,
                                 const RegionExportRequest& request);
 

@@ -11,17 +11,24 @@ RasterSize RegionRasterSize(const CellRegion& region, int zoom) {
   return RasterSize{aligned.Columns() >> zoom, aligned.Rows() >> zoom};
 }
 
+std::optional<int> FinestFittingZoom(const CellRegion& region, int from) {
+  for (int z = std::max(from, int(kMinZoomIndex)); z <= kMaxZoomIndex; ++z) {
+    const RasterSize size = RegionRasterSize(region, z);
+    if (size.width <= kMaxImageSide && size.height <= kMaxImageSide) return z;
+  }
+  return std::nullopt;
+}
+
 std::string CheckRasterSize(const CellRegion& region, int zoom) {
+  if (FinestFittingZoom(region, zoom) == zoom) return {};
   const RasterSize size = RegionRasterSize(region, zoom);
-  if (size.width <= kMaxImageSide && size.height <= kMaxImageSide) return {};
   std::string text = "the image would be " + std::to_string(size.width) + " x " +
                      std::to_string(size.height) + " pixels, more than " +
                      std::to_string(kMaxImageSide) + " x " + std::to_string(kMaxImageSide) + "; ";
-  for (int z = zoom + 1; z <= kMaxZoomIndex; ++z) {
-    const RasterSize smaller = RegionRasterSize(region, z);
-    if (smaller.width <= kMaxImageSide && smaller.height <= kMaxImageSide)
-      return text + "--zoom " + std::to_string(z) + " fits (" + std::to_string(smaller.width) +
-             " x " + std::to_string(smaller.height) + ")";
+  if (const std::optional<int> z = FinestFittingZoom(region, zoom + 1)) {
+    const RasterSize smaller = RegionRasterSize(region, *z);
+    return text + "--zoom " + std::to_string(*z) + " fits (" + std::to_string(smaller.width) +
+           " x " + std::to_string(smaller.height) + ")";
   }
   return text + "no zoom up to " + std::to_string(kMaxZoomIndex) + " fits; choose a smaller region";
 }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,10 @@ struct RasterSize {
   int64_t width = 0, height = 0;
 };
 RasterSize RegionRasterSize(const CellRegion& region, int zoom);
+
+// The closest zoom, `from` or above, at which the image of `region` fits
+// kMaxImageSide; nothing when none up to kMaxZoomIndex does.
+std::optional<int> FinestFittingZoom(const CellRegion& region, int from = 0);
 
 // Empty when the image of `region` at `zoom` fits kMaxImageSide; otherwise
 // the message that refuses it, naming its size and the closest zoom that

@@ -26,6 +26,7 @@ class GzipSource : public ByteSource {
   Result Read(char* buffer, size_t capacity) override;
   std::string ErrorText() const override { return errorText_; }
   long long RawBytes() const override { return compressed_.RawBytes(); }
+  bool Live() const override { return compressed_.Live(); }
 
  private:
   // Sets the error; returns what the caller gives back now: the bytes it

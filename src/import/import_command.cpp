@@ -106,7 +106,7 @@ std::vector<ImportReport> ImportLogFiles(TrackRecorder& recorder,
   if (!problems.empty() && !offer) {
     platform.ShowMessage(problems, "", MessageStyle::kExclamationOk);
   } else if (!problems.empty() &&
-             platform.ShowMessage(problems, "", MessageStyle::kQuestionYesNo) ==
+             platform.ShowMessage(problems, kOtherTalkersTitle, MessageStyle::kQuestionYesNo) ==
                  MessageAnswer::kYes) {
     choices.chooseAnyTalker();
     ImportChoices again;

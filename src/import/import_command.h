@@ -18,6 +18,9 @@ namespace roamgrid {
 // "and N more" stands for the rest.
 inline constexpr size_t kMaxSummaryLines = 10;
 
+// The title of the question whether to read GGA of other talkers.
+inline constexpr char kOtherTalkersTitle[] = "Import";
+
 // How the desktop program imports beyond the designed reading: the
 // user's import options (progress and onlyLogs are set by the command),
 // and, when `chooseAnyTalker` is set, the offer to read other talkers' GGA.

@@ -102,7 +102,7 @@ Name NameOf(std::string_view name) {
   const unsigned first = uint8_t(name[0]) - 64u;
   if (first >= 128 || !(kIndex.firsts[first >> 6] >> (first & 63) & 1)) return Name::kOther;
   for (const Entry& entry : kNames)
-    if (entry.text == name) return entry.name;
+    if (entry.text[0] == name[0] && entry.text == name) return entry.name;
   return Name::kOther;
 }
 
@@ -151,6 +151,12 @@ std::optional<double> ParseNumber(std::string_view text) {
 // nothing when the number lies beyond a double's range: above the largest,
 // or not zero yet nearer zero than the smallest.
 std::optional<double> ParseJsonNumber(std::string_view text) {
+  // Whole numbers (E7 coordinates, accuracies, milliseconds) are most of
+  // what a location history holds: up to 18 digits they are read without
+  // the general parser, rounded to a double as it rounds them.
+  const bool negative = !text.empty() && text[0] == '-';
+  if (const std::optional<double> whole = ParseDigits(text.substr(negative ? 1 : 0)))
+    return negative ? -*whole : *whole;
   double value = 0;
   const char* end = text.data() + text.size();
   const auto [stop, error] = std::from_chars(text.data(), end, value);
@@ -282,7 +288,7 @@ class BlockStream {
 class JsonHandler {
  public:
   JsonHandler(TrackPoints& points, ImportReport& report, const ImportOptions& options)
-      : points_(points), report_(report), options_(options) {
+      : points_(points), report_(report), options_(options), wantsTimes_(points.WantsTimes()) {
     frames_.reserve(kJsonDepthMax + 1);
   }
 
@@ -329,10 +335,13 @@ class JsonHandler {
         break;
       case Name::kTime:
       case Name::kStartTime:
+        // Times are read only for the options that look at them.
+        if (!wantsTimes_) break;
         if (const std::optional<double> seconds = ParseIsoTime(value))
           (key_ == Name::kTime ? top.time : top.startTime) = *seconds;
         break;
       case Name::kTimeMs: {
+        if (!wantsTimes_) break;
         std::optional<double> ms = ParseDigits(value);
         if (!ms) ms = ParseNumber(value);
         if (ms) top.time = *ms / 1000;
@@ -446,7 +455,7 @@ class JsonHandler {
         top.offsetMinutes = value;
         break;
       case Name::kTimeMs:
-        top.time = value / 1000;
+        if (wantsTimes_) top.time = value / 1000;
         break;
       default:
         break;
@@ -628,6 +637,7 @@ class JsonHandler {
   TrackPoints& points_;
   ImportReport& report_;
   const ImportOptions& options_;
+  const bool wantsTimes_;  // an option looks at times: they are read
   std::vector<Frame> frames_;
   Name key_ = Name::kOther;  // the member name just read
   unsigned serials_ = 0;

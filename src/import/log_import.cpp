@@ -110,14 +110,17 @@ class ProgressLockWait : public StoreLockWait {
   ImportProgress* progress_;
 };
 
+// `live`: the descriptor is a live input (a pipe, a terminal), whose marks
+// are saved as they come (LiveSaves).
 void ReadAndRelease(TrackRecorder& recorder, int fd, ImportReport& report,
-                    const ImportOptions& options) {
+                    const ImportOptions& options, bool live = false) {
   report.opened = true;
   const long long cellsBefore = recorder.newCells;
   const long long unlockedBefore = StoreLockMissed().saves;
   ProgressLockWait lockWait(options.progress);
   const ScopedStoreLockWait waitHandler(&lockWait);
-  DescriptorSource file(fd);
+  LiveSaves liveSaves(recorder);
+  DescriptorSource file(fd, live ? &liveSaves : nullptr);
   ReadLog(recorder, fd, file, report, options);
   ReleaseRecorderTile(recorder);  // a tile that cannot be saved loses its changes
   report.newCells = recorder.newCells - cellsBefore;
@@ -165,7 +168,10 @@ bool ImportLogDescriptor(TrackRecorder& recorder, int fd, ImportReport* report,
   ImportReport local;
   ImportReport& out = report ? *report : local;
   out = ImportReport{};
-  ReadAndRelease(recorder, fd, out, options);
+  // A file given as standard input is read as any file.
+  struct stat status;
+  const bool live = !(fstat(fd, &status) == 0 && S_ISREG(status.st_mode));
+  ReadAndRelease(recorder, fd, out, options, live);
   return true;
 }
 

@@ -1,11 +1,13 @@
 #include "import/log_source.h"
 
+#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <ctime>
 #include <string>
 
 namespace roamgrid {
@@ -17,7 +19,40 @@ constexpr long long kProgressStep = 4LL << 20;
 
 }  // namespace
 
+int LiveSaves::MsUntilDue() {
+  if (!HasUnsavedMarks(recorder_)) {
+    unsavedSinceMs_ = -1;
+    return -1;
+  }
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  const long long nowMs = (long long)now.tv_sec * 1000 + now.tv_nsec / 1'000'000;
+  if (unsavedSinceMs_ < 0) unsavedSinceMs_ = nowMs;
+  return int(std::max(0LL, unsavedSinceMs_ + intervalMs_ - nowMs));
+}
+
+void LiveSaves::Save() {
+  // A save that failed is tried again an interval later (or at the end).
+  SaveRecorderTiles(recorder_);
+  unsavedSinceMs_ = -1;
+}
+
 ByteSource::Result DescriptorSource::Read(char* buffer, size_t capacity) {
+  // Marks that are due are saved now; while no input comes, the wait ends
+  // when they fall due.
+  for (int waitMs; live_ && (waitMs = live_->MsUntilDue()) >= 0;) {
+    if (waitMs == 0) {
+      live_->Save();
+      continue;
+    }
+    pollfd ready{fd_, POLLIN, 0};
+    const int polled = poll(&ready, 1, waitMs);
+    if (polled > 0) break;
+    if (polled < 0) {
+      if (errno == EINTR) return {0, Status::kInterrupted};
+      break;  // the read says what is wrong
+    }
+  }
   const ssize_t got = ::read(fd_, buffer, capacity);
   if (got > 0) {
     rawBytes_ += got;
@@ -37,10 +72,11 @@ ByteSource::Result HeadSource::Read(char* buffer, size_t capacity) {
     std::memcpy(buffer, head_.data() + given_, size);
     given_ += size;
     // The rest of the block comes from the stream, so that blocks keep
-    // their size (and a cancel, asked between blocks, its reach). An end
-    // or error met here follows the head; a signal lets the next read try
+    // their size (and a cancel, asked between blocks, its reach); not from
+    // a live input, whose next bytes may be long in coming. An end or
+    // error met here follows the head; a signal lets the next read try
     // again.
-    if (size < capacity && after_ == Status::kData) {
+    if (size < capacity && after_ == Status::kData && !inner_.Live()) {
       const Result more = inner_.Read(buffer + size, capacity - size);
       size += more.size;
       if (more.status == Status::kEnd || more.status == Status::kError) after_ = more.status;

@@ -33,19 +33,49 @@ class ByteSource {
   // Bytes taken from the file or descriptor so far (compressed bytes for a
   // compressed log): what the progress of an import counts.
   virtual long long RawBytes() const = 0;
+  // Whether the bytes come from a live input, whose next bytes may be long
+  // in coming: what is at hand is then handed on without waiting for more.
+  virtual bool Live() const { return false; }
+};
+
+// How long marks of a live input (a receiver on standard input) stay
+// unsaved at most while it goes on.
+inline constexpr int kLiveSaveMs = 1000;
+
+// Saves made while a live input is read, so that a program showing the
+// store sees the track within about a second: marks that have been unsaved
+// for `intervalMs` are saved (the tiles stay in hand) when the source next
+// reads, or while it waits for input.
+class LiveSaves {
+ public:
+  explicit LiveSaves(TrackRecorder& recorder, int intervalMs = kLiveSaveMs)
+      : recorder_(recorder), intervalMs_(intervalMs) {}
+  // Milliseconds until the unsaved marks are due (0: now); -1 when there
+  // are none.
+  int MsUntilDue();
+  // Saves the recorder's changed tiles (SaveRecorderTiles).
+  void Save();
+
+ private:
+  TrackRecorder& recorder_;
+  int intervalMs_;
+  long long unsavedSinceMs_ = -1;  // when marks were first found unsaved
 };
 
 // Reads an open descriptor with read(2); the descriptor is not closed. A
-// read interrupted by a signal (EINTR) is kInterrupted, not an error.
+// read interrupted by a signal (EINTR) is kInterrupted, not an error. With
+// `live`, its due saves are made before each read and while the read waits.
 class DescriptorSource : public ByteSource {
  public:
-  explicit DescriptorSource(int fd) : fd_(fd) {}
+  explicit DescriptorSource(int fd, LiveSaves* live = nullptr) : fd_(fd), live_(live) {}
   Result Read(char* buffer, size_t capacity) override;
   std::string ErrorText() const override;
   long long RawBytes() const override { return rawBytes_; }
+  bool Live() const override { return live_ != nullptr; }
 
  private:
   int fd_;
+  LiveSaves* live_;
   int error_ = 0;
   long long rawBytes_ = 0;
 };
@@ -60,6 +90,7 @@ class HeadSource : public ByteSource {
   Result Read(char* buffer, size_t capacity) override;
   std::string ErrorText() const override { return inner_.ErrorText(); }
   long long RawBytes() const override { return inner_.RawBytes(); }
+  bool Live() const override { return inner_.Live(); }
 
  private:
   ByteSource& inner_;

@@ -169,33 +169,45 @@ void ExplorerTileSet::AddTile(const TrackTile& tile) {
     if (local[size_t(i)]) Add({int32_t(xLow + i % width), int32_t(yLow + i / width)});
 }
 
+void ExplorerTileSet::Settle() const {
+  if (added_.empty()) return;
+  std::sort(added_.begin(), added_.end());
+  added_.erase(std::unique(added_.begin(), added_.end()), added_.end());
+  const size_t before = keys_.size();
+  keys_.insert(keys_.end(), added_.begin(), added_.end());
+  std::inplace_merge(keys_.begin(), keys_.begin() + ptrdiff_t(before), keys_.end());
+  keys_.erase(std::unique(keys_.begin(), keys_.end()), keys_.end());
+  added_.clear();
+}
+
 void ExplorerTileSet::AddCoarsened(const ExplorerTileSet& finer) {
   const int shift = finer.zoom_ - zoom_;
   if (shift < 0) return;
+  finer.Settle();
   for (uint64_t key : finer.keys_)
     Add({int32_t(uint32_t(key) >> shift), int32_t(uint32_t(key >> 32) >> shift)});
 }
 
 std::vector<ExplorerTile> ExplorerTileSet::Sorted() const {
-  std::vector<uint64_t> keys(keys_.begin(), keys_.end());
-  std::sort(keys.begin(), keys.end());
+  Settle();
   std::vector<ExplorerTile> tiles;
-  tiles.reserve(keys.size());
-  for (uint64_t key : keys) tiles.push_back({int32_t(uint32_t(key)), int32_t(key >> 32)});
+  tiles.reserve(keys_.size());
+  for (uint64_t key : keys_) tiles.push_back({int32_t(uint32_t(key)), int32_t(key >> 32)});
   return tiles;
 }
 
 ExplorerSummary ExplorerTileSet::Summarize(ExplorerShapes* shapes) const {
+  Settle();
   ExplorerSummary summary;
   summary.explored = (long long)keys_.size();
-  std::vector<uint64_t> keys(keys_.begin(), keys_.end());
-  std::sort(keys.begin(), keys.end());  // row by row, north to south
+  const auto& keys = keys_;  // row by row, north to south
   const auto xOf = [&](size_t i) { return int64_t(uint32_t(keys[i])); };
   const auto yOf = [&](size_t i) { return int64_t(keys[i] >> 32); };
 
   // Largest square: side[i] = 1 + min(left, up, up-left), row by row; only
   // the row above is kept, as indices into `keys` with their sides.
-  std::vector<int> side(keys.size(), 0);
+  // A square has at most sqrt(size) tiles a side, which 16 bits hold.
+  std::vector<uint16_t> side(keys.size(), 0);
   size_t rowStart = 0, aboveStart = 0, aboveEnd = 0;
   for (size_t i = 0; i < keys.size(); ++i) {
     if (i == 0 || yOf(i) != yOf(i - 1)) {
@@ -211,7 +223,7 @@ ExplorerSummary ExplorerTileSet::Summarize(ExplorerShapes* shapes) const {
     size_t at = aboveStart;
     if (at < aboveEnd && xOf(at) == x - 1) upLeft = side[at++];
     if (at < aboveEnd && xOf(at) == x) up = side[at];
-    side[i] = 1 + std::min({left, up, upLeft});
+    side[i] = uint16_t(1 + std::min({left, up, upLeft}));
     if (side[i] > summary.maxSquare) {
       summary.maxSquare = side[i];
       if (shapes) shapes->squareCorner = {int32_t(x - side[i] + 1), int32_t(yOf(i) - side[i] + 1)};
@@ -222,15 +234,19 @@ ExplorerSummary ExplorerTileSet::Summarize(ExplorerShapes* shapes) const {
   // Largest cluster: tiles whose four neighbours are explored, joined with
   // their west and north cluster neighbours (union by size).
   const auto has = [&](int64_t x, int64_t y) {
-    return x >= 0 && y >= 0 && keys_.count(uint64_t(y) << 32 | uint64_t(x)) != 0;
+    return x >= 0 && y >= 0 &&
+           std::binary_search(keys.begin(), keys.end(), uint64_t(y) << 32 | uint64_t(x));
   };
-  const auto indexOf = [&](int64_t x, int64_t y) {
-    return size_t(std::lower_bound(keys.begin(), keys.end(), uint64_t(y) << 32 | uint64_t(x)) -
-                  keys.begin());
-  };
-  std::vector<uint8_t> inCluster(keys.size(), 0);
-  std::vector<uint32_t> parent(keys.size());
-  std::vector<uint32_t> members(keys.size(), 1);
+  // The cluster tiles, found in key order, are few beside the set: only
+  // they get union-find entries.
+  std::vector<uint64_t> cluster;
+  for (size_t i = 0; i < keys.size(); ++i) {
+    const int64_t x = xOf(i), y = yOf(i);
+    if (has(x - 1, y) && has(x + 1, y) && has(x, y - 1) && has(x, y + 1))
+      cluster.push_back(keys[i]);
+  }
+  std::vector<uint32_t> parent(cluster.size());
+  std::vector<uint32_t> members(cluster.size(), 1);
   std::iota(parent.begin(), parent.end(), 0u);
   const auto root = [&](uint32_t i) {
     while (parent[i] != i) i = parent[i] = parent[parent[i]];
@@ -243,25 +259,25 @@ ExplorerSummary ExplorerTileSet::Summarize(ExplorerShapes* shapes) const {
     parent[b] = a;
     members[a] += members[b];
   };
-  for (size_t i = 0; i < keys.size(); ++i) {
-    const int64_t x = xOf(i), y = yOf(i);
-    if (!(has(x - 1, y) && has(x + 1, y) && has(x, y - 1) && has(x, y + 1))) continue;
-    inCluster[i] = 1;
-    if (inCluster[i - 1] && xOf(i - 1) == x - 1) join(uint32_t(i), uint32_t(i - 1));
-    const size_t above = indexOf(x, y - 1);
-    if (inCluster[above]) join(uint32_t(i), uint32_t(above));
+  for (size_t j = 0; j < cluster.size(); ++j) {
+    const uint64_t key = cluster[j];
+    // The west neighbour has the key one less (same row), and comes just before.
+    if (j > 0 && cluster[j - 1] == key - 1) join(uint32_t(j), uint32_t(j - 1));
+    const uint64_t north = key - (uint64_t(1) << 32);
+    const auto above = std::lower_bound(cluster.begin(), cluster.begin() + ptrdiff_t(j), north);
+    if (above != cluster.begin() + ptrdiff_t(j) && *above == north)
+      join(uint32_t(j), uint32_t(above - cluster.begin()));
   }
-  for (size_t i = 0; i < keys.size(); ++i)
-    if (inCluster[i] && parent[i] == i)
-      summary.maxCluster = std::max(summary.maxCluster, (long long)members[i]);
+  for (size_t j = 0; j < cluster.size(); ++j)
+    if (parent[j] == j) summary.maxCluster = std::max(summary.maxCluster, (long long)members[j]);
   if (shapes) {
     shapes->cluster.clear();
     uint32_t largest = UINT32_MAX;  // root of the first largest cluster
-    for (size_t i = 0; i < keys.size(); ++i) {
-      if (!inCluster[i]) continue;
-      const uint32_t top = root(uint32_t(i));
+    for (size_t j = 0; j < cluster.size(); ++j) {
+      const uint32_t top = root(uint32_t(j));
       if (largest == UINT32_MAX && members[top] == summary.maxCluster) largest = top;
-      if (top == largest) shapes->cluster.push_back({int32_t(xOf(i)), int32_t(yOf(i))});
+      if (top == largest)
+        shapes->cluster.push_back({int32_t(uint32_t(cluster[j])), int32_t(cluster[j] >> 32)});
     }
   }
   return summary;

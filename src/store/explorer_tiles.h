@@ -9,14 +9,16 @@
 // The set of explored tiles is the only memory that grows with the store:
 // tiles of the store are added one at a time, and the counts (explored
 // tiles, largest explored square, largest cluster) are taken from the set.
+// It is kept compact, as a sorted sequence of 64-bit keys (8 bytes a tile):
+// at zoom 24 every visited cell is a tile of its own.
 // The grid is not wrapped at 180 degrees: tile x = 0 and x = 2^Z - 1 are
 // not neighbours.
 #pragma once
 
 #include <algorithm>
 #include <cstdint>
+#include <deque>
 #include <optional>
-#include <unordered_set>
 #include <vector>
 
 #include "tiles/track_tile.h"
@@ -105,8 +107,14 @@ class ExplorerTileSet {
   explicit ExplorerTileSet(int zoom);
 
   int zoom() const { return zoom_; }
-  size_t size() const { return keys_.size(); }
-  bool Contains(ExplorerTile tile) const { return keys_.count(Key(tile)) != 0; }
+  size_t size() const {
+    Settle();
+    return keys_.size();
+  }
+  bool Contains(ExplorerTile tile) const {
+    Settle();
+    return std::binary_search(keys_.begin(), keys_.end(), Key(tile));
+  }
 
   // Adds the explorer tiles of every visited cell of `tile` (its keys and
   // cells; a tile without cells adds nothing).
@@ -117,7 +125,12 @@ class ExplorerTileSet {
   // x and y shifted right. So one walk of the cells serves every zoom.
   void AddCoarsened(const ExplorerTileSet& finer);
   // Adds one explorer tile.
-  void Add(ExplorerTile tile) { keys_.insert(Key(tile)); }
+  void Add(ExplorerTile tile) {
+    added_.push_back(Key(tile));
+    // Merged in once they are a good part of the set: each key is moved a
+    // few times at most, and the unsorted ones never take much memory.
+    if (added_.size() >= kAddedMin && added_.size() >= keys_.size() / 4) Settle();
+  }
 
   // The explored tiles sorted north to south, then west to east.
   std::vector<ExplorerTile> Sorted() const;
@@ -129,9 +142,17 @@ class ExplorerTileSet {
   static uint64_t Key(ExplorerTile tile) {
     return uint64_t(uint32_t(tile.y)) << 32 | uint32_t(tile.x);
   }
+  static constexpr size_t kAddedMin = size_t(1) << 16;
+  // Sorts the tiles added since into `keys_`.
+  void Settle() const;
 
   int zoom_;
-  std::unordered_set<uint64_t> keys_;
+  // The explored tiles, sorted (north to south, then west to east), each
+  // once; tiles added since the last Settle wait unsorted in `added_`. A
+  // deque grows block by block, never copying the whole set to a larger
+  // place.
+  mutable std::deque<uint64_t> keys_;
+  mutable std::vector<uint64_t> added_;
 };
 
 }  // namespace roamgrid

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 
+#include "common/safe_file.h"
 #include "common/temp_name.h"
 #include "tiles/store_lock.h"
 #include "tiles/tile_file.h"
@@ -34,7 +35,86 @@ std::vector<uint8_t> ReadWhole(const std::string& path) {
   return bytes;
 }
 
+// A copy as found, not yet folded.
+ConflictCopyFound Found(const StoreStats::ConflictCopy& copy) {
+  ConflictCopyFound found;
+  found.path = copy.path;
+  found.tilePath = copy.tilePath;
+  return found;
+}
+
 }  // namespace
+
+std::vector<StoreStats::ConflictCopy> FindConflictCopies() {
+  std::vector<StoreStats::ConflictCopy> copies;
+  WalkStore([&](const StoreEntry& entry) {
+    if (std::optional<StoreStats::ConflictCopy> copy = ConflictCopyAt(entry)) {
+      copies.push_back(std::move(*copy));
+    }
+  });
+  return copies;
+}
+
+ConflictCopyFound FoldConflictCopy(const StoreStats::ConflictCopy& copy) {
+  ConflictCopyFound found = Found(copy);
+  const std::vector<uint8_t> before = ReadWhole(copy.path);
+  found.merge = MergeTileFile(copy.path, copy.key.latKey, copy.key.lonKey);
+  const bool kept = found.merge.outcome == TileMerge::Outcome::kMerged ||
+                    found.merge.outcome == TileMerge::Outcome::kUnchanged;
+  if (kept) {
+    // Its marks are in the tile now. Under the lock no save is between
+    // its look at the folder and its rename; a copy that a sync tool
+    // replaced since it was read stays for the next fold.
+    const StoreLock lock;
+    if (ReadWhole(copy.path) == before) {
+      found.folded = unlink(copy.path.c_str()) == 0 || errno == ENOENT;
+      if (!found.folded) found.removeError = errno;
+    }
+  }
+  return found;
+}
+
+std::string NotFoldedReason(const ConflictCopyFound& copy) {
+  if (copy.folded) return {};
+  if (copy.removeError != 0) {
+    return "folded, but cannot be removed: " + FileErrorText(copy.removeError);
+  }
+  const std::string problem = TileMergeProblem(copy.merge, copy.tilePath);
+  return problem.empty() ? "it changed meanwhile; fold again" : problem;
+}
+
+ConflictFold FoldConflictCopies(TaskProgress* progress) {
+  // Lock waits go to the progress window, whose Cancel gives them up.
+  struct TellProgress : StoreLockWait {
+    TaskProgress* progress;
+    explicit TellProgress(TaskProgress* told) : progress(told) {}
+    void Waiting(bool waiting) override {
+      if (progress) progress->WaitingForStoreLock(waiting);
+    }
+    bool Stop() override { return progress && progress->Cancelled(); }
+  } tell(progress);
+  const ScopedStoreLockWait waitHandler(&tell);
+  ConflictFold fold;
+  const std::vector<StoreStats::ConflictCopy> copies = FindConflictCopies();
+  for (size_t i = 0; i < copies.size(); ++i) {
+    if (progress) {
+      progress->Advance((long long)i, (long long)copies.size());
+      if (progress->Cancelled()) {
+        fold.stopped = true;
+        break;
+      }
+    }
+    ConflictCopyFound found = FoldConflictCopy(copies[i]);
+    // A copy merged but not removed has added its cells all the same.
+    fold.newCells += found.merge.newCells;
+    if (found.folded) {
+      ++fold.folded;
+    } else {
+      fold.left.push_back(std::move(found));
+    }
+  }
+  return fold;
+}
 
 StoreCheck CheckStore(bool clean, bool foldConflicts) {
   StoreStats stats = CollectStoreStats();
@@ -45,26 +125,11 @@ StoreCheck CheckStore(bool clean, bool foldConflicts) {
   check.oddEntries = std::move(stats.oddEntries);
   check.outsideGrid = std::move(stats.outsideGrid);
   for (const StoreStats::ConflictCopy& copy : stats.conflictCopies) {
-    ConflictCopyFound found;
-    found.path = copy.path;
-    found.tilePath = copy.tilePath;
     if (foldConflicts) {
-      const std::vector<uint8_t> before = ReadWhole(copy.path);
-      found.merge = MergeTileFile(copy.path, copy.key.latKey, copy.key.lonKey);
-      const bool kept = found.merge.outcome == TileMerge::Outcome::kMerged ||
-                        found.merge.outcome == TileMerge::Outcome::kUnchanged;
-      if (kept) {
-        // Its marks are in the tile now. Under the lock no save is between
-        // its look at the folder and its rename; a copy that a sync tool
-        // replaced since it was read stays for the next fold.
-        const StoreLock lock;
-        if (ReadWhole(copy.path) == before) {
-          found.folded = unlink(copy.path.c_str()) == 0 || errno == ENOENT;
-          if (!found.folded) found.removeError = errno;
-        }
-      }
+      check.conflictCopies.push_back(FoldConflictCopy(copy));
+    } else {
+      check.conflictCopies.push_back(Found(copy));
     }
-    check.conflictCopies.push_back(std::move(found));
   }
   if (stats.tempFiles.empty()) return check;
   // A writer holds the lock from creating its temporary file to the rename,

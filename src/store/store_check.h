@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "common/task_progress.h"
 #include "store/store_stats.h"
 #include "store/tile_merge.h"
 
@@ -53,6 +54,37 @@ struct StoreCheck {
            conflictCopies.empty() && outsideGrid.empty();
   }
 };
+
+// The conflict copies below "RGD" in the working directory, as CheckStore
+// finds them, in path order. Only folders are listed: no tile is read, so
+// this is quick enough for the desktop program to ask whenever the store
+// changes.
+std::vector<StoreStats::ConflictCopy> FindConflictCopies();
+
+// ORs the conflict copy into its tile (when the copy loads whole and the
+// tile can be read), then removes it under the store lock unless a sync
+// tool replaced it meanwhile. What `check --fold-conflicts` does for each.
+ConflictCopyFound FoldConflictCopy(const StoreStats::ConflictCopy& copy);
+
+// Why a copy given to FoldConflictCopy is still there ("damaged", "it
+// changed meanwhile; fold again", ...); empty when it was folded and
+// removed. A copy folded but not removed says so with the reason.
+std::string NotFoldedReason(const ConflictCopyFound& copy);
+
+// What FoldConflictCopies did.
+struct ConflictFold {
+  size_t folded = 0;                    // copies ORed into their tiles and removed
+  long long newCells = 0;               // cells they added to the tiles
+  std::vector<ConflictCopyFound> left;  // copies still there (NotFoldedReason says why)
+  bool stopped = false;                 // Cancel ended the fold early
+};
+
+// Folds every conflict copy of the store in turn, as `check
+// --fold-conflicts` does (FindConflictCopies, FoldConflictCopy), for the
+// desktop program: `progress` (may be null) is told of each copy, a wait
+// for the store lock is told to it, and its Cancel stops the fold before
+// the next copy (or gives the wait up; that tile is then not saved).
+ConflictFold FoldConflictCopies(TaskProgress* progress);
 
 // Checks the store below "RGD" in the working directory; with `clean`,
 // removes the abandoned temporary files; with `foldConflicts`, ORs each

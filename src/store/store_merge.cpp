@@ -6,9 +6,11 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <system_error>
 
 #include "store/store_stats.h"
+#include "tiles/store_lock.h"
 
 namespace roamgrid {
 
@@ -17,6 +19,8 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr char kStoreRoot[] = "RGD";
+// Tiles merged under one hold of the store lock.
+constexpr int kTilesUnderLock = 8;
 
 // Names of the folders (wantFolders) or regular files in `folder`, links
 // followed, sorted. False when it cannot be listed.
@@ -54,9 +58,9 @@ StoreMergeReport MergeStore(const std::string& store) {
   }
   struct stat info;
   if (stat(root.c_str(), &info) != 0) {
-    report.refused = errno == ENOENT ? "has no RGD folder (give the folder that holds RGD/)"
-                                     : std::string("cannot read its RGD folder: ") +
-                                           std::strerror(errno);
+    report.refused = errno == ENOENT
+                         ? "has no RGD folder (give the folder that holds RGD/)"
+                         : std::string("cannot read its RGD folder: ") + std::strerror(errno);
     return report;
   }
   std::vector<std::string> folders;
@@ -64,6 +68,10 @@ StoreMergeReport MergeStore(const std::string& store) {
     report.refused = "cannot read its RGD folder";
     return report;
   }
+  // Several tiles' saves share one hold of the store lock (a save inside
+  // takes it over), so that other programs wait no longer than a few saves.
+  std::optional<StoreLock> lock;
+  int underLock = 0;
   for (const std::string& folder : folders) {
     std::vector<std::string> files;
     if (!ListEntries(root + "/" + folder, false, &files)) {
@@ -81,6 +89,12 @@ StoreMergeReport MergeStore(const std::string& store) {
         continue;
       }
       ++report.tileFiles;
+      if (underLock == kTilesUnderLock) lock.reset();
+      if (!lock) {
+        lock.emplace();
+        underLock = 0;
+      }
+      ++underLock;
       const TileMerge merge = MergeTileFile(path, key->latKey, key->lonKey);
       report.newCells += merge.newCells;
       switch (merge.outcome) {

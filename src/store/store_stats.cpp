@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numbers>
 
 #include "store/tile_merge.h"
 #include "tiles/grid_units.h"
@@ -42,16 +41,14 @@ void CountTile(const TrackTile& tile, StoreStats& stats) {
 
 }  // namespace
 
-double CellAreaKm2(int64_t cellRow) {
-  constexpr double kDegree = std::numbers::pi / 180.0;
-  const auto clampToPole = [](double degrees) { return std::clamp(degrees, -90.0, 90.0); };
-  const double south = clampToPole(double(cellRow) / double(kCellsPerDegree)) * kDegree;
-  const double north = clampToPole(double(cellRow + 1) / double(kCellsPerDegree)) * kDegree;
-  const double side = kDegree / double(kCellsPerDegree);
-  // sin(north) - sin(south), written so that the small difference keeps
-  // its precision.
-  const double sinDifference = 2.0 * std::cos((north + south) / 2) * std::sin((north - south) / 2);
-  return kEarthRadiusKm * kEarthRadiusKm * side * sinDifference;
+std::optional<StoreStats::ConflictCopy> ConflictCopyAt(const StoreEntry& entry) {
+  if (entry.kind != StoreEntry::Kind::kOdd || !entry.regular) return std::nullopt;
+  const std::optional<std::string> tile = ConflictCopyOf(entry.name);
+  if (!tile) return std::nullopt;
+  const std::string tilePath = entry.folder + "/" + *tile;
+  const std::optional<TileKey> key = TileKeyFromPath(tilePath);
+  if (!key) return std::nullopt;
+  return StoreStats::ConflictCopy{entry.path, tilePath, *key};
 }
 
 StoreStats CollectStoreStats(std::vector<ExplorerTileSet>* explorer) {
@@ -69,16 +66,11 @@ StoreStats CollectStoreStats(std::vector<ExplorerTileSet>* explorer) {
         return;
       case StoreEntry::Kind::kOdd:
         // A sync tool's copy of a tile is named as such; the rest is odd.
-        if (entry.regular) {
-          if (const std::optional<std::string> tile = ConflictCopyOf(entry.name)) {
-            const std::string tilePath = entry.folder + "/" + *tile;
-            if (const std::optional<TileKey> key = TileKeyFromPath(tilePath)) {
-              stats.conflictCopies.push_back({entry.path, tilePath, *key});
-              return;
-            }
-          }
+        if (std::optional<StoreStats::ConflictCopy> copy = ConflictCopyAt(entry)) {
+          stats.conflictCopies.push_back(std::move(*copy));
+        } else {
+          stats.oddEntries.push_back(entry);
         }
-        stats.oddEntries.push_back(entry);
         return;
       case StoreEntry::Kind::kNotRegularTile:
         // What an import refuses to use is no sound tile either.

@@ -9,14 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "geo/sphere_area.h"
 #include "store/explorer_tiles.h"
 #include "store/store_walk.h"
 #include "tiles/tile_file.h"
 
 namespace roamgrid {
-
-// Mean earth radius of the sphere the visited area is measured on.
-constexpr double kEarthRadiusKm = 6371.0088;
 
 // A tile file that did not load whole.
 struct TileLoadFailure {
@@ -61,11 +59,10 @@ struct StoreStats {
   std::optional<Box> visitedBox;
 };
 
-// Area in km^2 of one cell whose south edge lies `cellRow` cells (of
-// 1/17920 degree) north of the equator (negative: south), on the sphere of
-// kEarthRadiusKm: R^2 * (side in radians) * (sin(north) - sin(south)).
-// Latitudes beyond the poles are held at them, so such cells have no area.
-double CellAreaKm2(int64_t cellRow);
+// The conflict copy that `entry` of WalkStore is, when it is one: a
+// regular file told as odd, named as a sync tool names a copy of a tile of
+// its folder.
+std::optional<StoreStats::ConflictCopy> ConflictCopyAt(const StoreEntry& entry);
 
 // Walks the store below "RGD" in the working directory with WalkStore,
 // loading every tile file once. No "RGD" is an empty store. Each tile read

@@ -1,31 +1,19 @@
 #include "store/tile_merge.h"
 
 #include <cerrno>
+#include <cstring>
 #include <memory>
 #include <string_view>
+#include <vector>
 
+#include "common/safe_file.h"
+#include "common/text.h"
 #include "tiles/tile_file.h"
 #include "tiles/track_tile.h"
 
 namespace roamgrid {
 
 namespace {
-
-// Literals ORed into the tile's cells, counting the cells that were not
-// marked yet.
-struct CountingOrSink {
-  uint8_t* cells;
-  long long added = 0;
-  void Run(int, int) {}
-  void Literal(int g, uint8_t bits) {
-    uint8_t* group = cells + size_t(g) * kCellsPerGroup;
-    for (int k = 0; k < kCellsPerGroup; ++k) {
-      if (!(bits & (0x40 >> k)) || group[k]) continue;
-      group[k] = 1;
-      ++added;
-    }
-  }
-};
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -62,30 +50,42 @@ TileMerge MergeTileFile(const std::string& sourcePath, int32_t latKey, int32_t l
     merge.outcome = TileMerge::Outcome::kSourceDamaged;
     return merge;
   }
-
+  // The store's tile as LoadTile reads it, kept for the save's change
+  // check; only its bytes, since the merge works on the code streams.
   TrackTile tile;
-  const int opened = OpenTile(tile, latKey, lonKey, &merge.error);
-  if (opened == kUnavailable) {
+  tile.latKey = latKey;
+  tile.lonKey = NormalizeLonKey(lonKey);
+  FormatTilePath(tile.latKey, tile.lonKey, tile.path);
+  auto stored = std::make_unique_for_overwrite<uint8_t[]>(kMaxTileFileSize);
+  int error = 0;
+  const long storedSize = ReadTileFile(tile.path, stored.get(), &error, &tile.held);
+  if (storedSize < 0 && error != ENOENT) {
+    merge.error = error;
     merge.outcome = TileMerge::Outcome::kTileUnreadable;
     return merge;
   }
+  // A missing tile is an empty one.
+  static const std::vector<uint8_t> kEmptyTile =
+      EncodeTile(0, 0, std::vector<uint8_t>(kCellCount).data());
+  const uint8_t* first = storedSize < 0 ? kEmptyTile.data() : stored.get();
+  const size_t firstSize = storedSize < 0 ? kEmptyTile.size() : size_t(storedSize);
   // Saving over a damaged tile would drop what lies past the damage.
-  if (opened == kDamaged) {
+  if (firstSize < kTileHeaderSize || first[0] != 0x00 ||
+      WalkCodeStream(first + kTileHeaderSize, firstSize - kTileHeaderSize, ignore) != kLoaded) {
     merge.outcome = TileMerge::Outcome::kTileDamaged;
     return merge;
   }
-  merge.error = 0;
-  if (!tile.cells) tile.cells = std::make_unique<uint8_t[]>(kCellCount);
-  const uint8_t northMask = tile.northMask | source[1];
-  const uint8_t southMask = tile.southMask | source[2];
-  CountingOrSink sink{tile.cells.get()};
-  WalkCodeStream(source.get() + kTileHeaderSize, size_t(size) - kTileHeaderSize, sink);
-  merge.newCells = sink.added;
+  if (storedSize >= 0) {
+    tile.fileSeen = TrackTile::FileSeen::kBytes;
+    tile.fileBytes.assign(stored.get(), stored.get() + storedSize);
+  } else {
+    tile.fileSeen = TrackTile::FileSeen::kAbsent;
+  }
+  std::vector<uint8_t> merged =
+      OrTileFiles(first, firstSize, source.get(), size_t(size), &merge.newCells);
   // Nothing to add (a copy of no marks makes no tile file either).
-  if (sink.added == 0 && northMask == tile.northMask && southMask == tile.southMask) return merge;
-  tile.northMask = northMask;
-  tile.southMask = southMask;
-  if (!SaveTile(tile)) {
+  if (merge.newCells == 0 && merged[1] == first[1] && merged[2] == first[2]) return merge;
+  if (!SaveTileBytes(tile, std::move(merged))) {
     merge.error = errno;
     merge.outcome = TileMerge::Outcome::kNotSaved;
     return merge;
@@ -119,6 +119,28 @@ std::optional<std::string> ConflictCopyOf(const std::string& name) {
       std::string_view(rest).ends_with(").map") &&
       rest.find("conflicted copy") != std::string::npos)
     return tile;
+  return {};
+}
+
+std::string TileMergeProblem(const TileMerge& merge, const std::string& tilePath) {
+  const std::string reason = merge.error ? ": " + FileErrorText(merge.error) : "";
+  switch (merge.outcome) {
+    case TileMerge::Outcome::kSourceUnreadable:
+      // A link, a pipe or a device where a tile file stands.
+      if (merge.error == EINVAL) return FileErrorText(merge.error);
+      return "cannot be read" + reason;
+    case TileMerge::Outcome::kSourceDamaged:
+      return "damaged";
+    case TileMerge::Outcome::kTileUnreadable:
+      return "the tile file " + Quoted(tilePath) + " cannot be read" + reason;
+    case TileMerge::Outcome::kTileDamaged:
+      return "the tile file " + Quoted(tilePath) + " is damaged (see check)";
+    case TileMerge::Outcome::kNotSaved:
+      return "cannot write the tile file " + Quoted(tilePath) + reason;
+    case TileMerge::Outcome::kMerged:
+    case TileMerge::Outcome::kUnchanged:
+      break;
+  }
   return {};
 }
 

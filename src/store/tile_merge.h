@@ -39,6 +39,10 @@ struct TileMerge {
 // lonKey) below RGD/ in the working directory, creating it when missing.
 TileMerge MergeTileFile(const std::string& sourcePath, int32_t latKey, int32_t lonKey);
 
+// Why a tile of another store or a conflict copy was not ORed into the
+// tile at `tilePath`; empty when it was.
+std::string TileMergeProblem(const TileMerge& merge, const std::string& tilePath);
+
 // The name of the tile file (no folder, "E13970-N03560.map") that the file
 // `name` is a conflict copy of, by the patterns above; nothing otherwise.
 // Whether that name is a tile of its folder is the caller's to judge.

@@ -15,6 +15,8 @@ namespace {
 
 StoreLockWait* gWait = nullptr;
 StoreLockMisses gMisses;
+// The outermost lock this thread holds now, or none.
+thread_local const StoreLock* tHeld = nullptr;
 
 // The first and the longest pause between two tries while another program
 // holds the lock: short at first, since a save holds it for well under a
@@ -40,6 +42,13 @@ ScopedStoreLockWait::ScopedStoreLockWait(StoreLockWait* wait) : previous_(gWait)
 ScopedStoreLockWait::~ScopedStoreLockWait() { gWait = previous_; }
 
 StoreLock::StoreLock() {
+  if (tHeld) {
+    outer_ = tHeld;
+    state_ = outer_->state_;
+    error_ = outer_->error_;
+    return;
+  }
+  tHeld = this;
   int fd = OpenStoreFolder();
   if (fd < 0 && errno == ENOENT) {
     mkdir(kStoreLockFolder, 0777);  // exists already, or cannot be made: the open says
@@ -87,7 +96,9 @@ StoreLock::StoreLock() {
 }
 
 StoreLock::~StoreLock() {
+  if (outer_) return;
   if (fd_ >= 0) close(fd_);
+  tHeld = nullptr;
 }
 
 StoreLockMisses StoreLockMissed() { return gMisses; }

@@ -7,6 +7,11 @@
 // that a temporary file below RGD/ is abandoned. Readers take no lock: a
 // tile file is always whole, being replaced by rename.
 //
+// A lock taken while this thread holds one already is the outer lock: it
+// neither waits nor releases, so several saves can share one hold (the
+// recorder saves the tiles it lets go of together), and a save under a
+// caller's lock does not wait for itself.
+//
 // Where no lock can be had at all (a file system without flock, a store
 // folder that cannot be opened) the holder goes on without it, as a single
 // program always could; each save made so is counted (StoreLockMisses), so
@@ -63,8 +68,11 @@ class StoreLock {
   // Waits until this process holds the lock, creating "RGD" when it is
   // missing. Polls while another program holds it, telling the installed
   // StoreLockWait after kStoreLockNoticeMs and asking it whether to stop.
+  // Inside another StoreLock of this thread it takes that one's state.
   StoreLock();
-  ~StoreLock();  // releases the lock (closing the folder releases the flock)
+  // Releases the lock (closing the folder releases the flock); an inner
+  // lock leaves it to the outer one.
+  ~StoreLock();
   StoreLock(const StoreLock&) = delete;
   StoreLock& operator=(const StoreLock&) = delete;
 
@@ -77,6 +85,7 @@ class StoreLock {
   int fd_ = -1;
   State state_ = State::kUnavailable;
   int error_ = 0;
+  const StoreLock* outer_ = nullptr;  // the lock this one is inside of
 };
 
 // Saves that went on without the lock in this process so far, and the

@@ -44,17 +44,6 @@ struct LiteralSink {
   }
 };
 
-// Literals ORed into cells that hold a tile already: the merge of another
-// program's file into the tile being saved. Runs add nothing.
-struct OrSink {
-  uint8_t* cells;
-  void Run(int, int) {}
-  void Literal(int g, uint8_t bits) {
-    uint8_t* group = cells + size_t(g) * kCellsPerGroup;
-    for (int k = 0; k < kCellsPerGroup; ++k) group[k] |= kLiterals.cells[bits][k];
-  }
-};
-
 // Sixteen bytes as one value (a vector register where there is one).
 using Bytes16 = uint64_t __attribute__((vector_size(16)));
 
@@ -162,25 +151,104 @@ int ReadCurrentFile(const char* path, uint8_t* buffer, size_t* size) {
   return got < 0 ? error : 0;
 }
 
-// The file content that keeps the marks of both the tile and the file
-// `current` (another program's save): its cells and masks ORed into a
-// copy of the tile's. A file with a damaged header adds nothing, a damaged
-// code stream the groups before the damage.
-std::vector<uint8_t> EncodeUnion(const TrackTile& tile, const uint8_t* current, size_t size) {
-  auto cells = std::make_unique_for_overwrite<uint8_t[]>(kCellCount);
-  std::memcpy(cells.get(), tile.cells.get(), kCellCount);
-  uint8_t northMask = tile.northMask;
-  uint8_t southMask = tile.southMask;
-  if (size >= kTileHeaderSize && current[0] == 0x00) {
-    northMask |= current[1];
-    southMask |= current[2];
-    OrSink sink{cells.get()};
-    WalkCodeStream(current + kTileHeaderSize, size - kTileHeaderSize, sink);
+// The visited cells of each literal value, counted once (a processor
+// without a population count instruction would call a library for it).
+struct LiteralMarks {
+  std::array<uint8_t, 128> count{};
+  LiteralMarks() {
+    for (int value = 1; value < 128; ++value)
+      count[value] = uint8_t(count[value >> 1] + (value & 1));
   }
-  return EncodeTile(northMask, southMask, cells.get());
-}
+};
+const LiteralMarks kLiteralMarks;
+
+// Reads a code stream as spans of groups: a literal group, or a run of
+// empty ones. Past the end of the stream, or from a byte that runs past the
+// tile, the rest of the tile is one empty span: what a damaged stream
+// describes no further adds nothing.
+class CodeCursor {
+ public:
+  CodeCursor(const uint8_t* code, size_t size) : p_(code), end_(code + size) { Next(); }
+  int left() const { return left_; }      // groups left in the current span
+  uint8_t bits() const { return bits_; }  // of a literal; 0 for a run
+  bool whole() const { return whole_; }   // the stream described every group
+  // Passes `n` groups (at most left()).
+  void Take(int n) {
+    g_ += n;
+    left_ -= n;
+    if (left_ == 0) Next();
+  }
+
+ private:
+  void Next() {
+    bits_ = 0;
+    if (g_ >= kGroupCount) {
+      left_ = 0;
+      return;
+    }
+    if (p_ == end_ || ((*p_ & 0x80) && g_ + (*p_ & 0x7F) > kGroupCount)) {
+      p_ = end_;
+      whole_ = false;
+      left_ = kGroupCount - g_;
+      return;
+    }
+    const uint8_t byte = *p_++;
+    if (byte & 0x80) {
+      left_ = std::min((byte & 0x7F) + 1, kGroupCount - g_);  // a final run may cover one more
+    } else {
+      left_ = 1;
+      bits_ = byte;
+    }
+  }
+
+  const uint8_t* p_;
+  const uint8_t* end_;
+  int g_ = 0;
+  int left_ = 0;
+  uint8_t bits_ = 0;
+  bool whole_ = true;
+};
 
 }  // namespace
+
+std::vector<uint8_t> OrTileFiles(const uint8_t* first, size_t firstSize, const uint8_t* second,
+                                 size_t secondSize, long long* added, bool* secondWhole) {
+  std::vector<uint8_t> out;
+  out.reserve(firstSize + secondSize);
+  out.push_back(0x00);
+  out.push_back(first[1]);
+  out.push_back(first[2]);
+  const bool secondHeader = secondSize >= kTileHeaderSize && second[0] == 0x00;
+  if (secondHeader) {
+    out[1] |= second[1];
+    out[2] |= second[2];
+  }
+  CodeCursor a(first + kTileHeaderSize, firstSize - kTileHeaderSize);
+  CodeCursor b(second + (secondHeader ? kTileHeaderSize : secondSize),
+               secondHeader ? secondSize - kTileHeaderSize : 0);
+  long long newCells = 0;
+  int empty = 0;  // empty groups not written yet
+  while (a.left() > 0) {
+    if (a.bits() == 0 && b.bits() == 0) {
+      // Both in runs (or literals without a mark): as far as both go.
+      const int n = std::min(a.left(), b.left());
+      empty += n;
+      a.Take(n);
+      b.Take(n);
+      continue;
+    }
+    newCells += kLiteralMarks.count[b.bits() & ~a.bits() & 0x7F];
+    PutRuns(out, empty);
+    empty = 0;
+    out.push_back(a.bits() | b.bits());
+    a.Take(1);
+    b.Take(1);
+  }
+  PutRuns(out, empty);
+  if (added) *added = newCells;
+  if (secondWhole) *secondWhole = secondHeader && b.whole();
+  return out;
+}
 
 LoadResult DecodeCells(const uint8_t* code, size_t size, uint8_t* cells, TileGroups* groups,
                        bool cellsCleared) {
@@ -311,7 +379,11 @@ bool SaveTile(const TrackTile& tile, bool trustGroups) {
   // Only where a mark may be is looked at, when the tile knows that.
   const TileGroups* groups =
       trustGroups && tile.groupsOf == tile.cells.get() ? &tile.groups : nullptr;
-  std::vector<uint8_t> bytes = EncodeTile(tile.northMask, tile.southMask, tile.cells.get(), groups);
+  return SaveTileBytes(tile, EncodeTile(tile.northMask, tile.southMask, tile.cells.get(), groups));
+}
+
+bool SaveTileBytes(const TrackTile& tile, std::vector<uint8_t> bytes) {
+  if (tile.path[0] == '\0') return false;
   // Held until the new file has its name, so that no other program replaces
   // the file between the look at it and the rename.
   const StoreLock lock;
@@ -347,7 +419,8 @@ bool SaveTile(const TrackTile& tile, bool trustGroups) {
       // Another program saved the tile since it was read: keep its marks
       // too. A file equal to the new bytes has nothing to add.
       const bool unchanged = tile.fileSeen == TrackTile::FileSeen::kBytes && same(tile.fileBytes);
-      if (!unchanged && !same(bytes)) bytes = EncodeUnion(tile, current.get(), size);
+      if (!unchanged && !same(bytes))
+        bytes = OrTileFiles(bytes.data(), bytes.size(), current.get(), size);
     }
   }
   if (!ReplaceRegularFile(tile.path, bytes.data(), bytes.size(), exists ? &now : nullptr))

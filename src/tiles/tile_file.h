@@ -122,4 +122,20 @@ LoadResult LoadTile(TrackTile& tile, int* error = nullptr,
 // there is looked at.
 bool SaveTile(const TrackTile& tile, bool trustGroups = false);
 
+// SaveTile for a tile whose file content is at hand: writes `bytes` (a
+// complete tile file as EncodeTile makes them) to the file at tile.path,
+// with SaveTile's lock, change check (against tile.held and tile.fileBytes)
+// and merge. The tile's cells and masks are not looked at.
+bool SaveTileBytes(const TrackTile& tile, std::vector<uint8_t> bytes);
+
+// The tile file that holds every mark and mask bit of both tile files
+// `first` (which must load whole) and `second`, encoded as EncodeTile
+// encodes: the two code streams ORed run by run, no cell decoded. A
+// `second` with a damaged header adds nothing, one with a damaged code
+// stream the groups before the damage. `added` receives the cells `second`
+// marks that `first` does not; `secondWhole` whether `second` loads whole.
+std::vector<uint8_t> OrTileFiles(const uint8_t* first, size_t firstSize, const uint8_t* second,
+                                 size_t secondSize, long long* added = nullptr,
+                                 bool* secondWhole = nullptr);
+
 }  // namespace roamgrid

@@ -1,13 +1,16 @@
 #include "tiles/track_recorder.h"
 
+#include <algorithm>
 #include <cassert>
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 
 #include "common/safe_file.h"
 #include "tiles/grid_units.h"
+#include "tiles/store_lock.h"
 #include "tiles/tile_file.h"
 
 namespace roamgrid {
@@ -39,6 +42,80 @@ void NoteTileProblem(TrackRecorder& recorder, TileProblem::Kind kind, const char
   recorder.tileProblems.push_back({kind, path, error});
 }
 
+// Lets go of one tile of the recorder with ReleaseTile, saving it when
+// dirty; `headerDamaged`: its file had a damaged header, which the save
+// replaces. Failures are counted and named as ReleaseRecorderTile says.
+bool ReleaseOne(TrackRecorder& recorder, std::unique_ptr<TrackTile>& tile, bool headerDamaged) {
+  if (!tile) return true;
+  // An unavailable tile is never dirty, so it is dropped without a write.
+  const bool replacing = tile->dirty != 0 && headerDamaged;
+  const std::string path = tile->dirty ? tile->path : "";  // only a save names it
+  errno = 0;
+  const bool saved = ReleaseTile(tile, &recorder.spareCells);
+  const int error = errno;
+  if (!saved) {
+    ++recorder.unsavedTiles;
+    NoteTileProblem(recorder, TileProblem::Kind::kNotSaved, path.c_str(), error);
+  } else if (replacing) {
+    NoteTileProblem(recorder, TileProblem::Kind::kReplacedDamaged, path.c_str(), 0);
+  }
+  return saved;
+}
+
+// Tiles released from the hand together share one hold of the store lock:
+// taking it is three system calls, a save about six.
+constexpr size_t kReleaseBatch = 8;
+
+// Releases the `count` least recently used tiles of the hand, the open tile
+// too when `withOpenTile` (last). Up to kReleaseBatch saves share one hold
+// of the store lock, taken at the first tile to save that others follow.
+bool ReleaseFromHand(TrackRecorder& recorder, size_t count, bool withOpenTile = false) {
+  std::optional<StoreLock> lock;
+  size_t savesUnderLock = 0;
+  bool saved = true;
+  const size_t total = count + (withOpenTile ? 1 : 0);
+  for (size_t i = 0; i < total; ++i) {
+    HeldTile held;
+    if (i < count) {
+      held = recorder.hand.TakeOldest(&recorder.spareCells);
+    } else {
+      held = {std::move(recorder.tile), recorder.tileUnavailable, recorder.tileHeaderDamaged};
+      recorder.tileUnavailable = false;
+      recorder.tileHeaderDamaged = false;
+    }
+    const bool save = held.tile && held.tile->dirty;
+    // Other programs wait for the lock no longer than a batch takes.
+    if (lock && savesUnderLock == kReleaseBatch) {
+      lock.reset();
+      savesUnderLock = 0;
+    }
+    if (!lock && save && i + 1 < total) lock.emplace();
+    savesUnderLock += lock && save;
+    saved &= ReleaseOne(recorder, held.tile, held.headerDamaged);
+  }
+  return saved;
+}
+
+// On a change of tile with a hand: the open tile goes into the hand, and
+// the tile (latKey, lonKey) comes out of it when it is there. Otherwise
+// the hand is brought within its limits for the tile about to be read.
+void SwitchTile(TrackRecorder& recorder, int32_t latKey, int32_t lonKey) {
+  if (recorder.tile) {
+    recorder.hand.Park(
+        {std::move(recorder.tile), recorder.tileUnavailable, recorder.tileHeaderDamaged},
+        &recorder.spareCells);
+  }
+  recorder.tileUnavailable = false;
+  recorder.tileHeaderDamaged = false;
+  if (std::optional<HeldTile> held = recorder.hand.Take(latKey, lonKey, &recorder.spareCells)) {
+    recorder.tile = std::move(held->tile);
+    recorder.tileUnavailable = held->unavailable;
+    recorder.tileHeaderDamaged = held->headerDamaged;
+    return;
+  }
+  if (const size_t over = recorder.hand.Overflow(kReleaseBatch)) ReleaseFromHand(recorder, over);
+}
+
 }  // namespace
 
 std::string TileProblemReason(int error) { return FileErrorText(error); }
@@ -48,22 +125,41 @@ TrackRecorder::~TrackRecorder() {
 }
 
 bool ReleaseRecorderTile(TrackRecorder& recorder) {
-  if (!recorder.tile) return true;
-  // An unavailable tile is never dirty, so it is dropped without a write.
-  const bool replacing = recorder.tile->dirty != 0 && recorder.tileHeaderDamaged;
-  const std::string path = recorder.tile->dirty ? recorder.tile->path : "";  // only a save names it
-  errno = 0;
-  const bool saved = ReleaseTile(recorder.tile, &recorder.spareCells);
-  const int error = errno;
-  recorder.tileUnavailable = false;
-  recorder.tileHeaderDamaged = false;
-  if (!saved) {
-    ++recorder.unsavedTiles;
-    NoteTileProblem(recorder, TileProblem::Kind::kNotSaved, path.c_str(), error);
-  } else if (replacing) {
-    NoteTileProblem(recorder, TileProblem::Kind::kReplacedDamaged, path.c_str(), 0);
-  }
-  return saved;
+  // The open tile last, so that the tiles go in the order they were used.
+  return ReleaseFromHand(recorder, recorder.hand.size(), true);
+}
+
+bool HasUnsavedMarks(const TrackRecorder& recorder) {
+  return (recorder.tile && recorder.tile->dirty) || recorder.hand.AnyDirty();
+}
+
+bool SaveRecorderTiles(TrackRecorder& recorder) {
+  std::optional<StoreLock> lock;  // one hold for up to kReleaseBatch saves
+  size_t savesUnderLock = 0;
+  bool allSaved = true;
+  const auto save = [&](TrackTile& tile, bool& headerDamaged) {
+    if (savesUnderLock == kReleaseBatch) {
+      lock.reset();
+      savesUnderLock = 0;
+    }
+    if (!lock) lock.emplace();
+    ++savesUnderLock;
+    if (!SaveTile(tile, true)) {
+      allSaved = false;
+      return;
+    }
+    if (headerDamaged) NoteTileProblem(recorder, TileProblem::Kind::kReplacedDamaged, tile.path, 0);
+    headerDamaged = false;
+    tile.dirty = 0;
+    // The file now under the name is this save's, or a merge with another
+    // program's: the next save merges whatever it finds then.
+    tile.held.Reset();
+    tile.fileSeen = TrackTile::FileSeen::kUnknown;
+    tile.fileBytes.clear();
+  };
+  recorder.hand.ForEachDirty(&recorder.spareCells, save);
+  if (recorder.tile && recorder.tile->dirty) save(*recorder.tile, recorder.tileHeaderDamaged);
+  return allSaved;
 }
 
 bool CellOfFix(double lat, double lon, GridCell* cell) {
@@ -95,7 +191,14 @@ void MarkCell(TrackRecorder& recorder, GridCell cell) {
   const double lonKey = double(lonTile * kCentiPerTile);
 
   if (latKey != recorder.tileLatKey || lonKey != recorder.tileLonKey) {
-    ReleaseRecorderTile(recorder);  // a tile that cannot be saved loses its changes
+    // A tile that cannot be saved loses its changes.
+    if (!recorder.hand.limits().active()) {
+      ReleaseOne(recorder, recorder.tile, recorder.tileHeaderDamaged);
+      recorder.tileUnavailable = false;
+      recorder.tileHeaderDamaged = false;
+    } else {
+      SwitchTile(recorder, int32_t(latKey), int32_t(lonKey));
+    }
     recorder.tileLatKey = latKey;
     recorder.tileLonKey = lonKey;
   }

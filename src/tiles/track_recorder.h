@@ -2,6 +2,14 @@
 // cells of the trajectory store. It keeps the tile of the latest fix open
 // while the following fixes stay inside it, and on a change of tile
 // releases the old tile (saving it when changed) before opening the new one.
+//
+// A recorder may also keep a few tiles in hand (TrackRecorder::maxTiles):
+// the tiles a track left stay in memory, and a track that comes back (a
+// drive along a tile edge) finds them there instead of saving and reading
+// them again. A tile is then saved once, when it is let go of: the least
+// recently used ones when room is needed, all of them at the end. What
+// the store holds stays what the saves promise: every save is a whole tile
+// with every mark it had in hand, merged with what other programs saved.
 #pragma once
 
 #include <memory>
@@ -9,6 +17,7 @@
 #include <vector>
 
 #include "tiles/grid_line.h"
+#include "tiles/tile_hand.h"
 #include "tiles/track_tile.h"
 
 namespace roamgrid {
@@ -33,12 +42,26 @@ struct TileProblem {
 // "unknown error" for 0.
 std::string TileProblemReason(int error);
 
+// What an import keeps in hand (TileHand): 32 MiB of packed tiles (some ten
+// thousand tiles of tracks), 256 of them with their file held open. None
+// is kept whole: a tile is packed as the track leaves it, while its cells
+// are still in the processor's caches, which costs less than keeping
+// several tiles' cells (which fall out of the caches) whole.
+inline constexpr TileHand::Limits kImportHand{0, size_t(32) << 20, 256};
+
 struct TrackRecorder {
   // Keys of the tile of the last accepted fix, in centidegrees (integral
   // values). They stay when the tile is released.
   double tileLatKey = 0.0;
   double tileLonKey = 0.0;
   std::unique_ptr<TrackTile> tile;  // the open tile, or none
+  // The tiles a track left, kept in memory within hand.limits(). With no
+  // limits set (as made), a change of tile releases the old tile (saving
+  // it when changed) before the new one is read. With them, the old tile
+  // goes into the hand, and when the hand passes its limits its least
+  // recently used tiles are released (and saved) together, under one hold
+  // of the store lock.
+  TileHand hand;
   // 802816 zero bytes kept from a released tile for the next one's cells,
   // or none.
   std::unique_ptr<uint8_t[]> spareCells;
@@ -59,7 +82,7 @@ struct TrackRecorder {
   // The held tile's file has a damaged header: saving it replaces the file.
   bool tileHeaderDamaged = false;
 
-  ~TrackRecorder();  // releases a held tile (saving it when dirty)
+  ~TrackRecorder();  // releases the tiles it holds (saving them when dirty)
 };
 
 // Records one fix: `lat` and `lon` in degrees, north and east positive.
@@ -84,11 +107,22 @@ bool CellOfFix(double lat, double lon, GridCell* cell);
 // across the 180th meridian).
 void MarkCell(TrackRecorder& recorder, GridCell cell);
 
-// Releases the recorder's tile with ReleaseTile (saving it when dirty) and
-// leaves the recorder without one; the keys stay. Nothing happens when it
-// holds no tile. Returns false only when a dirty tile could not be saved
-// (its changes are lost; the file keeps its previous content), which also
-// counts in unsavedTiles and adds a kNotSaved entry to tileProblems.
+// Releases the recorder's tile with ReleaseTile (saving it when dirty), and
+// every tile in hand, and leaves the recorder without one; the keys stay.
+// Nothing happens when it holds no tile. Returns false only when a dirty
+// tile could not be saved (its changes are lost; the file keeps its
+// previous content), which also counts in unsavedTiles and adds a
+// kNotSaved entry to tileProblems.
 bool ReleaseRecorderTile(TrackRecorder& recorder);
+
+// Whether a tile the recorder holds has marks that are not saved yet.
+bool HasUnsavedMarks(const TrackRecorder& recorder);
+
+// Saves every changed tile the recorder holds and keeps it in hand, no
+// longer changed: marks of a live input reach the store (and the programs
+// that show it) while the recorder goes on. A later save of such a tile
+// merges whatever file it then finds. Returns false when a save failed:
+// that tile stays changed, for the next save or its release to try again.
+bool SaveRecorderTiles(TrackRecorder& recorder);
 
 }  // namespace roamgrid

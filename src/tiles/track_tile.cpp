@@ -97,20 +97,25 @@ bool ReleaseTile(std::unique_ptr<TrackTile>& tile, std::unique_ptr<uint8_t[]>* s
   bool saved = true;
   if (tile->dirty) saved = SaveTile(*tile, spareCells != nullptr);
   const int error = errno;  // why a save failed, for the caller
-  if (spareCells && tile->cells && tile->groupsOf == tile->cells.get()) {
-    // Clearing where a mark may be costs far less than clearing (or
-    // allocating) all 802816 cells for the next tile.
-    const TileGroups& groups = tile->groups;
-    for (size_t word = 0; word < groups.bits.size(); ++word)
-      for (uint64_t bits = groups.bits[word]; bits != 0; bits &= bits - 1) {
-        const size_t group = word * 64 + size_t(std::countr_zero(bits));
-        std::memset(tile->cells.get() + group * kCellsPerGroup, 0, kCellsPerGroup);
-      }
-    *spareCells = std::move(tile->cells);
-  }
+  if (spareCells) RecycleCells(*tile, spareCells);
   tile.reset();
   errno = error;
   return saved;
+}
+
+bool RecycleCells(TrackTile& tile, std::unique_ptr<uint8_t[]>* spareCells) {
+  if (!tile.cells || tile.groupsOf != tile.cells.get()) return false;
+  // Clearing where a mark may be costs far less than clearing (or
+  // allocating) all 802816 cells for the next tile.
+  const TileGroups& groups = tile.groups;
+  for (size_t word = 0; word < groups.bits.size(); ++word)
+    for (uint64_t bits = groups.bits[word]; bits != 0; bits &= bits - 1) {
+      const size_t group = word * 64 + size_t(std::countr_zero(bits));
+      std::memset(tile.cells.get() + group * kCellsPerGroup, 0, kCellsPerGroup);
+    }
+  *spareCells = std::move(tile.cells);
+  tile.groupsOf = nullptr;
+  return true;
 }
 
 }  // namespace roamgrid

@@ -123,4 +123,11 @@ int OpenTile(TrackTile& tile, int32_t latKey, int64_t lonKey, int* error = nullp
 bool ReleaseTile(std::unique_ptr<TrackTile>& tile,
                  std::unique_ptr<uint8_t[]>* spareCells = nullptr);
 
+// Takes the cells of a tile whose marks may lie only where tile.groups
+// says (tile.groupsOf is its cells), clears them there and hands them to
+// `spareCells` as 802816 zero bytes for another tile; the tile is left
+// without cells. Nothing happens (false) for a tile without cells or
+// whose groups are not known.
+bool RecycleCells(TrackTile& tile, std::unique_ptr<uint8_t[]>* spareCells);
+
 }  // namespace roamgrid

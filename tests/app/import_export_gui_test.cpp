@@ -222,7 +222,7 @@ class ImportExportGuiTest : public QObject {
     char tile[kTilePathSize];
     QVERIFY(FormatTilePath(3565, 13975, tile));
     QCOMPARE(platform_.messages.size(), size_t(1));
-    QCOMPARE(platform_.messages[0].title, std::string());
+    QCOMPARE(platform_.messages[0].title, std::string("Import"));
     QVERIFY(platform_.messages[0].style == MessageStyle::kQuestionYesNo);
     QCOMPARE(platform_.messages[0].text,
              "Can not Open missing.log: " + std::string(std::strerror(ENOENT)) +
@@ -425,26 +425,37 @@ class ImportExportGuiTest : public QObject {
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
     Import(dialog);
-    const QImage shown = dialog.viewWindow.grab().toImage().convertToFormat(QImage::Format_RGB888);
+    // The view inside its border, 448 x 448.
+    const QImage shown = dialog.viewWindow
+                             .grab(QRect(dialog.viewWindow.contentsRect().topLeft(),
+                                         QSize(kRasterSide, kRasterSide)))
+                             .toImage()
+                             .convertToFormat(QImage::Format_RGB888);
 
     platform_.QueueExportPath("view.png");
     Click(dialog, 1013);
     QVERIFY(platform_.messages.empty());
     QCOMPARE(QImage("view.png").convertToFormat(QImage::Format_RGB888), shown);
 
-    // "Export region…" writes the cells of the view as GeoJSON.
+    // "Export region…" asks first which area, in which format: the view,
+    // as GeoTIFF at its zoom; here as GeoJSON.
     QAction* region = nullptr;
     for (QAction* action : dialog.mapMenu()->actions())
       if (action->text().startsWith(QStringLiteral("Export region"))) region = action;
     QVERIFY(region);
+    RegionExportChoice choice = ViewRegionChoice(dialog);
+    choice.format = ExportFormat::kGeoJson;
+    platform_.QueueRegionChoice(choice);
     platform_.QueueExportPath("view.geojson");
     region->trigger();
     QVERIFY(platform_.messages.empty());
-    QCOMPARE(platform_.proposedNames.back(), std::string("N035.650-E139.7500-R0.050.tif"));
+    QCOMPARE(platform_.regionChoicesShown.back(), ViewRegionChoice(dialog));
+    QCOMPARE(platform_.proposedNames.back(), std::string("N035.650-E139.7500-R0.050.geojson"));
     QFile geojson("view.geojson");
     QVERIFY(geojson.open(QIODevice::ReadOnly));
     QVERIFY(geojson.readAll().startsWith("{\"type\":\"FeatureCollection\""));
     // A suffix it cannot write is said, and nothing is written.
+    platform_.QueueRegionChoice(choice);
     platform_.QueueExportPath("view.bmp");
     region->trigger();
     QCOMPARE(platform_.messages.size(), size_t(1));

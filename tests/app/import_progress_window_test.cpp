@@ -62,6 +62,37 @@ class ImportProgressWindowTest : public QObject {
     progress.WaitingForStoreLock(false);
     QCOMPARE(progress.window()->labelText(), QStringLiteral("1 of 1: one.log\n0.0 of 1.0 MB"));
   }
+
+  // Another long task (an export, a fold) shows the same window with its
+  // own title and text, its share done on the bar.
+  void TaskWindowShowsItsTextAndShareAndStopsOnCancel() {
+    QWidget owner;
+    owner.show();
+    TaskProgressWindow progress(&owner, "Export region", "Writing all-marks.tif", 0);
+    progress.Advance(1, 4);
+    QProgressDialog* window = progress.window();
+    QVERIFY(window && window->isVisible() && window->isModal());
+    QCOMPARE(window->windowTitle(), QStringLiteral("Export region"));
+    QCOMPARE(window->labelText(), QStringLiteral("Writing all-marks.tif"));
+    QCOMPARE(window->value(), window->maximum() / 4);
+    progress.WaitingForStoreLock(true);
+    QCOMPARE(window->labelText(),
+             QStringLiteral("Writing all-marks.tif\n") + TaskProgressWindow::kWaitingForLockText);
+    QVERIFY(!progress.Cancelled());
+    QTest::mouseClick(window->findChild<QPushButton*>(), Qt::LeftButton);
+    QVERIFY(progress.Cancelled());
+  }
+
+  // Escape in the window stops the task as Cancel does.
+  void EscapeCancels() {
+    QWidget owner;
+    owner.show();
+    TaskProgressWindow progress(&owner, "Export region", "Writing all-marks.tif", 0);
+    progress.Advance(1, 4);
+    QVERIFY(!progress.Cancelled());
+    QTest::keyClick(progress.window(), Qt::Key_Escape);
+    QVERIFY(progress.Cancelled());
+  }
 };
 
 }  // namespace roamgrid

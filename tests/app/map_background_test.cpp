@@ -12,6 +12,8 @@
 #include "geo/coast_background.h"
 #include "support/scratch_working_dir.h"
 #include "support/scripted_platform.h"
+#include "support/tile_server.h"
+#include "view/view_state.h"
 
 namespace roamgrid {
 
@@ -43,7 +45,97 @@ class MapBackgroundTest : public QObject {
   void cleanup() {
     QCOMPARE(platform_.unscripted, 0);
     qunsetenv("XDG_CONFIG_HOME");
+    qunsetenv("XDG_CACHE_HOME");
     workingDir_.Leave();
+  }
+
+  // The view's 448 x 448 picture inside the window's border, as painted.
+  static QImage Shown(ZIvozarivAde& dialog) {
+    return dialog.viewWindow
+        .grab(QRect(dialog.viewWindow.contentsRect().topLeft(), QSize(kRasterSide, kRasterSide)))
+        .toImage()
+        .convertToFormat(QImage::Format_RGB888);
+  }
+
+  // The dialog over tiles of the local test server, with an attribution,
+  // once every tile of the view has come.
+  static void ShowTiles(ZIvozarivAde& dialog, const testing::TileServer& server) {
+    qputenv("XDG_CACHE_HOME", (QDir::currentPath() + "/cache").toLocal8Bit());
+    dialog.SetTileSource({server.Template().toStdString(), "© test tiles"});
+    dialog.SetBackgroundMode("tiles");
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    QTRY_VERIFY(dialog.tileLayer().covers());
+    dialog.viewWindow.update();
+  }
+
+  static bool IsScaleBar(QColor c) { return c == QColor(80, 80, 90); }
+  static bool IsLight(QColor c) { return c.red() > 200 && c.green() > 200 && c.blue() > 200; }
+
+  // Marks are drawn last: the attribution box and the scale bar never
+  // tint them, and the scale bar stands on a light halo over the tiles.
+  void MarksLieOverTheAttributionAndTheScaleBar() {
+    testing::TileServer server;
+    ZIvozarivAde dialog(platform_);
+    ShowTiles(dialog, server);
+    const QImage tiles = Shown(dialog);
+    // The attribution in the bottom-right corner, the bar in the bottom-left.
+    QVERIFY(IsLight(tiles.pixelColor(kRasterSide - 2, kRasterSide - 2)));
+    QVERIFY(!IsLight(dialog.tileLayer().image().pixelColor(kRasterSide - 2, kRasterSide - 2)));
+    const int barRow = kRasterSide - 1 - 6;
+    QVERIFY(IsScaleBar(tiles.pixelColor(10, barRow)));
+    QVERIFY(IsLight(tiles.pixelColor(10, barRow - 1)));  // the halo
+    QVERIFY(IsLight(tiles.pixelColor(10, barRow + 1)));
+
+    // The bottom 20 rows all marked: every pixel there is pure red.
+    for (int i = 0; i < 20 * kRasterSide; ++i) dialog.viewWindow.raster()[i] = 1;
+    const QImage marked = Shown(dialog);
+    for (int y = kRasterSide - 20; y < kRasterSide; ++y) {
+      for (int x = 0; x < kRasterSide; ++x) {
+        if (marked.pixelColor(x, y) != QColor(255, 0, 0)) {
+          QFAIL(qPrintable(QStringLiteral("pixel %1, %2 is not red").arg(x).arg(y)));
+        }
+      }
+    }
+    QCOMPARE(marked.pixelColor(10, kRasterSide - 21), tiles.pixelColor(10, kRasterSide - 21));
+  }
+
+  // The PNG of Export is the 448 x 448 view exactly as shown: tiles,
+  // attribution, scale bar and marks, no border.
+  void ExportedPngIsTheViewAsShown() {
+    testing::TileServer server;
+    ZIvozarivAde dialog(platform_);
+    ShowTiles(dialog, server);
+    for (int i = 0; i < kRasterSize; i += 97) dialog.viewWindow.raster()[i] = 1;
+    dialog.viewWindow.update();
+    platform_.QueueExportPath("view.png");
+    QTest::mouseClick(dialog.GetDlgItem(1013), Qt::LeftButton);
+    QVERIFY(platform_.messages.empty());
+    const QImage png = QImage("view.png").convertToFormat(QImage::Format_RGB888);
+    QCOMPARE(png.size(), QSize(kRasterSide, kRasterSide));
+    QCOMPARE(png, Shown(dialog));
+  }
+
+  // With the coast data installed the scale bar stands in every view of
+  // the background, a view without any line too; never without background.
+  void ScaleBarShowsWithTheBackgroundWhereNoLineIs() {
+    if (!std::filesystem::exists(std::string(kGshhgFolder) + "/binned_GSHHS_c.nc")) {
+      QSKIP("gmt-gshhg-low is not installed");
+    }
+    ZIvozarivAde dialog(platform_);
+    dialog.SetBackgroundMode("coast");
+    // The middle of the Pacific at the closest zoom: no line at all.
+    dialog.originLat = 0;
+    dialog.originLon = -60000;
+    dialog.zoomIndex = 0;
+    dialog.RenderView();
+    const QImage sea = Shown(dialog);
+    const int barRow = kRasterSide - 1 - 6;
+    QVERIFY(IsScaleBar(sea.pixelColor(10, barRow)));
+    dialog.SetBackgroundMode("none");
+    const QImage none = Shown(dialog);
+    for (int x = 0; x < kRasterSide / 2; ++x)
+      QCOMPARE(none.pixelColor(x, barRow), QColor(Qt::white));
   }
 
   void CoastBeneathTheMarksAndOffIsTheRaster() {

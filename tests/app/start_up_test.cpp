@@ -9,6 +9,7 @@
 
 #include "app/vizizodaz_uri.h"
 #include "app/zivozariv_ade.h"
+#include "import/input_formats.h"
 #include "support/red_pixels.h"
 #include "support/scratch_working_dir.h"
 #include "support/scripted_platform.h"
@@ -73,6 +74,20 @@ class StartUpTest : public QObject {
     QCOMPARE(ParseStartArgs({"--map-view", "35.68,139.76"}).error, mapViewError);
     QCOMPARE(ParseStartArgs({"--map-view", "35.68,139.76,23"}).error, mapViewError);
     QCOMPARE(ParseStartArgs({"--map-view"}).error, mapViewError);
+  }
+
+  // --help names every input the readers take and every export, from the
+  // format tables.
+  void HelpListsTheInputsAndExports() {
+    const std::string help = StartHelpText();
+    for (const std::string& filter : FormatFilters()) {
+      QVERIFY2(help.find("  " + filter + "\n") != std::string::npos, filter.c_str());
+    }
+    for (const char* text :
+         {"NMEA logs", "GPX tracks", "FIT activities", "KMZ archives", "448 x 448 BMP image",
+          "PNG image", "Export region", "PNG, GeoTIFF, GeoJSON, KML or KMZ"}) {
+      QVERIFY2(help.find(text) != std::string::npos, text);
+    }
   }
 
   void UserStoreAndMinusCOpenTheSameStore() {

@@ -5,9 +5,11 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QDir>
+#include <QFile>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -380,7 +382,7 @@ class ZIvozarivAdeTest : public QObject {
     QCOMPARE(Edit(dialog, 1005)->text(), QStringLiteral("35.7000"));
   }
 
-  void EnterJumpsFromThePositionEditsAndEndsTheDialogElsewhere_data() {
+  void EnterJumpsFromThePositionEditsAndNeverEndsTheDialog_data() {
     QTest::addColumn<int>("focus");
     QTest::addColumn<int>("key");
     QTest::addColumn<bool>("afterImport");
@@ -391,15 +393,17 @@ class ZIvozarivAdeTest : public QObject {
         << 1006 << int(Qt::Key_Enter) << false << -1 << "35.7250";
     QTest::newRow("Enter on N clicks it")
         << 1001 << int(Qt::Key_Return) << false << -1 << "35.7000";
-    QTest::newRow("Enter in 1012 ends")
-        << 1012 << int(Qt::Key_Return) << false << int(QDialog::Accepted) << "35,73";
+    QTest::newRow("Enter in 1012 does nothing")
+        << 1012 << int(Qt::Key_Return) << false << -1 << "35,73";
+    QTest::newRow("keypad Enter in 1012 neither")
+        << 1012 << int(Qt::Key_Enter) << false << -1 << "35,73";
     QTest::newRow("Escape ends") << 1005 << int(Qt::Key_Escape) << false << int(QDialog::Rejected)
                                  << "35,73";
     QTest::newRow("Escape just after an import does not")
         << 1005 << int(Qt::Key_Escape) << true << -1 << "35.6750";
     QTest::newRow("nor Enter in 1012") << 1012 << int(Qt::Key_Return) << true << -1 << "35.6750";
   }
-  void EnterJumpsFromThePositionEditsAndEndsTheDialogElsewhere() {
+  void EnterJumpsFromThePositionEditsAndNeverEndsTheDialog() {
     QFETCH(int, focus);
     QFETCH(int, key);
     QFETCH(bool, afterImport);
@@ -420,6 +424,125 @@ class ZIvozarivAdeTest : public QObject {
     QCOMPARE(dialog.isVisible(), result < 0);
     if (result >= 0) QCOMPARE(dialog.result(), result);
     QCOMPARE(Edit(dialog, 1005)->text(), lat);
+  }
+
+  // A latitude and longitude pasted into edit 1005 fill both edits; typed
+  // text and a single decimal comma stay where they are.
+  void PastingAPositionFillsBothEdits_data() {
+    QTest::addColumn<QString>("pasted");
+    QTest::addColumn<bool>("typed");
+    QTest::addColumn<QString>("lat");
+    QTest::addColumn<QString>("lon");
+    QTest::newRow("comma and space") << "52.849945, 5.313161" << false << "52.849945"
+                                     << "5.313161";
+    QTest::newRow("tab") << "-33.9249\t-70.6693\n"
+                         << false << "-33.9249"
+                         << "-70.6693";
+    QTest::newRow("decimal comma") << "52,849945" << false << "52,849945"
+                                   << "139.7750";
+    QTest::newRow("typed, not pasted") << "52.1, 5" << true << "52.1, 5"
+                                       << "139.7750";
+  }
+  void PastingAPositionFillsBothEdits() {
+    QFETCH(QString, pasted);
+    QFETCH(bool, typed);
+    QFETCH(QString, lat);
+    QFETCH(QString, lon);
+    ZIvozarivAde dialog(platform_);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    QLineEdit* edit = Edit(dialog, 1005);
+    edit->setFocus();
+    edit->selectAll();
+    if (typed) {
+      QTest::keyClicks(edit, pasted);
+    } else {
+      QApplication::clipboard()->setText(pasted);
+      QTest::keySequence(edit, QKeySequence::Paste);
+    }
+    QCOMPARE(Edit(dialog, 1005)->text(), lat);
+    QCOMPARE(Edit(dialog, 1006)->text(), lon);
+    // Nothing moves until Jump.
+    QCOMPARE(dialog.originLat, 14260);
+  }
+
+  // "N" and "n" look alike: their tips tell the step, which for "n"
+  // depends on the zoom.
+  void ButtonTipsTellHowFarEachMoves() {
+    ZIvozarivAde dialog(platform_);
+    QCOMPARE(Button(dialog, 1001)->toolTip(), QStringLiteral("Move north by half the view"));
+    QCOMPARE(Button(dialog, 1017)->toolTip(),
+             QStringLiteral("Move north by a whole view (one tile, 0.05°)"));
+    QCOMPARE(Button(dialog, 1007)->toolTip(), QStringLiteral("Zoom in: half the view's side"));
+    Click(dialog, 1008);
+    Click(dialog, 1008);
+    QCOMPARE(Button(dialog, 1016)->toolTip(),
+             QStringLiteral("Move south by a quarter of the view (one tile, 0.05°)"));
+    for (int id : {1002, 1003, 1004, 1009, 1011, 1013, 1014, 1015, 1018, 1019}) {
+      QVERIFY2(!Button(dialog, id)->toolTip().isEmpty(), qPrintable(QString::number(id)));
+    }
+  }
+
+  // Copies of tiles a sync tool left beside them are offered on the map;
+  // Yes folds them in as `check --fold-conflicts` does and shows their marks.
+  void ConflictCopiesAreOfferedAndFoldedOnYes() {
+    RecordFix(kFixLat, kFixLon);
+    const QString tile = QStringLiteral("RGD/E139N035/E13975-N03565.map");
+    const QString copy =
+        QStringLiteral("RGD/E139N035/E13975-N03565 (conflicted copy 2026-12-07).map");
+    QVERIFY(QFile::rename(tile, copy));
+    QVERIFY(QFile::copy(copy, tile + "~"));
+    ZIvozarivAde dialog(platform_);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    QVERIFY(RedPixels(dialog.viewWindow).isEmpty());
+    auto* note = dialog.findChild<QWidget*>(QStringLiteral("conflictNote"));
+    QVERIFY(note && note->isVisible());
+    QCOMPARE(note->findChild<QLabel*>(QStringLiteral("conflictText"))->text(),
+             QStringLiteral("2 copies from another computer: fold them in?"));
+    QVERIFY(note->geometry().intersects(dialog.viewWindow.geometry()));
+
+    QTest::mouseClick(note->findChild<QPushButton*>(QStringLiteral("conflictYes")), Qt::LeftButton);
+    QCOMPARE(RedPixels(dialog.viewWindow), QList<QPoint>{QPoint(1, 448)});
+    QVERIFY(QFile::exists(tile));
+    QVERIFY(!QFile::exists(tile + "~"));
+    QVERIFY(!QFile::exists(copy));
+    QTRY_VERIFY(!dialog.findChild<QWidget*>(QStringLiteral("conflictNote")));
+    QCOMPARE(dialog.findChild<QLabel*>(QStringLiteral("newCellsNote"))->text(),
+             QStringLiteral("1 new cell"));
+    QCOMPARE(platform_.tasksStarted.size(), size_t(1));
+    QVERIFY(platform_.messages.empty());
+  }
+
+  // "Not now" hides the note until the number of copies changes; a copy
+  // that cannot be folded is named.
+  void NotNowWaitsForOtherCopiesAndUnfoldedOnesAreNamed() {
+    QVERIFY(QDir().mkpath("RGD/E139N035"));
+    QFile damaged("RGD/E139N035/E13975-N03565.map.orig");
+    QVERIFY(damaged.open(QIODevice::WriteOnly));
+    damaged.write(QByteArray::fromHex("00000141"));
+    damaged.close();
+    ZIvozarivAde dialog(platform_);
+    auto* note = dialog.findChild<QWidget*>(QStringLiteral("conflictNote"));
+    QVERIFY(note);
+    QCOMPARE(note->findChild<QLabel*>()->text(),
+             QStringLiteral("1 copy from another computer: fold it in?"));
+    QTest::mouseClick(note->findChild<QPushButton*>(QStringLiteral("conflictNotNow")),
+                      Qt::LeftButton);
+    QTRY_VERIFY(!dialog.findChild<QWidget*>(QStringLiteral("conflictNote")));
+    RecordFix(kFixLat, kFixLon);
+    QVERIFY(QFile::copy("RGD/E139N035/E13975-N03565.map", "RGD/E139N035/E13975-N03565.map~"));
+    QTRY_VERIFY(dialog.findChild<QWidget*>(QStringLiteral("conflictNote")));  // the watch saw it
+
+    QTest::mouseClick(dialog.findChild<QPushButton*>(QStringLiteral("conflictYes")),
+                      Qt::LeftButton);
+    QCOMPARE(platform_.messages.size(), size_t(1));
+    QCOMPARE(platform_.messages[0].text,
+             std::string("RGD/E139N035/E13975-N03565.map.orig: damaged"));
+    // The damaged copy stays, and so does the offer, for the user to act on.
+    QCOMPARE(
+        dialog.findChild<QWidget*>(QStringLiteral("conflictNote"))->findChild<QLabel*>()->text(),
+        QStringLiteral("1 copy from another computer: fold it in?"));
   }
 
   void ClosingWritesTheTileTheRecorderStillHolds() {

@@ -17,6 +17,7 @@
 #include "cli/cli_runner.h"
 #include "support/generated_logs.h"
 #include "support/temp_dir.h"
+#include "tiles/tile_file.h"
 
 namespace roamgrid {
 namespace {
@@ -176,6 +177,44 @@ TEST_F(CliImportInputsTest, StandardInputNamesOtherTalkersWhenTheFirstArrives) {
       << said;
   close(pipeFds[1]);
   EXPECT_EQ(cli.Finish().status, 0);
+}
+
+// A receiver through a pipe (`gpspipe -r | roamgrid-cli import -`): its
+// marks reach the store while it still sends, within about a second, also
+// a second time in a tile the import holds, and in a tile it left.
+TEST_F(CliImportInputsTest, LiveStandardInputIsSavedWhileTheReceiverSends) {
+  fs::create_directories("store");
+  int pipeFds[2];
+  ASSERT_EQ(pipe2(pipeFds, O_CLOEXEC), 0);
+  RunningCli cli({"-C", "store", "import", "--any-talker", "-"}, pipeFds[0]);
+  close(pipeFds[0]);
+  const std::string first = "store/RGD/E139N035/E13975-N03565.map";
+  const std::string second = "store/RGD/E139N035/E13980-N03565.map";
+  // Sends one fix and waits (a generous while: a busy machine is slow, and
+  // the pipe stays open meanwhile) until `path` holds `cells` marks.
+  const auto sendAndWait = [&](double lat, double lon, const std::string& path, int cells) {
+    const std::string line = testing::GgaSentence(lat, lon, "GN") + "\r\n";
+    ASSERT_EQ(write(pipeFds[1], line.data(), line.size()), ssize_t(line.size()));
+    int marks = 0;
+    for (int tries = 0; marks != cells && tries < 2000; ++tries) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      const std::vector<uint8_t> bytes = testing::ReadBytes(path);
+      std::vector<uint8_t> decoded(kCellCount);
+      if (bytes.size() < 3 ||
+          DecodeCells(bytes.data() + 3, bytes.size() - 3, decoded.data()) != kLoaded)
+        continue;
+      marks = int(std::count(decoded.begin(), decoded.end(), 1));
+    }
+    EXPECT_EQ(marks, cells) << path << " was not saved while the input went on";
+  };
+  sendAndWait(35.66, 139.76, first, 1);
+  sendAndWait(35.661, 139.761, first, 2);
+  sendAndWait(35.66, 139.81, second, 1);
+  EXPECT_EQ(kill(cli.pid, 0), 0);  // still reading
+  close(pipeFds[1]);
+  const CliRun run = cli.Finish();
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "-: 3 fixes, 0 skipped, 3 new\ntotal: 3 new cells\n");
 }
 
 TEST_F(CliImportInputsTest, FolderReadsEveryLogBelowItInNameOrder) {

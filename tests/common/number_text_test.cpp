@@ -5,6 +5,7 @@
 
 #include <clocale>
 #include <cstdlib>
+#include <optional>
 #include <string>
 
 namespace roamgrid {
@@ -101,6 +102,36 @@ TEST(NumberTextTest, ParsesInt32LikeScanfOrRejects) {
   EXPECT_EQ(ParseLeadingInt32(""), std::nullopt);
   EXPECT_EQ(ParseLeadingInt32("abc"), std::nullopt);
   EXPECT_EQ(ParseLeadingInt32("- 5"), std::nullopt);
+}
+
+// A typed edge of a region: the whole text is one number or it is none.
+TEST(NumberTextTest, TypedNumberIsTheWholeTextOrNothing) {
+  const struct {
+    const char* text;
+    std::optional<double> value;
+  } cases[] = {
+      {"35.6", 35.6},
+      {" -139.75 ", -139.75},
+      {"+5", 5.0},
+      {"35,70", 35.7},
+      {".5", 0.5},
+      {"7.", 7.0},
+      {"", std::nullopt},
+      {"-", std::nullopt},
+      {".", std::nullopt},
+      {"35.6 N", std::nullopt},
+      {"1e5", std::nullopt},
+      {"35.6.7", std::nullopt},
+      {"3,5,7", std::nullopt},
+      {"35.6,7", std::nullopt},
+      {"inf", std::nullopt},
+      {"0x10", std::nullopt},
+      {"- 5", std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(ParseTypedNumber(c.text), c.value);
+  }
 }
 
 }  // namespace

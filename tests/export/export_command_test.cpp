@@ -12,6 +12,8 @@
 #include "export/bmp_file.h"
 #include "support/scripted_platform.h"
 #include "support/temp_dir.h"
+#include "support/view_at.h"
+#include "tiles/track_recorder.h"
 
 namespace roamgrid {
 namespace {
@@ -190,6 +192,72 @@ TEST_F(ExportCommandTest, FileThatCannotBeReadCountsAsAbsent) {
   EXPECT_TRUE(platform_.overwriteQuestions.empty());
   std::filesystem::permissions("view.bmp", std::filesystem::perms::owner_all);
   EXPECT_EQ(ReadBytes("view.bmp"), ExpectedImage());
+}
+
+// Export region: a wrong area is said and asked again with the answer
+// kept; the name follows the chosen format; the file holds the region.
+TEST_F(ExportCommandTest, RegionIsAskedAgainUntilItNamesCellsThenWritten) {
+  {
+    TrackRecorder recorder;
+    AddPoint(recorder, 35.651, 139.751);
+  }
+  RegionExportChoice choice = ViewRegionChoice(state_);
+  RegionExportChoice wrong = choice;
+  wrong.area = RegionArea::kBox;
+  wrong.north = "35.6";  // below the south edge
+  wrong.format = ExportFormat::kGeoJson;
+  RegionExportChoice right = wrong;
+  right.north = "35.66";
+  platform_.QueueRegionChoice(wrong);
+  platform_.QueueRegionChoice(right);
+  platform_.QueueExportPath("box.geojson");
+  ExportChosenRegion(state_, platform_, choice);
+  ExpectOneMessage("The south edge must lie below the north edge.");
+  ASSERT_EQ(platform_.regionChoicesShown.size(), 2u);
+  EXPECT_EQ(platform_.regionChoicesShown[1], wrong);
+  EXPECT_EQ(choice, right);  // kept for the next time
+  EXPECT_EQ(platform_.proposedNames,
+            std::vector<std::string>{"N35.6500-E139.7500-N35.6600-E139.8000.geojson"});
+  EXPECT_EQ(platform_.tasksStarted, std::vector<std::string>{"Export region: Writing box.geojson"});
+  EXPECT_EQ(platform_.lastTaskStep, "0/1");  // one tile row
+  const Bytes geojson = ReadBytes("box.geojson");
+  EXPECT_NE(std::string(geojson.begin(), geojson.end()).find("E13975-N03565"), std::string::npos);
+
+  // Next time the box stays as typed; a view's edges follow the view.
+  platform_.QueueRegionChoice(std::nullopt);
+  ExportChosenRegion(state_, platform_, choice);
+  EXPECT_EQ(platform_.regionChoicesShown.back().north, "35.66");
+  choice.area = RegionArea::kView;
+  platform_.QueueRegionChoice(std::nullopt);
+  ExportChosenRegion(testing::ViewAt(0, 0, 1), platform_, choice);
+  EXPECT_EQ(platform_.regionChoicesShown.back().north, "0.0500");
+}
+
+TEST_F(ExportCommandTest, CancelDuringTheRegionExportLeavesTheOldFile) {
+  {
+    TrackRecorder recorder;
+    AddPoint(recorder, 35.651, 139.751);
+  }
+  WriteText("view.png", "old");
+  RegionExportChoice choice = ViewRegionChoice(state_);
+  choice.format = ExportFormat::kPng;
+  platform_.QueueRegionChoice(choice);
+  platform_.QueueExportPath("view.png");
+  platform_.cancelTaskAt = 1;
+  ExportChosenRegion(state_, platform_, choice);
+  EXPECT_TRUE(platform_.messages.empty());
+  EXPECT_EQ(ReadBytes("view.png"), Bytes({'o', 'l', 'd'}));
+  EXPECT_TRUE(DirectoryHoldsOnly({"RGD", "view.png"}));
+
+  // Without Cancel the PNG of the view at its zoom: 448 x 448.
+  platform_.cancelTaskAt = 0;
+  platform_.QueueRegionChoice(choice);
+  platform_.QueueExportPath("view.png");
+  ExportChosenRegion(state_, platform_, choice);
+  EXPECT_TRUE(platform_.messages.empty());
+  const Bytes png = ReadBytes("view.png");
+  ASSERT_GE(png.size(), 24u);
+  EXPECT_EQ(Bytes(png.begin() + 16, png.begin() + 24), testing::Hex("00 00 01 C0 00 00 01 C0"));
 }
 
 }  // namespace

@@ -35,12 +35,13 @@ TEST(ExportFormatsTest, EveryListedSuffixIsReadBackAsItsFormatAndDocumented) {
 
 TEST(ExportFormatsTest, TheRegionDialogOffersTheRegionFormats) {
   EXPECT_EQ(RegionExportFilters(),
-            (std::vector<std::string>{"GeoTIFF (*.tif *.tiff)",
+            (std::vector<std::string>{"PNG (*.png)", "GeoTIFF (*.tif *.tiff)",
                                       "GeoJSON (*.geojson *.json *.geojson.gz *.json.gz)",
                                       "KML (*.kml *.kml.gz)", "KMZ (*.kmz)"}));
   EXPECT_EQ(RegionExportSuffixesText(),
-            "Give the file one of the suffixes .tif, .tiff, .geojson, .json, .kml, .kmz, "
+            "Give the file one of the suffixes .png, .tif, .tiff, .geojson, .json, .kml, .kmz, "
             ".geojson.gz, .json.gz or .kml.gz");
+  EXPECT_EQ(RegionExportFormatNames(), "PNG, GeoTIFF, GeoJSON, KML or KMZ");
 }
 
 }  // namespace

@@ -270,6 +270,8 @@ struct GeoTiff {
   std::vector<uint8_t> pixels;
   uint32_t width = 0, height = 0;
   std::vector<double> scale, tiePoint;
+  std::string noData;                      // the GDAL_NODATA tag (42113), as written
+  std::vector<uint16_t> red, green, blue;  // the palette's first two entries
 };
 
 GeoTiff ReadGeoTiff(const std::string& path) {
@@ -284,6 +286,16 @@ GeoTiff ReadGeoTiff(const std::string& path) {
     tiff.scale.assign(values, values + count);
   if (TIFFGetField(tif, TIFFTAG_GEOTIEPOINTS, &count, &values))
     tiff.tiePoint.assign(values, values + count);
+  const char* noData = nullptr;
+  if (TIFFGetField(tif, 42113, &noData) && noData) tiff.noData = noData;
+  uint16_t* red = nullptr;
+  uint16_t* green = nullptr;
+  uint16_t* blue = nullptr;
+  if (TIFFGetField(tif, TIFFTAG_COLORMAP, &red, &green, &blue)) {
+    tiff.red.assign(red, red + 2);
+    tiff.green.assign(green, green + 2);
+    tiff.blue.assign(blue, blue + 2);
+  }
   uint32_t tileWidth = 0, tileHeight = 0;
   TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tileWidth);
   TIFFGetField(tif, TIFFTAG_TILELENGTH, &tileHeight);
@@ -330,6 +342,12 @@ TEST_F(RegionExportTest, GeoTiffHoldsTheVisitedPixelsOnAnExactGeotransform) {
     EXPECT_EQ(tiff.scale[1], double(b) / 17920.0);
     EXPECT_EQ(tiff.tiePoint[3], double(aligned.west) / 17920.0);
     EXPECT_EQ(tiff.tiePoint[4], double(aligned.north) / 17920.0);
+    // 0 is "no data", so a GIS draws only the marks; the palette stays
+    // white and red for plain viewers.
+    EXPECT_EQ(tiff.noData, "0");
+    EXPECT_EQ(tiff.red, (std::vector<uint16_t>{0xFFFF, 0xFFFF}));
+    EXPECT_EQ(tiff.green, (std::vector<uint16_t>{0xFFFF, 0}));
+    EXPECT_EQ(tiff.blue, (std::vector<uint16_t>{0xFFFF, 0}));
   }
   // GDAL reads the same georeferencing, where it is installed.
   if (std::system("gdalinfo --version > /dev/null 2>&1") != 0) GTEST_SKIP() << "no gdalinfo";
@@ -340,6 +358,8 @@ TEST_F(RegionExportTest, GeoTiffHoldsTheVisitedPixelsOnAnExactGeotransform) {
       << info;
   EXPECT_NE(info.find("Origin = (139.709821428571416,35.690178571428568)"), std::string::npos)
       << info;
+  EXPECT_NE(info.find("NoData Value=0"), std::string::npos) << info;
+  EXPECT_NE(info.find("Color Table"), std::string::npos) << info;
 }
 
 TEST_F(RegionExportTest, SizeLimitNamesTheSizeAndAZoomThatFits) {

@@ -469,6 +469,24 @@ TEST_F(TrackFormatsTest, LongJsonNumbersAreReadOrEndTheReadingSafely) {
   EXPECT_TRUE(FilesBelow("store/RGD") == Direct(recorded));
 }
 
+// Whole numbers take a shorter way than other numbers: negative ones, a
+// negative zero and the longest ones land where their decimal text does.
+TEST_F(TrackFormatsTest, WholeJsonNumbersLandWhereTheirDecimalTextDoes) {
+  const std::string e7 =
+      "{\"locations\": [{\"latitudeE7\": -336600001, \"longitudeE7\": -701234567}, "
+      "{\"latitudeE7\": 356600000, \"longitudeE7\": -0}, "
+      "{\"latitudeE7\": 999999999999999999, \"longitudeE7\": 0}]}";
+  const ImportReport report = Import({"e7.json", e7, {}}, "e7");
+  EXPECT_FALSE(report.readError) << report.readErrorText;
+  EXPECT_EQ(report.fixes, 2);  // not the one at 10^11 degrees
+  const std::string decimal =
+      "{\"type\": \"LineString\", \"coordinates\": [[-70.1234567, -33.6600001], "
+      "[0.0, 35.66]]}";
+  EXPECT_FALSE(Import({"decimal.geojson", decimal, {}}, "decimal").readError);
+  EXPECT_TRUE(FilesBelow("e7/RGD") == FilesBelow("decimal/RGD"));
+  EXPECT_EQ(FilesBelow("e7/RGD").size(), 2u);
+}
+
 TEST_F(TrackFormatsTest, CoordinatesBeforeTheirTypeAreHeldWithinABound) {
   std::string many = "{\"coordinates\": [";
   for (size_t i = 0; i <= kJsonHeldPositionsMax; ++i) many += i ? ",[1,2]" : "[1,2]";

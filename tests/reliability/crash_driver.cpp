@@ -3,6 +3,8 @@
 // at any moment. It writes 'R' to standard output when the work begins and
 // 'D' when it is done.
 //   roamgrid_crash_driver import LOG...     imports the logs into RGD/
+//   roamgrid_crash_driver import-hand LOG... the same with a few tiles in
+//                                           hand (most of them packed)
 //   roamgrid_crash_driver home COUNT        rewrites Roamgrid.cfg COUNT times
 //   roamgrid_crash_driver merge IMAGE COUNT merges COUNT rasters into IMAGE
 #include <unistd.h>
@@ -27,8 +29,9 @@ void Signal(char c) {
 }
 
 int Usage() {
-  std::fprintf(stderr,
-               "usage: roamgrid_crash_driver import LOG... | home COUNT | merge IMAGE COUNT\n");
+  std::fprintf(
+      stderr,
+      "usage: roamgrid_crash_driver import|import-hand LOG... | home COUNT | merge IMAGE COUNT\n");
   return 2;
 }
 
@@ -38,8 +41,10 @@ int main(int argc, char** argv) {
   using namespace roamgrid;
   if (argc < 3) return Usage();
   const std::string mode = argv[1];
-  if (mode == "import") {
+  if (mode == "import" || mode == "import-hand") {
     TrackRecorder recorder;
+    // Room for about two packed tiles: tiles are saved now and then.
+    if (mode == "import-hand") recorder.hand.SetLimits({1, 5000, 1});
     Signal('R');
     for (int i = 2; i < argc; ++i) {
       if (!ImportNmeaLog(recorder, argv[i])) return 1;

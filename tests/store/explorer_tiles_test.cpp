@@ -188,6 +188,30 @@ TEST(ExplorerTileSet, AgreesWithAStraightforwardCountOnRandomStores) {
   }
 }
 
+// Many tiles, added in any order and again and again, with questions in
+// between: the set holds each once, in order, as an ordered set does.
+TEST(ExplorerTileSet, HoldsManyTilesAddedInAnyOrderOnce) {
+  std::mt19937 random(29);
+  ExplorerTileSet set(24);
+  std::set<std::pair<int32_t, int32_t>> expected;  // y, x: the set's order
+  std::uniform_int_distribution<int32_t> coordinate(0, 1200);
+  for (int i = 0; i < 400000; ++i) {
+    const ExplorerTile tile{coordinate(random), coordinate(random)};
+    set.Add(tile);
+    expected.insert({tile.y, tile.x});
+    if (i % 50000 == 0) {
+      EXPECT_TRUE(set.Contains(tile));
+      EXPECT_EQ(set.size(), expected.size());
+    }
+  }
+  ASSERT_EQ(set.size(), expected.size());
+  const std::vector<ExplorerTile> sorted = set.Sorted();
+  ASSERT_EQ(sorted.size(), expected.size());
+  auto at = expected.begin();
+  for (const ExplorerTile& tile : sorted) ASSERT_EQ((std::pair{tile.y, tile.x}), *at++);
+  EXPECT_FALSE(set.Contains({1201, 0}));
+}
+
 TEST(ExplorerTilesInBox, CoversTheBoxAndStopsAtTheSquare) {
   // 35.6..35.7 N, 139.7..139.8 E at zoom 14.
   const auto range = ExplorerTilesInBox(14, 35.6, 139.7, 35.7, 139.8);

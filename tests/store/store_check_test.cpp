@@ -1,5 +1,7 @@
 // `roamgrid-cli check [--clean]` on a store with a sound tile, a damaged
 // one and temporary files of writers that are gone and of one that runs.
+#include "store/store_check.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -9,8 +11,10 @@
 #include <string>
 
 #include "cli/cli_runner.h"
+#include "common/task_progress.h"
 #include "common/temp_name.h"
 #include "support/temp_dir.h"
+#include "tiles/track_recorder.h"
 
 namespace roamgrid {
 namespace {
@@ -22,6 +26,21 @@ using testing::WriteBytes;
 using testing::operator+;
 
 class StoreCheckTest : public testing::TempDirTest {};
+
+// Records one fix into its tile, written when the recorder lets go.
+void RecordFix(double lat, double lon) {
+  TrackRecorder recorder;
+  AddPoint(recorder, lat, lon);
+}
+
+// Counts what a fold tells and cancels at the `cancelAt`-th question.
+struct CountingProgress : TaskProgress {
+  int steps = 0;
+  int questions = 0;
+  int cancelAt = 0;
+  void Advance(long long, long long) override { ++steps; }
+  bool Cancelled() override { return ++questions == cancelAt; }
+};
 
 TEST_F(StoreCheckTest, ListsDamagedTilesAndAbandonedTempFilesAndCleansOnlyThose) {
   const std::string folder = "RGD/E139N035/";
@@ -105,6 +124,48 @@ TEST_F(StoreCheckTest, FollowsNoLinkCleansOnlyOwnTempNamesAndNamesWhatIsNoTile) 
       stats.out.find("  " + folder + "E13975-N03505.map: cannot be read: not a regular file\n"),
       std::string::npos)
       << stats.out;
+}
+
+// The desktop program's fold: the copies found by name alone, each ORed in
+// as `check --fold-conflicts` does, what is left named, Cancel honoured.
+TEST_F(StoreCheckTest, FoldsTheCopiesFoundByNameAndNamesThoseLeft) {
+  const std::string tile = "RGD/E139N035/E13975-N03565.map";
+  RecordFix(35.651, 139.751);
+  std::filesystem::copy_file(tile, tile + "~");  // the other computer's: the first fix only
+  std::filesystem::remove(tile);
+  RecordFix(35.652, 139.752);
+  WriteBytes("RGD/E139N035/E13975-N03565.map.orig", Hex("00 00 01 41"));  // damaged
+  WriteBytes("RGD/E139N035/notes.txt", Hex("01"));                        // no copy
+
+  const std::vector<StoreStats::ConflictCopy> copies = FindConflictCopies();
+  ASSERT_EQ(copies.size(), 2u);
+  EXPECT_EQ(copies[0].path, tile + ".orig");  // in path order
+  EXPECT_EQ(copies[1].path, tile + "~");
+  EXPECT_EQ(copies[1].tilePath, tile);
+
+  CountingProgress cancelled;
+  cancelled.cancelAt = 1;
+  ConflictFold fold = FoldConflictCopies(&cancelled);
+  EXPECT_TRUE(fold.stopped);
+  EXPECT_EQ(fold.folded, 0u);
+  EXPECT_EQ(FindConflictCopies().size(), 2u);
+
+  CountingProgress progress;
+  fold = FoldConflictCopies(&progress);
+  EXPECT_FALSE(fold.stopped);
+  EXPECT_EQ(progress.steps, 2);
+  EXPECT_EQ(fold.folded, 1u);
+  EXPECT_EQ(fold.newCells, 1);
+  ASSERT_EQ(fold.left.size(), 1u);
+  EXPECT_EQ(fold.left[0].path, tile + ".orig");
+  EXPECT_EQ(NotFoldedReason(fold.left[0]), "damaged");
+  EXPECT_FALSE(std::filesystem::exists(tile + "~"));
+  // The tile holds both fixes now: a second fold of the same copy adds nothing.
+  std::filesystem::copy_file(tile, tile + "~");
+  fold = FoldConflictCopies(nullptr);
+  EXPECT_EQ(fold.folded, 1u);
+  EXPECT_EQ(fold.newCells, 0);
+  EXPECT_EQ(CollectStoreStats().visitedCells, 2);
 }
 
 // A tile named for a place beyond the poles (as an earlier merge could

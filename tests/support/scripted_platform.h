@@ -11,7 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "common/task_progress.h"
 #include "common/windowing_platform.h"
+#include "export/region_choice.h"
 #include "import/import_progress.h"
 
 namespace roamgrid::testing {
@@ -35,6 +37,9 @@ class ScriptedPlatform : public WindowingPlatform {
   void QueueTileSource(std::optional<TileSourceChoice> choice) {
     tileSources_.push_back(std::move(choice));
   }
+  void QueueRegionChoice(std::optional<RegionExportChoice> choice) {
+    regionChoices_.push_back(std::move(choice));
+  }
 
   // What was asked.
   int logFileQuestions = 0;
@@ -42,6 +47,15 @@ class ScriptedPlatform : public WindowingPlatform {
   std::vector<std::string> overwriteQuestions;
   std::vector<Message> messages;
   std::vector<TileSourceChoice> tileSourcesShown;  // what the tile source dialog showed
+  std::vector<RegionExportChoice> regionChoicesShown;  // what the region question showed
+  // Other long tasks: "title: text" of each started, the last step told
+  // ("done/total"), lock waits told, and with `cancelTaskAt` n > 0 the n-th
+  // question whether to stop a task is answered yes.
+  std::vector<std::string> tasksStarted;
+  std::string lastTaskStep;
+  int taskLockWaits = 0;
+  int taskCancelQuestions = 0;
+  int cancelTaskAt = 0;
   // Import progress: the totals announced, the logs begun ("k/n path"),
   // the last bytes reported and how often Cancel was asked. With
   // `cancelAtBlock` n > 0, the n-th question of an import is answered yes.
@@ -57,7 +71,8 @@ class ScriptedPlatform : public WindowingPlatform {
   // True when every scripted answer was used.
   bool AllAnswersUsed() const {
     return logFiles_.empty() && logFolders_.empty() && exportPaths_.empty() &&
-           overwrites_.empty() && messageAnswers_.empty() && tileSources_.empty();
+           overwrites_.empty() && messageAnswers_.empty() && tileSources_.empty() &&
+           regionChoices_.empty();
   }
 
   std::vector<std::string> ChooseLogFiles() override {
@@ -73,6 +88,11 @@ class ScriptedPlatform : public WindowingPlatform {
   std::optional<std::string> ChooseExportPath(const std::string& proposedName) override {
     proposedNames.push_back(proposedName);
     return Next(exportPaths_, {}, "save dialog for " + proposedName);
+  }
+
+  std::optional<RegionExportChoice> ChooseExportRegion(const RegionExportChoice& current) override {
+    regionChoicesShown.push_back(current);
+    return Next(regionChoices_, {}, "region question");
   }
 
   std::optional<std::string> ChooseRegionExportPath(const std::string& proposedName) override {
@@ -103,6 +123,13 @@ class ScriptedPlatform : public WindowingPlatform {
     return std::make_unique<Progress>(*this);
   }
 
+  std::unique_ptr<TaskProgress> StartTaskProgress(const std::string& title,
+                                                  const std::string& text) override {
+    tasksStarted.push_back(title + ": " + text);
+    taskCancelQuestions = 0;
+    return std::make_unique<Task>(*this);
+  }
+
  private:
   // The next scripted answer of `queue`; without one the question fails the
   // test and gets `unscriptedAnswer`.
@@ -129,12 +156,23 @@ class ScriptedPlatform : public WindowingPlatform {
     bool Cancelled() override { return ++platform.cancelQuestions == platform.cancelAtBlock; }
   };
 
+  struct Task : TaskProgress {
+    ScriptedPlatform& platform;
+    explicit Task(ScriptedPlatform& owner) : platform(owner) {}
+    void Advance(long long done, long long total) override {
+      platform.lastTaskStep = std::to_string(done) + "/" + std::to_string(total);
+    }
+    bool Cancelled() override { return ++platform.taskCancelQuestions == platform.cancelTaskAt; }
+    void WaitingForStoreLock(bool waiting) override { platform.taskLockWaits += waiting; }
+  };
+
   std::deque<std::vector<std::string>> logFiles_;
   std::deque<std::optional<std::string>> logFolders_;
   std::deque<std::optional<std::string>> exportPaths_;
   std::deque<OverwriteAnswer> overwrites_;
   std::deque<MessageAnswer> messageAnswers_;
   std::deque<std::optional<TileSourceChoice>> tileSources_;
+  std::deque<std::optional<RegionExportChoice>> regionChoices_;
 };
 
 }  // namespace roamgrid::testing

@@ -93,6 +93,73 @@ TEST(TileCodecTest, DamagedStreamsDecodeAsTheReferenceWithZerosAfterTheBreak) {
   }
 }
 
+// ORing two tile files run by run gives what decoding both, ORing the
+// cells and encoding gives: for sound files, for a second file written
+// loosely (literal 0x00 bytes, short runs, a final run one group past the
+// end, bytes after the end), and for damaged second files, which add the
+// groups before the damage (nothing with a damaged header).
+TEST(TileCodecTest, OrOfTwoFilesMatchesTheOrOfTheirCells) {
+  std::mt19937 random(13);
+  const auto randomCells = [&](int marks) {
+    auto cells = EmptyCells();
+    for (int i = 0; i < marks; ++i) cells[random() % kCellCount] = 1;
+    return cells;
+  };
+  // The same tile written cell group by cell group, with runs of at most
+  // 20 groups, a literal 0x00 for every tenth empty group.
+  const auto loose = [](const uint8_t* cells, uint8_t north, uint8_t south) {
+    std::vector<uint8_t> out{0x00, north, south};
+    int empty = 0;
+    for (int g = 0; g < kGroupCount; ++g) {
+      uint8_t bits = 0;
+      for (int k = 0; k < kCellsPerGroup; ++k) bits |= uint8_t((cells[g * 7 + k] != 0) << (6 - k));
+      if (bits == 0 && g % 10 != 0) {
+        if (++empty == 20) out.push_back(uint8_t(0x80 | 19)), empty = 0;
+        continue;
+      }
+      if (empty > 0) out.push_back(uint8_t(0x80 | (empty - 1))), empty = 0;
+      out.push_back(bits);
+    }
+    out.push_back(uint8_t(0x80 | empty));  // one group past the end
+    out.push_back(0x42);                   // after the end: not read
+    return out;
+  };
+  for (int round = 0; round < 16; ++round) {
+    SCOPED_TRACE(round);
+    const auto a = randomCells(round * 300);
+    const auto b = randomCells((round % 4) * 200);
+    const auto first = EncodeTile(0x01, 0x10, a.get());
+    std::vector<uint8_t> second =
+        round % 2 ? loose(b.get(), 0x80, 0x02) : EncodeTile(0x80, 0x02, b.get());
+    std::vector<uint8_t> expectedB(kCellCount, 0);
+    bool whole = true;
+    long long expectedAdded = 0;
+    if (round % 4 == 3) {  // damaged: cut short, or its header
+      second.resize(second.size() / 2);
+      if (round == 15) second[0] = 0x01;
+      whole = false;
+    }
+    if (second[0] == 0x00) {
+      const std::vector<uint8_t> code(second.begin() + 3, second.end());
+      testing::ReferenceDecode(code, expectedB.data());
+    }
+    std::vector<uint8_t> both(kCellCount);
+    for (int i = 0; i < kCellCount; ++i) {
+      both[i] = a[i] | expectedB[i];
+      expectedAdded += expectedB[i] && !a[i];
+    }
+    const uint8_t north = second[0] == 0x00 ? 0x81 : 0x01;
+    const uint8_t south = second[0] == 0x00 ? 0x12 : 0x10;
+    long long added = -1;
+    bool secondWhole = !whole;
+    EXPECT_EQ(
+        OrTileFiles(first.data(), first.size(), second.data(), second.size(), &added, &secondWhole),
+        testing::ReferenceEncode(north, south, both.data()));
+    EXPECT_EQ(added, expectedAdded);
+    EXPECT_EQ(secondWhole, whole);
+  }
+}
+
 TEST(TileCodecTest, RunBoundAtTheEndOfTheTile) {
   auto cells = EmptyCells();
   // 895 full runs reach group 114560; 0xFF then covers the last 128 groups.
