@@ -15,11 +15,11 @@ set -euo pipefail
 
 packages=(build-essential cmake pkg-config qt6-base-dev libgl-dev libgtest-dev fonts-ipafont-gothic
   zlib1g-dev libexpat1-dev libnetcdf-dev gmt-gshhg-low gmt-gshhg-high rapidjson-dev libzip-dev
-  libtiff-dev libgeotiff-dev libpng-dev libsqlite3-dev gmt-dcw)
+  libtiff-dev libgeotiff-dev libpng-dev libsqlite3-dev gmt-dcw libmicrohttpd-dev libjs-leaflet)
 want_locale=0
 for arg in "$@"; do
   case "$arg" in
-    --test) packages+=(locales gpsd gpsd-clients gdal-bin gpsbabel); want_locale=1 ;;
+    --test) packages+=(locales gpsd gpsd-clients gdal-bin gpsbabel chromium); want_locale=1 ;;
     --bench) packages+=(libbenchmark-dev python3) ;;
     --fuzz) packages+=(clang-14 libclang-rt-14-dev) ;;
     --package) packages+=(dpkg-dev fakeroot file lintian desktop-file-utils appstream) ;;

@@ -18,6 +18,7 @@
 #include <cmath>
 
 #include "app/places_panel.h"
+#include "app/share_dialogs.h"
 #include "app/tile_layer.h"
 #include "app/user_settings.h"
 #include "geo/coast_background.h"
@@ -234,6 +235,8 @@ void MapWindow::CreateActions() {
   contextMenu_->addSeparator();
   contextMenu_->addAction(QStringLiteral("Import…"), this, [this] { emit importRequested(); });
   contextMenu_->addAction(QStringLiteral("Settings…"), this, [this] { emit settingsRequested(); });
+  contextMenu_->addSeparator();
+  AddShareActions(contextMenu_, this);
 }
 
 QWidget* MapWindow::mapArea() const { return area_; }

@@ -8,6 +8,7 @@
 #include "cli/places_cmd.h"
 #include "common/number_text.h"
 #include "common/text.h"
+#include "geo/web_mercator.h"
 #include "store/explorer_tiles.h"
 #include "view/view_state.h"
 
@@ -137,6 +138,19 @@ class SubcommandReader {
       args_.missing = true;
       return noValue();
     }
+    if (command == CliCommand::kServe) {
+      if (name == "--color") return ReadColor(name, value);
+      if (name == "--port") {
+        if (args_.port) return name + " given twice";
+        if (std::string error = TakeValue(name, value); !error.empty()) return error;
+        const std::optional<int32_t> port = ParseWholeInt32(*value);
+        if (!port || *port < 0 || *port > 65535)
+          return name + ": " + Quoted(*value) + " is not a port from 0 to 65535";
+        args_.port = port;
+        return {};
+      }
+      if (name == "--bind") return ReadText(name, value, args_.bind);
+    }
     if ((command == CliCommand::kPlaces && (name == "--by" || name == "--format")) ||
         (command == CliCommand::kExport && (name == "--by" || name == "--places"))) {
       if (std::string error = TakeValue(name, value); !error.empty()) return error;
@@ -146,9 +160,13 @@ class SubcommandReader {
     }
     if (command == CliCommand::kPlaces && name == "--bbox") return ReadBbox(name, value);
     if (command == CliCommand::kExport) {
+      if (name == "--base-map") return ReadText(name, value, args_.baseMap);
+      if (name == "--attribution") return ReadText(name, value, args_.attribution);
       if (name == "--origin") return ReadOrigin(name, value);
       if (name == "--center") return ReadCenter(name, value);
       if (name == "--zoom") return ReadZoom(name, value);
+      if (name == "--tiles" || name == "--web") return ReadTilesTarget(name, value);
+      if (name == "--color") return ReadColor(name, value);
       if (name == "--bbox") return ReadBbox(name, value);
       if (name == "--background") return ReadBackground(name, value);
       if (name == "--transparent") {
@@ -253,13 +271,97 @@ class SubcommandReader {
     return {};
   }
 
+  // --zoom Z (a zoom index of the view, 0..7) or, for map tiles, --zoom
+  // A-B or one Web Mercator zoom up to 22; which it is, TakePositional
+  // decides once --tiles or --web has been seen or not.
   std::string ReadZoom(const std::string& name, std::optional<std::string>& value) {
-    if (args_.zoom) return name + " given twice";
+    if (args_.zoom || args_.tileZooms) return name + " given twice";
     if (std::string error = TakeValue(name, value); !error.empty()) return error;
-    const std::optional<int32_t> zoom = ParseWholeInt32(*value);
-    if (!zoom || *zoom < kMinZoomIndex || *zoom > kMaxZoomIndex)
-      return name + ": " + Quoted(*value) + " is not a zoom index from 0 to 7";
-    args_.zoom = zoom;
+    std::string firstText = *value, lastText = *value;
+    const size_t dash = value->find('-', 1);
+    if (dash != std::string::npos) {
+      firstText = value->substr(0, dash);
+      lastText = value->substr(dash + 1);
+    }
+    const std::optional<int32_t> first = ParseWholeInt32(firstText);
+    const std::optional<int32_t> last = ParseWholeInt32(lastText);
+    const bool index =
+        dash == std::string::npos && first && *first >= kMinZoomIndex && *first <= kMaxZoomIndex;
+    if (index) {
+      args_.zoom = first;
+      return {};
+    }
+    zoomText_ = *value;
+    if (!first || !last || *first < 0 || *last > kMaxMapTileZoom || *first > *last)
+      return {};  // told by CheckTilesExport, as a view's or a tile zoom
+    args_.tileZooms = std::pair{*first, *last};
+    return {};
+  }
+
+  std::string ReadTilesTarget(const std::string& name, std::optional<std::string>& value) {
+    if (args_.tiles || args_.web) return "--tiles and --web given twice or together";
+    if (std::string error = TakeValue(name, value); !error.empty()) return error;
+    if (value->empty()) return name + ": the path is empty";
+    (name == "--tiles" ? args_.tiles : args_.web) = *value;
+    return {};
+  }
+
+  // An option's text, given once and not empty.
+  std::string ReadText(const std::string& name, std::optional<std::string>& value,
+                       std::optional<std::string>& into) {
+    if (into) return name + " given twice";
+    if (std::string error = TakeValue(name, value); !error.empty()) return error;
+    if (value->empty()) return name + ": the value is empty";
+    into = *value;
+    return {};
+  }
+
+  std::string ReadColor(const std::string& name, std::optional<std::string>& value) {
+    if (args_.color) return name + " given twice";
+    if (std::string error = TakeValue(name, value); !error.empty()) return error;
+    std::string digits = *value;
+    if (!digits.empty() && digits[0] == '#') digits.erase(0, 1);
+    uint32_t rgb = 0;
+    const auto parsed = std::from_chars(digits.data(), digits.data() + digits.size(), rgb, 16);
+    if (digits.size() != 6 || parsed.ec != std::errc() ||
+        parsed.ptr != digits.data() + digits.size() ||
+        digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+      return name + ": " + Quoted(*value) + " is not a colour RRGGBB (such as ff0000)";
+    args_.color = rgb;
+    return {};
+  }
+
+  // What --tiles and --web need of --zoom and exclude of the other options.
+  std::string CheckTilesExport() {
+    const bool tiles = args_.tiles || args_.web;
+    if (!tiles) {
+      if (zoomText_) return "--zoom: " + Quoted(*zoomText_) + " is not a zoom index from 0 to 7";
+      if (args_.color) return "--color needs --tiles or --web";
+      if (args_.baseMap || args_.attribution) return "--base-map and --attribution go with --web";
+      return {};
+    }
+    if (zoomText_ && !args_.tileZooms)
+      return "--zoom: " + Quoted(*zoomText_) + " is not A-B, zooms from 0 to " +
+             std::to_string(kMaxMapTileZoom) + " with A not above B (such as 0-16)";
+    if (args_.zoom) args_.tileZooms = std::pair{*args_.zoom, *args_.zoom};
+    args_.zoom.reset();
+    if (!args_.tileZooms)
+      return std::string(args_.tiles ? "--tiles" : "--web") + " needs --zoom A-B";
+    if (args_.origin || args_.center || !args_.explorerZooms.empty() || args_.transparent ||
+        args_.backgroundGiven || args_.existing == ExistingFileMode::kMerge)
+      return std::string(args_.tiles ? "--tiles" : "--web") +
+             " excludes --origin, --center, --explorer, --transparent, --background and --merge";
+    if ((args_.baseMap || args_.attribution) && !args_.web)
+      return "--base-map and --attribution go with --web";
+    if (args_.attribution && (!args_.baseMap || *args_.baseMap == "none"))
+      return "--attribution needs --base-map URL";
+    if (args_.file)
+      return "export " + std::string(args_.tiles ? "--tiles" : "--web") + " takes no FILE (" +
+             Quoted(*args_.file) + ")";
+    // West above east: the box runs east across 180 degrees.
+    if (args_.bbox &&
+        !(args_.bbox->south < args_.bbox->north && args_.bbox->west != args_.bbox->east))
+      return "--bbox needs south below north and west and east apart";
     return {};
   }
 
@@ -321,6 +423,7 @@ class SubcommandReader {
           if (positional[0].empty()) return "export: FILE is empty";
           args_.file = positional[0];
         }
+        if (std::string error = CheckTilesExport(); !error.empty()) return error;
         if (std::string error = CheckPlacesExport(args_, !positional.empty()); !error.empty())
           return error;
         return CheckExplorerExport();
@@ -332,6 +435,9 @@ class SubcommandReader {
         return {};
       case CliCommand::kPlaces:
         if (!positional.empty()) return "places takes no arguments (" + Quoted(positional[0]) + ")";
+        return {};
+      case CliCommand::kServe:
+        if (!positional.empty()) return "serve takes no arguments (" + Quoted(positional[0]) + ")";
         return {};
       case CliCommand::kMerge:
         if (positional.empty()) return "merge needs at least one STORE";
@@ -359,6 +465,8 @@ class SubcommandReader {
         return "merge";
       case CliCommand::kPlaces:
         return "places";
+      case CliCommand::kServe:
+        return "serve";
       case CliCommand::kNone:
         break;
     }
@@ -368,6 +476,7 @@ class SubcommandReader {
   const std::vector<std::string>& arguments_;
   size_t at_;
   CliArgs& args_;
+  std::optional<std::string> zoomText_;  // a --zoom that is no zoom index of the view
 };
 
 bool IsHelp(const std::string& argument) { return argument == "--help" || argument == "-h"; }
@@ -426,7 +535,7 @@ CliParse ParseCliArgs(const std::vector<std::string>& arguments) {
   }
   if (at >= arguments.size()) {
     parse.error =
-        "no command given: import, export, stats, check, merge or places (see roamgrid-cli --help)";
+        "no command given: import, export, stats, check, merge, places or serve (see roamgrid-cli --help)";
     return parse;
   }
   const std::string& name = arguments[at++];
@@ -442,8 +551,11 @@ CliParse ParseCliArgs(const std::vector<std::string>& arguments) {
     args.command = CliCommand::kMerge;
   } else if (name == "places") {
     args.command = CliCommand::kPlaces;
+  } else if (name == "serve") {
+    args.command = CliCommand::kServe;
   } else {
-    parse.error = "unknown command '" + name + "': import, export, stats, check, merge or places";
+    parse.error =
+        "unknown command '" + name + "': import, export, stats, check, merge, places or serve";
     return parse;
   }
   // Help wins over every other argument of the subcommand (up to "--").

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/store_folder.h"
@@ -15,7 +16,11 @@
 
 namespace roamgrid {
 
-enum class CliCommand { kNone, kImport, kExport, kStats, kCheck, kMerge, kPlaces };
+enum class CliCommand { kNone, kImport, kExport, kStats, kCheck, kMerge, kPlaces, kServe };
+
+// Where `serve` listens unless told otherwise.
+inline constexpr char kServeDefaultBind[] = "127.0.0.1";
+constexpr int kServeDefaultPort = 8745;
 
 // What export does with a file that exists already.
 enum class ExistingFileMode {
@@ -75,6 +80,21 @@ struct CliArgs {
   bool transparent = false;  // --transparent
   ExistingFileMode existing = ExistingFileMode::kRefuse;
   std::optional<std::string> file;  // FILE; none: the proposed name
+
+  // map tiles (export --tiles / --web)
+  std::optional<std::string> tiles;  // --tiles DIR|FILE.mbtiles
+  std::optional<std::string> web;    // --web DIR
+  // --zoom A-B (or one zoom) of the map tiles, 0..22; with --tiles and --web
+  std::optional<std::pair<int32_t, int32_t>> tileZooms;
+  std::optional<uint32_t> color;  // --color RRGGBB: 0xRRGGBB (also serve)
+  // export --web: --base-map URL|none (default: the desktop program's tile
+  // source) and --attribution TEXT of a --base-map URL
+  std::optional<std::string> baseMap;
+  std::optional<std::string> attribution;
+
+  // serve
+  std::optional<int32_t> port;      // --port N, 0..65535 (0: any free port)
+  std::optional<std::string> bind;  // --bind ADDRESS
 
   // check
   bool clean = false;  // --clean: remove abandoned temporary files

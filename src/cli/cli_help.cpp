@@ -99,6 +99,11 @@ error.
          [--background none|coast] [--transparent] [--overwrite | --merge] [FILE]
        roamgrid-cli [-C DIR | --user-store] export --explorer Z [--bbox S,W,N,E [--missing]]
                                      [--overwrite] FILE.geojson
+       roamgrid-cli [-C DIR | --user-store] export --tiles DIR|FILE.mbtiles --zoom A-B
+                                     [--bbox S,W,N,E] [--color RRGGBB] [--overwrite]
+       roamgrid-cli [-C DIR | --user-store] export --web DIR --zoom A-B [--bbox S,W,N,E]
+                                     [--color RRGGBB] [--base-map URL|none
+                                     [--attribution TEXT]]
        roamgrid-cli [-C DIR | --user-store] export --places FILE.geojson|FILE.csv
                                      [--by country|state|continent] [--bbox S,W,N,E] [--overwrite]
 
@@ -150,6 +155,38 @@ Explorer tiles (GeoJSON):
                       west above east crosses the antimeridian
   --missing           instead the tiles inside --bbox still to explore (at most
                       1000000 of them), for planning a ride
+
+Map tiles (for map apps, web maps and GIS layers):
+  --tiles DIR         write the marks as 256 x 256 PNG tiles in the Web Mercator
+                      XYZ scheme, DIR/{z}/{x}/{y}.png: transparent where nothing
+                      is visited, red where something is, drawn as the large map
+                      draws them. Only tiles that hold marks are written; each
+                      is replaced whole, so a run over an earlier export
+                      updates it.
+  --tiles FILE.mbtiles
+                      the same tiles in one MBTiles 1.3 file (rows counted from
+                      the south), written under a temporary name and put in
+                      place when complete. A FILE that is no SQLite database
+                      is replaced only with --overwrite.
+  --zoom A-B          the zooms of the tiles, 0 to 22, such as 0-16 (or one zoom)
+  --bbox S,W,N,E      only the tiles that meet this box
+  --color RRGGBB      the colour of the marks, such as 0080ff (default ff0000)
+  Prints "<DIR or FILE>: <N> tiles"; with a terminal on standard error a
+  progress line shows the tiles written and the rate.
+
+Web page:
+  --web DIR           the same XYZ tiles in DIR plus DIR/index.html, a map page
+                      on the Leaflet library of Debian's libjs-leaflet (copied to
+                      DIR/leaflet/ with its licence), that works from any static
+                      web host or straight from the disk. It opens fitted to the
+                      marks, with a layer switch. Prints "DIR/index.html" last.
+  --base-map URL|none the base map under the marks: an XYZ URL template such as
+                      https://tile.example.org/{z}/{x}/{y}.png, or none. Default:
+                      the tile source set in the desktop program (Settings).
+                      Without one the coast (GSHHG, when installed) is drawn
+                      into DIR/coast/ up to zoom 10 around the marks. The page
+                      contacts no server but the base map's.
+  --attribution TEXT  the base map's attribution, shown on the page
 
 Places (GeoJSON or CSV; see places --help):
   --places FILE       write the visited countries (states, continents) to FILE:
@@ -259,6 +296,34 @@ Options:
 Exit status: 0 every tile was merged, 1 a STORE was refused or a tile skipped
 or not written, 2 usage error.
 )";
+    case CliCommand::kServe:
+      return R"(Usage: roamgrid-cli [-C DIR | --user-store] serve [--port N] [--bind ADDRESS]
+                                     [--color RRGGBB]
+
+Serves the marks as a live map layer over HTTP, read only, until SIGINT
+(Ctrl+C) or SIGTERM:
+  /{z}/{x}/{y}.png   the marks of map tile z/x/y (Web Mercator XYZ, 256 x 256,
+                     transparent where nothing is visited), for a map app, a
+                     web map or an XYZ layer in a GIS program; with an ETag, so
+                     clients ask again cheaply. New imports show within a
+                     second.
+  /tiles.json        the layer as TileJSON
+  /                  the web page of export --web, over the coast-less map
+Only GET and HEAD are answered; any other path gets 404, and no file is
+ever read because a request names it. Connections, request size and time
+are bounded. Prints "serving http://ADDRESS:PORT/ ..." when ready.
+
+Options:
+  --port N           the port (default 8745; 0: any free port)
+  --bind ADDRESS     the address to listen on (default 127.0.0.1, this machine
+                     only); another address warns that other machines can see
+                     where you have been
+  --color RRGGBB     the colour of the marks (default ff0000)
+  -h, --help         show this help
+
+Exit status: 0 stopped by a signal, 1 the address could not be used, 2 usage
+error.
+)";
     case CliCommand::kPlaces:
       return PlacesHelpText();
     case CliCommand::kNone:
@@ -277,13 +342,15 @@ Commands:
   import LOG...   record the fixes of NMEA logs, GPX, KML/KMZ, TCX and FIT
                   tracks, phone location histories, GeoJSON, gzip-compressed
                   logs and folders of them (or of standard input, "-")
-  export [FILE]   write a view or region as BMP, PNG, GeoTIFF, GeoJSON or KML
+  export [FILE]   write a view or region as BMP, PNG, GeoTIFF, GeoJSON or KML;
+                  map tiles (--tiles) or a web page (--web)
   stats           count the tile files, visited cells, visited area and
                   explorer tiles
   check [--clean] [--fold-conflicts]
                   list damaged tiles, abandoned temporary files and conflict
                   copies of sync tools
   merge STORE...  OR the tiles of other stores into this one
+  serve           serve the marks as map tiles and a web page over HTTP
   places          list the countries, states or continents visited, with
                   their cells, area and share (needs gmt-dcw)
 

@@ -321,6 +321,8 @@ int ExportBmpFile(ViewState& view, const std::string& path, bool merge, bool pre
 int RunExport(const CliArgs& args, std::FILE* out, std::FILE* err) {
   if (args.placesFile) return RunPlacesExport(args, out, err);
   if (!args.explorerZooms.empty()) return RunExplorerExport(args, out, err);
+  if (args.tiles) return RunTilesExport(args, out, err);
+  if (args.web) return RunWebExport(args, out, err);
   ViewState view;
   if (!PlaceView(args, view, err)) return kExitUsage;
   const std::string path = args.file.value_or(ProposedExportName(view));

@@ -32,6 +32,10 @@ std::string ProgressText(long long doneBytes, long long totalBytes, double secon
 ProgressLine::ProgressLine(std::FILE* stream, long long totalBytes, bool enabled)
     : stream_(stream), totalBytes_(totalBytes), enabled_(enabled), start_(Clock::now()) {}
 
+ProgressLine::ProgressLine(std::FILE* stream, bool enabled,
+                           std::function<std::string(long long, double)> text)
+    : stream_(stream), text_(std::move(text)), enabled_(enabled), start_(Clock::now()) {}
+
 void ProgressLine::Show(long long doneBytes) {
   if (!enabled_) return;
   const Clock::time_point now = Clock::now();
@@ -39,7 +43,8 @@ void ProgressLine::Show(long long doneBytes) {
   drawnOnce_ = true;
   lastDraw_ = now;
   const double seconds = std::chrono::duration<double>(now - start_).count();
-  std::string text = ProgressText(doneBytes, totalBytes_, seconds);
+  std::string text =
+      text_ ? text_(doneBytes, seconds) : ProgressText(doneBytes, totalBytes_, seconds);
   // A line as wide as the terminal or wider would wrap, and every redraw
   // would leave a line behind; the last column stays free.
   size_t room = std::string::npos;

@@ -1,9 +1,10 @@
-// The progress line of a long import on a terminal: bytes read of the
-// total and the rate, redrawn in place on one line and erased when done.
+// The progress line of a long import or export on a terminal: bytes read
+// of the total and the rate (or another text), redrawn in place on one line and erased when done.
 #pragma once
 
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <string>
 
 namespace roamgrid {
@@ -13,11 +14,16 @@ namespace roamgrid {
 // time has passed.
 std::string ProgressText(long long doneBytes, long long totalBytes, double seconds);
 
+// Another text of the line: text(done, seconds).
+using ProgressTextFn = std::function<std::string(long long done, double seconds)>;
+
 class ProgressLine {
  public:
   // Draws on `stream` only when `enabled` (a terminal); otherwise every
   // call does nothing.
   ProgressLine(std::FILE* stream, long long totalBytes, bool enabled);
+  // The same with another text: `text(done, seconds)` for what Show is given.
+  ProgressLine(std::FILE* stream, bool enabled, ProgressTextFn text);
   ~ProgressLine() { Erase(); }
   ProgressLine(const ProgressLine&) = delete;
   ProgressLine& operator=(const ProgressLine&) = delete;
@@ -32,7 +38,8 @@ class ProgressLine {
  private:
   using Clock = std::chrono::steady_clock;
   std::FILE* stream_;
-  long long totalBytes_;
+  long long totalBytes_ = 0;
+  std::function<std::string(long long, double)> text_;
   bool enabled_;
   Clock::time_point start_;
   Clock::time_point lastDraw_;

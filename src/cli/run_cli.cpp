@@ -68,6 +68,8 @@ int RunCli(const std::vector<std::string>& arguments, std::FILE* out, std::FILE*
       return RunMerge(args, out, err);
     case CliCommand::kPlaces:
       return RunPlaces(args, out, err);
+    case CliCommand::kServe:
+      return RunServe(args, out, err);
     case CliCommand::kNone:
       break;
   }

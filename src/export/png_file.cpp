@@ -9,8 +9,6 @@ namespace roamgrid {
 
 namespace {
 
-constexpr Rgb kMarkRed{255, 0, 0};
-
 struct PngContext {
   const ByteSinkFn* sink;
   bool failed = false;
@@ -34,7 +32,7 @@ void OnWarning(png_structp, png_const_charp) {}
 // `colourRow` holds room for a row of RGBA pixels when there is a background.
 bool WritePng(png_structp png, png_infop info, int64_t width, int64_t height,
               const std::function<const uint8_t*()>& nextRow, bool transparent,
-              const RgbImage* background, uint8_t* colourRow, PngContext& context) {
+              const RgbImage* background, Rgb marks, uint8_t* colourRow, PngContext& context) {
   if (setjmp(png_jmpbuf(png))) return false;
   if (background) {
     png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), 8,
@@ -44,7 +42,7 @@ bool WritePng(png_structp png, png_infop info, int64_t width, int64_t height,
     png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), 1, PNG_COLOR_TYPE_PALETTE,
                  PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     // Index 0 unmarked (white), 1 marked (pure red, as the view and the BMP).
-    png_color palette[2] = {{255, 255, 255}, {255, 0, 0}};
+    png_color palette[2] = {{255, 255, 255}, {marks.red, marks.green, marks.blue}};
     png_set_PLTE(png, info, palette, 2);
     if (transparent) {
       png_byte alpha[1] = {0};
@@ -62,7 +60,7 @@ bool WritePng(png_structp png, png_infop info, int64_t width, int64_t height,
       continue;
     }
     for (int64_t x = 0; x < width; ++x) {
-      const Rgb colour = row[x] ? kMarkRed : background->At(int(x), int(y));
+      const Rgb colour = row[x] ? marks : background->At(int(x), int(y));
       uint8_t* pixel = colourRow + x * channels;
       pixel[0] = colour.red;
       pixel[1] = colour.green;
@@ -79,7 +77,8 @@ bool WritePng(png_structp png, png_infop info, int64_t width, int64_t height,
 }  // namespace
 
 bool WriteMarksPng(int64_t width, int64_t height, const std::function<const uint8_t*()>& nextRow,
-                   bool transparent, const RgbImage* background, const ByteSinkFn& sink) {
+                   bool transparent, const RgbImage* background, const ByteSinkFn& sink,
+                   Rgb marks) {
   if (width <= 0 || height <= 0 || width > PNG_UINT_31_MAX || height > PNG_UINT_31_MAX)
     return false;
   if (background && (background->width != width || background->height != height)) return false;
@@ -93,7 +92,7 @@ bool WriteMarksPng(int64_t width, int64_t height, const std::function<const uint
   }
   PngContext context{&sink};
   png_set_write_fn(png, &context, WriteBytes, FlushNothing);
-  const bool written = WritePng(png, info, width, height, nextRow, transparent, background,
+  const bool written = WritePng(png, info, width, height, nextRow, transparent, background, marks,
                                 colourRow.data(), context);
   png_destroy_write_struct(&png, &info);
   return written;

@@ -21,10 +21,12 @@ using ByteSinkFn = std::function<bool(const void* data, size_t size)>;
 // pixels show `background` (of the same size, row 0 at the top) when given,
 // else white; with `transparent` the unmarked pixels that are white are
 // transparent. Without a background the image is two-colour (a palette);
-// with one it is 8-bit RGB (RGBA when transparent). Returns false when a
-// write failed or libpng gave up.
+// with one it is 8-bit RGB (RGBA when transparent). Marked pixels are
+// `marks` (the view's pure red unless told otherwise). Returns false when
+// a write failed or libpng gave up.
 bool WriteMarksPng(int64_t width, int64_t height, const std::function<const uint8_t*()>& nextRow,
-                   bool transparent, const RgbImage* background, const ByteSinkFn& sink);
+                   bool transparent, const RgbImage* background, const ByteSinkFn& sink,
+                   Rgb marks = Rgb{255, 0, 0});
 
 // The raster of a region as a PNG image.
 bool WriteRegionPng(RegionRasterizer& raster, bool transparent, const RgbImage* background,

@@ -55,6 +55,20 @@ TEST(ParseCliArgs, ReadsEveryFormOfTheInterface) {
     EXPECT_FALSE(p.args.zoom);
   }
   {
+    // Map tiles: --zoom is a range of Web Mercator zooms, or one of them.
+    const CliParse p = ParseCliArgs(
+        {"export", "--zoom", "3-16", "--tiles", "t.mbtiles", "--color=#00Ff80", "--bbox=1,2,3,4"});
+    ASSERT_TRUE(p.ok()) << p.error;
+    EXPECT_EQ(p.args.tiles, "t.mbtiles");
+    EXPECT_EQ(p.args.tileZooms, (std::pair{3, 16}));
+    EXPECT_EQ(p.args.color, 0x00ff80u);
+    EXPECT_FALSE(p.args.zoom);
+    EXPECT_EQ(ParseCliArgs({"export", "--tiles", "d", "--zoom", "2"}).args.tileZooms,
+              (std::pair{2, 2}));
+    EXPECT_EQ(ParseCliArgs({"export", "--web=d", "--zoom", "22"}).args.tileZooms,
+              (std::pair{22, 22}));
+  }
+  {
     const CliParse p = ParseCliArgs({"stats"});
     ASSERT_TRUE(p.ok()) << p.error;
     EXPECT_EQ(p.args.command, CliCommand::kStats);
@@ -140,6 +154,20 @@ TEST(ParseCliArgs, RefusesBadArgumentsWithALineNamingThem) {
       {{"export", "a.bmp", "b.bmp"}, "'b.bmp' is one too many"},
       {{"export", ""}, "FILE is empty"},
       {{"export", "--any-talker"}, "'--any-talker' for export"},
+      {{"export", "--zoom", "0-16"}, "'0-16' is not a zoom index"},
+      {{"export", "--color", "ff0000"}, "--color needs --tiles"},
+      {{"export", "--tiles", "d"}, "--tiles needs --zoom A-B"},
+      {{"export", "--tiles", "d", "--zoom", "5-4"}, "'5-4' is not A-B"},
+      {{"export", "--tiles", "d", "--zoom", "0-23"}, "'0-23' is not A-B"},
+      {{"export", "--tiles", "d", "--zoom", "-1-3"}, "'-1-3' is not A-B"},
+      {{"export", "--tiles", "d", "--zoom", "1-"}, "'1-' is not A-B"},
+      {{"export", "--tiles", "d", "--zoom", "1", "f.png"}, "takes no FILE"},
+      {{"export", "--tiles", "d", "--zoom", "1", "--transparent"}, "excludes"},
+      {{"export", "--tiles", "d", "--web", "e"}, "together"},
+      {{"export", "--tiles", ""}, "path is empty"},
+      {{"export", "--tiles", "d", "--zoom", "1", "--color", "f00"}, "'f00' is not a colour"},
+      {{"export", "--tiles", "d", "--zoom", "1", "--color", "+fff00"}, "is not a colour"},
+      {{"export", "--tiles", "d", "--zoom", "1", "--bbox", "3,2,1,4"}, "south below north"},
       {{"stats", "RGD"}, "'RGD'"},
       {{"stats", "--zoom", "1"}, "'--zoom' for stats"},
       {{"check", "RGD"}, "'RGD'"},

@@ -11,11 +11,19 @@
 
 #include "geo/web_mercator.h"
 #include "map/map_image.h"
+#include "map/marks_map.h"
 #include "store/explorer_tiles.h"
 #include "tiles/grid_units.h"
 #include "view/generated_tiles.h"
 
 namespace roamgrid::testing {
+
+// A marks map without a cache file: the store alone.
+inline MarksMapOptions MemoryOnly() {
+  MarksMapOptions options;
+  options.useCacheFile = false;
+  return options;
+}
 
 // A cell of the whole grid: rows north of the equator, columns east of the
 // prime meridian (negative: south, west).

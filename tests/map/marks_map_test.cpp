@@ -18,11 +18,7 @@ using testing::ReferenceMarks;
 using testing::TempDirTest;
 using testing::ViewAt;
 
-MarksMapOptions MemoryOnly() {
-  MarksMapOptions options;
-  options.useCacheFile = false;
-  return options;
-}
+using testing::MemoryOnly;
 
 // Cells where the projections are hardest: a ride in Tokyo, both sides of
 // 180 degrees, next to the Web Mercator square's edge and beyond it, both
