@@ -111,9 +111,9 @@ bool IsLoopback(const std::string& address) {
 }  // namespace
 
 int RunServe(const CliArgs& args, std::FILE* out, std::FILE* err) {
-  const LoadedPlugin<RoamgridHttpPlugin> http = LoadPlugin<RoamgridHttpPlugin>(
-      "libroamgrid-http.so", ROAMGRID_HTTP_PLUGIN_SYMBOL, ROAMGRID_HTTP_PLUGIN_ABI,
-      "the HTTP server");
+  const LoadedPlugin<RoamgridHttpPlugin> http =
+      LoadPlugin<RoamgridHttpPlugin>("libroamgrid-http.so", ROAMGRID_HTTP_PLUGIN_SYMBOL,
+                                     ROAMGRID_HTTP_PLUGIN_ABI, "the HTTP server");
   if (!http.table) {
     Error(err, "serve: " + http.error);
     return kExitFailure;

@@ -1,8 +1,8 @@
 // roamgrid-cli and its plugins: only a GeoTIFF export loads libtiff and
 // libgeotiff (and PROJ below them), only a KMZ loads libzip (and the crypto
-// library below it), only serve loads libmicrohttpd (and GnuTLS), and a program whose plugin is missing, damaged or of
-// another version says so in one line, exits 1 and leaves the file it was
-// to replace as it was.
+// library below it), only serve loads libmicrohttpd (and GnuTLS), and a program whose plugin is
+// missing, damaged or of another version says so in one line, exits 1 and leaves the file it was to
+// replace as it was.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
