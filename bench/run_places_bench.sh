@@ -19,12 +19,7 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 fixes="${1:-1050000}"
 side="${2:-2.5}"
 walk="${3:-400}"
-cli="${ROAMGRID_CLI:-$root/build-cli-bench/bin/roamgrid-cli}"
-if [ ! -x "$cli" ]; then
-  cmake -S "$root" -B "$root/build-cli-bench" -DCMAKE_BUILD_TYPE=Release -DROAMGRID_GUI=OFF \
-    -DROAMGRID_TESTS=OFF >/dev/null
-  cmake --build "$root/build-cli-bench" -j2 --target roamgrid-cli >/dev/null
-fi
+source "$root/bench/bench_cli.sh"
 
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
