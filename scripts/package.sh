@@ -53,7 +53,7 @@ for file in "$unpacked"/usr/bin/* "${plugins[@]}"; do
     exit 1
   fi
 done
-for name in netcdf geotiff zip; do
+for name in netcdf geotiff zip http; do
   if [ ! -f "$(dirname "${plugins[0]}")/libroamgrid-$name.so" ]; then
     echo "package.sh: libroamgrid-$name.so is not in the package" >&2
     exit 1

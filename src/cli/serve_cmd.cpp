@@ -1,9 +1,9 @@
 // roamgrid-cli serve: the marks as a live map tile layer over HTTP, read
-// only, on libmicrohttpd. One thread of the library answers every request
+// only, on libmicrohttpd, which its plugin (libroamgrid-http.so) brings in
+// when the server starts. One thread of the library answers every request
 // (the marks renderer is used by one thread); the main thread waits for
 // SIGINT or SIGTERM and then stops the server.
 #include <arpa/inet.h>
-#include <microhttpd.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -11,12 +11,16 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "cli/cli_commands.h"
 #include "cli/cli_output.h"
+#include "common/plugin_library.h"
 #include "common/text.h"
 #include "export/tile_service.h"
 #include "export/web_page.h"
+#include "http/http_plugin_api.h"
 #include "map/marks_map.h"
 
 namespace roamgrid {
@@ -32,48 +36,28 @@ constexpr unsigned kConnectionTimeoutSeconds = 10;
 constexpr size_t kConnectionMemoryBytes = 32 * 1024;
 constexpr int kListenBacklog = 128;
 
-// The marker of a request whose headers have been seen.
-int gHeadersSeen;
-
-MHD_Result Queue(MHD_Connection* connection, const HttpAnswer& answer) {
-  MHD_Response* response = MHD_create_response_from_buffer(
-      answer.body.size(), const_cast<char*>(answer.body.data()), MHD_RESPMEM_MUST_COPY);
-  if (!response) return MHD_NO;
-  if (!answer.contentType.empty())
-    MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, answer.contentType.c_str());
-  if (!answer.etag.empty())
-    MHD_add_response_header(response, MHD_HTTP_HEADER_ETAG, answer.etag.c_str());
-  if (!answer.allow.empty())
-    MHD_add_response_header(response, MHD_HTTP_HEADER_ALLOW, answer.allow.c_str());
-  if (!answer.cacheControl.empty())
-    MHD_add_response_header(response, MHD_HTTP_HEADER_CACHE_CONTROL, answer.cacheControl.c_str());
-  // Pages and tiles of any origin may use the layer (a web map elsewhere).
-  MHD_add_response_header(response, MHD_HTTP_HEADER_ACCESS_CONTROL_ALLOW_ORIGIN, "*");
-  MHD_add_response_header(response, "X-Content-Type-Options", "nosniff");
-  const MHD_Result queued = MHD_queue_response(connection, unsigned(answer.status), response);
-  MHD_destroy_response(response);
-  return queued;
-}
-
-MHD_Result Handle(void* context, MHD_Connection* connection, const char* url, const char* method,
-                  const char*, const char*, size_t* uploadSize, void** state) {
+// The server's answer to one request, handed back to the plugin.
+void Answer(void* context, const char* method, const char* path, const char* ifNoneMatch,
+            void* sink, void (*send)(void* sink, const RoamgridHttpAnswer* answer)) {
   auto& service = *static_cast<TileService*>(context);
-  const std::string verb = method ? method : "";
-  const bool readOnly = verb == "GET" || verb == "HEAD";
-  if (*state == nullptr) {
-    *state = &gHeadersSeen;
-    // Refused before any body is taken in.
-    if (!readOnly) return Queue(connection, service.Answer(verb, "", ""));
-    return MHD_YES;
-  }
-  if (*uploadSize != 0) {
-    *uploadSize = 0;  // a body of a GET is read and dropped
-    return MHD_YES;
-  }
-  const char* match =
-      MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_IF_NONE_MATCH);
-  // The library leaves out the body of a HEAD answer and keeps its length.
-  return Queue(connection, service.Answer("GET", url ? url : "", match ? match : ""));
+  const HttpAnswer answer = service.Answer(method, path, ifNoneMatch);
+  std::vector<const char*> headers;
+  const auto add = [&headers](const char* name, const std::string& value) {
+    if (value.empty()) return;
+    headers.push_back(name);
+    headers.push_back(value.c_str());
+  };
+  add("Content-Type", answer.contentType);
+  add("ETag", answer.etag);
+  add("Allow", answer.allow);
+  add("Cache-Control", answer.cacheControl);
+  // Pages and tiles of any origin may use the layer (a web map elsewhere).
+  static const std::string kAnyOrigin = "*", kNoSniff = "nosniff";
+  add("Access-Control-Allow-Origin", kAnyOrigin);
+  add("X-Content-Type-Options", kNoSniff);
+  const RoamgridHttpAnswer out{unsigned(answer.status), answer.body.data(), answer.body.size(),
+                               headers.data(), headers.size() / 2};
+  send(sink, &out);
 }
 
 // The listening socket on `address`:`port` (0: any free port); -1 with the
@@ -127,6 +111,13 @@ bool IsLoopback(const std::string& address) {
 }  // namespace
 
 int RunServe(const CliArgs& args, std::FILE* out, std::FILE* err) {
+  const LoadedPlugin<RoamgridHttpPlugin> http =
+      LoadPlugin<RoamgridHttpPlugin>("libroamgrid-http.so", ROAMGRID_HTTP_PLUGIN_SYMBOL,
+                                     ROAMGRID_HTTP_PLUGIN_ABI, "the HTTP server");
+  if (!http.table) {
+    Error(err, "serve: " + http.error);
+    return kExitFailure;
+  }
   const std::string address = args.bind.value_or(kServeDefaultBind);
   std::string error;
   int port = 0;
@@ -168,12 +159,9 @@ int RunServe(const CliArgs& args, std::FILE* out, std::FILE* err) {
   pthread_sigmask(SIG_BLOCK, &stops, &previous);
   signal(SIGPIPE, SIG_IGN);
 
-  MHD_Daemon* daemon = MHD_start_daemon(
-      MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_POLL | (v6 ? MHD_USE_IPv6 : 0), 0, nullptr, nullptr,
-      &Handle, &service, MHD_OPTION_LISTEN_SOCKET, fd, MHD_OPTION_CONNECTION_LIMIT, kMaxConnections,
-      MHD_OPTION_PER_IP_CONNECTION_LIMIT, kMaxConnectionsPerAddress, MHD_OPTION_CONNECTION_TIMEOUT,
-      kConnectionTimeoutSeconds, MHD_OPTION_CONNECTION_MEMORY_LIMIT, kConnectionMemoryBytes,
-      MHD_OPTION_END);
+  const RoamgridHttpLimits limits{kMaxConnections, kMaxConnectionsPerAddress,
+                                  kConnectionTimeoutSeconds, kConnectionMemoryBytes};
+  void* daemon = http.table->start(fd, v6 ? 1 : 0, &limits, &Answer, &service);
   if (!daemon) {
     close(fd);
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
@@ -184,7 +172,7 @@ int RunServe(const CliArgs& args, std::FILE* out, std::FILE* err) {
   std::fflush(out);
   int signalNumber = 0;
   sigwait(&stops, &signalNumber);
-  MHD_stop_daemon(daemon);  // closes the listening socket too
+  http.table->stop(daemon);  // closes the listening socket too
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);
   Say(out, "stopped");
   return kExitOk;

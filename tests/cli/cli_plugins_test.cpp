@@ -1,8 +1,8 @@
 // roamgrid-cli and its plugins: only a GeoTIFF export loads libtiff and
 // libgeotiff (and PROJ below them), only a KMZ loads libzip (and the crypto
-// library below it), and a program whose plugin is missing, damaged or of
-// another version says so in one line, exits 1 and leaves the file it was
-// to replace as it was.
+// library below it), only serve loads libmicrohttpd (and GnuTLS), and a program whose plugin is
+// missing, damaged or of another version says so in one line, exits 1 and leaves the file it was to
+// replace as it was.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -65,7 +65,10 @@ TEST_F(CliPluginsTest, OnlyTheCommandsThatNeedAPluginLoadItsLibraries) {
     EXPECT_EQ(Loads(run, "libzip.so"), c.zip) << command;
     if (!c.zip && !c.tiff) {
       EXPECT_FALSE(Loads(run, "libcrypto.so")) << command;
+      EXPECT_FALSE(Loads(run, "libgnutls.so")) << command;  // PROJ's downloads bring it
     }
+    EXPECT_FALSE(Loads(run, "libroamgrid-http.so")) << command;
+    EXPECT_FALSE(Loads(run, "libmicrohttpd.so")) << command;
   }
 }
 
