@@ -5,7 +5,7 @@ Runs `--version`, `stats` of a tiny store, `import` of a tiny NMEA log,
 `export` of a GeoTIFF (which loads the GeoTIFF writer) and `export
 --background coast` (which reads the coast data) RUNS times each,
 interleaved with `/bin/true`, the floor: the cost of starting any process
-from here. Prints per command the median wall and CPU (user + system)
+from here, and with `gpsbabel -V` when installed, a peer's start. Prints per command the median wall and CPU (user + system)
 time, the CPU time's ratio to the floor's, and the number of shared
 libraries the program loaded (counted by the dynamic loader, those opened
 later with dlopen included). On a busy machine the CPU times are the
@@ -113,9 +113,15 @@ def main():
         subprocess.run(table["now"][2][1], stdout=subprocess.DEVNULL, check=False)
 
         floor = []
+        # A peer that starts small: another track tool's version banner,
+        # when it is installed.
+        peer_path = shutil.which("gpsbabel")
+        peer = [] if peer_path else None
         times = {(p, c[0]): [] for p, _ in programs for c in table["now"]}
         for _ in range(args.runs):
             floor.append(run_once(["/bin/true"]))
+            if peer is not None:
+                peer.append(run_once([peer_path, "-V"]))
             for name, _ in programs:
                 for label, argv, prepare in table[name]:
                     if prepare:
@@ -131,6 +137,11 @@ def main():
               f"{args.runs} runs; load {os.getloadavg()[0]:.2f}")
         print(f"{'command':28} {'program':9} {'wall ms':>8} {'CPU ms':>8} {'CPU x floor':>11} "
               f"{'libs':>5}")
+        if peer is not None:
+            wall, cpu = medians(peer)
+            libs = libraries_loaded([peer_path, "-V"], None)
+            print(f"{'gpsbabel -V (peer)':28} {'':9} {wall:8.2f} {cpu:8.2f} {cpu / floor_cpu:11.2f} "
+                  f"{libs:5d}")
         for label, _, prepare in table["now"]:
             for name, _ in programs:
                 if not any(c[0] == label for c in table[name]):

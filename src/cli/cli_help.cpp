@@ -172,7 +172,10 @@ Map tiles (for map apps, web maps and GIS layers):
   --bbox S,W,N,E      only the tiles that meet this box
   --color RRGGBB      the colour of the marks, such as 0080ff (default ff0000)
   Prints "<DIR or FILE>: <N> tiles"; with a terminal on standard error a
-  progress line shows the tiles written and the rate.
+  progress line shows the tiles written and the rate. SIGINT, SIGTERM or
+  SIGHUP stop it at the next tile (exit status 128 + the signal's number):
+  the tiles of a DIR written so far stay, an unfinished FILE.mbtiles is
+  removed and the old file kept.
 
 Web page:
   --web DIR           the same XYZ tiles in DIR plus DIR/index.html, a map page

@@ -12,6 +12,7 @@
 
 #include "cli/cli_commands.h"
 #include "cli/cli_output.h"
+#include "cli/import_interrupts.h"
 #include "cli/progress_line.h"
 #include "common/safe_file.h"
 #include "common/text.h"
@@ -68,30 +69,38 @@ MapTilesRequest TilesRequestOf(const CliArgs& args, const std::string& path) {
 namespace {
 
 // Runs `write` (an export given its progress) with a progress line on a
-// terminal; names a failure on `err`. The tiles written, or nothing.
-std::optional<long long> WithProgress(
-    const std::function<MapTilesResult(const MapTilesProgress&)>& write, std::FILE* err) {
+// terminal; names a failure on `err`. SIGINT, SIGTERM or SIGHUP stop it at
+// the next tile: the export then removes an MBTiles file it had not
+// finished (the old one stays), and the tiles of a folder written so far
+// stay. Returns the exit status; `tiles` receives the tiles written.
+int WithProgress(const std::function<MapTilesResult(const MapTilesProgress&)>& write,
+                 std::FILE* err, long long* tiles) {
+  const ImportInterrupts interrupts;
   ProgressLine line(err, isatty(fileno(err)) == 1, ProgressTextFn(TilesProgressText));
-  const MapTilesResult result = write([&](int, long long, long long tiles) {
-    line.Show(tiles);
-    return true;
+  const MapTilesResult result = write([&](int, long long, long long written) {
+    line.Show(written);
+    return ImportInterrupts::Caught() == 0;
   });
   line.Erase();
-  if (!result.ok) {
-    Error(err, "export: " + result.error);
-    return std::nullopt;
+  *tiles = result.tiles;
+  if (result.ok) return kExitOk;
+  if (const int signal = ImportInterrupts::Caught()) {
+    Error(err, std::string("export: stopped by ") + ImportInterrupts::Name(signal));
+    return kExitSignalBase + signal;
   }
-  return result.tiles;
+  Error(err, "export: " + result.error);
+  return kExitFailure;
 }
 
 }  // namespace
 
 int WriteMapTiles(MarksMap& map, const MapTilesRequest& request, std::FILE* out, std::FILE* err) {
-  const std::optional<long long> tiles = WithProgress(
+  long long tiles = 0;
+  const int status = WithProgress(
       [&](const MapTilesProgress& progress) { return ExportMapTiles(map, request, progress); },
-      err);
-  if (!tiles) return kExitFailure;
-  Say(out, request.path + ": " + std::to_string(*tiles) + " tiles");
+      err, &tiles);
+  if (status != kExitOk) return status;
+  Say(out, request.path + ": " + std::to_string(tiles) + " tiles");
   return kExitOk;
 }
 
@@ -188,10 +197,12 @@ int RunWebExport(const CliArgs& args, std::FILE* out, std::FILE* err) {
   request.baseAttribution = page.baseAttribution;
   request.gshhgFolder = GshhgFolderFromEnvironment();
   request.warn = [&](const std::string& problem) { Error(err, "export: " + problem); };
-  const std::optional<long long> tiles = WithProgress(
-      [&](const MapTilesProgress& progress) { return ExportWebMap(map, request, progress); }, err);
-  if (!tiles) return kExitFailure;
-  Say(out, folder + ": " + std::to_string(*tiles) + " tiles");
+  long long tiles = 0;
+  const int status = WithProgress(
+      [&](const MapTilesProgress& progress) { return ExportWebMap(map, request, progress); }, err,
+      &tiles);
+  if (status != kExitOk) return status;
+  Say(out, folder + ": " + std::to_string(tiles) + " tiles");
   Say(out, folder + "/index.html");
   return kExitOk;
 }

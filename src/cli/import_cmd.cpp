@@ -20,7 +20,6 @@ namespace {
 
 // A command stopped by a signal exits with 128 + its number, as a shell
 // reports a process the signal ended.
-constexpr int kExitSignalBase = 128;
 
 // The progress line shows the bytes of all logs read so far; a signal
 // stops the reading at its next block.

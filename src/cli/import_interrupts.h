@@ -1,10 +1,16 @@
-// SIGINT, SIGTERM and SIGHUP during an import: instead of ending the
-// process at once (and losing the cells of the tile being recorded), the
-// signal is noted and the import stops at its next block, releases its
-// tile and ends with the status of the signal (128 + its number).
+// SIGINT, SIGTERM and SIGHUP during an import or an export of map tiles:
+// instead of ending the process at once (and losing the cells of the tile
+// being recorded, or leaving a half-written MBTiles file behind), the
+// signal is noted; the import stops at its next block and releases its
+// tile, the export stops at its next tile and removes what it had not
+// finished, and the command ends with the status of the signal (128 + its
+// number).
 #pragma once
 
 namespace roamgrid {
+
+// The exit status of a command stopped by a signal is this plus its number.
+constexpr int kExitSignalBase = 128;
 
 class ImportInterrupts {
  public:

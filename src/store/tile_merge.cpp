@@ -29,25 +29,41 @@ bool All(const std::string& text, size_t at, size_t count, Accept accept) {
 constexpr size_t kStemLength = 13;  // E13970-N03560
 constexpr char kTileSuffix[] = ".map";
 
-}  // namespace
+// The code stream of a tile without marks as EncodeTile writes it: the
+// header and runs of 128 empty groups.
+std::vector<uint8_t> EmptyTileFile() {
+  constexpr int kLongestRun = 128;  // groups of one run byte, 0xFF
+  static_assert(kGroupCount % kLongestRun == 0);
+  std::vector<uint8_t> bytes(kTileHeaderSize, 0x00);
+  bytes.resize(kTileHeaderSize + kGroupCount / kLongestRun, 0xFF);
+  return bytes;
+}
 
-TileMerge MergeTileFile(const std::string& sourcePath, int32_t latKey, int32_t lonKey) {
-  TileMerge merge;
-  auto source = std::make_unique_for_overwrite<uint8_t[]>(kMaxTileFileSize);
-  const long size = ReadTileFile(sourcePath.c_str(), source.get(), &merge.error);
-  if (size < 0) {
-    merge.outcome = TileMerge::Outcome::kSourceUnreadable;
-    return merge;
-  }
-  // Only a copy that loads whole is taken: a damaged one may hold anything.
+// A tile file that loads whole: a header, then a code stream that describes
+// every group.
+bool LoadsWhole(const uint8_t* bytes, size_t size) {
   struct Ignore {
     void Run(int, int) {}
     void Literal(int, uint8_t) {}
   } ignore;
-  if (size < long(kTileHeaderSize) || source[0] != 0x00 ||
-      WalkCodeStream(source.get() + kTileHeaderSize, size_t(size) - kTileHeaderSize, ignore) !=
-          kLoaded) {
-    merge.outcome = TileMerge::Outcome::kSourceDamaged;
+  return size >= kTileHeaderSize && bytes[0] == 0x00 &&
+         WalkCodeStream(bytes + kTileHeaderSize, size - kTileHeaderSize, ignore) == kLoaded;
+}
+
+}  // namespace
+
+TileMerge MergeTileFile(const std::string& sourcePath, int32_t latKey, int32_t lonKey) {
+  TileMerge merge;
+  // The two files' bytes, read into buffers kept for the thread's next
+  // tile: a merge reads hundreds of tiles, and fresh buffers for each
+  // would be handed back to the system and faulted in again every time.
+  thread_local const std::unique_ptr<uint8_t[]> source =
+      std::make_unique_for_overwrite<uint8_t[]>(kMaxTileFileSize);
+  thread_local const std::unique_ptr<uint8_t[]> stored =
+      std::make_unique_for_overwrite<uint8_t[]>(kMaxTileFileSize);
+  const long size = ReadTileFile(sourcePath.c_str(), source.get(), &merge.error);
+  if (size < 0) {
+    merge.outcome = TileMerge::Outcome::kSourceUnreadable;
     return merge;
   }
   // The store's tile as LoadTile reads it, kept for the save's change
@@ -56,22 +72,39 @@ TileMerge MergeTileFile(const std::string& sourcePath, int32_t latKey, int32_t l
   tile.latKey = latKey;
   tile.lonKey = NormalizeLonKey(lonKey);
   FormatTilePath(tile.latKey, tile.lonKey, tile.path);
-  auto stored = std::make_unique_for_overwrite<uint8_t[]>(kMaxTileFileSize);
   int error = 0;
   const long storedSize = ReadTileFile(tile.path, stored.get(), &error, &tile.held);
-  if (storedSize < 0 && error != ENOENT) {
+  // A missing tile is an empty one.
+  static const std::vector<uint8_t> kEmptyTile = EmptyTileFile();
+  const uint8_t* first = storedSize < 0 ? kEmptyTile.data() : stored.get();
+  const size_t firstSize = storedSize < 0 ? kEmptyTile.size() : size_t(storedSize);
+  // Only a copy that loads whole is taken: a damaged one may hold anything.
+  // Saving over a damaged tile would drop what lies past the damage. The
+  // OR tells both while it reads the streams; where it cannot run, the
+  // copy is read for its own sake.
+  const bool storedReadable = storedSize >= 0 || error == ENOENT;
+  const bool firstHeader = firstSize >= kTileHeaderSize && first[0] == 0x00;
+  bool sourceWhole = false;
+  bool firstWhole = false;
+  std::vector<uint8_t> merged;
+  if (storedReadable && firstHeader) {
+    merged = OrTileFiles(first, firstSize, source.get(), size_t(size), &merge.newCells,
+                         &sourceWhole, &firstWhole);
+  } else {
+    sourceWhole = LoadsWhole(source.get(), size_t(size));
+  }
+  if (!sourceWhole) {
+    merge.newCells = 0;
+    merge.outcome = TileMerge::Outcome::kSourceDamaged;
+    return merge;
+  }
+  if (!storedReadable) {
     merge.error = error;
     merge.outcome = TileMerge::Outcome::kTileUnreadable;
     return merge;
   }
-  // A missing tile is an empty one.
-  static const std::vector<uint8_t> kEmptyTile =
-      EncodeTile(0, 0, std::vector<uint8_t>(kCellCount).data());
-  const uint8_t* first = storedSize < 0 ? kEmptyTile.data() : stored.get();
-  const size_t firstSize = storedSize < 0 ? kEmptyTile.size() : size_t(storedSize);
-  // Saving over a damaged tile would drop what lies past the damage.
-  if (firstSize < kTileHeaderSize || first[0] != 0x00 ||
-      WalkCodeStream(first + kTileHeaderSize, firstSize - kTileHeaderSize, ignore) != kLoaded) {
+  if (!firstHeader || !firstWhole) {
+    merge.newCells = 0;
     merge.outcome = TileMerge::Outcome::kTileDamaged;
     return merge;
   }
@@ -81,8 +114,6 @@ TileMerge MergeTileFile(const std::string& sourcePath, int32_t latKey, int32_t l
   } else {
     tile.fileSeen = TrackTile::FileSeen::kAbsent;
   }
-  std::vector<uint8_t> merged =
-      OrTileFiles(first, firstSize, source.get(), size_t(size), &merge.newCells);
   // Nothing to add (a copy of no marks makes no tile file either).
   if (merge.newCells == 0 && merged[1] == first[1] && merged[2] == first[2]) return merge;
   if (!SaveTileBytes(tile, std::move(merged))) {

@@ -102,11 +102,19 @@ uint8_t GroupBits(const uint8_t* cells, int g) {
   return bits;
 }
 
-// Writes `count` empty groups as run bytes: as many of 128 as fit, then
-// the rest, which is what the longest-run rule gives.
+// Writes `count` empty groups as run bytes at `out`: as many of 128 as
+// fit, then the rest, which is what the longest-run rule gives. Returns
+// the end of what it wrote, (count + 127) / 128 bytes.
+constexpr int kLongestRun = 128;
+inline uint8_t* PutRuns(uint8_t* out, int count) {
+  for (; count >= kLongestRun; count -= kLongestRun) *out++ = 0xFF;
+  if (count > 0) *out++ = uint8_t(0x80 | (count - 1));
+  return out;
+}
 void PutRuns(std::vector<uint8_t>& out, int count) {
-  for (; count >= kGroupsPerRow; count -= kGroupsPerRow) out.push_back(0xFF);
-  if (count > 0) out.push_back(uint8_t(0x80 | (count - 1)));
+  const size_t at = out.size();
+  out.resize(at + size_t(count + kLongestRun - 1) / kLongestRun);
+  PutRuns(out.data() + at, count);
 }
 
 // The code stream of cells whose visited cells lie in the groups that
@@ -212,16 +220,21 @@ class CodeCursor {
 }  // namespace
 
 std::vector<uint8_t> OrTileFiles(const uint8_t* first, size_t firstSize, const uint8_t* second,
-                                 size_t secondSize, long long* added, bool* secondWhole) {
-  std::vector<uint8_t> out;
-  out.reserve(firstSize + secondSize);
-  out.push_back(0x00);
-  out.push_back(first[1]);
-  out.push_back(first[2]);
+                                 size_t secondSize, long long* added, bool* secondWhole,
+                                 bool* firstWhole) {
+  // The result is written into a buffer kept for the thread's next OR, then
+  // copied out at its size: a canonical stream takes at most a byte per
+  // group, so it always fits.
+  thread_local const std::unique_ptr<uint8_t[]> buffer =
+      std::make_unique_for_overwrite<uint8_t[]>(kMaxTileFileSize);
+  uint8_t* out = buffer.get();
+  *out++ = 0x00;
+  *out++ = first[1];
+  *out++ = first[2];
   const bool secondHeader = secondSize >= kTileHeaderSize && second[0] == 0x00;
   if (secondHeader) {
-    out[1] |= second[1];
-    out[2] |= second[2];
+    buffer[1] |= second[1];
+    buffer[2] |= second[2];
   }
   CodeCursor a(first + kTileHeaderSize, firstSize - kTileHeaderSize);
   CodeCursor b(second + (secondHeader ? kTileHeaderSize : secondSize),
@@ -238,16 +251,17 @@ std::vector<uint8_t> OrTileFiles(const uint8_t* first, size_t firstSize, const u
       continue;
     }
     newCells += kLiteralMarks.count[b.bits() & ~a.bits() & 0x7F];
-    PutRuns(out, empty);
+    out = PutRuns(out, empty);
     empty = 0;
-    out.push_back(a.bits() | b.bits());
+    *out++ = a.bits() | b.bits();
     a.Take(1);
     b.Take(1);
   }
-  PutRuns(out, empty);
+  out = PutRuns(out, empty);
   if (added) *added = newCells;
   if (secondWhole) *secondWhole = secondHeader && b.whole();
-  return out;
+  if (firstWhole) *firstWhole = a.whole();
+  return std::vector<uint8_t>(buffer.get(), out);
 }
 
 LoadResult DecodeCells(const uint8_t* code, size_t size, uint8_t* cells, TileGroups* groups,

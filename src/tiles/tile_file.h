@@ -129,13 +129,16 @@ bool SaveTile(const TrackTile& tile, bool trustGroups = false);
 bool SaveTileBytes(const TrackTile& tile, std::vector<uint8_t> bytes);
 
 // The tile file that holds every mark and mask bit of both tile files
-// `first` (which must load whole) and `second`, encoded as EncodeTile
-// encodes: the two code streams ORed run by run, no cell decoded. A
-// `second` with a damaged header adds nothing, one with a damaged code
-// stream the groups before the damage. `added` receives the cells `second`
-// marks that `first` does not; `secondWhole` whether `second` loads whole.
+// `first` (at least a whole header; its code stream should load whole) and
+// `second`, encoded as EncodeTile encodes: the two code streams ORed run
+// by run, no cell decoded. A `second` with a damaged header adds nothing,
+// one with a damaged code stream the groups before the damage; so does a
+// damaged code stream of `first`. `added` receives the cells `second`
+// marks that `first` does not; `secondWhole` whether `second` loads whole,
+// `firstWhole` whether the code stream of `first` does: one pass both ORs
+// and checks, where a check before would read each stream twice.
 std::vector<uint8_t> OrTileFiles(const uint8_t* first, size_t firstSize, const uint8_t* second,
                                  size_t secondSize, long long* added = nullptr,
-                                 bool* secondWhole = nullptr);
+                                 bool* secondWhole = nullptr, bool* firstWhole = nullptr);
 
 }  // namespace roamgrid

@@ -27,42 +27,8 @@ using testing::CliRun;
 using testing::FilesBelow;
 using testing::GeneratedDrive;
 using testing::Gzip;
+using testing::RunningCli;
 using testing::WriteText;
-
-// roamgrid-cli started with its standard input on `inFd`.
-struct RunningCli {
-  pid_t pid = -1;
-  int outFd = -1;
-  int errFd = -1;
-
-  RunningCli(const std::vector<std::string>& arguments, int inFd)
-      : outFd(testing::AnonymousFile()), errFd(testing::AnonymousFile()) {
-    std::vector<std::string> words{ROAMGRID_CLI_PATH};
-    words.insert(words.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (std::string& word : words) argv.push_back(word.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, inFd, 0);
-    posix_spawn_file_actions_adddup2(&actions, outFd, 1);
-    posix_spawn_file_actions_adddup2(&actions, errFd, 2);
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-  }
-
-  CliRun Finish() {
-    CliRun run;
-    int status = 0;
-    if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status))
-      run.status = WEXITSTATUS(status);
-    run.out = testing::ReadFd(outFd);
-    run.err = testing::ReadFd(errFd);
-    close(outFd);
-    close(errFd);
-    return run;
-  }
-};
 
 CliRun RunWithInput(const std::vector<std::string>& arguments, const std::string& inputPath) {
   const int in = open(inputPath.c_str(), O_RDONLY);

@@ -2,6 +2,7 @@
 // asked by plain sockets: hostile requests get clean errors and the server
 // keeps serving others; SIGTERM stops it cleanly.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <png.h>
@@ -224,6 +225,41 @@ TEST_F(ServeTest, HostileRequestsGetCleanErrorsAndOthersAreStillServed) {
   std::string rest;
   EXPECT_EQ(server.Stop(&rest), 0);
   EXPECT_EQ(rest, "stopped");
+}
+
+// The temporary files in the working directory.
+std::vector<std::string> TemporaryFiles() {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator("."))
+    if (entry.path().filename().string().starts_with(".roamgrid-"))
+      names.push_back(entry.path().filename().string());
+  return names;
+}
+
+// Ctrl-C in the middle of an MBTiles export: it stops at its next tile,
+// removes the file it had not finished, keeps the old one and ends with
+// the signal's status. The export is caught (stopped) while its temporary
+// file is there, so the signal meets it at work, however fast it runs.
+TEST_F(ServeTest, SignalStopsAnMbTilesExportAndKeepsTheOldFile) {
+  testing::WriteCells(testing::Track(35.70, 139.80, 10000, 9));
+  ASSERT_EQ(testing::RunCli({"export", "--tiles", "marks.mbtiles", "--zoom", "0-2"}).status, 0);
+  const std::vector<uint8_t> old = testing::ReadBytes("marks.mbtiles");
+  const int in = open("/dev/null", O_RDONLY);
+  testing::RunningCli cli({"export", "--tiles", "marks.mbtiles", "--zoom", "0-22"}, in);
+  close(in);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (TemporaryFiles().empty() && std::chrono::steady_clock::now() < deadline) usleep(200);
+  kill(cli.pid, SIGSTOP);
+  const bool atWork = !TemporaryFiles().empty();
+  kill(cli.pid, SIGINT);
+  kill(cli.pid, SIGCONT);
+  const testing::CliRun run = cli.Finish();
+  ASSERT_TRUE(atWork) << "the export ended before it could be stopped: " << run.out;
+  EXPECT_EQ(run.status, 130) << run.err;
+  EXPECT_EQ(run.err, "roamgrid-cli: export: stopped by SIGINT\n");
+  EXPECT_EQ(run.out, "");
+  EXPECT_TRUE(TemporaryFiles().empty());
+  EXPECT_EQ(testing::ReadBytes("marks.mbtiles"), old);
 }
 
 // The page in a real browser: headless Chromium (Debian's chromium) takes a

@@ -126,6 +126,47 @@ TEST_F(StoreMergeTest, NamesAndSkipsDamagedSourceTilesAndRefusesItself) {
   EXPECT_EQ(Tiles("merged"), merged);
 }
 
+TEST_F(StoreMergeTest, LeavesAndNamesTheStoresOwnDamagedOrUnreadableTiles) {
+  ImportTwoDrives();
+  const auto a = Tiles("a");
+  const auto b = Tiles("b");
+  std::vector<std::string> shared;
+  for (const auto& [path, bytes] : b)
+    if (a.count(path) && a.at(path) != Tiles("both").at(path)) shared.push_back(path);
+  ASSERT_GE(shared.size(), 3u);
+  fs::copy("a", "merged", fs::copy_options::recursive);
+  // The store's tile cut short: saving over it would drop what lies past
+  // the cut. A folder where the store's tile stands cannot be read. Where
+  // the other store's copy is damaged too, that is what is named.
+  std::vector<uint8_t> shortened = a.at(shared[0]);
+  shortened.resize(shortened.size() / 2);
+  testing::WriteBytes("merged/RGD/" + shared[0], shortened);
+  for (const std::string& tile : {shared[1], shared[2]}) {
+    fs::remove("merged/RGD/" + tile);
+    fs::create_directory("merged/RGD/" + tile);
+  }
+  std::vector<uint8_t> damagedCopy = b.at(shared[2]);
+  damagedCopy.resize(damagedCopy.size() / 2);
+  testing::WriteBytes("b/RGD/" + shared[2], damagedCopy);
+
+  const CliRun run = RunCli({"-C", "merged", "merge", "../b"});
+  EXPECT_EQ(run.status, 1);
+  for (const std::string& message :
+       {"merge: '../b/RGD/" + shared[0] + "': the tile file 'RGD/" + shared[0] +
+            "' is damaged (see check); skipped",
+        "merge: '../b/RGD/" + shared[1] + "': the tile file 'RGD/" + shared[1] +
+            "' cannot be read: Is a directory; skipped",
+        "merge: '../b/RGD/" + shared[2] + "': damaged; skipped"})
+    EXPECT_NE(run.err.find(message), std::string::npos) << message << "\n" << run.err;
+  const auto merged = Tiles("merged");
+  EXPECT_EQ(merged.at(shared[0]), shortened);
+  for (const auto& [path, bytes] : Tiles("both")) {
+    if (path != shared[0] && path != shared[1] && path != shared[2]) {
+      EXPECT_EQ(merged.at(path), bytes) << path;
+    }
+  }
+}
+
 TEST_F(StoreMergeTest, FoldsConflictCopiesIntoTheirTiles) {
   ImportTwoDrives();
   // The other computer's version of a tile both drives touched, under the

@@ -157,6 +157,15 @@ TEST(TileCodecTest, OrOfTwoFilesMatchesTheOrOfTheirCells) {
         testing::ReferenceEncode(north, south, both.data()));
     EXPECT_EQ(added, expectedAdded);
     EXPECT_EQ(secondWhole, whole);
+    // The other way round, the damage of the first stream is told, and
+    // what it described before the damage is kept.
+    if (second[0] == 0x00) {
+      bool firstWhole = !whole;
+      EXPECT_EQ(OrTileFiles(second.data(), second.size(), first.data(), first.size(), nullptr,
+                            nullptr, &firstWhole),
+                testing::ReferenceEncode(north, south, both.data()));
+      EXPECT_EQ(firstWhole, whole);
+    }
   }
 }
 
