@@ -85,6 +85,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(ored == EncodeTile(uint8_t(0x21 | data[1]), uint8_t(0x12 | data[2]), both.get()));
   FUZZ_CHECK(added == expectedAdded);
   FUZZ_CHECK(whole == (expectedResult == kLoaded));
+  // The other way round: the same tile, and the damage told of the first.
+  if (read >= kTileHeaderSize && data[0] == 0x00) {
+    bool firstWhole = !whole;
+    FUZZ_CHECK(OrTileFiles(data, read, baseFile.data(), baseFile.size(), nullptr, nullptr,
+                           &firstWhole) == ored);
+    FUZZ_CHECK(firstWhole == whole);
+  }
 
   // Saved again, the tile loads back whole with the same cells and masks,
   // and the file holds exactly the canonical encoding.
