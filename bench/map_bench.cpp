@@ -19,14 +19,18 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <set>
 
 #include "bench_support.h"
-#include "store/store_stats.h"
 #include "map/map_layers.h"
 #include "map/marks_map.h"
 #include "map/overview.h"
+#include "map/places_map.h"
+#include "store/store_places.h"
+#include "store/store_stats.h"
 #include "view/generated_tiles.h"
 
 namespace roamgrid::bench {
@@ -258,6 +262,56 @@ void BM_MapMemory(benchmark::State& state) {
       double(map.overview().MemoryBytes() + MarksMapOptions{}.codeCacheBytes) / (1 << 20);
 }
 
+// The Places layer's counts of the store by the installed outlines, the
+// region index built once: counting every tile, and counting again after
+// one tile changed (target at most a quarter of counting every tile).
+struct PlacesWorld {
+  DcwCatalogue catalogue{DcwFolderFromEnvironment()};
+  RegionIndex index{catalogue, ""};
+  bool open = catalogue.Open();
+};
+
+PlacesWorld& Places() {
+  static PlacesWorld* world = new PlacesWorld;
+  return *world;
+}
+
+void BM_PlacesCountAll(benchmark::State& state) {
+  InMapStore in;
+  if (!Places().open) return state.SkipWithError("the gmt-dcw outlines are not installed");
+  for (auto _ : state) {
+    PlacesRecount recount;
+    benchmark::DoNotOptimize(recount.Count(Places().index));
+    state.counters["tilesDecoded"] = double(recount.tilesDecoded());
+  }
+}
+
+void BM_PlacesCountAfterOneTileChanged(benchmark::State& state) {
+  InMapStore in;
+  if (!Places().open) return state.SkipWithError("the gmt-dcw outlines are not installed");
+  PlacesRecount recount;
+  recount.Count(Places().index);
+  // One tile of the store written over in turns with two contents, and
+  // given back its own at the end.
+  std::vector<std::string> problems;
+  const StoreTileFile tile = ListStoreTileFiles(problems).at(0);
+  std::ifstream file(tile.path, std::ios::binary);
+  const std::vector<uint8_t> own{std::istreambuf_iterator<char>(file),
+                                 std::istreambuf_iterator<char>()};
+  std::mt19937 random(3);
+  const std::vector<uint8_t> contents[2] = {testing::TrackTileContent(random).File(),
+                                            testing::TrackTileContent(random).File()};
+  size_t turn = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    testing::WriteTileFile(tile.latKey, tile.lonKey, contents[turn++ % 2]);
+    state.ResumeTiming();
+    benchmark::DoNotOptimize(recount.Count(Places().index));
+    state.counters["tilesDecoded"] = double(recount.tilesDecoded());
+  }
+  testing::WriteTileFile(tile.latKey, tile.lonKey, own);
+}
+
 BENCHMARK(BM_MapStats)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_MapBuildOverview)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_MapRefreshUnchanged)->Unit(benchmark::kMillisecond);
@@ -287,8 +341,12 @@ BENCHMARK(BM_MapPanZoomFrameWithLayers)
     ->Arg(175);
 BENCHMARK(BM_MapTileZoom10)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MapMemory)->Iterations(1);
+BENCHMARK(BM_PlacesCountAll)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_PlacesCountAfterOneTileChanged)->Unit(benchmark::kMillisecond)->Iterations(5);
 const bool kBuildRatio =
     RegisterRatio({"BM_MapBuildOverview/iterations:3", "BM_MapStats/iterations:3", 1.5});
+const bool kPlacesRatio = RegisterRatio(
+    {"BM_PlacesCountAfterOneTileChanged/iterations:5", "BM_PlacesCountAll/iterations:3", 0.25});
 
 }  // namespace
 }  // namespace roamgrid::bench

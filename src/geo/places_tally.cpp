@@ -35,6 +35,32 @@ void Add(PlaceCount& to, long long cells, double km2) {
 PlacesTally::PlacesTally(const std::vector<RegionInfo>& regions)
     : info_(regions), regions_(regions.size()) {}
 
+TallyPart PlacesTally::Part() const {
+  TallyPart part;
+  for (size_t r = 0; r < regions_.size(); ++r)
+    if (regions_[r].cells != 0) part.regions.emplace_back(uint32_t(r), regions_[r]);
+  part.continents = continents_;
+  part.atSea = atSea_;
+  part.total = total_;
+  return part;
+}
+
+void PlacesTally::AddPart(const TallyPart& part) {
+  for (const auto& [region, count] : part.regions)
+    if (region < regions_.size()) Add(regions_[region], count.cells, count.km2);
+  for (size_t c = 0; c < continents_.size(); ++c)
+    Add(continents_[c], part.continents[c].cells, part.continents[c].km2);
+  Add(atSea_, part.atSea.cells, part.atSea.km2);
+  Add(total_, part.total.cells, part.total.km2);
+}
+
+void PlacesTally::Clear() {
+  std::fill(regions_.begin(), regions_.end(), PlaceCount{});
+  continents_.fill(PlaceCount{});
+  atSea_ = PlaceCount{};
+  total_ = PlaceCount{};
+}
+
 void PlacesTally::AddTile(int32_t latKey, const std::vector<CellRun>& runs,
                           const TileAnswer& answer) {
   if (runs.empty()) return;

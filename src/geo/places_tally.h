@@ -23,6 +23,16 @@ struct PlaceCount {
   bool operator==(const PlaceCount&) const = default;
 };
 
+// What some tiles add to a tally: the regions they have cells in, with
+// those cells, and the rest of the counts. Tiles hold distinct cells, so
+// the parts of several tiles add up to their tally.
+struct TallyPart {
+  std::vector<std::pair<uint32_t, PlaceCount>> regions;  // by region index
+  std::array<PlaceCount, kContinents.size()> continents{};
+  PlaceCount atSea;
+  PlaceCount total;
+};
+
 class PlacesTally {
  public:
   // Counts for `regions` (the index's table, which must outlive the tally
@@ -33,6 +43,12 @@ class PlacesTally {
   // `runs` in row order (tile rows 0..895, as RegionWalker gives them),
   // `answer` the tile's answer from RegionIndex.
   void AddTile(int32_t latKey, const std::vector<CellRun>& runs, const TileAnswer& answer);
+  // The counts so far as a part (regions without cells left out), for
+  // adding to another tally of the same regions.
+  TallyPart Part() const;
+  void AddPart(const TallyPart& part);
+  // Back to no cells.
+  void Clear();
 
   const std::vector<PlaceCount>& regions() const { return regions_; }
   const std::array<PlaceCount, kContinents.size()>& continents() const { return continents_; }

@@ -5,8 +5,12 @@
 #include <set>
 
 #include "common/number_text.h"
+#include "common/safe_file.h"
+#include "common/text.h"
 #include "export/places_files.h"
+#include "map/overview_cache.h"
 #include "store/store_places.h"
+#include "tiles/tile_file.h"
 
 namespace roamgrid {
 
@@ -215,6 +219,67 @@ PlacesListRow ListRow(const PlaceLine& place, bool state) {
 
 }  // namespace
 
+StorePlaces PlacesRecount::Count(RegionIndex& index) {
+  StorePlaces count;
+  decoded_ = 0;
+  if (regions_ != &index.regions()) tiles_.clear();
+  regions_ = &index.regions();
+  const std::vector<StoreTileFile> listed = ListStoreTileFiles(count.problems);
+
+  // Which tiles are new or changed, by their bytes now.
+  auto file = std::make_unique_for_overwrite<uint8_t[]>(kMaxTileFileSize);
+  std::map<std::string, Tile> kept;
+  std::vector<const StoreTileFile*> changed;
+  std::vector<std::pair<int32_t, int32_t>> changedKeys;
+  for (const StoreTileFile& tile : listed) {
+    const long size = ReadTileFile(tile.path.c_str(), file.get());
+    const auto before = tiles_.find(tile.path);
+    if (size >= 0 && before != tiles_.end() &&
+        before->second.hash == HashBytes(file.get(), size_t(size))) {
+      kept.insert(tiles_.extract(before));
+      continue;
+    }
+    changed.push_back(&tile);
+    changedKeys.emplace_back(tile.latKey, tile.lonKey);
+  }
+  if (!index.Prepare(changedKeys)) {
+    tiles_.clear();
+    return count;
+  }
+
+  PlacesTally scratch(index.regions());
+  std::map<std::string, std::string> unreadable;
+  for (const StoreTileFile* tile : changed) {
+    int error = 0;
+    const long size = ReadTileFile(tile->path.c_str(), file.get(), &error);
+    if (size < 0) {
+      // A tile removed since the walk has nothing to count.
+      if (error != ENOENT) unreadable[tile->path] = FileErrorText(error);
+      continue;
+    }
+    ++decoded_;
+    scratch.Clear();
+    Tile counted;
+    counted.damaged =
+        !AddTilePlaces(file.get(), size_t(size), tile->latKey, tile->lonKey, index, scratch);
+    counted.hash = HashBytes(file.get(), size_t(size));
+    counted.part = scratch.Part();
+    kept[tile->path] = std::move(counted);
+  }
+  tiles_ = std::move(kept);  // tiles gone from the store are dropped
+
+  PlacesTally& tally = count.tally.emplace(index.regions());
+  for (const StoreTileFile& tile : listed) {
+    if (const auto error = unreadable.find(tile.path); error != unreadable.end())
+      count.problems.push_back(Quoted(tile.path) + ": cannot be read: " + error->second);
+    const auto found = tiles_.find(tile.path);
+    if (found == tiles_.end()) continue;
+    tally.AddPart(found->second.part);
+    if (found->second.damaged) count.problems.push_back(Quoted(tile.path) + ": damaged");
+  }
+  return count;
+}
+
 PlacesLayer::PlacesLayer(std::string dcwFolder, std::string cachePath)
     : catalogue_(std::make_unique<DcwCatalogue>(std::move(dcwFolder))),
       index_(std::make_unique<RegionIndex>(*catalogue_, std::move(cachePath))),
@@ -228,7 +293,7 @@ PlacesLayer::PlacesLayer(std::unique_ptr<DcwCatalogue> catalogue)
 PlacesLayer::~PlacesLayer() = default;
 
 bool PlacesLayer::Refresh() {
-  StorePlaces count = CountStorePlaces(*index_, std::nullopt);
+  StorePlaces count = recount_.Count(*index_);
   unread_ = std::move(count.problems);
   std::vector<PlaceLine> countries, states;
   if (count.tally) {

@@ -20,6 +20,7 @@
 #include "geo/region_index.h"
 #include "geo/web_mercator.h"
 #include "map/map_image.h"
+#include "store/store_places.h"
 
 namespace roamgrid {
 
@@ -92,6 +93,30 @@ struct PlacesListRow {
   std::string text;  // "France  12.3%  (1,234 km²)"
 };
 
+// The counts by place of the store in the working directory, kept tile by
+// tile so that counting again after a change decodes only the tiles whose
+// bytes changed. Every tile file is still read and hashed (the hash of the
+// overview cache), which costs a small part of decoding it; a tile whose
+// hash is the one it had at the last count keeps its counts.
+class PlacesRecount {
+ public:
+  // The counts of the whole store, as CountStorePlaces gives them (the
+  // areas summed tile by tile, so they may differ in the last bits).
+  StorePlaces Count(RegionIndex& index);
+  // Tiles decoded by the last count.
+  size_t tilesDecoded() const { return decoded_; }
+
+ private:
+  struct Tile {
+    uint64_t hash = 0;
+    TallyPart part;
+    bool damaged = false;
+  };
+  std::map<std::string, Tile> tiles_;                 // by path
+  const std::vector<RegionInfo>* regions_ = nullptr;  // of the index the parts count
+  size_t decoded_ = 0;
+};
+
 // The Places layer of the store in the working directory: the outlines of
 // gmt-dcw, the region index with its cache, the counts by place and their
 // drawing, behind one object the window holds.
@@ -111,6 +136,9 @@ class PlacesLayer {
   const std::string& problem() const { return problem_; }
   // Tiles and folders the last count could not read whole.
   const std::vector<std::string>& unread() const { return unread_; }
+  // Tiles decoded by the last count: those new or changed since the one
+  // before.
+  size_t tilesDecoded() const { return recount_.tilesDecoded(); }
 
   // Draws the visited places of `view` (see PlacesMap::Draw).
   bool Draw(const MercatorView& view, RgbaImage& image);
@@ -125,6 +153,7 @@ class PlacesLayer {
   std::unique_ptr<DcwCatalogue> catalogue_;
   std::unique_ptr<RegionIndex> index_;
   std::unique_ptr<PlacesMap> map_;
+  PlacesRecount recount_;
   std::string problem_;
   std::vector<std::string> unread_;
 };

@@ -47,29 +47,39 @@ std::optional<TileWindow> WindowOf(const std::optional<CellRegion>& region, int3
   return window;
 }
 
-struct StoreTile {
-  std::string path;
-  int32_t latKey, lonKey;
-  TileWindow window;
-};
+// Adds the visited cells inside `window` of the tile file bytes `file` of
+// tile (latKey, lonKey) to `tally`. False when the bytes do not load whole.
+bool AddWindowPlaces(const uint8_t* file, size_t size, int32_t latKey, int32_t lonKey,
+                     const TileWindow& w, RegionIndex& index, PlacesTally& tally) {
+  std::vector<CellRun> runs;
+  const LoadResult result =
+      CollectTileRuns(file, size, w.rowFrom, w.rowTo, w.columns[0][0], w.columns[0][1], runs);
+  if (w.windows == 2) {
+    std::vector<CellRun> second;
+    CollectTileRuns(file, size, w.rowFrom, w.rowTo, w.columns[1][0], w.columns[1][1], second);
+    runs.insert(runs.end(), second.begin(), second.end());
+    std::sort(runs.begin(), runs.end(), [](const CellRun& a, const CellRun& b) {
+      return a.row != b.row ? a.row < b.row : a.from < b.from;
+    });
+  }
+  if (const TileAnswer* answer = index.Answer(latKey, lonKey)) tally.AddTile(latKey, runs, *answer);
+  return result == kLoaded;
+}
 
 }  // namespace
 
-StorePlaces CountStorePlaces(RegionIndex& index, const std::optional<CellRegion>& box) {
-  StorePlaces count;
-  std::vector<StoreTile> tiles;
+std::vector<StoreTileFile> ListStoreTileFiles(std::vector<std::string>& problems) {
+  std::vector<StoreTileFile> tiles;
   WalkStore([&](const StoreEntry& entry) {
     switch (entry.kind) {
       case StoreEntry::Kind::kUnreadableFolder:
-        count.problems.push_back("cannot read the folder " + Quoted(entry.path));
+        problems.push_back("cannot read the folder " + Quoted(entry.path));
         return;
       case StoreEntry::Kind::kNotRegularTile:
-        count.problems.push_back(Quoted(entry.path) +
-                                 ": cannot be read: " + FileErrorText(entry.error));
+        problems.push_back(Quoted(entry.path) + ": cannot be read: " + FileErrorText(entry.error));
         return;
       case StoreEntry::Kind::kTileFile:
-        if (auto window = WindowOf(box, entry.key.latKey, entry.key.lonKey))
-          tiles.push_back({entry.path, entry.key.latKey, entry.key.lonKey, *window});
+        tiles.push_back({entry.path, entry.key.latKey, entry.key.lonKey});
         return;
       case StoreEntry::Kind::kTempFile:
       case StoreEntry::Kind::kOdd:
@@ -77,17 +87,34 @@ StorePlaces CountStorePlaces(RegionIndex& index, const std::optional<CellRegion>
         return;
     }
   });
+  return tiles;
+}
+
+bool AddTilePlaces(const uint8_t* file, size_t size, int32_t latKey, int32_t lonKey,
+                   RegionIndex& index, PlacesTally& tally) {
+  return AddWindowPlaces(file, size, latKey, lonKey, TileWindow{}, index, tally);
+}
+
+StorePlaces CountStorePlaces(RegionIndex& index, const std::optional<CellRegion>& box) {
+  StorePlaces count;
+  struct Counted {
+    StoreTileFile tile;
+    TileWindow window;
+  };
+  std::vector<Counted> tiles;
+  for (StoreTileFile& tile : ListStoreTileFiles(count.problems))
+    if (auto window = WindowOf(box, tile.latKey, tile.lonKey))
+      tiles.push_back({std::move(tile), *window});
 
   std::vector<std::pair<int32_t, int32_t>> keys;
   keys.reserve(tiles.size());
-  for (const StoreTile& tile : tiles) keys.emplace_back(tile.latKey, tile.lonKey);
+  for (const Counted& counted : tiles) keys.emplace_back(counted.tile.latKey, counted.tile.lonKey);
   if (!index.Prepare(keys)) return count;
 
   PlacesTally& tally = count.tally.emplace(index.regions());
   std::vector<uint8_t> file(kMaxTileFileSize);
-  std::vector<CellRun> runs;
-  std::vector<CellRun> second;
-  for (const StoreTile& tile : tiles) {
+  for (const Counted& counted : tiles) {
+    const StoreTileFile& tile = counted.tile;
     int error = 0;
     const long size = ReadTileFile(tile.path.c_str(), file.data(), &error);
     if (size < 0) {
@@ -96,22 +123,9 @@ StorePlaces CountStorePlaces(RegionIndex& index, const std::optional<CellRegion>
         count.problems.push_back(Quoted(tile.path) + ": cannot be read: " + FileErrorText(error));
       continue;
     }
-    const TileWindow& w = tile.window;
-    runs.clear();
-    LoadResult result = CollectTileRuns(file.data(), size_t(size), w.rowFrom, w.rowTo,
-                                        w.columns[0][0], w.columns[0][1], runs);
-    if (w.windows == 2) {
-      second.clear();
-      CollectTileRuns(file.data(), size_t(size), w.rowFrom, w.rowTo, w.columns[1][0],
-                      w.columns[1][1], second);
-      runs.insert(runs.end(), second.begin(), second.end());
-      std::sort(runs.begin(), runs.end(), [](const CellRun& a, const CellRun& b) {
-        return a.row != b.row ? a.row < b.row : a.from < b.from;
-      });
-    }
-    if (result != kLoaded) count.problems.push_back(Quoted(tile.path) + ": damaged");
-    if (const TileAnswer* answer = index.Answer(tile.latKey, tile.lonKey))
-      tally.AddTile(tile.latKey, runs, *answer);
+    if (!AddWindowPlaces(file.data(), size_t(size), tile.latKey, tile.lonKey, counted.window, index,
+                         tally))
+      count.problems.push_back(Quoted(tile.path) + ": damaged");
   }
   return count;
 }

@@ -7,12 +7,14 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
 #include <limits>
 
 #include "export/places_files.h"
 #include "geo/places_tally.h"
 #include "geo/region_index.h"
 #include "geo/sphere_area.h"
+#include "store/store_places.h"
 #include "support/dcw_fixture.h"
 #include "support/temp_dir.h"
 #include "tiles/track_recorder.h"
@@ -253,6 +255,77 @@ TEST_F(PlacesLayerTest, CountsTheStoreListsCountriesWithTheirStatesAndNamesThePl
 
   RgbaImage image(200, 100);
   EXPECT_TRUE(layer.Draw({(15.0 + 180) / 360, MercatorWorldY(5), 3, 200, 100}, image));
+}
+
+// Fixes through the recorder, each tile saved.
+void Record(const std::vector<std::pair<double, double>>& fixes) {
+  TrackRecorder recorder;
+  for (const auto& [lat, lon] : fixes) AddPoint(recorder, lat, lon);
+  ReleaseRecorderTile(recorder);
+}
+
+// The recount gives what counting the whole store afresh gives: the same
+// cells (areas summed in another order) and the same problems.
+void ExpectSameCounts(const StorePlaces& recount, const StorePlaces& fresh) {
+  ASSERT_TRUE(recount.tally && fresh.tally);
+  EXPECT_EQ(recount.problems, fresh.problems);
+  const auto same = [](const PlaceCount& a, const PlaceCount& b) {
+    EXPECT_EQ(a.cells, b.cells);
+    EXPECT_NEAR(a.km2, b.km2, 1e-9 * (1 + b.km2));
+  };
+  ASSERT_EQ(recount.tally->regions().size(), fresh.tally->regions().size());
+  for (size_t r = 0; r < fresh.tally->regions().size(); ++r)
+    same(recount.tally->regions()[r], fresh.tally->regions()[r]);
+  for (size_t c = 0; c < fresh.tally->continents().size(); ++c)
+    same(recount.tally->continents()[c], fresh.tally->continents()[c]);
+  same(recount.tally->atSea(), fresh.tally->atSea());
+  same(recount.tally->total(), fresh.tally->total());
+}
+
+TEST_F(PlacesLayerTest, CountingAgainDecodesOnlyTheTilesThatChanged) {
+  // Tiles inside AA, on the border AA and BB share, at sea, and in CC
+  // across 180 degrees.
+  Record({{5.01, 2.01},
+          {5.02, 2.02},
+          {5.01, 2.06},
+          {5.01, 9.01},
+          {5.012, 9.012},
+          {5.01, 15.01},
+          {-15.01, 179.99},
+          {-15.01, -179.99}});
+  const std::unique_ptr<DcwCatalogue> world = MadeUpWorld();
+  RegionIndex index(*world, "");
+  const auto fresh = [&] {
+    RegionIndex own(*world, "");
+    return CountStorePlaces(own, std::nullopt);
+  };
+  PlacesRecount recount;
+  StorePlaces first = recount.Count(index);
+  EXPECT_EQ(recount.tilesDecoded(), 6u);
+  ExpectSameCounts(first, fresh());
+  EXPECT_GT(first.tally->total().cells, 0);
+
+  // Nothing changed: nothing decoded.
+  ExpectSameCounts(recount.Count(index), fresh());
+  EXPECT_EQ(recount.tilesDecoded(), 0u);
+
+  // A tile that gains cells, a new tile, a tile removed (at sea) and a
+  // tile cut short: only the three there are decoded.
+  const auto pathOf = [](int32_t latKey, int32_t lonKey) {
+    char path[kTilePathSize];
+    FormatTilePath(latKey, lonKey, path);
+    return std::string(path);
+  };
+  Record({{5.03, 2.03}, {5.11, 2.11}});
+  ASSERT_TRUE(std::filesystem::remove(pathOf(500, 1500)));
+  const std::string damaged = pathOf(500, 205);
+  std::filesystem::resize_file(damaged, std::filesystem::file_size(damaged) / 2);
+  const StorePlaces after = recount.Count(index);
+  EXPECT_EQ(recount.tilesDecoded(), 3u);
+  ExpectSameCounts(after, fresh());
+  EXPECT_EQ(after.problems, std::vector<std::string>{"'" + damaged + "': damaged"});
+  EXPECT_EQ(after.tally->atSea().cells, 0);
+  EXPECT_NE(after.tally->total().cells, first.tally->total().cells);
 }
 
 TEST_F(PlacesLayerTest, MissingOutlinesGiveOneLineAndNoPlaces) {
