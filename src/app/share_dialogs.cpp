@@ -2,12 +2,15 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QColorDialog>
 #include <QFileDialog>
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
@@ -66,6 +69,15 @@ ShareExportDialog::ShareExportDialog(Kind kind, QWidget* parent) : QDialog(paren
   zooms->addWidget(zoomLast_);
   zooms->addStretch();
   form->addRow(QStringLiteral("Zooms"), zooms);
+  colour_ = new QPushButton;
+  colour_->setObjectName(QStringLiteral("colour"));
+  colour_->setToolTip(QStringLiteral("The colour of the visited cells"));
+  connect(colour_, &QPushButton::clicked, this, [this] { ChooseColour(); });
+  ShowColour(QColor(LoadUserSettings().shareColour));
+  auto* colourRow = new QHBoxLayout;
+  colourRow->addWidget(colour_);
+  colourRow->addStretch();
+  form->addRow(QStringLiteral("Marks"), colourRow);
   progress_ = new QProgressBar;
   progress_->setObjectName(QStringLiteral("progress"));
   progress_->setValue(0);
@@ -108,6 +120,25 @@ void ShareExportDialog::Browse(bool mbtiles) {
   path_->setText(mbtiles && !IsMbTilesPath(chosen.toStdString()) ? chosen + ".mbtiles" : chosen);
 }
 
+void ShareExportDialog::ShowColour(const QColor& colour) {
+  chosenColour_ = colour;
+  QPixmap swatch(16, 16);
+  swatch.fill(colour);
+  colour_->setIcon(QIcon(swatch));
+  colour_->setText(colour.name());
+}
+
+void ShareExportDialog::ChooseColour() {
+  const QColor chosen =
+      QColorDialog::getColor(chosenColour_, this, QStringLiteral("Colour of the marks"));
+  if (!chosen.isValid()) return;
+  ShowColour(chosen);
+  // Remembered for the next export.
+  UserSettings settings = LoadUserSettings();
+  settings.shareColour = chosen.name();
+  SaveUserSettings(settings);
+}
+
 bool ShareExportDialog::RunExport() {
   const std::string path = path_->text().trimmed().toStdString();
   if (path.empty() || zoomFirst_->value() > zoomLast_->value()) {
@@ -127,6 +158,8 @@ bool ShareExportDialog::RunExport() {
   tiles.path = path;
   tiles.zoomFirst = zoomFirst_->value();
   tiles.zoomLast = zoomLast_->value();
+  tiles.colour = Rgb{uint8_t(chosenColour_.red()), uint8_t(chosenColour_.green()),
+                     uint8_t(chosenColour_.blue())};
   const long long count = CountMapTiles(marks, tiles);
   progress_->setRange(0, int(std::min<long long>(count, INT_MAX)));
   progress_->setValue(0);

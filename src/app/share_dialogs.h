@@ -8,6 +8,7 @@
 // them.
 #pragma once
 
+#include <QColor>
 #include <QDialog>
 #include <optional>
 #include <string>
@@ -34,11 +35,17 @@ class ShareExportDialog : public QDialog {
 
  private:
   void Browse(bool mbtiles);
+  // The colour of the marks: asked with the colour dialog, shown on its
+  // button and remembered in the settings.
+  void ChooseColour();
+  void ShowColour(const QColor& colour);
 
   Kind kind_;
-  QLineEdit* path_ = nullptr;         // "path"
-  QSpinBox* zoomFirst_ = nullptr;     // "zoomFirst"
-  QSpinBox* zoomLast_ = nullptr;      // "zoomLast"
+  QLineEdit* path_ = nullptr;      // "path"
+  QSpinBox* zoomFirst_ = nullptr;  // "zoomFirst"
+  QSpinBox* zoomLast_ = nullptr;   // "zoomLast"
+  QPushButton* colour_ = nullptr;  // "colour": a swatch and "#rrggbb"
+  QColor chosenColour_;
   QProgressBar* progress_ = nullptr;  // "progress"
   QLabel* status_ = nullptr;          // "status"
   QPushButton* export_ = nullptr;     // "export"

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QColor>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -79,6 +80,10 @@ UserSettings LoadUserSettings() {
   s.mapTileGrid = ReadBool(file, "mapWindow/tileGrid", d.mapTileGrid);
   s.mapPlaces = ReadBool(file, "mapWindow/places", d.mapPlaces);
   s.skipInvalid = ReadBool(file, "import/skipInvalid", d.skipInvalid);
+  s.shareColour = ReadText(file, "share/colour", d.shareColour);
+  if (!QColor::isValidColorName(s.shareColour) || !s.shareColour.startsWith('#')) {
+    s.shareColour = d.shareColour;
+  }
   s.lastImportFolder = ReadText(file, "folders/lastImport", d.lastImportFolder);
   s.lastExportFolder = ReadText(file, "folders/lastExport", d.lastExportFolder);
   s.importFilter = ReadText(file, "folders/importFilter", d.importFilter);
@@ -106,6 +111,7 @@ bool SaveUserSettings(const UserSettings& s) {
   file.setValue("mapWindow/tileGrid", s.mapTileGrid);
   file.setValue("mapWindow/places", s.mapPlaces);
   file.setValue("import/skipInvalid", s.skipInvalid);
+  file.setValue("share/colour", s.shareColour);
   file.setValue("folders/lastImport", s.lastImportFolder);
   file.setValue("folders/lastExport", s.lastExportFolder);
   file.setValue("folders/importFilter", s.importFilter);

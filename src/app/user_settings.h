@@ -23,7 +23,7 @@ struct UserSettings {
   bool anyTalker = false;
   bool connect = false;
   int connectMetres = kDefaultConnectMetres;
-  int maxSpeedKmh = 0;     // 0: no speed check
+  int maxSpeedKmh = 0;                      // 0: no speed check
   int maxAccuracyM = kDefaultMaxAccuracyM;  // 0: no limit
   bool skipInvalid = false;                 // skip GGA fixes of fix quality 0
   // The Map window: its size and place (QWidget::saveGeometry), the view it
@@ -33,6 +33,8 @@ struct UserSettings {
   bool mapExplorer = false;
   bool mapTileGrid = false;
   bool mapPlaces = false;
+  // The colour of the marks in exported map tiles and web maps, "#rrggbb".
+  QString shareColour = QStringLiteral("#ff0000");
   // Where the Import and Export dialogs open next; empty the first time.
   QString lastImportFolder;
   QString lastExportFolder;

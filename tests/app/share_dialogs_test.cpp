@@ -1,11 +1,15 @@
 // The sharing dialogs of the Map window, offscreen: "Export tiles…" writes
 // the tiles with its progress bar full, into a folder or an MBTiles file;
 // "Export web map…" adds the page; Stop ends an export and leaves an
-// MBTiles file as it was; "Copy layer URL" follows a running tile server.
+// MBTiles file as it was; the colour of the marks comes from the settings
+// or the colour dialog; "Copy layer URL" follows a running tile server.
 #include "app/share_dialogs.h"
 
+#include <QColorDialog>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
+#include <QImage>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -13,7 +17,9 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
+#include <QTimer>
 
+#include "app/user_settings.h"
 #include "support/scratch_working_dir.h"
 #include "tiles/track_recorder.h"
 
@@ -75,6 +81,39 @@ class ShareDialogsTest : public QObject {
     QVERIFY(!web.RunExport());
     Choose(web, "web", 5, 4);
     QVERIFY(!web.RunExport());
+  }
+
+  void ColourComesFromTheSettingsIsChosenAndPaintsTheTiles() {
+    UserSettings settings = LoadUserSettings();
+    settings.shareColour = "red";  // not #rrggbb: the default
+    QVERIFY(SaveUserSettings(settings));
+    QCOMPARE(ShareExportDialog(ShareExportDialog::Kind::kTiles, nullptr)
+                 .findChild<QPushButton*>("colour")
+                 ->text(),
+             QString("#ff0000"));
+    settings.shareColour = "#0080ff";
+    QVERIFY(SaveUserSettings(settings));
+    ShareExportDialog tiles(ShareExportDialog::Kind::kTiles, nullptr);
+    auto* button = tiles.findChild<QPushButton*>("colour");
+    QCOMPARE(button->text(), QString("#0080ff"));
+
+    // Chosen in the colour dialog: shown, remembered and painted.
+    QTimer::singleShot(0, [] {
+      if (auto* dialog = qobject_cast<QColorDialog*>(QApplication::activeModalWidget())) {
+        dialog->setCurrentColor(QColor("#00c000"));
+        dialog->accept();
+      }
+    });
+    button->click();
+    QCOMPARE(button->text(), QString("#00c000"));
+    QCOMPARE(LoadUserSettings().shareColour, QString("#00c000"));
+    Choose(tiles, "out", 14, 14);
+    QVERIFY(tiles.RunExport());
+    QDirIterator png("out/14", {"*.png"}, QDir::Files, QDirIterator::Subdirectories);
+    QVERIFY(png.hasNext());
+    const QImage image(png.next());
+    QVERIFY(image.colorTable().contains(qRgb(0, 0xc0, 0)));
+    QVERIFY(!image.colorTable().contains(qRgb(0xff, 0, 0)));
   }
 
   void StopLeavesAnMbTilesFileAsItWas() {
