@@ -28,6 +28,8 @@ namespace {
 class TileSink {
  public:
   virtual ~TileSink() = default;
+  // Makes the output ready for tiles; false (error() says why) when not.
+  virtual bool Open() = 0;
   virtual bool Put(int z, int x, int y, const std::vector<uint8_t>& png) = 0;
   // Completes the output; false when that failed.
   virtual bool Finish(const MapTilesRequest& request, const TileExportBox& bounds) = 0;
@@ -48,7 +50,7 @@ class FolderSink : public TileSink {
     while (folder_.size() > 1 && folder_.back() == '/') folder_.pop_back();
   }
 
-  bool Open() {
+  bool Open() override {
     struct stat info;
     if (StatFollowingLinks(folder_, &info) == 0) {
       if (!S_ISDIR(info.st_mode))
@@ -92,7 +94,7 @@ class MbTilesSink : public TileSink {
   explicit MbTilesSink(std::string path) : path_(std::move(path)) {}
   ~MbTilesSink() override { Abandon(); }
 
-  bool Open() {
+  bool Open() override {
     struct stat target;
     const bool present = StatFollowingLinks(path_, &target) == 0;
     if (!present && errno != ENOENT)
@@ -319,21 +321,13 @@ MapTilesResult ExportMapTiles(MarksMap& map, const MapTilesRequest& request,
   }
   std::unique_ptr<TileSink> sink;
   if (IsMbTilesPath(request.path)) {
-    auto file = std::make_unique<MbTilesSink>(request.path);
-    const bool opened = file->Open();
-    sink = std::move(file);
-    if (!opened) {
-      result.error = sink->error();
-      return result;
-    }
+    sink = std::make_unique<MbTilesSink>(request.path);
   } else {
-    auto folder = std::make_unique<FolderSink>(request.path);
-    const bool opened = folder->Open();
-    sink = std::move(folder);
-    if (!opened) {
-      result.error = sink->error();
-      return result;
-    }
+    sink = std::make_unique<FolderSink>(request.path);
+  }
+  if (!sink->Open()) {
+    result.error = sink->error();
+    return result;
   }
   MaskImage mask;
   std::vector<uint8_t> png;

@@ -29,16 +29,6 @@ bool All(const std::string& text, size_t at, size_t count, Accept accept) {
 constexpr size_t kStemLength = 13;  // E13970-N03560
 constexpr char kTileSuffix[] = ".map";
 
-// The code stream of a tile without marks as EncodeTile writes it: the
-// header and runs of 128 empty groups.
-std::vector<uint8_t> EmptyTileFile() {
-  constexpr int kLongestRun = 128;  // groups of one run byte, 0xFF
-  static_assert(kGroupCount % kLongestRun == 0);
-  std::vector<uint8_t> bytes(kTileHeaderSize, 0x00);
-  bytes.resize(kTileHeaderSize + kGroupCount / kLongestRun, 0xFF);
-  return bytes;
-}
-
 // A tile file that loads whole: a header, then a code stream that describes
 // every group.
 bool LoadsWhole(const uint8_t* bytes, size_t size) {
@@ -75,7 +65,8 @@ TileMerge MergeTileFile(const std::string& sourcePath, int32_t latKey, int32_t l
   int error = 0;
   const long storedSize = ReadTileFile(tile.path, stored.get(), &error, &tile.held);
   // A missing tile is an empty one.
-  static const std::vector<uint8_t> kEmptyTile = EmptyTileFile();
+  static const std::vector<uint8_t> kEmptyTile =
+      EncodeTile(0, 0, std::vector<uint8_t>(kCellCount).data());
   const uint8_t* first = storedSize < 0 ? kEmptyTile.data() : stored.get();
   const size_t firstSize = storedSize < 0 ? kEmptyTile.size() : size_t(storedSize);
   // Only a copy that loads whole is taken: a damaged one may hold anything.

@@ -23,6 +23,7 @@ namespace {
 
 using testing::CellAt;
 using testing::GlobalCell;
+using testing::MemoryOnly;
 using testing::TempDirTest;
 
 namespace fs = std::filesystem;
@@ -104,12 +105,6 @@ MarksMapOptions CacheIn(const std::string& folder, std::vector<std::string>* war
   options.warn = [warnings](const std::string& line) {
     if (warnings) warnings->push_back(line);
   };
-  return options;
-}
-
-MarksMapOptions MemoryOnly() {
-  MarksMapOptions options;
-  options.useCacheFile = false;
   return options;
 }
 
